@@ -1,0 +1,50 @@
+#pragma once
+
+#include "DataFileExceptions.h"
+#include "DataLoadedEventHandler.h"
+#include "Item.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+class Type;
+
+// Writes the saved part of the store to the data file and reads it back. One instance, the global
+// dataSaver, set by the constructor.
+class DataSaver
+{
+public:
+    DataSaver();
+    DataSaver(DataSaver const&) = delete;
+    DataSaver& operator=(DataSaver const&) = delete;
+
+    // Every item of the type is saved. The type must be declared.
+    void AddSavedType(std::string i_type);
+    // An item of i_type is saved when it is connected to an item of i_connectedType; calls for
+    // one type accumulate. Both types must be declared.
+    void AddSavedByConnectionType(std::string i_type, std::string i_connectedType);
+    void AddDataLoadedEventHandler(DataLoadedEventHandler* ip_handler);
+    // Calls DataLoaded() once on every registered handler.
+    void EmitDataLoaded();
+
+    // Writes the file through a temporary file renamed over it; never throws. A failure is
+    // logged and leaves the file at the path as it was.
+    void Save(QString i_path);
+    // Reads the file into the store and tells the handlers. A missing file is a first run. A file
+    // that cannot be loaded changes nothing in the store, is copied aside (path + ".bad", or
+    // ".bad.1", ".bad.2"... when taken), the handlers are told, and DataLoadFailure is thrown.
+    void Load(QString i_path);
+
+private:
+    bool IsSaved(Type* ip_type) const;
+
+    std::set<Type*, TypeLess> m_savedTypes;
+    std::map<Type*, std::set<Type*, TypeLess>, TypeLess> m_savedByConnectionTypes;
+    std::set<DataLoadedEventHandler*> m_dataLoadedEventHandlers;
+};
+
+extern DataSaver* dataSaver;

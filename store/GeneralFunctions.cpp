@@ -1,0 +1,163 @@
+#include "GeneralFunctions.h"
+
+#include <QRegularExpression>
+
+#include <cctype>
+
+namespace
+{
+bool IsSeparator(char i_char)
+{
+    return i_char == '\\' || i_char == '/';
+}
+
+std::size_t FindLastSeparator(const std::string& i_path)
+{
+    return i_path.find_last_of("\\/");
+}
+
+std::string WithoutOneTrailingSeparator(const std::string& i_path)
+{
+    if (!i_path.empty() && IsSeparator(i_path.back()))
+        return i_path.substr(0, i_path.size() - 1);
+    return i_path;
+}
+
+char LowerByte(char i_char)
+{
+    // tolower takes an unsigned char value; a plain char above 127 would be negative.
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(i_char)));
+}
+} // namespace
+
+std::string GetFolder(const std::string& i_path)
+{
+    const std::string l_trimmed = WithoutOneTrailingSeparator(i_path);
+    const std::size_t l_separator = FindLastSeparator(l_trimmed);
+    if (l_separator == std::string::npos)
+        return l_trimmed;
+    return l_trimmed.substr(0, l_separator);
+}
+
+std::string GetFileName(const std::string& i_path)
+{
+    const std::string l_trimmed = WithoutOneTrailingSeparator(i_path);
+    const std::size_t l_separator = FindLastSeparator(l_trimmed);
+    if (l_separator == std::string::npos)
+        return l_trimmed;
+    return l_trimmed.substr(l_separator + 1);
+}
+
+std::string GetParentFolder(const std::string& i_path)
+{
+    const std::size_t l_last = i_path.find_last_not_of('\\');
+    if (l_last == std::string::npos)
+        return std::string();
+    return GetFolder(i_path.substr(0, l_last + 1));
+}
+
+std::string GetFileExtension(const std::string& i_path)
+{
+    const std::size_t l_dot = i_path.rfind('.');
+    if (l_dot == std::string::npos)
+        return std::string();
+    std::string l_extension = i_path.substr(l_dot + 1);
+    for (char& l_char : l_extension)
+        l_char = LowerByte(l_char);
+    return l_extension;
+}
+
+std::string GetAbsoluteFileName(const std::string& i_path)
+{
+    std::string l_result;
+    l_result.reserve(i_path.size());
+    for (char l_char : i_path)
+    {
+        if (IsSeparator(l_char) && !l_result.empty() && IsSeparator(l_result.back()))
+            continue;
+        l_result.push_back(LowerByte(l_char));
+    }
+    if (!l_result.empty() && IsSeparator(l_result.back()))
+        l_result.pop_back();
+    return l_result;
+}
+
+std::string ReversePathname(const std::string& i_path)
+{
+    std::string l_result;
+    l_result.reserve(i_path.size());
+    std::size_t l_end = i_path.size();
+    while (l_end > 0)
+    {
+        if (IsSeparator(i_path[l_end - 1]))
+        {
+            --l_end;
+            continue;
+        }
+        std::size_t l_begin = l_end;
+        while (l_begin > 0 && !IsSeparator(i_path[l_begin - 1]))
+            --l_begin;
+        if (!l_result.empty())
+            l_result.push_back('/');
+        l_result.append(i_path, l_begin, l_end - l_begin);
+        l_end = l_begin;
+    }
+    return l_result;
+}
+
+QString CommafyNumber(qint64 i_number)
+{
+    QString l_result;
+    int l_digits = 0;
+    while (i_number > 0)
+    {
+        l_result.prepend(QChar(static_cast<char16_t>(u'0' + i_number % 10)));
+        i_number /= 10;
+        if (++l_digits % 3 == 0 && i_number > 0)
+            l_result.prepend(QLatin1Char(','));
+    }
+    return l_result;
+}
+
+std::string FormatSeconds(long i_seconds)
+{
+    const long l_minutes = i_seconds / 60;
+    const long l_hours = l_minutes / 60;
+    const long l_days = l_hours / 24;
+    std::string l_result;
+    if (l_days != 0)
+        l_result += std::to_string(l_days) + 'd';
+    if (l_days != 0 || l_hours % 24 != 0)
+        l_result += std::to_string(l_hours % 24) + 'h';
+    l_result += std::to_string(l_minutes % 60) + 'm';
+    l_result += std::to_string(i_seconds % 60) + 's';
+    return l_result;
+}
+
+QString EscapeHTML(const QString& i_text)
+{
+    QString l_result = i_text;
+    l_result.replace(QLatin1Char('&'), QStringLiteral("&amp;"));
+    l_result.replace(QLatin1Char('<'), QStringLiteral("&lt;"));
+    l_result.replace(QLatin1Char('>'), QStringLiteral("&gt;"));
+    return l_result;
+}
+
+QString ConvertLinks(const QString& i_text)
+{
+    // The boundary before the scheme counts letters, digits, combining marks and "_" of any
+    // script as word characters, as the original word-boundary test did; a plain \b in this
+    // engine would see only ASCII ones.
+    static const QRegularExpression link(
+        QStringLiteral("(?<![\\p{L}\\p{N}\\p{M}_])(https?://[-a-zA-Z0-9+&@#/%?=~_|!:,.;]*"
+                       "[a-zA-Z0-9+&@#/%=~_|])"));
+    QString l_result = i_text;
+    l_result.replace(link, QStringLiteral("<a href=\"\\1\">\\1</a>"));
+    return l_result;
+}
+
+bool GetBit(std::uint32_t i_value, int i_n)
+{
+    const unsigned int l_shift = (static_cast<unsigned int>(i_n) - 1u) % 32;
+    return ((i_value >> l_shift) & 1u) != 0;
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "ConnectionInfo.h"
+#include "Event.h"
+#include "Item.h"
+#include "ItemPtr.h"
+#include "ItemSet.h"
+#include "RelationInfo.h"
+#include "Value.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+class Data;
+
+// A named item type: valued (items keyed by their value) or null (valueless items), with its
+// relations to other types and its four events.
+class Type
+{
+public:
+    // Items of a valued type by value, compared byte by byte; an item's value is the key itself.
+    using ItemIndex = std::map<std::string, Item*, std::less<>>;
+    using RelationMap = std::map<Type*, RelationInfo, TypeLess>;
+
+    Event<Item*> m_itemAddedEvent;
+    Event<Item*> m_itemRemovedEvent;
+    Event<ConnectionInfo> m_connectionEvent;
+    Event<ConnectionInfo> m_disconnectionEvent;
+
+    Type(Type const&) = delete;
+    Type& operator=(Type const&) = delete;
+
+    std::string const& Name() const { return m_name; }
+    bool IsPrimary() const { return m_isPrimary; }
+    bool IsNull() const { return m_isNull; }
+    bool IsAutoCreate() const { return m_autoCreate; }
+    // Declaration order within the store.
+    std::uint64_t Serial() const { return m_serial; }
+    Data* GetData() const { return mp_data; }
+    // True once Remove has started; such a type makes no more items.
+    bool IsRemoved() const { return m_removed; }
+
+    void RelateToType(Type* ip_other, OneOrMany i_thisEnd, OneOrMany i_otherEnd, bool i_owns);
+    void RelateToType(std::string_view i_other, OneOrMany i_thisEnd, OneOrMany i_otherEnd,
+                      bool i_owns);
+    bool IsRelated(Type* ip_other) const;
+    RelationInfo GetRelation(Type* ip_other) const;
+    void GetRelatedTypes(RelationMap& i_result) const;
+
+    Item* GetItem(Value const& i_value);
+    ItemPtr operator[](Value const& i_value) { return GetItem(i_value); }
+    ItemPtr HasItem(Value const& i_value) const;
+    Item* NewItem(Value const& i_value);
+    Item* NewItem();
+    Item* GetGlobalNullItem();
+    ItemPtr GetGlobalItem() { return GetGlobalNullItem(); }
+    ItemSet GetItems() const;
+    void GetItems(ItemSet& i_result) const;
+    std::size_t ItemCount() const;
+    // Valued types: the items in value order.
+    ItemIndex const& Items() const { return m_items; }
+
+    void RemoveAllItems();
+    void Remove();
+
+private:
+    friend class Data;
+    friend class Item;
+
+    Type(Data* ip_data, std::string_view i_name, bool i_isPrimary, bool i_isNull, bool i_autoCreate,
+         std::uint64_t i_serial);
+    ~Type() = default;
+
+    RelationInfo const& Relation(Type* ip_other) const;
+    Item* Create(std::string const* ip_value);
+    void AssertValued() const;
+    void AssertNull() const;
+    // Takes the item out of the index; a valued item's key node goes with it.
+    ItemIndex::node_type TakeOut(Item* ip_item);
+    std::vector<Item*> ItemsInOrder() const;
+
+    Data* mp_data;
+    std::string m_name;
+    bool m_isPrimary;
+    bool m_isNull;
+    bool m_autoCreate;
+    bool m_removed = false;
+    std::uint64_t m_serial;
+    RelationMap m_relations;
+    ItemIndex m_items;
+    ItemSet m_nullItems;
+};

@@ -1,0 +1,311 @@
+#include "GeneralFunctions.h"
+
+#include <QTest>
+
+#include <climits>
+#include <string>
+
+using namespace Qt::StringLiterals;
+
+class TestText : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void PathFunctions_data();
+    void PathFunctions();
+    void FileExtension_data();
+    void FileExtension();
+    void AbsoluteFileName_data();
+    void AbsoluteFileName();
+    void ReversePathname_data();
+    void ReversePathname();
+    void LongPathsStayLinear();
+    void CommafyNumber_data();
+    void CommafyNumber();
+    void FormatSeconds_data();
+    void FormatSeconds();
+    void EscapeHTML();
+    void ConvertLinks_data();
+    void ConvertLinks();
+    void ConvertLinksOnHostileText();
+    void GetBit();
+};
+
+void TestText::PathFunctions_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("folder");
+    QTest::addColumn<QByteArray>("fileName");
+    QTest::addColumn<QByteArray>("parent");
+
+    QTest::newRow("remote file") << "Music\\Rock\\song.mp3"_ba
+                                 << "Music\\Rock"_ba
+                                 << "song.mp3"_ba
+                                 << "Music\\Rock"_ba;
+    QTest::newRow("trailing backslash") << "Music\\Rock\\"_ba
+                                        << "Music"_ba
+                                        << "Rock"_ba
+                                        << "Music"_ba;
+    QTest::newRow("trailing slash") << "Music/Rock/"_ba
+                                    << "Music"_ba
+                                    << "Rock"_ba
+                                    << "Music"_ba;
+    QTest::newRow("bare name") << "song.mp3"_ba
+                               << "song.mp3"_ba
+                               << "song.mp3"_ba
+                               << "song.mp3"_ba;
+    QTest::newRow("leading separator") << "\\song.mp3"_ba
+                                       << ""_ba
+                                       << "song.mp3"_ba
+                                       << ""_ba;
+    QTest::newRow("slash alone") << "/"_ba
+                                 << ""_ba
+                                 << ""_ba
+                                 << ""_ba;
+    QTest::newRow("empty") << ""_ba
+                           << ""_ba
+                           << ""_ba
+                           << ""_ba;
+    QTest::newRow("three trailing backslashes") << "Music\\Rock\\\\\\"_ba
+                                                << "Music\\Rock\\"_ba
+                                                << ""_ba
+                                                << "Music"_ba;
+    QTest::newRow("backslashes alone") << "\\\\"_ba
+                                       << ""_ba
+                                       << ""_ba
+                                       << ""_ba;
+    QTest::newRow("local folder") << "a/b/c/"_ba
+                                  << "a/b"_ba
+                                  << "c"_ba
+                                  << "a/b"_ba;
+    QTest::newRow("mixed separators") << "a\\b/c"_ba
+                                      << "a\\b"_ba
+                                      << "c"_ba
+                                      << "a\\b"_ba;
+}
+
+void TestText::PathFunctions()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, folder);
+    QFETCH(QByteArray, fileName);
+    QFETCH(QByteArray, parent);
+    QCOMPARE(GetFolder(path.toStdString()), folder.toStdString());
+    QCOMPARE(GetFileName(path.toStdString()), fileName.toStdString());
+    QCOMPARE(GetParentFolder(path.toStdString()), parent.toStdString());
+}
+
+void TestText::FileExtension_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("extension");
+    QTest::newRow("upper case") << "Song.MP3"_ba
+                                << "mp3"_ba;
+    QTest::newRow("two dots") << "archive.tar.gz"_ba
+                              << "gz"_ba;
+    QTest::newRow("no dot") << "README"_ba
+                            << ""_ba;
+    QTest::newRow("trailing dot") << "name."_ba
+                                  << ""_ba;
+    QTest::newRow("dot in folder") << "my.folder\\file"_ba
+                                   << "folder\\file"_ba;
+    QTest::newRow("empty") << ""_ba
+                           << ""_ba;
+}
+
+void TestText::FileExtension()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, extension);
+    QCOMPARE(GetFileExtension(path.toStdString()), extension.toStdString());
+}
+
+void TestText::AbsoluteFileName_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("absolute");
+    QTest::newRow("local") << "/Home//User/Music/"_ba
+                           << "/home/user/music"_ba;
+    QTest::newRow("drive") << "D:\\Music\\\\Rock"_ba
+                           << "d:\\music\\rock"_ba;
+    QTest::newRow("mixed run keeps its first") << "a/\\/b\\//c"_ba
+                                               << "a/b\\c"_ba;
+    QTest::newRow("one trailing run") << "a\\\\\\"_ba
+                                      << "a"_ba;
+    QTest::newRow("root") << "/"_ba
+                          << ""_ba;
+    QTest::newRow("empty") << ""_ba
+                           << ""_ba;
+}
+
+void TestText::AbsoluteFileName()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, absolute);
+    QCOMPARE(GetAbsoluteFileName(path.toStdString()), absolute.toStdString());
+}
+
+void TestText::ReversePathname_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("reversed");
+    QTest::newRow("remote") << "Music\\Rock\\Album"_ba
+                            << "Album/Rock/Music"_ba;
+    QTest::newRow("empty components") << "/a//b/"_ba
+                                      << "b/a"_ba;
+    QTest::newRow("one component") << "abc"_ba
+                                   << "abc"_ba;
+    QTest::newRow("mixed") << "a/b\\c"_ba
+                           << "c/b/a"_ba;
+    QTest::newRow("separators only") << "\\//\\"_ba
+                                     << ""_ba;
+    QTest::newRow("empty") << ""_ba
+                           << ""_ba;
+}
+
+void TestText::ReversePathname()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, reversed);
+    QCOMPARE(::ReversePathname(path.toStdString()), reversed.toStdString());
+}
+
+void TestText::LongPathsStayLinear()
+{
+    // Paths come from other users; 200,000 components must not take quadratic time.
+    std::string l_path;
+    for (int i = 0; i < 200000; ++i)
+        l_path += "ab\\\\";
+    QCOMPARE(::ReversePathname(l_path).size(), std::size_t(200000 * 3 - 1));
+    QCOMPARE(GetAbsoluteFileName(l_path).size(), std::size_t(200000 * 3 - 1));
+    QCOMPARE(GetParentFolder(l_path).size(), l_path.size() - 5);
+}
+
+void TestText::CommafyNumber_data()
+{
+    QTest::addColumn<qint64>("number");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("999") << qint64(999) << u"999"_s;
+    QTest::newRow("1000") << qint64(1000) << u"1,000"_s;
+    QTest::newRow("100000") << qint64(100000) << u"100,000"_s;
+    QTest::newRow("1234567") << qint64(1234567) << u"1,234,567"_s;
+    QTest::newRow("1") << qint64(1) << u"1"_s;
+    QTest::newRow("max") << std::numeric_limits<qint64>::max() << u"9,223,372,036,854,775,807"_s;
+    QTest::newRow("zero") << qint64(0) << QString();
+    QTest::newRow("negative") << qint64(-1234) << QString();
+    QTest::newRow("min") << std::numeric_limits<qint64>::min() << QString();
+}
+
+void TestText::CommafyNumber()
+{
+    QFETCH(qint64, number);
+    QFETCH(QString, text);
+    QCOMPARE(::CommafyNumber(number), text);
+}
+
+void TestText::FormatSeconds_data()
+{
+    QTest::addColumn<long>("seconds");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("0") << 0L << "0m0s"_ba;
+    QTest::newRow("59") << 59L << "0m59s"_ba;
+    QTest::newRow("61") << 61L << "1m1s"_ba;
+    QTest::newRow("3600") << 3600L << "1h0m0s"_ba;
+    QTest::newRow("3661") << 3661L << "1h1m1s"_ba;
+    QTest::newRow("86400") << 86400L << "1d0h0m0s"_ba;
+    QTest::newRow("90061") << 90061L << "1d1h1m1s"_ba;
+    QTest::newRow("two days and a minute") << 172860L << "2d0h1m0s"_ba;
+}
+
+void TestText::FormatSeconds()
+{
+    QFETCH(long, seconds);
+    QFETCH(QByteArray, text);
+    QCOMPARE(::FormatSeconds(seconds), text.toStdString());
+}
+
+void TestText::EscapeHTML()
+{
+    QCOMPARE(::EscapeHTML(u"a<b>&c"_s), u"a&lt;b&gt;&amp;c"_s);
+    QCOMPARE(::EscapeHTML(u"\"quoted\" 'text'"_s), u"\"quoted\" 'text'"_s);
+    QCOMPARE(::EscapeHTML(u"&amp;"_s), u"&amp;amp;"_s);
+    QCOMPARE(::EscapeHTML(QString()), QString());
+}
+
+void TestText::ConvertLinks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("html");
+
+    QTest::newRow("full stop after the address")
+        << u"see http://example.com/a."_s
+        << u"see <a href=\"http://example.com/a\">http://example.com/a</a>."_s;
+    QTest::newRow("https") << u"https://x.org"_s
+                           << u"<a href=\"https://x.org\">https://x.org</a>"_s;
+    QTest::newRow("query kept, trailing punctuation dropped")
+        << u"go http://a.com/x?y=1&amp;z=2,; now"_s
+        << u"go <a href=\"http://a.com/x?y=1&amp;z=2\">http://a.com/x?y=1&amp;z=2</a>,; now"_s;
+    QTest::newRow("two addresses")
+        << u"http://a.b and http://c.d"_s
+        << u"<a href=\"http://a.b\">http://a.b</a> and <a href=\"http://c.d\">http://c.d</a>"_s;
+    QTest::newRow("inside brackets")
+        << u"(http://a.com)"_s << u"(<a href=\"http://a.com\">http://a.com</a>)"_s;
+    QTest::newRow("a quote ends the address")
+        << u"http://a.com/\"onclick="_s
+        << u"<a href=\"http://a.com/\">http://a.com/</a>\"onclick="_s;
+    QTest::newRow("capital scheme") << u"HTTP://example.com"_s << u"HTTP://example.com"_s;
+    QTest::newRow("other scheme") << u"ftp://example.com"_s << u"ftp://example.com"_s;
+    QTest::newRow("nothing after the scheme") << u"http://"_s << u"http://"_s;
+    QTest::newRow("only punctuation after the scheme") << u"http://..,"_s << u"http://..,"_s;
+    // The scheme must start a word, with word characters of any script.
+    QTest::newRow("after a letter") << u"xhttp://a.com"_s << u"xhttp://a.com"_s;
+    QTest::newRow("after a digit") << u"1http://a.com"_s << u"1http://a.com"_s;
+    QTest::newRow("after an underscore") << u"_http://a.com"_s << u"_http://a.com"_s;
+    QTest::newRow("after an accented letter") << u"\u00e9http://a.com"_s << u"\u00e9http://a.com"_s;
+    QTest::newRow("after a combining mark") << u"e\u0301http://a.com"_s << u"e\u0301http://a.com"_s;
+    QTest::newRow("after a blank")
+        << u"\u00e9 http://a.com"_s << u"\u00e9 <a href=\"http://a.com\">http://a.com</a>"_s;
+    QTest::newRow("non-ASCII ends the address")
+        << u"http://a.com/\u00e9"_s << u"<a href=\"http://a.com/\">http://a.com/</a>\u00e9"_s;
+}
+
+void TestText::ConvertLinks()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, html);
+    QCOMPARE(::ConvertLinks(text), html);
+}
+
+void TestText::ConvertLinksOnHostileText()
+{
+    // Chat text comes from other users: long runs that almost match must not backtrack
+    // without bound.
+    const QString l_dots = u"http://"_s + QString(500000, u'.');
+    QCOMPARE(::ConvertLinks(l_dots), l_dots);
+
+    QString l_schemes;
+    for (int i = 0; i < 50000; ++i)
+        l_schemes += u"http://;"_s;
+    const QString l_converted = ::ConvertLinks(l_schemes);
+    QVERIFY(l_converted.startsWith(u"<a href=\"http://;http://;"_s));
+    QVERIFY(l_converted.endsWith(u"http://</a>;"_s));
+    QCOMPARE(l_converted.count(u"<a href"_s), 1);
+}
+
+void TestText::GetBit()
+{
+    QVERIFY(::GetBit(5, 1));
+    QVERIFY(!::GetBit(5, 2));
+    QVERIFY(::GetBit(5, 3));
+    QVERIFY(::GetBit(0x80000000u, 32));
+    QVERIFY(!::GetBit(0x7fffffffu, 32));
+    // The bit number wraps modulo 32 instead of shifting out of range.
+    QVERIFY(::GetBit(1, 33));
+    QVERIFY(::GetBit(0x80000000u, 0));
+    QVERIFY(::GetBit(0x80000000u, INT_MIN));
+    QVERIFY(!::GetBit(0x7fffffffu, INT_MIN));
+}
+
+QTEST_GUILESS_MAIN(TestText)
+#include "tst_text.moc"
