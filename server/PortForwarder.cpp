@@ -80,8 +80,10 @@ void PortForwarder::AddPortMapping(QTcpSocket* ip_socket, int i_port)
         return;
     }
     QMetaObject::invokeMethod(
-        &m_worker, [lp_worker = &m_worker, l_address, i_port]
-        { lp_worker->AddPortMapping(l_address, i_port); }, Qt::QueuedConnection);
+        &m_worker,
+        [lp_worker = &m_worker, l_address, i_port]
+        { lp_worker->AddPortMapping(l_address, i_port); },
+        Qt::QueuedConnection);
 }
 
 void PortForwarder::RemovePortMapping(int i_port)
@@ -91,12 +93,13 @@ void PortForwarder::RemovePortMapping(int i_port)
         Qt::QueuedConnection);
 }
 
-void PortForwarder::UseFixedDevices(const QList<ThreadedServices::Device>& i_devices,
-                                    int i_error)
+void PortForwarder::UseFixedDevices(const QList<ThreadedServices::Device>& i_devices, int i_error)
 {
     QMetaObject::invokeMethod(
-        &m_worker, [lp_worker = &m_worker, i_devices, i_error]
-        { lp_worker->UseFixedDevices(i_devices, i_error); }, Qt::QueuedConnection);
+        &m_worker,
+        [lp_worker = &m_worker, i_devices, i_error]
+        { lp_worker->UseFixedDevices(i_devices, i_error); },
+        Qt::QueuedConnection);
 }
 
 void PortForwarder::LogLines(QStringList i_lines)

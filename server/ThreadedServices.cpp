@@ -109,8 +109,8 @@ void ThreadedServices::AddPortMapping(QString i_address, int i_port)
         if (!HasGateway())
             return UPNPCOMMAND_INVALID_ARGS;
         return UPNP_AddPortMapping(m_urls.controlURL, m_data.first.servicetype, l_port.constData(),
-                                   l_port.constData(), l_address.constData(),
-                                   kMappingDescription, kProtocol, nullptr, nullptr);
+                                   l_port.constData(), l_address.constData(), kMappingDescription,
+                                   kProtocol, nullptr, nullptr);
     };
 
     const int l_result = l_request();
@@ -157,8 +157,8 @@ void ThreadedServices::RemovePortMapping(int i_port)
         if (l_result == UPNPCOMMAND_SUCCESS)
             l_lines << QStringLiteral("Port mapping successfully removed.");
         else
-            l_lines << QStringLiteral("Port mapping removal failed, miniupnp error: %1")
-                           .arg(l_result);
+            l_lines
+                << QStringLiteral("Port mapping removal failed, miniupnp error: %1").arg(l_result);
     }
 
     emit LinesReady(l_lines);
@@ -176,16 +176,15 @@ QList<ThreadedServices::Device> ThreadedServices::Discover(int* op_error)
     UPNPDev* lp_list = upnpDiscover(kDiscoveryWaitMs, nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0,
                                     kDiscoveryTtl, op_error);
     for (const UPNPDev* lp_device = lp_list; lp_device; lp_device = lp_device->pNext)
-        l_devices.append({QByteArray(lp_device->descURL), QByteArray(lp_device->st),
-                          lp_device->scope_id});
+        l_devices.append(
+            {QByteArray(lp_device->descURL), QByteArray(lp_device->st), lp_device->scope_id});
     freeUPNPDevlist(lp_list);
     return l_devices;
 }
 
 bool ThreadedServices::HasGateway() const
 {
-    return m_urls.controlURL && m_urls.controlURL[0] != '\0' &&
-           m_data.first.servicetype[0] != '\0';
+    return m_urls.controlURL && m_urls.controlURL[0] != '\0' && m_data.first.servicetype[0] != '\0';
 }
 
 void ThreadedServices::ClearGateway()

@@ -158,17 +158,17 @@ void Data::ForgetType(Type* ip_type)
     m_hasDead = true;
 }
 
-void Data::Bury(Item* ip_item, Type::ItemIndex::node_type i_key)
+void Data::Bury(Item* ip_item)
 {
-    m_deadItems.emplace_back(ip_item, std::move(i_key));
+    m_deadItems.push_back(ip_item);
     m_hasDead = true;
 }
 
 void Data::FreeDead()
 {
     m_hasDead = false;
-    for (auto& l_dead : m_deadItems)
-        delete l_dead.first;
+    for (Item* lp_item : m_deadItems)
+        delete lp_item;
     m_deadItems.clear();
     for (PathNodeHandlerInfo* lp_info : m_deadSubscriptions)
     {
@@ -302,8 +302,8 @@ void Data::Subscribe(Subscriptions& i_subscriptions, Listeners& i_listeners,
     if (!i_listeners.contains(i_pair))
     {
         auto* lp_listener = new EventHandler<Data, ConnectionInfo&>(
-            this, i_connection ? &Data::OnPathNodeEventConnection
-                               : &Data::OnPathNodeEventDisconnection);
+            this,
+            i_connection ? &Data::OnPathNodeEventConnection : &Data::OnPathNodeEventDisconnection);
         AddPairHandler(i_pairHandlers, i_pair.first, i_pair.second, lp_listener);
         i_listeners[i_pair] = lp_listener;
     }
@@ -319,11 +319,10 @@ void Data::RemovePathEventHandler(PathNodeHandlerInfo* ip_info)
     for (auto const& l_link : ip_info->m_pairs)
     {
         if (IsConnectionTrigger(l_link.second.m_relation))
-            Unsubscribe(m_connectionSubscriptions, m_connectionListeners, m_connectionEventHandlers,
-                        l_link.first, ip_info);
+            Unsubscribe(m_connectionSubscriptions, m_connectionListeners, l_link.first, ip_info);
         else if (IsDisconnectionTrigger(l_link.second.m_relation))
-            Unsubscribe(m_disconnectionSubscriptions, m_disconnectionListeners,
-                        m_disconnectionEventHandlers, l_link.first, ip_info);
+            Unsubscribe(m_disconnectionSubscriptions, m_disconnectionListeners, l_link.first,
+                        ip_info);
     }
     m_pathSubscriptions.erase(ip_info);
     // A walk of this pair may still hold the record: it is freed when the operation ends.
@@ -331,7 +330,7 @@ void Data::RemovePathEventHandler(PathNodeHandlerInfo* ip_info)
     m_hasDead = true;
 }
 
-void Data::Unsubscribe(Subscriptions& i_subscriptions, Listeners& i_listeners, PairHandlers&,
+void Data::Unsubscribe(Subscriptions& i_subscriptions, Listeners& i_listeners,
                        TypePair const& i_pair, PathNodeHandlerInfo* ip_info)
 {
     auto l_subscriptions = i_subscriptions.find(i_pair);
@@ -368,8 +367,7 @@ void Data::OnPathNodeEvent(Subscriptions& i_subscriptions, ConnectionInfo& i_inf
     if (l_found == i_subscriptions.end())
         return;
     Operation l_operation(this);
-    std::vector<PathNodeHandlerInfo*> const l_copy(l_found->second.begin(),
-                                                   l_found->second.end());
+    std::vector<PathNodeHandlerInfo*> const l_copy(l_found->second.begin(), l_found->second.end());
     for (PathNodeHandlerInfo* lp_info : l_copy)
     {
         if (lp_info->m_withdrawn)
@@ -391,8 +389,7 @@ void Data::OnPathNodeEvent(Subscriptions& i_subscriptions, ConnectionInfo& i_inf
     }
 }
 
-bool Data::VerifyPathNodeSubNodeConnections(Item* ip_item, PathNode* ip_node,
-                                            PathNode* ip_skipped)
+bool Data::VerifyPathNodeSubNodeConnections(Item* ip_item, PathNode* ip_node, PathNode* ip_skipped)
 {
     if (!ip_node->Accepts(ip_item))
         return false;
@@ -558,16 +555,43 @@ void Data::MarkItemConnections(Item* ip_item, std::vector<Type*>& i_pathTypes)
     i_pathTypes.pop_back();
 }
 
-void Data::RemoveInIdentityOrder(std::vector<Item*>& i_items, int& i_count)
+void Data::RemoveInIdentityOrder(std::vector<SerialItem>& i_items, int& i_count)
 {
-    std::sort(i_items.begin(), i_items.end(), ItemLess());
+    SortBySerial(i_items);
     // Handlers of these removals may remove some of the others first; none goes twice.
-    for (Item* lp_item : i_items)
-        if (!lp_item->IsRemoved())
+    for (SerialItem const& l_entry : i_items)
+        if (!l_entry.second->IsRemoved())
         {
-            lp_item->Remove();
+            l_entry.second->Remove();
             ++i_count;
         }
+}
+
+void Data::SortBySerial(std::vector<SerialItem>& i_items)
+{
+    // Serials come from one counter, so a large batch usually spans a range not much wider
+    // than itself: place each item at its serial's offset instead of comparing.
+    std::size_t const l_count = i_items.size();
+    if (l_count < 1024)
+    {
+        std::sort(i_items.begin(), i_items.end());
+        return;
+    }
+    auto const [l_min, l_max] = std::minmax_element(i_items.begin(), i_items.end());
+    std::uint64_t const l_first = l_min->first;
+    std::uint64_t const l_range = l_max->first - l_first + 1;
+    if (l_range > 4 * l_count)
+    {
+        std::sort(i_items.begin(), i_items.end());
+        return;
+    }
+    std::vector<Item*> l_slots(l_range, nullptr);
+    for (SerialItem const& l_entry : i_items)
+        l_slots[l_entry.first - l_first] = l_entry.second;
+    std::size_t l_index = 0;
+    for (std::uint64_t l_offset = 0; l_offset < l_range; ++l_offset)
+        if (l_slots[l_offset])
+            i_items[l_index++] = SerialItem(l_first + l_offset, l_slots[l_offset]);
 }
 
 int Data::RemoveDisconnectedItems()
@@ -576,7 +600,7 @@ int Data::RemoveDisconnectedItems()
     std::vector<Type*> const l_types = m_typeOrder;
     // The candidate set is a mark on the items themselves, listed here to be cleared at the end.
     std::vector<Item*> l_candidates;
-    std::vector<Item*> l_unowned;
+    std::vector<SerialItem> l_unowned;
     for (Type* lp_type : l_types)
     {
         std::set<Type*, TypeLess> l_owners;
@@ -588,7 +612,7 @@ int Data::RemoveDisconnectedItems()
                 ItemSet const* lp_group = ip_item->ConnectedItems(lp_owner);
                 if (!lp_group)
                 {
-                    l_unowned.push_back(ip_item);
+                    l_unowned.emplace_back(ip_item->Serial(), ip_item);
                     return;
                 }
                 CrashAssert(!lp_group->empty());
@@ -629,10 +653,10 @@ int Data::RemoveDisconnectedItems()
                 MarkItemConnections(l_entry.second, l_pathTypes);
     }
 
-    std::vector<Item*> l_unmarked;
+    std::vector<SerialItem> l_unmarked;
     for (Item* lp_item : l_candidates)
         if ((lp_item->m_flags & Item::CandidateFlag) && !lp_item->IsRemoved())
-            l_unmarked.push_back(lp_item);
+            l_unmarked.emplace_back(lp_item->Serial(), lp_item);
     RemoveInIdentityOrder(l_unmarked, l_count);
     return l_count;
 }

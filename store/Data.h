@@ -103,8 +103,8 @@ public:
     void OnPathNodeEventConnection(ConnectionInfo& i_info);
     void OnPathNodeEventDisconnection(ConnectionInfo& i_info);
     bool VerifyPathNodeSubNodeConnections(Item* ip_item, PathNode* ip_node, PathNode* ip_skipped);
-    bool VerifyPathNodeParentNodeConnections(Item* ip_item, PathNode* ip_node,
-                                             PathNode* ip_skipped, Item*& i_root);
+    bool VerifyPathNodeParentNodeConnections(Item* ip_item, PathNode* ip_node, PathNode* ip_skipped,
+                                             Item*& i_root);
 
     // Set queries.
     ItemSet GetItems(ItemSet const& i_items, std::string_view i_type);
@@ -151,11 +151,10 @@ private:
     };
     using Subscriptions =
         std::map<TypePair, std::set<PathNodeHandlerInfo*, SubscriptionLess>, TypePairLess>;
-    using Listeners =
-        std::map<TypePair, EventHandler<Data, ConnectionInfo&>*, TypePairLess>;
+    using Listeners = std::map<TypePair, EventHandler<Data, ConnectionInfo&>*, TypePairLess>;
 
     std::uint64_t NextItemSerial() { return m_nextItemSerial++; }
-    void Bury(Item* ip_item, Type::ItemIndex::node_type i_key);
+    void Bury(Item* ip_item);
     // Takes a removed type out of every table; it is freed with the dead items.
     void ForgetType(Type* ip_type);
     void FreeDead();
@@ -165,11 +164,12 @@ private:
     void Subscribe(Subscriptions& i_subscriptions, Listeners& i_listeners,
                    PairHandlers& i_pairHandlers, TypePair const& i_pair,
                    PathNodeHandlerInfo* ip_info, bool i_connection);
-    void Unsubscribe(Subscriptions& i_subscriptions, Listeners& i_listeners,
-                     PairHandlers& i_pairHandlers, TypePair const& i_pair,
+    void Unsubscribe(Subscriptions& i_subscriptions, Listeners& i_listeners, TypePair const& i_pair,
                      PathNodeHandlerInfo* ip_info);
     void OnPathNodeEvent(Subscriptions& i_subscriptions, ConnectionInfo& i_info);
-    void RemoveInIdentityOrder(std::vector<Item*>& i_items, int& i_count);
+    using SerialItem = std::pair<std::uint64_t, Item*>;
+    void RemoveInIdentityOrder(std::vector<SerialItem>& i_items, int& i_count);
+    static void SortBySerial(std::vector<SerialItem>& i_items);
 
     TypeTable m_types;
     std::vector<Type*> m_typeOrder;
@@ -186,7 +186,7 @@ private:
     std::uint64_t m_nextSubscriptionSerial = 1;
     int m_depth = 0;
     bool m_hasDead = false;
-    std::vector<std::pair<Item*, Type::ItemIndex::node_type>> m_deadItems;
+    std::vector<Item*> m_deadItems;
     std::vector<Type*> m_deadTypes;
     std::vector<PathNodeHandlerInfo*> m_deadSubscriptions;
     std::vector<Event<ConnectionInfo&>*> m_deadPairHandlers;

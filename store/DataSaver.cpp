@@ -7,11 +7,15 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,39 +40,47 @@ public:
             l_size *= 2;
         m_shift = 64 - std::countr_zero(l_size);
         m_mask = l_size - 1;
-        m_keys.assign(l_size, 0);
-        m_values.resize(l_size);
+        m_slots.assign(l_size, Slot{0, 0});
     }
 
     // Sets the number of the key, replacing the one it had.
     void Put(std::uint64_t i_key, std::uint32_t i_value)
     {
-        std::size_t l_slot = Slot(i_key);
-        while (m_keys[l_slot] != 0 && m_keys[l_slot] != i_key)
-            l_slot = (l_slot + 1) & m_mask;
-        m_keys[l_slot] = i_key;
-        m_values[l_slot] = i_value;
+        std::size_t l_index = Index(i_key);
+        while (m_slots[l_index].m_key != 0 && m_slots[l_index].m_key != i_key)
+            l_index = (l_index + 1) & m_mask;
+        m_slots[l_index] = Slot{i_key, i_value};
     }
+
+    // Starts fetching the slot of the key, so that several look-ups wait for memory together.
+    void Prefetch(std::uint64_t i_key) const { __builtin_prefetch(&m_slots[Index(i_key)]); }
 
     // The number of the key, or null when the key was never put.
     std::uint32_t const* Find(std::uint64_t i_key) const
     {
-        for (std::size_t l_slot = Slot(i_key); m_keys[l_slot] != 0; l_slot = (l_slot + 1) & m_mask)
-            if (m_keys[l_slot] == i_key)
-                return &m_values[l_slot];
+        for (std::size_t l_index = Index(i_key); m_slots[l_index].m_key != 0;
+             l_index = (l_index + 1) & m_mask)
+            if (m_slots[l_index].m_key == i_key)
+                return &m_slots[l_index].m_value;
         return nullptr;
     }
 
 private:
-    std::size_t Slot(std::uint64_t i_key) const
+    // Key and number side by side: one cache line per look-up.
+    struct Slot
+    {
+        std::uint64_t m_key;
+        std::uint32_t m_value;
+    };
+
+    std::size_t Index(std::uint64_t i_key) const
     {
         return static_cast<std::size_t>((i_key * 0x9E3779B97F4A7C15ULL) >> m_shift);
     }
 
     int m_shift;
     std::size_t m_mask;
-    std::vector<std::uint64_t> m_keys;
-    std::vector<std::uint32_t> m_values;
+    std::vector<Slot> m_slots;
 };
 
 std::uint64_t ItemKey(Item* ip_item)
@@ -81,7 +93,7 @@ std::uint64_t IdKey(std::int32_t i_id)
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(i_id)) + 1;
 }
 
-// Builds the file's bytes in memory, so that the file itself is written in one go.
+// Builds the file's bytes in memory, so that the file is written with a few large writes.
 class FileWriter
 {
 public:
@@ -154,7 +166,8 @@ public:
         if (l_count < 0)
             Fail(QStringLiteral("a negative count"));
         if (static_cast<std::size_t>(l_count) > (m_size - m_offset) / i_recordSize)
-            Fail(QStringLiteral("a count of %1 that the rest of the file cannot hold").arg(l_count));
+            Fail(
+                QStringLiteral("a count of %1 that the rest of the file cannot hold").arg(l_count));
         return static_cast<std::size_t>(l_count);
     }
 
@@ -188,6 +201,58 @@ struct ItemInfo
     std::string_view m_value;
 };
 
+// The place of each id of a file. The ids that the writer gives (1, 2, 3...) index an array; ids
+// spread wider than twice their number go through a hash table.
+class IdIndex
+{
+public:
+    explicit IdIndex(std::vector<ItemInfo> const& i_records)
+    {
+        if (i_records.empty())
+            return;
+        auto const [l_min, l_max] = std::minmax_element(i_records.begin(), i_records.end(),
+                                                        [](ItemInfo const& i_a, ItemInfo const& i_b)
+                                                        { return i_a.m_id < i_b.m_id; });
+        m_first = l_min->m_id;
+        std::int64_t const l_range = std::int64_t(l_max->m_id) - l_min->m_id + 1;
+        if (l_range <= std::int64_t(2 * i_records.size() + 16))
+            m_dense.assign(std::size_t(l_range), Absent);
+        else
+        {
+            m_isHashed = true;
+            m_hashed = KeyTable(i_records.size());
+        }
+    }
+
+    void Put(std::int32_t i_id, std::uint32_t i_place)
+    {
+        if (m_isHashed)
+            m_hashed.Put(IdKey(i_id), i_place);
+        else
+            m_dense[std::size_t(std::int64_t(i_id) - m_first)] = i_place;
+    }
+
+    // The place of the id, or null when no record has it.
+    std::uint32_t const* Find(std::int32_t i_id) const
+    {
+        if (m_isHashed)
+            return m_hashed.Find(IdKey(i_id));
+        std::int64_t const l_offset = std::int64_t(i_id) - m_first;
+        if (l_offset < 0 || l_offset >= std::int64_t(m_dense.size()) ||
+            m_dense[std::size_t(l_offset)] == Absent)
+            return nullptr;
+        return &m_dense[std::size_t(l_offset)];
+    }
+
+private:
+    static constexpr std::uint32_t Absent = UINT32_MAX;
+
+    std::int64_t m_first = 0;
+    std::vector<std::uint32_t> m_dense;
+    bool m_isHashed = false;
+    KeyTable m_hashed{0};
+};
+
 // A whole file, read and checked before anything of it reaches the store.
 struct ParsedFile
 {
@@ -204,7 +269,7 @@ QString ErrorText(int i_error)
     return QString::fromLocal8Bit(std::strerror(i_error));
 }
 
-// Creates the first free name that i_name gives for 0, 1, 2..., readable and writable by the
+// Creates the first free name that i_nameOf gives for 0, 1, 2..., readable and writable by the
 // owner only; returns its descriptor, or -1 with errno set.
 template <typename NameOf> int CreateFirstFree(NameOf i_nameOf, QString& i_created)
 {
@@ -225,19 +290,21 @@ template <typename NameOf> int CreateFirstFree(NameOf i_nameOf, QString& i_creat
     return -1;
 }
 
-// Writes every byte and flushes them to the disk; returns 0 or the error.
-int WriteAndSync(int i_fd, char const* ip_bytes, std::size_t i_size)
+// Writes the pieces one after the other and flushes them to the disk; returns 0 or the error.
+template <std::size_t Count>
+int WriteAndSync(int i_fd, std::array<std::string_view, Count> const& i_pieces)
 {
-    while (i_size > 0)
-    {
-        ssize_t const l_written = ::write(i_fd, ip_bytes, std::min<std::size_t>(i_size, 1 << 30));
-        if (l_written < 0 && errno == EINTR)
-            continue;
-        if (l_written <= 0)
-            return l_written < 0 ? errno : EIO;
-        ip_bytes += l_written;
-        i_size -= static_cast<std::size_t>(l_written);
-    }
+    for (std::string_view l_piece : i_pieces)
+        while (!l_piece.empty())
+        {
+            ssize_t const l_written =
+                ::write(i_fd, l_piece.data(), std::min<std::size_t>(l_piece.size(), 1 << 30));
+            if (l_written < 0 && errno == EINTR)
+                continue;
+            if (l_written <= 0)
+                return l_written < 0 ? errno : EIO;
+            l_piece.remove_prefix(static_cast<std::size_t>(l_written));
+        }
     return ::fsync(i_fd) == 0 ? 0 : errno;
 }
 
@@ -267,8 +334,9 @@ ReadResult ReadWholeFile(QString const& i_path, std::unique_ptr<char[]>& i_bytes
     int const l_fd = ::open(QFile::encodeName(i_path).constData(), O_RDONLY | O_CLOEXEC);
     if (l_fd < 0)
     {
-        i_error = ErrorText(errno);
-        return errno == ENOENT ? ReadResult::Missing : ReadResult::Unreadable;
+        int const l_error = errno;
+        i_error = ErrorText(l_error);
+        return l_error == ENOENT ? ReadResult::Missing : ReadResult::Unreadable;
     }
     struct stat l_status;
     if (::fstat(l_fd, &l_status) != 0 || !S_ISREG(l_status.st_mode))
@@ -278,7 +346,16 @@ ReadResult ReadWholeFile(QString const& i_path, std::unique_ptr<char[]>& i_bytes
         return ReadResult::Unreadable;
     }
     std::size_t const l_size = static_cast<std::size_t>(l_status.st_size);
-    i_bytes = std::make_unique_for_overwrite<char[]>(l_size);
+    try
+    {
+        i_bytes = std::make_unique_for_overwrite<char[]>(l_size);
+    }
+    catch (std::bad_alloc const&)
+    {
+        i_error = QStringLiteral("too large to read");
+        ::close(l_fd);
+        return ReadResult::Unreadable;
+    }
     i_size = 0;
     while (i_size < l_size)
     {
@@ -287,7 +364,8 @@ ReadResult ReadWholeFile(QString const& i_path, std::unique_ptr<char[]>& i_bytes
             continue;
         if (l_read < 0)
         {
-            i_error = ErrorText(errno);
+            int const l_error = errno;
+            i_error = ErrorText(l_error);
             ::close(l_fd);
             return ReadResult::Unreadable;
         }
@@ -313,11 +391,12 @@ QString KeepAside(QString const& i_path, char const* ip_bytes, std::size_t i_siz
         l_name);
     if (l_fd < 0)
     {
+        int const l_error = errno;
         Log(g_category, 1,
-            QStringLiteral("Could not keep a copy of %1: %2.").arg(i_path, ErrorText(errno)));
+            QStringLiteral("Could not keep a copy of %1: %2.").arg(i_path, ErrorText(l_error)));
         return QString();
     }
-    int const l_error = WriteAndSync(l_fd, ip_bytes, i_size);
+    int const l_error = WriteAndSync(l_fd, std::array{std::string_view(ip_bytes, i_size)});
     ::close(l_fd);
     if (l_error != 0)
     {
@@ -328,6 +407,152 @@ QString KeepAside(QString const& i_path, char const* ip_bytes, std::size_t i_siz
         return QString();
     }
     return l_name;
+}
+
+// The items of a type in the order of its ItemSet (creation serial). The serials are read once
+// each, so that sorting does not chase every item's pointer again.
+std::vector<Item*> ItemsBySerial(Type* ip_type)
+{
+    if (ip_type->IsNull())
+    {
+        ItemSet const l_items = ip_type->GetItems();
+        return std::vector<Item*>(l_items.begin(), l_items.end());
+    }
+    std::vector<std::pair<std::uint64_t, Item*>> l_keyed;
+    l_keyed.reserve(ip_type->Items().size());
+    for (auto const& l_entry : ip_type->Items())
+        l_keyed.emplace_back(l_entry.second->Serial(), l_entry.second);
+    if (!std::is_sorted(l_keyed.begin(), l_keyed.end()))
+        std::sort(l_keyed.begin(), l_keyed.end());
+    std::vector<Item*> l_items;
+    l_items.reserve(l_keyed.size());
+    for (auto const& l_entry : l_keyed)
+        l_items.push_back(l_entry.second);
+    return l_items;
+}
+
+// Reads and checks the whole file. Only the types that the program saves are taken; the records
+// of any other type, declared or not, are read over.
+template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isSaved)
+{
+    ParsedFile l_file;
+    // Each type once, whatever the file repeats.
+    std::map<Type*, std::uint32_t, TypeLess> l_typeIndexes;
+    std::vector<ItemInfo> l_records;
+
+    // A type record is at least a name length, a flag and an item count.
+    std::size_t const l_typeCount = i_reader.ReadCount(9);
+    for (std::size_t l_typeNumber = 0; l_typeNumber < l_typeCount; ++l_typeNumber)
+    {
+        std::string_view const l_name = i_reader.ReadString();
+        bool const l_isNull = i_reader.ReadBool();
+        Type* lp_type = d.HasType(l_name);
+        if (lp_type && !i_isSaved(lp_type))
+            lp_type = nullptr;
+        if (lp_type && lp_type->IsNull() != l_isNull)
+            i_reader.Fail(QStringLiteral("the null flag of type %1 disagrees with its declaration")
+                              .arg(QString::fromUtf8(l_name.data(), qsizetype(l_name.size()))));
+        std::uint32_t l_typeIndex = 0;
+        if (lp_type)
+        {
+            auto const [l_entry, l_added] =
+                l_typeIndexes.emplace(lp_type, std::uint32_t(l_file.m_types.size()));
+            if (l_added)
+                l_file.m_types.push_back(lp_type);
+            l_typeIndex = l_entry->second;
+        }
+
+        std::size_t const l_itemCount = i_reader.ReadCount(l_isNull ? 4 : 8);
+        for (std::size_t l_itemNumber = 0; l_itemNumber < l_itemCount; ++l_itemNumber)
+        {
+            std::int32_t const l_id = i_reader.ReadType();
+            std::string_view const l_value = l_isNull ? std::string_view() : i_reader.ReadString();
+            if (lp_type)
+                l_records.push_back(ItemInfo{l_id, l_typeIndex, l_value});
+        }
+    }
+
+    std::size_t const l_connectionCount = i_reader.ReadCount(8);
+    std::vector<std::pair<std::int32_t, std::int32_t>> l_pairs(l_connectionCount);
+    for (auto& [l_first, l_second] : l_pairs)
+    {
+        l_first = i_reader.ReadType();
+        l_second = i_reader.ReadType();
+    }
+
+    // A later record of an id replaces an earlier one.
+    IdIndex l_places(l_records);
+    for (std::size_t l_index = 0; l_index < l_records.size(); ++l_index)
+        l_places.Put(l_records[l_index].m_id, std::uint32_t(l_index));
+    std::vector<std::uint32_t> l_order;
+    l_order.reserve(l_records.size());
+    for (std::size_t l_index = 0; l_index < l_records.size(); ++l_index)
+        if (*l_places.Find(l_records[l_index].m_id) == l_index)
+            l_order.push_back(std::uint32_t(l_index));
+    auto const l_byId = [&l_records](std::uint32_t i_a, std::uint32_t i_b)
+    { return l_records[i_a].m_id < l_records[i_b].m_id; };
+    if (!std::is_sorted(l_order.begin(), l_order.end(), l_byId))
+        std::sort(l_order.begin(), l_order.end(), l_byId);
+    l_file.m_items.reserve(l_order.size());
+    for (std::uint32_t l_index : l_order)
+    {
+        l_places.Put(l_records[l_index].m_id, std::uint32_t(l_file.m_items.size()));
+        l_file.m_items.push_back(l_records[l_index]);
+    }
+
+    std::size_t const l_typeTotal = l_file.m_types.size();
+    std::vector<char> l_related(l_typeTotal * l_typeTotal);
+    for (std::size_t l_a = 0; l_a < l_typeTotal; ++l_a)
+        for (std::size_t l_b = 0; l_b < l_typeTotal; ++l_b)
+            l_related[l_a * l_typeTotal + l_b] =
+                l_file.m_types[l_a]->IsRelated(l_file.m_types[l_b]);
+
+    // A pair naming an id without a record (a type not loaded, or no record at all) is dropped;
+    // so is one between types that are not, or no longer, related.
+    l_file.m_connections.reserve(l_pairs.size());
+    for (auto const& [l_first, l_second] : l_pairs)
+    {
+        std::uint32_t const* lp_first = l_places.Find(l_first);
+        std::uint32_t const* lp_second = l_places.Find(l_second);
+        if (!lp_first || !lp_second)
+            continue;
+        if (!l_related[l_file.m_items[*lp_first].m_type * l_typeTotal +
+                       l_file.m_items[*lp_second].m_type])
+        {
+            ++l_file.m_unrelatedConnections;
+            continue;
+        }
+        l_file.m_connections.emplace_back(*lp_first, *lp_second);
+    }
+    if (!std::is_sorted(l_file.m_connections.begin(), l_file.m_connections.end()))
+        std::sort(l_file.m_connections.begin(), l_file.m_connections.end());
+    l_file.m_connections.erase(
+        std::unique(l_file.m_connections.begin(), l_file.m_connections.end()),
+        l_file.m_connections.end());
+    return l_file;
+}
+
+// Makes the items in ascending id order, then connects each to its partners, through the
+// ordinary store operations and with all their events. Items of a valued type merge into those
+// already in the store, such as defaults.
+void Apply(ParsedFile const& i_file)
+{
+    std::vector<Item*> l_items;
+    l_items.reserve(i_file.m_items.size());
+    for (ItemInfo const& l_info : i_file.m_items)
+    {
+        Type* lp_type = i_file.m_types[l_info.m_type];
+        l_items.push_back(lp_type->IsNull() ? lp_type->NewItem()
+                                            : lp_type->NewItem(Value(std::string(l_info.m_value))));
+    }
+    for (auto const& [l_first, l_second] : i_file.m_connections)
+    {
+        Item* lp_first = l_items[l_first];
+        Item* lp_second = l_items[l_second];
+        // Two records may name one item (equal values of a type).
+        if (lp_first && lp_second && lp_first != lp_second)
+            lp_first->Connect(lp_second);
+    }
 }
 } // namespace
 
@@ -366,44 +591,47 @@ bool DataSaver::IsSaved(Type* ip_type) const
     return m_savedTypes.contains(ip_type) || m_savedByConnectionTypes.contains(ip_type);
 }
 
-std::string DataSaver::Serialize() const
+void DataSaver::Serialize(std::string& i_head, ConnectionRecords& i_connections) const
 {
     std::vector<Type*> l_types;
-    std::uint64_t l_lastSerial = 0;
+    std::vector<char> l_typeSaved;
     for (Type* lp_type : d.Types())
-        if (IsSaved(lp_type))
-        {
+    {
+        bool const l_saved = IsSaved(lp_type);
+        if (l_saved)
             l_types.push_back(lp_type);
-            l_lastSerial = std::max(l_lastSerial, lp_type->Serial());
-        }
-    std::vector<char> l_typeSaved(l_lastSerial + 1, 0);
-    for (Type* lp_type : l_types)
-        l_typeSaved[lp_type->Serial()] = 1;
+        if (l_typeSaved.size() <= lp_type->Serial())
+            l_typeSaved.resize(lp_type->Serial() + 1);
+        l_typeSaved[lp_type->Serial()] = l_saved;
+    }
 
     FileWriter l_writer;
     l_writer.WriteType(FileWriter::Count(l_types.size()));
 
-    // Ids are 1, 2, 3... in writing order: the item of id n is l_items[n - 1].
+    // Ids are 1, 2, 3... in writing order: the item of id n is l_items[n - 1]. The items of
+    // l_types[t] are l_items[l_starts[t]] up to l_items[l_starts[t + 1]].
     std::vector<Item*> l_items;
+    std::vector<std::size_t> l_starts;
     for (Type* lp_type : l_types)
     {
-        ItemSet const l_all = lp_type->GetItems();
-        std::vector<Item*> l_written;
-        if (m_savedTypes.contains(lp_type))
-            l_written.assign(l_all.begin(), l_all.end());
-        else
+        l_starts.push_back(l_items.size());
+        std::vector<Item*> l_all = ItemsBySerial(lp_type);
+        if (!m_savedTypes.contains(lp_type))
         {
             std::set<Type*, TypeLess> const& l_needed = m_savedByConnectionTypes.at(lp_type);
-            for (Item* lp_item : l_all)
-                if (std::any_of(l_needed.begin(), l_needed.end(),
-                                [lp_item](Type* ip_needed) { return lp_item->IsConnected(ip_needed); }))
-                    l_written.push_back(lp_item);
+            std::erase_if(l_all,
+                          [&l_needed](Item* ip_item)
+                          {
+                              return std::none_of(l_needed.begin(), l_needed.end(),
+                                                  [ip_item](Type* ip_needed)
+                                                  { return ip_item->IsConnected(ip_needed); });
+                          });
         }
 
         l_writer.WriteString(lp_type->Name());
         l_writer.WriteType(lp_type->IsNull());
-        l_writer.WriteType(FileWriter::Count(l_written.size()));
-        for (Item* lp_item : l_written)
+        l_writer.WriteType(FileWriter::Count(l_all.size()));
+        for (Item* lp_item : l_all)
         {
             l_items.push_back(lp_item);
             l_writer.WriteType(FileWriter::Count(l_items.size()));
@@ -411,58 +639,89 @@ std::string DataSaver::Serialize() const
                 l_writer.WriteString(lp_item->Value());
         }
     }
+    l_starts.push_back(l_items.size());
 
+    // The table is far larger than the caches: its slots, and the items ahead, are fetched
+    // early, so that many look-ups wait for memory at once rather than one after the other.
+    constexpr std::size_t l_ahead = 16;
     KeyTable l_ids(l_items.size());
     for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index)
+    {
+        if (l_index + l_ahead < l_items.size())
+            l_ids.Prefetch(ItemKey(l_items[l_index + l_ahead]));
         l_ids.Put(ItemKey(l_items[l_index]), static_cast<std::uint32_t>(l_index + 1));
+    }
 
-    // Each connection once, from its end with the smaller id. Items come in id order, their
+    // Each connection once, from its end with the smaller id: partners of an earlier type are
+    // passed over without a look-up, since their ids are smaller. Items come in id order, their
     // groups in type order and the members of a group in serial order, so the pairs come out
     // sorted; the sort is only a safeguard.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> l_pairs;
-    for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index)
+    ConnectionRecords& l_pairs = i_connections;
+    l_pairs.clear();
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> l_pending;
+    auto const l_lookUp = [&l_ids, &l_pairs, &l_pending]
     {
-        std::uint32_t const l_id = static_cast<std::uint32_t>(l_index + 1);
-        for (Item::Connection const& l_group : l_items[l_index]->Connections())
+        for (auto const& l_entry : l_pending)
+            l_ids.Prefetch(l_entry.second);
+        for (auto const& [l_id, l_partner] : l_pending)
         {
-            if (l_group.mp_type->Serial() > l_lastSerial || !l_typeSaved[l_group.mp_type->Serial()])
-                continue;
-            for (Item* lp_partner : l_group.m_items)
+            std::uint32_t const* lp_partnerId = l_ids.Find(l_partner);
+            if (lp_partnerId && *lp_partnerId > l_id)
+                l_pairs.emplace_back(l_id, *lp_partnerId);
+        }
+        l_pending.clear();
+    };
+    for (std::size_t l_typeIndex = 0; l_typeIndex < l_types.size(); ++l_typeIndex)
+    {
+        std::uint64_t const l_typeSerial = l_types[l_typeIndex]->Serial();
+        for (std::size_t l_index = l_starts[l_typeIndex]; l_index < l_starts[l_typeIndex + 1];
+             ++l_index)
+        {
+            if (l_index + 2 * l_ahead < l_items.size())
+                __builtin_prefetch(l_items[l_index + 2 * l_ahead]);
+            if (l_index + l_ahead < l_items.size())
+                __builtin_prefetch(l_items[l_index + l_ahead]->Connections().data());
+            std::uint32_t const l_id = static_cast<std::uint32_t>(l_index + 1);
+            for (Item::Connection const& l_group : l_items[l_index]->Connections())
             {
-                std::uint32_t const* lp_partnerId = l_ids.Find(ItemKey(lp_partner));
-                if (lp_partnerId && *lp_partnerId > l_id)
-                    l_pairs.emplace_back(l_id, *lp_partnerId);
+                std::uint64_t const l_groupSerial = l_group.mp_type->Serial();
+                if (l_groupSerial < l_typeSerial || l_groupSerial >= l_typeSaved.size() ||
+                    !l_typeSaved[l_groupSerial])
+                    continue;
+                for (Item* lp_partner : l_group.m_items)
+                    l_pending.emplace_back(l_id, ItemKey(lp_partner));
             }
+            if (l_pending.size() >= 4 * l_ahead)
+                l_lookUp();
         }
     }
+    l_lookUp();
     if (!std::is_sorted(l_pairs.begin(), l_pairs.end()))
         std::sort(l_pairs.begin(), l_pairs.end());
 
     l_writer.WriteType(FileWriter::Count(l_pairs.size()));
-    std::string& l_bytes = l_writer.Bytes();
-    std::size_t l_offset = l_bytes.size();
-    l_bytes.resize(l_offset + 8 * l_pairs.size());
-    for (auto const& [l_first, l_second] : l_pairs)
-    {
-        qToLittleEndian(static_cast<std::int32_t>(l_first), l_bytes.data() + l_offset);
-        qToLittleEndian(static_cast<std::int32_t>(l_second), l_bytes.data() + l_offset + 4);
-        l_offset += 8;
-    }
-    return std::move(l_bytes);
+    i_head = std::move(l_writer.Bytes());
 }
 
 void DataSaver::Save(QString i_path)
 {
-    std::string l_bytes;
+    std::string l_head;
+    ConnectionRecords l_connections;
     try
     {
-        l_bytes = Serialize();
+        Serialize(l_head, l_connections);
     }
     catch (DataSaveFailure const&)
     {
         Log(g_category, 1,
             QStringLiteral("Failure to save configuration data to %1: the store is too large.")
                 .arg(i_path));
+        return;
+    }
+    catch (std::bad_alloc const&)
+    {
+        Log(g_category, 1,
+            QStringLiteral("Failure to save configuration data to %1: out of memory.").arg(i_path));
         return;
     }
 
@@ -472,17 +731,26 @@ void DataSaver::Save(QString i_path)
         l_temporary);
     if (l_fd < 0)
     {
+        int const l_error = errno;
         Log(g_category, 1,
             QStringLiteral("Failure to save configuration data: cannot create a file beside %1: "
                            "%2.")
-                .arg(i_path, ErrorText(errno)));
+                .arg(i_path, ErrorText(l_error)));
         return;
     }
     QByteArray const l_temporaryName = QFile::encodeName(l_temporary);
-    int l_error = WriteAndSync(l_fd, l_bytes.data(), l_bytes.size());
+    // On a little-endian machine a pair of 32-bit numbers in memory is the file's connection
+    // record, so the records are written as they are.
+    static_assert(std::endian::native == std::endian::little &&
+                  sizeof(ConnectionRecords::value_type) == 8);
+    int l_error = WriteAndSync(
+        l_fd, std::array{std::string_view(l_head),
+                         std::string_view(reinterpret_cast<char const*>(l_connections.data()),
+                                          8 * l_connections.size())});
     if (::close(l_fd) != 0 && l_error == 0)
         l_error = errno;
-    if (l_error == 0 && ::rename(l_temporaryName.constData(), QFile::encodeName(i_path).constData()) != 0)
+    if (l_error == 0 &&
+        ::rename(l_temporaryName.constData(), QFile::encodeName(i_path).constData()) != 0)
         l_error = errno;
     if (l_error != 0)
     {
@@ -519,16 +787,15 @@ void DataSaver::Load(QString i_path)
     ParsedFile l_file;
     try
     {
-        l_file = Parse(l_reader);
+        l_file = Parse(l_reader, [this](Type* ip_type) { return IsSaved(ip_type); });
     }
     catch (DataLoadFailure const&)
     {
         QString const l_copy = KeepAside(i_path, l_bytes.get(), l_size);
         Log(g_category, 1,
             QStringLiteral("The configuration data in %1 is damaged (%2 at byte %3)%4.")
-                .arg(i_path, l_reader.Reason())
-                .arg(l_reader.Offset())
-                .arg(l_copy.isEmpty() ? QString() : QStringLiteral("; kept as ") + l_copy));
+                .arg(i_path, l_reader.Reason(), QString::number(l_reader.Offset()),
+                     l_copy.isEmpty() ? QString() : QStringLiteral("; kept as ") + l_copy));
         EmitDataLoaded();
         throw DataLoadFailure();
     }

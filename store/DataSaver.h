@@ -10,6 +10,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 class Type;
 
@@ -41,6 +43,12 @@ public:
 
 private:
     bool IsSaved(Type* ip_type) const;
+    // (first id, second id), each connection once, ascending.
+    using ConnectionRecords = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+    // The file's bytes up to its connection records, and the records; throws DataSaveFailure
+    // when the store does not fit the format.
+    void Serialize(std::string& i_head, ConnectionRecords& i_connections) const;
 
     std::set<Type*, TypeLess> m_savedTypes;
     std::map<Type*, std::set<Type*, TypeLess>, TypeLess> m_savedByConnectionTypes;

@@ -8,8 +8,7 @@
 
 // A store event: a set of handlers ordered by their creation serial. Notifying walks a copy of
 // the set; handlers marked removed are skipped and deleted once no walk of this event runs.
-template <typename T>
-class Event
+template <typename T> class Event
 {
 public:
     using Handler = EventHandlerBase<T>;
@@ -85,12 +84,14 @@ private:
     void DeleteRemoved()
     {
         m_holdsRemoved = false;
-        auto l_end = std::remove_if(m_handlers.begin(), m_handlers.end(), [](Handler* ip_handler) {
-            if (!ip_handler->m_removed)
-                return false;
-            delete ip_handler;
-            return true;
-        });
+        auto l_end = std::remove_if(m_handlers.begin(), m_handlers.end(),
+                                    [](Handler* ip_handler)
+                                    {
+                                        if (!ip_handler->m_removed)
+                                            return false;
+                                        delete ip_handler;
+                                        return true;
+                                    });
         m_handlers.erase(l_end, m_handlers.end());
     }
 

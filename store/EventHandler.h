@@ -4,8 +4,7 @@
 #include "EventHandlerBase.h"
 
 // Calls a member function of a DataHandler-derived object. Making it records it with the object.
-template <typename C, typename T>
-class EventHandler : public EventHandlerBase<T>
+template <typename C, typename T> class EventHandler : public EventHandlerBase<T>
 {
 public:
     using Method = void (C::*)(T);

@@ -145,9 +145,8 @@ QString EscapeHTML(const QString& i_text)
 
 QString ConvertLinks(const QString& i_text)
 {
-    // The boundary before the scheme counts letters, digits, combining marks and "_" of any
-    // script as word characters, as the original word-boundary test did; a plain \b in this
-    // engine would see only ASCII ones.
+    // The scheme must start a word. Letters, digits, combining marks and "_" of every script are
+    // word characters here; a plain \b would count only ASCII ones.
     static const QRegularExpression link(
         QStringLiteral("(?<![\\p{L}\\p{N}\\p{M}_])(https?://[-a-zA-Z0-9+&@#/%?=~_|!:,.;]*"
                        "[a-zA-Z0-9+&@#/%=~_|])"));

@@ -18,14 +18,23 @@ bool TypeLess::operator()(Type const* ip_a, Type const* ip_b) const
     return ip_a->Serial() < ip_b->Serial();
 }
 
-Item::Item(Type* ip_type, std::string const* ip_value, std::uint64_t i_serial)
-    : mp_type(ip_type), mp_value(ip_value), m_serial(i_serial)
+Item::Index::iterator Item::NullEntry()
+{
+    // Never destroyed, so that it outlives every item.
+    static Index* const lp_index = new Index{{std::string(), nullptr}};
+    return lp_index->begin();
+}
+
+Item::Item(Type* ip_type, Index::iterator i_entry, std::uint64_t i_serial)
+    : mp_type(ip_type), m_entry(i_entry), m_serial(i_serial)
 {
 }
 
 Item::~Item()
 {
     delete[] mp_connections;
+    if (m_flags & OwnsValueFlag)
+        delete mp_ownValue;
 }
 
 Data* Item::GetData() const
@@ -41,7 +50,7 @@ void Item::AssertValued() const
 int Item::AsInt() const
 {
     AssertValued();
-    long const l_number = std::strtol(mp_value->c_str(), nullptr, 10);
+    long const l_number = std::strtol(AsCStr(), nullptr, 10);
     return static_cast<int>(std::clamp<long>(l_number, INT_MIN, INT_MAX));
 }
 
@@ -50,7 +59,7 @@ unsigned int Item::AsUInt() const
     AssertValued();
     // Read as a 32-bit strtoul does: out of range gives the maximum, a minus sign negates
     // modulo 2 to the 32nd.
-    char const* lp_text = mp_value->c_str();
+    char const* lp_text = AsCStr();
     while (std::isspace(static_cast<unsigned char>(*lp_text)))
         ++lp_text;
     bool const l_negative = *lp_text == '-';
@@ -69,13 +78,13 @@ unsigned int Item::AsUInt() const
 long long Item::AsInt64() const
 {
     AssertValued();
-    return std::strtoll(mp_value->c_str(), nullptr, 10);
+    return std::strtoll(AsCStr(), nullptr, 10);
 }
 
 unsigned long long Item::AsUInt64() const
 {
     AssertValued();
-    return std::strtoull(mp_value->c_str(), nullptr, 10);
+    return std::strtoull(AsCStr(), nullptr, 10);
 }
 
 Item::Connection* Item::FindConnection(Type* ip_type) const
@@ -308,7 +317,8 @@ void Item::Remove()
     Data* lp_data = GetData();
     Data::Operation l_operation(lp_data);
     m_flags |= RemovedFlag;
-    lp_data->Bury(this, mp_type->TakeOut(this));
+    mp_type->TakeOut(this);
+    lp_data->Bury(this);
 
     Item* lp_self = this;
     mp_type->m_itemRemovedEvent.Notify(lp_self);
@@ -318,13 +328,26 @@ void Item::Remove()
     // these connections first, and each is dropped once.
     while (m_connectionCount)
     {
-        std::vector<Item*> l_connected;
+        std::size_t l_count = 0;
         for (Connection const& l_connection : Connections())
-            l_connected.insert(l_connected.end(), l_connection.m_items.begin(),
-                               l_connection.m_items.end());
-        for (Item* lp_item : l_connected)
-            if (IsConnected(lp_item))
-                Disconnect(lp_item);
+            l_count += l_connection.m_items.size();
+        // Most items have a few connections: copy them without touching the heap.
+        constexpr std::size_t Inline = 16;
+        Item* l_inline[Inline];
+        std::vector<Item*> l_heap;
+        Item** lp_copy = l_inline;
+        if (l_count > Inline)
+        {
+            l_heap.resize(l_count);
+            lp_copy = l_heap.data();
+        }
+        std::size_t l_index = 0;
+        for (Connection const& l_connection : Connections())
+            for (Item* lp_item : l_connection.m_items)
+                lp_copy[l_index++] = lp_item;
+        for (l_index = 0; l_index < l_count; ++l_index)
+            if (IsConnected(lp_copy[l_index]))
+                Disconnect(lp_copy[l_index]);
     }
 }
 

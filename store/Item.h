@@ -36,6 +36,8 @@ public:
         Type* mp_type;
         ItemSet m_items;
     };
+    // A valued type's items by value, compared byte by byte; an item's value is its key there.
+    using Index = std::map<std::string, Item*, std::less<>>;
     using ConnectionMap = std::map<Type*, ItemSet, TypeLess>;
     using Path = std::vector<Type*>;
     using UniqueItemMap = std::map<Item*, Path, ItemLess>;
@@ -44,20 +46,22 @@ public:
     Item& operator=(Item const&) = delete;
 
     Type* GetType() const { return mp_type; }
-    std::string const& Value() const { return *mp_value; }
+    std::string const& Value() const
+    {
+        return (m_flags & OwnsValueFlag) ? *mp_ownValue : m_entry->first;
+    }
     // Creation order within the store; the identity order of every set.
     std::uint64_t Serial() const { return m_serial; }
     // True from the start of Remove; the item is freed when the outermost store operation ends.
     bool IsRemoved() const { return m_flags & RemovedFlag; }
 
-    std::string AsString() const { return *mp_value; }
-    char const* AsCStr() const { return mp_value->c_str(); }
+    std::string AsString() const { return Value(); }
+    char const* AsCStr() const { return Value().c_str(); }
     int AsInt() const;
     unsigned int AsUInt() const;
     long long AsInt64() const;
     unsigned long long AsUInt64() const;
-    template <typename T>
-    T* AsPtr() const
+    template <typename T> T* AsPtr() const
     {
         return reinterpret_cast<T*>(static_cast<std::uintptr_t>(AsUInt64()));
     }
@@ -94,8 +98,12 @@ private:
 
     static constexpr std::uint8_t RemovedFlag = 1;
     static constexpr std::uint8_t CandidateFlag = 2;
+    static constexpr std::uint8_t OwnsValueFlag = 4;
 
-    Item(Type* ip_type, std::string const* ip_value, std::uint64_t i_serial);
+    // The entry that every item of a null type points at: its value is the empty string.
+    static Index::iterator NullEntry();
+
+    Item(Type* ip_type, Index::iterator i_entry, std::uint64_t i_serial);
     ~Item();
 
     Data* GetData() const;
@@ -105,9 +113,13 @@ private:
     void AssertValued() const;
 
     Type* mp_type;
-    // Points at the key of the type's index (or a shared empty string for null types); the key
-    // stays with the item until it is freed.
-    std::string const* mp_value;
+    union
+    {
+        // While the item is in its type's index: its entry there, whose key is the value.
+        Index::iterator m_entry;
+        // Once it has left the index: its own copy of the value.
+        std::string* mp_ownValue;
+    };
     std::uint64_t m_serial;
     Connection* mp_connections = nullptr;
     std::uint16_t m_connectionCount = 0;

@@ -45,8 +45,7 @@ public:
     unsigned int AsUInt() const;
     long long AsInt64() const;
     unsigned long long AsUInt64() const;
-    template <typename T>
-    T* AsPtr() const
+    template <typename T> T* AsPtr() const
     {
         return reinterpret_cast<T*>(static_cast<std::uintptr_t>(AsUInt64()));
     }

@@ -599,8 +599,7 @@ void ItemSet::Remove() const
         lp_item->Remove();
 }
 
-template <typename Key>
-std::list<Item*> ItemSet::SortBy(Key i_key, bool i_ascending) const
+template <typename Key> std::list<Item*> ItemSet::SortBy(Key i_key, bool i_ascending) const
 {
     using KeyType = typename std::invoke_result_t<Key, Item*>::value_type;
     std::map<KeyType, std::vector<Item*>> l_groups;
@@ -621,15 +620,13 @@ std::list<Item*> ItemSet::SortBy(Key i_key, bool i_ascending) const
 
 std::list<Item*> ItemSet::SortAlphabetic(bool i_ascending) const
 {
-    return SortBy([](Item* ip_item)
-                  { return std::optional<std::string_view>(ip_item->Value()); },
+    return SortBy([](Item* ip_item) { return std::optional<std::string_view>(ip_item->Value()); },
                   i_ascending);
 }
 
 std::list<Item*> ItemSet::SortNumeric(bool i_ascending) const
 {
-    return SortBy([](Item* ip_item)
-                  { return std::optional<long long>(ip_item->AsInt64()); },
+    return SortBy([](Item* ip_item) { return std::optional<long long>(ip_item->AsInt64()); },
                   i_ascending);
 }
 

@@ -22,7 +22,7 @@ class ItemSet
 {
     struct Chunk
     {
-        std::uint64_t m_lastSerial;
+        std::uint64_t m_lastSerial = 0;
         std::vector<Item*> m_items;
     };
 
@@ -139,8 +139,7 @@ private:
     void FlatToChunked();
     void ChunkedToFlat();
     void Release();
-    template <typename Key>
-    std::list<Item*> SortBy(Key i_key, bool i_ascending) const;
+    template <typename Key> std::list<Item*> SortBy(Key i_key, bool i_ascending) const;
 
     std::uint32_t m_size = 0;
     // 0 while at most one member is held inline, Chunked for chunks, else the flat array's size.

@@ -8,8 +8,8 @@ PathNode::PathNode(Data* ip_data, std::string_view i_type)
 }
 
 PathNode::PathNode(Item* ip_anchor)
-    : mp_data(ip_anchor->GetType()->GetData()), mp_type(ip_anchor->GetType()),
-      mp_anchor(ip_anchor), m_anchorSerial(ip_anchor->Serial())
+    : mp_data(ip_anchor->GetType()->GetData()), mp_type(ip_anchor->GetType()), mp_anchor(ip_anchor),
+      m_anchorSerial(ip_anchor->Serial())
 {
 }
 

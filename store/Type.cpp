@@ -2,12 +2,6 @@
 
 #include "Data.h"
 
-namespace
-{
-// The value of every item of a null type.
-std::string const g_emptyValue;
-} // namespace
-
 Type::Type(Data* ip_data, std::string_view i_name, bool i_isPrimary, bool i_isNull,
            bool i_autoCreate, std::uint64_t i_serial)
     : mp_data(ip_data), m_name(i_name), m_isPrimary(i_isPrimary), m_isNull(i_isNull),
@@ -80,21 +74,21 @@ void Type::AssertNull() const
     }
 }
 
-Item* Type::Create(std::string const* ip_value)
+Item* Type::Create(ItemIndex::iterator i_entry)
 {
     if (m_removed)
     {
         CrashAssert(false);
         if (!m_isNull)
-            m_items.erase(m_items.find(*ip_value));
+            m_items.erase(i_entry);
         return nullptr;
     }
     Data::Operation l_operation(mp_data);
-    Item* lp_item = new Item(this, ip_value, mp_data->NextItemSerial());
+    Item* lp_item = new Item(this, i_entry, mp_data->NextItemSerial());
     if (m_isNull)
         m_nullItems.insert(lp_item);
     else
-        m_items.find(*ip_value)->second = lp_item;
+        i_entry->second = lp_item;
     Item* lp_added = lp_item;
     m_itemAddedEvent.Notify(lp_added);
     lp_added = lp_item;
@@ -116,8 +110,7 @@ Item* Type::GetItem(Value const& i_value)
         return l_found->second;
     if (!m_autoCreate)
         return nullptr;
-    auto l_entry = m_items.emplace_hint(l_found, i_value.AsString(), nullptr);
-    return Create(&l_entry->first);
+    return Create(m_items.emplace_hint(l_found, i_value.AsString(), nullptr));
 }
 
 ItemPtr Type::HasItem(Value const& i_value) const
@@ -133,14 +126,13 @@ Item* Type::NewItem(Value const& i_value)
     auto l_found = m_items.find(i_value.AsString());
     if (l_found != m_items.end())
         return l_found->second;
-    auto l_entry = m_items.emplace_hint(l_found, i_value.AsString(), nullptr);
-    return Create(&l_entry->first);
+    return Create(m_items.emplace_hint(l_found, i_value.AsString(), nullptr));
 }
 
 Item* Type::NewItem()
 {
     AssertNull();
-    return Create(&g_emptyValue);
+    return Create(Item::NullEntry());
 }
 
 Item* Type::GetGlobalNullItem()
@@ -180,18 +172,17 @@ std::size_t Type::ItemCount() const
     return m_isNull ? m_nullItems.size() : m_items.size();
 }
 
-Type::ItemIndex::node_type Type::TakeOut(Item* ip_item)
+void Type::TakeOut(Item* ip_item)
 {
     if (m_isNull)
     {
         m_nullItems.erase(ip_item);
-        return {};
+        return;
     }
-    auto l_found = m_items.find(ip_item->Value());
-    CrashAssert(l_found != m_items.end() && l_found->second == ip_item);
-    if (l_found == m_items.end())
-        return {};
-    return m_items.extract(l_found);
+    // Handlers of the removal still read the value: the item takes it from the entry.
+    ItemIndex::node_type l_entry = m_items.extract(ip_item->m_entry);
+    ip_item->mp_ownValue = new std::string(std::move(l_entry.key()));
+    ip_item->m_flags |= Item::OwnsValueFlag;
 }
 
 void Type::RemoveAllItems()

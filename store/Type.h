@@ -20,7 +20,7 @@ class Type
 {
 public:
     // Items of a valued type by value, compared byte by byte; an item's value is the key itself.
-    using ItemIndex = std::map<std::string, Item*, std::less<>>;
+    using ItemIndex = Item::Index;
     using RelationMap = std::map<Type*, RelationInfo, TypeLess>;
 
     Event<Item*> m_itemAddedEvent;
@@ -73,11 +73,11 @@ private:
     ~Type() = default;
 
     RelationInfo const& Relation(Type* ip_other) const;
-    Item* Create(std::string const* ip_value);
+    Item* Create(ItemIndex::iterator i_entry);
     void AssertValued() const;
     void AssertNull() const;
-    // Takes the item out of the index; a valued item's key node goes with it.
-    ItemIndex::node_type TakeOut(Item* ip_item);
+    // Takes the item out of the index; a valued item keeps a copy of its value.
+    void TakeOut(Item* ip_item);
     std::vector<Item*> ItemsInOrder() const;
 
     Data* mp_data;

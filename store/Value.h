@@ -22,8 +22,7 @@ public:
     Value(unsigned long long i_number) : m_value(std::to_string(i_number)) {}
 
     template <typename T>
-        requires(!std::is_same_v<std::remove_cv_t<T>, char>)
-    Value(T* ip_object)
+    requires(!std::is_same_v<std::remove_cv_t<T>, char>) Value(T* ip_object)
         : Value(static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(ip_object)))
     {
     }

@@ -12,8 +12,7 @@
 namespace
 {
 // True when the call throws a pointer to E (which is then freed), false otherwise.
-template <typename E, typename F>
-bool ThrowsMisuse(F i_call)
+template <typename E, typename F> bool ThrowsMisuse(F i_call)
 {
     try
     {
@@ -128,7 +127,7 @@ private slots:
         Data::TypeTable l_types;
         d.GetTypes(l_types);
         QCOMPARE(l_types.at("lk_auto"), lp_auto);
-        QVERIFY(std::find(d.Types().begin(), d.Types().end(), lp_plain) < 
+        QVERIFY(std::find(d.Types().begin(), d.Types().end(), lp_plain) <
                 std::find(d.Types().begin(), d.Types().end(), lp_auto));
 
         QVERIFY(i("lk_plain", "nobody").empty());
@@ -224,11 +223,10 @@ private slots:
         l_recorder.Take();
         QCOMPARE(l_user += l_fast, l_fast);
         QCOMPARE(l_recorder.Take(),
-                 StoreRecorder::Lines({"connected cd_user:u>cd_speed:100",
-                                       "store-connected cd_user:u>cd_speed:100",
-                                       "connected cd_speed:100>cd_user:u",
-                                       "pair cd_user:u>cd_speed:100",
-                                       "pair cd_speed:100>cd_user:u"}));
+                 StoreRecorder::Lines(
+                     {"connected cd_user:u>cd_speed:100", "store-connected cd_user:u>cd_speed:100",
+                      "connected cd_speed:100>cd_user:u", "pair cd_user:u>cd_speed:100",
+                      "pair cd_speed:100>cd_user:u"}));
         QCOMPARE(l_user.Connect(l_fast), l_fast);
         QVERIFY(l_recorder.Take().isEmpty());
         QCOMPARE(l_user["cd_speed"], l_fast);
@@ -245,16 +243,14 @@ private slots:
                  StoreRecorder::Lines({"connected cd_speed:5>cd_user:v",
                                        "store-connected cd_speed:5>cd_user:v",
                                        "connected cd_user:v>cd_speed:5",
-                                       "pair cd_speed:5>cd_user:v",
-                                       "pair cd_user:v>cd_speed:5"}));
+                                       "pair cd_speed:5>cd_user:v", "pair cd_user:v>cd_speed:5"}));
 
         // Disconnecting two items that were not connected still tells everyone.
         QCOMPARE(l_user -= l_slow, l_slow);
-        QCOMPARE(l_recorder.Take(),
-                 StoreRecorder::Lines({"disconnected cd_user:u>cd_speed:5",
-                                       "store-disconnected cd_user:u>cd_speed:5",
-                                       "disconnected cd_speed:5>cd_user:u",
-                                       "pair-off cd_speed:5>cd_user:u"}));
+        QCOMPARE(l_recorder.Take(), StoreRecorder::Lines({"disconnected cd_user:u>cd_speed:5",
+                                                          "store-disconnected cd_user:u>cd_speed:5",
+                                                          "disconnected cd_speed:5>cd_user:u",
+                                                          "pair-off cd_speed:5>cd_user:u"}));
         QVERIFY(l_user.IsConnected(l_fast));
 
         QVERIFY(l_user["cd_other"].IsNull());
@@ -279,12 +275,11 @@ private slots:
         l_recorder.WatchType(lp_b);
 
         l_a1 += l_b2;
-        QCOMPARE(l_recorder.Take(), StoreRecorder::Lines({"disconnected oe_a:a1>oe_b:b1",
-                                                          "disconnected oe_b:b1>oe_a:a1",
-                                                          "disconnected oe_b:b2>oe_a:a2",
-                                                          "disconnected oe_a:a2>oe_b:b2",
-                                                          "connected oe_a:a1>oe_b:b2",
-                                                          "connected oe_b:b2>oe_a:a1"}));
+        QCOMPARE(
+            l_recorder.Take(),
+            StoreRecorder::Lines({"disconnected oe_a:a1>oe_b:b1", "disconnected oe_b:b1>oe_a:a1",
+                                  "disconnected oe_b:b2>oe_a:a2", "disconnected oe_a:a2>oe_b:b2",
+                                  "connected oe_a:a1>oe_b:b2", "connected oe_b:b2>oe_a:a1"}));
         QCOMPARE(l_a1.GetItems("oe_b"), ItemSet(l_b2));
         QCOMPARE(l_b2.GetItems("oe_a"), ItemSet(l_a1));
         QVERIFY(l_b1.IsDisconnectedFromAll());
@@ -432,8 +427,8 @@ private slots:
         {
             void On(ConnectionInfo&) {}
         } l_subscriber;
-        auto* lp_handler = new EventHandler<Subscriber, ConnectionInfo&>(&l_subscriber,
-                                                                          &Subscriber::On);
+        auto* lp_handler =
+            new EventHandler<Subscriber, ConnectionInfo&>(&l_subscriber, &Subscriber::On);
         QVERIFY(ThrowsMisuse<NotRelatedException>(
             [&] { d.AddConnectionEventHandler(lp_valued, lp_valued, lp_handler); }));
         QVERIFY(ThrowsMisuse<NotRelatedException>(

@@ -213,19 +213,18 @@ private slots:
 
         ItemPtr l_user = (*lp_user)["u"];
         l_user.NewItem("ord_flag");
-        QCOMPARE(l_recorder.Take(),
-                 StoreRecorder::Lines(
-                     {"added ord_user:u", "store-added ord_user:u", "added ord_flag",
-                      "store-added ord_flag", "connected ord_user:u>ord_flag",
-                      "store-connected ord_user:u>ord_flag", "connected ord_flag>ord_user:u",
-                      "pair ord_user:u>ord_flag"}));
+        QCOMPARE(
+            l_recorder.Take(),
+            StoreRecorder::Lines({"added ord_user:u", "store-added ord_user:u", "added ord_flag",
+                                  "store-added ord_flag", "connected ord_user:u>ord_flag",
+                                  "store-connected ord_user:u>ord_flag",
+                                  "connected ord_flag>ord_user:u", "pair ord_user:u>ord_flag"}));
         l_user.Remove();
         QCOMPARE(l_recorder.Take(),
-                 StoreRecorder::Lines({"removed ord_user:u", "store-removed ord_user:u",
-                                       "disconnected ord_user:u>ord_flag",
-                                       "store-disconnected ord_user:u>ord_flag",
-                                       "disconnected ord_flag>ord_user:u",
-                                       "pair-off ord_user:u>ord_flag"}));
+                 StoreRecorder::Lines(
+                     {"removed ord_user:u", "store-removed ord_user:u",
+                      "disconnected ord_user:u>ord_flag", "store-disconnected ord_user:u>ord_flag",
+                      "disconnected ord_flag>ord_user:u", "pair-off ord_user:u>ord_flag"}));
 
         struct TypeWatcher : DataHandler
         {
@@ -249,10 +248,9 @@ private slots:
         ItemPtr l_setting = (*lp_setting)["s"];
         l_setting += (*lp_value)["1"];
         l_setting += (*lp_value)["2"];
-        QCOMPARE(l_recorder.Take(),
-                 StoreRecorder::Lines({"pair rp_setting:s>rp_value:1",
-                                       "pair-off rp_setting:s>rp_value:1",
-                                       "pair rp_setting:s>rp_value:2"}));
+        QCOMPARE(l_recorder.Take(), StoreRecorder::Lines({"pair rp_setting:s>rp_value:1",
+                                                          "pair-off rp_setting:s>rp_value:1",
+                                                          "pair rp_setting:s>rp_value:2"}));
         QCOMPARE(l_setting.GetItems("rp_value").size(), std::size_t(1));
     }
 
@@ -276,8 +274,8 @@ private slots:
         l_remover.Watch(lp_type->m_itemRemovedEvent);
         lp_type->RemoveAllItems();
         QCOMPARE(RemovedLines(l_recorder.Take()),
-                 StoreRecorder::Lines({"removed rw_item:a", "removed rw_item:c", "removed rw_item:b",
-                                       "removed rw_item:d"}));
+                 StoreRecorder::Lines({"removed rw_item:a", "removed rw_item:c",
+                                       "removed rw_item:b", "removed rw_item:d"}));
         QCOMPARE(lp_type->ItemCount(), std::size_t(0));
     }
 
@@ -350,8 +348,8 @@ private slots:
         ItemSet const l_rest = g("sw_node");
         l_rest.Remove();
         QCOMPARE(RemovedLines(l_recorder.Take()),
-                 StoreRecorder::Lines({"removed sw_node:a", "removed sw_node:e", "removed sw_node:b",
-                                       "removed sw_node:c"}));
+                 StoreRecorder::Lines({"removed sw_node:a", "removed sw_node:e",
+                                       "removed sw_node:b", "removed sw_node:c"}));
         QCOMPARE(lp_node->ItemCount(), std::size_t(0));
     }
 

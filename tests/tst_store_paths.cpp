@@ -200,9 +200,9 @@ private slots:
         l_carl.NewItem(l_types.Online());
         l_recorder.Take();
         l_carl.Remove();
-        QCOMPARE(l_recorder.Take(), StoreRecorder::Lines({"removed p7_user:carl",
-                                                          "disconnected p7_user:carl>p7_online",
-                                                          "path"}));
+        QCOMPARE(l_recorder.Take(),
+                 StoreRecorder::Lines(
+                     {"removed p7_user:carl", "disconnected p7_user:carl>p7_online", "path"}));
     }
 
     void rootWithoutChildrenRegistersNothing()

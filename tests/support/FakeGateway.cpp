@@ -210,8 +210,7 @@ void FakeGateway::Answer(QTcpSocket* ip_socket, const Request& i_request)
                    "</detail></s:Fault>"));
 }
 
-void FakeGateway::Reply(QTcpSocket* ip_socket, const QByteArray& i_status,
-                        const QByteArray& i_body)
+void FakeGateway::Reply(QTcpSocket* ip_socket, const QByteArray& i_status, const QByteArray& i_body)
 {
     ip_socket->write("HTTP/1.1 " + i_status +
                      "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\nContent-Length: " +

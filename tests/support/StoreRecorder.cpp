@@ -27,8 +27,8 @@ void StoreRecorder::WatchStore()
         new EventHandler<StoreRecorder, Item*>(this, &StoreRecorder::OnStoreRemoved));
     d.m_connectionEvent.AddHandler(
         new EventHandler<StoreRecorder, ConnectionInfo>(this, &StoreRecorder::OnStoreConnected));
-    d.m_disconnectionEvent.AddHandler(new EventHandler<StoreRecorder, ConnectionInfo>(
-        this, &StoreRecorder::OnStoreDisconnected));
+    d.m_disconnectionEvent.AddHandler(
+        new EventHandler<StoreRecorder, ConnectionInfo>(this, &StoreRecorder::OnStoreDisconnected));
 }
 
 void StoreRecorder::WatchConnectionPair(Type* ip_a, Type* ip_b)
@@ -40,9 +40,9 @@ void StoreRecorder::WatchConnectionPair(Type* ip_a, Type* ip_b)
 
 void StoreRecorder::WatchDisconnectionPair(Type* ip_a, Type* ip_b)
 {
-    d.AddDisconnectionEventHandler(ip_a, ip_b,
-                                   new EventHandler<StoreRecorder, ConnectionInfo&>(
-                                       this, &StoreRecorder::OnPairDisconnected));
+    d.AddDisconnectionEventHandler(
+        ip_a, ip_b,
+        new EventHandler<StoreRecorder, ConnectionInfo&>(this, &StoreRecorder::OnPairDisconnected));
 }
 
 QStringList StoreRecorder::Take()
@@ -72,12 +72,14 @@ void StoreRecorder::OnRemoved(Item* ip_item)
 
 void StoreRecorder::OnConnected(ConnectionInfo i_info)
 {
-    m_log.append(QString::fromStdString("connected " + Label(i_info.first) + ">" + Label(i_info.second)));
+    m_log.append(
+        QString::fromStdString("connected " + Label(i_info.first) + ">" + Label(i_info.second)));
 }
 
 void StoreRecorder::OnDisconnected(ConnectionInfo i_info)
 {
-    m_log.append(QString::fromStdString("disconnected " + Label(i_info.first) + ">" + Label(i_info.second)));
+    m_log.append(
+        QString::fromStdString("disconnected " + Label(i_info.first) + ">" + Label(i_info.second)));
 }
 
 void StoreRecorder::OnStoreAdded(Item* ip_item)
@@ -92,20 +94,24 @@ void StoreRecorder::OnStoreRemoved(Item* ip_item)
 
 void StoreRecorder::OnStoreConnected(ConnectionInfo i_info)
 {
-    m_log.append(QString::fromStdString("store-connected " + Label(i_info.first) + ">" + Label(i_info.second)));
+    m_log.append(QString::fromStdString("store-connected " + Label(i_info.first) + ">" +
+                                        Label(i_info.second)));
 }
 
 void StoreRecorder::OnStoreDisconnected(ConnectionInfo i_info)
 {
-    m_log.append(QString::fromStdString("store-disconnected " + Label(i_info.first) + ">" + Label(i_info.second)));
+    m_log.append(QString::fromStdString("store-disconnected " + Label(i_info.first) + ">" +
+                                        Label(i_info.second)));
 }
 
 void StoreRecorder::OnPairConnected(ConnectionInfo& i_info)
 {
-    m_log.append(QString::fromStdString("pair " + Label(i_info.first) + ">" + Label(i_info.second)));
+    m_log.append(
+        QString::fromStdString("pair " + Label(i_info.first) + ">" + Label(i_info.second)));
 }
 
 void StoreRecorder::OnPairDisconnected(ConnectionInfo& i_info)
 {
-    m_log.append(QString::fromStdString("pair-off " + Label(i_info.first) + ">" + Label(i_info.second)));
+    m_log.append(
+        QString::fromStdString("pair-off " + Label(i_info.first) + ">" + Label(i_info.second)));
 }
