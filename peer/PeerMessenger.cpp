@@ -1,19 +1,48 @@
 #include "PeerMessenger.h"
 
 #include "Data.h"
+#include "DataSaver.h"
 #include "EventHandler.h"
+#include "GeneralFunctions.h"
+#include "Log.h"
+#include "PeerObfuscation.h"
 #include "Server.h"
+#include "SharedFoldersManager.h"
+#include "TimerManager.h"
 
 #include <QDateTime>
+#include <QtEndian>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <list>
+#include <new>
+#include <unordered_map>
+#include <vector>
 
 PeerMessenger* peerMessenger = nullptr;
 bool g_peerMessengerDeleted = false;
 
 namespace
 {
+const QString category = QStringLiteral("Peer Messenger");
+
+// Limits of the expiry passes, in milliseconds.
+constexpr qint64 unsentMessageLimit = 300000;
+constexpr qint64 attemptLimit = 60000;
+constexpr qint64 idleConnectionLimit = 120000;
+
+// A long body refreshes its connection's activity each time this many more bytes have come.
+constexpr qint64 activityStep = 102400;
+// A receive buffer grows by at least this much, and one larger than this is let go after its
+// frame.
+constexpr qint64 receiveBufferStep = 65536;
+constexpr qsizetype inflateChunk = 65536;
+
 Type* TypeOf(const char* ip_name)
 {
     return d.GetType(ip_name);
@@ -25,15 +54,163 @@ void Relate(const char* ip_first, const char* ip_related, OneOrMany i_x, OneOrMa
 {
     TypeOf(ip_first)->RelateToType(ip_related, i_x, i_y, i_owns);
 }
+
+QString Text(const std::string& i_bytes)
+{
+    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
+}
+
+void PeerLog(int i_level, const QString& i_message, ItemPtr i_item = ItemPtr())
+{
+    Log(category, i_level, i_message, i_item);
+}
+
+ItemPtr User(const std::string& i_name)
+{
+    return TypeOf("user")->GetItem(i_name);
+}
+
+bool HasFlag(ItemPtr i_item, const char* ip_flag)
+{
+    return i_item && i_item.IsConnected(ip_flag);
+}
+
+QString ObfuscatedWord(bool i_obfuscated)
+{
+    return i_obfuscated ? QStringLiteral("obfuscated ") : QString();
+}
+
+ItemPtr SocketItem(const char* ip_type, QTcpSocket* ip_socket)
+{
+    return TypeOf(ip_type)->HasItem(Value(ip_socket));
+}
+
+std::string NowText()
+{
+    return QDateTime::currentDateTime().toString(Qt::TextDate).toStdString();
+}
+
+ItemPtr SettingValue(const char* ip_key)
+{
+    return TypeOf("global")->HasItem(ip_key)["global_value"];
+}
+
+void SetSetting(const char* ip_key, const Value& i_value)
+{
+    ItemPtr l_key = TypeOf("global")->GetItem(ip_key);
+    l_key += TypeOf("global_value")->GetItem(i_value);
+}
+
+void SetValue(ItemPtr i_item, const char* ip_type, const Value& i_value)
+{
+    i_item += TypeOf(ip_type)->GetItem(i_value);
+}
+
+MemStream NewMessage(quint32 i_code)
+{
+    MemStream l_message;
+    l_message.Write(i_code);
+    return l_message;
+}
+
+// A stream's bytes from its first one, whatever has been read of it.
+const char* StreamStart(MemStream& i_stream)
+{
+    return i_stream.GetReadBuffer() - (i_stream.GetWriteIndex() - i_stream.GetPendingReadLength());
+}
+
+int CodeOf(MemStream& i_message)
+{
+    if (i_message.GetWriteIndex() < 4)
+        return -1;
+    return static_cast<int>(qFromLittleEndian<quint32>(StreamStart(i_message)));
+}
+
+// Runs a zlib stream through inflate into ip_out. With i_reuse the output starts again at ip_out
+// after every call, as only the size is wanted; otherwise it continues where it stopped. False
+// when the stream is broken or cut short, when the output passes i_cap bytes, or when it does not
+// fit; i_size is the size of the output.
+bool InflateStream(const char* ip_data, qint64 i_length, char* ip_out, qint64 i_outLength,
+                   bool i_reuse, qint64 i_cap, qint64& i_size)
+{
+    z_stream l_stream{};
+    if (inflateInit(&l_stream) != Z_OK)
+        throw std::bad_alloc();
+    l_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(ip_data));
+    l_stream.avail_in = static_cast<uInt>(i_length);
+    l_stream.next_out = reinterpret_cast<Bytef*>(ip_out);
+    l_stream.avail_out = static_cast<uInt>(i_outLength);
+    int l_result = Z_OK;
+    bool l_fits = true;
+    while (l_result == Z_OK && l_fits)
+    {
+        if (i_reuse)
+        {
+            l_stream.next_out = reinterpret_cast<Bytef*>(ip_out);
+            l_stream.avail_out = static_cast<uInt>(i_outLength);
+        }
+        else if (l_stream.avail_out == 0)
+        {
+            l_fits = false;
+            break;
+        }
+        l_result = inflate(&l_stream, Z_NO_FLUSH);
+        l_fits = l_stream.total_out <= static_cast<uLong>(i_cap);
+    }
+    i_size = static_cast<qint64>(l_stream.total_out);
+    inflateEnd(&l_stream);
+    if (l_result == Z_MEM_ERROR)
+        throw std::bad_alloc();
+    return l_result == Z_STREAM_END && l_fits;
+}
+
+// The rest of the message, a zlib stream without a length prefix, inflated into i_content. False
+// when the stream is broken or cut short, or would inflate to more than i_cap bytes. The size is
+// counted first and the content then inflated into a buffer of exactly that size, so memory
+// never grows past the cap whatever the stream holds.
+bool Inflate(MemStream& i_message, qint64 i_cap, MemStream& i_content)
+{
+    const char* lp_data = i_message.GetReadBuffer();
+    const qint64 l_length = i_message.GetPendingReadLength();
+    qint64 l_size = 0;
+    {
+        std::vector<char> l_scratch(inflateChunk);
+        if (!InflateStream(lp_data, l_length, l_scratch.data(), inflateChunk, true, i_cap, l_size))
+            return false;
+    }
+    i_content = MemStream();
+    // One byte to spare, so that the end of the stream is reached with room left.
+    i_content.EnsureBufferCapacity(static_cast<qint32>(l_size + 1));
+    qint64 l_placed = 0;
+    if (!InflateStream(lp_data, l_length, i_content.GetWriteBuffer(), l_size + 1, false, l_size,
+                       l_placed))
+        return false;
+    i_content.AdvanceWriteIndex(static_cast<qint32>(l_placed));
+    return true;
+}
 } // namespace
 
 PeerMessenger::PeerMessenger()
 {
     peerMessenger = this;
+    m_elapsed.start();
+    SetSteadyClock(nullptr);
     connect(gp_server, &Server::Connected, this, &PeerMessenger::OnConnectedToServer);
     DeclareSocketTypes();
     DeclareSearchTypes();
     DeclareOutgoingTypes();
+
+    PathNode* lp_user = new PathNode(&d, "user");
+    for (const char* lp_value : {"user_address", "user_port", "user_obfuscated_port"})
+        new PathNode(lp_user, lp_value, RequireConnected);
+    d.AddPathEventHandler(
+        lp_user, new EventHandler<PeerMessenger, Item*>(this, &PeerMessenger::OnUserAddress));
+
+    connect(gp_server, &Server::IndirectPeerConnectionFailure, this,
+            &PeerMessenger::OnIndirectPeerConnectionFailure);
+    connect(&timerManager->m_halfMinuteTimer, &QTimer::timeout, this,
+            &PeerMessenger::EveryHalfMinute);
+    dataSaver->AddDataLoadedEventHandler(this);
     // Obfuscation keys come from rand.
     std::srand(static_cast<unsigned int>(std::time(nullptr)));
 }
@@ -81,6 +258,22 @@ void PeerMessenger::DeclareSocketTypes()
     Relate("user", "user_address", Many, One);
     Relate("user", "user_port", Many, One);
     Relate("user", "user_obfuscated_port", Many, One);
+
+    // Registered before any path subscription on these pairs, so that a stale obfuscated port is
+    // gone before the paths look at the new address.
+    for (const char* lp_endpoint : {"user_address", "user_port"})
+        d.AddConnectionEventHandler(TypeOf("user"), TypeOf(lp_endpoint),
+                                    new EventHandler<PeerMessenger, ConnectionInfo&>(
+                                        this, &PeerMessenger::OnUserEndpointChanged));
+
+    PathNode* lp_request = new PathNode(&d, "peer_connection_request");
+    new PathNode(lp_request, "peer_connection_request_id", RequireConnected);
+    new PathNode(lp_request, "peer_connection_type", RequireConnected);
+    PathNode* lp_user = new PathNode(lp_request, "user", RequireConnected);
+    for (const char* lp_value : {"user_address", "user_port", "user_obfuscated_port"})
+        new PathNode(lp_user, lp_value, RequireConnected);
+    d.AddPathEventHandler(lp_request, new EventHandler<PeerMessenger, Item*>(
+                                          this, &PeerMessenger::OnPeerConnectionRequest));
 }
 
 void PeerMessenger::DeclareSearchTypes()
@@ -128,6 +321,7 @@ void PeerMessenger::DeclareOutgoingTypes()
     d.NewType("unsent_message", true, false, true);
     d.NewType("send_order", false, false, true);
     d.NewType("send_time", false, false, true);
+    m_sendOrderCounter = 0;
     Relate("unsent_message", "user", Many, One);
     Relate("unsent_message", "send_order", One, One);
     Relate("unsent_message", "send_time", Many, One);
@@ -148,28 +342,1437 @@ void PeerMessenger::DeclareOutgoingTypes()
     Relate("connect_to_peer_request_socket", "is_obfuscated", Many, One);
     Relate("indirect_connect_to_peer_request", "user", Many, One);
     Relate("indirect_connect_to_peer_request", "peer_connection_type", Many, One);
+
+    for (const char* lp_timed :
+         {"uninitialized_socket", "peer_connection_request_socket", "unsent_message",
+          "connect_to_peer_request_socket", "indirect_connect_to_peer_request"})
+        TypeOf(lp_timed)->m_itemRemovedEvent.AddHandler(
+            new EventHandler<PeerMessenger, Item*>(this, &PeerMessenger::OnTimedItemRemoved));
+}
+
+// Listening and accepting.
+
+void PeerMessenger::DataLoaded()
+{
+    Type* lp_settings = TypeOf("global");
+    if (!lp_settings->HasItem("listening_port"))
+        SetSetting("listening_port", "2235");
+    if (!lp_settings->HasItem("obfuscated_listening_port"))
+        SetSetting("obfuscated_listening_port", "2236");
+    ItemPtr l_newPort = lp_settings->HasItem("new_listening_port");
+    if (ItemPtr l_value = l_newPort["global_value"])
+    {
+        SetSetting("listening_port", l_value.AsString());
+        SetSetting("obfuscated_listening_port", Value(l_value.AsInt() + 1));
+        l_newPort.Remove();
+    }
+
+    m_listeningServer.close();
+    m_obfuscatedListeningServer.close();
+    m_listeningServer.listen(m_listeningAddress,
+                             static_cast<quint16>(SettingValue("listening_port").AsInt()));
+    m_obfuscatedListeningServer.listen(
+        m_listeningAddress,
+        static_cast<quint16>(SettingValue("obfuscated_listening_port").AsInt()));
+    connect(&m_listeningServer, &QTcpServer::newConnection, this, &PeerMessenger::OnNewConnection,
+            Qt::UniqueConnection);
+    connect(&m_obfuscatedListeningServer, &QTcpServer::newConnection, this,
+            &PeerMessenger::OnNewObfuscatedConnection, Qt::UniqueConnection);
+}
+
+void PeerMessenger::OnNewConnection()
+{
+    AcceptConnections(m_listeningServer, false);
+}
+
+void PeerMessenger::OnNewObfuscatedConnection()
+{
+    AcceptConnections(m_obfuscatedListeningServer, true);
+}
+
+void PeerMessenger::AcceptConnections(QTcpServer& i_server, bool i_obfuscated)
+{
+    while (QTcpSocket* lp_socket = i_server.nextPendingConnection())
+    {
+        // Like the sockets this client opens, owned by this service and then by their receivers,
+        // which may move them to other threads.
+        lp_socket->setParent(nullptr);
+        lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+        connect(lp_socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+        connect(lp_socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
+        connect(lp_socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
+        ItemPtr l_item = TypeOf("uninitialized_socket")->NewItem(Value(lp_socket));
+        if (i_obfuscated)
+            l_item.NewItem("is_obfuscated");
+        Stamp(l_item);
+    }
 }
 
 void PeerMessenger::OnConnectedToServer()
 {
-    Type* lp_settings = TypeOf("global");
-    gp_server->SetWaitPort(
-        lp_settings->HasItem("listening_port")["global_value"].AsInt(),
-        lp_settings->HasItem("obfuscated_listening_port")["global_value"].AsInt());
+    gp_server->SetWaitPort(SettingValue("listening_port").AsInt(),
+                           SettingValue("obfuscated_listening_port").AsInt());
 }
+
+// Framing.
+
+bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)
+{
+    const QByteArray l_frame =
+        PeerObfuscation::Frame(StreamStart(i_message), i_message.GetWriteIndex(), i_obfuscate,
+                               i_obfuscate ? PeerObfuscation::NewKey() : 0);
+    if (ip_socket->write(l_frame) == -1)
+    {
+        PeerLog(
+            1, QStringLiteral("Error writing message to socket: %1").arg(ip_socket->errorString()));
+        return false;
+    }
+    return true;
+}
+
+void PeerMessenger::OnSocketReadyToRead()
+{
+    if (QTcpSocket* lp_socket = qobject_cast<QTcpSocket*>(sender()))
+        ReadSocket(lp_socket);
+}
+
+void PeerMessenger::ReadSocket(QTcpSocket* ip_socket)
+{
+    if (!m_socketBufferInfo.contains(ip_socket))
+    {
+        ItemPtr l_item = SocketItem("uninitialized_socket", ip_socket);
+        if (!l_item)
+            l_item = SocketItem("peer_socket", ip_socket);
+        m_socketBufferInfo[ip_socket].m_obfuscated = HasFlag(l_item, "is_obfuscated");
+    }
+
+    // The entry is looked up again after every step that may call out: a handler may have
+    // disposed of the socket or handed it over.
+    for (;;)
+    {
+        auto l_entry = m_socketBufferInfo.find(ip_socket);
+        if (l_entry == m_socketBufferInfo.end())
+            return;
+        SocketBufferInfo& l_info = l_entry->second;
+
+        if (l_info.m_awaitingToken)
+        {
+            uchar l_bytes[4];
+            if (ip_socket->bytesAvailable() < 4 ||
+                ip_socket->read(reinterpret_cast<char*>(l_bytes), 4) != 4)
+                return;
+            const quint32 l_token = qFromLittleEndian<quint32>(l_bytes);
+            const std::string l_user = l_info.m_user;
+            ip_socket->disconnect();
+            m_socketBufferInfo.erase(l_entry);
+            emit FileConnectionRequested(l_user, ip_socket, l_token);
+            return;
+        }
+
+        if (!l_info.m_lengthRead)
+        {
+            const qint64 l_header = l_info.m_obfuscated ? 8 : 4;
+            uchar l_bytes[8];
+            if (ip_socket->bytesAvailable() < l_header ||
+                ip_socket->read(reinterpret_cast<char*>(l_bytes), l_header) != l_header)
+                return;
+            quint32 l_length = qFromLittleEndian<quint32>(l_bytes + l_header - 4);
+            if (l_info.m_obfuscated)
+            {
+                l_info.m_key = PeerObfuscation::RotateLeft(qFromLittleEndian<quint32>(l_bytes));
+                l_length ^= l_info.m_key;
+            }
+            if (l_length > MaxFrameLength)
+            {
+                DisposeOfSocket(ip_socket);
+                return;
+            }
+            l_info.m_lengthRead = true;
+            l_info.m_length = l_length;
+        }
+
+        if (static_cast<quint32>(l_info.m_body.GetWriteIndex()) < l_info.m_length)
+        {
+            if (!ReadBody(ip_socket, l_info))
+                return;
+            continue;
+        }
+
+        if (l_info.m_obfuscated)
+            PeerObfuscation::Transform(l_info.m_body.GetReadBuffer(), l_info.m_length,
+                                       l_info.m_key);
+        if (!HandleMessage(ip_socket, l_info.m_body))
+        {
+            ip_socket->disconnect();
+            DisposeOfSocket(ip_socket);
+            return;
+        }
+
+        l_entry = m_socketBufferInfo.find(ip_socket);
+        if (l_entry == m_socketBufferInfo.end())
+            return;
+        if (l_entry->second.m_handedOver)
+        {
+            m_socketBufferInfo.erase(l_entry);
+            return;
+        }
+        l_entry->second.m_lengthRead = false;
+        if (l_entry->second.m_body.GetBufferSize() > receiveBufferStep)
+            l_entry->second.m_body = MemStream();
+        else
+            l_entry->second.m_body.Reset();
+    }
+}
+
+bool PeerMessenger::ReadBody(QTcpSocket* ip_socket, SocketBufferInfo& i_info)
+{
+    const qint64 l_available = ip_socket->bytesAvailable();
+    if (l_available <= 0)
+        return false;
+    MemStream& l_body = i_info.m_body;
+    const qint64 l_have = l_body.GetWriteIndex();
+    const qint64 l_missing = i_info.m_length - l_have;
+    if (l_body.GetBufferSize() == l_have)
+    {
+        // The buffer grows with what has arrived, so a length alone buys no memory.
+        const qint64 l_capacity = std::min<qint64>(
+            i_info.m_length, std::max({2 * l_have, receiveBufferStep, l_have + l_available}));
+        MemStream l_grown;
+        l_grown.EnsureBufferCapacity(static_cast<qint32>(l_capacity));
+        if (l_have > 0)
+        {
+            std::memcpy(l_grown.GetWriteBuffer(), l_body.GetReadBuffer(),
+                        static_cast<std::size_t>(l_have));
+            l_grown.AdvanceWriteIndex(static_cast<qint32>(l_have));
+        }
+        l_body = l_grown;
+    }
+    const qint64 l_room = l_body.GetBufferSize() - l_have;
+    const qint64 l_read =
+        ip_socket->read(l_body.GetWriteBuffer(), std::min({l_missing, l_room, l_available}));
+    if (l_read <= 0)
+        return false;
+    l_body.AdvanceWriteIndex(static_cast<qint32>(l_read));
+    if ((l_have + l_read) / activityStep > l_have / activityStep)
+        if (ItemPtr l_peerSocket = SocketItem("peer_socket", ip_socket))
+            MarkActive(l_peerSocket);
+    return true;
+}
+
+qint64 PeerMessenger::ReceiveBufferCapacity(QTcpSocket* ip_socket) const
+{
+    const auto l_entry = m_socketBufferInfo.find(ip_socket);
+    return l_entry == m_socketBufferInfo.end() ? -1 : l_entry->second.m_body.GetBufferSize();
+}
+
+bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
+{
+    if (ItemPtr l_item = SocketItem("uninitialized_socket", ip_socket))
+        return HandleFirstMessage(ip_socket, l_item, i_message);
+    if (ItemPtr l_item = SocketItem("peer_socket", ip_socket))
+        return HandlePeerMessage(l_item, i_message);
+    PeerLog(1, QStringLiteral("Message on a connection that is not a messaging connection, "
+                              "disposing of socket"));
+    return false;
+}
+
+bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_item, MemStream& i_message)
+{
+    const bool l_obfuscated = HasFlag(i_item, "is_obfuscated");
+    i_item.Remove();
+    const QString l_word = ObfuscatedWord(l_obfuscated);
+    const auto l_fail = [&l_word](ItemPtr i_user = ItemPtr())
+    {
+        PeerLog(1,
+                QStringLiteral("Failure initializing %1peer connection, disposing of socket")
+                    .arg(l_word),
+                i_user);
+        return false;
+    };
+
+    quint8 l_direction = 0;
+    if (!i_message.Read(l_direction))
+    {
+        PeerLog(1,
+                QStringLiteral("Failed to read direction from new %1peer connection").arg(l_word));
+        return l_fail();
+    }
+
+    if (l_direction == 0)
+    {
+        quint32 l_token = 0;
+        if (!i_message.Read(l_token))
+        {
+            PeerLog(
+                1,
+                QStringLiteral("Failed to read req from %1indirect peer connection").arg(l_word));
+            return l_fail();
+        }
+        ItemPtr l_indirect = TypeOf("indirect_connect_to_peer_request")->HasItem(Value(l_token));
+        if (!l_indirect)
+        {
+            PeerLog(1,
+                    QStringLiteral("Req sent on %1indirect peer connection not found").arg(l_word));
+            return l_fail();
+        }
+        const std::string l_user = l_indirect["user"].AsString();
+        const std::string l_type = l_indirect["peer_connection_type"].AsString();
+        ItemPtr l_request = l_indirect["connect_to_peer_request"];
+        l_indirect.Remove();
+        if (l_request)
+            DisposeOfPeerConnectionRequest(l_request);
+        ItemPtr l_userItem = User(l_user);
+        PeerLog(1,
+                QStringLiteral("Found req, accepted %1indirect connection to user %2, connection "
+                               "type %3")
+                    .arg(l_word, Text(l_user), Text(l_type)),
+                l_userItem);
+        if (l_type == "P")
+        {
+            AddPeerSocketItem(ip_socket, l_user, l_obfuscated);
+            SendUnsentMessages(l_user);
+        }
+        else if (l_type == "F")
+        {
+            HandOver(ip_socket);
+            emit FileConnectionAccepted(l_user, ip_socket);
+        }
+        else if (l_type == "D")
+        {
+            HandOver(ip_socket);
+            emit DNetConnectionAccepted(l_user, ip_socket);
+        }
+        else
+            return l_fail(l_userItem);
+        return true;
+    }
+
+    std::string l_user;
+    std::string l_type;
+    quint32 l_unused = 0;
+    if (!i_message.Read(l_user) || !i_message.Read(l_type) || !i_message.Read(l_unused))
+        return l_fail();
+    ItemPtr l_userItem = User(l_user);
+    if (l_type == "P")
+    {
+        PeerLog(
+            1,
+            QStringLiteral("Accepted %1messaging connection to user %2").arg(l_word, Text(l_user)),
+            l_userItem);
+        AddPeerSocketItem(ip_socket, l_user, l_obfuscated);
+        SendUnsentMessages(l_user);
+    }
+    else if (l_type == "F")
+    {
+        PeerLog(1,
+                QStringLiteral("Accepted %1file connection to user %2").arg(l_word, Text(l_user)),
+                l_userItem);
+        SocketBufferInfo& l_info = m_socketBufferInfo[ip_socket];
+        l_info.m_awaitingToken = true;
+        l_info.m_user = l_user;
+        l_info.m_awaitingSince = SteadyMilliseconds();
+    }
+    else if (l_type == "D")
+    {
+        PeerLog(1,
+                QStringLiteral("Accepted %1DNet connection to user %2").arg(l_word, Text(l_user)),
+                l_userItem);
+        HandOver(ip_socket);
+        emit DNetConnectionRequested(l_user, ip_socket);
+    }
+    PeerLog(1,
+            QStringLiteral("Peer %1connection of type %2 opened from user %3")
+                .arg(l_word, Text(l_type), Text(l_user)),
+            l_userItem);
+    if (l_type != "P" && l_type != "F" && l_type != "D")
+        return l_fail(l_userItem);
+    return true;
+}
+
+void PeerMessenger::HandOver(QTcpSocket* ip_socket)
+{
+    m_socketBufferInfo[ip_socket].m_handedOver = true;
+    ip_socket->disconnect();
+}
+
+void PeerMessenger::AddPeerSocketItem(QTcpSocket* ip_socket, const std::string& i_user,
+                                      bool i_obfuscated)
+{
+    ItemPtr l_item = TypeOf("peer_socket")->NewItem(Value(ip_socket));
+    l_item += User(i_user);
+    SetValue(l_item, "connection_open_time", NowText());
+    if (i_obfuscated)
+        l_item.NewItem("is_obfuscated");
+}
+
+void PeerMessenger::DisposeOfSocket(QTcpSocket* ip_socket)
+{
+    if (g_peerMessengerDeleted)
+        return;
+    ip_socket->disconnect(this);
+    ip_socket->close();
+    ip_socket->deleteLater();
+    PeerLog(1, QStringLiteral("Disposing of socket"));
+
+    if (ItemPtr l_item = SocketItem("peer_connection_request_socket", ip_socket))
+    {
+        PeerLog(2, QStringLiteral("Identified as peer connection request socket"));
+        if (ItemPtr l_request = l_item["peer_connection_request"])
+        {
+            PeerLog(2, QStringLiteral("Request found, removing"));
+            gp_server->SendCantConnectToPeer(l_request["peer_connection_request_id"].AsUInt(),
+                                             l_request["user"].AsString());
+            l_request.Remove();
+            l_item.Remove();
+        }
+        else
+            PeerLog(2, QStringLiteral("Request not found"));
+    }
+    else if (ItemPtr l_item = SocketItem("uninitialized_socket", ip_socket))
+    {
+        PeerLog(2, QStringLiteral("Identified as uninitialized socket"));
+        l_item.Remove();
+    }
+    else if (ItemPtr l_item = SocketItem("peer_socket", ip_socket))
+    {
+        PeerLog(2, QStringLiteral("Identified as peer socket"));
+        l_item.Remove();
+    }
+    else
+        PeerLog(2, QStringLiteral("Socket not identified"));
+
+    m_socketBufferInfo.erase(ip_socket);
+    for (const char* lp_type : {"peer_connection_request_socket", "uninitialized_socket",
+                                "peer_socket", "connect_to_peer_request_socket"})
+        if (ItemPtr l_item = SocketItem(lp_type, ip_socket))
+            l_item.Remove();
+}
+
+void PeerMessenger::OnSocketClosed()
+{
+    if (QTcpSocket* lp_socket = qobject_cast<QTcpSocket*>(sender()))
+        DisposeOfSocket(lp_socket);
+}
+
+void PeerMessenger::OnSocketError(QAbstractSocket::SocketError)
+{
+    if (QTcpSocket* lp_socket = qobject_cast<QTcpSocket*>(sender()))
+        DisposeOfSocket(lp_socket);
+}
+
+// Establishing connections.
+
+void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_type)
+{
+    ItemPtr l_user = User(i_user);
+    PeerLog(1,
+            QStringLiteral("Attempting peer connection of type %1 to user %2")
+                .arg(QString::fromLatin1(ip_type), Text(i_user)),
+            l_user);
+    ItemPtr l_type = TypeOf("peer_connection_type")->GetItem(ip_type);
+    if (!d.GetItems(l_user, l_type, "connect_to_peer_request").empty())
+    {
+        PeerLog(2,
+                QStringLiteral("Connection attempt to same user of same type already in progress, "
+                               "not re-attempting."),
+                l_user);
+        return;
+    }
+    ItemPtr l_request = TypeOf("connect_to_peer_request")->NewItem();
+    l_request += l_user;
+    l_request += l_type;
+
+    PeerLog(2, QStringLiteral("Also sending indirect connection request."), l_user);
+    const unsigned int l_token = gp_server->SendIndirectConnectionRequest(i_user, ip_type);
+    ItemPtr l_indirect = TypeOf("indirect_connect_to_peer_request")->GetItem(Value(l_token));
+    l_request += l_indirect;
+    SetValue(l_indirect, "send_time", NowText());
+    l_indirect += l_user;
+    l_indirect += l_type;
+    Stamp(l_indirect);
+
+    if (!ConnectDirectly(l_request, l_user, l_type))
+    {
+        PeerLog(2, QStringLiteral("User address not found, requesting address"), l_user);
+        gp_server->GetUserAddress(i_user);
+        SetValue(l_request, "connect_to_peer_request_status", "getting_address");
+    }
+}
+
+void PeerMessenger::RequestFileConnectionToUser(std::string i_user)
+{
+    ConnectToUser(i_user, "F");
+}
+
+void PeerMessenger::RequestDNetConnection(std::string i_user)
+{
+    ConnectToUser(i_user, "D");
+}
+
+int PeerMessenger::GetUserPort(ItemPtr i_user, bool& i_obfuscated)
+{
+    const int l_obfuscatedPort = i_user["user_obfuscated_port"].AsInt();
+    i_obfuscated = l_obfuscatedPort != 0;
+    return i_obfuscated ? l_obfuscatedPort : i_user["user_port"].AsInt();
+}
+
+QTcpSocket* PeerMessenger::ConnectDirectly(ItemPtr i_request, ItemPtr i_user, ItemPtr i_type)
+{
+    // An address or port of 0 is no address: only the indirect way can reach such a user.
+    bool l_obfuscated = false;
+    const quint16 l_port = static_cast<quint16>(GetUserPort(i_user, l_obfuscated));
+    const quint32 l_address = i_user["user_address"].AsUInt();
+    if (l_address == 0 || l_port == 0)
+        return nullptr;
+
+    QTcpSocket* lp_socket = new QTcpSocket();
+    connect(lp_socket, &QTcpSocket::connected, this,
+            &PeerMessenger::OnConnectToPeerSocketConnected);
+    connect(lp_socket, &QTcpSocket::errorOccurred, this,
+            &PeerMessenger::OnConnectToPeerSocketError);
+    ItemPtr l_socketItem = TypeOf("connect_to_peer_request_socket")->GetItem(Value(lp_socket));
+    SetValue(l_socketItem, "socket_creation_time", NowText());
+    l_socketItem += i_user;
+    l_socketItem += i_type;
+    if (l_obfuscated)
+        l_socketItem.NewItem("is_obfuscated");
+    Stamp(l_socketItem);
+    SetValue(i_request, "connect_to_peer_request_status", "connecting");
+    i_request += l_socketItem;
+    // Items first: a failure reported at once finds them.
+    lp_socket->connectToHost(QHostAddress(l_address), l_port, QIODevice::ReadWrite);
+    return lp_socket;
+}
+
+void PeerMessenger::OnUserAddress(Item* ip_user)
+{
+    ItemPtr l_user(ip_user);
+    if (!l_user.IsConnected("connect_to_peer_request"))
+        return;
+    ItemSet l_waiting;
+    if (ItemPtr l_status = TypeOf("connect_to_peer_request_status")->HasItem("getting_address"))
+        l_waiting = d.GetItems(l_user, l_status, "connect_to_peer_request");
+    PeerLog(1, QStringLiteral("User %1 address arrived").arg(Text(l_user.AsString())), l_user);
+    for (Item* lp_request : l_waiting)
+    {
+        ItemPtr l_request(lp_request);
+        ItemPtr l_type = l_request["peer_connection_type"];
+        PeerLog(
+            2,
+            QStringLiteral("Attempting direct connection of type %1").arg(Text(l_type.AsString())),
+            l_user);
+        if (!ConnectDirectly(l_request, l_user, l_type))
+            PeerLog(2,
+                    QStringLiteral("No usable address for the user, waiting for the indirect "
+                                   "request"),
+                    l_user);
+    }
+}
+
+void PeerMessenger::OnUserEndpointChanged(ConnectionInfo& i_info)
+{
+    // An obfuscated port belongs to the address it came with: a new address or port that comes
+    // without one (a distributed-network candidate) must not reuse the old one. Senders that
+    // know the obfuscated port set it after the address and port.
+    Type* lp_userType = TypeOf("user");
+    ItemPtr l_user = i_info.first->GetType() == lp_userType ? i_info.first : i_info.second;
+    if (l_user.IsConnected("user_obfuscated_port"))
+        l_user.Disconnect("user_obfuscated_port");
+}
+
+void PeerMessenger::OnConnectToPeerSocketConnected()
+{
+    QTcpSocket* lp_socket = qobject_cast<QTcpSocket*>(sender());
+    if (!lp_socket)
+        return;
+    lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    ItemPtr l_item = SocketItem("connect_to_peer_request_socket", lp_socket);
+    if (!l_item)
+    {
+        lp_socket->disconnect(this);
+        lp_socket->close();
+        lp_socket->deleteLater();
+        return;
+    }
+    const bool l_obfuscated = HasFlag(l_item, "is_obfuscated");
+    const std::string l_user = l_item["user"].AsString();
+    const std::string l_type = l_item["peer_connection_type"].AsString();
+    PeerLog(1,
+            QStringLiteral("Direct %1connection of type %2 to user %3 successful")
+                .arg(ObfuscatedWord(l_obfuscated), Text(l_type), Text(l_user)),
+            User(l_user));
+
+    MemStream l_first;
+    l_first.Write(quint8(1));
+    l_first.Write(SettingValue("username").AsString());
+    l_first.Write(l_type);
+    l_first.Write(quint32(0));
+    SendMessage(lp_socket, l_first, l_obfuscated);
+    QObject::disconnect(lp_socket, &QTcpSocket::errorOccurred, nullptr, nullptr);
+
+    ItemPtr l_request = l_item["connect_to_peer_request"];
+    l_item.Remove();
+    if (l_request)
+        DisposeOfPeerConnectionRequest(l_request);
+
+    if (l_type == "P")
+    {
+        connect(lp_socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+        connect(lp_socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
+        connect(lp_socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
+        AddPeerSocketItem(lp_socket, l_user, l_obfuscated);
+        SendUnsentMessages(l_user);
+    }
+    else if (l_type == "F")
+        emit FileConnectionAccepted(l_user, lp_socket);
+    else
+        emit DNetConnectionAccepted(l_user, lp_socket);
+}
+
+void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)
+{
+    QTcpSocket* lp_socket = qobject_cast<QTcpSocket*>(sender());
+    if (!lp_socket)
+        return;
+    ItemPtr l_item = SocketItem("connect_to_peer_request_socket", lp_socket);
+    lp_socket->disconnect();
+    lp_socket->close();
+    lp_socket->deleteLater();
+    if (!l_item)
+        return;
+    const std::string l_user = l_item["user"].AsString();
+    PeerLog(1,
+            QStringLiteral("Direct connection of type %1 to user %2 failed")
+                .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
+            User(l_user));
+    ItemPtr l_request = l_item["connect_to_peer_request"];
+    l_item.Remove();
+    if (l_request)
+        InspectPeerConnectionRequest(l_request);
+}
+
+void PeerMessenger::OnIndirectPeerConnectionFailure(uint i_req)
+{
+    ItemPtr l_item = TypeOf("indirect_connect_to_peer_request")->HasItem(Value(i_req));
+    if (!l_item)
+        return;
+    const std::string l_user = l_item["user"].AsString();
+    PeerLog(1,
+            QStringLiteral("Indirect connection of type %1 to user %2 failed")
+                .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
+            User(l_user));
+    ItemPtr l_request = l_item["connect_to_peer_request"];
+    l_item.Remove();
+    if (l_request)
+        InspectPeerConnectionRequest(l_request);
+}
+
+void PeerMessenger::InspectPeerConnectionRequest(ItemPtr i_request)
+{
+    const std::string l_user = i_request["user"].AsString();
+    const std::string l_type = i_request["peer_connection_type"].AsString();
+    ItemPtr l_userItem = User(l_user);
+    PeerLog(1,
+            QStringLiteral("Inspecting peer connection request of type %1 to user %2 for possible "
+                           "removal.")
+                .arg(Text(l_type), Text(l_user)),
+            l_userItem);
+    if (i_request.IsConnected("connect_to_peer_request_socket"))
+    {
+        PeerLog(2, QStringLiteral("Socket found. Not removing request."), l_userItem);
+        return;
+    }
+    if (i_request.IsConnected("indirect_connect_to_peer_request"))
+    {
+        PeerLog(2, QStringLiteral("Indirect request found. Not removing request."), l_userItem);
+        return;
+    }
+    PeerLog(2, QStringLiteral("Neither socket nor indirect request found. Removing."), l_userItem);
+    const std::uint64_t l_serial = i_request->Serial();
+    Item* lp_request = i_request;
+    emit ConnectionToUserFailed(l_user, l_type);
+    // A receiver may have removed the attempt already; find it among the live ones.
+    for (Item* lp_live : TypeOf("connect_to_peer_request")->GetItems())
+        if (lp_live == lp_request && lp_live->Serial() == l_serial)
+        {
+            ItemPtr(lp_live).Remove();
+            break;
+        }
+}
+
+void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr i_request)
+{
+    const std::string l_user = i_request["user"].AsString();
+    PeerLog(1,
+            QStringLiteral("Disposing of peer connection request of type %1 to user %2")
+                .arg(Text(i_request["peer_connection_type"].AsString()), Text(l_user)),
+            User(l_user));
+    i_request.Remove();
+}
+
+void PeerMessenger::OnPeerConnectionRequest(Item* ip_request)
+{
+    // The path is complete as soon as the request meets its user when the user has an address
+    // from earlier, before the server's message has set the address that it brings: the socket
+    // is opened once the message has been handled, with the values it left.
+    const std::uint64_t l_serial = ip_request->Serial();
+    QMetaObject::invokeMethod(
+        this, [this, ip_request, l_serial] { AnswerPeerConnectionRequest(ip_request, l_serial); },
+        Qt::QueuedConnection);
+}
+
+void PeerMessenger::AnswerPeerConnectionRequest(Item* ip_request, std::uint64_t i_serial)
+{
+    bool l_live = false;
+    for (Item* lp_request : TypeOf("peer_connection_request")->GetItems())
+        l_live = l_live || (lp_request == ip_request && lp_request->Serial() == i_serial);
+    if (!l_live)
+        return;
+    ItemPtr l_request(ip_request);
+    if (l_request.IsConnected("peer_connection_request_socket"))
+        return;
+    ItemPtr l_user = l_request["user"];
+    const std::string l_name = l_user.AsString();
+    bool l_obfuscated = false;
+    const quint16 l_port = static_cast<quint16>(GetUserPort(l_user, l_obfuscated));
+    const quint32 l_address = l_user["user_address"].AsUInt();
+    if (l_address == 0 || l_port == 0)
+    {
+        // No address to connect to: the requester learns at once that no connection comes.
+        PeerLog(1,
+                QStringLiteral("Indirect peer connection requested from user %1 without an "
+                               "address, reporting failure")
+                    .arg(Text(l_name)),
+                l_user);
+        gp_server->SendCantConnectToPeer(l_request["peer_connection_request_id"].AsUInt(), l_name);
+        l_request.Remove();
+        return;
+    }
+    if (l_obfuscated)
+        l_request.NewItem("is_obfuscated");
+
+    QTcpSocket* lp_socket = new QTcpSocket();
+    connect(lp_socket, &QTcpSocket::connected, this,
+            &PeerMessenger::OnIndirectResponseSocketConnected);
+    connect(lp_socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
+    connect(lp_socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
+    ItemPtr l_socketItem = TypeOf("peer_connection_request_socket")->NewItem(Value(lp_socket));
+    l_request += l_socketItem;
+    SetValue(l_socketItem, "socket_creation_time", NowText());
+    Stamp(l_socketItem);
+    lp_socket->connectToHost(QHostAddress(l_address), l_port, QIODevice::ReadWrite);
+    PeerLog(1,
+            QStringLiteral("Indirect %1peer connection requested from user %2")
+                .arg(ObfuscatedWord(l_obfuscated), Text(l_name)),
+            l_user);
+}
+
+void PeerMessenger::OnIndirectResponseSocketConnected()
+{
+    QTcpSocket* lp_socket = qobject_cast<QTcpSocket*>(sender());
+    if (!lp_socket)
+        return;
+    lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    ItemPtr l_socketItem = SocketItem("peer_connection_request_socket", lp_socket);
+    ItemPtr l_request = l_socketItem["peer_connection_request"];
+    if (!l_request)
+    {
+        lp_socket->disconnect(this);
+        if (l_socketItem)
+            l_socketItem.Remove();
+        lp_socket->close();
+        lp_socket->deleteLater();
+        return;
+    }
+    const bool l_obfuscated = HasFlag(l_request, "is_obfuscated");
+    const std::string l_user = l_request["user"].AsString();
+    const std::string l_type = l_request["peer_connection_type"].AsString();
+
+    MemStream l_first;
+    l_first.Write(quint8(0));
+    l_first.Write(quint32(l_request["peer_connection_request_id"].AsUInt()));
+    SendMessage(lp_socket, l_first, l_obfuscated);
+    l_socketItem.Remove();
+    PeerLog(1,
+            QStringLiteral("Response %1connection to indirect request from %2, type %3 opened")
+                .arg(ObfuscatedWord(l_obfuscated), Text(l_user), Text(l_type)),
+            User(l_user));
+    l_request.Remove();
+
+    if (l_type == "P")
+    {
+        connect(lp_socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+        AddPeerSocketItem(lp_socket, l_user, l_obfuscated);
+        SendUnsentMessages(l_user);
+    }
+    else if (l_type == "F")
+    {
+        connect(lp_socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+        SocketBufferInfo& l_info = m_socketBufferInfo[lp_socket];
+        l_info.m_awaitingToken = true;
+        l_info.m_user = l_user;
+        l_info.m_awaitingSince = SteadyMilliseconds();
+    }
+    else if (l_type == "D")
+        emit DNetConnectionRequested(l_user, lp_socket);
+    else
+    {
+        PeerLog(1, QStringLiteral("Unknown connection type %1 requested by user %2, closing")
+                       .arg(Text(l_type), Text(l_user)));
+        DisposeOfSocket(lp_socket);
+    }
+}
+
+// Peer messages.
+
+QString PeerMessenger::MessageCodeToString(int i_code)
+{
+    static const std::unordered_map<int, const char*> l_names = {
+        {1, "PM_SAY"},
+        {4, "PM_GET_SHARED_FILE_LIST"},
+        {5, "PM_SHARED_FILE_LIST"},
+        {8, "PM_FILE_SEARCH_REQUEST"},
+        {9, "PM_FILE_SEARCH_RESULT"},
+        {10, "PM_INVITE_USER_TO_ROOM"},
+        {14, "PM_CANCELLED_QUEUED_TRANSFER"},
+        {15, "PM_USER_INFO_REQUEST"},
+        {16, "PM_USER_INFO_REPLY"},
+        {33, "PM_SEND_CONNECT_TOKEN"},
+        {34, "PM_MOVE_DOWNLOAD_TO_TOP"},
+        {36, "PM_GET_SHARED_FILES_IN_FOLDER"},
+        {37, "PM_SHARED_FILES_IN_FOLDER"},
+        {40, "PM_TRANSFER_REQUEST"},
+        {41, "PM_TRANSFER_RESPONSE"},
+        {42, "PM_PLACEHOLD_UPLOAD"},
+        {43, "PM_QUEUE_UPLOAD"},
+        {44, "PM_UPLOAD_PLACE_IN_LINE"},
+        {46, "PM_UPLOAD_FAILED"},
+        {47, "PM_EXACT_FILE_SEARCH_REQUEST"},
+        {48, "PM_QUEUED_DOWNLOADS"},
+        {49, "PM_INDIRECT_FILE_SEARCH_REQUEST"},
+        {50, "PM_UPLOAD_DENIED"},
+        {51, "PM_UPLOAD_PLACE_IN_LINE_REQUEST"},
+        {52, "PM_NOTHING"},
+    };
+    const auto l_found = l_names.find(i_code);
+    if (l_found != l_names.end())
+        return QString::fromLatin1(l_found->second);
+    return QString::number(i_code) + QStringLiteral(" (unknown)");
+}
+
+void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
+{
+    ItemPtr l_user = User(i_user);
+    PeerLog(1,
+            QStringLiteral("Send %1 message to user %2")
+                .arg(MessageCodeToString(CodeOf(i_message)), Text(i_user)),
+            l_user);
+    const ItemSet l_sockets = l_user.GetItems("peer_socket");
+    if (l_sockets.empty())
+    {
+        PeerLog(
+            2, QStringLiteral("Did not find messaging connection to user, queueing unsent message"),
+            l_user);
+        QueueMessage(i_user, i_message);
+        ConnectToUser(i_user, "P");
+        return;
+    }
+
+    ItemPtr l_chosen;
+    if (l_sockets.size() == 1)
+    {
+        PeerLog(2, QStringLiteral("Found one existing messaging connection to user"), l_user);
+        l_chosen = l_sockets.front();
+    }
+    else
+    {
+        PeerLog(2,
+                QStringLiteral("Found %1 existing messaging connections to user, picking latest")
+                    .arg(l_sockets.size()),
+                l_user);
+        QDateTime l_latest;
+        for (Item* lp_socket : l_sockets)
+        {
+            const std::string l_text = ItemPtr(lp_socket)["connection_open_time"].AsString();
+            const QDateTime l_opened = QDateTime::fromString(Text(l_text), Qt::TextDate);
+            if (!l_chosen)
+            {
+                PeerLog(3, QStringLiteral("First connection opened %1").arg(Text(l_text)), l_user);
+                l_chosen = lp_socket;
+                l_latest = l_opened;
+            }
+            else if (l_opened > l_latest)
+            {
+                PeerLog(3,
+                        QStringLiteral("Found connection opened %1, exchanging").arg(Text(l_text)),
+                        l_user);
+                l_chosen = lp_socket;
+                l_latest = l_opened;
+            }
+        }
+    }
+    SendMessage(l_chosen.AsPtr<QTcpSocket>(), i_message, HasFlag(l_chosen, "is_obfuscated"));
+}
+
+void PeerMessenger::QueueMessage(const std::string& i_user, MemStream& i_message)
+{
+    MemStream* lp_copy = new MemStream(i_message);
+    ItemPtr l_item = TypeOf("unsent_message")->GetItem(Value(lp_copy));
+    l_item += User(i_user);
+    SetValue(l_item, "send_order", Value(m_sendOrderCounter++));
+    SetValue(l_item, "send_time", NowText());
+    Stamp(l_item);
+}
+
+void PeerMessenger::SendUnsentMessages(std::string i_user)
+{
+    ItemPtr l_user = TypeOf("user")->HasItem(i_user);
+    if (!l_user)
+        return;
+    const ItemSet l_sockets = l_user.GetItems("peer_socket");
+    if (l_sockets.empty())
+        return;
+    const ItemSet l_unsent = l_user.GetItems("unsent_message");
+    if (l_unsent.empty())
+        return;
+    ItemPtr l_socket = l_sockets.front();
+    const std::list<Item*> l_ordered = l_unsent.SortNumericBy("send_order", true);
+    PeerLog(1,
+            QStringLiteral("Sending %1 pending peer messages to user %2")
+                .arg(l_ordered.size())
+                .arg(Text(i_user)),
+            l_user);
+    QTcpSocket* lp_socket = l_socket.AsPtr<QTcpSocket>();
+    const bool l_obfuscated = HasFlag(l_socket, "is_obfuscated");
+    for (Item* lp_item : l_ordered)
+    {
+        ItemPtr l_item(lp_item);
+        MemStream* lp_message = l_item.AsPtr<MemStream>();
+        if (!SendMessage(lp_socket, *lp_message, l_obfuscated))
+            break;
+        l_item.Remove();
+        delete lp_message;
+    }
+}
+
+void PeerMessenger::GetUserSharedFiles(std::string i_user)
+{
+    MemStream l_message = NewMessage(4);
+    SendMessage(i_user, l_message);
+}
+
+unsigned int PeerMessenger::RequestUpload(std::string i_user, std::string i_file, qint64 i_size)
+{
+    ItemPtr l_counter = TypeOf("global")->GetItem("transfer_req_counter");
+    const unsigned int l_token = l_counter["global_value"].AsUInt();
+    l_counter += TypeOf("global_value")->GetItem(Value(l_token + 1));
+    MemStream l_message = NewMessage(40);
+    l_message.Write(quint32(1));
+    l_message.Write(quint32(l_token));
+    l_message.Write(i_file);
+    l_message.Write(i_size);
+    SendMessage(i_user, l_message);
+    return l_token;
+}
+
+void PeerMessenger::AcceptTransferRequest(std::string i_user, unsigned int i_req,
+                                          bool i_includeSize, qint64 i_size)
+{
+    MemStream l_message = NewMessage(41);
+    l_message.Write(quint32(i_req));
+    l_message.Write(quint8(1));
+    if (i_includeSize)
+        l_message.Write(i_size);
+    SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::DenyTransferRequest(std::string i_user, unsigned int i_req,
+                                        std::string i_reason)
+{
+    MemStream l_message = NewMessage(41);
+    l_message.Write(quint32(i_req));
+    l_message.Write(quint8(0));
+    l_message.Write(i_reason);
+    SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::QueueDownload(std::string i_user, std::string i_file)
+{
+    MemStream l_message = NewMessage(43);
+    l_message.Write(i_file);
+    SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::DenyUpload(std::string i_user, std::string i_file, std::string i_reason)
+{
+    MemStream l_message = NewMessage(50);
+    l_message.Write(i_file);
+    l_message.Write(i_reason);
+    SendMessage(i_user, l_message);
+}
+
+bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message)
+{
+    ItemPtr l_userItem = i_peerSocket["user"];
+    const std::string l_user = l_userItem.AsString();
+    quint32 l_code = 0;
+    if (!i_message.Read(l_code))
+    {
+        PeerLog(1,
+                QStringLiteral("Could not read message code on connection to user %1, disposing "
+                               "of socket")
+                    .arg(Text(l_user)),
+                l_userItem);
+        return false;
+    }
+    MarkActive(i_peerSocket);
+    const int l_intCode = static_cast<int>(l_code);
+    PeerLog(1,
+            QStringLiteral("Received %1 message from user %2")
+                .arg(MessageCodeToString(l_intCode), Text(l_user)),
+            l_userItem);
+
+    bool l_wellFormed = true;
+    switch (l_code)
+    {
+        case 4:
+            if (sharedFoldersManager)
+            {
+                MemStream l_reply = sharedFoldersManager->GetSharedFilesMessage(l_user);
+                SendMessage(l_user, l_reply);
+            }
+            else
+                PeerLog(1, QStringLiteral("No sharing service, share list request not answered"),
+                        l_userItem);
+            break;
+        case 5:
+            l_wellFormed = HandleSharedFileList(l_user, i_message);
+            break;
+        case 9:
+            l_wellFormed = HandleSearchResults(l_user, i_message);
+            break;
+        case 36:
+        {
+            quint32 l_req = 0;
+            std::string l_folder;
+            l_wellFormed = i_message.Read(l_req) && i_message.Read(l_folder);
+            if (l_wellFormed)
+                emit SharedFilesInFolderRequested(l_user, l_req, l_folder);
+            break;
+        }
+        case 40:
+        {
+            quint32 l_direction = 0;
+            quint32 l_req = 0;
+            std::string l_file;
+            qint64 l_size = 0;
+            l_wellFormed = i_message.Read(l_direction) && i_message.Read(l_req) &&
+                           i_message.Read(l_file) && (l_direction != 1 || i_message.Read(l_size));
+            if (l_wellFormed)
+                emit FileTransferRequested(l_user, static_cast<int>(l_direction), l_req, l_file,
+                                           l_size);
+            break;
+        }
+        case 41:
+        {
+            quint32 l_req = 0;
+            quint8 l_allowed = 0;
+            l_wellFormed = i_message.Read(l_req) && i_message.Read(l_allowed);
+            if (!l_wellFormed)
+                break;
+            if (l_allowed != 0)
+            {
+                qint64 l_size = 0;
+                const bool l_hasSize = i_message.Read(l_size);
+                emit FileTransferResponse(l_user, l_req, true, l_hasSize, l_hasSize ? l_size : 0,
+                                          std::string());
+                break;
+            }
+            std::string l_reason;
+            l_wellFormed = i_message.Read(l_reason);
+            if (l_wellFormed)
+                emit FileTransferResponse(l_user, l_req, false, false, 0, l_reason);
+            break;
+        }
+        case 43:
+        case 46:
+        {
+            std::string l_file;
+            l_wellFormed = i_message.Read(l_file);
+            if (l_wellFormed && l_code == 43)
+                emit QueueUploadRequested(l_user, l_file);
+            else if (l_wellFormed)
+                emit UploadFailed(l_user, l_file);
+            break;
+        }
+        case 44:
+        {
+            std::string l_file;
+            quint32 l_place = 0;
+            l_wellFormed = i_message.Read(l_file) && i_message.Read(l_place);
+            if (l_wellFormed)
+                emit DownloadPlaceInLine(l_user, l_file, static_cast<int>(l_place));
+            break;
+        }
+        case 50:
+        {
+            std::string l_file;
+            std::string l_reason;
+            l_wellFormed = i_message.Read(l_file) && i_message.Read(l_reason);
+            if (l_wellFormed)
+                emit UploadDenied(l_user, l_file, l_reason);
+            break;
+        }
+        default:
+            break;
+    }
+    if (!l_wellFormed)
+        PeerLog(1,
+                QStringLiteral("Malformed %1 message from user %2, closing the connection")
+                    .arg(MessageCodeToString(l_intCode), Text(l_user)),
+                l_userItem);
+    return l_wellFormed;
+}
+
+bool PeerMessenger::HandleSharedFileList(const std::string& i_user, MemStream& i_message)
+{
+    FileInfoMap l_share;
+    AttributeTranslationTable l_table;
+    try
+    {
+        MemStream l_content;
+        if (!Inflate(i_message, MaxShareListLength, l_content) || !l_content.Read(l_share))
+            return false;
+        if (!l_content.Read(l_table))
+            l_table.clear();
+    }
+    catch (const std::bad_alloc&)
+    {
+        PeerLog(1, QStringLiteral("Out of memory reading the shared files of user %1, dropped")
+                       .arg(Text(i_user)));
+        return true;
+    }
+    emit UserShare(i_user, l_share, l_table);
+    return true;
+}
+
+bool PeerMessenger::HandleSearchResults(const std::string& i_user, MemStream& i_message)
+{
+    quint32 l_token = 0;
+    std::list<FileInfo> l_files;
+    quint8 l_freeSlot = 0;
+    quint32 l_speed = 0;
+    quint32 l_queueLength = 0;
+    ItemPtr l_request;
+    try
+    {
+        MemStream l_content;
+        std::string l_sender;
+        if (!Inflate(i_message, MaxSearchResultsLength, l_content) || !l_content.Read(l_sender) ||
+            l_sender != i_user || !l_content.Read(l_token))
+            return false;
+        l_request = TypeOf("search_request")->HasItem(Value(l_token));
+        if (!l_request)
+            return true;
+        if (!l_content.Read(l_files))
+            return false;
+        if (l_content.Read(l_freeSlot) && l_content.Read(l_speed))
+            l_content.Read(l_queueLength);
+        AttributeTranslationTable l_unused;
+        l_content.Read(l_unused);
+    }
+    catch (const std::bad_alloc&)
+    {
+        PeerLog(1, QStringLiteral("Out of memory reading search results of user %1, dropped")
+                       .arg(Text(i_user)));
+        return true;
+    }
+
+    ItemPtr l_user = User(i_user);
+    Type* lp_resultType = TypeOf("search_result");
+    Type* lp_nameType = TypeOf("search_result_file_name");
+    Type* lp_folderType = TypeOf("search_result_file_folder");
+    // Whether this user already reported a file of that folder and name, for any search. Files of
+    // this message are not connected to the user yet, so the answer for a pair cannot change
+    // while the message is read: it is asked once per pair.
+    const auto l_alreadyReported = [&](const std::string& i_name, const std::string& i_folder)
+    {
+        ItemPtr l_name = lp_nameType->HasItem(i_name);
+        ItemPtr l_folder = lp_folderType->HasItem(i_folder);
+        if (!l_name || !l_folder)
+            return false;
+        const ItemSet* lp_byName = l_name->ConnectedItems(lp_resultType);
+        const ItemSet* lp_byFolder = l_folder->ConnectedItems(lp_resultType);
+        if (!lp_byName || !lp_byFolder)
+            return false;
+        if (lp_byFolder->size() < lp_byName->size())
+            std::swap(lp_byName, lp_byFolder);
+        for (Item* lp_result : *lp_byName)
+            if (lp_byFolder->contains(lp_result) &&
+                ItemPtr(lp_result)["search_results"]["user"] == l_user)
+                return true;
+        return false;
+    };
+
+    ItemPtr l_results = TypeOf("search_results")->NewItem();
+    std::unordered_map<std::string, bool> l_pairs;
+    int l_added = 0;
+    for (const FileInfo& l_file : l_files)
+    {
+        const std::string l_name = GetFileName(l_file.m_name);
+        const std::string l_folder = GetFolder(l_file.m_name);
+        // Names end at their first zero byte, so one cannot hold the separator.
+        auto l_pair = l_pairs.try_emplace(l_folder + '\0' + l_name, false);
+        if (l_pair.second)
+            l_pair.first->second = !l_alreadyReported(l_name, l_folder);
+        if (!l_pair.first->second)
+            continue;
+        ItemPtr l_result = l_results.NewItem("search_result");
+        SetValue(l_result, "search_result_file_name", l_name);
+        SetValue(l_result, "search_result_file_folder", l_folder);
+        SetValue(l_result, "file_size", Value(static_cast<long long>(l_file.m_size)));
+        for (const auto& l_attribute : l_file.m_attributes.m_attributes)
+        {
+            if (l_attribute.first == AttributeMap::Bitrate)
+                SetValue(l_result, "bitrate", Value(l_attribute.second));
+            else if (l_attribute.first == AttributeMap::LengthSeconds)
+                SetValue(l_result, "length_seconds", Value(l_attribute.second));
+            else if (l_attribute.first == AttributeMap::VariableBitrate)
+                SetValue(l_result, "bitrate_mode", l_attribute.second != 0 ? "vbr" : "cbr");
+        }
+        ++l_added;
+    }
+    if (l_added == 0)
+    {
+        l_results.Remove();
+        return true;
+    }
+    l_request += l_results;
+    l_results += l_user;
+    SetValue(l_results, "search_results_user_available", l_freeSlot != 0 ? "yes" : "no");
+    SetValue(l_results, "search_results_user_speed", Value(l_speed));
+    SetValue(l_results, "search_results_uploads_in_queue", Value(l_queueLength));
+    emit SearchResults(l_results);
+    return true;
+}
+
+// Activity and expiry.
 
 void PeerMessenger::OnPeerSocketItemAdded(Item* ip_item)
 {
     QDateTime* lp_time = new QDateTime(QDateTime::currentDateTime());
     ItemPtr(ip_item) += TypeOf("last_activity_time")->GetItem(Value(lp_time));
+    Stamp(ip_item);
 }
 
 void PeerMessenger::OnPeerSocketItemRemoved(Item* ip_item)
 {
+    m_startTimes.erase(ip_item->Serial());
     ItemPtr l_time = ItemPtr(ip_item)["last_activity_time"];
     if (!l_time)
         return;
     QDateTime* lp_time = l_time.AsPtr<QDateTime>();
     l_time.Remove();
     delete lp_time;
+}
+
+void PeerMessenger::OnTimedItemRemoved(Item* ip_item)
+{
+    m_startTimes.erase(ip_item->Serial());
+}
+
+void PeerMessenger::MarkActive(ItemPtr i_peerSocket)
+{
+    if (QDateTime* lp_time = i_peerSocket["last_activity_time"].AsPtr<QDateTime>())
+        *lp_time = QDateTime::currentDateTime();
+    Stamp(i_peerSocket);
+}
+
+void PeerMessenger::SetListeningAddress(const QHostAddress& i_address)
+{
+    m_listeningAddress = i_address;
+}
+
+quint16 PeerMessenger::ListeningPort() const
+{
+    return m_listeningServer.serverPort();
+}
+
+quint16 PeerMessenger::ObfuscatedListeningPort() const
+{
+    return m_obfuscatedListeningServer.serverPort();
+}
+
+qint64 PeerMessenger::SteadyMilliseconds() const
+{
+    return m_steadyClock();
+}
+
+void PeerMessenger::SetSteadyClock(std::function<qint64()> i_clock)
+{
+    if (i_clock)
+        m_steadyClock = std::move(i_clock);
+    else
+        m_steadyClock = [this] { return m_elapsed.elapsed(); };
+}
+
+void PeerMessenger::Stamp(ItemPtr i_item)
+{
+    m_startTimes[i_item->Serial()] = SteadyMilliseconds();
+}
+
+qint64 PeerMessenger::AgeOf(ItemPtr i_item, qint64 i_now)
+{
+    // An item that this service did not stamp starts its clock when first seen.
+    const auto l_found = m_startTimes.try_emplace(i_item->Serial(), i_now).first;
+    return i_now - l_found->second;
+}
+
+namespace
+{
+// The values of a valued type's items: a pass looks each one up again before acting on it, so
+// that items removed meanwhile, by this pass or by a receiver of its signals, are skipped.
+std::vector<std::string> ValuesOf(const char* ip_type)
+{
+    std::vector<std::string> l_values;
+    for (Item* lp_item : TypeOf(ip_type)->GetItems())
+        l_values.push_back(lp_item->Value());
+    return l_values;
+}
+} // namespace
+
+void PeerMessenger::EveryHalfMinute()
+{
+    const qint64 l_now = SteadyMilliseconds();
+    ExpireUnsentMessages(l_now);
+    ExpireIndirectRequests(l_now);
+    ExpireDirectAttempts(l_now);
+    ExpireRelayedRequestSockets(l_now);
+    ExpireIdleConnections(l_now);
+    ExpireSilentSockets(l_now);
+}
+
+void PeerMessenger::ExpireUnsentMessages(qint64 i_now)
+{
+    Type* lp_type = TypeOf("unsent_message");
+    for (const std::string& l_value : ValuesOf("unsent_message"))
+    {
+        ItemPtr l_item = lp_type->HasItem(l_value);
+        if (!l_item || AgeOf(l_item, i_now) < unsentMessageLimit)
+            continue;
+        MemStream* lp_message = l_item.AsPtr<MemStream>();
+        l_item.Remove();
+        delete lp_message;
+    }
+}
+
+void PeerMessenger::ExpireIndirectRequests(qint64 i_now)
+{
+    Type* lp_type = TypeOf("indirect_connect_to_peer_request");
+    for (const std::string& l_value : ValuesOf("indirect_connect_to_peer_request"))
+    {
+        ItemPtr l_item = lp_type->HasItem(l_value);
+        if (!l_item || AgeOf(l_item, i_now) < attemptLimit)
+            continue;
+        const std::string l_user = l_item["user"].AsString();
+        PeerLog(1,
+                QStringLiteral("Indirect connection request of type %1 to %2 expired, removing.")
+                    .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
+                User(l_user));
+        ItemPtr l_request = l_item["connect_to_peer_request"];
+        l_item.Remove();
+        if (l_request)
+            InspectPeerConnectionRequest(l_request);
+    }
+}
+
+void PeerMessenger::ExpireDirectAttempts(qint64 i_now)
+{
+    Type* lp_type = TypeOf("connect_to_peer_request_socket");
+    for (const std::string& l_value : ValuesOf("connect_to_peer_request_socket"))
+    {
+        ItemPtr l_item = lp_type->HasItem(l_value);
+        if (!l_item || AgeOf(l_item, i_now) < attemptLimit)
+            continue;
+        ItemPtr l_request = l_item["connect_to_peer_request"];
+        const std::string l_user = l_item["user"].AsString();
+        PeerLog(1,
+                QStringLiteral("Direct connection attempt of type %1 to %2 timed out, closing.")
+                    .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
+                User(l_user));
+        QTcpSocket* lp_socket = l_item.AsPtr<QTcpSocket>();
+        l_item.Remove();
+        lp_socket->disconnect(this);
+        lp_socket->close();
+        lp_socket->deleteLater();
+        if (l_request)
+            InspectPeerConnectionRequest(l_request);
+    }
+}
+
+void PeerMessenger::ExpireRelayedRequestSockets(qint64 i_now)
+{
+    Type* lp_type = TypeOf("peer_connection_request_socket");
+    for (const std::string& l_value : ValuesOf("peer_connection_request_socket"))
+    {
+        ItemPtr l_item = lp_type->HasItem(l_value);
+        if (!l_item || AgeOf(l_item, i_now) < attemptLimit)
+            continue;
+        ItemPtr l_request = l_item["peer_connection_request"];
+        const std::string l_user = l_request["user"].AsString();
+        PeerLog(1,
+                QStringLiteral("Indirect connection attempt of type %1 to %2 timed out, closing.")
+                    .arg(Text(l_request["peer_connection_type"].AsString()), Text(l_user)),
+                User(l_user));
+        // A socket closed while it connects reports nothing: it is disposed of now, which also
+        // tells the server that no connection comes.
+        DisposeOfSocket(l_item.AsPtr<QTcpSocket>());
+    }
+}
+
+void PeerMessenger::ExpireIdleConnections(qint64 i_now)
+{
+    Type* lp_type = TypeOf("peer_socket");
+    for (const std::string& l_value : ValuesOf("peer_socket"))
+    {
+        ItemPtr l_item = lp_type->HasItem(l_value);
+        if (!l_item || AgeOf(l_item, i_now) < idleConnectionLimit)
+            continue;
+        const std::string l_user = l_item["user"].AsString();
+        PeerLog(1, QStringLiteral("Peer connection to user %1 expired, closing.").arg(Text(l_user)),
+                User(l_user));
+        l_item.AsPtr<QTcpSocket>()->close();
+    }
+}
+
+void PeerMessenger::ExpireSilentSockets(qint64 i_now)
+{
+    Type* lp_type = TypeOf("uninitialized_socket");
+    for (const std::string& l_value : ValuesOf("uninitialized_socket"))
+    {
+        ItemPtr l_item = lp_type->HasItem(l_value);
+        if (!l_item || AgeOf(l_item, i_now) < attemptLimit)
+            continue;
+        PeerLog(1, QStringLiteral("New peer connection sent no first message in time, closing."));
+        DisposeOfSocket(l_item.AsPtr<QTcpSocket>());
+    }
+
+    std::vector<QTcpSocket*> l_silent;
+    for (const auto& l_entry : m_socketBufferInfo)
+        if (l_entry.second.m_awaitingToken &&
+            i_now - l_entry.second.m_awaitingSince >= attemptLimit)
+            l_silent.push_back(l_entry.first);
+    for (QTcpSocket* lp_socket : l_silent)
+    {
+        const auto l_entry = m_socketBufferInfo.find(lp_socket);
+        if (l_entry == m_socketBufferInfo.end())
+            continue;
+        const std::string l_user = l_entry->second.m_user;
+        PeerLog(1,
+                QStringLiteral("File connection from user %1 sent no transfer token in time, "
+                               "closing.")
+                    .arg(Text(l_user)),
+                User(l_user));
+        DisposeOfSocket(lp_socket);
+    }
 }

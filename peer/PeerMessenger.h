@@ -2,27 +2,119 @@
 
 #include "AttributeTranslationTable.h"
 #include "DataHandler.h"
+#include "DataLoadedEventHandler.h"
 #include "FileInfoMap.h"
 #include "ItemPtr.h"
+#include "MemStream.h"
 
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QObject>
+#include <QString>
+#include <QTcpServer>
 #include <QTcpSocket>
 
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
+#include <unordered_map>
 
 class Item;
+struct ConnectionInfo;
 
-// Owns every connection between this client and other users' clients. Its state lives in the
-// store: the vocabulary of sockets, connection attempts, requests relayed by the server, messages
-// waiting for a connection and received search results is declared here.
-class PeerMessenger : public QObject, public DataHandler
+// Owns every connection between this client and other users' clients: the two listening ports,
+// the first message of each connection, framing and obfuscation, direct and server-relayed
+// connection attempts, the peer messages and the expiry of whatever waits too long. Its state
+// lives in the store: the vocabulary of sockets, connection attempts, requests relayed by the
+// server, messages waiting for a connection and received search results is declared here.
+class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
 {
     Q_OBJECT
 
 public:
+    // The reading state of one socket, from its first bytes until it is handed over or disposed
+    // of.
+    struct SocketBufferInfo
+    {
+        bool m_lengthRead = false;
+        quint32 m_length = 0;
+        // An incoming file connection owes its 4-byte transfer token.
+        bool m_awaitingToken = false;
+        bool m_handedOver = false;
+        std::string m_user;
+        // Grows with the bytes of the frame as they arrive, never beyond its length.
+        MemStream m_body;
+        bool m_obfuscated = false;
+        // The running key after the frame's length.
+        quint32 m_key = 0;
+        // When the token began to be owed, on the steady clock.
+        qint64 m_awaitingSince = 0;
+    };
+
+    // A frame body longer than this ends the connection.
+    static constexpr quint32 MaxFrameLength = 10485760;
+    // The most that a compressed body may inflate to: a share list, search results.
+    static constexpr qint64 MaxShareListLength = 256 * 1024 * 1024;
+    static constexpr qint64 MaxSearchResultsLength = 16 * 1024 * 1024;
+
     // Needs the server and its user vocabulary, the timers and the data saver.
     PeerMessenger();
     ~PeerMessenger() override;
+
+    // Applies the port settings and starts listening.
+    void DataLoaded() override;
+
+    // Sending. A message is a complete body: its u32 code and its fields.
+    bool SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate);
+    // Over the newest messaging connection to the user, or queued until one exists.
+    void SendMessage(std::string i_user, MemStream& i_message);
+    void SendUnsentMessages(std::string i_user);
+    void GetUserSharedFiles(std::string i_user);
+    // Returns the token of the offer.
+    unsigned int RequestUpload(std::string i_user, std::string i_file, qint64 i_size);
+    void AcceptTransferRequest(std::string i_user, unsigned int i_req, bool i_includeSize,
+                               qint64 i_size);
+    void DenyTransferRequest(std::string i_user, unsigned int i_req, std::string i_reason);
+    void QueueDownload(std::string i_user, std::string i_file);
+    void DenyUpload(std::string i_user, std::string i_file, std::string i_reason);
+
+    // One received frame body; false when the connection is to be closed.
+    bool HandleMessage(QTcpSocket* ip_socket, MemStream i_message);
+    // Closes and forgets a socket.
+    void DisposeOfSocket(QTcpSocket* ip_socket);
+    static QString MessageCodeToString(int i_code);
+
+    // Connection attempts: one per user and type ("P", "F" or "D"), directly and through the
+    // server at once.
+    void ConnectToUser(std::string i_user, const char* ip_type);
+    void RequestFileConnectionToUser(std::string i_user);
+    void RequestDNetConnection(std::string i_user);
+    // The user's obfuscated port when it has one, else its plain port.
+    int GetUserPort(ItemPtr i_user, bool& i_obfuscated);
+    void InspectPeerConnectionRequest(ItemPtr i_request);
+    void DisposeOfPeerConnectionRequest(ItemPtr i_request);
+
+    // Store handlers.
+    void OnPeerSocketItemAdded(Item* ip_item);
+    void OnPeerSocketItemRemoved(Item* ip_item);
+    void OnTimedItemRemoved(Item* ip_item);
+    void OnUserAddress(Item* ip_user);
+    void OnPeerConnectionRequest(Item* ip_request);
+    void OnUserEndpointChanged(ConnectionInfo& i_info);
+
+    // The clock that ages for expiry are read from, in milliseconds: a monotonic clock that
+    // never goes back, unlike the local time of the text stamps.
+    qint64 SteadyMilliseconds() const;
+
+    // For tests: the address to listen on (any IPv4 address unless set), the ports actually
+    // bound, a clock of their own in place of the steady clock (set before any connection), and
+    // the size of a socket's receive buffer (-1 when the socket has no reading state).
+    void SetListeningAddress(const QHostAddress& i_address);
+    quint16 ListeningPort() const;
+    quint16 ObfuscatedListeningPort() const;
+    void SetSteadyClock(std::function<qint64()> i_clock);
+    qint64 ReceiveBufferCapacity(QTcpSocket* ip_socket) const;
 
 signals:
     void SearchResults(ItemPtr i_searchResults);
@@ -45,13 +137,18 @@ signals:
     void ConnectionToUserFailed(std::string i_user, std::string i_type);
 
 public slots:
+    void OnNewConnection();
+    void OnNewObfuscatedConnection();
     // Tells the server on which ports this client listens, at every login.
     void OnConnectedToServer();
-
-public:
-    // Every messaging socket gets its own last-activity time, which goes with it.
-    void OnPeerSocketItemAdded(Item* ip_item);
-    void OnPeerSocketItemRemoved(Item* ip_item);
+    void OnSocketReadyToRead();
+    void OnSocketClosed();
+    void OnSocketError(QAbstractSocket::SocketError i_error);
+    void OnIndirectResponseSocketConnected();
+    void OnConnectToPeerSocketConnected();
+    void OnConnectToPeerSocketError(QAbstractSocket::SocketError i_error);
+    void OnIndirectPeerConnectionFailure(uint i_req);
+    void EveryHalfMinute();
 
 private:
     // Sockets and the connection requests that the server relays.
@@ -60,6 +157,43 @@ private:
     void DeclareSearchTypes();
     // Messages waiting for a connection, and this client's connection attempts.
     void DeclareOutgoingTypes();
+
+    void AcceptConnections(QTcpServer& i_server, bool i_obfuscated);
+    void ReadSocket(QTcpSocket* ip_socket);
+    // Reads what is there of the current frame's body; false when nothing could be read.
+    bool ReadBody(QTcpSocket* ip_socket, SocketBufferInfo& i_info);
+    bool HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_item, MemStream& i_message);
+    bool HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message);
+    bool HandleSharedFileList(const std::string& i_user, MemStream& i_message);
+    bool HandleSearchResults(const std::string& i_user, MemStream& i_message);
+    void AddPeerSocketItem(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated);
+    void MarkActive(ItemPtr i_peerSocket);
+    void HandOver(QTcpSocket* ip_socket);
+    // The socket of a direct attempt to the user's stored address; null when there is none.
+    QTcpSocket* ConnectDirectly(ItemPtr i_request, ItemPtr i_user, ItemPtr i_type);
+    void QueueMessage(const std::string& i_user, MemStream& i_message);
+    // Opens the socket that answers a relayed request, if the request is still there.
+    void AnswerPeerConnectionRequest(Item* ip_request, std::uint64_t i_serial);
+
+    // Start times on the steady clock, by item serial; items whose age expiry measures.
+    void Stamp(ItemPtr i_item);
+    qint64 AgeOf(ItemPtr i_item, qint64 i_now);
+    void ExpireUnsentMessages(qint64 i_now);
+    void ExpireIndirectRequests(qint64 i_now);
+    void ExpireDirectAttempts(qint64 i_now);
+    void ExpireRelayedRequestSockets(qint64 i_now);
+    void ExpireIdleConnections(qint64 i_now);
+    void ExpireSilentSockets(qint64 i_now);
+
+    QTcpServer m_listeningServer;
+    QTcpServer m_obfuscatedListeningServer;
+    std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfo;
+    qint32 m_sendOrderCounter = 0;
+
+    QHostAddress m_listeningAddress{QHostAddress::AnyIPv4};
+    QElapsedTimer m_elapsed;
+    std::function<qint64()> m_steadyClock;
+    std::unordered_map<std::uint64_t, qint64> m_startTimes;
 };
 
 extern PeerMessenger* peerMessenger;

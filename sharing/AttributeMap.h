@@ -9,7 +9,7 @@
 
 // A shared file's extension and its audio attributes as pairs of code and value, kept in the order
 // read or added; a code may repeat.
-class AttributeMap : public Persistent
+class AttributeMap final : public Persistent
 {
 public:
     enum Code : quint32

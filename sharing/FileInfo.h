@@ -10,7 +10,7 @@
 // One file as it travels between peers. Sets of records are ordered by name (bytes compared as
 // unsigned) and then by size; records with equal name and size are equal, whatever their
 // attributes.
-class FileInfo : public Persistent
+class FileInfo final : public Persistent
 {
 public:
     // A leading zero byte is an end marker: the read stops there with success and the record keeps

@@ -6,7 +6,7 @@
 #include <QtGlobal>
 
 // A user's statistics as the server reports them: 20 bytes on the wire, in member order.
-class UserStats : public Persistent
+class UserStats final : public Persistent
 {
 public:
     bool Read(InputStream& i_stream) override;
