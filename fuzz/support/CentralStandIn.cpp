@@ -1,0 +1,121 @@
+#include "CentralStandIn.h"
+
+#include "MemStream.h"
+#include "Server.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QtEndian>
+
+#include <string>
+#include <sys/socket.h>
+
+namespace
+{
+// Everything happens on loopback: far longer than any step takes.
+constexpr int waitMs = 10000;
+} // namespace
+
+CentralStandIn::CentralStandIn()
+{
+    if (!m_listener.listen(QHostAddress::LocalHost, 0))
+        qFatal("central stand-in: cannot listen on 127.0.0.1");
+}
+
+CentralStandIn::~CentralStandIn()
+{
+    delete mp_connection;
+}
+
+void CentralStandIn::Watch(Server& i_server)
+{
+    mp_server = &i_server;
+    connect(&i_server, &Server::Connecting, this, [this] { m_clientState = 1; });
+    connect(&i_server, &Server::Connected, this, [this] { m_clientState = 2; });
+    connect(&i_server, &Server::Disconnected, this, [this] { m_clientState = 0; });
+    connect(&i_server, &Server::ConnectionFailed, this, [this] { m_clientState = 0; });
+}
+
+bool CentralStandIn::WaitFor(const std::function<bool()>& i_condition)
+{
+    const QDeadlineTimer l_deadline(waitMs);
+    while (!i_condition())
+    {
+        if (l_deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents();
+    }
+    return true;
+}
+
+bool CentralStandIn::Open()
+{
+    if (m_clientState != 0 || mp_connection)
+        return false;
+    mp_server->Connect();
+    if (!WaitFor([this] { return m_listener.hasPendingConnections(); }))
+        return false;
+    mp_connection = m_listener.nextPendingConnection();
+    // The login frame: its length word, then that many bytes.
+    return WaitFor(
+        [this]
+        {
+            uchar l_length[4];
+            return mp_connection->peek(reinterpret_cast<char*>(l_length), 4) == 4 &&
+                   mp_connection->bytesAvailable() >= 4 + qFromLittleEndian<quint32>(l_length);
+        });
+}
+
+bool CentralStandIn::AcceptLogin()
+{
+    // Code 1: accepted, a greeting, the client's address and a password hash.
+    MemStream l_body;
+    l_body.Write(quint32(1));
+    l_body.Write(quint8(1));
+    l_body.Write(std::string("hello"));
+    l_body.Write(quint32(0x0100007f));
+    l_body.Write(std::string(32, '0'));
+    QByteArray l_frame(4, Qt::Uninitialized);
+    qToLittleEndian<quint32>(quint32(l_body.GetPendingReadLength()), l_frame.data());
+    l_frame.append(l_body.GetReadBuffer(), l_body.GetPendingReadLength());
+    Send(l_frame.constData(), l_frame.size());
+    return WaitFor([this] { return m_clientState == 2; });
+}
+
+void CentralStandIn::Send(const char* ip_bytes, qsizetype i_size)
+{
+    if (!mp_connection)
+        return;
+    mp_connection->write(ip_bytes, i_size);
+    mp_connection->flush();
+    // On loopback the bytes are at the client's socket once written: one pass of the event loop
+    // lets it read them, the next delivers what its handlers queued.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    mp_connection->readAll();
+}
+
+void CentralStandIn::Drain()
+{
+    QCoreApplication::processEvents();
+    if (mp_connection)
+        mp_connection->readAll();
+}
+
+bool CentralStandIn::Close()
+{
+    if (mp_connection)
+    {
+        // A reset rather than a close: every closed connection would wait on this side for
+        // minutes, and tens of thousands of them make each new connection slow to set up.
+        const linger l_reset{1, 0};
+        ::setsockopt(int(mp_connection->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l_reset,
+                     sizeof l_reset);
+        mp_connection->abort();
+        delete mp_connection;
+        mp_connection = nullptr;
+    }
+    return WaitFor([this] { return m_clientState == 0; });
+}
