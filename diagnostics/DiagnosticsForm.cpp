@@ -20,7 +20,11 @@ DiagnosticsForm::~DiagnosticsForm()
 
 void DiagnosticsForm::Log(const QString& i_category, int i_level, const QString& i_message, ItemPtr)
 {
-    m_pages[i_category].append(FormatLogLine(i_level, i_message));
+    QStringList& l_page = m_pages[i_category];
+    // The oldest tenth goes at once, so that dropping lines costs nothing per line.
+    if (l_page.size() >= MaxLinesPerPage)
+        l_page.remove(0, MaxLinesPerPage / 10);
+    l_page.append(FormatLogLine(i_level, i_message));
 }
 
 QStringList DiagnosticsForm::Lines(const QString& i_category) const

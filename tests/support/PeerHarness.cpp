@@ -1,12 +1,16 @@
 #include "PeerHarness.h"
 
+#include "DNetManager.h"
 #include "Data.h"
+#include "DataSaver.h"
+#include "DelayedInvoker.h"
 #include "FrameClient.h"
 #include "MemStream.h"
 #include "PeerMessenger.h"
 #include "SharedFoldersManager.h"
 #include "TestPeer.h"
 #include "TestSettings.h"
+#include "TimerManager.h"
 #include "WireWriter.h"
 
 #include <QCoreApplication>
@@ -46,13 +50,26 @@ bool NothingLive()
 }
 } // namespace
 
-PeerHarness::PeerHarness() : mp_sharing(std::make_unique<SharedFoldersManager>())
+PeerHarness::PeerHarness(Services i_services, const QString& i_dataFile)
 {
+    if (i_services == Services::WholeClient)
+    {
+        mp_invoker = std::make_unique<DelayedInvoker>(nullptr);
+        mp_dnet = std::make_unique<DNetManager>();
+    }
+    mp_sharing = std::make_unique<SharedFoldersManager>();
     TestSettings::SetSetting("listening_port", 0);
     TestSettings::SetSetting("obfuscated_listening_port", 0);
     Messenger().SetSteadyClock([this] { return m_clock; });
     Messenger().SetListeningAddress(QHostAddress(QHostAddress::LocalHost));
-    Messenger().DataLoaded();
+    if (i_services == Services::WholeClient)
+    {
+        dataSaver->AddSavedType("global");
+        dataSaver->AddSavedByConnectionType("global_value", "global");
+        dataSaver->Load(i_dataFile);
+    }
+    else
+        Messenger().DataLoaded();
     // The server is told the ports actually bound.
     TestSettings::SetSetting("listening_port", int(Messenger().ListeningPort()));
     TestSettings::SetSetting("obfuscated_listening_port",
@@ -119,8 +136,30 @@ int PeerHarness::DialIn(TestPeer& i_peer, const QByteArray& i_user, const QByteA
     return l_connection;
 }
 
+void PeerHarness::Tick()
+{
+    // The signal is private to the timer: invoked by name, as the timer itself emits it.
+    QMetaObject::invokeMethod(&timerManager->m_halfMinuteTimer, "timeout", Qt::DirectConnection);
+}
+
+void PeerHarness::EndDistributedConnections()
+{
+    // Each socket's closing handler runs, so the node forgets it and deletes it.
+    QList<QTcpSocket*> l_sockets;
+    for (const char* lp_type : {"dnet_child", "dnet_parent_candidate"})
+        for (Item* lp_item : d.GetType(lp_type)->GetItems())
+            l_sockets.append(ItemPtr(lp_item).AsPtr<QTcpSocket>());
+    ItemPtr l_parent = d.GetType("dnet_global")->HasItem("dnet_parent_socket")["dnet_value"];
+    if (l_parent)
+        l_sockets.append(l_parent.AsPtr<QTcpSocket>());
+    for (QTcpSocket* lp_socket : l_sockets)
+        lp_socket->abort();
+}
+
 void PeerHarness::ResetPeers()
 {
+    if (mp_dnet)
+        EndDistributedConnections();
     PeerMessenger& l_messenger = Messenger();
     const bool l_done = QTest::qWaitFor(
         [&]

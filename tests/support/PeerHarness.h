@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class DNetManager;
+class DelayedInvoker;
 class FrameClient;
 class PeerMessenger;
 class QTcpSocket;
@@ -20,12 +22,25 @@ class TestPeer;
 // sharing service, the client's messenger listening on free ports of 127.0.0.1, and the client
 // logged in as "me". Other users are a FrameClient logged in to the test server for each, with a
 // TestPeer as their client.
+//
+// With Services::WholeClient it makes the client's services as the start-up of the application
+// does, in its order: after the server connection and the messenger, the delayed invoker, the
+// distributed network node and the sharing service; the settings are kept in the data file, and
+// the data file (none when the path names no file) is loaded before the first login. The harness
+// itself takes the log lines, in place of the diagnostics view.
 class PeerHarness : public ServerHarness
 {
     Q_OBJECT
 
 public:
-    PeerHarness();
+    enum class Services
+    {
+        Messaging,
+        WholeClient
+    };
+
+    explicit PeerHarness(Services i_services = Services::Messaging,
+                         const QString& i_dataFile = QString());
     ~PeerHarness() override;
 
     PeerMessenger& Messenger();
@@ -45,10 +60,12 @@ public:
 
     // The messenger's steady clock, which only this moves.
     void AdvanceClock(qint64 i_milliseconds) { m_clock += i_milliseconds; }
+    // One tick of the 30 s timer: every service's periodic slot on it runs.
+    static void Tick();
 
     // Ends every connection, attempt and queued message of the messenger by letting them all
     // expire, waits until their sockets are deleted, and forgets the peer-related store items.
-    // The login stays.
+    // The distributed network node's connections, if it exists, are ended too. The login stays.
     void ResetPeers();
 
     // Log lines of the peer category logged since the last call of Mark().
@@ -65,6 +82,10 @@ public:
     quint16 StalledPort();
 
 private:
+    void EndDistributedConnections();
+
+    std::unique_ptr<DelayedInvoker> mp_invoker;
+    std::unique_ptr<DNetManager> mp_dnet;
     std::unique_ptr<SharedFoldersManager> mp_sharing;
     int m_centralConnection = 0;
     qsizetype m_mark = 0;

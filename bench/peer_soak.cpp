@@ -1,0 +1,830 @@
+// Load and faults on the client's two listening ports. A second process (forked before anything
+// else starts) opens the connections on 127.0.0.1, half of them to the obfuscated port: most send
+// a first message and then a stream of small peer messages for a bounded time; others send
+// garbage, stop in the middle of a frame or never speak. The client runs in this process with its
+// services made as the start-up of the application makes them, logged in to a test server; its
+// steady clock is moved by hand so that the expiry passes end every connection once the load has
+// stopped. Printed: messages handled per second, the peak RSS, the RSS once every connection is
+// gone against the RSS before the first one came, and what is left: sockets, store items, file
+// descriptors.
+//
+// Usage: peer_soak [--seconds N] [--connections N] [--rounds N]
+// (defaults: 30 s, 1000 connections, 2 rounds: the second round shows whether what the first one
+// left grows further).
+#include "Data.h"
+#include "DiagnosticsForm.h"
+#include "PeerHarness.h"
+#include "PeerMessenger.h"
+#include "TestObfuscation.h"
+#include "TestPeerMessages.h"
+
+#include <QAbstractSocket>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QSocketNotifier>
+#include <QTest>
+#include <QTimer>
+#include <QtEndian>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <malloc.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+// The object hooks of QtCore: called as every QObject is made and destroyed. They let this
+// program count the sockets still alive at the end, closed or not.
+extern quintptr Q_CORE_EXPORT qtHookData[];
+
+namespace
+{
+using Messages = TestPeerMessages;
+using Clock = std::chrono::steady_clock;
+
+constexpr int hookAddObject = 3;
+constexpr int hookRemoveObject = 4;
+// How many connections the load keeps waiting for their connect() at once, so that the
+// listener's backlog never overflows.
+constexpr int connectingAtOnce = 64;
+// Messages per block that a streaming connection writes again and again, and how many blocks it
+// lets wait for the client's answer.
+constexpr int messagesPerBlock = 32;
+constexpr long long blocksInFlight = 4;
+// How long the load waits for the client to close what it left open.
+constexpr int closeDeadlineSeconds = 120;
+
+struct Options
+{
+    int seconds = 30;
+    int connections = 1000;
+    int rounds = 2;
+};
+
+// What each connection of the load does.
+enum class Kind
+{
+    Streaming,   // first message, then small messages until the time is up
+    Garbage,     // random bytes
+    MidFrame,    // stops in the middle of a frame (first message or later)
+    FileNoToken, // a file connection that never sends its transfer token
+    Silent       // connects and never speaks
+};
+
+Kind KindOf(int i_index, int i_connections)
+{
+    // 70 % streaming, 10 % garbage, 10 % in the middle of a frame (a quarter of which are file
+    // connections without their token), 10 % silent.
+    const int l_tenth = i_connections / 10;
+    if (i_index < 7 * l_tenth)
+        return Kind::Streaming;
+    if (i_index < 8 * l_tenth)
+        return Kind::Garbage;
+    if (i_index < 9 * l_tenth)
+        return i_index % 4 == 0 ? Kind::FileNoToken : Kind::MidFrame;
+    return Kind::Silent;
+}
+
+// Line-based reports from the load to the client's process.
+void Report(int i_pipe, const std::string& i_line)
+{
+    const std::string l_line = i_line + '\n';
+    if (::write(i_pipe, l_line.data(), l_line.size()) != ssize_t(l_line.size()))
+        std::perror("report");
+}
+
+// ---- The load (second process) ----
+
+class Load
+{
+public:
+    Load(const Options& i_options, quint16 i_plainPort, quint16 i_obfuscatedPort, int i_report)
+        : m_options(i_options), m_ports{i_plainPort, i_obfuscatedPort}, m_report(i_report),
+          m_random(0x2545f491u)
+    {
+        m_blocks[0] = Block(false);
+        m_blocks[1] = Block(true);
+    }
+
+    // Opens every connection, streams for the time set, then waits until the client has closed
+    // them (or the deadline has passed); reports both moments.
+    void Run();
+
+private:
+    struct Connection
+    {
+        int fd = -1;
+        Kind kind = Kind::Silent;
+        bool obfuscated = false;
+        bool connected = false;
+        bool streaming = false;
+        // What is being written is a block of messages (not the opening bytes).
+        bool inBlock = false;
+        long long blocksSent = 0;
+        long long replies = 0;
+        QByteArray out;
+        qsizetype offset = 0;
+        // The client's frames, counted as they complete.
+        QByteArray in;
+    };
+
+    quint32 Random()
+    {
+        m_random ^= m_random << 13;
+        m_random ^= m_random >> 17;
+        m_random ^= m_random << 5;
+        return m_random;
+    }
+
+    QByteArray Frame(const QByteArray& i_body, bool i_obfuscated)
+    {
+        return i_obfuscated ? Messages::ObfuscatedFrame(i_body, Random()) : Messages::Frame(i_body);
+    }
+
+    QByteArray RandomBytes(int i_count)
+    {
+        QByteArray l_bytes(i_count, '\0');
+        for (char& l_byte : l_bytes)
+            l_byte = char(Random());
+        return l_bytes;
+    }
+
+    // One block of small messages, each of which becomes one signal of the messenger, and last a
+    // request for the share list: the client's answer tells that it has handled the block.
+    QByteArray Block(bool i_obfuscated)
+    {
+        QByteArray l_block;
+        for (int l_index = 0; l_index < messagesPerBlock - 1; ++l_index)
+        {
+            QByteArray l_body;
+            switch (l_index % 6)
+            {
+                case 0:
+                    l_body = Messages::QueueUpload("Music\\a song.mp3");
+                    break;
+                case 1:
+                    l_body = Messages::GetSharedFilesInFolder(Random(), "Music\\Albums");
+                    break;
+                case 2:
+                    l_body = Messages::UploadPlaceInLine("Music\\a song.mp3", 3);
+                    break;
+                case 3:
+                    l_body = Messages::UploadFailed("Music\\b song.mp3");
+                    break;
+                case 4:
+                    l_body = Messages::UploadDenied("Music\\c song.mp3", "Queue full");
+                    break;
+                default:
+                    l_body = Messages::TransferRequest(0, Random(), "Music\\d song.mp3", {});
+                    break;
+            }
+            l_block += Frame(l_body, i_obfuscated);
+        }
+        return l_block + Frame(Messages::GetSharedFileList(), i_obfuscated);
+    }
+
+    QByteArray FirstMessage(int i_index, const QByteArray& i_type, bool i_obfuscated)
+    {
+        return Frame(Messages::PeerInit("soak" + QByteArray::number(i_index), i_type),
+                     i_obfuscated);
+    }
+
+    // What a connection writes once connected.
+    QByteArray Opening(int i_index, const Connection& i_connection)
+    {
+        const bool l_obfuscated = i_connection.obfuscated;
+        switch (i_connection.kind)
+        {
+            case Kind::Streaming:
+                return FirstMessage(i_index, "P", l_obfuscated);
+            case Kind::Garbage:
+                // Random from the first byte; a small length and a random body; a length the
+                // client accepts and a body that never completes.
+                if (i_index % 3 == 0)
+                    return RandomBytes(200);
+                if (i_index % 3 == 1)
+                    return Frame(RandomBytes(100), l_obfuscated);
+                return Frame(RandomBytes(5000), l_obfuscated).left(1000);
+            case Kind::MidFrame:
+            {
+                if (i_index % 4 == 1)
+                    return FirstMessage(i_index, "P", l_obfuscated).left(9);
+                const QByteArray l_started =
+                    FirstMessage(i_index, "P", l_obfuscated) + m_blocks[l_obfuscated];
+                const QByteArray l_next = Frame(Messages::UploadFailed("cut"), l_obfuscated);
+                // In the middle of the next frame's header, or of its body.
+                return l_started + l_next.left(i_index % 4 == 2 ? 2 : l_next.size() - 3);
+            }
+            case Kind::FileNoToken:
+                return FirstMessage(i_index, "F", l_obfuscated);
+            case Kind::Silent:
+                break;
+        }
+        return QByteArray();
+    }
+
+    void Watch(Connection& i_connection, quint32 i_events)
+    {
+        epoll_event l_event{};
+        l_event.events = i_events;
+        l_event.data.u64 = std::uint64_t(&i_connection - m_connections.data());
+        epoll_ctl(m_epoll, EPOLL_CTL_MOD, i_connection.fd, &l_event);
+    }
+
+    void Open(int i_index);
+    void OnWritable(int i_index);
+    void Pump(Connection& i_connection);
+    void OnReadable(int i_index);
+    void Close(Connection& i_connection);
+    void CountReplies(Connection& i_connection);
+
+    Options m_options;
+    quint16 m_ports[2];
+    int m_report;
+    quint32 m_random;
+    QByteArray m_blocks[2];
+    std::vector<Connection> m_connections;
+    int m_epoll = -1;
+    int m_next = 0;
+    int m_connecting = 0;
+    int m_open = 0;
+    int m_streaming = 0;
+    bool m_timeUp = false;
+    long long m_messagesSent = 0;
+    long long m_replies = 0;
+    long long m_closedByClient = 0;
+    long long m_failedConnects = 0;
+};
+
+void Load::Open(int i_index)
+{
+    Connection& l_connection = m_connections[std::size_t(i_index)];
+    l_connection.kind = KindOf(i_index, m_options.connections);
+    l_connection.obfuscated = i_index % 2 == 1;
+    l_connection.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (l_connection.fd < 0)
+    {
+        std::perror("socket");
+        ++m_failedConnects;
+        return;
+    }
+    sockaddr_in l_address{};
+    l_address.sin_family = AF_INET;
+    l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    l_address.sin_port = htons(m_ports[l_connection.obfuscated]);
+    if (::connect(l_connection.fd, reinterpret_cast<sockaddr*>(&l_address), sizeof l_address) !=
+            0 &&
+        errno != EINPROGRESS)
+    {
+        std::perror("connect");
+        ::close(l_connection.fd);
+        l_connection.fd = -1;
+        ++m_failedConnects;
+        return;
+    }
+    epoll_event l_event{};
+    l_event.events = EPOLLOUT;
+    l_event.data.u64 = std::uint64_t(i_index);
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, l_connection.fd, &l_event);
+    ++m_connecting;
+    ++m_open;
+}
+
+void Load::OnWritable(int i_index)
+{
+    Connection& l_connection = m_connections[std::size_t(i_index)];
+    if (!l_connection.connected)
+    {
+        int l_error = 0;
+        socklen_t l_length = sizeof l_error;
+        getsockopt(l_connection.fd, SOL_SOCKET, SO_ERROR, &l_error, &l_length);
+        --m_connecting;
+        l_connection.connected = true;
+        if (l_error != 0)
+        {
+            ++m_failedConnects;
+            Close(l_connection);
+            return;
+        }
+        l_connection.out = Opening(i_index, l_connection);
+        l_connection.streaming = l_connection.kind == Kind::Streaming;
+        if (l_connection.streaming)
+            ++m_streaming;
+    }
+    Pump(l_connection);
+}
+
+void Load::Pump(Connection& i_connection)
+{
+    // A few blocks at a time, so that one fast connection does not keep the others waiting.
+    for (int l_round = 0; l_round < 8; ++l_round)
+    {
+        while (i_connection.offset < i_connection.out.size())
+        {
+            const ssize_t l_written =
+                ::send(i_connection.fd, i_connection.out.constData() + i_connection.offset,
+                       std::size_t(i_connection.out.size() - i_connection.offset), MSG_NOSIGNAL);
+            if (l_written < 0)
+            {
+                if (errno == EAGAIN || errno == EWOULDBLOCK)
+                    Watch(i_connection, EPOLLIN | EPOLLOUT);
+                else
+                    Close(i_connection);
+                return;
+            }
+            i_connection.offset += l_written;
+        }
+        if (i_connection.inBlock)
+        {
+            m_messagesSent += messagesPerBlock;
+            ++i_connection.blocksSent;
+            i_connection.inBlock = false;
+        }
+        // Once the time is up a streaming connection stays open without a word.
+        if (i_connection.streaming && m_timeUp)
+        {
+            i_connection.streaming = false;
+            --m_streaming;
+        }
+        // No more than a few blocks wait for the client, so that what the load has sent is what
+        // the client has handled, give or take those.
+        if (!i_connection.streaming ||
+            i_connection.blocksSent - i_connection.replies >= blocksInFlight)
+        {
+            Watch(i_connection, EPOLLIN);
+            return;
+        }
+        i_connection.out = m_blocks[i_connection.obfuscated];
+        i_connection.inBlock = true;
+        i_connection.offset = 0;
+    }
+    Watch(i_connection, EPOLLIN | EPOLLOUT);
+}
+
+void Load::CountReplies(Connection& i_connection)
+{
+    // Frames of the client: the length in the clear, or after a key that it is XORed with.
+    for (;;)
+    {
+        const qsizetype l_header = i_connection.obfuscated ? 8 : 4;
+        if (i_connection.in.size() < l_header)
+            return;
+        const QByteArray l_plain = i_connection.obfuscated
+                                       ? TestObfuscation::Deobfuscate(i_connection.in.left(8))
+                                       : i_connection.in.left(4);
+        quint32 l_length = 0;
+        std::memcpy(&l_length, l_plain.constData(), 4);
+        l_length = qFromLittleEndian(l_length);
+        if (i_connection.in.size() < l_header + qsizetype(l_length))
+            return;
+        i_connection.in.remove(0, l_header + qsizetype(l_length));
+        ++i_connection.replies;
+        ++m_replies;
+    }
+}
+
+void Load::OnReadable(int i_index)
+{
+    Connection& l_connection = m_connections[std::size_t(i_index)];
+    char l_buffer[65536];
+    for (;;)
+    {
+        const ssize_t l_read = ::recv(l_connection.fd, l_buffer, sizeof l_buffer, 0);
+        if (l_read > 0)
+        {
+            l_connection.in.append(l_buffer, l_read);
+            CountReplies(l_connection);
+            if (l_connection.streaming)
+                Pump(l_connection);
+            if (l_connection.fd < 0)
+                return;
+            continue;
+        }
+        if (l_read < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        // The client closed the connection (or reset it).
+        ++m_closedByClient;
+        if (l_connection.streaming)
+        {
+            l_connection.streaming = false;
+            --m_streaming;
+        }
+        Close(l_connection);
+        return;
+    }
+}
+
+void Load::Close(Connection& i_connection)
+{
+    if (i_connection.fd < 0)
+        return;
+    epoll_ctl(m_epoll, EPOLL_CTL_DEL, i_connection.fd, nullptr);
+    ::close(i_connection.fd);
+    i_connection.fd = -1;
+    --m_open;
+}
+
+void Load::Run()
+{
+    m_connections.resize(std::size_t(m_options.connections));
+    m_epoll = epoll_create1(0);
+    const Clock::time_point l_start = Clock::now();
+    const Clock::time_point l_end = l_start + std::chrono::seconds(m_options.seconds);
+    bool l_reportedStreamed = false;
+    Clock::time_point l_closeDeadline;
+    std::vector<epoll_event> l_events(1024);
+    for (;;)
+    {
+        while (m_next < m_options.connections && m_connecting < connectingAtOnce)
+            Open(m_next++);
+        const bool l_allOpened = m_next == m_options.connections && m_connecting == 0;
+        if (!m_timeUp && Clock::now() >= l_end)
+            m_timeUp = true;
+        if (m_timeUp && l_allOpened && m_streaming == 0 && !l_reportedStreamed)
+        {
+            const double l_seconds = std::chrono::duration<double>(Clock::now() - l_start).count();
+            Report(m_report, "streamed " + std::to_string(m_messagesSent) + ' ' +
+                                 std::to_string(l_seconds) + ' ' +
+                                 std::to_string(m_failedConnects) + ' ' + std::to_string(m_open));
+            l_reportedStreamed = true;
+            l_closeDeadline = Clock::now() + std::chrono::seconds(closeDeadlineSeconds);
+        }
+        if (l_reportedStreamed && (m_open == 0 || Clock::now() >= l_closeDeadline))
+            break;
+        const int l_count = epoll_wait(m_epoll, l_events.data(), int(l_events.size()), 100);
+        for (int l_event = 0; l_event < l_count; ++l_event)
+        {
+            const int l_index = int(l_events[std::size_t(l_event)].data.u64);
+            const quint32 l_flags = l_events[std::size_t(l_event)].events;
+            if (m_connections[std::size_t(l_index)].fd >= 0 &&
+                (l_flags & (EPOLLIN | EPOLLHUP | EPOLLERR)) &&
+                m_connections[std::size_t(l_index)].connected)
+                OnReadable(l_index);
+            if (m_connections[std::size_t(l_index)].fd >= 0 &&
+                (l_flags & (EPOLLOUT | EPOLLERR | EPOLLHUP)))
+                OnWritable(l_index);
+        }
+    }
+    const int l_leftOpen = m_open;
+    for (Connection& l_connection : m_connections)
+        Close(l_connection);
+    ::close(m_epoll);
+    Report(m_report, "closed " + std::to_string(m_closedByClient) + ' ' +
+                         std::to_string(l_leftOpen) + ' ' + std::to_string(m_replies));
+}
+
+// ---- The client (this process) ----
+
+QMutex g_objectsLock;
+std::unordered_set<QObject*>* gp_objects = nullptr;
+
+void OnObjectAdded(QObject* ip_object)
+{
+    QMutexLocker l_lock(&g_objectsLock);
+    gp_objects->insert(ip_object);
+}
+
+void OnObjectRemoved(QObject* ip_object)
+{
+    QMutexLocker l_lock(&g_objectsLock);
+    gp_objects->erase(ip_object);
+}
+
+struct Counts
+{
+    long long rssKb = 0;
+    // Of the RSS: the private memory, and what of the heap is allocated.
+    long long anonymousKb = 0;
+    long long heapInUseKb = 0;
+    long long objects = 0;
+    long long sockets = 0;
+    long long descriptors = 0;
+    std::map<std::string, std::size_t> items;
+};
+
+long long StatusKb(const char* ip_field)
+{
+    FILE* lp_status = std::fopen("/proc/self/status", "r");
+    if (!lp_status)
+        return -1;
+    char l_line[256];
+    long long l_value = -1;
+    const std::size_t l_length = std::strlen(ip_field);
+    while (std::fgets(l_line, sizeof l_line, lp_status))
+        if (std::strncmp(l_line, ip_field, l_length) == 0 && l_line[l_length] == ':')
+            l_value = std::atoll(l_line + l_length + 1);
+    std::fclose(lp_status);
+    return l_value;
+}
+
+// Lets every deferred deletion happen and runs the collector, as the 5-minute tick would.
+void Settle()
+{
+    for (int l_round = 0; l_round < 3; ++l_round)
+    {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    d.RemoveDisconnectedItems();
+}
+
+Counts Measure()
+{
+    Settle();
+    // Memory that the allocator holds free is not the client's.
+    malloc_trim(0);
+    Counts l_counts;
+    l_counts.rssKb = StatusKb("VmRSS");
+    l_counts.anonymousKb = StatusKb("RssAnon");
+    const struct mallinfo2 l_heap = mallinfo2();
+    l_counts.heapInUseKb = static_cast<long long>((l_heap.uordblks + l_heap.hblkhd) / 1024);
+    {
+        QMutexLocker l_lock(&g_objectsLock);
+        l_counts.objects = qsizetype(gp_objects->size());
+        for (QObject* lp_object : *gp_objects)
+            if (qobject_cast<QAbstractSocket*>(lp_object))
+                ++l_counts.sockets;
+    }
+    if (DIR* lp_folder = opendir("/proc/self/fd"))
+    {
+        while (const dirent* lp_entry = readdir(lp_folder))
+            if (lp_entry->d_name[0] != '.')
+                ++l_counts.descriptors;
+        closedir(lp_folder);
+        // Not counting the folder's own descriptor.
+        --l_counts.descriptors;
+    }
+    for (Type* lp_type : d.Types())
+        l_counts.items[lp_type->Name()] = lp_type->ItemCount();
+    return l_counts;
+}
+
+std::size_t Total(const Counts& i_counts)
+{
+    std::size_t l_total = 0;
+    for (const auto& l_entry : i_counts.items)
+        l_total += l_entry.second;
+    return l_total;
+}
+
+// Items of the types that stand for connections and work in progress.
+std::size_t LiveItems()
+{
+    std::size_t l_count = 0;
+    for (const char* lp_type :
+         {"uninitialized_socket", "peer_socket", "peer_connection_request_socket",
+          "connect_to_peer_request_socket", "unsent_message", "indirect_connect_to_peer_request",
+          "connect_to_peer_request", "peer_connection_request", "dnet_child",
+          "dnet_parent_candidate"})
+        l_count += d.GetType(lp_type)->ItemCount();
+    return l_count;
+}
+
+// Prints what changed between two measurements.
+void PrintChanges(const Counts& i_before, const Counts& i_after)
+{
+    const auto l_megabytes = [](long long i_kb) { return double(i_kb) / 1024.0; };
+    std::printf("  RSS before / after:            %.1f MB / %.1f MB (%+.1f %%)\n",
+                l_megabytes(i_before.rssKb), l_megabytes(i_after.rssKb),
+                100.0 * double(i_after.rssKb - i_before.rssKb) / double(i_before.rssKb));
+    std::printf("    of which private:            %.1f MB / %.1f MB\n",
+                l_megabytes(i_before.anonymousKb), l_megabytes(i_after.anonymousKb));
+    std::printf("    heap allocated:              %.2f MB / %.2f MB\n",
+                l_megabytes(i_before.heapInUseKb), l_megabytes(i_after.heapInUseKb));
+    std::printf("  sockets alive before / after:  %lld / %lld\n", i_before.sockets,
+                i_after.sockets);
+    std::printf("  objects alive before / after:  %lld / %lld\n", i_before.objects,
+                i_after.objects);
+    std::printf("  file descriptors before / after: %lld / %lld\n", i_before.descriptors,
+                i_after.descriptors);
+    std::printf("  connection items left:         %zu\n", LiveItems());
+    std::printf("  store items before / after:    %zu / %zu\n", Total(i_before), Total(i_after));
+    for (const auto& l_entry : i_after.items)
+    {
+        const auto l_was = i_before.items.find(l_entry.first);
+        const std::size_t l_count = l_was == i_before.items.end() ? 0 : l_was->second;
+        if (l_entry.second != l_count)
+            std::printf("    %-28s %zu -> %zu\n", l_entry.first.c_str(), l_count, l_entry.second);
+    }
+}
+
+int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int i_fromLoad)
+{
+    QCoreApplication l_application(argc, argv);
+    PeerHarness l_harness(PeerHarness::Services::WholeClient);
+    DiagnosticsForm l_diagnostics;
+    PeerMessenger& l_messenger = l_harness.Messenger();
+
+    long long l_handled = 0;
+    QElapsedTimer l_sinceStart;
+    qint64 l_lastHandled = 0;
+    const auto l_count = [&]
+    {
+        ++l_handled;
+        l_lastHandled = l_sinceStart.elapsed();
+    };
+    QObject::connect(&l_messenger, &PeerMessenger::SharedFilesInFolderRequested, l_count);
+    QObject::connect(&l_messenger, &PeerMessenger::QueueUploadRequested, l_count);
+    QObject::connect(&l_messenger, &PeerMessenger::DownloadPlaceInLine, l_count);
+    QObject::connect(&l_messenger, &PeerMessenger::UploadFailed, l_count);
+    QObject::connect(&l_messenger, &PeerMessenger::UploadDenied, l_count);
+    QObject::connect(&l_messenger, &PeerMessenger::FileTransferRequested, l_count);
+
+    // The load's reports, one line each.
+    std::string l_pending;
+    QStringList l_reports;
+    QSocketNotifier l_notifier(i_fromLoad, QSocketNotifier::Read);
+    QObject::connect(&l_notifier, &QSocketNotifier::activated,
+                     [&]
+                     {
+                         char l_buffer[512];
+                         const ssize_t l_read = ::read(i_fromLoad, l_buffer, sizeof l_buffer);
+                         if (l_read <= 0)
+                         {
+                             l_notifier.setEnabled(false);
+                             return;
+                         }
+                         l_pending.append(l_buffer, std::size_t(l_read));
+                         for (std::size_t l_end;
+                              (l_end = l_pending.find('\n')) != std::string::npos;)
+                         {
+                             l_reports.append(QString::fromStdString(l_pending.substr(0, l_end)));
+                             l_pending.erase(0, l_end + 1);
+                         }
+                     });
+
+    // Real time on the client's clock while the load runs, with the 30 s tick.
+    QTimer l_second;
+    int l_seconds = 0;
+    QObject::connect(&l_second, &QTimer::timeout,
+                     [&]
+                     {
+                         l_harness.AdvanceClock(1000);
+                         if (++l_seconds % 30 == 0)
+                             PeerHarness::Tick();
+                     });
+
+    int l_streaming = 0;
+    for (int l_index = 0; l_index < i_options.connections; ++l_index)
+        l_streaming += KindOf(l_index, i_options.connections) == Kind::Streaming ? 1 : 0;
+    std::printf("Peer soak: %d connections (%d streaming, half of all on the obfuscated port), "
+                "%d s of load, %d rounds; the load runs in a second process\n",
+                i_options.connections, l_streaming, i_options.seconds, i_options.rounds);
+
+    const quint16 l_ports[2] = {l_messenger.ListeningPort(), l_messenger.ObfuscatedListeningPort()};
+    const Counts l_start = Measure();
+    Counts l_before = l_start;
+    for (int l_round = 1; l_round <= i_options.rounds; ++l_round)
+    {
+        l_reports.clear();
+        l_handled = 0;
+        l_lastHandled = 0;
+        l_second.start(1000);
+        l_sinceStart.start();
+        if (::write(i_toLoad, l_ports, sizeof l_ports) != ssize_t(sizeof l_ports))
+            std::perror("ports");
+        const int l_waitMs = (i_options.seconds + 60) * 1000;
+        if (!QTest::qWaitFor([&] { return !l_reports.isEmpty(); }, l_waitMs))
+            std::fprintf(stderr, "the load did not report\n");
+        l_second.stop();
+        const QStringList l_streamed = l_reports.value(0).split(QLatin1Char(' '));
+        const std::size_t l_liveAtEnd = LiveItems();
+
+        // Expiry: each tick is 30 s later on the client's clock.
+        int l_ticks = 0;
+        while (LiveItems() != 0 && l_ticks < 20)
+        {
+            l_harness.AdvanceClock(30000);
+            PeerHarness::Tick();
+            ++l_ticks;
+            if (QTest::qWaitFor([] { return LiveItems() == 0; }, 1000))
+                break;
+        }
+        if (!QTest::qWaitFor([&] { return l_reports.size() > 1; },
+                             (closeDeadlineSeconds + 30) * 1000))
+            std::fprintf(stderr, "the load did not finish\n");
+        const QStringList l_closed = l_reports.value(1).split(QLatin1Char(' '));
+        const Counts l_after = Measure();
+
+        std::printf("Round %d:\n", l_round);
+        std::printf("  load: %s messages sent in %.1f s, %s connects failed, %s answers read\n",
+                    qPrintable(l_streamed.value(1)), l_streamed.value(2).toDouble(),
+                    qPrintable(l_streamed.value(3)), qPrintable(l_closed.value(3)));
+        std::printf("  messages handled:              %lld (%.0f per second)\n", l_handled,
+                    l_lastHandled > 0 ? double(l_handled) * 1000.0 / double(l_lastHandled) : 0.0);
+        std::printf("  peak RSS so far:               %.1f MB\n",
+                    double(StatusKb("VmHWM")) / 1024.0);
+        std::printf("  connection items when the load stopped: %zu; gone after %d expiry ticks "
+                    "(%d s on the client's clock)\n",
+                    l_liveAtEnd, l_ticks, 30 * l_ticks);
+        std::printf("  connections closed by the client: %s; left open: %s\n",
+                    qPrintable(l_closed.value(1)), qPrintable(l_closed.value(2)));
+        PrintChanges(l_before, l_after);
+        std::printf(
+            "  log lines kept:                %lld (at most %lld per page)\n",
+            static_cast<long long>(l_diagnostics.Lines(QStringLiteral("Peer Messenger")).size()),
+            static_cast<long long>(DiagnosticsForm::MaxLinesPerPage));
+        std::fflush(stdout);
+        l_before = l_after;
+    }
+    if (i_options.rounds > 1)
+    {
+        std::printf("From the start to the end of the last round:\n");
+        PrintChanges(l_start, l_before);
+    }
+    return 0;
+}
+
+Options ParseOptions(int argc, char** argv)
+{
+    Options l_options;
+    for (int l_index = 1; l_index < argc; l_index += 2)
+    {
+        const std::string l_name = argv[l_index];
+        const int l_value = l_index + 1 < argc ? std::atoi(argv[l_index + 1]) : 0;
+        if (l_name == "--seconds" && l_value > 0)
+            l_options.seconds = l_value;
+        else if (l_name == "--connections" && l_value >= 10)
+            l_options.connections = l_value;
+        else if (l_name == "--rounds" && l_value > 0)
+            l_options.rounds = l_value;
+        else
+        {
+            std::fprintf(stderr, "usage: %s [--seconds N] [--connections N] [--rounds N]\n",
+                         argv[0]);
+            std::exit(2);
+        }
+    }
+    return l_options;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const Options l_options = ParseOptions(argc, argv);
+    rlimit l_limit{};
+    if (getrlimit(RLIMIT_NOFILE, &l_limit) == 0)
+    {
+        l_limit.rlim_cur = l_limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &l_limit);
+    }
+    if (l_limit.rlim_cur < rlim_t(l_options.connections) + 256)
+        std::fprintf(stderr, "warning: only %llu file descriptors for %d connections\n",
+                     static_cast<unsigned long long>(l_limit.rlim_cur), l_options.connections);
+
+    int l_toLoad[2];
+    int l_fromLoad[2];
+    if (::pipe(l_toLoad) != 0 || ::pipe(l_fromLoad) != 0)
+    {
+        std::perror("pipe");
+        return 1;
+    }
+    // The load is forked before anything else starts: the two processes share nothing but the
+    // pipes and the loopback interface.
+    const pid_t l_load = fork();
+    if (l_load < 0)
+    {
+        std::perror("fork");
+        return 1;
+    }
+    if (l_load == 0)
+    {
+        ::close(l_toLoad[1]);
+        ::close(l_fromLoad[0]);
+        // One round for each time the client sends the ports.
+        quint16 l_ports[2] = {0, 0};
+        while (::read(l_toLoad[0], l_ports, sizeof l_ports) == ssize_t(sizeof l_ports))
+        {
+            Load l_round(l_options, l_ports[0], l_ports[1], l_fromLoad[1]);
+            l_round.Run();
+        }
+        _exit(0);
+    }
+    ::close(l_toLoad[0]);
+    ::close(l_fromLoad[1]);
+
+    std::unordered_set<QObject*> l_objects;
+    gp_objects = &l_objects;
+    qtHookData[hookAddObject] = reinterpret_cast<quintptr>(&OnObjectAdded);
+    qtHookData[hookRemoveObject] = reinterpret_cast<quintptr>(&OnObjectRemoved);
+    const int l_result = RunClient(argc, argv, l_options, l_toLoad[1], l_fromLoad[0]);
+    qtHookData[hookAddObject] = 0;
+    qtHookData[hookRemoveObject] = 0;
+    ::close(l_toLoad[1]);
+    waitpid(l_load, nullptr, 0);
+    return l_result;
+}
