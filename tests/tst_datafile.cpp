@@ -1,3 +1,4 @@
+#include "AllocationProbe.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "LogSink.h"
@@ -10,68 +11,8 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
 #include <sys/stat.h>
-
-// The largest single allocation while a load runs, so that tests can check that no number in a
-// file makes the loader allocate beyond the file's size.
-namespace
-{
-std::atomic<bool> g_tracking{false};
-std::atomic<std::size_t> g_largestAllocation{0};
-
-void* Allocate(std::size_t i_size)
-{
-    if (g_tracking.load(std::memory_order_relaxed) &&
-        i_size > g_largestAllocation.load(std::memory_order_relaxed))
-        g_largestAllocation.store(i_size, std::memory_order_relaxed);
-    if (void* lp_memory = std::malloc(i_size ? i_size : 1))
-        return lp_memory;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(std::size_t i_size)
-{
-    return Allocate(i_size);
-}
-void* operator new[](std::size_t i_size)
-{
-    return Allocate(i_size);
-}
-void* operator new(std::size_t i_size, std::nothrow_t const&) noexcept
-{
-    try
-    {
-        return Allocate(i_size);
-    }
-    catch (std::bad_alloc const&)
-    {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t i_size, std::nothrow_t const&) noexcept
-{
-    return operator new(i_size, std::nothrow);
-}
-void operator delete(void* ip_memory) noexcept
-{
-    std::free(ip_memory);
-}
-void operator delete[](void* ip_memory) noexcept
-{
-    std::free(ip_memory);
-}
-void operator delete(void* ip_memory, std::size_t) noexcept
-{
-    std::free(ip_memory);
-}
-void operator delete[](void* ip_memory, std::size_t) noexcept
-{
-    std::free(ip_memory);
-}
 
 namespace
 {
@@ -479,12 +420,11 @@ private slots:
         QStringList const l_before = Snapshot();
         WriteAll(Path(), file);
 
-        g_largestAllocation = 0;
-        g_tracking = true;
+        AllocationProbe l_probe;
         bool const l_failed = LoadFails(l_saver, Path());
-        g_tracking = false;
+        l_probe.Stop();
         QVERIFY(l_failed);
-        QVERIFY2(g_largestAllocation < 64 * 1024, qPrintable(QString::number(g_largestAllocation)));
+        QVERIFY2(l_probe.Largest() < 64 * 1024, qPrintable(QString::number(l_probe.Largest())));
         QCOMPARE(l_counter.m_calls, 1);
         QCOMPARE(Snapshot(), l_before);
         QCOMPARE(ReadAll(Path() + QStringLiteral(".bad")), file);

@@ -1,3 +1,4 @@
+#include "AllocationProbe.h"
 #include "MemStream.h"
 #include "TCPAddress.h"
 #include "UserStats.h"
@@ -5,84 +6,14 @@
 
 #include <QTest>
 
-#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <list>
 #include <map>
-#include <new>
 #include <set>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
-
-// Every allocation of the process goes through here, so that a test can see the largest block
-// that a read of hostile data asked for.
-namespace
-{
-std::atomic<bool> g_trackAllocations{false};
-std::atomic<std::size_t> g_largestAllocation{0};
-
-void* Allocate(std::size_t i_size) noexcept
-{
-    if (g_trackAllocations.load(std::memory_order_relaxed))
-    {
-        std::size_t l_largest = g_largestAllocation.load(std::memory_order_relaxed);
-        while (i_size > l_largest && !g_largestAllocation.compare_exchange_weak(l_largest, i_size))
-        {
-        }
-    }
-    return std::malloc(i_size ? i_size : 1);
-}
-
-void* AllocateOrThrow(std::size_t i_size)
-{
-    if (void* lp_memory = Allocate(i_size))
-        return lp_memory;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(std::size_t i_size)
-{
-    return AllocateOrThrow(i_size);
-}
-void* operator new[](std::size_t i_size)
-{
-    return AllocateOrThrow(i_size);
-}
-void* operator new(std::size_t i_size, const std::nothrow_t&) noexcept
-{
-    return Allocate(i_size);
-}
-void* operator new[](std::size_t i_size, const std::nothrow_t&) noexcept
-{
-    return Allocate(i_size);
-}
-void operator delete(void* ip_memory) noexcept
-{
-    std::free(ip_memory);
-}
-void operator delete[](void* ip_memory) noexcept
-{
-    std::free(ip_memory);
-}
-void operator delete(void* ip_memory, std::size_t) noexcept
-{
-    std::free(ip_memory);
-}
-void operator delete[](void* ip_memory, std::size_t) noexcept
-{
-    std::free(ip_memory);
-}
-void operator delete(void* ip_memory, const std::nothrow_t&) noexcept
-{
-    std::free(ip_memory);
-}
-void operator delete[](void* ip_memory, const std::nothrow_t&) noexcept
-{
-    std::free(ip_memory);
-}
 
 namespace
 {
@@ -324,18 +255,25 @@ void TestStreams::HostileLengthsAllocateNoMoreThanTheData()
     std::list<qint32> l_ints;
     std::map<qint32, std::string> l_texts;
 
-    g_largestAllocation = 0;
-    g_trackAllocations = true;
+    {
+        // The probe must see allocations at all, or the check below proves nothing.
+        AllocationProbe l_check;
+        std::string l_big(4096, 'x');
+        QCOMPARE(QByteArray::fromStdString(l_big).size(), 4096);
+        QVERIFY(l_check.Largest() >= 4096);
+    }
+
+    AllocationProbe l_probe;
     const bool l_stringRead = l_string.Read(l_value);
     const bool l_listRead = l_list.Read(l_ints);
     const bool l_mapRead = l_map.Read(l_texts);
-    g_trackAllocations = false;
+    l_probe.Stop();
 
     QVERIFY(!l_stringRead);
     QVERIFY(!l_listRead);
     QVERIFY(!l_mapRead);
     QCOMPARE(l_ints.size(), std::size_t(1));
-    QVERIFY(g_largestAllocation < 1024);
+    QVERIFY(l_probe.Largest() < 1024);
 }
 
 void TestStreams::ContainerEncoding()

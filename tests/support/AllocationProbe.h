@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+
+// Records the largest single allocation made while a probe is active, so that tests can check
+// that numbers from untrusted bytes never drive an allocation. A test that uses it links the
+// replacement of the global operator new that comes with it.
+class AllocationProbe
+{
+public:
+    AllocationProbe();
+    ~AllocationProbe();
+    AllocationProbe(const AllocationProbe&) = delete;
+    AllocationProbe& operator=(const AllocationProbe&) = delete;
+
+    // Stops recording; the largest allocation stays readable.
+    void Stop();
+    std::size_t Largest() const;
+};
