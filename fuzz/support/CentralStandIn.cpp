@@ -55,17 +55,26 @@ bool CentralStandIn::Open()
     if (m_clientState != 0 || mp_connection)
         return false;
     mp_server->Connect();
-    if (!WaitFor([this] { return m_listener.hasPendingConnections(); }))
-        return false;
-    mp_connection = m_listener.nextPendingConnection();
-    // The login frame: its length word, then that many bytes.
-    return WaitFor(
-        [this]
-        {
-            uchar l_length[4];
-            return mp_connection->peek(reinterpret_cast<char*>(l_length), 4) == 4 &&
-                   mp_connection->bytesAvailable() >= 4 + qFromLittleEndian<quint32>(l_length);
-        });
+    // Peer connections that fuzzed messages aimed at this port wait here too: the client's
+    // connection is the one whose first frame is a login (code 1). A peer's first message begins
+    // with its direction byte and then a token or the length of the client's name, which is not
+    // empty: it never reads as that code.
+    while (!mp_connection)
+    {
+        if (!WaitFor([this] { return m_listener.hasPendingConnections(); }))
+            return false;
+        QTcpSocket* lp_connection = m_listener.nextPendingConnection();
+        WaitFor(
+            [lp_connection] {
+                return HasFrame(*lp_connection) ||
+                       lp_connection->state() != QAbstractSocket::ConnectedState;
+            });
+        if (HasFrame(*lp_connection) && FrameCode(*lp_connection) == 1)
+            mp_connection = lp_connection;
+        else
+            Reset(lp_connection);
+    }
+    return true;
 }
 
 bool CentralStandIn::AcceptLogin()
@@ -108,14 +117,34 @@ bool CentralStandIn::Close()
 {
     if (mp_connection)
     {
-        // A reset rather than a close: every closed connection would wait on this side for
-        // minutes, and tens of thousands of them make each new connection slow to set up.
-        const linger l_reset{1, 0};
-        ::setsockopt(int(mp_connection->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l_reset,
-                     sizeof l_reset);
-        mp_connection->abort();
-        delete mp_connection;
+        Reset(mp_connection);
         mp_connection = nullptr;
     }
     return WaitFor([this] { return m_clientState == 0; });
+}
+
+void CentralStandIn::Reset(QTcpSocket* ip_connection)
+{
+    // A reset rather than a close: every closed connection would wait on this side for minutes,
+    // and tens of thousands of them make each new connection slow to set up.
+    const linger l_reset{1, 0};
+    ::setsockopt(int(ip_connection->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l_reset,
+                 sizeof l_reset);
+    ip_connection->abort();
+    delete ip_connection;
+}
+
+bool CentralStandIn::HasFrame(QTcpSocket& i_connection)
+{
+    uchar l_length[4];
+    return i_connection.peek(reinterpret_cast<char*>(l_length), 4) == 4 &&
+           i_connection.bytesAvailable() >= 4 + qFromLittleEndian<quint32>(l_length);
+}
+
+quint32 CentralStandIn::FrameCode(QTcpSocket& i_connection)
+{
+    uchar l_start[8];
+    if (i_connection.peek(reinterpret_cast<char*>(l_start), 8) != 8)
+        return 0;
+    return qFromLittleEndian<quint32>(l_start + 4);
 }

@@ -25,7 +25,8 @@ public:
     // 0, 1 (login pending) or 2, as the client's signals tell it.
     int ClientState() const { return m_clientState; }
 
-    // Has the client connect and waits for its login frame; false when none came.
+    // Has the client connect and waits for its login frame; false when none came. Connections
+    // that do not begin with a login are reset.
     bool Open();
     // Sends the reply that accepts the login and waits until the client is logged in.
     bool AcceptLogin();
@@ -38,6 +39,11 @@ public:
 
 private:
     bool WaitFor(const std::function<bool()>& i_condition);
+    static void Reset(QTcpSocket* ip_connection);
+    // Whether a whole frame has arrived: its length word, then that many bytes.
+    static bool HasFrame(QTcpSocket& i_connection);
+    // The code of the first frame, 0 when it has none.
+    static quint32 FrameCode(QTcpSocket& i_connection);
 
     QTcpServer m_listener;
     QTcpSocket* mp_connection = nullptr;

@@ -1,0 +1,98 @@
+#include "Data.h"
+#include "FileInfo.h"
+#include "FileInfoMap.h"
+#include "FuzzChecks.h"
+#include "FuzzClient.h"
+#include "MemStream.h"
+#include "PeerDialer.h"
+#include "PeerMessenger.h"
+#include "PeerScene.h"
+
+#include <QTcpSocket>
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+namespace
+{
+// Whether the content, compressed by bob, is a message that the client must accept: a share list
+// whose folders read whole, or search results from bob whose files read whole.
+bool Readable(quint32 i_code, const std::uint8_t* ip_content, std::size_t i_size)
+{
+    MemStream l_content;
+    l_content.WriteBuffer(ip_content, i_size);
+    if (i_code == 5)
+    {
+        FileInfoMap l_share;
+        return l_content.Read(l_share);
+    }
+    std::string l_sender;
+    quint32 l_token = 0;
+    std::list<FileInfo> l_files;
+    return l_content.Read(l_sender) && l_sender == "bob" && l_content.Read(l_token) &&
+           l_content.Read(l_files);
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzClient& l_client = FuzzClient::Instance();
+    l_client.ListenForPeers();
+    l_client.ResetStore();
+    return 0;
+}
+
+// The compressed bodies of a share list (code 5) and of search results (code 9) from "bob", on
+// bob's messaging connection. The first byte of the input chooses: bit 0 the code (set: 9), bit 1
+// whether the rest is the zlib stream itself (set) or the content that bob compresses, at the level
+// of the remaining bits (modulo 10). Search results count only for the client's search under
+// token 1 (see PeerScene.h). Each input starts from an empty store.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
+{
+    if (i_size == 0)
+        return 0;
+    const quint32 l_code = (ip_data[0] & 1) != 0 ? 9 : 5;
+    const bool l_raw = (ip_data[0] & 2) != 0;
+    const int l_level = (ip_data[0] >> 2) % 10;
+    MemStream l_message;
+    l_message.Write(l_code);
+    if (l_raw)
+        l_message.WriteBuffer(ip_data + 1, i_size - 1);
+    else
+    {
+        uLongf l_length = compressBound(uLong(i_size - 1));
+        std::vector<Bytef> l_stream(l_length);
+        Require(compress2(l_stream.data(), &l_length, ip_data + 1, uLong(i_size - 1), l_level) ==
+                    Z_OK,
+                "the content compresses");
+        l_message.WriteBuffer(l_stream.data(), l_length);
+    }
+
+    FuzzClient& l_client = FuzzClient::Instance();
+    PeerMessenger& l_messenger = l_client.Messenger();
+    PeerScene::Plant();
+    PeerDialer l_bob;
+    Require(l_bob.Dial(l_messenger.ListeningPort()), "the client accepts bob's connection");
+    l_bob.Send(PeerScene::DirectFirstMessage("bob", "P", false));
+    ItemPtr l_user = d.GetType("user")->HasItem("bob");
+    Require(!l_user.IsNull(), "bob is known");
+    const ItemSet l_sockets = l_user.GetItems("peer_socket");
+    Require(l_sockets.size() == 1, "bob's messaging connection is open");
+    QTcpSocket* lp_socket = ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
+    const bool l_accepted = l_messenger.HandleMessage(lp_socket, l_message);
+    Require(l_accepted || l_raw || !Readable(l_code, ip_data + 1, i_size - 1),
+            "a readable compressed message is accepted");
+    if (!l_accepted)
+    {
+        lp_socket->disconnect();
+        l_messenger.DisposeOfSocket(lp_socket);
+    }
+    l_bob.Close();
+    l_client.ResetStore();
+    return 0;
+}

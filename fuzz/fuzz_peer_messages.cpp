@@ -1,0 +1,67 @@
+#include "Data.h"
+#include "FuzzChecks.h"
+#include "FuzzClient.h"
+#include "MemStream.h"
+#include "PeerDialer.h"
+#include "PeerMessenger.h"
+#include "PeerScene.h"
+
+#include <QTcpSocket>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzClient& l_client = FuzzClient::Instance();
+    l_client.ListenForPeers();
+    l_client.ResetStore();
+    return 0;
+}
+
+// Peer messages from "bob" handed straight to the messenger's handler, on the client's socket of
+// a messaging connection that bob opened: the input is a run of records as the wire frames them,
+// each a u32 length and that many bytes (fewer at the end), whose first four bytes are the code
+// and the rest the fields. A record that the handler refuses ends the connection, as the reading
+// loop ends it, and the rest of the input. Each input starts from an empty store with a search of
+// the client made under token 1 (see PeerScene.h).
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
+{
+    FuzzClient& l_client = FuzzClient::Instance();
+    PeerMessenger& l_messenger = l_client.Messenger();
+    PeerScene::Plant();
+    PeerDialer l_bob;
+    Require(l_bob.Dial(l_messenger.ListeningPort()), "the client accepts bob's connection");
+    l_bob.Send(PeerScene::DirectFirstMessage("bob", "P", false));
+    ItemPtr l_user = d.GetType("user")->HasItem("bob");
+    Require(!l_user.IsNull(), "bob is known");
+    const ItemSet l_sockets = l_user.GetItems("peer_socket");
+    Require(l_sockets.size() == 1, "bob's messaging connection is open");
+    QTcpSocket* lp_socket = ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
+
+    std::size_t l_offset = 0;
+    while (i_size - l_offset >= 4)
+    {
+        const std::size_t l_length = std::min<std::size_t>(
+            qFromLittleEndian<quint32>(ip_data + l_offset), i_size - l_offset - 4);
+        l_offset += 4;
+        MemStream l_message;
+        l_message.WriteBuffer(ip_data + l_offset, l_length);
+        l_offset += l_length;
+        if (!l_messenger.HandleMessage(lp_socket, l_message))
+        {
+            lp_socket->disconnect();
+            l_messenger.DisposeOfSocket(lp_socket);
+            break;
+        }
+        // Replies leave, and what the handler queued runs.
+        l_bob.Drain();
+        if (!d.GetType("peer_socket")->HasItem(Value(lp_socket)))
+            break;
+    }
+    l_bob.Close();
+    l_client.ResetStore();
+    return 0;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// Another user's client dialing this client's listening ports on 127.0.0.1: a plain socket of its
+// own, outside the event loop, so that what it writes reaches the client exactly as written. After
+// every write the event loop runs until the client has read the bytes and handled what they made
+// it queue; whatever the client sends back is thrown away. The connection ends with a reset, so
+// that neither side keeps it waiting: tens of thousands of them would make new connections slow.
+class PeerDialer
+{
+public:
+    PeerDialer() = default;
+    PeerDialer(const PeerDialer&) = delete;
+    PeerDialer& operator=(const PeerDialer&) = delete;
+    ~PeerDialer();
+
+    // Connects to the port and runs the event loop until the client has accepted the connection
+    // (an uninitialized socket item stands for it); false when it did not.
+    bool Dial(quint16 i_port);
+    bool IsOpen() const { return m_socket >= 0; }
+
+    // Writes the bytes and lets the client read them. A connection that the client has reset is
+    // closed here, and nothing more is written on it.
+    void Send(const char* ip_bytes, qsizetype i_size);
+    void Send(const QByteArray& i_bytes) { Send(i_bytes.constData(), i_bytes.size()); }
+    // Runs the event loop once and throws away what the client sent.
+    void Drain();
+    // Resets the connection.
+    void Close();
+
+private:
+    void Discard();
+
+    int m_socket = -1;
+};

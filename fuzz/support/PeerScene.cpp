@@ -1,0 +1,67 @@
+#include "PeerScene.h"
+
+#include "Data.h"
+#include "MemStream.h"
+#include "PeerObfuscation.h"
+
+#include <string>
+
+namespace
+{
+constexpr quint32 frameKey = 0x5eed5eed;
+
+Type* TypeOf(const char* ip_name)
+{
+    return d.GetType(ip_name);
+}
+
+// As ConnectToUser leaves it when the user has no address yet: the attempt, and its relayed
+// request waiting for the user to connect.
+void PlantRelayedRequest(quint32 i_token, const char* ip_user, const char* ip_type)
+{
+    ItemPtr l_user = TypeOf("user")->GetItem(ip_user);
+    ItemPtr l_type = TypeOf("peer_connection_type")->GetItem(ip_type);
+    ItemPtr l_request = TypeOf("connect_to_peer_request")->NewItem();
+    l_request += l_user;
+    l_request += l_type;
+    l_request += TypeOf("connect_to_peer_request_status")->GetItem("getting_address");
+    ItemPtr l_relayed = TypeOf("indirect_connect_to_peer_request")->GetItem(Value(i_token));
+    l_request += l_relayed;
+    l_relayed += l_user;
+    l_relayed += l_type;
+}
+
+QByteArray Framed(MemStream& i_body, bool i_obfuscated)
+{
+    return PeerObfuscation::Frame(i_body.GetReadBuffer(), i_body.GetPendingReadLength(),
+                                  i_obfuscated, frameKey);
+}
+} // namespace
+
+void PeerScene::Plant()
+{
+    PlantRelayedRequest(messagingToken, "ann", "P");
+    PlantRelayedRequest(fileToken, "fay", "F");
+    PlantRelayedRequest(distributedToken, "dan", "D");
+    ItemPtr l_search = TypeOf("search_request")->NewItem(Value(searchToken));
+    l_search += TypeOf("search_request_text")->GetItem("query");
+}
+
+QByteArray PeerScene::DirectFirstMessage(const char* ip_user, const char* ip_type,
+                                         bool i_obfuscated)
+{
+    MemStream l_body;
+    l_body.Write(quint8(1));
+    l_body.Write(std::string(ip_user));
+    l_body.Write(std::string(ip_type));
+    l_body.Write(quint32(0));
+    return Framed(l_body, i_obfuscated);
+}
+
+QByteArray PeerScene::RelayedFirstMessage(quint32 i_token, bool i_obfuscated)
+{
+    MemStream l_body;
+    l_body.Write(quint8(0));
+    l_body.Write(i_token);
+    return Framed(l_body, i_obfuscated);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// What another user's bytes can refer to, planted in an empty store as the client's own actions
+// leave it, so that a fuzzer can find it from the seeds: the relayed connection requests that the
+// client has pending (it asked the server to have these users connect to it) and one search of
+// the client. Also the first messages that the targets send themselves, framed as on the wire.
+class PeerScene
+{
+public:
+    // Relayed requests pending under these tokens: a messaging connection from "ann", a file
+    // connection from "fay" and a distributed connection from "dan".
+    static constexpr quint32 messagingToken = 1;
+    static constexpr quint32 fileToken = 2;
+    static constexpr quint32 distributedToken = 3;
+    // The token of the client's search "query".
+    static constexpr quint32 searchToken = 1;
+
+    static void Plant();
+
+    // A first message of a direct connection, and one that answers a relayed request: a frame,
+    // obfuscated with a fixed key when asked.
+    static QByteArray DirectFirstMessage(const char* ip_user, const char* ip_type,
+                                         bool i_obfuscated);
+    static QByteArray RelayedFirstMessage(quint32 i_token, bool i_obfuscated);
+};
