@@ -8,6 +8,7 @@
 #include "PeerObfuscation.h"
 #include "Server.h"
 #include "SharedFoldersManager.h"
+#include "StoreFunctions.h"
 #include "TimerManager.h"
 
 #include <QDateTime>
@@ -88,22 +89,6 @@ ItemPtr SocketItem(const char* ip_type, QTcpSocket* ip_socket)
 std::string NowText()
 {
     return QDateTime::currentDateTime().toString(Qt::TextDate).toStdString();
-}
-
-ItemPtr SettingValue(const char* ip_key)
-{
-    return TypeOf("global")->HasItem(ip_key)["global_value"];
-}
-
-void SetSetting(const char* ip_key, const Value& i_value)
-{
-    ItemPtr l_key = TypeOf("global")->GetItem(ip_key);
-    l_key += TypeOf("global_value")->GetItem(i_value);
-}
-
-void SetValue(ItemPtr i_item, const char* ip_type, const Value& i_value)
-{
-    i_item += TypeOf(ip_type)->GetItem(i_value);
 }
 
 MemStream NewMessage(quint32 i_code)

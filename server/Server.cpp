@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "MD5.h"
 #include "PortForwarder.h"
+#include "StoreFunctions.h"
 #include "TimerManager.h"
 
 #include <QSignalBlocker>
@@ -34,26 +35,9 @@ Type* TypeOf(const char* ip_name)
     return d.GetType(ip_name);
 }
 
-ItemPtr SettingValue(const char* ip_key)
-{
-    return TypeOf("global")->HasItem(ip_key)["global_value"];
-}
-
 bool SettingIsYes(const char* ip_key)
 {
     return SettingValue(ip_key).AsString() == "yes";
-}
-
-void SetSetting(const char* ip_key, const Value& i_value)
-{
-    ItemPtr l_key = TypeOf("global")->GetItem(ip_key);
-    l_key += TypeOf("global_value")->GetItem(i_value);
-}
-
-// Connects the item to the value item of the type, which replaces its earlier value.
-void SetValue(ItemPtr i_item, const char* ip_type, const Value& i_value)
-{
-    i_item += TypeOf(ip_type)->GetItem(i_value);
 }
 
 void SetFlag(ItemPtr i_item, const char* ip_flag)

@@ -3,6 +3,7 @@
 #include "AttributeTranslationTable.h"
 #include "Data.h"
 #include "FileInfoMap.h"
+#include "StoreFunctions.h"
 
 #include <zlib.h>
 
@@ -49,10 +50,8 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(std::string)
 
 void SharedFoldersManager::OnReceivedUserStats(std::string i_user, UserStats i_stats)
 {
-    Type* lp_settings = d.GetType("global");
-    ItemPtr l_username = lp_settings->HasItem(Value("username"))["global_value"];
+    ItemPtr l_username = SettingValue("username");
     if (l_username.IsNull() || i_user != l_username.AsString())
         return;
-    ItemPtr l_uploadSpeed = (*lp_settings)[Value("upload_speed")];
-    l_uploadSpeed += (*d.GetType("global_value"))[Value(static_cast<int>(i_stats.m_averageSpeed))];
+    SetSetting("upload_speed", static_cast<int>(i_stats.m_averageSpeed));
 }
