@@ -30,6 +30,9 @@ const char* const socketErrorReason = "socket error";
 // but never more than a count could ask for.
 constexpr qint64 maxEntries = InputStream::MaxReadLength;
 
+// Frames are read from the socket in pieces of at most this size.
+constexpr qint32 receiveChunk = 65536;
+
 Type* TypeOf(const char* ip_name)
 {
     return d.GetType(ip_name);
@@ -330,11 +333,20 @@ void Server::OnDisconnected()
             DisconnectIfConnected(lp_user, lp_flag);
 }
 
+qint32 Server::ReceiveBufferCapacity() const
+{
+    return m_receiveStream.GetBufferSize();
+}
+
 void Server::ResetReceiveState()
 {
     m_headerRead = false;
     m_expectedLength = 0;
-    m_receiveStream.Reset();
+    // A large frame's buffer is let go rather than kept for the rest of the connection.
+    if (m_receiveStream.GetBufferSize() > receiveChunk)
+        m_receiveStream = MemStream();
+    else
+        m_receiveStream.Reset();
 }
 
 void Server::DropConnection(quint32 i_length)
@@ -378,15 +390,17 @@ void Server::OnSocketReadyToRead()
             m_headerRead = true;
             continue;
         }
-        if (m_receiveStream.GetWriteIndex() == 0)
-            m_receiveStream.EnsureBufferCapacity(qint32(m_expectedLength));
-        const qint64 l_wanted = std::min<qint64>(
-            qint64(m_expectedLength) - m_receiveStream.GetWriteIndex(), l_available);
-        const qint64 l_read = m_socket.read(m_receiveStream.GetWriteBuffer(), l_wanted);
+        // The frame's buffer grows with the bytes that arrive, so that a length alone cannot
+        // make the client hold a large buffer.
+        char l_chunk[receiveChunk];
+        const qint64 l_wanted =
+            std::min({qint64(m_expectedLength) - m_receiveStream.GetWriteIndex(), l_available,
+                      qint64(receiveChunk)});
+        const qint64 l_read = m_socket.read(l_chunk, l_wanted);
         // A failed read is no data; the socket reports the failure itself.
         if (l_read <= 0)
             return;
-        m_receiveStream.AdvanceWriteIndex(qint32(l_read));
+        m_receiveStream.WriteBuffer(l_chunk, static_cast<unsigned long>(l_read));
         if (quint32(m_receiveStream.GetWriteIndex()) == m_expectedLength)
         {
             quint32 l_code = 0;

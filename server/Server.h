@@ -42,6 +42,8 @@ public:
     void Connect();
     void Disconnect();
     bool IsConnected() const;
+    // For tests: the size of the buffer that receives the current frame.
+    qint32 ReceiveBufferCapacity() const;
     bool IsAbruptlyDisconnected() const;
 
     // Frames and writes one body. Only the login may go while the login is pending
