@@ -1613,18 +1613,21 @@ qint64 PeerMessenger::AgeOf(ItemPtr i_item, qint64 i_now)
     return i_now - l_found->second;
 }
 
-namespace
+void PeerMessenger::ForEachExpired(const char* ip_type, qint64 i_limit, qint64 i_now,
+                                   const std::function<void(ItemPtr)>& i_action)
 {
-// The values of a valued type's items: a pass looks each one up again before acting on it, so
-// that items removed meanwhile, by this pass or by a receiver of its signals, are skipped.
-std::vector<std::string> ValuesOf(const char* ip_type)
-{
-    std::vector<std::string> l_values;
-    for (Item* lp_item : TypeOf(ip_type)->GetItems())
-        l_values.push_back(lp_item->Value());
-    return l_values;
+    // Each item is looked up again before it is acted on, so that items removed meanwhile, by
+    // this pass or by a receiver of its signals, are skipped, and a new item under the same
+    // value is not taken for the old one.
+    Type* lp_type = TypeOf(ip_type);
+    std::vector<std::pair<std::string, std::uint64_t>> l_expired;
+    for (Item* lp_item : lp_type->GetItems())
+        if (AgeOf(lp_item, i_now) >= i_limit)
+            l_expired.emplace_back(lp_item->Value(), lp_item->Serial());
+    for (const auto& [l_value, l_serial] : l_expired)
+        if (ItemPtr l_item = lp_type->HasItem(l_value); l_item && l_item->Serial() == l_serial)
+            i_action(l_item);
 }
-} // namespace
 
 void PeerMessenger::EveryHalfMinute()
 {
@@ -1639,108 +1642,99 @@ void PeerMessenger::EveryHalfMinute()
 
 void PeerMessenger::ExpireUnsentMessages(qint64 i_now)
 {
-    Type* lp_type = TypeOf("unsent_message");
-    for (const std::string& l_value : ValuesOf("unsent_message"))
-    {
-        ItemPtr l_item = lp_type->HasItem(l_value);
-        if (!l_item || AgeOf(l_item, i_now) < unsentMessageLimit)
-            continue;
-        MemStream* lp_message = l_item.AsPtr<MemStream>();
-        l_item.Remove();
-        delete lp_message;
-    }
+    ForEachExpired("unsent_message", unsentMessageLimit, i_now,
+                   [&](ItemPtr l_item)
+                   {
+                       MemStream* lp_message = l_item.AsPtr<MemStream>();
+                       l_item.Remove();
+                       delete lp_message;
+                   });
 }
 
 void PeerMessenger::ExpireIndirectRequests(qint64 i_now)
 {
-    Type* lp_type = TypeOf("indirect_connect_to_peer_request");
-    for (const std::string& l_value : ValuesOf("indirect_connect_to_peer_request"))
-    {
-        ItemPtr l_item = lp_type->HasItem(l_value);
-        if (!l_item || AgeOf(l_item, i_now) < attemptLimit)
-            continue;
-        const std::string l_user = l_item["user"].AsString();
-        PeerLog(1,
+    ForEachExpired(
+        "indirect_connect_to_peer_request", attemptLimit, i_now,
+        [&](ItemPtr l_item)
+        {
+            const std::string l_user = l_item["user"].AsString();
+            PeerLog(
+                1,
                 QStringLiteral("Indirect connection request of type %1 to %2 expired, removing.")
                     .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
                 User(l_user));
-        ItemPtr l_request = l_item["connect_to_peer_request"];
-        l_item.Remove();
-        if (l_request)
-            InspectPeerConnectionRequest(l_request);
-    }
+            ItemPtr l_request = l_item["connect_to_peer_request"];
+            l_item.Remove();
+            if (l_request)
+                InspectPeerConnectionRequest(l_request);
+        });
 }
 
 void PeerMessenger::ExpireDirectAttempts(qint64 i_now)
 {
-    Type* lp_type = TypeOf("connect_to_peer_request_socket");
-    for (const std::string& l_value : ValuesOf("connect_to_peer_request_socket"))
-    {
-        ItemPtr l_item = lp_type->HasItem(l_value);
-        if (!l_item || AgeOf(l_item, i_now) < attemptLimit)
-            continue;
-        ItemPtr l_request = l_item["connect_to_peer_request"];
-        const std::string l_user = l_item["user"].AsString();
-        PeerLog(1,
-                QStringLiteral("Direct connection attempt of type %1 to %2 timed out, closing.")
-                    .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
-                User(l_user));
-        QTcpSocket* lp_socket = l_item.AsPtr<QTcpSocket>();
-        l_item.Remove();
-        lp_socket->disconnect(this);
-        lp_socket->close();
-        lp_socket->deleteLater();
-        if (l_request)
-            InspectPeerConnectionRequest(l_request);
-    }
+    ForEachExpired(
+        "connect_to_peer_request_socket", attemptLimit, i_now,
+        [&](ItemPtr l_item)
+        {
+            ItemPtr l_request = l_item["connect_to_peer_request"];
+            const std::string l_user = l_item["user"].AsString();
+            PeerLog(1,
+                    QStringLiteral("Direct connection attempt of type %1 to %2 timed out, closing.")
+                        .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
+                    User(l_user));
+            QTcpSocket* lp_socket = l_item.AsPtr<QTcpSocket>();
+            l_item.Remove();
+            lp_socket->disconnect(this);
+            lp_socket->close();
+            lp_socket->deleteLater();
+            if (l_request)
+                InspectPeerConnectionRequest(l_request);
+        });
 }
 
 void PeerMessenger::ExpireRelayedRequestSockets(qint64 i_now)
 {
-    Type* lp_type = TypeOf("peer_connection_request_socket");
-    for (const std::string& l_value : ValuesOf("peer_connection_request_socket"))
-    {
-        ItemPtr l_item = lp_type->HasItem(l_value);
-        if (!l_item || AgeOf(l_item, i_now) < attemptLimit)
-            continue;
-        ItemPtr l_request = l_item["peer_connection_request"];
-        const std::string l_user = l_request["user"].AsString();
-        PeerLog(1,
+    ForEachExpired(
+        "peer_connection_request_socket", attemptLimit, i_now,
+        [&](ItemPtr l_item)
+        {
+            ItemPtr l_request = l_item["peer_connection_request"];
+            const std::string l_user = l_request["user"].AsString();
+            PeerLog(
+                1,
                 QStringLiteral("Indirect connection attempt of type %1 to %2 timed out, closing.")
                     .arg(Text(l_request["peer_connection_type"].AsString()), Text(l_user)),
                 User(l_user));
-        // A socket closed while it connects reports nothing: it is disposed of now, which also
-        // tells the server that no connection comes.
-        DisposeOfSocket(l_item.AsPtr<QTcpSocket>());
-    }
+            // A socket closed while it connects reports nothing: it is disposed of now, which also
+            // tells the server that no connection comes.
+            DisposeOfSocket(l_item.AsPtr<QTcpSocket>());
+        });
 }
 
 void PeerMessenger::ExpireIdleConnections(qint64 i_now)
 {
-    Type* lp_type = TypeOf("peer_socket");
-    for (const std::string& l_value : ValuesOf("peer_socket"))
-    {
-        ItemPtr l_item = lp_type->HasItem(l_value);
-        if (!l_item || AgeOf(l_item, i_now) < idleConnectionLimit)
-            continue;
-        const std::string l_user = l_item["user"].AsString();
-        PeerLog(1, QStringLiteral("Peer connection to user %1 expired, closing.").arg(Text(l_user)),
+    ForEachExpired(
+        "peer_socket", idleConnectionLimit, i_now,
+        [&](ItemPtr l_item)
+        {
+            const std::string l_user = l_item["user"].AsString();
+            PeerLog(
+                1, QStringLiteral("Peer connection to user %1 expired, closing.").arg(Text(l_user)),
                 User(l_user));
-        l_item.AsPtr<QTcpSocket>()->close();
-    }
+            l_item.AsPtr<QTcpSocket>()->close();
+        });
 }
 
 void PeerMessenger::ExpireSilentSockets(qint64 i_now)
 {
-    Type* lp_type = TypeOf("uninitialized_socket");
-    for (const std::string& l_value : ValuesOf("uninitialized_socket"))
-    {
-        ItemPtr l_item = lp_type->HasItem(l_value);
-        if (!l_item || AgeOf(l_item, i_now) < attemptLimit)
-            continue;
-        PeerLog(1, QStringLiteral("New peer connection sent no first message in time, closing."));
-        DisposeOfSocket(l_item.AsPtr<QTcpSocket>());
-    }
+    ForEachExpired(
+        "uninitialized_socket", attemptLimit, i_now,
+        [&](ItemPtr l_item)
+        {
+            PeerLog(1,
+                    QStringLiteral("New peer connection sent no first message in time, closing."));
+            DisposeOfSocket(l_item.AsPtr<QTcpSocket>());
+        });
 
     std::vector<QTcpSocket*> l_silent;
     for (const auto& l_entry : m_socketBufferInfo)

@@ -178,6 +178,8 @@ private:
     // Start times on the steady clock, by item serial; items whose age expiry measures.
     void Stamp(ItemPtr i_item);
     qint64 AgeOf(ItemPtr i_item, qint64 i_now);
+    void ForEachExpired(const char* ip_type, qint64 i_limit, qint64 i_now,
+                        const std::function<void(ItemPtr)>& i_action);
     void ExpireUnsentMessages(qint64 i_now);
     void ExpireIndirectRequests(qint64 i_now);
     void ExpireDirectAttempts(qint64 i_now);
