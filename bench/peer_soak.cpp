@@ -628,6 +628,10 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
     PeerHarness l_harness(PeerHarness::Services::WholeClient);
     DiagnosticsForm l_diagnostics;
     PeerMessenger& l_messenger = l_harness.Messenger();
+    // The whole load comes from one address.
+    PeerMessenger::Limits l_limits = l_messenger.GetLimits();
+    l_limits.m_connectionsPerAddress = i_options.connections + 1;
+    l_messenger.SetLimits(l_limits);
 
     long long l_handled = 0;
     QElapsedTimer l_sinceStart;

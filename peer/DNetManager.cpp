@@ -295,8 +295,15 @@ void DNetManager::OnDNetPossibleParents(Server::ParentList& i_parentList)
     }
     DLog(1, QStringLiteral("Received possible parents list, %1 entries")
                 .arg(static_cast<qulonglong>(i_parentList.size())));
+    int l_attempts = 0;
     for (auto const& [l_name, l_address] : i_parentList)
     {
+        if (l_attempts == MaxParentAttempts)
+        {
+            DLog(2, QStringLiteral("Already attempting %1 parent connections, ignoring the rest")
+                        .arg(MaxParentAttempts));
+            break;
+        }
         ItemPtr l_user = TypeOf("user")->GetItem(l_name);
         if (l_user.IsConnected("attempted_dnet_connection"))
         {
@@ -310,6 +317,7 @@ void DNetManager::OnDNetPossibleParents(Server::ParentList& i_parentList)
         l_user += TypeOf("user_port")->GetItem(Value(static_cast<int>(l_address.second)));
         l_user.NewItem("attempted_dnet_connection");
         peerMessenger->RequestDNetConnection(l_name);
+        ++l_attempts;
     }
 }
 
@@ -716,5 +724,21 @@ void DNetManager::SendMessageToChildren(const char* ip_message, qint32 i_length)
     for (Item* lp_child : TypeOf("dnet_child")->GetItems())
         l_sockets.push_back(SocketOf(lp_child));
     for (QTcpSocket* lp_socket : l_sockets)
+    {
+        if (lp_socket->bytesToWrite() + 4 + i_length > m_maxChildUnsentBytes)
+        {
+            DLog(1, QStringLiteral("Child does not take what is sent to it (%1 bytes waiting), "
+                                   "closing child connection")
+                        .arg(lp_socket->bytesToWrite()));
+            LoseChild(lp_socket);
+            lp_socket->abort();
+            continue;
+        }
         WriteFrame(lp_socket, ip_message, i_length);
+    }
+}
+
+void DNetManager::SetMaxChildUnsentBytes(qint64 i_bytes)
+{
+    m_maxChildUnsentBytes = i_bytes;
 }

@@ -22,6 +22,8 @@ class DNetManager : public QObject, public DataHandler
 public:
     // A distributed frame longer than this, or with a negative length, ends its connection.
     static constexpr qint32 MaxFrameLength = 10 * 1024 * 1024;
+    // Parents tried at once from one list that the server proposes.
+    static constexpr int MaxParentAttempts = 10;
 
     // Needs the server with its user vocabulary, the peer messenger and the settings types.
     DNetManager();
@@ -41,6 +43,8 @@ public:
     void HandleChildMessage(QTcpSocket* ip_socket, MemStream& i_message);
     // Writes the unread part of the stream, as one frame, to every child.
     void SendMessageToChildren(MemStream& i_message);
+    // Bytes waiting to be sent to one child, past which the child is dropped. Tests lower it.
+    void SetMaxChildUnsentBytes(qint64 i_bytes);
 
 signals:
     void DNetSearchRequest(std::string i_user, quint32 i_req, std::string i_searchText);
@@ -90,6 +94,7 @@ private:
     qint32 m_minParentSpeed = -1;
     qint32 m_parentSpeedConnectionRatio = -1;
     bool m_canParent = false;
+    qint64 m_maxChildUnsentBytes = 2 * 1024 * 1024;
 };
 
 extern DNetManager* dnetManager;

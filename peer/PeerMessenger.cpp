@@ -4,6 +4,7 @@
 #include "DataSaver.h"
 #include "EventHandler.h"
 #include "GeneralFunctions.h"
+#include "InflatingInputStream.h"
 #include "Log.h"
 #include "PeerObfuscation.h"
 #include "Server.h"
@@ -14,12 +15,15 @@
 #include <QDateTime>
 #include <QtEndian>
 
-#include <zlib.h>
+#include <sys/resource.h>
+
+#include <dirent.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <list>
 #include <new>
 #include <unordered_map>
@@ -42,7 +46,10 @@ constexpr qint64 activityStep = 102400;
 // A receive buffer grows by at least this much, and one larger than this is let go after its
 // frame.
 constexpr qint64 receiveBufferStep = 65536;
-constexpr qsizetype inflateChunk = 65536;
+// Refused connections are logged at most this often.
+constexpr qint64 refusalLogInterval = 60000;
+// The count of open descriptors is taken again after this long.
+constexpr qint64 descriptorCountInterval = 1000;
 
 Type* TypeOf(const char* ip_name)
 {
@@ -91,6 +98,14 @@ std::string NowText()
     return QDateTime::currentDateTime().toString(Qt::TextDate).toStdString();
 }
 
+// A message waiting for a connection, with the copy of it that it owns.
+void RemoveUnsentMessage(ItemPtr i_item)
+{
+    MemStream* lp_message = i_item.AsPtr<MemStream>();
+    i_item.Remove();
+    delete lp_message;
+}
+
 MemStream NewMessage(quint32 i_code)
 {
     MemStream l_message;
@@ -111,67 +126,73 @@ int CodeOf(MemStream& i_message)
     return static_cast<int>(qFromLittleEndian<quint32>(StreamStart(i_message)));
 }
 
-// Runs a zlib stream through inflate into ip_out. With i_reuse the output starts again at ip_out
-// after every call, as only the size is wanted; otherwise it continues where it stopped. False
-// when the stream is broken or cut short, when the output passes i_cap bytes, or when it does not
-// fit; i_size is the size of the output.
-bool InflateStream(const char* ip_data, qint64 i_length, char* ip_out, qint64 i_outLength,
-                   bool i_reuse, qint64 i_cap, qint64& i_size)
+// The folders of a share list into i_share; false when malformed. A list of more files than a
+// list may hold sets i_tooLarge and stops there.
+bool ReadShareList(InputStream& i_stream, FileInfoMap& i_share, bool& i_tooLarge)
 {
-    z_stream l_stream{};
-    if (inflateInit(&l_stream) != Z_OK)
-        throw std::bad_alloc();
-    l_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(ip_data));
-    l_stream.avail_in = static_cast<uInt>(i_length);
-    l_stream.next_out = reinterpret_cast<Bytef*>(ip_out);
-    l_stream.avail_out = static_cast<uInt>(i_outLength);
-    int l_result = Z_OK;
-    bool l_fits = true;
-    while (l_result == Z_OK && l_fits)
+    quint32 l_folders = 0;
+    if (!i_stream.Read(l_folders) || l_folders > InputStream::MaxReadLength)
+        return false;
+    qint64 l_files = 0;
+    for (quint32 l_index = 0; l_index < l_folders; ++l_index)
     {
-        if (i_reuse)
+        std::string l_name;
+        quint32 l_count = 0;
+        if (!i_stream.Read(l_name) || !i_stream.Read(l_count) ||
+            l_count > InputStream::MaxReadLength)
+            return false;
+        l_files += l_count;
+        if (l_files > PeerMessenger::MaxShareListFiles)
         {
-            l_stream.next_out = reinterpret_cast<Bytef*>(ip_out);
-            l_stream.avail_out = static_cast<uInt>(i_outLength);
+            i_tooLarge = true;
+            return true;
         }
-        else if (l_stream.avail_out == 0)
+        // A folder named twice keeps its later files.
+        std::set<FileInfo>& l_set = i_share[l_name];
+        l_set.clear();
+        for (quint32 l_file = 0; l_file < l_count; ++l_file)
         {
-            l_fits = false;
-            break;
+            FileInfo l_info;
+            if (!i_stream.Read(l_info))
+                return false;
+            l_set.insert(std::move(l_info));
         }
-        l_result = inflate(&l_stream, Z_NO_FLUSH);
-        l_fits = l_stream.total_out <= static_cast<uLong>(i_cap);
     }
-    i_size = static_cast<qint64>(l_stream.total_out);
-    inflateEnd(&l_stream);
-    if (l_result == Z_MEM_ERROR)
-        throw std::bad_alloc();
-    return l_result == Z_STREAM_END && l_fits;
+    return true;
 }
 
-// The rest of the message, a zlib stream without a length prefix, inflated into i_content. False
-// when the stream is broken or cut short, or would inflate to more than i_cap bytes. The size is
-// counted first and the content then inflated into a buffer of exactly that size, so memory
-// never grows past the cap whatever the stream holds.
-bool Inflate(MemStream& i_message, qint64 i_cap, MemStream& i_content)
+// Lets the process open as many descriptors as its hard limit allows: every peer connection
+// takes one.
+void RaiseDescriptorLimit()
 {
-    const char* lp_data = i_message.GetReadBuffer();
-    const qint64 l_length = i_message.GetPendingReadLength();
-    qint64 l_size = 0;
-    {
-        std::vector<char> l_scratch(inflateChunk);
-        if (!InflateStream(lp_data, l_length, l_scratch.data(), inflateChunk, true, i_cap, l_size))
-            return false;
-    }
-    i_content = MemStream();
-    // One byte to spare, so that the end of the stream is reached with room left.
-    i_content.EnsureBufferCapacity(static_cast<qint32>(l_size + 1));
-    qint64 l_placed = 0;
-    if (!InflateStream(lp_data, l_length, i_content.GetWriteBuffer(), l_size + 1, false, l_size,
-                       l_placed))
-        return false;
-    i_content.AdvanceWriteIndex(static_cast<qint32>(l_placed));
-    return true;
+    rlimit l_limit{};
+    if (getrlimit(RLIMIT_NOFILE, &l_limit) != 0 || l_limit.rlim_cur >= l_limit.rlim_max)
+        return;
+    l_limit.rlim_cur = l_limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &l_limit) != 0)
+        PeerLog(1, QStringLiteral("Could not raise the limit of open files"));
+}
+
+int DescriptorLimit()
+{
+    rlimit l_limit{};
+    if (getrlimit(RLIMIT_NOFILE, &l_limit) != 0 || l_limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(std::min<rlim_t>(l_limit.rlim_cur, std::numeric_limits<int>::max()));
+}
+
+int CountOpenDescriptors()
+{
+    DIR* lp_folder = opendir("/proc/self/fd");
+    if (!lp_folder)
+        return 0;
+    int l_count = 0;
+    while (const dirent* lp_entry = readdir(lp_folder))
+        if (lp_entry->d_name[0] != '.')
+            ++l_count;
+    closedir(lp_folder);
+    // Less the descriptor of the folder being read.
+    return l_count - 1;
 }
 } // namespace
 
@@ -196,6 +217,7 @@ PeerMessenger::PeerMessenger()
     connect(&timerManager->m_halfMinuteTimer, &QTimer::timeout, this,
             &PeerMessenger::EveryHalfMinute);
     dataSaver->AddDataLoadedEventHandler(this);
+    RaiseDescriptorLimit();
     // Obfuscation keys come from rand.
     std::srand(static_cast<unsigned int>(std::time(nullptr)));
 }
@@ -205,6 +227,19 @@ PeerMessenger::~PeerMessenger()
     g_peerMessengerDeleted = true;
     if (peerMessenger == this)
         peerMessenger = nullptr;
+    // What the store's items point to dies with this service, and the items with it.
+    std::vector<ItemPtr> l_times;
+    for (Item* lp_socket : TypeOf("peer_socket")->GetItems())
+        if (ItemPtr l_time = ItemPtr(lp_socket)["last_activity_time"])
+            l_times.push_back(l_time);
+    for (ItemPtr& l_time : l_times)
+    {
+        QDateTime* lp_time = l_time.AsPtr<QDateTime>();
+        l_time.Remove();
+        delete lp_time;
+    }
+    for (Item* lp_message : TypeOf("unsent_message")->GetItems())
+        RemoveUnsentMessage(lp_message);
 }
 
 void PeerMessenger::DeclareSocketTypes()
@@ -277,6 +312,9 @@ void PeerMessenger::DeclareSearchTypes()
     Relate("search_request", "search_request_text", Many, One);
     Relate("search_request", "wishlist_search", Many, One);
     Relate("search_request", "search_results", One, Many, true);
+    TypeOf("search_request")
+        ->m_itemRemovedEvent.AddHandler(
+            new EventHandler<PeerMessenger, Item*>(this, &PeerMessenger::OnSearchRequestRemoved));
     Relate("search_results", "search_result", One, Many, true);
     Relate("search_results", "user", Many, One);
     Relate("search_results", "search_results_user_available", Many, One);
@@ -382,6 +420,12 @@ void PeerMessenger::AcceptConnections(QTcpServer& i_server, bool i_obfuscated)
         // Like the sockets this client opens, owned by this service and then by their receivers,
         // which may move them to other threads.
         lp_socket->setParent(nullptr);
+        if (!AdmitConnection(lp_socket))
+        {
+            lp_socket->abort();
+            lp_socket->deleteLater();
+            continue;
+        }
         lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
         connect(lp_socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
         connect(lp_socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
@@ -391,6 +435,50 @@ void PeerMessenger::AcceptConnections(QTcpServer& i_server, bool i_obfuscated)
             l_item.NewItem("is_obfuscated");
         Stamp(l_item);
     }
+}
+
+bool PeerMessenger::AdmitConnection(QTcpSocket* ip_socket)
+{
+    // Sockets are followed wherever they are handed over to, until they are deleted.
+    const QString l_address = ip_socket->peerAddress().toString();
+    std::vector<QPointer<QTcpSocket>>& l_open = m_connectionsByAddress[l_address];
+    std::erase_if(l_open, [](const QPointer<QTcpSocket>& i_socket) { return i_socket.isNull(); });
+    const bool l_crowded = std::ssize(l_open) >= m_limits.m_connectionsPerAddress;
+    if (!l_crowded && FreeDescriptors() > m_limits.m_descriptorReserve)
+    {
+        l_open.emplace_back(ip_socket);
+        ++m_acceptedSinceCount;
+        return true;
+    }
+    ++m_refusedSinceLog;
+    const qint64 l_now = SteadyMilliseconds();
+    if (m_refusalLoggedAt < 0 || l_now - m_refusalLoggedAt >= refusalLogInterval)
+    {
+        PeerLog(1, QStringLiteral("Refused %1 incoming connections: %2")
+                       .arg(m_refusedSinceLog)
+                       .arg(l_crowded ? QStringLiteral("too many from %1").arg(l_address)
+                                      : QStringLiteral("too few free descriptors")));
+        m_refusalLoggedAt = l_now;
+        m_refusedSinceLog = 0;
+    }
+    return false;
+}
+
+int PeerMessenger::FreeDescriptors()
+{
+    // Counting is a walk of every descriptor: it is done again only after a while, or to confirm
+    // that the estimate has come near the limit.
+    const int l_limit = DescriptorLimit();
+    const qint64 l_now = SteadyMilliseconds();
+    const auto l_estimate = [&] { return l_limit - (m_openDescriptors + m_acceptedSinceCount); };
+    if (m_descriptorsCountedAt < 0 || l_now - m_descriptorsCountedAt >= descriptorCountInterval ||
+        l_estimate() <= m_limits.m_descriptorReserve)
+    {
+        m_openDescriptors = CountOpenDescriptors();
+        m_acceptedSinceCount = 0;
+        m_descriptorsCountedAt = l_now;
+    }
+    return l_estimate();
 }
 
 void PeerMessenger::OnConnectedToServer()
@@ -406,6 +494,11 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
     const QByteArray l_frame =
         PeerObfuscation::Frame(StreamStart(i_message), i_message.GetWriteIndex(), i_obfuscate,
                                i_obfuscate ? PeerObfuscation::NewKey() : 0);
+    if (ip_socket->bytesToWrite() + l_frame.size() > m_limits.m_unsentBytes)
+    {
+        DropUnsent(ip_socket);
+        return false;
+    }
     if (ip_socket->write(l_frame) == -1)
     {
         PeerLog(
@@ -413,6 +506,21 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
         return false;
     }
     return true;
+}
+
+void PeerMessenger::DropUnsent(QTcpSocket* ip_socket)
+{
+    ItemPtr l_peerSocket = SocketItem("peer_socket", ip_socket);
+    const std::string l_user = l_peerSocket["user"].AsString();
+    PeerLog(1,
+            QStringLiteral("Connection to user %1 does not take what is sent to it (%2 bytes "
+                           "waiting), closing")
+                .arg(Text(l_user))
+                .arg(ip_socket->bytesToWrite()),
+            l_peerSocket ? User(l_user) : ItemPtr());
+    ip_socket->disconnect(this);
+    ip_socket->abort();
+    DisposeOfSocket(ip_socket);
 }
 
 void PeerMessenger::OnSocketReadyToRead()
@@ -1201,9 +1309,27 @@ void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
 
 void PeerMessenger::QueueMessage(const std::string& i_user, MemStream& i_message)
 {
+    ItemPtr l_user = User(i_user);
+    qint64 l_count = 0;
+    qint64 l_bytes = i_message.GetWriteIndex();
+    if (const ItemSet* lp_waiting = l_user->ConnectedItems(TypeOf("unsent_message")))
+        for (Item* lp_waitingMessage : *lp_waiting)
+        {
+            ++l_count;
+            l_bytes += ItemPtr(lp_waitingMessage).AsPtr<MemStream>()->GetWriteIndex();
+        }
+    if (l_count >= m_limits.m_unsentMessagesPerUser ||
+        l_bytes > m_limits.m_unsentMessageBytesPerUser)
+    {
+        PeerLog(1,
+                QStringLiteral("Too many messages wait for user %1, dropping %2 message")
+                    .arg(Text(i_user), MessageCodeToString(CodeOf(i_message))),
+                l_user);
+        return;
+    }
     MemStream* lp_copy = new MemStream(i_message);
     ItemPtr l_item = TypeOf("unsent_message")->GetItem(Value(lp_copy));
-    l_item += User(i_user);
+    l_item += l_user;
     SetValue(l_item, "send_order", Value(m_sendOrderCounter++));
     SetValue(l_item, "send_time", NowText());
     Stamp(l_item);
@@ -1232,11 +1358,9 @@ void PeerMessenger::SendUnsentMessages(std::string i_user)
     for (Item* lp_item : l_ordered)
     {
         ItemPtr l_item(lp_item);
-        MemStream* lp_message = l_item.AsPtr<MemStream>();
-        if (!SendMessage(lp_socket, *lp_message, l_obfuscated))
+        if (!SendMessage(lp_socket, *l_item.AsPtr<MemStream>(), l_obfuscated))
             break;
-        l_item.Remove();
-        delete lp_message;
+        RemoveUnsentMessage(l_item);
     }
 }
 
@@ -1425,11 +1549,24 @@ bool PeerMessenger::HandleSharedFileList(const std::string& i_user, MemStream& i
     AttributeTranslationTable l_table;
     try
     {
-        MemStream l_content;
-        if (!Inflate(i_message, MaxShareListLength, l_content) || !l_content.Read(l_share))
+        InflatingInputStream l_content(i_message.GetReadBuffer(), i_message.GetPendingReadLength(),
+                                       MaxShareListLength);
+        bool l_tooLarge = false;
+        if (!ReadShareList(l_content, l_share, l_tooLarge))
             return false;
+        if (l_tooLarge)
+        {
+            PeerLog(1,
+                    QStringLiteral("Shared files of user %1 are more than %2 files, dropped")
+                        .arg(Text(i_user))
+                        .arg(MaxShareListFiles),
+                    User(i_user));
+            return true;
+        }
         if (!l_content.Read(l_table))
             l_table.clear();
+        if (!l_content.Finish())
+            return false;
     }
     catch (const std::bad_alloc&)
     {
@@ -1451,20 +1588,22 @@ bool PeerMessenger::HandleSearchResults(const std::string& i_user, MemStream& i_
     ItemPtr l_request;
     try
     {
-        MemStream l_content;
+        InflatingInputStream l_content(i_message.GetReadBuffer(), i_message.GetPendingReadLength(),
+                                       MaxSearchResultsLength);
         std::string l_sender;
-        if (!Inflate(i_message, MaxSearchResultsLength, l_content) || !l_content.Read(l_sender) ||
-            l_sender != i_user || !l_content.Read(l_token))
+        if (!l_content.Read(l_sender) || l_sender != i_user || !l_content.Read(l_token))
             return false;
         l_request = TypeOf("search_request")->HasItem(Value(l_token));
         if (!l_request)
-            return true;
+            return l_content.Finish();
         if (!l_content.Read(l_files))
             return false;
         if (l_content.Read(l_freeSlot) && l_content.Read(l_speed))
             l_content.Read(l_queueLength);
         AttributeTranslationTable l_unused;
         l_content.Read(l_unused);
+        if (!l_content.Finish())
+            return false;
     }
     catch (const std::bad_alloc&)
     {
@@ -1499,19 +1638,31 @@ bool PeerMessenger::HandleSearchResults(const std::string& i_user, MemStream& i_
         return false;
     };
 
+    SearchTally& l_tally = m_searchTallies[l_request->Serial()];
+    const auto l_fromUser = l_tally.m_perUser.find(i_user);
+    const qint64 l_room =
+        std::min(m_limits.m_resultsPerUser -
+                     (l_fromUser == l_tally.m_perUser.end() ? 0 : l_fromUser->second),
+                 m_limits.m_resultsPerSearch - l_tally.m_total);
     ItemPtr l_results = TypeOf("search_results")->NewItem();
-    std::unordered_map<std::string, bool> l_pairs;
-    int l_added = 0;
+    std::unordered_set<std::string> l_pairs;
+    qint64 l_added = 0;
+    bool l_dropped = false;
     for (const FileInfo& l_file : l_files)
     {
         const std::string l_name = GetFileName(l_file.m_name);
         const std::string l_folder = GetFolder(l_file.m_name);
-        // Names end at their first zero byte, so one cannot hold the separator.
-        auto l_pair = l_pairs.try_emplace(l_folder + '\0' + l_name, false);
-        if (l_pair.second)
-            l_pair.first->second = !l_alreadyReported(l_name, l_folder);
-        if (!l_pair.first->second)
+        // An end marker, or a path without a name, is no file.
+        if (l_name.empty())
             continue;
+        // Names end at their first zero byte, so one cannot hold the separator.
+        if (!l_pairs.insert(l_folder + '\0' + l_name).second || l_alreadyReported(l_name, l_folder))
+            continue;
+        if (l_added >= l_room)
+        {
+            l_dropped = true;
+            break;
+        }
         ItemPtr l_result = l_results.NewItem("search_result");
         SetValue(l_result, "search_result_file_name", l_name);
         SetValue(l_result, "search_result_file_folder", l_folder);
@@ -1526,6 +1677,18 @@ bool PeerMessenger::HandleSearchResults(const std::string& i_user, MemStream& i_
                 SetValue(l_result, "bitrate_mode", l_attribute.second != 0 ? "vbr" : "cbr");
         }
         ++l_added;
+    }
+    if (l_dropped && l_tally.m_logged.insert(i_user).second)
+        PeerLog(1,
+                QStringLiteral("User %1 sent more results for search %2 than are kept, the rest "
+                               "dropped")
+                    .arg(Text(i_user))
+                    .arg(l_token),
+                l_user);
+    if (l_added > 0)
+    {
+        l_tally.m_perUser[i_user] += l_added;
+        l_tally.m_total += l_added;
     }
     if (l_added == 0)
     {
@@ -1561,6 +1724,11 @@ void PeerMessenger::OnPeerSocketItemRemoved(Item* ip_item)
     delete lp_time;
 }
 
+void PeerMessenger::OnSearchRequestRemoved(Item* ip_item)
+{
+    m_searchTallies.erase(ip_item->Serial());
+}
+
 void PeerMessenger::OnTimedItemRemoved(Item* ip_item)
 {
     m_startTimes.erase(ip_item->Serial());
@@ -1571,6 +1739,16 @@ void PeerMessenger::MarkActive(ItemPtr i_peerSocket)
     if (QDateTime* lp_time = i_peerSocket["last_activity_time"].AsPtr<QDateTime>())
         *lp_time = QDateTime::currentDateTime();
     Stamp(i_peerSocket);
+}
+
+void PeerMessenger::SetLimits(const Limits& i_limits)
+{
+    m_limits = i_limits;
+}
+
+const PeerMessenger::Limits& PeerMessenger::GetLimits() const
+{
+    return m_limits;
 }
 
 void PeerMessenger::SetListeningAddress(const QHostAddress& i_address)
@@ -1631,6 +1809,12 @@ void PeerMessenger::ForEachExpired(const char* ip_type, qint64 i_limit, qint64 i
 
 void PeerMessenger::EveryHalfMinute()
 {
+    for (auto l_entry = m_connectionsByAddress.begin(); l_entry != m_connectionsByAddress.end();)
+    {
+        std::erase_if(l_entry->second,
+                      [](const QPointer<QTcpSocket>& i_socket) { return i_socket.isNull(); });
+        l_entry = l_entry->second.empty() ? m_connectionsByAddress.erase(l_entry) : ++l_entry;
+    }
     const qint64 l_now = SteadyMilliseconds();
     ExpireUnsentMessages(l_now);
     ExpireIndirectRequests(l_now);
@@ -1642,13 +1826,7 @@ void PeerMessenger::EveryHalfMinute()
 
 void PeerMessenger::ExpireUnsentMessages(qint64 i_now)
 {
-    ForEachExpired("unsent_message", unsentMessageLimit, i_now,
-                   [&](ItemPtr l_item)
-                   {
-                       MemStream* lp_message = l_item.AsPtr<MemStream>();
-                       l_item.Remove();
-                       delete lp_message;
-                   });
+    ForEachExpired("unsent_message", unsentMessageLimit, i_now, RemoveUnsentMessage);
 }
 
 void PeerMessenger::ExpireIndirectRequests(qint64 i_now)

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -19,6 +20,8 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 class Item;
 struct ConnectionInfo;
@@ -54,9 +57,37 @@ public:
 
     // A frame body longer than this ends the connection.
     static constexpr quint32 MaxFrameLength = 10485760;
-    // The most that a compressed body may inflate to: a share list, search results.
-    static constexpr qint64 MaxShareListLength = 256 * 1024 * 1024;
+    // The most that a compressed body may inflate to: a share list (a million files with names
+    // of a usual length fit), search results.
+    static constexpr qint64 MaxShareListLength = 160 * 1024 * 1024;
     static constexpr qint64 MaxSearchResultsLength = 16 * 1024 * 1024;
+    // A share list of more files than this is refused whole.
+    static constexpr qint64 MaxShareListFiles = 1000000;
+
+    // What other users can make this client hold or do. Tests lower them.
+    struct Limits
+    {
+        // Search results held for one search, from one user and from all users.
+        qint64 m_resultsPerUser = 5000;
+        qint64 m_resultsPerSearch = 100000;
+        // Bytes written to a socket and not yet sent, past which the connection is closed.
+        qint64 m_unsentBytes = 16 * 1024 * 1024;
+        // Messages waiting for a connection to one user.
+        qint64 m_unsentMessagesPerUser = 200;
+        qint64 m_unsentMessageBytesPerUser = 16 * 1024 * 1024;
+        // Incoming connections from one address, and the descriptors kept free for files.
+        int m_connectionsPerAddress = 30;
+        int m_descriptorReserve = 64;
+    };
+
+    // Results counted per search, so that a cap costs nothing to check.
+    struct SearchTally
+    {
+        qint64 m_total = 0;
+        std::unordered_map<std::string, qint64> m_perUser;
+        // Users whose surplus has been logged for this search.
+        std::unordered_set<std::string> m_logged;
+    };
 
     // Needs the server and its user vocabulary, the timers and the data saver.
     PeerMessenger();
@@ -102,6 +133,7 @@ public:
     void OnUserAddress(Item* ip_user);
     void OnPeerConnectionRequest(Item* ip_request);
     void OnUserEndpointChanged(ConnectionInfo& i_info);
+    void OnSearchRequestRemoved(Item* ip_item);
 
     // The clock that ages for expiry are read from, in milliseconds: a monotonic clock that
     // never goes back, unlike the local time of the text stamps.
@@ -115,6 +147,8 @@ public:
     quint16 ObfuscatedListeningPort() const;
     void SetSteadyClock(std::function<qint64()> i_clock);
     qint64 ReceiveBufferCapacity(QTcpSocket* ip_socket) const;
+    void SetLimits(const Limits& i_limits);
+    const Limits& GetLimits() const;
 
 signals:
     void SearchResults(ItemPtr i_searchResults);
@@ -159,6 +193,11 @@ private:
     void DeclareOutgoingTypes();
 
     void AcceptConnections(QTcpServer& i_server, bool i_obfuscated);
+    // Whether a new connection from the address may be kept; logs refusals once a minute.
+    bool AdmitConnection(QTcpSocket* ip_socket);
+    int FreeDescriptors();
+    // Closes a connection whose unsent bytes passed the limit, dropping them.
+    void DropUnsent(QTcpSocket* ip_socket);
     void ReadSocket(QTcpSocket* ip_socket);
     // Reads what is there of the current frame's body; false when nothing could be read.
     bool ReadBody(QTcpSocket* ip_socket, SocketBufferInfo& i_info);
@@ -196,6 +235,18 @@ private:
     QElapsedTimer m_elapsed;
     std::function<qint64()> m_steadyClock;
     std::unordered_map<std::uint64_t, qint64> m_startTimes;
+
+    Limits m_limits;
+    // By search request serial.
+    std::unordered_map<std::uint64_t, SearchTally> m_searchTallies;
+    // Incoming connections by remote address.
+    std::unordered_map<QString, std::vector<QPointer<QTcpSocket>>> m_connectionsByAddress;
+    // Open descriptors as last counted, and the sockets accepted since.
+    int m_openDescriptors = 0;
+    int m_acceptedSinceCount = 0;
+    qint64 m_descriptorsCountedAt = -1;
+    qint64 m_refusalLoggedAt = -1;
+    int m_refusedSinceLog = 0;
 };
 
 extern PeerMessenger* peerMessenger;

@@ -1,5 +1,7 @@
 #include "AllocationProbe.h"
 
+#include <malloc.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -8,17 +10,40 @@ namespace
 {
 std::atomic<bool> g_tracking{false};
 std::atomic<std::size_t> g_largest{0};
+// Bytes held through operator new, always counted; the peak is taken while tracking.
+std::atomic<long long> g_held{0};
+std::atomic<long long> g_base{0};
+std::atomic<long long> g_peak{0};
+
+void Raise(std::atomic<long long>& i_maximum, long long i_value)
+{
+    long long l_maximum = i_maximum.load(std::memory_order_relaxed);
+    while (i_value > l_maximum && !i_maximum.compare_exchange_weak(l_maximum, i_value))
+    {
+    }
+}
 
 void* Allocate(std::size_t i_size) noexcept
 {
+    void* lp_memory = std::malloc(i_size ? i_size : 1);
+    const long long l_held = g_held +=
+        lp_memory ? static_cast<long long>(malloc_usable_size(lp_memory)) : 0;
     if (g_tracking.load(std::memory_order_relaxed))
     {
         std::size_t l_largest = g_largest.load(std::memory_order_relaxed);
         while (i_size > l_largest && !g_largest.compare_exchange_weak(l_largest, i_size))
         {
         }
+        Raise(g_peak, l_held - g_base);
     }
-    return std::malloc(i_size ? i_size : 1);
+    return lp_memory;
+}
+
+void Free(void* ip_memory) noexcept
+{
+    if (ip_memory)
+        g_held -= static_cast<long long>(malloc_usable_size(ip_memory));
+    std::free(ip_memory);
 }
 
 void* AllocateOrThrow(std::size_t i_size)
@@ -32,6 +57,8 @@ void* AllocateOrThrow(std::size_t i_size)
 AllocationProbe::AllocationProbe()
 {
     g_largest = 0;
+    g_base = g_held.load();
+    g_peak = 0;
     g_tracking = true;
 }
 
@@ -48,6 +75,11 @@ void AllocationProbe::Stop()
 std::size_t AllocationProbe::Largest() const
 {
     return g_largest;
+}
+
+std::size_t AllocationProbe::Peak() const
+{
+    return static_cast<std::size_t>(g_peak.load());
 }
 
 void* operator new(std::size_t i_size)
@@ -68,25 +100,25 @@ void* operator new[](std::size_t i_size, const std::nothrow_t&) noexcept
 }
 void operator delete(void* ip_memory) noexcept
 {
-    std::free(ip_memory);
+    Free(ip_memory);
 }
 void operator delete[](void* ip_memory) noexcept
 {
-    std::free(ip_memory);
+    Free(ip_memory);
 }
 void operator delete(void* ip_memory, std::size_t) noexcept
 {
-    std::free(ip_memory);
+    Free(ip_memory);
 }
 void operator delete[](void* ip_memory, std::size_t) noexcept
 {
-    std::free(ip_memory);
+    Free(ip_memory);
 }
 void operator delete(void* ip_memory, const std::nothrow_t&) noexcept
 {
-    std::free(ip_memory);
+    Free(ip_memory);
 }
 void operator delete[](void* ip_memory, const std::nothrow_t&) noexcept
 {
-    std::free(ip_memory);
+    Free(ip_memory);
 }

@@ -1,0 +1,402 @@
+// Well-formed input from other users that would make the client hold memory or do work far
+// beyond what it is worth: repeated and excessive search results, huge share lists, peers and
+// children that never read, floods of connections and of possible parents. Each bound is checked
+// through real sockets on 127.0.0.1, and honest traffic still flows beside it.
+#include "AllocationProbe.h"
+#include "DNetManager.h"
+#include "Data.h"
+#include "PeerHarness.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "TestPeer.h"
+#include "TestPeerMessages.h"
+#include "WireWriter.h"
+
+#include <QTest>
+
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <memory>
+
+namespace
+{
+constexpr int timeoutMs = 60000;
+
+using Messages = TestPeerMessages;
+using File = TestPeerMessages::File;
+
+File MakeFile(const QByteArray& i_name)
+{
+    File l_file;
+    l_file.name = i_name;
+    l_file.size = 4000000;
+    l_file.extension = "mp3";
+    l_file.attributes = {{0, 320}, {2, 0}};
+    return l_file;
+}
+
+QList<File> DistinctFiles(int i_count, const QByteArray& i_prefix = "Music\\track ")
+{
+    QList<File> l_files;
+    for (int l_index = 0; l_index < i_count; ++l_index)
+        l_files.append(MakeFile(i_prefix + QByteArray::number(l_index) + ".mp3"));
+    return l_files;
+}
+
+int Count(const char* ip_type)
+{
+    return int(d.GetType(ip_type)->ItemCount());
+}
+
+int OpenDescriptors()
+{
+    int l_count = 0;
+    DIR* lp_folder = opendir("/proc/self/fd");
+    while (const dirent* lp_entry = readdir(lp_folder))
+        l_count += lp_entry->d_name[0] != '.';
+    closedir(lp_folder);
+    return l_count - 1;
+}
+
+// A peer that connects to the client, says who it is, and then never reads: what the client
+// sends piles up in its kernel buffers and then in the client's socket.
+class DeafPeer
+{
+public:
+    DeafPeer(quint16 i_port, const QByteArray& i_user, const QByteArray& i_type)
+    {
+        m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int l_small = 4096;
+        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &l_small, sizeof l_small);
+        sockaddr_in l_address{};
+        l_address.sin_family = AF_INET;
+        l_address.sin_port = htons(i_port);
+        l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected =
+            ::connect(m_socket, reinterpret_cast<sockaddr*>(&l_address), sizeof l_address) == 0;
+        const QByteArray l_first = Messages::Frame(Messages::PeerInit(i_user, i_type));
+        m_connected =
+            m_connected && ::send(m_socket, l_first.data(), size_t(l_first.size()), 0) > 0;
+    }
+    ~DeafPeer() { ::close(m_socket); }
+    bool Connected() const { return m_connected; }
+
+private:
+    int m_socket = -1;
+    bool m_connected = false;
+};
+} // namespace
+
+class TestHostileInput : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<PeerHarness> mp_harness;
+    std::unique_ptr<TestPeer> mp_peer;
+    PeerMessenger::Limits m_defaults;
+    int m_shares = 0;
+    AllocationProbe* mp_probe = nullptr;
+
+    PeerMessenger& Messenger() { return mp_harness->Messenger(); }
+
+    int DialIn(const QByteArray& i_user)
+    {
+        const int l_connection = mp_harness->DialIn(*mp_peer, i_user, "P", false);
+        return PeerHarness::SocketOf("peer_socket", i_user) ? l_connection : -1;
+    }
+
+    // Sends the bodies and a message that answers with a signal, and waits for that signal, so
+    // that everything before it has been handled.
+    bool Exchange(int i_connection, const QList<QByteArray>& i_bodies)
+    {
+        bool l_marked = false;
+        QMetaObject::Connection l_marker =
+            connect(&Messenger(), &PeerMessenger::UploadFailed, this,
+                    [&](std::string, std::string i_file) { l_marked = i_file == "marker"; });
+        for (const QByteArray& l_body : i_bodies)
+            mp_peer->SendBody(i_connection, l_body);
+        mp_peer->SendBody(i_connection, Messages::UploadFailed("marker"));
+        const bool l_done = QTest::qWaitFor([&] { return l_marked; }, timeoutMs);
+        disconnect(l_marker);
+        return l_done;
+    }
+
+    int ResultsOf(quint32 i_token, const std::string& i_user = std::string())
+    {
+        int l_count = 0;
+        ItemPtr l_request = d.GetType("search_request")->HasItem(Value(i_token));
+        for (Item* lp_results : l_request.GetItems("search_results"))
+            if (i_user.empty() || ItemPtr(lp_results)["user"].AsString() == i_user)
+                l_count += int(ItemPtr(lp_results).GetItems("search_result").size());
+        return l_count;
+    }
+
+    int LinesContaining(const QString& i_text) const
+    {
+        return int(mp_harness->PeerLinesSinceMark().filter(i_text).size());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        mp_harness = std::make_unique<PeerHarness>(PeerHarness::Services::WholeClient);
+        m_defaults = Messenger().GetLimits();
+        connect(&Messenger(), &PeerMessenger::UserShare, this,
+                [this](std::string, FileInfoMap&, AttributeTranslationTable&)
+                {
+                    if (mp_probe)
+                        mp_probe->Stop();
+                    ++m_shares;
+                });
+    }
+
+    void init()
+    {
+        mp_peer = std::make_unique<TestPeer>();
+        QVERIFY(mp_peer->Listen());
+        Messenger().SetLimits(m_defaults);
+        m_shares = 0;
+        mp_harness->Mark();
+    }
+
+    void cleanup()
+    {
+        mp_peer.reset();
+        mp_harness->ResetPeers();
+    }
+
+    void cleanupTestCase() { mp_harness.reset(); }
+
+    void repeatsWithinOneReplyAreOneResult_data()
+    {
+        QTest::addColumn<QByteArray>("files");
+        QTest::addColumn<int>("results");
+        QTest::newRow("one record 20,000 times")
+            << Messages::FileRecord(MakeFile("Music\\a.mp3")).repeated(20000) << 1;
+        QTest::newRow("20,000 end markers") << QByteArray(20000, '\0') << 0;
+    }
+
+    void repeatsWithinOneReplyAreOneResult()
+    {
+        QFETCH(QByteArray, files);
+        QFETCH(int, results);
+        const int l_bob = DialIn("bob");
+        const quint32 l_token = mp_harness->Client().FileSearch("query", false);
+        const QByteArray l_content =
+            WireWriter().WriteString("bob").WriteU32(l_token).WriteU32(20000).Bytes() + files +
+            QByteArray(9, '\0');
+        QVERIFY(Exchange(l_bob, {Messages::FileSearchResult(l_content)}));
+        QCOMPARE(ResultsOf(l_token), results);
+    }
+
+    void resultsHeldForOneSearchAreCapped()
+    {
+        PeerMessenger::Limits l_limits = m_defaults;
+        l_limits.m_resultsPerUser = 50;
+        l_limits.m_resultsPerSearch = 120;
+        Messenger().SetLimits(l_limits);
+        const quint32 l_token = mp_harness->Client().FileSearch("query", false);
+        const auto l_reply = [&](const QByteArray& i_user, const QList<File>& i_files)
+        {
+            return Messages::FileSearchResult(
+                Messages::SearchReplyContent(i_user, l_token, i_files, 1, 0, 0));
+        };
+        const int l_bob = DialIn("bob");
+        QVERIFY(Exchange(l_bob, {l_reply("bob", DistinctFiles(80)),
+                                 l_reply("bob", DistinctFiles(10, "Other\\"))}));
+        QCOMPARE(ResultsOf(l_token, "bob"), 50);
+        for (const char* lp_user : {"carol", "dave"})
+            QVERIFY(Exchange(DialIn(lp_user), {l_reply(lp_user, DistinctFiles(80))}));
+        QCOMPARE(ResultsOf(l_token, "carol"), 50);
+        QCOMPARE(ResultsOf(l_token, "dave"), 20);
+        // One line for each user whose results were cut, however often.
+        QCOMPARE(LinesContaining(QStringLiteral("sent more results for search")), 3);
+
+        // Another search has room of its own, and a removed search takes its counts with it.
+        const quint32 l_other = mp_harness->Client().FileSearch("other", false);
+        QVERIFY(Exchange(l_bob, {Messages::FileSearchResult(Messages::SearchReplyContent(
+                                    "bob", l_other, DistinctFiles(5, "New\\"), 1, 0, 0))}));
+        QCOMPARE(ResultsOf(l_other, "bob"), 5);
+    }
+
+    void oneHugeReplyKeepsTheDefaultCap()
+    {
+        const quint32 l_token = mp_harness->Client().FileSearch("query", false);
+        QVERIFY(Exchange(DialIn("bob"), {Messages::FileSearchResult(Messages::SearchReplyContent(
+                                            "bob", l_token, DistinctFiles(20000), 1, 0, 0))}));
+        QCOMPARE(ResultsOf(l_token), int(m_defaults.m_resultsPerUser));
+    }
+
+    // A realistic list: what decoding holds at its peak is a small multiple of the list itself.
+    void shareListMemoryIsProportional()
+    {
+        QList<Messages::Folder> l_folders;
+        for (int l_folder = 0; l_folder < 50; ++l_folder)
+            l_folders.append({"Music\\Artist " + QByteArray::number(l_folder),
+                              DistinctFiles(1000, "Some Artist - Some Album Title - Track ")});
+        const QByteArray l_content = Messages::ShareListContent(l_folders);
+        const QByteArray l_body = Messages::SharedFileList(l_content);
+        const int l_bob = DialIn("bob");
+        AllocationProbe l_probe;
+        mp_probe = &l_probe;
+        QVERIFY(Exchange(l_bob, {l_body}));
+        mp_probe = nullptr;
+        QCOMPARE(m_shares, 1);
+        qInfo("inflated %lld bytes, peak %zu bytes while decoding (%.2fx)",
+              qint64(l_content.size()), l_probe.Peak(),
+              double(l_probe.Peak()) / double(l_content.size()));
+        QVERIFY(l_probe.Peak() <= 3 * std::size_t(l_content.size()));
+    }
+
+    void shareListOfTooManyFilesIsRefused()
+    {
+        // Seven full folders of one-byte end markers, and an eighth that passes the cap.
+        WireWriter l_content;
+        l_content.WriteU32(8);
+        for (int l_folder = 0; l_folder < 8; ++l_folder)
+        {
+            l_content.WriteString("F" + QByteArray::number(l_folder)).WriteU32(131072);
+            if (l_folder < 7)
+                l_content.WriteRaw(QByteArray(131072, '\0'));
+        }
+        const int l_bob = DialIn("bob");
+        QVERIFY(Exchange(l_bob, {Messages::SharedFileList(l_content.Bytes())}));
+        QCOMPARE(m_shares, 0);
+        QCOMPARE(LinesContaining(QStringLiteral("more than 1000000 files")), 1);
+        QVERIFY(mp_peer->IsOpen(l_bob));
+    }
+
+    void peerThatNeverReadsIsClosed()
+    {
+        DeafPeer l_deaf(Messenger().ListeningPort(), "mallory", "P");
+        QVERIFY(l_deaf.Connected());
+        QVERIFY(PeerHarness::SocketOf("peer_socket", "mallory"));
+        const int l_bob = DialIn("bob");
+        MemStream l_message;
+        l_message.Write(quint32(52));
+        l_message.WriteBuffer(QByteArray(1024 * 1024, 'x').constData(), 1024 * 1024);
+        qint64 l_sent = 0;
+        while (Count("peer_socket") == 2 && l_sent < 256LL * 1024 * 1024)
+        {
+            Messenger().SendMessage("mallory", l_message);
+            l_sent += l_message.GetWriteIndex();
+            QCoreApplication::processEvents();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!PeerHarness::SocketOf("peer_socket", "mallory", 0), timeoutMs);
+        QCOMPARE(LinesContaining(QStringLiteral("does not take what is sent to it")), 1);
+        // The kernel holds a few MiB beyond the socket's own bound.
+        QVERIFY(l_sent < m_defaults.m_unsentBytes + 64LL * 1024 * 1024);
+        QVERIFY(Exchange(l_bob, {}));
+    }
+
+    void childThatNeverReadsIsClosed()
+    {
+        DeafPeer l_deaf(Messenger().ListeningPort(), "kid", "D");
+        QVERIFY(l_deaf.Connected());
+        QTRY_COMPARE_WITH_TIMEOUT(Count("dnet_child"), 1, timeoutMs);
+        const QByteArray l_search = Messages::DistributedSearch("eve", 1, QByteArray(60000, 'q'));
+        MemStream l_message;
+        l_message.WriteBuffer(l_search.constData(), l_search.size());
+        int l_sent = 0;
+        while (Count("dnet_child") == 1 && l_sent < 10000)
+        {
+            MemStream l_copy;
+            l_copy.WriteBuffer(l_search.constData(), l_search.size());
+            dnetManager->SendMessageToChildren(l_copy);
+            ++l_sent;
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(Count("dnet_child"), 0);
+        QVERIFY(qint64(l_sent) * l_search.size() < 64LL * 1024 * 1024);
+    }
+
+    void messagesWaitingForOneUserAreCapped()
+    {
+        MemStream l_message;
+        l_message.Write(quint32(52));
+        for (int l_index = 0; l_index < m_defaults.m_unsentMessagesPerUser + 10; ++l_index)
+            Messenger().SendMessage("absent", l_message);
+        QCOMPARE(int(d.GetType("user")->HasItem("absent").GetItems("unsent_message").size()),
+                 int(m_defaults.m_unsentMessagesPerUser));
+        QCOMPARE(LinesContaining(QStringLiteral("Too many messages wait for user absent")), 10);
+    }
+
+    void connectionsFromOneAddressAreCapped()
+    {
+        QList<int> l_connections;
+        for (int l_index = 0; l_index <= m_defaults.m_connectionsPerAddress; ++l_index)
+            l_connections.append(mp_peer->Dial(Messenger().ListeningPort(), false));
+        QVERIFY(mp_peer->WaitForDisconnected(l_connections.last(), timeoutMs));
+        QCOMPARE(Count("uninitialized_socket"), m_defaults.m_connectionsPerAddress);
+        QCOMPARE(LinesContaining(QStringLiteral("too many from")), 1);
+
+        // Once one has gone, another comes in.
+        mp_peer->Abort(l_connections.first());
+        QTRY_COMPARE_WITH_TIMEOUT(Count("uninitialized_socket"),
+                                  m_defaults.m_connectionsPerAddress - 1, timeoutMs);
+        const int l_next = mp_peer->Dial(Messenger().ListeningPort(), false);
+        QVERIFY(mp_peer->WaitForConnected(l_next, timeoutMs));
+        QTRY_COMPARE_WITH_TIMEOUT(Count("uninitialized_socket"), m_defaults.m_connectionsPerAddress,
+                                  timeoutMs);
+    }
+
+    void descriptorsAreKeptInReserve()
+    {
+        rlimit l_limit{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &l_limit), 0);
+        QCOMPARE(l_limit.rlim_cur, l_limit.rlim_max);
+        const rlimit l_saved = l_limit;
+        // Refusals are logged once a minute.
+        mp_harness->AdvanceClock(60000);
+        l_limit.rlim_cur = rlim_t(OpenDescriptors() + m_defaults.m_descriptorReserve + 1);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &l_limit), 0);
+        const int l_refused = mp_peer->Dial(Messenger().ListeningPort(), false);
+        const bool l_closed = mp_peer->WaitForDisconnected(l_refused, timeoutMs);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &l_saved), 0);
+        QVERIFY(l_closed);
+        QCOMPARE(LinesContaining(QStringLiteral("too few free descriptors")), 1);
+        QVERIFY(DialIn("bob") > 0);
+    }
+
+    void onlyTheFirstPossibleParentsAreTried()
+    {
+        WireWriter l_parents;
+        l_parents.WriteU32(50);
+        for (int l_index = 0; l_index < 50; ++l_index)
+            l_parents.WriteString("parent" + QByteArray::number(l_index))
+                .WriteU32(0x7f000001)
+                .WriteU32(PeerHarness::ClosedPort());
+        QVERIFY(mp_harness->Deliver(mp_harness->CentralConnection(), 102, l_parents.Bytes()));
+        int l_attempted = 0;
+        for (Item* lp_user : d.GetType("user")->GetItems())
+            l_attempted += ItemPtr(lp_user).IsConnected("attempted_dnet_connection");
+        QCOMPARE(l_attempted, DNetManager::MaxParentAttempts);
+    }
+
+    // A long body that arrives slowly keeps a quiet connection alive.
+    void slowLongBodyIsActivity()
+    {
+        const int l_bob = DialIn("bob");
+        QTcpSocket* lp_socket = PeerHarness::SocketOf("peer_socket", "bob");
+        mp_peer->SendRaw(l_bob, Messages::FrameHeader(300000) + QByteArray(50000, 'a'));
+        QTRY_VERIFY_WITH_TIMEOUT(Messenger().ReceiveBufferCapacity(lp_socket) >= 50000, timeoutMs);
+        mp_harness->AdvanceClock(110000);
+        // The buffer doubles past 131,072 bytes only once they are all in, after the 102,400th.
+        mp_peer->SendRaw(l_bob, QByteArray(90000, 'b'));
+        QTRY_VERIFY_WITH_TIMEOUT(Messenger().ReceiveBufferCapacity(lp_socket) > 131072, timeoutMs);
+        mp_harness->AdvanceClock(20000);
+        PeerHarness::Tick();
+        QVERIFY(PeerHarness::SocketOf("peer_socket", "bob", 0));
+        mp_harness->AdvanceClock(120000);
+        PeerHarness::Tick();
+        QVERIFY(mp_peer->WaitForDisconnected(l_bob, timeoutMs));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHostileInput)
+#include "tst_hostile.moc"
