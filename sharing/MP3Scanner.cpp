@@ -41,8 +41,8 @@ struct Tally
     std::array<qint64, protectionValues> m_protection{};
     std::array<qint64, frequencyValues> m_frequencies{};
     std::array<qint64, channelModes> m_channelModes{};
-    std::array<qint64, VersionSlots * protectionValues * frequencyValues * channelModes *
-                           bitrateIndexes>
+    std::array<qint64,
+               VersionSlots * protectionValues * frequencyValues * channelModes * bitrateIndexes>
         m_candidates{};
     qint64 m_candidateCount = 0;
 

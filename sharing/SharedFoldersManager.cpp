@@ -262,8 +262,9 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
             continue;
         }
         const qint64 l_size = l_entry.size();
-        // Removed since the listing: a known file goes with the files not seen.
-        if (!l_entry.exists())
+        // The size comes from a fresh look at the file: one removed since the listing is no
+        // file any more, and a known one goes with the files not seen.
+        if (!l_entry.isFile())
             continue;
         const std::string l_name = Bytes(l_entry.fileName());
         ItemPtr l_known;
@@ -313,7 +314,8 @@ void SharedFoldersManager::AddSharedFile(ItemPtr i_folder, ItemPtr i_known,
 bool SharedFoldersManager::IsSearchTokenSeparator(unsigned char i_byte)
 {
     const bool l_alphanumeric = (i_byte >= 'a' && i_byte <= 'z') ||
-                                (i_byte >= 'A' && i_byte <= 'Z') || (i_byte >= '0' && i_byte <= '9');
+                                (i_byte >= 'A' && i_byte <= 'Z') ||
+                                (i_byte >= '0' && i_byte <= '9');
     return i_byte < 128 && !l_alphanumeric;
 }
 
@@ -326,7 +328,8 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)
 
     std::vector<std::string> l_tokens;
     Split(
-        l_text, [](char i_byte) { return !IsSearchTokenSeparator(static_cast<unsigned char>(i_byte)); },
+        l_text,
+        [](char i_byte) { return !IsSearchTokenSeparator(static_cast<unsigned char>(i_byte)); },
         l_tokens);
     Split(
         l_text, [](char i_byte) { return i_byte != ' ' && i_byte != '/' && i_byte != '\\'; },
@@ -371,7 +374,7 @@ void SharedFoldersManager::OnMP3Scanned(QString i_file, int i_mpegVersion, QStri
 ItemSet SharedFoldersManager::GetUserSharedFolders(const std::string& i_user)
 {
     ItemPtr l_user = d.GetType("user")->HasItem(i_user);
-    if (l_user.IsConnected("unshared"))
+    if (l_user && l_user.IsConnected("unshared"))
         return ItemSet();
     ItemSet l_folders = g("shared_public").GetItems("shared_folder");
     ItemPtr l_inUserList = l_user["in_user_list"];
@@ -386,7 +389,7 @@ bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr i_file, const std::strin
 {
     // Looked up, not created: a name from the network must not add a user to the store.
     ItemPtr l_user = d.GetType("user")->HasItem(i_user);
-    if (l_user.IsConnected("unshared"))
+    if (l_user && l_user.IsConnected("unshared"))
         return false;
     const ItemSet l_folders = i_file["shared_file_folder"].GetItems("shared_folder");
     if (!l_folders.Connected("shared_public").empty())
@@ -413,9 +416,9 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const std::string& i_path)
     const ItemSet l_folders = d.GetType("shared_file_folder_lowercase_name")
                                   ->HasItem(GetFolder(l_path))
                                   .GetItems("shared_file_folder");
-    const ItemSet l_names =
-        d.GetType("shared_file_lowercase_name")->HasItem(GetFileName(l_path)).GetItems(
-            "shared_file_name");
+    const ItemSet l_names = d.GetType("shared_file_lowercase_name")
+                                ->HasItem(GetFileName(l_path))
+                                .GetItems("shared_file_name");
     for (Item* lp_folder : l_folders)
         for (Item* lp_name : l_names)
             if (Item* lp_file = CommonFile(lp_folder, lp_name, mp_fileType))

@@ -226,8 +226,8 @@ void TestRecords::Ordering()
     for (const FileInfo& l_file : l_files)
         l_order.emplace_back(l_file.m_name, l_file.m_size);
     // One record per name: the first inserted stays.
-    const std::list<std::pair<std::string, qint64>> l_expected{
-        {"", 0}, {"a", 5}, {"ab", 0}, {"b", 1}, {"z", 0}, {"\xc3\xa9", 0}};
+    const std::list<std::pair<std::string, qint64>> l_expected{{"", 0},  {"a", 5}, {"ab", 0},
+                                                               {"b", 1}, {"z", 0}, {"\xc3\xa9", 0}};
     QCOMPARE(l_order, l_expected);
 
     FileInfo l_plain = Mp3("a", 5);
