@@ -27,9 +27,88 @@ constexpr quint32 g_sharedFileListCode = 5;
 const char* const g_audioTypes[] = {"mpeg_version", "channel_mode", "audio_frequency",
                                     "bitrate_mode", "bitrate"};
 
+struct TypeDeclaration
+{
+    const char* mp_name;
+    bool m_isRoot;
+    bool m_isNull;
+};
+
+// An A item holds at most one B item when y is One; a B item holds at most one A item when x is
+// One.
+struct Relation
+{
+    const char* mp_a;
+    const char* mp_b;
+    OneOrMany m_x;
+    OneOrMany m_y;
+};
+
+// Every type of the subsystem creates its items on lookup.
+const TypeDeclaration g_indexTypes[] = {
+    {"shared_file", false, true},
+    {"shared_file_name", false, false},
+    {"shared_file_lowercase_name", false, false},
+    {"shared_file_folder", false, false},
+    {"shared_file_folder_lowercase_name", false, false},
+    {"shared_file_size", false, false},
+    {"shared_public", false, true},
+    {"shared_userlist", false, true},
+    {"is_scanned", false, true},
+};
+
+const Relation g_indexRelations[] = {
+    {"shared_folder", "shared_file_folder", Many, Many},
+    {"shared_file", "shared_file_folder", Many, One},
+    {"shared_file_folder", "shared_file_folder_lowercase_name", Many, One},
+    {"shared_file", "shared_file_name", Many, One},
+    {"shared_file_name", "shared_file_lowercase_name", Many, One},
+    {"shared_file", "shared_file_size", Many, One},
+    {"shared_folder", "shared_public", Many, One},
+    {"shared_folder", "shared_userlist", Many, One},
+    {"shared_folder", "user_list_group", Many, Many},
+};
+
+// The share lists received from other users.
+const TypeDeclaration g_userShareTypes[] = {
+    {"user_share", true, true},
+    {"user_share_loaded", false, true},
+    {"user_share_folder", false, true},
+    {"user_share_folder_parent", false, true},
+    {"user_share_folder_child", false, true},
+    {"user_share_folder_name", false, false},
+    {"user_share_file", false, true},
+    {"user_share_file_name", false, false},
+};
+
+const Relation g_userShareRelations[] = {
+    {"user_share", "user", One, One},
+    {"user_share", "user_share_loaded", Many, One},
+    {"user_share", "user_share_folder", One, Many},
+    {"user_share_folder", "user_share_folder_name", Many, One},
+    {"user_share_folder", "user_share_file", One, Many},
+    {"user_share_folder", "user_share_folder_parent", One, One},
+    {"user_share_folder", "user_share_folder_child", One, Many},
+    {"user_share_folder_parent", "user_share_folder_child", One, One},
+    {"user_share_file", "user_share_file_name", Many, One},
+    {"user_share_file", "file_size", Many, One},
+};
+
 void Relate(const char* ip_a, const char* ip_b, OneOrMany i_x, OneOrMany i_y)
 {
     d.GetType(ip_a)->RelateToType(ip_b, i_x, i_y, false);
+}
+
+template <std::size_t N> void Declare(const TypeDeclaration (&i_types)[N])
+{
+    for (const TypeDeclaration& l_type : i_types)
+        d.NewType(l_type.mp_name, l_type.m_isRoot, l_type.m_isNull, true);
+}
+
+template <std::size_t N> void Relate(const Relation (&i_relations)[N])
+{
+    for (const Relation& l_relation : i_relations)
+        Relate(l_relation.mp_a, l_relation.mp_b, l_relation.m_x, l_relation.m_y);
 }
 
 QString PathText(const std::string& i_bytes)
@@ -145,25 +224,8 @@ void SharedFoldersManager::DeclareIndexTypes()
 {
     d.NewType("shared_folder", true, false, true);
     dataSaver->AddSavedType("shared_folder");
-    d.NewType("shared_file", false, true, true);
-    d.NewType("shared_file_name", false, false, true);
-    d.NewType("shared_file_lowercase_name", false, false, true);
-    d.NewType("shared_file_folder", false, false, true);
-    d.NewType("shared_file_folder_lowercase_name", false, false, true);
-    d.NewType("shared_file_size", false, false, true);
-    d.NewType("shared_public", false, true, true);
-    d.NewType("shared_userlist", false, true, true);
-    d.NewType("is_scanned", false, true, true);
-
-    Relate("shared_folder", "shared_file_folder", Many, Many);
-    Relate("shared_file", "shared_file_folder", Many, One);
-    Relate("shared_file_folder", "shared_file_folder_lowercase_name", Many, One);
-    Relate("shared_file", "shared_file_name", Many, One);
-    Relate("shared_file_name", "shared_file_lowercase_name", Many, One);
-    Relate("shared_file", "shared_file_size", Many, One);
-    Relate("shared_folder", "shared_public", Many, One);
-    Relate("shared_folder", "shared_userlist", Many, One);
-    Relate("shared_folder", "user_list_group", Many, Many);
+    Declare(g_indexTypes);
+    Relate(g_indexRelations);
     dataSaver->AddSavedByConnectionType("shared_public", "shared_folder");
     dataSaver->AddSavedByConnectionType("shared_userlist", "shared_folder");
 
@@ -177,25 +239,8 @@ void SharedFoldersManager::DeclareIndexTypes()
 
 void SharedFoldersManager::DeclareUserShareTypes()
 {
-    d.NewType("user_share", true, true, true);
-    d.NewType("user_share_loaded", false, true, true);
-    d.NewType("user_share_folder", false, true, true);
-    d.NewType("user_share_folder_parent", false, true, true);
-    d.NewType("user_share_folder_child", false, true, true);
-    d.NewType("user_share_folder_name", false, false, true);
-    d.NewType("user_share_file", false, true, true);
-    d.NewType("user_share_file_name", false, false, true);
-
-    Relate("user_share", "user", One, One);
-    Relate("user_share", "user_share_loaded", Many, One);
-    Relate("user_share", "user_share_folder", One, Many);
-    Relate("user_share_folder", "user_share_folder_name", Many, One);
-    Relate("user_share_folder", "user_share_file", One, Many);
-    Relate("user_share_folder", "user_share_folder_parent", One, One);
-    Relate("user_share_folder", "user_share_folder_child", One, Many);
-    Relate("user_share_folder_parent", "user_share_folder_child", One, One);
-    Relate("user_share_file", "user_share_file_name", Many, One);
-    Relate("user_share_file", "file_size", Many, One);
+    Declare(g_userShareTypes);
+    Relate(g_userShareRelations);
 }
 
 void SharedFoldersManager::Init()
