@@ -31,19 +31,6 @@ private slots:
 
     void init() { d.RemoveAllItems(); }
 
-    // Settings of one value share its item; changing one leaves the other as it was.
-    void settingsShareValueItems()
-    {
-        SetSetting("a", "yes");
-        SetSetting("b", "yes");
-        QCOMPARE(SettingValue("a"), SettingValue("b"));
-        SetSetting("a", 5);
-        QCOMPARE(SettingValue("a").AsInt(), 5);
-        QCOMPARE(SettingValue("b").AsString(), std::string("yes"));
-        QCOMPARE(SettingValue("a").GetItems("global").size(), std::size_t(1));
-        QVERIFY(SettingValue("unset").IsNull());
-    }
-
     // Settings, wish-list searches and notes are kept; run-time settings and values that no
     // setting holds are not.
     void dataFileKeepsUserData()
