@@ -291,11 +291,15 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
     ItemPtr l_folder = d.GetType("shared_file_folder")->GetItem(i_folder);
     ItemPtr(d.GetType("shared_folder")->GetItem(i_sharedFolder)) += l_folder;
 
-    // The files indexed in this folder by name; those the listing does not show again vanished.
+    // The files indexed in this folder by name; those the listing does not show again vanished,
+    // and so does a second item of one name, which only a damaged data file can hold.
     std::unordered_map<std::string, Item*> l_notYetSeen;
+    ItemSet l_vanished;
     if (const ItemSet* lp_files = l_folder->ConnectedItems(mp_fileType))
         for (Item* lp_file : *lp_files)
-            l_notYetSeen.emplace(ItemPtr(lp_file)["shared_file_name"].AsString(), lp_file);
+            if (!l_notYetSeen.emplace(ItemPtr(lp_file)["shared_file_name"].AsString(), lp_file)
+                     .second)
+                l_vanished.insert(lp_file);
 
     const QFileInfoList l_entries =
         QDir(PathText(i_folder)).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
@@ -321,7 +325,6 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
         AddSharedFile(l_folder, l_known, l_name, l_entry.absoluteFilePath(), l_size);
     }
 
-    ItemSet l_vanished;
     for (const auto& l_file : l_notYetSeen)
         l_vanished.insert(l_file.second);
     l_vanished.Remove();
