@@ -1,7 +1,10 @@
 #include "FileInfo.h"
 
+#include "GeneralFunctions.h"
 #include "InputStream.h"
 #include "OutputStream.h"
+
+#include <algorithm>
 
 bool FileInfo::Read(InputStream& i_stream)
 {
@@ -22,11 +25,30 @@ bool FileInfo::Write(OutputStream& i_stream) const
 bool FileInfo::operator<(const FileInfo& i_other) const
 {
     // std::string compares its bytes as unsigned chars.
-    const int l_order = m_name.compare(i_other.m_name);
-    return l_order < 0 || (l_order == 0 && m_size < i_other.m_size);
+    return m_name < i_other.m_name;
 }
 
 bool FileInfo::operator==(const FileInfo& i_other) const
 {
-    return m_size == i_other.m_size && m_name == i_other.m_name;
+    return m_name == i_other.m_name && m_size == i_other.m_size &&
+           m_attributes == i_other.m_attributes;
+}
+
+FileInfo FileInfo::FromSharedFile(ItemPtr i_file, bool i_fullPath)
+{
+    std::string l_path =
+        i_file["shared_file_folder"].AsString() + '/' + i_file["shared_file_name"].AsString();
+    std::replace(l_path.begin(), l_path.end(), '/', '\\');
+
+    FileInfo l_info;
+    l_info.m_name = i_fullPath ? l_path : GetFileName(l_path);
+    l_info.m_size = i_file["shared_file_size"].AsInt64();
+    if (GetFileExtension(l_path) != "mp3")
+        return l_info;
+    l_info.m_attributes.m_extension = "mp3";
+    if (ItemPtr l_bitrate = i_file["bitrate"])
+        l_info.m_attributes.Add(AttributeMap::Bitrate, static_cast<quint32>(l_bitrate.AsInt()));
+    if (ItemPtr l_mode = i_file["bitrate_mode"])
+        l_info.m_attributes.Add(AttributeMap::VariableBitrate, l_mode.AsString() == "vbr" ? 1 : 0);
+    return l_info;
 }

@@ -1,25 +1,30 @@
 #pragma once
 
 #include "AttributeMap.h"
+#include "ItemPtr.h"
 #include "Persistent.h"
 
 #include <QMetaType>
 #include <QtGlobal>
 #include <string>
 
-// One file as it travels between peers. Sets of records are ordered by name (bytes compared as
-// unsigned) and then by size; records with equal name and size are equal, whatever their
-// attributes.
+// One file as it travels between peers: a presence byte (1), the name, the 64-bit size and the
+// attributes. Sets of records are ordered by name alone, bytes compared as unsigned, so a set
+// holds one record per name.
 class FileInfo final : public Persistent
 {
 public:
-    // A leading zero byte is an end marker: the read stops there with success and the record keeps
-    // what it held.
+    // A presence byte of 0 ends the read there with success; the record keeps what it held.
     bool Read(InputStream& i_stream) override;
     bool Write(OutputStream& i_stream) const override;
 
     bool operator<(const FileInfo& i_other) const;
+    // Every field equal.
     bool operator==(const FileInfo& i_other) const;
+
+    // The record of an own `shared_file`: named by its full path with "\" separators, or by its
+    // bare name; an mp3 file carries its bitrate and bitrate mode when the scanner found them.
+    static FileInfo FromSharedFile(ItemPtr i_file, bool i_fullPath);
 
     // A bare file name, or a path whose folders are separated by "\".
     std::string m_name;

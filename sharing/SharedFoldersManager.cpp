@@ -1,13 +1,20 @@
 #include "SharedFoldersManager.h"
 
 #include "AttributeTranslationTable.h"
+#include "CompressedMessage.h"
 #include "Data.h"
+#include "DataSaver.h"
 #include "FileInfoMap.h"
+#include "GeneralFunctions.h"
+#include "Log.h"
+#include "Server.h"
 #include "StoreFunctions.h"
 
-#include <zlib.h>
+#include <QDir>
+#include <QFileInfo>
 
-#include <new>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 SharedFoldersManager* sharedFoldersManager = nullptr;
@@ -15,17 +22,456 @@ SharedFoldersManager* sharedFoldersManager = nullptr;
 namespace
 {
 constexpr quint32 g_sharedFileListCode = 5;
+
+// What a scan result sets on a file; a file whose size changed loses them to be read again.
+const char* const g_audioTypes[] = {"mpeg_version", "channel_mode", "audio_frequency",
+                                    "bitrate_mode", "bitrate"};
+
+struct TypeDeclaration
+{
+    const char* mp_name;
+    bool m_isRoot;
+    bool m_isNull;
+};
+
+// An A item holds at most one B item when y is One; a B item holds at most one A item when x is
+// One.
+struct Relation
+{
+    const char* mp_a;
+    const char* mp_b;
+    OneOrMany m_x;
+    OneOrMany m_y;
+};
+
+// Every type of the subsystem creates its items on lookup.
+const TypeDeclaration g_indexTypes[] = {
+    {"shared_file", false, true},
+    {"shared_file_name", false, false},
+    {"shared_file_lowercase_name", false, false},
+    {"shared_file_folder", false, false},
+    {"shared_file_folder_lowercase_name", false, false},
+    {"shared_file_size", false, false},
+    {"shared_public", false, true},
+    {"shared_userlist", false, true},
+    {"is_scanned", false, true},
+};
+
+const Relation g_indexRelations[] = {
+    {"shared_folder", "shared_file_folder", Many, Many},
+    {"shared_file", "shared_file_folder", Many, One},
+    {"shared_file_folder", "shared_file_folder_lowercase_name", Many, One},
+    {"shared_file", "shared_file_name", Many, One},
+    {"shared_file_name", "shared_file_lowercase_name", Many, One},
+    {"shared_file", "shared_file_size", Many, One},
+    {"shared_folder", "shared_public", Many, One},
+    {"shared_folder", "shared_userlist", Many, One},
+    {"shared_folder", "user_list_group", Many, Many},
+};
+
+// The share lists received from other users.
+const TypeDeclaration g_userShareTypes[] = {
+    {"user_share", true, true},
+    {"user_share_loaded", false, true},
+    {"user_share_folder", false, true},
+    {"user_share_folder_parent", false, true},
+    {"user_share_folder_child", false, true},
+    {"user_share_folder_name", false, false},
+    {"user_share_file", false, true},
+    {"user_share_file_name", false, false},
+};
+
+const Relation g_userShareRelations[] = {
+    {"user_share", "user", One, One},
+    {"user_share", "user_share_loaded", Many, One},
+    {"user_share", "user_share_folder", One, Many},
+    {"user_share_folder", "user_share_folder_name", Many, One},
+    {"user_share_folder", "user_share_file", One, Many},
+    {"user_share_folder", "user_share_folder_parent", One, One},
+    {"user_share_folder", "user_share_folder_child", One, Many},
+    {"user_share_folder_parent", "user_share_folder_child", One, One},
+    {"user_share_file", "user_share_file_name", Many, One},
+    {"user_share_file", "file_size", Many, One},
+};
+
+void Relate(const char* ip_a, const char* ip_b, OneOrMany i_x, OneOrMany i_y)
+{
+    d.GetType(ip_a)->RelateToType(ip_b, i_x, i_y, false);
+}
+
+template <std::size_t N> void Declare(const TypeDeclaration (&i_types)[N])
+{
+    for (const TypeDeclaration& l_type : i_types)
+        d.NewType(l_type.mp_name, l_type.m_isRoot, l_type.m_isNull, true);
+}
+
+template <std::size_t N> void Relate(const Relation (&i_relations)[N])
+{
+    for (const Relation& l_relation : i_relations)
+        Relate(l_relation.mp_a, l_relation.mp_b, l_relation.m_x, l_relation.m_y);
+}
+
+QString PathText(const std::string& i_bytes)
+{
+    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
+}
+
+std::string Bytes(const QString& i_text)
+{
+    return i_text.toUtf8().toStdString();
+}
+
+bool IsMp3Name(const std::string& i_name)
+{
+    if (i_name.size() <= 4)
+        return false;
+    const std::string_view l_end = std::string_view(i_name).substr(i_name.size() - 4);
+    return l_end == ".mp3" || l_end == ".MP3";
+}
+
+char LowerAscii(char i_byte)
+{
+    return i_byte >= 'A' && i_byte <= 'Z' ? char(i_byte - 'A' + 'a') : i_byte;
+}
+
+// The maximal runs of bytes for which i_isTokenByte holds, appended in order.
+template <typename Predicate>
+void Split(const std::string& i_text, Predicate i_isTokenByte, std::vector<std::string>& i_tokens)
+{
+    std::size_t l_start = 0;
+    while (l_start < i_text.size())
+    {
+        while (l_start < i_text.size() && !i_isTokenByte(i_text[l_start]))
+            ++l_start;
+        std::size_t l_end = l_start;
+        while (l_end < i_text.size() && i_isTokenByte(i_text[l_end]))
+            ++l_end;
+        if (l_end > l_start)
+            i_tokens.emplace_back(i_text, l_start, l_end - l_start);
+        l_start = l_end;
+    }
+}
+
+// The file connected to both items, or null.
+Item* CommonFile(Item* ip_folder, Item* ip_name, Type* ip_fileType)
+{
+    const ItemSet* lp_inFolder = ip_folder->ConnectedItems(ip_fileType);
+    const ItemSet* lp_named = ip_name->ConnectedItems(ip_fileType);
+    if (!lp_inFolder || !lp_named)
+        return nullptr;
+    if (lp_named->size() < lp_inFolder->size())
+        std::swap(lp_inFolder, lp_named);
+    for (Item* lp_file : *lp_inFolder)
+        if (lp_named->contains(lp_file))
+            return lp_file;
+    return nullptr;
+}
 } // namespace
 
 SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_parent)
 {
     sharedFoldersManager = this;
+    DeclareIndexTypes();
+    DeclareUserShareTypes();
+
+    d.NewType("search_token", false, false, true);
+    Relate("search_token", "shared_file", Many, Many);
+
+    for (const char* lp_type : g_audioTypes)
+        Relate("shared_file", lp_type, Many, One);
+    Relate("shared_file", "is_scanned", Many, One);
+    dataSaver->AddSavedType("is_scanned");
+    dataSaver->AddSavedByConnectionType("shared_file", "shared_file_folder");
+    dataSaver->AddSavedByConnectionType("shared_file_folder", "shared_folder");
+    for (const char* lp_type : {"shared_file_name", "shared_file_size"})
+        dataSaver->AddSavedByConnectionType(lp_type, "shared_file");
+    for (const char* lp_type : g_audioTypes)
+        dataSaver->AddSavedByConnectionType(lp_type, "shared_file");
+
+    for (const char* lp_type : {"bitrate_mode", "bitrate", "length_seconds"})
+        Relate("user_share_file", lp_type, Many, One);
+
+    m_workerThread.start();
+    m_scanner.moveToThread(&m_workerThread);
+    connect(this, &SharedFoldersManager::MP3ScanRequired, &m_scanner,
+            &MP3Scanner::OnMP3ScanRequired);
+    connect(&m_scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
+    if (gp_server)
+        connect(gp_server, &Server::ReceivedUserStats, this,
+                &SharedFoldersManager::OnReceivedUserStats);
+
+    d.NewType("unshared", false, true, true);
+    Relate("user", "unshared", Many, One);
+    dataSaver->AddSavedType("unshared");
+    dataSaver->AddSavedByConnectionType("user", "unshared");
+
+    mp_fileType = d.GetType("shared_file");
+    mp_nameType = d.GetType("shared_file_name");
+    mp_sizeType = d.GetType("shared_file_size");
+    mp_tokenType = d.GetType("search_token");
 }
 
 SharedFoldersManager::~SharedFoldersManager()
 {
+    m_scanner.Quit();
+    m_workerThread.exit(0);
+    m_workerThread.wait();
     if (sharedFoldersManager == this)
         sharedFoldersManager = nullptr;
+}
+
+void SharedFoldersManager::DeclareIndexTypes()
+{
+    d.NewType("shared_folder", true, false, true);
+    dataSaver->AddSavedType("shared_folder");
+    Declare(g_indexTypes);
+    Relate(g_indexRelations);
+    dataSaver->AddSavedByConnectionType("shared_public", "shared_folder");
+    dataSaver->AddSavedByConnectionType("shared_userlist", "shared_folder");
+
+    d.GetType("shared_file_name")
+        ->m_itemAddedEvent.AddHandler(new EventHandler<SharedFoldersManager, Item*>(
+            this, &SharedFoldersManager::OnSharedFileNameAdded));
+    d.GetType("shared_file_folder")
+        ->m_itemAddedEvent.AddHandler(new EventHandler<SharedFoldersManager, Item*>(
+            this, &SharedFoldersManager::OnSharedFileFolderAdded));
+}
+
+void SharedFoldersManager::DeclareUserShareTypes()
+{
+    Declare(g_userShareTypes);
+    Relate(g_userShareRelations);
+}
+
+void SharedFoldersManager::Init()
+{
+    d.GetType("shared_folder")
+        ->m_itemAddedEvent.AddHandler(new EventHandler<SharedFoldersManager, Item*>(
+            this, &SharedFoldersManager::OnSharedFolderAdded));
+    RescanShares();
+}
+
+void SharedFoldersManager::RescanShares()
+{
+    m_filesAdded = 0;
+    m_filesRemoved = 0;
+    for (Item* lp_sharedFolder : g("shared_folder"))
+    {
+        ItemPtr l_sharedFolder(lp_sharedFolder);
+        l_sharedFolder.Disconnect("shared_file_folder");
+        AddSharedFiles(l_sharedFolder.AsString(), l_sharedFolder.AsString());
+    }
+    for (Item* lp_folder : g("shared_file_folder").NotConnected("shared_folder"))
+        if (const ItemSet* lp_files = lp_folder->ConnectedItems(mp_fileType))
+            m_filesRemoved += static_cast<qint32>(lp_files->size());
+    d.RemoveDisconnectedItems();
+    emit SharedFilesRescanned(m_filesAdded, m_filesRemoved);
+}
+
+void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
+                                          const std::string& i_folder)
+{
+    if (!m_foldersInProgress.insert(i_folder).second)
+        return;
+    // A link back to a folder whose scan is running would be listed again under ever longer
+    // paths.
+    const QString l_resolved = QFileInfo(PathText(i_folder)).canonicalFilePath();
+    if (!l_resolved.isEmpty() && !m_resolvedFoldersInProgress.insert(l_resolved).second)
+    {
+        m_foldersInProgress.erase(i_folder);
+        Log(QStringLiteral("Shared"), 1,
+            QStringLiteral("Not adding folder %1: it leads back to a folder being added")
+                .arg(PathText(i_folder)));
+        return;
+    }
+    Log(QStringLiteral("Shared"), 1,
+        QStringLiteral("Adding folder %1 as part of sharing %2")
+            .arg(PathText(i_folder), PathText(i_sharedFolder)));
+
+    ItemPtr l_folder = d.GetType("shared_file_folder")->GetItem(i_folder);
+    ItemPtr(d.GetType("shared_folder")->GetItem(i_sharedFolder)) += l_folder;
+
+    // The files indexed in this folder by name; those the listing does not show again vanished,
+    // and so does a second item of one name, which only a damaged data file can hold.
+    std::unordered_map<std::string, Item*> l_notYetSeen;
+    ItemSet l_vanished;
+    if (const ItemSet* lp_files = l_folder->ConnectedItems(mp_fileType))
+        for (Item* lp_file : *lp_files)
+            if (!l_notYetSeen.emplace(ItemPtr(lp_file)["shared_file_name"].AsString(), lp_file)
+                     .second)
+                l_vanished.insert(lp_file);
+
+    const QFileInfoList l_entries =
+        QDir(PathText(i_folder)).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QFileInfo& l_entry : l_entries)
+    {
+        if (l_entry.isDir())
+        {
+            AddSharedFiles(i_sharedFolder, Bytes(l_entry.absoluteFilePath()));
+            continue;
+        }
+        const qint64 l_size = l_entry.size();
+        // The size comes from a fresh look at the file: one removed since the listing is no
+        // file any more, and a known one goes with the files not seen.
+        if (!l_entry.isFile())
+            continue;
+        const std::string l_name = Bytes(l_entry.fileName());
+        ItemPtr l_known;
+        if (auto l_at = l_notYetSeen.find(l_name); l_at != l_notYetSeen.end())
+        {
+            l_known = l_at->second;
+            l_notYetSeen.erase(l_at);
+        }
+        AddSharedFile(l_folder, l_known, l_name, l_entry.absoluteFilePath(), l_size);
+    }
+
+    for (const auto& l_file : l_notYetSeen)
+        l_vanished.insert(l_file.second);
+    l_vanished.Remove();
+    m_filesRemoved += static_cast<qint32>(l_vanished.size());
+    m_foldersInProgress.erase(i_folder);
+    if (!l_resolved.isEmpty())
+        m_resolvedFoldersInProgress.erase(l_resolved);
+}
+
+void SharedFoldersManager::AddSharedFile(ItemPtr i_folder, ItemPtr i_known,
+                                         const std::string& i_name, const QString& i_path,
+                                         qint64 i_size)
+{
+    ItemPtr l_file = i_known;
+    if (!l_file)
+    {
+        l_file = i_folder.NewItem("shared_file");
+        l_file += mp_nameType->GetItem(i_name);
+        l_file += mp_sizeType->GetItem(Value(static_cast<long long>(i_size)));
+        ++m_filesAdded;
+    }
+    else if (l_file["shared_file_size"].AsInt64() != i_size)
+    {
+        // Peers must get the file as it is now; its audio attributes may have changed with it.
+        l_file += mp_sizeType->GetItem(Value(static_cast<long long>(i_size)));
+        for (const char* lp_type : g_audioTypes)
+            l_file.Disconnect(lp_type);
+        l_file.Disconnect("is_scanned");
+    }
+    if (IsMp3Name(i_name) && !l_file.IsConnected("is_scanned"))
+        emit MP3ScanRequired(QString::fromLatin1(i_path.toUtf8()));
+    TokenizeSharedFile(l_file);
+}
+
+bool SharedFoldersManager::IsSearchTokenSeparator(unsigned char i_byte)
+{
+    const bool l_alphanumeric = (i_byte >= 'a' && i_byte <= 'z') ||
+                                (i_byte >= 'A' && i_byte <= 'Z') ||
+                                (i_byte >= '0' && i_byte <= '9');
+    return i_byte < 128 && !l_alphanumeric;
+}
+
+void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)
+{
+    std::string l_text =
+        i_file["shared_file_folder"].AsString() + '\\' + i_file["shared_file_name"].AsString();
+    for (char& l_byte : l_text)
+        l_byte = LowerAscii(l_byte);
+
+    std::vector<std::string> l_tokens;
+    Split(
+        l_text,
+        [](char i_byte) { return !IsSearchTokenSeparator(static_cast<unsigned char>(i_byte)); },
+        l_tokens);
+    Split(
+        l_text, [](char i_byte) { return i_byte != ' ' && i_byte != '/' && i_byte != '\\'; },
+        l_tokens);
+    for (const std::string& l_token : l_tokens)
+        i_file += mp_tokenType->GetItem(l_token);
+}
+
+void SharedFoldersManager::OnSharedFolderAdded(Item* ip_folder)
+{
+    AddSharedFiles(ip_folder->Value(), ip_folder->Value());
+}
+
+void SharedFoldersManager::OnSharedFileNameAdded(Item* ip_name)
+{
+    ItemPtr(ip_name) +=
+        d.GetType("shared_file_lowercase_name")->GetItem(GetAbsoluteFileName(ip_name->Value()));
+}
+
+void SharedFoldersManager::OnSharedFileFolderAdded(Item* ip_folder)
+{
+    ItemPtr(ip_folder) += d.GetType("shared_file_folder_lowercase_name")
+                              ->GetItem(GetAbsoluteFileName(ip_folder->Value()));
+}
+
+void SharedFoldersManager::OnMP3Scanned(QString i_file, int i_mpegVersion, QString i_channelMode,
+                                        int i_frequency, bool i_isVBR, int i_bitrate)
+{
+    const std::string l_path = i_file.toLatin1().toStdString();
+    Log(QStringLiteral("MP3 Scanning"), 1, QStringLiteral("Scanned %1").arg(PathText(l_path)));
+    ItemPtr l_file = GetSharedFileItem(l_path);
+    if (!l_file)
+        return;
+    SetValue(l_file, "mpeg_version", i_mpegVersion);
+    SetValue(l_file, "channel_mode", i_channelMode.toLatin1().toStdString());
+    SetValue(l_file, "audio_frequency", i_frequency);
+    SetValue(l_file, "bitrate_mode", i_isVBR ? "vbr" : "cbr");
+    SetValue(l_file, "bitrate", i_bitrate);
+    l_file += d.GetType("is_scanned")->GetGlobalNullItem();
+}
+
+ItemSet SharedFoldersManager::GetUserSharedFolders(const std::string& i_user)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    if (l_user && l_user.IsConnected("unshared"))
+        return ItemSet();
+    ItemSet l_folders = g("shared_public").GetItems("shared_folder");
+    ItemPtr l_inUserList = l_user["in_user_list"];
+    if (!l_inUserList)
+        return l_folders;
+    l_folders.Add(g("shared_userlist").GetItems("shared_folder"));
+    l_folders.Add(l_inUserList.GetItems("user_list_group").GetItems("shared_folder"));
+    return l_folders;
+}
+
+bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr i_file, const std::string& i_user)
+{
+    // Looked up, not created: a name from the network must not add a user to the store.
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    if (l_user && l_user.IsConnected("unshared"))
+        return false;
+    const ItemSet l_folders = i_file["shared_file_folder"].GetItems("shared_folder");
+    if (!l_folders.Connected("shared_public").empty())
+        return true;
+    ItemPtr l_inUserList = l_user["in_user_list"];
+    if (!l_inUserList)
+        return false;
+    if (!l_folders.Connected("shared_userlist").empty())
+        return true;
+    return !l_folders.GetItems("user_list_group")
+                .Common(l_inUserList.GetItems("user_list_group"))
+                .empty();
+}
+
+ItemPtr SharedFoldersManager::GetSharedFileItem(const std::string& i_path)
+{
+    ItemPtr l_folder = d.GetType("shared_file_folder")->HasItem(GetFolder(i_path));
+    ItemPtr l_name = mp_nameType->HasItem(GetFileName(i_path));
+    if (l_folder && l_name)
+        if (Item* lp_file = CommonFile(l_folder, l_name, mp_fileType))
+            return lp_file;
+
+    const std::string l_path = GetAbsoluteFileName(i_path);
+    const ItemSet l_folders = d.GetType("shared_file_folder_lowercase_name")
+                                  ->HasItem(GetFolder(l_path))
+                                  .GetItems("shared_file_folder");
+    const ItemSet l_names = d.GetType("shared_file_lowercase_name")
+                                ->HasItem(GetFileName(l_path))
+                                .GetItems("shared_file_name");
+    for (Item* lp_folder : l_folders)
+        for (Item* lp_name : l_names)
+            if (Item* lp_file = CommonFile(lp_folder, lp_name, mp_fileType))
+                return lp_file;
+    return ItemPtr();
 }
 
 MemStream SharedFoldersManager::GetSharedFilesMessage(std::string)
@@ -33,19 +479,7 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(std::string)
     MemStream l_body;
     l_body.Write(FileInfoMap());
     l_body.Write(AttributeTranslationTable());
-
-    uLongf l_packedSize = compressBound(static_cast<uLong>(l_body.GetPendingReadLength()));
-    std::vector<Bytef> l_packed(l_packedSize);
-    // With a buffer of compressBound bytes, running out of memory is the only failure.
-    if (compress2(l_packed.data(), &l_packedSize,
-                  reinterpret_cast<const Bytef*>(l_body.GetReadBuffer()),
-                  static_cast<uLong>(l_body.GetPendingReadLength()), 9) != Z_OK)
-        throw std::bad_alloc();
-
-    MemStream l_message;
-    l_message.Write(g_sharedFileListCode);
-    l_message.WriteBuffer(l_packed.data(), l_packedSize);
-    return l_message;
+    return CompressedMessage(g_sharedFileListCode, l_body);
 }
 
 void SharedFoldersManager::OnReceivedUserStats(std::string i_user, UserStats i_stats)

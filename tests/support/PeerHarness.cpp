@@ -63,11 +63,7 @@ PeerHarness::PeerHarness(Services i_services, const QString& i_dataFile)
     Messenger().SetSteadyClock([this] { return m_clock; });
     Messenger().SetListeningAddress(QHostAddress(QHostAddress::LocalHost));
     if (i_services == Services::WholeClient)
-    {
-        dataSaver->AddSavedType("global");
-        dataSaver->AddSavedByConnectionType("global_value", "global");
         dataSaver->Load(i_dataFile);
-    }
     else
         Messenger().DataLoaded();
     // The server is told the ports actually bound.

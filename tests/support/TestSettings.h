@@ -4,9 +4,8 @@
 
 #include <string_view>
 
-// Declares the settings types as the application shell does, so that tests can read and write
-// settings before the shell exists: `global` and `vglobal` (primary, valued, auto-created), each
-// related to `global_value` (valued, auto-created) as (Many, One).
+// Settings for tests that run without the application shell: declares the settings types once,
+// as the shell does, then reads and writes through the program's own helpers.
 class TestSettings
 {
 public:
