@@ -28,7 +28,7 @@ private slots:
         QCOMPARE(l_outer.currentIndex(), 0);
         QCOMPARE(lp_inner->currentIndex(), 0);
 
-        FocusWidget(lp_edit);
+        FocusWidgetAndParents(lp_edit);
         QCOMPARE(lp_inner->currentIndex(), 1);
         QCOMPARE(l_outer.currentIndex(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(lp_edit->hasFocus(), 10000);
