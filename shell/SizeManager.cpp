@@ -24,6 +24,13 @@ ItemPtr LiveItem(const char* ip_type, QObject* ip_object)
     return d.GetType(ip_type)->HasItem(Address(ip_object));
 }
 
+// The record no longer copies sizes to a destroyed widget; the record itself stays.
+void ForgetLiveItem(const char* ip_type, QObject* ip_object)
+{
+    if (ItemPtr l_live = LiveItem(ip_type, ip_object))
+        l_live.Remove();
+}
+
 // The columns that are remembered: all but a last one that stretches to the list's width.
 int RememberedColumns(QHeaderView* ip_header)
 {
@@ -182,33 +189,29 @@ void SizeManager::RegisterTreeWidget(QString i_name, QTreeWidget* ip_tree)
             Qt::UniqueConnection);
 }
 
-ItemPtr SizeManager::SendingWindowRecord()
+void SizeManager::StoreSenderWindowValues(const char* ip_firstType, int i_first,
+                                          const char* ip_secondType, int i_second)
 {
-    return LiveItem("sizer_window_widget", sender())["sizer_window"];
+    ItemPtr l_record = LiveItem("sizer_window_widget", sender())["sizer_window"];
+    if (!l_record)
+        return;
+    ReplaceValue(l_record, ip_firstType, i_first);
+    ReplaceValue(l_record, ip_secondType, i_second);
 }
 
 void SizeManager::OnWindowMoved(int i_x, int i_y)
 {
-    ItemPtr l_record = SendingWindowRecord();
-    if (!l_record)
-        return;
-    ReplaceValue(l_record, "sizer_x", i_x);
-    ReplaceValue(l_record, "sizer_y", i_y);
+    StoreSenderWindowValues("sizer_x", i_x, "sizer_y", i_y);
 }
 
 void SizeManager::OnWindowResized(int i_width, int i_height)
 {
-    ItemPtr l_record = SendingWindowRecord();
-    if (!l_record)
-        return;
-    ReplaceValue(l_record, "sizer_width", i_width);
-    ReplaceValue(l_record, "sizer_height", i_height);
+    StoreSenderWindowValues("sizer_width", i_width, "sizer_height", i_height);
 }
 
 void SizeManager::OnWindowDestroyed(QObject* ip_window)
 {
-    if (ItemPtr l_live = LiveItem("sizer_window_widget", ip_window))
-        l_live.Remove();
+    ForgetLiveItem("sizer_window_widget", ip_window);
 }
 
 void SizeManager::OnSplitterMoved(int, int)
@@ -237,8 +240,7 @@ void SizeManager::OnSplitterMoved(int, int)
 
 void SizeManager::OnSplitterDestroyed(QObject* ip_splitter)
 {
-    if (ItemPtr l_live = LiveItem("sizer_splitter_widget", ip_splitter))
-        l_live.Remove();
+    ForgetLiveItem("sizer_splitter_widget", ip_splitter);
 }
 
 void SizeManager::OnTreeColumnResizedMoved(int, int, int)
@@ -273,8 +275,7 @@ void SizeManager::OnTreeColumnResizedMoved(int, int, int)
 
 void SizeManager::OnTreeDestroyed(QObject* ip_tree)
 {
-    if (ItemPtr l_live = LiveItem("sizer_tree_widget", ip_tree))
-        l_live.Remove();
+    ForgetLiveItem("sizer_tree_widget", ip_tree);
 }
 
 ItemPtr SizeManager::Part(ItemPtr i_record, const char* ip_partType, const char* ip_numberType,

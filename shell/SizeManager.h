@@ -39,8 +39,9 @@ public slots:
     void OnTreeDestroyed(QObject* ip_tree);
 
 private:
-    // The window record of the sending window, or null.
-    ItemPtr SendingWindowRecord();
+    // Two values of the sending window's record, when it has one.
+    void StoreSenderWindowValues(const char* ip_firstType, int i_first, const char* ip_secondType,
+                                 int i_second);
     // The record's part (pane or column) of the given number, made when missing.
     static ItemPtr Part(ItemPtr i_record, const char* ip_partType, const char* ip_numberType,
                         int i_number);

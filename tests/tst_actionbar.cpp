@@ -1,7 +1,9 @@
 #include "ActionSetToolBar.h"
 #include "Data.h"
+#include "ServerHarness.h"
 #include "TestSettings.h"
 #include "UIFunctions.h"
+#include "WireWriter.h"
 
 #include <QDesktopServices>
 #include <QLineEdit>
@@ -320,6 +322,18 @@ private slots:
         auto* lp_other = Add<QLineEdit>();
         QVERIFY(Focus(lp_other));
         QCOMPARE(PrivilegesButton()->text(), text);
+        TestSettings::SetSetting("privileges_time_left", 0);
+    }
+
+    // The server's report of the own privileges reaches the button once the bar is initialised.
+    void privilegesFollowTheServer()
+    {
+        ServerHarness l_harness;
+        mp_bar->Init();
+        const int l_connection = l_harness.LogIn();
+        QVERIFY(l_connection);
+        QVERIFY(l_harness.Deliver(l_connection, 92, WireWriter().WriteI32(3 * 86400).Bytes()));
+        QCOMPARE(PrivilegesButton()->text(), QStringLiteral("3 Days Left"));
         TestSettings::SetSetting("privileges_time_left", 0);
     }
 
