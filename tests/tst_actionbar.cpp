@@ -1,9 +1,6 @@
 #include "ActionSetToolBar.h"
 #include "Data.h"
-#include "ServerHarness.h"
 #include "TestSettings.h"
-#include "UIFunctions.h"
-#include "WireWriter.h"
 
 #include <QDesktopServices>
 #include <QLineEdit>
@@ -19,8 +16,8 @@
 #include <memory>
 #include <new>
 
-// The bar declares its vocabulary once per process: one bar in one window serves every test;
-// each test builds its widgets on a fresh central widget, which the next one destroys.
+// The bar declares its vocabulary once per process: one bar serves every test, each of which
+// builds its widgets on a fresh central widget that the next one destroys.
 class TestActionBar : public QObject
 {
     Q_OBJECT
@@ -47,18 +44,17 @@ class TestActionBar : public QObject
         return QTest::qWaitFor([ip_widget] { return ip_widget->hasFocus(); }, 10000);
     }
 
-    // The visible texts of the set shown, without the privileges group at the end.
+    // The visible texts of the set shown; the privileges group is the last three actions.
     QStringList Shown() const
     {
         QStringList l_texts;
-        const QList<QAction*> l_actions = mp_bar->actions();
-        for (QAction* lp_action : l_actions.mid(0, l_actions.size() - 3))
+        for (QAction* lp_action : mp_bar->actions().mid(0, mp_bar->actions().size() - 3))
             if (lp_action->isVisible())
                 l_texts.append(lp_action->text());
         return l_texts;
     }
 
-    QAction* Shown(const QString& i_text) const
+    QAction* Action(const QString& i_text) const
     {
         for (QAction* lp_action : mp_bar->actions())
             if (lp_action->text() == i_text)
@@ -71,27 +67,22 @@ class TestActionBar : public QObject
         return qobject_cast<QPushButton*>(mp_bar->widgetForAction(mp_bar->actions().last()));
     }
 
-    std::size_t Count(const char* ip_type) const { return d.GetType(ip_type)->ItemCount(); }
-
 public slots:
     void OnOpenUrl(const QUrl& i_url) { m_opened = i_url; }
 
 private slots:
     void initTestCase()
     {
+        TestSettings::Declare();
         mp_window = std::make_unique<QMainWindow>();
         mp_bar = new ActionSetToolBar(mp_window.get());
-        mp_bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        mp_bar->setIconSize(QSize(16, 16));
         mp_window->addToolBar(mp_bar);
-        TestSettings::Declare();
         connect(mp_bar, &ActionSetToolBar::ActionTriggered, this,
                 [this](std::string i_id)
                 {
                     m_triggered.append(QString::fromStdString(i_id) + QLatin1Char(':') +
                                        mp_bar->GetKey(QStringLiteral("room")));
                 });
-        mp_window->resize(600, 300);
         mp_window->show();
         mp_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(mp_window.get()));
@@ -102,14 +93,15 @@ private slots:
         mp_page = new QWidget;
         new QVBoxLayout(mp_page);
         mp_window->setCentralWidget(mp_page);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         mp_outside = Add<QLineEdit>();
         m_triggered.clear();
     }
 
     void cleanupTestCase() { mp_window.reset(); }
 
-    // Actions show in the order of their definition over all sets, from the registered widget
-    // that encloses the focus; a tab widget or its bar stands for its current page.
+    // Actions show in definition order over all sets, from the registered widget that encloses
+    // the focus; a tab widget or its bar stands for its current page.
     void focusShowsTheSetOfTheEnclosingRegisteredWidget()
     {
         mp_bar->AddSetAction("t1_list", "enter", "Enter", ":/icons/room_icon", false);
@@ -121,29 +113,24 @@ private slots:
         auto* lp_roomPage = new QWidget;
         auto* lp_entry = new QLineEdit(lp_roomPage);
         lp_tabs->addTab(lp_roomPage, QStringLiteral("room"));
-        lp_tabs->addTab(new QWidget, QStringLiteral("other"));
         mp_bar->RegisterWidget(lp_roomPage, QStringLiteral("t1_page"));
 
         QVERIFY(Focus(lp_list));
         QCOMPARE(Shown(), (QStringList{QStringLiteral("Enter"), QStringLiteral("Create")}));
-        QVERIFY(!Shown(QStringLiteral("Enter"))->icon().isNull());
-        QVERIFY(PrivilegesButton());
+        QVERIFY(!Action(QStringLiteral("Enter"))->icon().isNull());
         QCOMPARE(PrivilegesButton()->focusPolicy(), Qt::NoFocus);
         QVERIFY(Focus(lp_entry));
         QCOMPARE(Shown(), QStringList{QStringLiteral("Leave")});
-        QVERIFY(Focus(mp_outside));
-        QCOMPARE(mp_bar->actions().size(), 3);
-        QVERIFY(Focus(lp_tabs->tabBar()));
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Leave")});
-        QVERIFY(Focus(mp_outside));
-        QVERIFY(Focus(lp_tabs));
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Leave")});
-
-        QTest::qWait(50);
-        mp_window->grab().save(QStringLiteral("/tmp/actionbar.png"));
+        for (QWidget* lp_tabsFocus : QList<QWidget*>{lp_tabs->tabBar(), lp_tabs})
+        {
+            QVERIFY(Focus(mp_outside));
+            QCOMPARE(mp_bar->actions().size(), 3);
+            QVERIFY(Focus(lp_tabsFocus));
+            QCOMPARE(Shown(), QStringList{QStringLiteral("Leave")});
+        }
     }
 
-    // Each widget sees its own texts and hidden actions, even where two overrides share a text.
+    // Each widget sees its own texts and hidden actions, also where two overrides share a text.
     void textsAndHiddenActionsPerWidget()
     {
         mp_bar->AddSetAction("t2", "join", "Join", ":/icons/room_icon", false);
@@ -154,7 +141,6 @@ private slots:
         mp_bar->RegisterWidget(lp_second, QStringLiteral("t2"));
         mp_bar->SetWidgetActionText(lp_first, QStringLiteral("join"), QStringLiteral("Same"));
         mp_bar->SetWidgetActionText(lp_second, QStringLiteral("part"), QStringLiteral("Same"));
-
         QVERIFY(Focus(lp_first));
         QCOMPARE(Shown(), (QStringList{QStringLiteral("Same"), QStringLiteral("Part")}));
         QVERIFY(Focus(lp_second));
@@ -163,109 +149,83 @@ private slots:
         mp_bar->SetWidgetActionText(lp_second, QStringLiteral("part"), QStringLiteral("Other"));
         mp_bar->SetWidgetActionHidden(lp_second, QStringLiteral("join"), true);
         QCOMPARE(Shown(), QStringList{QStringLiteral("Other")});
-        mp_bar->SetWidgetActionHidden(lp_second, QStringLiteral("join"), false);
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Other")});
-        QVERIFY(Focus(lp_first));
-        QCOMPARE(Shown(), (QStringList{QStringLiteral("Same"), QStringLiteral("Part")}));
-        QVERIFY(Focus(lp_second));
-        QCOMPARE(Shown(), (QStringList{QStringLiteral("Join"), QStringLiteral("Other")}));
     }
 
-    // Fixed keys are set when the focus arrives, column keys from the first selected row when
-    // an action is clicked; an action that needs a row does nothing without one.
+    // Fixed keys are given when the focus arrives (again within one widget, without rebuilding),
+    // column keys from the first selected row on a click; an action that needs a row does
+    // nothing without one, others keep the keys' earlier values.
     void keysGoWithTheTriggeredAction()
     {
         mp_bar->AddSetAction("t3_list", "enter", "Enter", ":/icons/room_icon", false);
         mp_bar->AddSetAction("t3_list", "info", "Info", ":/icons/room_icon", true);
         mp_bar->AddSetAction("t3_page", "leave", "Leave", ":/icons/room_icon", false);
         auto* lp_list = Add<QTreeWidget>();
-        lp_list->setColumnCount(2);
         lp_list->setSelectionMode(QAbstractItemView::MultiSelection);
         for (const char* lp_room : {"alpha", "beta", "gamma"})
-            new QTreeWidgetItem(lp_list, {QString::fromLatin1(lp_room), QStringLiteral("x")});
+            new QTreeWidgetItem(lp_list, {QString::fromLatin1(lp_room)});
         mp_bar->RegisterWidget(lp_list, QStringLiteral("t3_list"));
         mp_bar->AddWidgetColumnKey(lp_list, QStringLiteral("room"), 0);
-        mp_bar->AddWidgetColumnKey(lp_list, QStringLiteral("owner"), 5);
         auto* lp_roomPage = Add<QWidget>();
-        auto* lp_entry = new QLineEdit(lp_roomPage);
-        lp_entry->show();
+        auto* lp_entry = Add<QLineEdit>(lp_roomPage);
+        auto* lp_second = Add<QLineEdit>(lp_roomPage);
         mp_bar->RegisterWidget(lp_roomPage, QStringLiteral("t3_page"));
-        mp_bar->AddWidgetKey(lp_roomPage, QStringLiteral("room"), QStringLiteral("Café ñ 部屋"));
+        const QString l_fixed = QStringLiteral("Café ñ 部屋");
+        mp_bar->AddWidgetKey(lp_roomPage, QStringLiteral("room"), l_fixed);
 
         QVERIFY(Focus(lp_list));
-        QAction* lp_enter = Shown(QStringLiteral("Enter"));
-        Shown(QStringLiteral("Info"))->trigger();
-        QVERIFY(m_triggered.isEmpty());
-        lp_enter->trigger();
-        QCOMPARE(m_triggered, QStringList{QStringLiteral("enter:")});
-
+        Action(QStringLiteral("Info"))->trigger();
+        Action(QStringLiteral("Enter"))->trigger();
         lp_list->topLevelItem(2)->setSelected(true);
         lp_list->topLevelItem(0)->setSelected(true);
-        const QString l_first = lp_list->selectedItems().first()->text(0);
-        Shown(QStringLiteral("Info"))->trigger();
-        QCOMPARE(m_triggered.last(), QStringLiteral("info:") + l_first);
-        QCOMPARE(mp_bar->GetKey(QStringLiteral("owner")), QString());
+        const QString l_firstRow = lp_list->selectedItems().first()->text(0);
+        Action(QStringLiteral("Info"))->trigger();
+        QVERIFY(Focus(lp_entry));
+        QAction* lp_leave = Action(QStringLiteral("Leave"));
+        lp_leave->trigger();
+        lp_list->clearSelection();
+        QVERIFY(Focus(lp_list));
+        Action(QStringLiteral("Enter"))->trigger();
+        QCOMPARE(
+            m_triggered,
+            (QStringList{QStringLiteral("enter:"), QStringLiteral("info:") + l_firstRow,
+                         QStringLiteral("leave:") + l_fixed, QStringLiteral("enter:") + l_fixed}));
         QCOMPARE(mp_bar->GetKey(QStringLiteral("never_given")), QString());
 
         QVERIFY(Focus(lp_entry));
-        QCOMPARE(mp_bar->GetKey(QStringLiteral("room")), QStringLiteral("Café ñ 部屋"));
-        Shown(QStringLiteral("Leave"))->trigger();
-        QCOMPARE(m_triggered.last(), QStringLiteral("leave:Café ñ 部屋"));
-
-        lp_list->clearSelection();
-        QVERIFY(Focus(lp_list));
-        lp_enter = Shown(QStringLiteral("Enter"));
-        lp_enter->trigger();
-        QCOMPARE(m_triggered.last(), QStringLiteral("enter:Café ñ 部屋"));
-
-        // Within one widget nothing is rebuilt, but its fixed keys are given again.
-        auto* lp_second = new QLineEdit(lp_roomPage);
-        lp_second->show();
-        QVERIFY(Focus(lp_entry));
-        QAction* lp_leave = Shown(QStringLiteral("Leave"));
+        lp_leave = Action(QStringLiteral("Leave"));
         ItemPtr(d.GetType("active_action_key")->GetItem("room")) +=
             d.GetType("active_action_value")->GetItem("elsewhere");
         QVERIFY(Focus(lp_second));
-        QCOMPARE(Shown(QStringLiteral("Leave")), lp_leave);
-        QCOMPARE(mp_bar->GetKey(QStringLiteral("room")), QStringLiteral("Café ñ 部屋"));
+        QCOMPARE(Action(QStringLiteral("Leave")), lp_leave);
+        QCOMPARE(mp_bar->GetKey(QStringLiteral("room")), l_fixed);
     }
 
-    // A widget made where a destroyed one stood finds none of its registration.
+    // A widget made where a destroyed one stood finds nothing of the old one's registration.
     void destroyedWidgetLeavesNothingBehind()
     {
-        mp_bar->AddSetAction("t4_room", "leave", "Leave", ":/icons/room_icon", false);
-        mp_bar->AddSetAction("t4_other", "other", "Other", ":/icons/room_icon", false);
-        const std::size_t l_pairs = Count("action_key_value_pair");
-        const std::size_t l_widgets = Count("toolbar_action_widget");
+        mp_bar->AddSetAction("t4", "leave", "Leave", ":/icons/room_icon", false);
         alignas(QLineEdit) unsigned char l_place[sizeof(QLineEdit)];
-
         auto* lp_room = new (l_place) QLineEdit(mp_page);
         lp_room->show();
-        mp_bar->RegisterWidget(lp_room, QStringLiteral("t4_room"));
+        mp_bar->RegisterWidget(lp_room, QStringLiteral("t4"));
         mp_bar->AddWidgetKey(lp_room, QStringLiteral("room"), QStringLiteral("closed"));
-        mp_bar->AddWidgetColumnKey(lp_room, QStringLiteral("user"), 0);
-        mp_bar->SetWidgetActionText(lp_room, QStringLiteral("other"), QStringLiteral("Stale"));
-        mp_bar->SetWidgetActionHidden(lp_room, QStringLiteral("other"), true);
+        mp_bar->SetWidgetActionText(lp_room, QStringLiteral("leave"), QStringLiteral("Stale"));
         QVERIFY(Focus(lp_room));
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Leave")});
+        QCOMPARE(Shown(), QStringList{QStringLiteral("Stale")});
         lp_room->~QLineEdit();
         QCOMPARE(mp_bar->actions().size(), 3);
-        QCOMPARE(Count("toolbar_action_widget"), l_widgets);
-        QCOMPARE(Count("action_key_value_pair"), l_pairs);
 
         auto* lp_next = new (l_place) QLineEdit(mp_page);
+        auto l_end = qScopeGuard([lp_next] { lp_next->~QLineEdit(); });
         lp_next->show();
         QVERIFY(Focus(lp_next));
         QCOMPARE(mp_bar->actions().size(), 3);
-        mp_bar->RegisterWidget(lp_next, QStringLiteral("t4_other"));
+        mp_bar->RegisterWidget(lp_next, QStringLiteral("t4"));
         QVERIFY(Focus(mp_outside));
         QVERIFY(Focus(lp_next));
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Other")});
-        mp_bar->AddWidgetKey(lp_next, QStringLiteral("room"), QStringLiteral("open"));
-        QVERIFY(Focus(mp_outside));
-        QVERIFY(Focus(lp_next));
-        QCOMPARE(mp_bar->GetKey(QStringLiteral("room")), QStringLiteral("open"));
-        lp_next->~QLineEdit();
+        QCOMPARE(Shown(), QStringList{QStringLiteral("Leave")});
+        ItemPtr l_item = d.GetType("toolbar_action_widget")->HasItem(Value(lp_next));
+        QVERIFY(l_item.GetItems("action_key_value_pair").empty());
     }
 
     // The list that supplies column keys may go while the page that holds it stays shown.
@@ -273,20 +233,14 @@ private slots:
     {
         mp_bar->AddSetAction("t5", "browse", "Browse", ":/icons/browse_icon", true);
         auto* lp_userPage = Add<QWidget>();
-        new QVBoxLayout(lp_userPage);
         auto* lp_users = Add<QTreeWidget>(lp_userPage);
-        lp_userPage->layout()->addWidget(lp_users);
-        auto* lp_row = new QTreeWidgetItem(lp_users, {QStringLiteral("bob")});
         auto* lp_editor = new QLineEdit;
-        lp_users->setItemWidget(lp_row, 0, lp_editor);
+        lp_users->setItemWidget(new QTreeWidgetItem(lp_users), 0, lp_editor);
         mp_bar->RegisterWidget(lp_userPage, QStringLiteral("t5"));
         mp_bar->AddWidgetColumnKey(lp_userPage, QStringLiteral("room"), 0);
         QVERIFY(Focus(lp_editor));
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Browse")});
-
         delete lp_users;
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Browse")});
-        Shown(QStringLiteral("Browse"))->trigger();
+        Action(QStringLiteral("Browse"))->trigger();
         QCOMPARE(m_triggered.size(), 1);
     }
 
@@ -313,28 +267,14 @@ private slots:
     {
         QFETCH(qlonglong, seconds);
         QFETCH(QString, text);
-        if (seconds >= INT_MIN && seconds <= INT_MAX)
+        if (seconds <= INT_MAX)
         {
             mp_bar->OnReceivedOwnPrivilegesStatus(int(seconds));
             QCOMPARE(PrivilegesButton()->text(), text);
         }
         TestSettings::SetSetting("privileges_time_left", seconds);
-        auto* lp_other = Add<QLineEdit>();
-        QVERIFY(Focus(lp_other));
+        QVERIFY(Focus(Add<QLineEdit>()));
         QCOMPARE(PrivilegesButton()->text(), text);
-        TestSettings::SetSetting("privileges_time_left", 0);
-    }
-
-    // The server's report of the own privileges reaches the button once the bar is initialised.
-    void privilegesFollowTheServer()
-    {
-        ServerHarness l_harness;
-        mp_bar->Init();
-        const int l_connection = l_harness.LogIn();
-        QVERIFY(l_connection);
-        QVERIFY(l_harness.Deliver(l_connection, 92, WireWriter().WriteI32(3 * 86400).Bytes()));
-        QCOMPARE(PrivilegesButton()->text(), QStringLiteral("3 Days Left"));
-        TestSettings::SetSetting("privileges_time_left", 0);
     }
 
     // The user's name is one query value, whatever it holds.
@@ -345,27 +285,11 @@ private slots:
         QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "OnOpenUrl");
         PrivilegesButton()->click();
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        QVERIFY(m_opened.isValid());
         QVERIFY(!m_opened.hasFragment());
-        const QUrlQuery l_query(m_opened);
-        QCOMPARE(l_query.queryItems().size(), 1);
-        QCOMPARE(l_query.queryItems(QUrl::FullyDecoded).first().second, l_name);
-    }
-
-    // While the program shuts down, focus changes and clicks are ignored.
-    void shutDownIgnoresFocusAndClicks()
-    {
-        mp_bar->AddSetAction("t6", "go", "Go", ":/icons/room_icon", false);
-        auto* lp_list = Add<QTreeWidget>();
-        mp_bar->RegisterWidget(lp_list, QStringLiteral("t6"));
-        QVERIFY(Focus(lp_list));
-        QAction* lp_go = Shown(QStringLiteral("Go"));
-        g_showIsOver = true;
-        QVERIFY(Focus(mp_outside));
-        QCOMPARE(Shown(QStringLiteral("Go")), lp_go);
-        lp_go->trigger();
-        g_showIsOver = false;
-        QVERIFY(m_triggered.isEmpty());
+        const QList<QPair<QString, QString>> l_items =
+            QUrlQuery(m_opened).queryItems(QUrl::FullyDecoded);
+        QCOMPARE(l_items.size(), 1);
+        QCOMPARE(l_items.first().second, l_name);
     }
 };
 

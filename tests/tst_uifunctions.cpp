@@ -1,6 +1,5 @@
 #include "RoomTabWidget.h"
 #include "TabWidget.h"
-#include "TreeWidget.h"
 #include "UIFunctions.h"
 
 #include <QApplication>
@@ -73,29 +72,38 @@ private slots:
     {
         QTest::addColumn<QList<int>>("priorities");
         QTest::addColumn<QList<bool>>("hidden");
+        QTest::addColumn<int>("depth");
         QTest::addColumn<int>("winner");
-        QTest::newRow("highest wins") << QList<int>{1, 2} << QList<bool>{false, false} << 1;
-        QTest::newRow("first of equals") << QList<int>{1, 1} << QList<bool>{false, false} << 0;
-        QTest::newRow("hidden skipped") << QList<int>{1, 5} << QList<bool>{false, true} << 0;
-        QTest::newRow("zero never") << QList<int>{0, -1} << QList<bool>{false, false} << -1;
+        QTest::newRow("highest wins") << QList<int>{1, 2} << QList<bool>{false, false} << 0 << 1;
+        QTest::newRow("first of equals") << QList<int>{1, 1} << QList<bool>{false, false} << 0 << 0;
+        QTest::newRow("hidden skipped") << QList<int>{1, 5} << QList<bool>{false, true} << 0 << 0;
+        QTest::newRow("zero never") << QList<int>{0, -1} << QList<bool>{false, false} << 0 << -1;
+        // Each widget is visited once: searching every descendant from every widget would not end.
+        QTest::newRow("deep page") << QList<int>{1, 3} << QList<bool>{false, false} << 60 << 1;
     }
 
-    // Switching to a page focuses its visible marked widget of highest priority.
+    // Switching to a page, and the search itself, focus its visible marked widget of highest
+    // priority, each widget nested in depth plain widgets.
     void tabFocusPriorities()
     {
         QFETCH(QList<int>, priorities);
         QFETCH(QList<bool>, hidden);
+        QFETCH(int, depth);
         QFETCH(int, winner);
         Window l_window;
+        QVERIFY(l_window.m_active);
         QList<QLineEdit*> l_edits;
         for (int l_index = 0; l_index < priorities.size(); ++l_index)
         {
-            l_edits.append(new QLineEdit(&l_window.m_second));
-            l_window.m_second.layout()->addWidget(l_edits.last());
+            QWidget* lp_parent = &l_window.m_second;
+            for (int l_level = 0; l_level < depth; ++l_level)
+                (lp_parent = new QWidget(lp_parent))->show();
+            l_edits.append(new QLineEdit(lp_parent));
+            if (depth == 0)
+                l_window.m_second.layout()->addWidget(l_edits.last());
             l_edits.last()->setVisible(!hidden[l_index]);
             RegisterWidgetForTabFocus(l_edits.last(), priorities[l_index]);
         }
-        QVERIFY(l_window.m_active);
         l_window.m_tabs.setCurrentIndex(1);
         if (winner >= 0)
             QVERIFY(Focused(l_edits[winner]));
@@ -105,57 +113,6 @@ private slots:
         QCOMPARE(FindWidgetFocusProperty(&l_window.m_second, 0),
                  winner >= 0 ? priorities[winner] : 0);
         QVERIFY(Focused(winner >= 0 ? l_edits[winner] : &l_window.m_outside));
-    }
-
-    // Registering a visible widget focuses it at once; a hidden one is only marked.
-    void registeringFocusesOnlyAVisibleWidget()
-    {
-        Window l_window;
-        QVERIFY(l_window.m_active);
-        auto* lp_hidden = new QLineEdit(&l_window.m_second);
-        RegisterWidgetForTabFocus(lp_hidden, 1);
-        auto* lp_shown = new QLineEdit(&l_window.m_first);
-        lp_shown->show();
-        RegisterWidgetForTabFocus(lp_shown, 1);
-        QVERIFY(Focused(lp_shown));
-        QCOMPARE(lp_hidden->property("get_focus").toInt(), 1);
-    }
-
-    // Each widget of a deep page is visited once: a walk that searched every descendant from
-    // every widget would not end.
-    void deepPage()
-    {
-        Window l_window;
-        QVERIFY(l_window.m_active);
-        QWidget* lp_parent = &l_window.m_second;
-        for (int l_depth = 0; l_depth < 60; ++l_depth)
-        {
-            lp_parent = new QWidget(lp_parent);
-            lp_parent->show();
-        }
-        auto* lp_deepest = new QLineEdit(lp_parent);
-        lp_deepest->show();
-        RegisterWidgetForTabFocus(lp_deepest, 3);
-        l_window.m_tabs.setCurrentIndex(1);
-        QVERIFY(Focused(lp_deepest));
-    }
-
-    void treeAnnouncesKeysBeforeHandlingThem()
-    {
-        TreeWidget l_tree;
-        for (const char* lp_text : {"a", "b"})
-            new QTreeWidgetItem(&l_tree, {QString::fromLatin1(lp_text)});
-        l_tree.setCurrentItem(l_tree.topLevelItem(0));
-        QStringList l_seen;
-        connect(&l_tree, &TreeWidget::KeyPressed, this,
-                [&](QKeyEvent* ip_event)
-                {
-                    l_seen.append(QString::number(ip_event->key()) + QLatin1Char(':') +
-                                  l_tree.currentItem()->text(0));
-                });
-        QTest::keyClick(&l_tree, Qt::Key_Down);
-        QCOMPARE(l_seen, QStringList{QString::number(Qt::Key_Down) + QStringLiteral(":a")});
-        QCOMPARE(l_tree.currentItem()->text(0), QStringLiteral("b"));
     }
 };
 
