@@ -31,6 +31,17 @@ void ForgetLiveItem(const char* ip_type, QObject* ip_object)
         l_live.Remove();
 }
 
+// The other live widgets of the record; they are live, as destroyed ones are forgotten.
+template <typename T> QList<T*> Siblings(ItemPtr i_record, ItemPtr i_live, const char* ip_liveType)
+{
+    QList<T*> l_siblings;
+    for (Item* lp_other : i_record.GetItems(ip_liveType))
+        if (lp_other != i_live)
+            if (auto* lp_sibling = qobject_cast<T*>(lp_other->AsPtr<QObject>()))
+                l_siblings.append(lp_sibling);
+    return l_siblings;
+}
+
 // The columns that are remembered: all but a last one that stretches to the list's width.
 int RememberedColumns(QHeaderView* ip_header)
 {
@@ -232,10 +243,8 @@ void SizeManager::OnSplitterMoved(int, int)
                      "sizer_size", l_sizes[l_index]);
 
     QScopedValueRollback<bool> l_applying(m_applying, true);
-    for (Item* lp_other : l_record.GetItems("sizer_splitter_widget"))
-        if (lp_other != l_live)
-            if (auto* lp_sibling = qobject_cast<QSplitter*>(lp_other->AsPtr<QObject>()))
-                lp_sibling->setSizes(l_sizes);
+    for (QSplitter* lp_sibling : Siblings<QSplitter>(l_record, l_live, "sizer_splitter_widget"))
+        lp_sibling->setSizes(l_sizes);
 }
 
 void SizeManager::OnSplitterDestroyed(QObject* ip_splitter)
@@ -256,20 +265,16 @@ void SizeManager::OnTreeColumnResizedMoved(int, int, int)
     if (!l_record)
         return;
 
-    QList<QHeaderView*> l_siblings;
-    for (Item* lp_other : l_record.GetItems("sizer_tree_widget"))
-        if (lp_other != l_live)
-            if (auto* lp_sibling = qobject_cast<QTreeWidget*>(lp_other->AsPtr<QObject>()))
-                l_siblings.append(lp_sibling->header());
-
+    const QList<QTreeWidget*> l_siblings =
+        Siblings<QTreeWidget>(l_record, l_live, "sizer_tree_widget");
     QScopedValueRollback<bool> l_applying(m_applying, true);
     for (int l_column = 0; l_column < RememberedColumns(lp_header); ++l_column)
     {
         const int l_size = lp_header->sectionSize(l_column);
         ReplaceValue(Part(l_record, "sizer_tree_column", "sizer_tree_column_number", l_column),
                      "sizer_size", l_size);
-        for (QHeaderView* lp_sibling : l_siblings)
-            lp_sibling->resizeSection(l_column, l_size);
+        for (QTreeWidget* lp_sibling : l_siblings)
+            lp_sibling->header()->resizeSection(l_column, l_size);
     }
 }
 
