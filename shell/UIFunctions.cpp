@@ -1,8 +1,47 @@
 #include "UIFunctions.h"
 
 #include <QTabWidget>
+#include <QVariant>
 
-void FocusWidget(QWidget* ip_widget)
+bool g_showIsOver = false;
+
+namespace
+{
+const char* const FocusProperty = "get_focus";
+}
+
+// The resources live in a static library: without this call the linker drops them. The macro
+// must stand outside every namespace.
+void InitIconResources()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
+void RegisterWidgetForTabFocus(QWidget* ip_widget, int i_priority)
+{
+    ip_widget->setProperty(FocusProperty, i_priority);
+    if (ip_widget->isVisible())
+        ip_widget->setFocus(Qt::OtherFocusReason);
+}
+
+int FindWidgetFocusProperty(QWidget* ip_widget, int i_best)
+{
+    if (!ip_widget->isVisible())
+        return i_best;
+    const QVariant l_priority = ip_widget->property(FocusProperty);
+    if (l_priority.isValid() && l_priority.toInt() > i_best)
+    {
+        ip_widget->setFocus(Qt::OtherFocusReason);
+        i_best = l_priority.toInt();
+    }
+    // Direct children, each searched in turn, visit the page's widgets in the same order as one
+    // walk over all descendants, while visiting each widget once however deep the page is.
+    for (QWidget* lp_child : ip_widget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        i_best = FindWidgetFocusProperty(lp_child, i_best);
+    return i_best;
+}
+
+void FocusWidgetAndParents(QWidget* ip_widget)
 {
     ip_widget->activateWindow();
     ip_widget->setFocus(Qt::OtherFocusReason);

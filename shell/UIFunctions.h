@@ -2,6 +2,22 @@
 
 class QWidget;
 
+// Set first by the main window's destructor: from then on the tool bars ignore destroyed
+// widgets, focus changes and clicks.
+extern bool g_showIsOver;
+
+// Makes the compiled-in icons (":/icons/...") available; safe to call more than once.
+void InitIconResources();
+
+// Marks the widget that takes the keyboard focus when its tab page becomes current: of the
+// visible marked widgets of a page, the one of highest priority wins (0 or less never does).
+// A widget visible now takes the focus at once.
+void RegisterWidgetForTabFocus(QWidget* ip_widget, int i_priority);
+
+// Focuses the visible marked widget of highest priority in the widget (itself included; the
+// first met wins among equals) and returns that priority, or i_best when none beats it.
+int FindWidgetFocusProperty(QWidget* ip_widget, int i_best);
+
 // Activates the widget's window, focuses the widget and makes current every tab page that
 // encloses it, innermost first.
-void FocusWidget(QWidget* ip_widget);
+void FocusWidgetAndParents(QWidget* ip_widget);

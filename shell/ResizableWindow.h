@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+
+// A window whose geometry the size manager remembers. It reports its own moves and resizes and
+// lets the manager place it.
+class ResizableWindow : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    virtual int GetX() = 0;
+    virtual int GetY() = 0;
+    virtual int GetWidth() = 0;
+    virtual int GetHeight() = 0;
+    virtual void SetPosition(int i_x, int i_y) = 0;
+    virtual void SetSize(int i_width, int i_height) = 0;
+
+signals:
+    void WindowMoved(int i_x, int i_y);
+    void WindowResized(int i_width, int i_height);
+};

@@ -1,0 +1,3 @@
+#include "RoomTabWidget.h"
+
+RoomTabWidget::RoomTabWidget(QWidget* ip_parent) : QTabWidget(ip_parent) {}

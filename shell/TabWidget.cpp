@@ -1,0 +1,15 @@
+#include "TabWidget.h"
+
+#include "UIFunctions.h"
+
+TabWidget::TabWidget(QWidget* ip_parent) : QTabWidget(ip_parent)
+{
+    connect(this, &QTabWidget::currentChanged, this, &TabWidget::OnTabChanged);
+}
+
+void TabWidget::OnTabChanged(int i_index)
+{
+    if (i_index == -1)
+        return;
+    FindWidgetFocusProperty(widget(i_index), 0);
+}

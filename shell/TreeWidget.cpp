@@ -1,0 +1,9 @@
+#include "TreeWidget.h"
+
+TreeWidget::TreeWidget(QWidget* ip_parent) : QTreeWidget(ip_parent) {}
+
+void TreeWidget::keyPressEvent(QKeyEvent* ip_event)
+{
+    emit KeyPressed(ip_event);
+    QTreeView::keyPressEvent(ip_event);
+}
