@@ -18,13 +18,8 @@ namespace
 void PrepareLoggedInClient()
 {
     FuzzClient& l_client = FuzzClient::Instance();
-    CentralStandIn& l_central = l_client.Central();
     l_client.ResetStore();
-    if (l_central.ClientState() != 2)
-    {
-        l_central.Close();
-        Require(l_central.Open() && l_central.AcceptLogin(), "the client logs in");
-    }
+    l_client.LogIn();
     TestSettings::SetSetting("accept_room_list", "yes");
 }
 } // namespace
