@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 // dials (0 or 3: messaging, 1: file, 2: distributed). The rest is a run of chunks, each a length
 // byte and that many bytes (fewer at the end), written one at a time with the client reading each
 // before the next. A length byte of 0 resets the connection and dials again, on the other port;
-// only the first few count. Each input starts from an empty store with relayed requests pending
-// and a search made (see PeerScene.h).
+// only the first few count. Each input starts, the client logged in, from an empty store with
+// relayed requests pending and a search made (see PeerScene.h).
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
 {
     if (i_size == 0)
