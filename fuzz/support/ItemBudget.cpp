@@ -14,14 +14,22 @@
 
 namespace
 {
-// The smallest field that brings a value of its own, and with it an item, is four bytes: a u32,
-// or a string's length word (a one-byte name takes five).
+// Each item that a message rightly creates stands for a value of its own on the wire, and the
+// smallest field that carries one is four bytes: a u32 (a count, a port, a number of a list) or a
+// string's length word (a one-letter name takes five).
 constexpr std::size_t bytesPerItem = 4;
 // A connection, its user, the attempts and requests around it and the settings that a message
 // touches come with any input, however short.
 constexpr std::size_t allowance = 64;
-// Text and numbers deflate to no less than a sixteenth.
+// A compressed body counts for what it inflates to, up to this many times its size: names, sizes
+// and numbers that differ from one record to the next deflate to a fifth or a tenth, not further;
+// what lies beyond is repetition, which justifies no items of its own.
 constexpr std::size_t deflateRatio = 16;
+
+// Extra coverage for libFuzzer: one counter for each level that the items held beyond what the
+// bytes justify reach, two items a level from sixteen below. Inputs that climb towards the
+// allowance are kept, so that amplifications are found step by step rather than only by chance.
+__attribute__((used, section("__libfuzzer_extra_counters"))) std::uint8_t g_surplusLevels[64];
 
 std::size_t HeldItems()
 {
@@ -86,6 +94,9 @@ void ItemBudget::Check() const
 {
     const std::size_t l_held = HeldItems();
     const std::size_t l_added = l_held > m_start ? l_held - m_start : 0;
+    const std::ptrdiff_t l_surplus =
+        std::ptrdiff_t(l_added) - std::ptrdiff_t(m_bytes / bytesPerItem);
+    g_surplusLevels[std::clamp<std::ptrdiff_t>(l_surplus / 2 + 8, 0, 63)] = 1;
     if (m_unchecked || l_added <= allowance + m_bytes / bytesPerItem)
         return;
     std::fprintf(stderr, "%zu items more for %zu bytes of messages\n", l_added, m_bytes);

@@ -5,11 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// Bounds what one input may make the store hold: a fixed allowance for the bookkeeping of the
-// connection it arrives on, and one item for every few bytes of its messages. A message whose
-// body is compressed counts with what it inflates to, up to a fixed multiple of its size: honest
-// names, sizes and numbers do not deflate further, and what a body repeats beyond that brings
-// nothing that deserves items of its own.
+// Bounds what one input may make the store hold: a fixed allowance for the bookkeeping that any
+// input brings, and one item for every few bytes of its messages. A message whose body is
+// compressed counts with what the body inflates to, up to a fixed multiple of its size (see
+// ItemBudget.cpp) and within the client's own caps on inflation.
 //
 // Messages of codes known to break the bound until their fix lands are listed in the environment
 // variable FUZZ_KNOWN_AMPLIFICATIONS as words "<side>:<code>" (side "peer" or "server"); an input
