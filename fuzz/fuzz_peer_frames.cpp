@@ -51,7 +51,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     FuzzClient& l_client = FuzzClient::Instance();
     l_client.ListenForPeers();
     l_client.ResetStore();
-    l_client.LogIn();
     return 0;
 }
 
@@ -72,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
         return 0;
     FuzzClient& l_client = FuzzClient::Instance();
     PeerMessenger& l_messenger = l_client.Messenger();
+    l_client.LogIn();
     PeerScene::Plant();
     bool l_obfuscated = (ip_data[0] & 1) != 0;
     const auto l_port = [&]
