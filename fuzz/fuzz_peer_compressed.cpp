@@ -3,6 +3,7 @@
 #include "FileInfoMap.h"
 #include "FuzzChecks.h"
 #include "FuzzClient.h"
+#include "ItemBudget.h"
 #include "MemStream.h"
 #include "PeerDialer.h"
 #include "PeerMessenger.h"
@@ -51,7 +52,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 // bob's messaging connection. The first byte of the input chooses: bit 0 the code (set: 9), bit 1
 // whether the rest is the zlib stream itself (set) or the content that bob compresses, at the level
 // of the remaining bits (modulo 10). Search results count only for the client's search under
-// token 1 (see PeerScene.h). Each input starts from an empty store.
+// token 1 (see PeerScene.h). The store may not hold more items than the body justifies (see
+// ItemBudget.h). Each input starts from an empty store.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
 {
     if (i_size == 0)
@@ -84,7 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     const ItemSet l_sockets = l_user.GetItems("peer_socket");
     Require(l_sockets.size() == 1, "bob's messaging connection is open");
     QTcpSocket* lp_socket = ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
+    // The message as framed: its length word and code, then the stream.
+    ItemBudget l_budget("peer");
+    l_budget.ChargeCompressed(l_code, 8,
+                              reinterpret_cast<const std::uint8_t*>(l_message.GetReadBuffer()) + 4,
+                              std::size_t(l_message.GetPendingReadLength()) - 4);
     const bool l_accepted = l_messenger.HandleMessage(lp_socket, l_message);
+    l_budget.Check();
     Require(l_accepted || l_raw || !Readable(l_code, ip_data + 1, i_size - 1),
             "a readable compressed message is accepted");
     if (!l_accepted)
