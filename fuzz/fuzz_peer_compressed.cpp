@@ -87,8 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     Require(l_sockets.size() == 1, "bob's messaging connection is open");
     QTcpSocket* lp_socket = ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
     // The message as framed: its length word and code, then the stream.
-    ItemBudget l_budget("peer");
-    l_budget.ChargeCompressed(l_code, 8,
+    ItemBudget l_budget;
+    l_budget.ChargeCompressed(8,
                               reinterpret_cast<const std::uint8_t*>(l_message.GetReadBuffer()) + 4,
                               std::size_t(l_message.GetPendingReadLength()) - 4);
     const bool l_accepted = l_messenger.HandleMessage(lp_socket, l_message);

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     Require(l_sockets.size() == 1, "bob's messaging connection is open");
     QTcpSocket* lp_socket = ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
 
-    ItemBudget l_budget("peer");
+    ItemBudget l_budget;
     std::size_t l_offset = 0;
     while (i_size - l_offset >= 4)
     {
@@ -60,9 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
         l_offset += 4 + l_length;
         const quint32 l_code = l_length >= 4 ? qFromLittleEndian<quint32>(lp_record) : 0;
         if (l_length >= 4 && (l_code == shareListCode || l_code == searchResultsCode))
-            l_budget.ChargeCompressed(l_code, 8, lp_record + 4, l_length - 4);
+            l_budget.ChargeCompressed(8, lp_record + 4, l_length - 4);
         else
-            l_budget.Charge(l_code, 4 + l_length);
+            l_budget.Charge(4 + l_length);
         MemStream l_message;
         l_message.WriteBuffer(lp_record, l_length);
         const bool l_handled = l_messenger.HandleMessage(lp_socket, l_message);

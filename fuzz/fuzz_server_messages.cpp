@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
 {
     PrepareLoggedInClient();
     Server& l_server = FuzzClient::Instance().Client();
-    ItemBudget l_budget("server");
+    ItemBudget l_budget;
     std::size_t l_offset = 0;
     while (i_size - l_offset >= 4)
     {
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
         l_offset += l_length;
         quint32 l_code = 0;
         l_message.Read(l_code);
-        l_budget.Charge(l_code, 4 + l_length);
+        l_budget.Charge(4 + l_length);
         l_server.HandleMessage(int(l_code), l_message);
         l_budget.Check();
     }

@@ -7,10 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <set>
-#include <sstream>
-#include <string>
 
 namespace
 {
@@ -61,33 +57,19 @@ std::size_t InflatedSize(const std::uint8_t* ip_stream, std::size_t i_size, std:
     return std::min(l_size, i_limit);
 }
 
-bool Known(const char* ip_side, quint32 i_code)
-{
-    static const std::set<std::string> s_known = []
-    {
-        std::set<std::string> l_known;
-        std::istringstream l_words(std::getenv("FUZZ_KNOWN_AMPLIFICATIONS") ?: "");
-        for (std::string l_word; l_words >> l_word;)
-            l_known.insert(l_word);
-        return l_known;
-    }();
-    return s_known.count(std::string(ip_side) + ':' + std::to_string(i_code)) != 0;
-}
 } // namespace
 
-ItemBudget::ItemBudget(const char* ip_side) : mp_side(ip_side), m_start(HeldItems()) {}
+ItemBudget::ItemBudget() : m_start(HeldItems()) {}
 
-void ItemBudget::Charge(quint32 i_code, std::size_t i_size)
+void ItemBudget::Charge(std::size_t i_size)
 {
     m_bytes += i_size;
-    m_unchecked = m_unchecked || Known(mp_side, i_code);
 }
 
-void ItemBudget::ChargeCompressed(quint32 i_code, std::size_t i_plainSize,
-                                  const std::uint8_t* ip_stream, std::size_t i_streamSize)
+void ItemBudget::ChargeCompressed(std::size_t i_plainSize, const std::uint8_t* ip_stream,
+                                  std::size_t i_streamSize)
 {
-    Charge(i_code,
-           i_plainSize + InflatedSize(ip_stream, i_streamSize, i_streamSize * deflateRatio));
+    Charge(i_plainSize + InflatedSize(ip_stream, i_streamSize, i_streamSize * deflateRatio));
 }
 
 void ItemBudget::Check() const
@@ -97,7 +79,7 @@ void ItemBudget::Check() const
     const std::ptrdiff_t l_surplus =
         std::ptrdiff_t(l_added) - std::ptrdiff_t(m_bytes / bytesPerItem);
     g_surplusLevels[std::clamp<std::ptrdiff_t>(l_surplus / 2 + 8, 0, 63)] = 1;
-    if (m_unchecked || l_added <= allowance + m_bytes / bytesPerItem)
+    if (l_added <= allowance + m_bytes / bytesPerItem)
         return;
     std::fprintf(stderr, "%zu items more for %zu bytes of messages\n", l_added, m_bytes);
     FailCheck("the store holds no more items than the input's bytes justify");
