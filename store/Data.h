@@ -86,6 +86,9 @@ public:
     // Every type in declaration order.
     std::vector<Type*> const& Types() const { return m_typeOrder; }
     void RemoveAllItems();
+    // Grows with every change of types, items and connections, never otherwise: equal counts
+    // mean an unchanged store.
+    std::uint64_t ChangeCount() const { return m_changeCount; }
 
     // Handlers of every connection (or disconnection) between items of two related types; they
     // receive (the item of A, the item of B).
@@ -154,6 +157,7 @@ private:
     using Listeners = std::map<TypePair, EventHandler<Data, ConnectionInfo&>*, TypePairLess>;
 
     std::uint64_t NextItemSerial() { return m_nextItemSerial++; }
+    void CountChange() { ++m_changeCount; }
     void Bury(Item* ip_item);
     // Takes a removed type out of every table; it is freed with the dead items.
     void ForgetType(Type* ip_type);
@@ -184,6 +188,7 @@ private:
     std::uint64_t m_nextItemSerial = 1;
     std::uint64_t m_nextTypeSerial = 1;
     std::uint64_t m_nextSubscriptionSerial = 1;
+    std::uint64_t m_changeCount = 0;
     int m_depth = 0;
     bool m_hasDead = false;
     std::vector<Item*> m_deadItems;

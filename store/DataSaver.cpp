@@ -409,28 +409,6 @@ QString KeepAside(QString const& i_path, char const* ip_bytes, std::size_t i_siz
     return l_name;
 }
 
-// The items of a type in the order of its ItemSet (creation serial). The serials are read once
-// each, so that sorting does not chase every item's pointer again.
-std::vector<Item*> ItemsBySerial(Type* ip_type)
-{
-    if (ip_type->IsNull())
-    {
-        ItemSet const l_items = ip_type->GetItems();
-        return std::vector<Item*>(l_items.begin(), l_items.end());
-    }
-    std::vector<std::pair<std::uint64_t, Item*>> l_keyed;
-    l_keyed.reserve(ip_type->Items().size());
-    for (auto const& l_entry : ip_type->Items())
-        l_keyed.emplace_back(l_entry.second->Serial(), l_entry.second);
-    if (!std::is_sorted(l_keyed.begin(), l_keyed.end()))
-        std::sort(l_keyed.begin(), l_keyed.end());
-    std::vector<Item*> l_items;
-    l_items.reserve(l_keyed.size());
-    for (auto const& l_entry : l_keyed)
-        l_items.push_back(l_entry.second);
-    return l_items;
-}
-
 // Reads and checks the whole file. Only the types that the program saves are taken; the records
 // of any other type, declared or not, are read over.
 template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isSaved)
@@ -615,7 +593,7 @@ void DataSaver::Serialize(std::string& i_head, ConnectionRecords& i_connections)
     for (Type* lp_type : l_types)
     {
         l_starts.push_back(l_items.size());
-        std::vector<Item*> l_all = ItemsBySerial(lp_type);
+        std::vector<Item*> l_all(lp_type->Items().begin(), lp_type->Items().end());
         if (!m_savedTypes.contains(lp_type))
         {
             std::set<Type*, TypeLess> const& l_needed = m_savedByConnectionTypes.at(lp_type);

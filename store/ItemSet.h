@@ -133,7 +133,6 @@ private:
     bool IsFlat() const { return m_capacity != 0 && m_capacity != Chunked; }
     bool IsChunked() const { return m_capacity == Chunked; }
     void AssignSorted(std::vector<Item*> const& i_sorted);
-    void AppendSorted(Item* ip_item);
     bool InsertChunked(Item* ip_item);
     bool EraseChunked(Item* ip_item);
     void FlatToChunked();
