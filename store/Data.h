@@ -125,6 +125,7 @@ private:
     friend class Item;
     friend class Type;
     friend class ItemSet;
+    friend class ItemLoader;
 
     // Every store operation that notifies or walks holds one; removed items, types and path
     // subscriptions are freed when the outermost one ends, so no walk touches freed memory.

@@ -195,8 +195,12 @@ void Item::GetConnectedItems(ConnectionMap& i_result) const
 
 Item* Item::Connect(Item* ip_other)
 {
+    return Connect(ip_other, mp_type->Relation(ip_other->mp_type));
+}
+
+Item* Item::Connect(Item* ip_other, RelationInfo i_relation)
+{
     Data* lp_data = GetData();
-    RelationInfo const l_relation = mp_type->Relation(ip_other->mp_type);
     // Connecting an item that is being removed would leave a pointer to it behind.
     if (IsRemoved() || ip_other->IsRemoved())
     {
@@ -208,12 +212,12 @@ Item* Item::Connect(Item* ip_other)
         return ip_other;
 
     Data::Operation l_operation(lp_data);
-    if ((l_relation.otherEnd == One && lp_mine) ||
-        (l_relation.thisEnd == One && ip_other->FindConnection(mp_type)))
+    if ((i_relation.otherEnd == One && lp_mine) ||
+        (i_relation.thisEnd == One && ip_other->FindConnection(mp_type)))
     {
         // A One end lets its partner go first, with that disconnection's events.
-        ConnectThisEnd(ip_other, l_relation.otherEnd);
-        ip_other->ConnectThisEnd(this, l_relation.thisEnd);
+        ConnectThisEnd(ip_other, i_relation.otherEnd);
+        ip_other->ConnectThisEnd(this, i_relation.thisEnd);
         // The handlers of a replaced partner's disconnection may have removed either item or
         // dropped the half-made connection; settle both ends before anyone hears of it.
         if (IsRemoved() || ip_other->IsRemoved())

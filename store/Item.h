@@ -91,6 +91,7 @@ private:
     friend class Type;
     friend class Data;
     friend class DataSaver;
+    friend class ItemLoader;
 
     static constexpr std::uint8_t RemovedFlag = 1;
     static constexpr std::uint8_t CandidateFlag = 2;
@@ -98,6 +99,9 @@ private:
     Item(Type* ip_type, std::string_view i_value, std::uint64_t i_serial);
     ~Item();
 
+    // Connect with the relation of the two types looked up already; a copy, since handlers
+    // may change the relation tables.
+    Item* Connect(Item* ip_other, RelationInfo i_relation);
     Data* GetData() const;
     Connection* FindConnection(Type* ip_type) const;
     ItemSet& ConnectionFor(Type* ip_type);

@@ -162,7 +162,7 @@ Item* ItemSet::front() const
     return *begin();
 }
 
-void ItemSet::AssignSorted(std::vector<Item*> const& i_sorted)
+void ItemSet::AssignSorted(std::span<Item* const> i_sorted)
 {
     Release();
     std::size_t const l_size = i_sorted.size();
