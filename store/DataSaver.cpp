@@ -527,21 +527,8 @@ void Apply(ParsedFile const& i_file)
         ++l_counts[l_info.m_type];
     for (std::uint32_t l_type = 0; l_type < l_counts.size(); ++l_type)
         l_loader.Expect(l_type, l_counts[l_type]);
-    // The index is larger than the caches: the places of the values ahead are fetched early.
-    constexpr std::size_t l_ahead = 8;
-    std::array<std::uint64_t, l_ahead> l_hashes;
-    std::size_t const l_count = i_file.m_items.size();
-    for (std::size_t l_index = 0; l_index < l_count + l_ahead; ++l_index)
-    {
-        if (l_index >= l_ahead)
-        {
-            ItemInfo const& l_info = i_file.m_items[l_index - l_ahead];
-            l_loader.Add(l_info.m_type, l_info.m_value, l_hashes[l_index % l_ahead]);
-        }
-        if (l_index < l_count)
-            l_hashes[l_index % l_ahead] = l_loader.Prefetch(i_file.m_items[l_index].m_type,
-                                                            i_file.m_items[l_index].m_value);
-    }
+    for (ItemInfo const& l_info : i_file.m_items)
+        l_loader.Add(l_info.m_type, l_info.m_value);
     l_loader.Connect(i_file.m_connections);
 }
 } // namespace

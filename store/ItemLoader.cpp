@@ -24,18 +24,10 @@ void ItemLoader::Expect(std::uint32_t i_type, std::size_t i_count)
     m_made.reserve(m_made.size() + i_count);
 }
 
-std::uint64_t ItemLoader::Prefetch(std::uint32_t i_type, std::string_view i_value) const
-{
-    std::uint64_t const l_hash = ValueIndex::Hash(i_value);
-    m_types[i_type]->m_index.Prefetch(l_hash);
-    return l_hash;
-}
-
-void ItemLoader::Add(std::uint32_t i_type, std::string_view i_value, std::uint64_t i_hash)
+void ItemLoader::Add(std::uint32_t i_type, std::string_view i_value)
 {
     Type* lp_type = m_types[i_type];
-    Item* lp_item =
-        lp_type->IsNull() ? lp_type->NewItem() : lp_type->FindOrCreate(i_value, true, i_hash);
+    Item* lp_item = lp_type->IsNull() ? lp_type->NewItem() : lp_type->FindOrCreate(i_value, true);
     bool const l_made = lp_item && lp_item->Serial() > m_lastSerial;
     if (l_made)
         m_lastSerial = lp_item->Serial();
@@ -88,28 +80,42 @@ bool ItemLoader::ConnectQuietly(Pairs const& i_pairs)
 
     // A new item holds nothing yet, so its groups can be built at once; connections that touch
     // an item the store held before go through the ordinary calls, after the bulk, which no one
-    // can tell from their order in the file since no one hears of them.
-    std::size_t const l_count = m_items.size();
-    std::vector<char> l_new(l_count);
-    for (std::size_t l_index = 0; l_index < l_count; ++l_index)
-        l_new[l_index] = m_made[l_index] && !m_items[l_index]->IsRemoved() &&
-                         m_items[l_index]->m_connectionCount == 0;
-    auto const l_usable = [this](Item* ip_first, Item* ip_second)
+    // can tell from their order in the file since no one hears of them. The items are read
+    // once here, in record order, rather than at every pair.
+    enum : char
     {
-        return ip_first && ip_second && ip_first != ip_second && !ip_first->IsRemoved() &&
-               !ip_second->IsRemoved();
+        Gone,
+        Held,
+        New
+    };
+    std::size_t const l_count = m_items.size();
+    std::vector<char> l_states(l_count);
+    for (std::size_t l_index = 0; l_index < l_count; ++l_index)
+    {
+        Item* lp_item = m_items[l_index];
+        if (lp_item && !lp_item->IsRemoved())
+            l_states[l_index] = m_made[l_index] && lp_item->m_connectionCount == 0 ? New : Held;
+    }
+    // Whether a pair is connected in bulk, and whether at all; records that name one item are
+    // never both new.
+    auto const l_isBulk = [&](std::uint32_t i_first, std::uint32_t i_second)
+    { return l_states[i_first] == New && l_states[i_second] == New; };
+    auto const l_usable = [&](std::uint32_t i_first, std::uint32_t i_second)
+    {
+        return l_states[i_first] != Gone && l_states[i_second] != Gone &&
+               (l_isBulk(i_first, i_second) || m_items[i_first] != m_items[i_second]);
     };
 
     // Each new item's partners, as record indexes, in one array (offsets by record).
     std::vector<std::uint32_t> l_offsets(l_count + 1);
     for (auto const& [l_first, l_second] : i_pairs)
     {
-        if (!l_usable(m_items[l_first], m_items[l_second]))
+        if (!l_usable(l_first, l_second))
             continue;
         if (!l_quiet[m_typeOf[l_first] * l_typeCount + m_typeOf[l_second]])
             return false;
-        l_offsets[l_first + 1] += l_new[l_first];
-        l_offsets[l_second + 1] += l_new[l_second];
+        l_offsets[l_first + 1] += l_states[l_first] == New;
+        l_offsets[l_second + 1] += l_states[l_second] == New;
     }
     for (std::size_t l_index = 0; l_index < l_count; ++l_index)
         l_offsets[l_index + 1] += l_offsets[l_index];
@@ -118,14 +124,14 @@ bool ItemLoader::ConnectQuietly(Pairs const& i_pairs)
     bool l_hasOrdinary = false;
     for (auto const& [l_first, l_second] : i_pairs)
     {
-        if (!l_usable(m_items[l_first], m_items[l_second]))
+        if (!l_usable(l_first, l_second))
             continue;
-        bool const l_bulk = l_new[l_first] && l_new[l_second];
+        bool const l_bulk = l_isBulk(l_first, l_second);
         l_hasOrdinary |= !l_bulk;
         std::uint32_t const l_mark = l_bulk ? 0 : OrdinaryPartner;
-        if (l_new[l_first])
+        if (l_states[l_first] == New)
             l_partners[l_fill[l_first]++] = l_second | l_mark;
-        if (l_new[l_second])
+        if (l_states[l_second] == New)
             l_partners[l_fill[l_second]++] = l_first | l_mark;
     }
 
@@ -157,8 +163,7 @@ bool ItemLoader::ConnectQuietly(Pairs const& i_pairs)
     mp_data->CountChange();
     if (l_hasOrdinary)
         for (auto const& [l_first, l_second] : i_pairs)
-            if (l_usable(m_items[l_first], m_items[l_second]) &&
-                !(l_new[l_first] && l_new[l_second]))
+            if (l_usable(l_first, l_second) && !l_isBulk(l_first, l_second))
                 m_items[l_first]->Connect(m_items[l_second]);
     return true;
 }

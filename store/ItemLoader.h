@@ -25,12 +25,9 @@ public:
 
     // Makes room in the type's index for i_count more items.
     void Expect(std::uint32_t i_type, std::size_t i_count);
-    // The hash of a valued record's value; starts fetching its place in the index, so that the
-    // records ahead wait for memory together.
-    std::uint64_t Prefetch(std::uint32_t i_type, std::string_view i_value) const;
-    // The item of the next record: a valued type's item of that value (i_hash from Prefetch),
-    // made when missing; a new item of a null type.
-    void Add(std::uint32_t i_type, std::string_view i_value, std::uint64_t i_hash);
+    // The item of the next record: a valued type's item of that value, made when missing; a new
+    // item of a null type.
+    void Add(std::uint32_t i_type, std::string_view i_value);
     // Connects the items of each pair, in order, as Item::Connect does; pairs with a missing,
     // removed or single item are passed over.
     void Connect(Pairs const& i_pairs);

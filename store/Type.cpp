@@ -104,16 +104,12 @@ Item* Type::Create(std::string_view i_value, ValueIndex::Slot* ip_slot, std::uin
 
 Item* Type::FindOrCreate(std::string_view i_value, bool i_create)
 {
-    return FindOrCreate(i_value, i_create, ValueIndex::Hash(i_value));
-}
-
-Item* Type::FindOrCreate(std::string_view i_value, bool i_create, std::uint64_t i_hash)
-{
     AssertValued();
-    ValueIndex::Slot* lp_slot = m_index.Probe(i_value, i_hash);
+    std::uint64_t const l_hash = ValueIndex::Hash(i_value);
+    ValueIndex::Slot* lp_slot = m_index.Probe(i_value, l_hash);
     if (lp_slot->mp_item || !i_create)
         return lp_slot->mp_item;
-    return Create(i_value, lp_slot, i_hash);
+    return Create(i_value, lp_slot, l_hash);
 }
 
 Item* Type::GetItem(Value const& i_value)

@@ -30,12 +30,6 @@ public:
     // The slot of the value: its item, or an empty slot where Put places a new item. Valid until
     // the next change of the index.
     Slot* Probe(std::string_view i_value, std::uint64_t i_hash);
-    // Starts fetching the slot of a hash, so that several probes wait for memory together.
-    void Prefetch(std::uint64_t i_hash) const
-    {
-        if (m_capacity)
-            __builtin_prefetch(&m_slots[Home(i_hash)]);
-    }
     // Fills the empty slot that Probe gave.
     void Put(Slot* ip_slot, std::uint64_t i_hash, Item* ip_item);
     void Erase(Item* ip_item);
