@@ -57,19 +57,19 @@ bool ItemLoader::IsQuiet(Type* ip_a, Type* ip_b) const
     auto const l_heard = [](Data::PairHandlers const& i_table, Type* ip_first, Type* ip_second)
     {
         auto l_found = i_table.find(Data::TypePair(ip_first, ip_second));
-        return l_found != i_table.end() && !l_found->second->IsEmpty();
+        return l_found != i_table.end() && l_found->second->IsHeard();
     };
     for (Data::PairHandlers const* lp_table :
          {&mp_data->m_connectionEventHandlers, &mp_data->m_disconnectionEventHandlers})
         if (l_heard(*lp_table, ip_a, ip_b) || l_heard(*lp_table, ip_b, ip_a))
             return false;
-    return ip_a->m_connectionEvent.IsEmpty() && ip_a->m_disconnectionEvent.IsEmpty() &&
-           ip_b->m_connectionEvent.IsEmpty() && ip_b->m_disconnectionEvent.IsEmpty();
+    return !ip_a->m_connectionEvent.IsHeard() && !ip_a->m_disconnectionEvent.IsHeard() &&
+           !ip_b->m_connectionEvent.IsHeard() && !ip_b->m_disconnectionEvent.IsHeard();
 }
 
 bool ItemLoader::ConnectQuietly(Pairs const& i_pairs)
 {
-    if (!mp_data->m_connectionEvent.IsEmpty() || !mp_data->m_disconnectionEvent.IsEmpty())
+    if (mp_data->m_connectionEvent.IsHeard() || mp_data->m_disconnectionEvent.IsHeard())
         return false;
     std::size_t const l_typeCount = m_types.size();
     std::vector<char> l_quiet(l_typeCount * l_typeCount);
