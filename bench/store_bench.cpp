@@ -1,6 +1,7 @@
 // Measures the item store at the scale of a large shared-file index: 1,000,000 valued items (or
-// the count given as the first argument) of one type, each connected to one shared flag item and to one of 1,000 folder items, with a
-// handler on each of the type's four events. Prints one figure a line.
+// the count given as the first argument) of one type, each connected to one shared flag item and to
+// one of 1,000 folder items, with a handler on each of the type's four events. Prints one figure a
+// line.
 //
 // Timed: creating the items; connecting them (flag and folder); looking every item up by value
 // in shuffled order, against the same lookups in a std::map<std::string, int>; disconnecting
@@ -13,8 +14,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>

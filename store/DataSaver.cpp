@@ -94,10 +94,7 @@ class FileWriter
 public:
     explicit FileWriter(std::string& i_buffer) : m_bytes(i_buffer) {}
 
-    void WriteType(std::int32_t i_value)
-    {
-        qToLittleEndian(i_value, Claim(4));
-    }
+    void WriteType(std::int32_t i_value) { qToLittleEndian(i_value, Claim(4)); }
     void WriteType(bool i_value) { *Claim(1) = i_value ? 1 : 0; }
     void WriteString(std::string const& i_value)
     {
@@ -475,13 +472,20 @@ template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isS
             l_order.push_back(std::uint32_t(l_index));
     auto const l_byId = [&l_records](std::uint32_t i_a, std::uint32_t i_b)
     { return l_records[i_a].m_id < l_records[i_b].m_id; };
-    if (!std::is_sorted(l_order.begin(), l_order.end(), l_byId))
-        std::sort(l_order.begin(), l_order.end(), l_byId);
-    l_file.m_items.reserve(l_order.size());
-    for (std::uint32_t l_index : l_order)
+    bool const l_inOrder = std::is_sorted(l_order.begin(), l_order.end(), l_byId);
+    if (l_inOrder && l_order.size() == l_records.size())
+        // As the writer leaves them: every record kept, in id order, placed where it stands.
+        l_file.m_items = std::move(l_records);
+    else
     {
-        l_places.Put(l_records[l_index].m_id, std::uint32_t(l_file.m_items.size()));
-        l_file.m_items.push_back(l_records[l_index]);
+        if (!l_inOrder)
+            std::sort(l_order.begin(), l_order.end(), l_byId);
+        l_file.m_items.reserve(l_order.size());
+        for (std::uint32_t l_index : l_order)
+        {
+            l_places.Put(l_records[l_index].m_id, std::uint32_t(l_file.m_items.size()));
+            l_file.m_items.push_back(l_records[l_index]);
+        }
     }
 
     std::size_t const l_typeTotal = l_file.m_types.size();

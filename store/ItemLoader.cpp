@@ -75,8 +75,8 @@ bool ItemLoader::ConnectQuietly(Pairs const& i_pairs)
     std::vector<char> l_quiet(l_typeCount * l_typeCount);
     for (std::size_t l_a = 0; l_a < l_typeCount; ++l_a)
         for (std::size_t l_b = 0; l_b < l_typeCount; ++l_b)
-            l_quiet[l_a * l_typeCount + l_b] = m_types[l_a]->IsRelated(m_types[l_b]) &&
-                                               IsQuiet(m_types[l_a], m_types[l_b]);
+            l_quiet[l_a * l_typeCount + l_b] =
+                m_types[l_a]->IsRelated(m_types[l_b]) && IsQuiet(m_types[l_a], m_types[l_b]);
 
     // A new item holds nothing yet, so its groups can be built at once; connections that touch
     // an item the store held before go through the ordinary calls, after the bulk, which no one
@@ -170,8 +170,9 @@ bool ItemLoader::ConnectQuietly(Pairs const& i_pairs)
 
 void ItemLoader::BuildGroups(Item* ip_item, std::uint32_t* ip_partners, std::uint32_t* ip_end)
 {
-    ip_end = std::remove_if(ip_partners, ip_end, [](std::uint32_t i_partner)
-                            { return (i_partner & OrdinaryPartner) != 0; });
+    ip_end =
+        std::remove_if(ip_partners, ip_end,
+                       [](std::uint32_t i_partner) { return (i_partner & OrdinaryPartner) != 0; });
     // New items' serials follow their records, so record order is the sets' order; a pair
     // given both ways names a partner twice.
     if (std::adjacent_find(ip_partners, ip_end, std::greater_equal<>()) != ip_end)

@@ -29,8 +29,8 @@ ValueIndex::Slot* ValueIndex::Probe(std::string_view i_value, std::uint64_t i_ha
     Reserve(1);
     std::size_t const l_mask = m_capacity - 1;
     std::size_t l_index = Home(i_hash);
-    while (m_slots[l_index].mp_item && (m_slots[l_index].m_hash != i_hash ||
-                                        m_slots[l_index].mp_item->Value() != i_value))
+    while (m_slots[l_index].mp_item &&
+           (m_slots[l_index].m_hash != i_hash || m_slots[l_index].mp_item->Value() != i_value))
         l_index = (l_index + 1) & l_mask;
     return &m_slots[l_index];
 }
@@ -51,6 +51,8 @@ void ValueIndex::Reserve(std::size_t i_more)
 
 void ValueIndex::Erase(Item* ip_item)
 {
+    if (m_count == 0)
+        return;
     std::size_t const l_mask = m_capacity - 1;
     std::size_t l_hole = Home(Hash(ip_item->Value()));
     while (m_slots[l_hole].mp_item != ip_item)

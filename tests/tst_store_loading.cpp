@@ -135,9 +135,9 @@ private slots:
         mp_file->m_itemAddedEvent.AddHandler(
             new EventHandler<Remover, Item*>(&l_remover, &Remover::OnAdded));
         m_saver.Load(Path());
-        QCOMPARE(Snapshot(), StoreRecorder::Lines({"ld_file:x", "ld_file:x > ld_shared",
-                                                   "ld_file:y", "ld_shared",
-                                                   "ld_shared > ld_file:x"}));
+        QCOMPARE(Snapshot(),
+                 StoreRecorder::Lines({"ld_file:x", "ld_file:x > ld_shared", "ld_file:y",
+                                       "ld_shared", "ld_shared > ld_file:x"}));
     }
 
     void changeCountGrowsWithEveryChangeOnly()
