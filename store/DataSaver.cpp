@@ -496,7 +496,11 @@ template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isS
                 l_file.m_types[l_a]->IsRelated(l_file.m_types[l_b]);
 
     // A pair naming an id without a record (a type not loaded, or no record at all) is dropped;
-    // so is one between types that are not, or no longer, related.
+    // so is one between types that are not, or no longer, related. The types of the records are
+    // read from a compact copy, which the caches hold.
+    std::vector<std::uint32_t> l_typeOf(l_file.m_items.size());
+    for (std::size_t l_place = 0; l_place < l_typeOf.size(); ++l_place)
+        l_typeOf[l_place] = l_file.m_items[l_place].m_type;
     l_file.m_connections.reserve(l_pairs.size());
     for (auto const& [l_first, l_second] : l_pairs)
     {
@@ -504,8 +508,7 @@ template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isS
         std::uint32_t const* lp_second = l_places.Find(l_second);
         if (!lp_first || !lp_second)
             continue;
-        if (!l_related[l_file.m_items[*lp_first].m_type * l_typeTotal +
-                       l_file.m_items[*lp_second].m_type])
+        if (!l_related[l_typeOf[*lp_first] * l_typeTotal + l_typeOf[*lp_second]])
         {
             ++l_file.m_unrelatedConnections;
             continue;
