@@ -86,8 +86,8 @@ public:
     // Every type in declaration order.
     std::vector<Type*> const& Types() const { return m_typeOrder; }
     void RemoveAllItems();
-    // Grows with every change of types, items and connections, never otherwise: equal counts
-    // mean an unchanged store.
+    // Grows whenever a type is declared or removed, an item made or removed, or a connection made
+    // or dropped, and never otherwise: equal counts mean that none of these changed.
     std::uint64_t ChangeCount() const { return m_changeCount; }
 
     // Handlers of every connection (or disconnection) between items of two related types; they

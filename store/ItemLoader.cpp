@@ -75,21 +75,25 @@ bool ItemLoader::ConnectQuietly(Pairs const& i_pairs)
     std::vector<char> l_quiet(l_typeCount * l_typeCount);
     for (std::size_t l_a = 0; l_a < l_typeCount; ++l_a)
         for (std::size_t l_b = 0; l_b < l_typeCount; ++l_b)
-            l_quiet[l_a * l_typeCount + l_b] =
-                m_types[l_a]->IsRelated(m_types[l_b]) && IsQuiet(m_types[l_a], m_types[l_b]);
+            // A type related to itself holds the two ends of one relation: left to the ordinary
+            // calls.
+            l_quiet[l_a * l_typeCount + l_b] = l_a != l_b &&
+                                               m_types[l_a]->IsRelated(m_types[l_b]) &&
+                                               IsQuiet(m_types[l_a], m_types[l_b]);
 
     // A new item holds nothing yet, so its groups can be built at once; connections that touch
     // an item the store held before go through the ordinary calls, after the bulk, which no one
     // can tell from their order in the file since no one hears of them. The items are read
     // once here, in record order, rather than at every pair.
-    enum : char
+    enum class State : char
     {
         Gone,
         Held,
         New
     };
+    using enum State;
     std::size_t const l_count = m_items.size();
-    std::vector<char> l_states(l_count);
+    std::vector<State> l_states(l_count, Gone);
     for (std::size_t l_index = 0; l_index < l_count; ++l_index)
     {
         Item* lp_item = m_items[l_index];
@@ -121,12 +125,14 @@ bool ItemLoader::ConnectQuietly(Pairs const& i_pairs)
         l_offsets[l_index + 1] += l_offsets[l_index];
     std::vector<std::uint32_t> l_partners(l_offsets[l_count]);
     std::vector<std::uint32_t> l_fill(l_offsets.begin(), l_offsets.end() - 1);
+    bool l_hasBulk = false;
     bool l_hasOrdinary = false;
     for (auto const& [l_first, l_second] : i_pairs)
     {
         if (!l_usable(l_first, l_second))
             continue;
         bool const l_bulk = l_isBulk(l_first, l_second);
+        l_hasBulk |= l_bulk;
         l_hasOrdinary |= !l_bulk;
         std::uint32_t const l_mark = l_bulk ? 0 : OrdinaryPartner;
         if (l_states[l_first] == New)
@@ -160,7 +166,8 @@ bool ItemLoader::ConnectQuietly(Pairs const& i_pairs)
         if (l_offsets[l_index] != l_offsets[l_index + 1])
             BuildGroups(m_items[l_index], l_partners.data() + l_offsets[l_index],
                         l_partners.data() + l_offsets[l_index + 1]);
-    mp_data->CountChange();
+    if (l_hasBulk)
+        mp_data->CountChange();
     if (l_hasOrdinary)
         for (auto const& [l_first, l_second] : i_pairs)
             if (l_usable(l_first, l_second) && !l_isBulk(l_first, l_second))

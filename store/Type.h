@@ -66,7 +66,6 @@ public:
 private:
     friend class Data;
     friend class Item;
-    friend class DataSaver;
     friend class ItemLoader;
 
     Type(Data* ip_data, std::string_view i_name, bool i_isPrimary, bool i_isNull, bool i_autoCreate,
@@ -92,5 +91,6 @@ private:
     RelationMap m_relations;
     // A valued type's items by value.
     ValueIndex m_index;
+    // Every item in serial order, which the collector and the data file walk.
     ItemSet m_items;
 };
