@@ -62,30 +62,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     const bool l_raw = (ip_data[0] & 2) != 0;
     const int l_level = (ip_data[0] >> 2) % 10;
     MemStream l_message;
-    l_message.Write(l_code);
     if (l_raw)
-        l_message.WriteBuffer(ip_data + 1, i_size - 1);
-    else
     {
-        uLongf l_length = compressBound(uLong(i_size - 1));
-        std::vector<Bytef> l_stream(l_length);
-        Require(compress2(l_stream.data(), &l_length, ip_data + 1, uLong(i_size - 1), l_level) ==
-                    Z_OK,
-                "the content compresses");
-        l_message.WriteBuffer(l_stream.data(), l_length);
+        l_message.Write(l_code);
+        l_message.WriteBuffer(ip_data + 1, i_size - 1);
     }
+    else
+        l_message = PeerScene::Compressed(l_code, ip_data + 1, i_size - 1, l_level);
 
     FuzzClient& l_client = FuzzClient::Instance();
     PeerMessenger& l_messenger = l_client.Messenger();
-    PeerScene::Plant();
     PeerDialer l_bob;
-    Require(l_bob.Dial(l_messenger.ListeningPort()), "the client accepts bob's connection");
-    l_bob.Send(PeerScene::DirectFirstMessage("bob", "P", false));
-    ItemPtr l_user = d.GetType("user")->HasItem("bob");
-    Require(!l_user.IsNull(), "bob is known");
-    const ItemSet l_sockets = l_user.GetItems("peer_socket");
-    Require(l_sockets.size() == 1, "bob's messaging connection is open");
-    QTcpSocket* lp_socket = ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
+    QTcpSocket* lp_socket = PeerScene::BobConnects(l_bob);
     // The message as framed: its length word and code, then the stream.
     ItemBudget l_budget;
     l_budget.ChargeCompressed(8,

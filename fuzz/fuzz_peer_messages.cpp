@@ -40,15 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
 {
     FuzzClient& l_client = FuzzClient::Instance();
     PeerMessenger& l_messenger = l_client.Messenger();
-    PeerScene::Plant();
     PeerDialer l_bob;
-    Require(l_bob.Dial(l_messenger.ListeningPort()), "the client accepts bob's connection");
-    l_bob.Send(PeerScene::DirectFirstMessage("bob", "P", false));
-    ItemPtr l_user = d.GetType("user")->HasItem("bob");
-    Require(!l_user.IsNull(), "bob is known");
-    const ItemSet l_sockets = l_user.GetItems("peer_socket");
-    Require(l_sockets.size() == 1, "bob's messaging connection is open");
-    QTcpSocket* lp_socket = ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
+    QTcpSocket* lp_socket = PeerScene::BobConnects(l_bob);
 
     ItemBudget l_budget;
     std::size_t l_offset = 0;
