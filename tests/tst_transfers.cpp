@@ -331,15 +331,24 @@ private slots:
         auto lp_stalled = mp_bob->SendFile(OfferAccepted(*mp_bob, "f\\a.mp3", 5000), Pattern(5000),
                                            Ending::Stall, 100);
         QTRY_COMPARE_WITH_TIMEOUT(Written(l_download), qint64(100), timeoutMs);
+        const quint64 l_oldSerial = l_download["download_thread"].AsPtr<TransferThread>()->Serial();
         const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", 5000);
         QCOMPARE(Status(l_download), std::string("aborted"));
         QVERIFY(lp_stalled->Finish());
         QVERIFY(lp_stalled->PeerClosed());
-        auto lp_sender = mp_bob->SendFile(l_token, Pattern(5000));
-        QVERIFY(WaitForStatus(l_download, "complete"));
-        QVERIFY(lp_sender->Finish());
+
+        // The ended thread's late signals never reach the transfer that follows.
+        auto lp_sender = mp_bob->SendFile(l_token, Pattern(5000), Ending::Stall, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(Written(l_download), qint64(1000), timeoutMs);
         QCOMPARE(lp_sender->ReceivedOffset(), qint64(100));
-        QCOMPARE(ReadFile(Path(QStringLiteral("complete/f/a.mp3"))), Pattern(5000));
+        Manager().OnDownloadProgress(l_oldSerial, 4999, 1);
+        Manager().OnDownloadComplete(l_oldSerial);
+        Manager().OnDownloadError(l_oldSerial);
+        QCOMPARE(Written(l_download), qint64(1000));
+        QCOMPARE(Status(l_download), std::string("downloading"));
+        Manager().RemoveDownload(l_download);
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(ReadFile(Path(QStringLiteral("downloading/f/a.mp3"))), Pattern(1000));
     }
 
     // A taken name in the complete folder gets a numbered one; a move that cannot be made keeps
@@ -420,6 +429,10 @@ private slots:
     // The active statuses keep their flag after the collector took them while unused.
     void activeFlagSurvivesCollection()
     {
+        // Whatever takes the unused status items (the collector, a store emptied by a data file
+        // that could not be read), they come back flagged.
+        ItemPtr(d.GetType("download_entry_status")->HasItem("downloading")).Remove();
+        d.GetType("is_active")->GetItems().Remove();
         d.RemoveDisconnectedItems();
         const QByteArray l_bytes = Pattern(2000);
         ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", l_bytes.size(), 0);

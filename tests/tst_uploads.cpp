@@ -12,6 +12,7 @@
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "TransferThread.h"
+#include "UploadThread.h"
 #include "WireReader.h"
 
 #include <QDateTime>
@@ -283,15 +284,22 @@ private slots:
     {
         QTest::addColumn<int>("limit");
         QTest::addColumn<qint64>("offset");
-        QTest::newRow("whole") << 0 << qint64(0);
-        QTest::newRow("resumed") << 0 << qint64(1 << 20);
-        QTest::newRow("paced") << 512 << qint64(0);
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("reports");
+        QTest::newRow("whole") << 0 << qint64(0) << QByteArray("complete") << 1;
+        QTest::newRow("resumed") << 0 << qint64(1 << 20) << QByteArray("complete") << 1;
+        QTest::newRow("nothing left") << 0 << qint64(2 << 20) << QByteArray("complete") << 0;
+        QTest::newRow("past the end") << 0 << qint64((2 << 20) + 1) << QByteArray("aborted") << 0;
+        QTest::newRow("negative") << 0 << qint64(-1) << QByteArray("aborted") << 0;
+        QTest::newRow("paced") << 512 << qint64(0) << QByteArray("complete") << 1;
     }
 
     void uploadToCompletion()
     {
         QFETCH(int, limit);
         QFETCH(qint64, offset);
+        QFETCH(QByteArray, status);
+        QFETCH(int, reports);
         Manager().SetUploadSpeedLimit(limit);
         Manager().EnableUploadSpeedLimit(limit > 0);
         const int l_speedReports =
@@ -310,17 +318,20 @@ private slots:
         QVERIFY(l_connection >= 0);
         QCOMPARE(l_token, ReadOffer(*l_offer).token);
         const qint64 l_size = 2 << 20;
-        QVERIFY(mp_bob->Peer().WaitForRawBytes(l_connection, 4 + l_size - offset, 60000));
+        const qint64 l_expected = status == "complete" ? l_size - offset : 0;
+        QVERIFY(mp_bob->Peer().WaitForRawBytes(l_connection, 4 + l_expected, 60000));
         const qint64 l_elapsed = l_timer.elapsed();
         mp_bob->Peer().Close(l_connection);
         ItemPtr l_upload = Upload("bob", "mid.bin");
-        QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), std::string("complete"), timeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), status.toStdString(), timeoutMs);
+        if (status == "aborted")
+            QVERIFY(mp_bob->Take(uploadFailedCode));
         QTRY_COMPARE_WITH_TIMEOUT(
             mp_harness->Central()
                 .ReceivedFrames(mp_harness->CentralConnection(), uploadSpeedCode)
                 .size(),
-            l_speedReports + 1, timeoutMs);
-        QCOMPARE(mp_bob->Peer().RawBytes(l_connection).mid(4), QByteArray(l_size - offset, '\0'));
+            l_speedReports + reports, timeoutMs);
+        QCOMPARE(mp_bob->Peer().RawBytes(l_connection).mid(4), QByteArray(l_expected, '\0'));
         // 2 MiB at 512 KiB/s takes 4 s; at twice the limit it would take 2.
         if (limit > 0)
             QVERIFY2(l_elapsed > 2000, qPrintable(QString::number(l_elapsed)));
@@ -356,6 +367,27 @@ private slots:
         Manager().EnableUploadSpeedLimit(enabled);
         QCOMPARE(Manager().SpeedLimit().PerUpload(), share);
         QCOMPARE(Manager().GetUploadSpeed(), share == 0 ? 0 : limit);
+    }
+
+    void pacingCredit_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<qint64>("elapsed");
+        QTest::addColumn<qint64>("pending");
+        QTest::addColumn<qint64>("credit");
+        QTest::newRow("unused share") << 100 << qint64(1000) << qint64(0) << qint64(102400);
+        QTest::newRow("overspent") << 100 << qint64(1000) << qint64(200000) << qint64(-97600);
+        QTest::newRow("beyond 32 bits")
+            << 2000000 << qint64(3000) << qint64(0) << qint64(6144000000);
+    }
+
+    void pacingCredit()
+    {
+        QFETCH(int, limit);
+        QFETCH(qint64, elapsed);
+        QFETCH(qint64, pending);
+        QFETCH(qint64, credit);
+        QCOMPARE(UploadThread::PacingCredit(limit, elapsed, pending), credit);
     }
 
     // Hand-shake phases that hang end after 30 s; the next upload is offered in the same run.

@@ -82,6 +82,11 @@ bool UploadThread::Perform()
     return true;
 }
 
+qint64 UploadThread::PacingCredit(int i_limit, qint64 i_elapsedMilliseconds, qint64 i_pending)
+{
+    return qint64(i_limit) * 1024 * i_elapsedMilliseconds / 1000 - i_pending;
+}
+
 void UploadThread::Pace()
 {
     const int l_limit = mp_limit->PerUpload();
@@ -102,7 +107,7 @@ void UploadThread::Pace()
     for (qint64 l_left = l_due; l_left > 0 && !ExitRequested(); l_left = l_due - l_step.elapsed())
         msleep(static_cast<unsigned long>(l_left));
     const qint64 l_elapsed = m_pacingClock.restart();
-    const qint64 l_credit = qint64(l_limit) * 1024 * l_elapsed / 1000 - m_pending;
+    const qint64 l_credit = PacingCredit(l_limit, l_elapsed, m_pending);
     m_pending = 0;
     if (l_credit > 0)
         mp_limit->AddToPool(l_credit);

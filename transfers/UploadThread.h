@@ -14,6 +14,10 @@ public:
     UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferToken,
                  UploadSpeedLimit* ip_limit, quint64 i_serial, QThread* ip_home);
 
+    // Bytes that a pass at the share (kilobytes per second) could have sent in the elapsed
+    // milliseconds, less what it did send; in 64 bits, as high limits and long passes need.
+    static qint64 PacingCredit(int i_limit, qint64 i_elapsedMilliseconds, qint64 i_pending);
+
 signals:
     void UploadProgress(quint64 i_serial, qint64 i_offset, int l_bytesPerSecond);
     void UploadComplete(quint64 i_serial);
