@@ -387,9 +387,12 @@ TransferQueueManager::~TransferQueueManager()
         l_thread.second->SignalExit();
     for (auto& l_thread : m_threads)
         l_thread.second->wait();
+    // Also the uploads that hold an open file and wait for their connection.
     for (const Vocabulary* lp_vocabulary : {&uploads, &downloads})
-        for (Item* lp_thread : TypeOf(lp_vocabulary->mp_thread)->GetItems())
-            ReleaseTransfer(ItemPtr(lp_thread)[lp_vocabulary->mp_entry], *lp_vocabulary);
+        for (const char* lp_type :
+             {lp_vocabulary->mp_thread, lp_vocabulary->mp_file, lp_vocabulary->mp_socket})
+            for (Item* lp_item : TypeOf(lp_type)->GetItems())
+                ReleaseTransfer(ItemPtr(lp_item)[lp_vocabulary->mp_entry], *lp_vocabulary);
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
 }
