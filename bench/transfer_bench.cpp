@@ -3,7 +3,7 @@
 // download folder and moved to the complete folder; beside a raw copy of the same bytes from file
 // to socket to file in the same run, with the same opening exchange. Files live on /dev/shm when
 // it exists, so that the disk does not set the pace; the source is sparse. Also counts the
-// progress signals that reach the GUI thread per second.
+// progress signals that reach the GUI thread per second. Each is the best of three rounds.
 #include "Data.h"
 #include "FileConnectionSender.h"
 #include "PeerHarness.h"
@@ -24,7 +24,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <memory>
 
 namespace
@@ -32,6 +34,7 @@ namespace
 constexpr qint64 fileSize = qint64(1) << 30;
 constexpr quint32 token = 77;
 constexpr int timeoutMs = 600000;
+constexpr int rounds = 3;
 
 double MegabytesPerSecond(qint64 i_bytes, qint64 i_milliseconds)
 {
@@ -106,6 +109,40 @@ qint64 RawCopy(const QString& i_source, const QString& i_target)
     QFile::remove(i_target);
     return l_elapsed;
 }
+// One download of the source through the client, from the offer to the placed file; the
+// milliseconds from the first byte sent to the finished file placed, or -1.
+qint64 ClientDownload(TransferQueueManager& i_manager, TransferPeer& i_owner,
+                      PeerHarness& i_harness, const QString& i_source, const QString& i_folder,
+                      quint32 i_token)
+{
+    ItemPtr l_download = i_manager.AddDownload("bob", "big.bin", "files", fileSize, 0);
+    i_owner.Offer(i_token, "files\\big.bin", quint64(fileSize));
+    if (!i_owner.Take(41))
+        return -1;
+    FileConnectionSender l_sender(i_harness.Messenger().ListeningPort(), "bob", i_token);
+    l_sender.SetSourceFile(i_source);
+    QElapsedTimer l_timer;
+    qint64 l_elapsed = -1;
+    // Taken when the finished file has been placed, not when the wait below looks again.
+    const QMetaObject::Connection l_placed =
+        QObject::connect(&i_manager, &TransferQueueManager::CompleteDownloadAdded,
+                         [&](ItemPtr) { l_elapsed = l_timer.elapsed(); });
+    l_timer.start();
+    l_sender.start();
+    const bool l_done = QTest::qWaitFor([&] { return l_elapsed >= 0; }, timeoutMs);
+    QObject::disconnect(l_placed);
+    l_sender.wait();
+    const QString l_path = i_folder + QStringLiteral("/D/complete/files/big.bin");
+    if (!l_done || QFile(l_path).size() != fileSize)
+    {
+        std::printf("client download did not complete\n");
+        return -1;
+    }
+    i_manager.RemoveDownload(l_download);
+    d.GetType("complete_download")->GetItems().Remove();
+    QFile::remove(l_path);
+    return l_elapsed;
+}
 } // namespace
 
 int main(int i_argc, char** ip_argv)
@@ -130,26 +167,20 @@ int main(int i_argc, char** ip_argv)
     QObject::connect(&l_manager, &TransferQueueManager::DownloadProgressed,
                      [&l_progressSignals](ItemPtr) { ++l_progressSignals; });
 
-    const qint64 l_raw = RawCopy(l_source, l_dir.path() + QStringLiteral("/raw"));
-
-    ItemPtr l_download = l_manager.AddDownload("bob", "big.bin", "files", fileSize, 0);
-    l_bob.Offer(token, "files\\big.bin", quint64(fileSize));
-    if (!l_bob.Take(41))
-        return 1;
-    FileConnectionSender l_sender(l_harness.Messenger().ListeningPort(), "bob", token);
-    l_sender.SetSourceFile(l_source);
-    QElapsedTimer l_timer;
-    l_timer.start();
-    l_sender.start();
-    const bool l_done = QTest::qWaitFor(
-        [&] { return l_download["download_entry_status"].AsString() == "complete"; }, timeoutMs);
-    const qint64 l_client = l_timer.elapsed();
-    l_sender.wait();
-    const qint64 l_placed =
-        QFile(l_dir.path() + QStringLiteral("/D/complete/files/big.bin")).size();
-    if (!l_done || l_placed != fileSize)
-        std::printf("client download did not complete: %lld bytes placed\n", l_placed);
-    l_manager.RemoveDownload(l_download);
+    // Best of a few rounds each, taken in turn: the machine may be busy with other work.
+    qint64 l_raw = std::numeric_limits<qint64>::max();
+    qint64 l_client = std::numeric_limits<qint64>::max();
+    qint64 l_clientTotal = 0;
+    for (int l_round = 0; l_round < rounds; ++l_round)
+    {
+        l_raw = std::min(l_raw, RawCopy(l_source, l_dir.path() + QStringLiteral("/raw")));
+        const qint64 l_elapsed = ClientDownload(l_manager, l_bob, l_harness, l_source, l_dir.path(),
+                                                token + quint32(l_round));
+        if (l_elapsed < 0)
+            return 1;
+        l_client = std::min(l_client, l_elapsed);
+        l_clientTotal += l_elapsed;
+    }
 
     const double l_rawRate = MegabytesPerSecond(fileSize, l_raw);
     const double l_clientRate = MegabytesPerSecond(fileSize, l_client);
@@ -157,6 +188,6 @@ int main(int i_argc, char** ip_argv)
     std::printf("client download path:      %.0f MiB/s (%lld ms)\n", l_clientRate, l_client);
     std::printf("ratio client/raw:          %.0f%%\n", 100.0 * l_clientRate / l_rawRate);
     std::printf("progress signals reaching the GUI thread: %lld (%.1f per second)\n",
-                l_progressSignals, double(l_progressSignals) * 1000.0 / double(l_client));
+                l_progressSignals, double(l_progressSignals) * 1000.0 / double(l_clientTotal));
     return 0;
 }

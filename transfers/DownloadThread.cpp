@@ -32,13 +32,13 @@ bool DownloadThread::Perform()
     if (m_position > m_fileSize || m_position < 0)
         return false;
     RestartMeasurement();
-    char l_buffer[BlockSize];
+    char l_buffer[ReadSize];
     for (;;)
     {
         if (ExitRequested())
             return false;
         // What has arrived is written at once, so that a transfer that breaks off keeps it.
-        const qint64 l_wanted = std::min(BlockSize, m_fileSize - m_position);
+        const qint64 l_wanted = std::min(ReadSize, m_fileSize - m_position);
         if (l_wanted > 0 && mp_socket->bytesAvailable() == 0 && !WaitForReadable())
             return false;
         const qint64 l_block = mp_socket->read(l_buffer, l_wanted);

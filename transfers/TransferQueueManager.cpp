@@ -53,6 +53,8 @@ constexpr qint64 reportedUploadSize = 1048576;
 constexpr qint64 placeInLineInterval = 600000;
 // Hand-shake phases of an upload end after this long.
 constexpr qint64 uploadPhaseTimeout = 30000;
+// What a download's socket holds at most before the sender has to wait.
+constexpr qint64 downloadReadBuffer = 4 << 20;
 // A user with more queued uploads than this is worth a log line.
 constexpr std::size_t manyQueuedUploads = 1000;
 // The most numbered names tried for a finished file whose name is taken.
@@ -863,6 +865,8 @@ void TransferQueueManager::OnFileConnection(std::string i_user, QTcpSocket* ip_s
     AttachTransferValues(l_download, downloads, l_offset);
 
     ip_socket->disconnect();
+    // A peer that sends faster than the disk takes the bytes waits instead of filling memory.
+    ip_socket->setReadBufferSize(downloadReadBuffer);
     DownloadThread* lp_thread = new DownloadThread(
         ip_socket, lp_file, l_download["file_size"].AsInt64(), l_offset, m_nextSerial++, thread());
     connect(lp_thread, &DownloadThread::DownloadError, this,

@@ -18,8 +18,10 @@ class TransferThread : public QThread
     Q_OBJECT
 
 public:
-    // Bytes moved per pass.
+    // Bytes sent per pass of an upload: the pacing works in steps of this size.
     static constexpr qint64 BlockSize = 8192;
+    // Bytes read per pass of a download at the most: larger reads keep up with a fast network.
+    static constexpr qint64 ReadSize = 65536;
     // How long a socket may stay silent before the transfer fails.
     static constexpr int DefaultWaitMilliseconds = 30000;
     // Progress reaches the manager at most this often, and once more at the end.

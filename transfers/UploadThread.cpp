@@ -8,6 +8,11 @@
 
 #include <algorithm>
 
+namespace
+{
+constexpr qint64 pacingSliceMilliseconds = 50;
+} // namespace
+
 UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferToken,
                            UploadSpeedLimit* ip_limit, quint64 i_serial, QThread* ip_home)
     : TransferThread(ip_socket, ip_file, i_serial, ip_home), m_transferToken(i_transferToken),
@@ -104,8 +109,9 @@ void UploadThread::Pace()
     QElapsedTimer l_step;
     l_step.start();
     const qint64 l_due = m_pending / l_limit;
+    // In slices, so that a stop request is seen soon even at a very low limit.
     for (qint64 l_left = l_due; l_left > 0 && !ExitRequested(); l_left = l_due - l_step.elapsed())
-        msleep(static_cast<unsigned long>(l_left));
+        msleep(static_cast<unsigned long>(std::min(l_left, pacingSliceMilliseconds)));
     const qint64 l_elapsed = m_pacingClock.restart();
     const qint64 l_credit = PacingCredit(l_limit, l_elapsed, m_pending);
     m_pending = 0;
