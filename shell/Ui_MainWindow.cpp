@@ -159,6 +159,8 @@ void Ui_MainWindow::setupUi(MainWindow* ip_window)
     verticalLayout->addWidget(label);
     sharedFoldersList = Named(new QTreeWidget(fileSharingOptionsTab), "sharedFoldersList");
     sharedFoldersList->setColumnCount(2);
+    // Unsharing acts on every selected folder.
+    sharedFoldersList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     verticalLayout->addWidget(sharedFoldersList);
     horizontalLayout_9->addLayout(verticalLayout);
     optionsTabControl->addTab(fileSharingOptionsTab, QString());
