@@ -47,6 +47,19 @@ QString Tr(const char* ip_text)
 {
     return QApplication::translate("MainWindow", ip_text);
 }
+
+// Widgets of fixed geometry keep their place but grow to show their whole text in the font in
+// use; a field to the right of a grown label moves along.
+void FitText(QWidget* ip_widget, QWidget* ip_field = nullptr)
+{
+    const QSize l_hint = ip_widget->sizeHint();
+    ip_widget->resize(qMax(ip_widget->width(), l_hint.width()),
+                      qMax(ip_widget->height(), l_hint.height()));
+    constexpr int Gap = 6;
+    const int l_end = ip_widget->geometry().right() + Gap;
+    if (ip_field && ip_field->x() < l_end)
+        ip_field->move(l_end, ip_field->y());
+}
 } // namespace
 
 void Ui_MainWindow::setupUi(MainWindow* ip_window)
@@ -260,4 +273,11 @@ void Ui_MainWindow::retranslateUi(MainWindow* ip_window)
     chatTimestampsBox->insertItems(0, {Tr("Activity based"), Tr("Per message (short)"),
                                        Tr("Per message (long)"), Tr("No timestamps")});
     menuConnection->setTitle(Tr("Connection"));
+    FitText(label_2, usernameEdit);
+    FitText(label_4, listeningPortEdit);
+    FitText(label_5, chatTimestampsBox);
+    for (QWidget* lp_box :
+         {static_cast<QWidget*>(uPnPCheckBox), static_cast<QWidget*>(minimizeToTrayCheckBox),
+          static_cast<QWidget*>(autoExpandSharesCheckBox)})
+        FitText(lp_box);
 }

@@ -15,6 +15,8 @@ ChatForm::ChatForm(std::string i_user, QWidget* ip_parent)
     setObjectName(QStringLiteral("chatForm"));
     mp_lines->setObjectName(QStringLiteral("chatLines"));
     mp_lines->setReadOnly(true);
+    // Focusing the page puts the cursor in its entry field.
+    setFocusProxy(mp_entry);
     mp_entry->setObjectName(QStringLiteral("chatEntry"));
     auto* lp_layout = new QVBoxLayout(this);
     lp_layout->addWidget(mp_lines);

@@ -2,6 +2,7 @@
 
 #include "ActionSetToolBar.h"
 #include "Data.h"
+#include "MainWindow.h"
 #include "Server.h"
 #include "StoreFunctions.h"
 #include "UIFunctions.h"
@@ -19,6 +20,8 @@ RoomForm::RoomForm(std::string i_room, QWidget* ip_parent)
     setObjectName(QStringLiteral("roomForm"));
     mp_lines->setObjectName(QStringLiteral("roomLines"));
     mp_lines->setReadOnly(true);
+    // Focusing the page puts the cursor in its entry field.
+    setFocusProxy(mp_entry);
     mp_entry->setObjectName(QStringLiteral("roomEntry"));
     mp_users->setObjectName(QStringLiteral("roomUsers"));
     mp_users->setSortingEnabled(true);
@@ -30,6 +33,7 @@ RoomForm::RoomForm(std::string i_room, QWidget* ip_parent)
     lp_layout->addLayout(lp_chat, 1);
     lp_layout->addWidget(mp_users);
     connect(mp_entry, &QLineEdit::returnPressed, this, &RoomForm::OnReturnPressed);
+    connect(mp_users, &QListWidget::itemDoubleClicked, this, &RoomForm::OnUserDoubleClicked);
 }
 
 RoomForm::~RoomForm()
@@ -73,6 +77,11 @@ void RoomForm::OnReturnPressed()
         return;
     gp_server->SendRoomChat(m_room, l_text);
     mp_entry->clear();
+}
+
+void RoomForm::OnUserDoubleClicked(QListWidgetItem* ip_item)
+{
+    mainWindow->OpenChatForm(ip_item->text().toStdString());
 }
 
 void RoomForm::OnRoomLeft(ConnectionInfo& i_info)

@@ -9,9 +9,11 @@
 
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPlainTextEdit;
 
-// The page of one joined room: its chat, its users and an entry field that sends to the room.
+// The page of one joined room: its chat, its users (a double click opens a private chat) and an
+// entry field that sends to the room.
 // It deletes itself, and so leaves its tab, when the room is left.
 class RoomForm : public QWidget, public DataHandler
 {
@@ -27,6 +29,7 @@ public:
 public slots:
     void OnRoomChat(std::string i_room, std::string i_user, std::string i_text);
     void OnReturnPressed();
+    void OnUserDoubleClicked(QListWidgetItem* ip_item);
 
 private:
     void OnRoomLeft(ConnectionInfo& i_info);
