@@ -321,6 +321,10 @@ MainWindow::~MainWindow()
         d.RemoveDisconnectedItems();
         SaveDataFile(false);
     }
+    // Destroying the widgets below emits their signals: none may reach this half-destroyed window.
+    qApp->disconnect(this);
+    for (QObject* lp_child : findChildren<QObject*>())
+        lp_child->disconnect(this);
     delete sharedFoldersManager;
     delete delayedInvoker;
     delete dnetManager;

@@ -301,7 +301,7 @@ private slots:
         }
         const QString l_home = m_homes.filePath(QStringLiteral("corrupt"));
         QVERIFY(QDir().mkpath(l_home));
-        const QByteArray l_damaged("\x01\x00\x00\x00 not a data file", 24);
+        const QByteArray l_damaged = QByteArrayLiteral("\x01\x00\x00\x00 not a data file");
         QFile l_file(DataFile(l_home));
         QVERIFY(l_file.open(QIODevice::WriteOnly));
         l_file.write(l_damaged);
