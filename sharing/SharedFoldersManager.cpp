@@ -6,13 +6,17 @@
 #include "DataSaver.h"
 #include "FileInfoMap.h"
 #include "GeneralFunctions.h"
+#include "InputStream.h"
 #include "Log.h"
+#include "PeerMessenger.h"
 #include "Server.h"
+#include "SharedFolderInfo.h"
 #include "StoreFunctions.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -22,6 +26,7 @@ SharedFoldersManager* sharedFoldersManager = nullptr;
 namespace
 {
 constexpr quint32 g_sharedFileListCode = 5;
+constexpr quint32 g_sharedFilesInFolderCode = 37;
 
 // What a scan result sets on a file; a file whose size changed loses them to be read again.
 const char* const g_audioTypes[] = {"mpeg_version", "channel_mode", "audio_frequency",
@@ -152,6 +157,17 @@ void Split(const std::string& i_text, Predicate i_isTokenByte, std::vector<std::
     }
 }
 
+std::string WithSeparator(std::string i_path, char i_from, char i_to)
+{
+    std::replace(i_path.begin(), i_path.end(), i_from, i_to);
+    return i_path;
+}
+
+void Shared(const QString& i_message)
+{
+    Log(QStringLiteral("Shared"), 1, i_message);
+}
+
 // The file connected to both items, or null.
 Item* CommonFile(Item* ip_folder, Item* ip_name, Type* ip_fileType)
 {
@@ -168,7 +184,10 @@ Item* CommonFile(Item* ip_folder, Item* ip_name, Type* ip_fileType)
 }
 } // namespace
 
-SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_parent)
+SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
+    : QObject(ip_parent), m_userShareLimits{
+                              InputStream::MaxReadLength,
+                              static_cast<std::size_t>(PeerMessenger::MaxShareListFiles)}
 {
     sharedFoldersManager = this;
     DeclareIndexTypes();
@@ -197,8 +216,11 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
             &MP3Scanner::OnMP3ScanRequired);
     connect(&m_scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
     if (gp_server)
+    {
+        connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
         connect(gp_server, &Server::ReceivedUserStats, this,
                 &SharedFoldersManager::OnReceivedUserStats);
+    }
 
     d.NewType("unshared", false, true, true);
     Relate("user", "unshared", Many, One);
@@ -209,6 +231,13 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
     mp_nameType = d.GetType("shared_file_name");
     mp_sizeType = d.GetType("shared_file_size");
     mp_tokenType = d.GetType("search_token");
+
+    // Every file and folder of a list hangs from these two, as do the access flags and groups.
+    for (Type* lp_type : {mp_fileType, d.GetType("shared_folder")})
+        for (Event<ConnectionInfo>* lp_event :
+             {&lp_type->m_connectionEvent, &lp_type->m_disconnectionEvent})
+            lp_event->AddHandler(new EventHandler<SharedFoldersManager, ConnectionInfo>(
+                this, &SharedFoldersManager::OnIndexChanged));
 }
 
 SharedFoldersManager::~SharedFoldersManager()
@@ -241,6 +270,12 @@ void SharedFoldersManager::DeclareUserShareTypes()
 {
     Declare(g_userShareTypes);
     Relate(g_userShareRelations);
+    if (peerMessenger)
+    {
+        connect(peerMessenger, &PeerMessenger::UserShare, this, &SharedFoldersManager::OnUserShare);
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
+                &SharedFoldersManager::OnFilesInFoldersRequested);
+    }
 }
 
 void SharedFoldersManager::Init()
@@ -474,12 +509,186 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const std::string& i_path)
     return ItemPtr();
 }
 
-MemStream SharedFoldersManager::GetSharedFilesMessage(std::string)
+MemStream SharedFoldersManager::GetSharedFilesMessage(std::string i_user)
 {
+    Shared(QStringLiteral("Shared file list requested by user %1").arg(PathText(i_user)));
+    const ItemSet l_sharedFolders = GetUserSharedFolders(i_user);
+    std::vector<std::uint64_t> l_key;
+    l_key.reserve(l_sharedFolders.size());
+    for (Item* lp_folder : l_sharedFolders)
+        l_key.push_back(lp_folder->Serial());
+
+    auto l_cached = m_fileListCache.find(l_key);
+    if (l_cached == m_fileListCache.end())
+    {
+        if (m_fileListCache.size() >= MaxCachedFileLists)
+            m_fileListCache.erase(m_fileListCache.begin());
+        l_cached =
+            m_fileListCache.emplace(std::move(l_key), BuildSharedFilesMessage(l_sharedFolders))
+                .first;
+    }
+    // Copies of a stream share their bytes and read position: the caller gets bytes of its own.
+    MemStream l_message;
+    l_message.WriteBuffer(l_cached->second.data(), l_cached->second.size());
+    return l_message;
+}
+
+std::string SharedFoldersManager::BuildSharedFilesMessage(const ItemSet& i_sharedFolders)
+{
+    FileInfoMap l_share;
+    for (Item* lp_folder : i_sharedFolders.GetItems("shared_file_folder"))
+    {
+        std::set<FileInfo>& l_files = l_share[WithSeparator(lp_folder->Value(), '/', '\\')];
+        if (const ItemSet* lp_files = lp_folder->ConnectedItems(mp_fileType))
+            for (Item* lp_file : *lp_files)
+                l_files.insert(FileInfo::FromSharedFile(lp_file, false));
+    }
     MemStream l_body;
-    l_body.Write(FileInfoMap());
+    l_body.Write(l_share);
     l_body.Write(AttributeTranslationTable());
-    return CompressedMessage(g_sharedFileListCode, l_body);
+    const MemStream l_message = CompressedMessage(g_sharedFileListCode, l_body);
+    return std::string(l_message.GetReadBuffer(), std::size_t(l_message.GetPendingReadLength()));
+}
+
+void SharedFoldersManager::OnIndexChanged(ConnectionInfo)
+{
+    if (!m_fileListCache.empty())
+        m_fileListCache.clear();
+}
+
+void SharedFoldersManager::OnFilesInFoldersRequested(std::string i_user, quint32 i_req,
+                                                     std::string i_folder)
+{
+    // Looked up, not created: a name from the network must not add a folder to the index.
+    ItemPtr l_folder = d.GetType("shared_file_folder")->HasItem(WithSeparator(i_folder, '\\', '/'));
+    if (!l_folder ||
+        GetUserSharedFolders(i_user).Common(l_folder.GetItems("shared_folder")).empty())
+        return;
+
+    SharedFolderInfo l_contents;
+    if (const ItemSet* lp_files = l_folder->ConnectedItems(mp_fileType))
+        for (Item* lp_file : *lp_files)
+        {
+            ItemPtr l_file(lp_file);
+            FileInfo l_info;
+            l_info.m_name = l_file["shared_file_name"].AsString();
+            l_info.m_size = l_file["shared_file_size"].AsInt64();
+            l_contents.m_files.insert(std::move(l_info));
+        }
+    MemStream l_body;
+    l_body.Write(i_req);
+    l_body.Write(i_folder);
+    l_body.Write(quint32(1));
+    l_body.Write(i_folder);
+    l_body.Write(l_contents);
+    MemStream l_message = CompressedMessage(g_sharedFilesInFolderCode, l_body);
+    peerMessenger->SendMessage(i_user, l_message);
+}
+
+bool SharedFoldersManager::IsUserShareAcceptable(const std::string& i_user,
+                                                 const FileInfoMap& i_share)
+{
+    std::size_t l_files = 0;
+    for (const auto& l_folder : i_share)
+        l_files += l_folder.second.size();
+    if (i_share.size() <= m_userShareLimits.m_folders && l_files <= m_userShareLimits.m_files)
+        return true;
+    Shared(QStringLiteral("Shared file list from user %1 refused: %2 folders and %3 files, more "
+                          "than %4 folders or %5 files")
+               .arg(PathText(i_user))
+               .arg(i_share.size())
+               .arg(l_files)
+               .arg(m_userShareLimits.m_folders)
+               .arg(m_userShareLimits.m_files));
+    return false;
+}
+
+void SharedFoldersManager::OnUserShare(std::string i_user, FileInfoMap& i_share,
+                                       AttributeTranslationTable&)
+{
+    Shared(QStringLiteral("Received shared file list from user %1").arg(PathText(i_user)));
+    if (!IsUserShareAcceptable(i_user, i_share))
+        return;
+    ItemPtr l_user = d.GetType("user")->GetItem(i_user);
+    if (l_user["user_share"])
+        return;
+
+    Type* lp_folderNameType = d.GetType("user_share_folder_name");
+    Type* lp_fileNameType = d.GetType("user_share_file_name");
+    Type* lp_sizeType = d.GetType("file_size");
+    Type* lp_bitrateType = d.GetType("bitrate");
+    Type* lp_lengthType = d.GetType("length_seconds");
+    Type* lp_modeType = d.GetType("bitrate_mode");
+
+    ItemPtr l_share = l_user.NewItem("user_share");
+    // The folders of this list by name: a parent comes before its children in byte order.
+    std::unordered_map<std::string, Item*> l_folders;
+    for (const auto& [l_name, l_files] : i_share)
+    {
+        ItemPtr l_folder = l_share.NewItem("user_share_folder");
+        l_folder += lp_folderNameType->GetItem(l_name);
+        l_folders.emplace(l_name, static_cast<Item*>(l_folder));
+        if (auto l_parent = l_folders.find(GetParentFolder(l_name));
+            l_parent != l_folders.end() && l_parent->second != static_cast<Item*>(l_folder))
+            l_folder.NewItem("user_share_folder_parent") +=
+                ItemPtr(l_parent->second).NewItem("user_share_folder_child");
+
+        for (const FileInfo& l_info : l_files)
+        {
+            ItemPtr l_file = l_folder.NewItem("user_share_file");
+            l_file += lp_fileNameType->GetItem(l_info.m_name);
+            l_file += lp_sizeType->GetItem(Value(static_cast<long long>(l_info.m_size)));
+            for (const auto& [l_code, l_value] : l_info.m_attributes.m_attributes)
+            {
+                const int l_signed = static_cast<qint32>(l_value);
+                if (l_code == AttributeMap::Bitrate)
+                    l_file += lp_bitrateType->GetItem(Value(l_signed));
+                else if (l_code == AttributeMap::LengthSeconds)
+                    l_file += lp_lengthType->GetItem(Value(l_signed));
+                else if (l_code == AttributeMap::VariableBitrate)
+                    l_file += lp_modeType->GetItem(l_value != 0 ? "vbr" : "cbr");
+            }
+        }
+    }
+    l_share.NewItem("user_share_loaded");
+}
+
+void SharedFoldersManager::RemoveUserShare(const std::string& i_user)
+{
+    ItemPtr l_share = d.GetType("user")->HasItem(i_user)["user_share"];
+    if (!l_share)
+        return;
+    const ItemSet l_folders = l_share.GetItems("user_share_folder");
+    l_folders.GetItems("user_share_file").Remove();
+    l_folders.Remove();
+    l_share.Remove();
+    d.RemoveDisconnectedItems();
+}
+
+QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr i_file)
+{
+    QString l_text;
+    if (ItemPtr l_bitrate = i_file["bitrate"])
+        l_text += QString::number(l_bitrate.AsInt());
+    const auto l_hasMode = [&i_file](const char* ip_mode)
+    {
+        ItemPtr l_mode = d.GetType("bitrate_mode")->HasItem(ip_mode);
+        return l_mode && i_file && i_file.IsConnected(l_mode);
+    };
+    if (l_hasMode("vbr"))
+        l_text += QStringLiteral(" VBR");
+    else if (l_hasMode("cbr"))
+        l_text += QStringLiteral(" CBR");
+    if (ItemPtr l_length = i_file["length_seconds"])
+        l_text += QStringLiteral(", ") + QString::fromStdString(FormatSeconds(l_length.AsInt64()));
+    return l_text;
+}
+
+void SharedFoldersManager::OnConnectedToServer()
+{
+    gp_server->SendFilesFolders(static_cast<int>(d.GetType("shared_file_folder")->ItemCount()),
+                                static_cast<int>(mp_fileType->ItemCount()));
+    gp_server->GetUserStats(SettingValue("username").AsString());
 }
 
 void SharedFoldersManager::OnReceivedUserStats(std::string i_user, UserStats i_stats)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "AttributeTranslationTable.h"
 #include "DataHandler.h"
+#include "FileInfoMap.h"
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "MP3Scanner.h"
@@ -11,11 +13,15 @@
 #include <QString>
 #include <QThread>
 
+#include <cstdint>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 class Item;
 class Type;
+struct ConnectionInfo;
 
 // The index of the own shared folders, kept in the store: one `shared_folder` per shared folder,
 // one `shared_file_folder` per folder on disk below it (itself included, all connected to the
@@ -27,6 +33,15 @@ class SharedFoldersManager : public QObject, public DataHandler
     Q_OBJECT
 
 public:
+    // The most that a list received from another user may hold; a larger list is refused whole.
+    struct UserShareLimits
+    {
+        std::size_t m_folders;
+        std::size_t m_files;
+    };
+    // Compressed file lists kept at once, one per set of shared folders that users may see.
+    static constexpr std::size_t MaxCachedFileLists = 16;
+
     explicit SharedFoldersManager(QObject* ip_parent = nullptr);
     // Stops the scanner and waits for its thread; a scan in progress finishes first.
     ~SharedFoldersManager() override;
@@ -51,9 +66,19 @@ public:
     // separators; an exact match wins over others that differ in case. Null when none.
     ItemPtr GetSharedFileItem(const std::string& i_path);
 
-    // The whole body of a shared-file list message for the user: code 5, then the zlib stream of
-    // the folders the user may see and the attribute translation table. For now an empty list.
+    // The whole shared-file list message for the user: code 5, then the zlib stream of the folders
+    // the user may see, their files and an empty attribute translation table. Built once per set
+    // of visible shared folders until the index changes; every call returns a copy of its own.
     MemStream GetSharedFilesMessage(std::string i_user);
+
+    // Deletes the list received from the user, if one is held.
+    void RemoveUserShare(const std::string& i_user);
+    // A file's bitrate, bitrate mode and play length as one line, for instance "192 VBR, 3m35s".
+    static QString GetFileItemDisplayString(ItemPtr i_file);
+
+    // For tests: the caps on received lists.
+    void SetUserShareLimits(const UserShareLimits& i_limits) { m_userShareLimits = i_limits; }
+    const UserShareLimits& GetUserShareLimits() const { return m_userShareLimits; }
 
 signals:
     // i_file carries the path's bytes one character each.
@@ -66,6 +91,13 @@ public slots:
                       bool i_isVBR, int i_bitrate);
     // The server's statistics of a user; those of the own user give the upload speed.
     void OnReceivedUserStats(std::string i_user, UserStats i_stats);
+    // Tells the server the size of the share and asks for the own statistics, at every login.
+    void OnConnectedToServer();
+    // Another user's list becomes store items, unless one from that user is held already.
+    void OnUserShare(std::string i_user, FileInfoMap& i_share,
+                     AttributeTranslationTable& i_translationTable);
+    // Sends the files of one folder, when the user may see it.
+    void OnFilesInFoldersRequested(std::string i_user, quint32 i_req, std::string i_folder);
 
 private:
     void DeclareIndexTypes();
@@ -76,6 +108,12 @@ private:
     // Indexes one file of the folder: i_known is its item when the folder already held it.
     void AddSharedFile(ItemPtr i_folder, ItemPtr i_known, const std::string& i_name,
                        const QString& i_path, qint64 i_size);
+    // The compressed list message of every folder below the shared folders.
+    std::string BuildSharedFilesMessage(const ItemSet& i_sharedFolders);
+    // Any change to files, folders or their access forgets the compressed lists.
+    void OnIndexChanged(ConnectionInfo i_info);
+    // Whether the list is within the caps; logs the refusal when not.
+    bool IsUserShareAcceptable(const std::string& i_user, const FileInfoMap& i_share);
 
     QThread m_workerThread;
     MP3Scanner m_scanner;
@@ -88,6 +126,9 @@ private:
     Type* mp_nameType = nullptr;
     Type* mp_sizeType = nullptr;
     Type* mp_tokenType = nullptr;
+    UserShareLimits m_userShareLimits;
+    // By the serials of the visible shared folders, in serial order.
+    std::map<std::vector<std::uint64_t>, std::string> m_fileListCache;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

@@ -1,6 +1,7 @@
 #include "TestPeerMessages.h"
 
 #include "TestObfuscation.h"
+#include "WireReader.h"
 #include "WireWriter.h"
 
 #include <zlib.h>
@@ -181,6 +182,90 @@ QByteArray TestPeerMessages::SearchReplyContent(const QByteArray& i_user, quint3
     l_writer.WriteU8(i_freeSlot).WriteU32(i_speed).WriteU32(i_queueLength);
     WriteTable(l_writer, i_table);
     return l_writer.Bytes();
+}
+
+std::optional<TestPeerMessages::File> TestPeerMessages::ReadFileRecord(WireReader& io_reader)
+{
+    // The client writes every record whole.
+    if (io_reader.ReadU8() != 1)
+        return std::nullopt;
+    File l_file;
+    l_file.name = io_reader.ReadString();
+    l_file.size = io_reader.ReadU64();
+    l_file.extension = io_reader.ReadString();
+    const quint32 l_count = io_reader.ReadU32();
+    for (quint32 l_index = 0; l_index < l_count && io_reader.Ok(); ++l_index)
+    {
+        const quint32 l_code = io_reader.ReadU32();
+        l_file.attributes.append({l_code, io_reader.ReadU32()});
+    }
+    if (!io_reader.Ok())
+        return std::nullopt;
+    return l_file;
+}
+
+bool TestPeerMessages::ReadFileRecords(WireReader& io_reader, QList<File>& o_files)
+{
+    const quint32 l_count = io_reader.ReadU32();
+    for (quint32 l_index = 0; l_index < l_count && io_reader.Ok(); ++l_index)
+    {
+        const std::optional<File> l_file = ReadFileRecord(io_reader);
+        if (!l_file)
+            return false;
+        o_files.append(*l_file);
+    }
+    return io_reader.Ok();
+}
+
+std::optional<TestPeerMessages::ShareList>
+TestPeerMessages::ReadShareListContent(const QByteArray& i_content)
+{
+    WireReader l_reader(i_content);
+    ShareList l_list;
+    const quint32 l_folders = l_reader.ReadU32();
+    for (quint32 l_index = 0; l_index < l_folders && l_reader.Ok(); ++l_index)
+    {
+        Folder l_folder;
+        l_folder.name = l_reader.ReadString();
+        if (!ReadFileRecords(l_reader, l_folder.files))
+            return std::nullopt;
+        l_list.folders.append(l_folder);
+    }
+    const quint32 l_entries = l_reader.ReadU32();
+    for (quint32 l_index = 0; l_index < l_entries && l_reader.Ok(); ++l_index)
+    {
+        const qint32 l_code = l_reader.ReadI32();
+        l_list.table.append({l_code, l_reader.ReadString()});
+    }
+    if (!l_reader.Ok() || !l_reader.AtEnd())
+        return std::nullopt;
+    return l_list;
+}
+
+std::optional<TestPeerMessages::FolderContents>
+TestPeerMessages::ReadFolderContents(const QByteArray& i_content)
+{
+    WireReader l_reader(i_content);
+    FolderContents l_contents;
+    l_contents.token = l_reader.ReadU32();
+    l_contents.folder = l_reader.ReadString();
+    l_contents.folderCount = l_reader.ReadU32();
+    l_contents.folderAgain = l_reader.ReadString();
+    if (!ReadFileRecords(l_reader, l_contents.files))
+        return std::nullopt;
+    l_contents.endMarker = l_reader.ReadU32();
+    if (!l_reader.Ok() || !l_reader.AtEnd())
+        return std::nullopt;
+    return l_contents;
+}
+
+std::optional<QByteArray> TestPeerMessages::CompressedContent(quint32 i_code,
+                                                              const QByteArray& i_body)
+{
+    WireReader l_reader(i_body);
+    if (l_reader.ReadU32() != i_code || !l_reader.Ok())
+        return std::nullopt;
+    return Inflate(l_reader.ReadRest(), 256 * 1024 * 1024);
 }
 
 QByteArray TestPeerMessages::GetSharedFileList()

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+class WireReader;
+
 // Builders of everything a test peer puts on a peer connection, written byte by byte without the
 // client's stream classes. Bodies are unframed; Frame and ObfuscatedFrame wrap them.
 class TestPeerMessages
@@ -64,6 +66,28 @@ public:
                                          quint32 i_speed, quint32 i_queueLength,
                                          const TranslationTable& i_table = {});
 
+    // Readers of the contents that the client compresses, checked to the last byte; nullopt
+    // when the bytes are anything else.
+    struct ShareList
+    {
+        QList<Folder> folders;
+        TranslationTable table;
+    };
+    // Code 37: the token, the folder name twice as requested, the files and the end marker.
+    struct FolderContents
+    {
+        quint32 token = 0;
+        QByteArray folder;
+        quint32 folderCount = 0;
+        QByteArray folderAgain;
+        QList<File> files;
+        quint32 endMarker = 0;
+    };
+    static std::optional<ShareList> ReadShareListContent(const QByteArray& i_content);
+    static std::optional<FolderContents> ReadFolderContents(const QByteArray& i_content);
+    // The content of a compressed message body (code first), inflated.
+    static std::optional<QByteArray> CompressedContent(quint32 i_code, const QByteArray& i_body);
+
     // Peer message bodies, code first.
     static QByteArray GetSharedFileList();                                                 // 4
     static QByteArray SharedFileList(const QByteArray& i_content);                         // 5
@@ -88,4 +112,9 @@ public:
     static QByteArray DistributedLevel(qint32 i_level);                   // 4
     static QByteArray DistributedGroupLeader(const QByteArray& i_leader); // 5
     static QByteArray DistributedChildDepth(quint32 i_depth);             // 7
+
+private:
+    static std::optional<File> ReadFileRecord(WireReader& io_reader);
+    // A u32 count and that many records.
+    static bool ReadFileRecords(WireReader& io_reader, QList<File>& o_files);
 };

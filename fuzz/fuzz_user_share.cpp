@@ -1,0 +1,102 @@
+#include "Data.h"
+#include "FileInfoMap.h"
+#include "FuzzChecks.h"
+#include "FuzzClient.h"
+#include "MemStream.h"
+#include "PeerDialer.h"
+#include "PeerMessenger.h"
+#include "PeerScene.h"
+#include "SharedFoldersManager.h"
+
+#include <QTcpSocket>
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace
+{
+// What the peer layer handed to the sharing service for the current input.
+bool g_emitted = false;
+std::size_t g_folders = 0;
+std::size_t g_files = 0;
+
+// Small caps, so that inputs of a few kilobytes reach the refusal too.
+constexpr SharedFoldersManager::UserShareLimits limits{64, 256};
+
+std::size_t Count(const char* ip_type)
+{
+    return d.GetType(ip_type)->ItemCount();
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzClient& l_client = FuzzClient::Instance();
+    l_client.ListenForPeers();
+    l_client.ResetStore();
+    sharedFoldersManager->SetUserShareLimits(limits);
+    QObject::connect(&l_client.Messenger(), &PeerMessenger::UserShare,
+                     [](std::string, FileInfoMap& i_share, AttributeTranslationTable&)
+                     {
+                         g_emitted = true;
+                         g_folders = i_share.size();
+                         g_files = 0;
+                         for (const auto& l_folder : i_share)
+                             g_files += l_folder.second.size();
+                     });
+    return 0;
+}
+
+// The content of a share list (code 5) from "bob", which bob compresses, on bob's messaging
+// connection: what the peer layer reads of it becomes bob's list in the store, whole and linked
+// as a tree, or nothing when it passes the caps; removing the list leaves nothing of it.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
+{
+    MemStream l_message;
+    l_message.Write(quint32(5));
+    uLongf l_length = compressBound(uLong(i_size));
+    std::vector<Bytef> l_stream(l_length);
+    Require(compress2(l_stream.data(), &l_length, ip_data, uLong(i_size), 1) == Z_OK,
+            "the content compresses");
+    l_message.WriteBuffer(l_stream.data(), l_length);
+
+    FuzzClient& l_client = FuzzClient::Instance();
+    PeerMessenger& l_messenger = l_client.Messenger();
+    PeerScene::Plant();
+    PeerDialer l_bob;
+    Require(l_bob.Dial(l_messenger.ListeningPort()), "the client accepts bob's connection");
+    l_bob.Send(PeerScene::DirectFirstMessage("bob", "P", false));
+    ItemPtr l_user = d.GetType("user")->HasItem("bob");
+    Require(!l_user.IsNull(), "bob is known");
+    const ItemSet l_sockets = l_user.GetItems("peer_socket");
+    Require(l_sockets.size() == 1, "bob's messaging connection is open");
+    QTcpSocket* lp_socket = ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
+
+    g_emitted = false;
+    const bool l_accepted = l_messenger.HandleMessage(lp_socket, l_message);
+    const bool l_kept = g_emitted && g_folders <= limits.m_folders && g_files <= limits.m_files;
+    ItemPtr l_share = l_user["user_share"];
+    Require(l_kept == !l_share.IsNull(), "a list within the caps is kept, any other is not");
+    Require(!l_kept || l_share.IsConnected("user_share_loaded"), "a kept list is marked loaded");
+    Require(Count("user_share_folder") == (l_kept ? g_folders : 0), "every folder is kept");
+    Require(Count("user_share_file") == (l_kept ? g_files : 0), "every file is kept");
+    Require(Count("user_share_folder_parent") == Count("user_share_folder_child") &&
+                Count("user_share_folder_parent") <= Count("user_share_folder"),
+            "each folder has at most one parent, linked both ways");
+    sharedFoldersManager->RemoveUserShare("bob");
+    for (const char* lp_type : {"user_share", "user_share_folder", "user_share_file",
+                                "user_share_folder_parent", "user_share_folder_child"})
+        Require(Count(lp_type) == 0, "removing the list leaves nothing of it");
+
+    if (!l_accepted)
+    {
+        lp_socket->disconnect();
+        l_messenger.DisposeOfSocket(lp_socket);
+    }
+    l_bob.Close();
+    l_client.ResetStore();
+    return 0;
+}
