@@ -71,6 +71,11 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
 
 void EventToolBar::RemoveEvent(QWidget* ip_widget)
 {
+    RemoveNotice(ip_widget);
+}
+
+void EventToolBar::RemoveNotice(const void* ip_widget)
+{
     ItemPtr l_widget = d["event_toolbar_widget"]->HasItem(AddressText(ip_widget));
     if (l_widget.IsNull())
         return;
@@ -103,14 +108,7 @@ void EventToolBar::OnWidgetDestroyed(QObject* ip_object)
     if (g_showIsOver)
         return;
     // The object is no widget any more while it is destroyed: find the notice by address.
-    ItemPtr l_widget = d["event_toolbar_widget"]->HasItem(AddressText(ip_object));
-    if (l_widget.IsNull())
-        return;
-    ItemPtr l_action = l_widget["event_toolbar_action"];
-    RemoveAction(l_action.AsPtr<QAction>());
-    l_widget.Remove();
-    if (!l_action.IsNull())
-        l_action.Remove();
+    RemoveNotice(ip_object);
 }
 
 void EventToolBar::OnIconAlertTimeout()

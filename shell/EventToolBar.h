@@ -31,6 +31,8 @@ public slots:
     void OnApplicationFocusChanged(QWidget* ip_old, QWidget* ip_now);
 
 private:
+    // Withdraws the notice of the widget at the address, if it has one.
+    void RemoveNotice(const void* ip_widget);
     void RemoveAction(QAction* ip_action);
     // A pointer as the store keeps it: unsigned decimal text.
     static QString AddressText(const void* ip_pointer);

@@ -34,6 +34,7 @@
 #include "Ui_MainWindow.h"
 #include "UserListForm.h"
 #include "UserNoteDialog.h"
+#include "WishListSearcher.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -82,6 +83,13 @@ bool SettingIsYes(const char* ip_key)
 const char* YesNo(bool i_yes)
 {
     return i_yes ? "yes" : "no";
+}
+
+// A question answered Yes; No is the default.
+bool Confirm(QWidget* ip_parent, const QString& i_title, const QString& i_text)
+{
+    return QMessageBox::question(ip_parent, i_title, i_text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 // The digest of a file's bytes; empty when it cannot be read.
@@ -260,6 +268,7 @@ void MainWindow::Init()
     mp_ui->transfersForm->Init();
     mp_ui->sharesForm->Init();
     mp_ui->searchForm->Init();
+    new WishListSearcher(this);
     setContextMenuPolicy(Qt::NoContextMenu);
 
     addToolBarBreak(Qt::TopToolBarArea);
@@ -790,27 +799,19 @@ void MainWindow::RunRoomCommand(const std::string& i_id, const std::string& i_ro
         ItemPtr l_room = d["room"]->GetItem(i_room);
         if (!l_room.IsConnected("is_member") || l_room.IsConnected("is_owner"))
             return;
-        if (QMessageBox::question(this, tr("Give up membership?"),
-                                  tr("Are you sure you want to give up your membership to the "
-                                     "%1 private room?")
-                                      .arg(QString::fromStdString(i_room)),
-                                  QMessageBox::Yes | QMessageBox::No,
-                                  QMessageBox::No) == QMessageBox::Yes)
+        if (Confirm(this, tr("Give up membership?"),
+                    tr("Are you sure you want to give up your membership to the %1 private room?")
+                        .arg(QString::fromStdString(i_room))))
             mp_server->GiveUpPrivateRoomMembership(i_room);
     }
     else if (i_id == "give_up_ownership")
     {
         if (!ItemPtr(d["room"]->GetItem(i_room)).IsConnected("is_owner"))
             return;
-        if (QMessageBox::question(this, tr("Give up membership?"),
-                                  tr("Are you SURE you want to give up your ownership of the %1 "
-                                     "private room?")
-                                      .arg(QString::fromStdString(i_room)),
-                                  QMessageBox::Yes | QMessageBox::No,
-                                  QMessageBox::No) != QMessageBox::Yes ||
-            QMessageBox::question(this, tr("REALLY?"), tr("REALLY?"),
-                                  QMessageBox::Yes | QMessageBox::No,
-                                  QMessageBox::No) != QMessageBox::Yes)
+        if (!Confirm(this, tr("Give up membership?"),
+                     tr("Are you SURE you want to give up your ownership of the %1 private room?")
+                         .arg(QString::fromStdString(i_room))) ||
+            !Confirm(this, tr("REALLY?"), tr("REALLY?")))
             return;
         mp_server->GiveUpPrivateRoom(i_room);
         mp_server->LeaveRoom(i_room);

@@ -37,6 +37,17 @@ template <typename Layout> Layout* PageLayout(QWidget* ip_page, const char* ip_n
     return lp_layout;
 }
 
+// Puts the one child into the page's layout and the page into the tab widget.
+template <typename Layout>
+Layout* FillPage(QTabWidget* ip_tabs, QWidget* ip_page, const char* ip_layoutName,
+                 QWidget* ip_child)
+{
+    Layout* lp_layout = PageLayout<Layout>(ip_page, ip_layoutName);
+    lp_layout->addWidget(ip_child);
+    ip_tabs->addTab(ip_page, QString());
+    return lp_layout;
+}
+
 template <typename T> T* Named(T* ip_object, const char* ip_name)
 {
     ip_object->setObjectName(QString::fromLatin1(ip_name));
@@ -84,13 +95,11 @@ void Ui_MainWindow::setupUi(MainWindow* ip_window)
     tabControl = Named(new TabWidget(centralWidget), "tabControl");
 
     transfersTab = Named(new QWidget(), "transfersTab");
-    horizontalLayout_6 = PageLayout<QHBoxLayout>(transfersTab, "horizontalLayout_6");
     transfersForm = Named(new TransfersForm(transfersTab), "transfersForm");
-    horizontalLayout_6->addWidget(transfersForm);
-    tabControl->addTab(transfersTab, QString());
+    horizontalLayout_6 =
+        FillPage<QHBoxLayout>(tabControl, transfersTab, "horizontalLayout_6", transfersForm);
 
     roomsTab = Named(new QWidget(), "roomsTab");
-    horizontalLayout = PageLayout<QHBoxLayout>(roomsTab, "horizontalLayout");
     roomSplitter = Named(new QSplitter(roomsTab), "roomSplitter");
     roomSplitter->setOrientation(Qt::Horizontal);
     roomsTabControl = Named(new TabWidget(roomSplitter), "roomsTabControl");
@@ -103,36 +112,30 @@ void Ui_MainWindow::setupUi(MainWindow* ip_window)
     roomList->setItemsExpandable(false);
     roomList->setSortingEnabled(true);
     roomSplitter->addWidget(roomList);
-    horizontalLayout->addWidget(roomSplitter);
-    tabControl->addTab(roomsTab, QString());
+    horizontalLayout =
+        FillPage<QHBoxLayout>(tabControl, roomsTab, "horizontalLayout", roomSplitter);
 
     chatTab = Named(new QWidget(), "chatTab");
-    horizontalLayout_2 = PageLayout<QHBoxLayout>(chatTab, "horizontalLayout_2");
     chatTabControl = Named(new RoomTabWidget(chatTab), "chatTabControl");
     chatTabControl->setTabsClosable(true);
-    horizontalLayout_2->addWidget(chatTabControl);
-    tabControl->addTab(chatTab, QString());
+    horizontalLayout_2 =
+        FillPage<QHBoxLayout>(tabControl, chatTab, "horizontalLayout_2", chatTabControl);
 
     searchTab = Named(new QWidget(), "searchTab");
-    verticalLayout_2 = PageLayout<QVBoxLayout>(searchTab, "verticalLayout_2");
     searchForm = Named(new SearchForm(searchTab), "searchForm");
-    verticalLayout_2->addWidget(searchForm);
-    tabControl->addTab(searchTab, QString());
+    verticalLayout_2 = FillPage<QVBoxLayout>(tabControl, searchTab, "verticalLayout_2", searchForm);
 
     tab_2 = Named(new QWidget(), "tab_2");
-    horizontalLayout_8 = PageLayout<QHBoxLayout>(tab_2, "horizontalLayout_8");
     userListForm = Named(new UserListForm(tab_2), "userListForm");
-    horizontalLayout_8->addWidget(userListForm);
-    tabControl->addTab(tab_2, QString());
+    horizontalLayout_8 =
+        FillPage<QHBoxLayout>(tabControl, tab_2, "horizontalLayout_8", userListForm);
 
     sharesTab = Named(new QWidget(), "sharesTab");
-    horizontalLayout_7 = PageLayout<QHBoxLayout>(sharesTab, "horizontalLayout_7");
     sharesForm = Named(new SharesForm(sharesTab), "sharesForm");
-    horizontalLayout_7->addWidget(sharesForm);
-    tabControl->addTab(sharesTab, QString());
+    horizontalLayout_7 =
+        FillPage<QHBoxLayout>(tabControl, sharesTab, "horizontalLayout_7", sharesForm);
 
     optionsTab = Named(new QWidget(), "optionsTab");
-    horizontalLayout_4 = PageLayout<QHBoxLayout>(optionsTab, "horizontalLayout_4");
     optionsTabControl = Named(new TabWidget(optionsTab), "optionsTabControl");
     optionsTabControl->setTabShape(QTabWidget::Triangular);
 
@@ -189,14 +192,13 @@ void Ui_MainWindow::setupUi(MainWindow* ip_window)
     chatTimestampsBox->setGeometry(QRect(112, 82, 158, 27));
     chatTimestampsBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     optionsTabControl->addTab(tab_3, QString());
-    horizontalLayout_4->addWidget(optionsTabControl);
-    tabControl->addTab(optionsTab, QString());
+    horizontalLayout_4 =
+        FillPage<QHBoxLayout>(tabControl, optionsTab, "horizontalLayout_4", optionsTabControl);
 
     tab = Named(new QWidget(), "tab");
-    horizontalLayout_3 = PageLayout<QHBoxLayout>(tab, "horizontalLayout_3");
     diagnosticsForm = Named(new DiagnosticsForm(tab), "diagnosticsForm");
-    horizontalLayout_3->addWidget(diagnosticsForm);
-    tabControl->addTab(tab, QString());
+    horizontalLayout_3 =
+        FillPage<QHBoxLayout>(tabControl, tab, "horizontalLayout_3", diagnosticsForm);
 
     gridLayout_2->addWidget(tabControl, 0, 0, 1, 1);
     ip_window->setCentralWidget(centralWidget);
