@@ -4,7 +4,9 @@
 // with a home folder of its own; the parent holds the central server on 127.0.0.1:2242 and
 // writes and reads the data files.
 
+#include "ActionSetToolBar.h"
 #include "ChatForm.h"
+#include "CreateRoomDialog.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "DiagnosticsForm.h"
@@ -34,6 +36,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <memory>
 
 namespace
@@ -147,8 +150,12 @@ private:
                       {QString::fromLatin1(QTest::currentTestFunction())});
         QTRY_VERIFY_WITH_TIMEOUT(l_child.state() == QProcess::NotRunning, 4 * kTimeoutMs);
         const QByteArray l_output = l_child.readAll();
-        QVERIFY2(l_child.exitStatus() == QProcess::NormalExit && l_child.exitCode() == 0,
-                 l_output.constData());
+        const bool l_passed =
+            l_child.exitStatus() == QProcess::NormalExit && l_child.exitCode() == 0;
+        // The child's report, whole: a failure message would be cut short.
+        if (!l_passed)
+            std::fwrite(l_output.constData(), 1, size_t(l_output.size()), stderr);
+        QVERIFY2(l_passed, "the child process failed: its output is above");
     }
 
     // A data file holding only these settings and rooms to join at login.
@@ -392,6 +399,135 @@ private slots:
         QCOMPARE(Setting("expand_new_shares"), QStringLiteral("yes"));
         QCOMPARE(Setting("chat_timestamps"), QStringLiteral("no_timestamps"));
         QCOMPARE(Setting("download_folder"), QStringLiteral("/tmp/downloads"));
+    }
+
+    void roomsChatsAndCommands()
+    {
+        if (InChild())
+        {
+            ModalAnswerer l_answerer{QString()};
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            Ui_MainWindow* lp_ui = lp_window->Ui();
+            QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
+            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), lp_window.get(), kTimeoutMs);
+
+            // Rows: counts, role fonts and the order they give.
+            ItemPtr l_beta = d["room"]->GetItem("beta");
+            SetValue(l_beta, "user_count", 0);
+            QTreeWidget* lp_rooms = lp_ui->roomList;
+            QTreeWidgetItem* lp_row = lp_rooms->topLevelItem(0);
+            QCOMPARE(lp_row->text(0), QStringLiteral("beta"));
+            QCOMPARE(lp_row->text(1), QString());
+            SetValue(l_beta, "user_count", 5);
+            QCOMPARE(lp_row->text(1), QStringLiteral("5"));
+            const auto l_font = [lp_row]
+            {
+                const QFont l_shown = lp_row->font(0);
+                return QString::number(l_shown.italic()) + QString::number(l_shown.underline()) +
+                       QString::number(l_shown.bold());
+            };
+            l_beta.NewItem("is_member");
+            QCOMPARE(l_font(), QStringLiteral("100"));
+            l_beta.NewItem("is_operator");
+            QCOMPARE(l_font(), QStringLiteral("101"));
+            l_beta.Disconnect("is_operator");
+            QCOMPARE(l_font(), QStringLiteral("100"));
+            l_beta.Disconnect("is_member");
+            QCOMPARE(l_font(), QStringLiteral("000"));
+            ItemPtr(d["room"]->GetItem("zeta")).NewItem("is_owner");
+            QCOMPARE(lp_rooms->topLevelItem(0)->text(0), QStringLiteral("zeta"));
+            QCOMPARE(lp_rooms->topLevelItem(0)->font(0).underline(), true);
+
+            // A double click joins from the name column only; the page comes with the join.
+            lp_window->OnRoomListItemDoubleClicked(lp_row, 1);
+            lp_window->OnRoomListItemDoubleClicked(lp_row, 0);
+            QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 1, kTimeoutMs);
+            QCOMPARE(lp_ui->roomsTabControl->tabText(0), QStringLiteral("beta"));
+
+            // The room page's tool bar acts on its room.
+            lp_ui->roomsTabControl->widget(0)->setFocus();
+            // Waits for the tool bar to show the action, then triggers it once.
+            const auto l_trigger = [](const QString& i_text)
+            {
+                const auto l_find = [&i_text]() -> QAction*
+                {
+                    for (QAction* lp_action : actionBar->actions())
+                        if (lp_action->text() == i_text)
+                            return lp_action;
+                    return nullptr;
+                };
+                if (!QTest::qWaitFor([&l_find] { return l_find() != nullptr; }, kTimeoutMs))
+                    return false;
+                l_find()->trigger();
+                return true;
+            };
+            QVERIFY(l_trigger(QStringLiteral("Toggle Room Autojoin")));
+            QVERIFY(l_beta.IsConnected("room_autojoin"));
+            QVERIFY(l_trigger(QStringLiteral("Toggle Room Autojoin")));
+            QVERIFY(!l_beta.IsConnected("room_autojoin"));
+            QVERIFY(l_trigger(QStringLiteral("Leave Room")));
+            QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 0, kTimeoutMs);
+
+            // The invitation button offers the opposite of the server's state.
+            lp_window->OnPrivateRoomAddEnabled(true);
+            QCOMPARE(Setting("enable_private_room_add"), QStringLiteral("yes"));
+            lp_rooms->setFocus();
+            QVERIFY(l_trigger(QStringLiteral("Reject Private Room Invitations")));
+            QVERIFY(l_trigger(QStringLiteral("Create Room")));
+            QVERIFY(l_trigger(QStringLiteral("Create Room")));
+            QCOMPARE(lp_window->findChildren<CreateRoomDialog*>().size(), 1);
+            delete createRoomDialog;
+            QVERIFY(!createRoomDialog);
+            lp_window->activateWindow();
+            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), lp_window.get(), kTimeoutMs);
+
+            // Private messages: one page per user, its tab showing whether the user is online.
+            emit gp_server->PrivateChat("hal", "one", 0, true);
+            emit gp_server->PrivateChat("hal", "two", 0, true);
+            QCOMPARE(lp_ui->chatTabControl->count(), 1);
+            QVERIFY(lp_ui->tabControl->currentWidget() != lp_ui->chatTab);
+            auto* lp_lines = lp_ui->chatTabControl->widget(0)->findChild<QPlainTextEdit*>();
+            QCOMPARE(lp_lines->toPlainText(), QStringLiteral("[hal] one\n[hal] two"));
+            const auto l_dot = [lp_ui]
+            {
+                const QImage l_shown = lp_ui->chatTabControl->tabIcon(0).pixmap(16).toImage();
+                return l_shown ==
+                       QIcon(QStringLiteral(":/icons/online_dot_icon")).pixmap(16).toImage();
+            };
+            QVERIFY(!l_dot());
+            ItemPtr l_hal = d["user"]->GetItem("hal");
+            l_hal.NewItem("is_online");
+            QVERIFY(l_dot());
+            l_hal.Disconnect("is_online");
+            QVERIFY(!l_dot());
+
+            // Login failures and the login commands while online.
+            emit gp_server->ConnectionFailed("INVALIDPASS");
+            QVERIFY(lp_ui->action_Connect->isEnabled());
+            lp_window->activateWindow();
+            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), lp_window.get(), kTimeoutMs);
+            lp_ui->tabControl->setCurrentWidget(lp_ui->optionsTab);
+            QVERIFY(l_trigger(QStringLiteral("Change Username/Password")));
+            QCOMPARE(l_answerer.m_seen,
+                     (QStringList{QStringLiteral("Login Failure: Wrong Password"),
+                                  QStringLiteral("Cannot change username while online")}));
+
+            // The size manager's view of the window: each setter keeps the other half.
+            MainWindow::SizeProxy l_proxy;
+            l_proxy.SetSize(700, 500);
+            const QPoint l_corner(l_proxy.GetX(), l_proxy.GetY());
+            l_proxy.SetPosition(l_corner.x() + 10, l_corner.y() + 20);
+            QCOMPARE(QRect(l_proxy.GetX(), l_proxy.GetY(), l_proxy.GetWidth(), l_proxy.GetHeight()),
+                     QRect(l_corner + QPoint(10, 20), QSize(700, 500)));
+            return;
+        }
+        const QString l_home = m_homes.filePath(QStringLiteral("rooms"));
+        QVERIFY(QDir().mkpath(l_home));
+        WriteDataFile(l_home, {{"username", QStringLiteral("fay")},
+                               {"password", QStringLiteral("pw")},
+                               {"use_upnp", QStringLiteral("no")},
+                               {"listening_port", FreePortPair()}});
+        RunInChild(l_home);
     }
 
     // The client program, twice, each with its own home: both log in and join the room they
