@@ -28,6 +28,7 @@
 #include "StoreFunctions.h"
 #include "TabWidget.h"
 #include "TimerManager.h"
+#include "TransferQueueManager.h"
 #include "TransfersForm.h"
 #include "TypeNavigatorDialog.h"
 #include "UIFunctions.h"
@@ -265,6 +266,7 @@ void MainWindow::Init()
 
     new SizeManager();
     mp_ui->diagnosticsForm->Init();
+    new TransferQueueManager();
     mp_ui->transfersForm->Init();
     mp_ui->sharesForm->Init();
     mp_ui->searchForm->Init();
@@ -334,6 +336,7 @@ MainWindow::~MainWindow()
     qApp->disconnect(this);
     for (QObject* lp_child : findChildren<QObject*>())
         lp_child->disconnect(this);
+    delete transferQueueManager;
     delete sharedFoldersManager;
     delete delayedInvoker;
     delete dnetManager;

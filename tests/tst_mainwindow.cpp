@@ -291,13 +291,16 @@ private slots:
             QVERIFY(l_lines.last().endsWith(QStringLiteral("Failure to load configuration data.")));
             QVERIFY(!l_lines.join(QString()).contains(QStringLiteral("Data loaded successfully.")));
             // The defaults of start-up and of the services stand, not an empty store.
-            const Settings l_defaults = {{"minimize_to_tray", QStringLiteral("yes")},
-                                         {"expand_new_shares", QStringLiteral("yes")},
-                                         {"chat_timestamps", QStringLiteral("activity_based")},
-                                         {"listening_port", QStringLiteral("2235")},
-                                         {"use_upnp", QStringLiteral("yes")},
-                                         {"data_version", QStringLiteral("1")},
-                                         {"username", QStringLiteral("erin")}};
+            const Settings l_defaults = {
+                {"minimize_to_tray", QStringLiteral("yes")},
+                {"expand_new_shares", QStringLiteral("yes")},
+                {"chat_timestamps", QStringLiteral("activity_based")},
+                {"listening_port", QStringLiteral("2235")},
+                {"use_upnp", QStringLiteral("yes")},
+                {"data_version", QStringLiteral("1")},
+                {"username", QStringLiteral("erin")},
+                {"upload_slots", QStringLiteral("1")},
+                {"download_folder", QDir::homePath() + QStringLiteral("/Brindlex Downloads")}};
             for (const auto& [lp_key, l_value] : l_defaults)
                 QCOMPARE(Setting(lp_key), l_value);
             QVERIFY(lp_ui->minimizeToTrayCheckBox->isChecked());
@@ -511,6 +514,41 @@ private slots:
             QCOMPARE(l_answerer.m_seen,
                      (QStringList{QStringLiteral("Login Failure: Wrong Password"),
                                   QStringLiteral("Cannot change username while online")}));
+
+            // Notices of an inactive window blink the application icon through their icons, then
+            // the normal one, until the focus moves; clicking one brings its page forward.
+            QWidget l_other;
+            l_other.show();
+            l_other.activateWindow();
+            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &l_other, kTimeoutMs);
+            const auto l_showing = [](const char* ip_icon)
+            {
+                return QApplication::windowIcon().pixmap(16).toImage() ==
+                       QIcon(QString::fromLatin1(ip_icon)).pixmap(16).toImage();
+            };
+            lp_ui->tabControl->setCurrentWidget(lp_ui->roomsTab);
+            lp_window->GetChatForm("ivy")->AddChat("ivy", "ping");
+            QWidget l_hiddenPage;
+            eventToolBar->AddEvent(QStringLiteral("found"), QStringLiteral(":/icons/search_icon"),
+                                   &l_hiddenPage);
+            // hal's page has had a notice since its messages.
+            QCOMPARE(eventToolBar->actions().size(), 3);
+            for (const char* lp_icon : {":/icons/chat_icon", ":/icons/search_icon",
+                                        ":/icons/online_icon", ":/icons/chat_icon"})
+            {
+                eventToolBar->OnIconAlertTimeout();
+                QVERIFY2(l_showing(lp_icon), lp_icon);
+            }
+            lp_window->activateWindow();
+            QTRY_VERIFY_WITH_TIMEOUT(l_showing(":/icons/online_icon"), kTimeoutMs);
+            eventToolBar->OnIconAlertTimeout();
+            QVERIFY(l_showing(":/icons/online_icon"));
+            QCOMPARE(eventToolBar->actions().size(), 3);
+            eventToolBar->actions().at(1)->trigger();
+            QCOMPARE(lp_ui->tabControl->currentWidget(), lp_ui->chatTab);
+            QCOMPARE(lp_ui->chatTabControl->tabText(lp_ui->chatTabControl->currentIndex()),
+                     QStringLiteral("ivy"));
+            QCOMPARE(eventToolBar->actions().size(), 2);
 
             // The size manager's view of the window: each setter keeps the other half.
             MainWindow::SizeProxy l_proxy;

@@ -1,5 +1,5 @@
-#include "LogPages.h"
 #include "FakeGateway.h"
+#include "LogPages.h"
 #include "PortForwarder.h"
 
 #include <QHostAddress>

@@ -1,6 +1,6 @@
 #include "DelayedInvoker.h"
-#include "LogPages.h"
 #include "Log.h"
+#include "LogPages.h"
 #include "TimerManager.h"
 
 #include <QElapsedTimer>
