@@ -79,6 +79,15 @@ QString FreePortPair()
     return QString();
 }
 
+// The settings of a user who logs in at start, with peer ports of its own and no gateway search.
+Settings LoginSettings(const QString& i_user, const QString& i_port = FreePortPair())
+{
+    return {{"username", i_user},
+            {"password", QStringLiteral("pw")},
+            {"use_upnp", QStringLiteral("no")},
+            {"listening_port", i_port}};
+}
+
 // Answers what start-up shows modally: the first-run login dialog with the name (after keeping
 // the gateway search off the network), and message boxes with OK. Records what it saw.
 class ModalAnswerer
@@ -389,14 +398,11 @@ private slots:
         QVERIFY(QDir().mkpath(l_home));
         const QString l_port = FreePortPair();
         qputenv("TEST_PORT", l_port.toLatin1());
-        WriteDataFile(l_home, {{"username", QStringLiteral("dave")},
-                               {"password", QStringLiteral("pw")},
-                               {"use_upnp", QStringLiteral("no")},
-                               {"expand_new_shares", QStringLiteral("no")},
-                               {"minimize_to_tray", QStringLiteral("yes")},
-                               {"chat_timestamps", QStringLiteral("per_message_long")},
-                               {"download_folder", QStringLiteral("/tmp/downloads")},
-                               {"listening_port", l_port}});
+        WriteDataFile(l_home, LoginSettings(QStringLiteral("dave"), l_port) +
+                                  Settings{{"expand_new_shares", QStringLiteral("no")},
+                                           {"minimize_to_tray", QStringLiteral("yes")},
+                                           {"chat_timestamps", QStringLiteral("per_message_long")},
+                                           {"download_folder", QStringLiteral("/tmp/downloads")}});
         RunInChild(l_home);
         QVERIFY(ReadDataFile(l_home));
         QCOMPARE(Setting("expand_new_shares"), QStringLiteral("yes"));
@@ -561,10 +567,7 @@ private slots:
         }
         const QString l_home = m_homes.filePath(QStringLiteral("rooms"));
         QVERIFY(QDir().mkpath(l_home));
-        WriteDataFile(l_home, {{"username", QStringLiteral("fay")},
-                               {"password", QStringLiteral("pw")},
-                               {"use_upnp", QStringLiteral("no")},
-                               {"listening_port", FreePortPair()}});
+        WriteDataFile(l_home, LoginSettings(QStringLiteral("fay")));
         RunInChild(l_home);
     }
 
@@ -584,11 +587,7 @@ private slots:
         {
             const QString l_home = m_homes.filePath(QString::fromLatin1(l_user));
             QVERIFY(QDir().mkpath(l_home));
-            WriteDataFile(l_home,
-                          {{"username", QString::fromLatin1(l_user)},
-                           {"password", QStringLiteral("pw")},
-                           {"use_upnp", QStringLiteral("no")},
-                           {"listening_port", FreePortPair()}},
+            WriteDataFile(l_home, LoginSettings(QString::fromLatin1(l_user)),
                           {QStringLiteral("lobby")});
             auto lp_process = std::make_unique<QProcess>();
             QProcessEnvironment l_environment = QProcessEnvironment::systemEnvironment();
