@@ -15,6 +15,8 @@
 #include "PortForwarder.h"
 #include "RoomTabWidget.h"
 #include "Server.h"
+#include "SharedFilesRescannedDialog.h"
+#include "SharedFoldersManager.h"
 #include "StoreFunctions.h"
 #include "TabWidget.h"
 #include "TestServer.h"
@@ -365,12 +367,26 @@ private slots:
 
             // Unsharing removes the folder's row and index; a row that names no shared folder
             // makes none.
-            QTemporaryDir l_shared;
-            const QString l_folder = l_shared.path();
-            ItemPtr(d["shared_folder"]->NewItem(l_folder)).NewItem("shared_public");
+            QTemporaryDir l_sharedDir;
+            const QString l_folder = l_sharedDir.path();
+            ItemPtr l_shared = d["shared_folder"]->NewItem(l_folder);
             QTreeWidget* lp_list = lp_ui->sharedFoldersList;
             QCOMPARE(lp_list->topLevelItemCount(), 1);
+            for (const char* lp_group : {"b", "a"})
+                l_shared += d["user_list_group"]->GetItem(lp_group);
+            QCOMPARE(lp_list->topLevelItem(0)->text(1), QStringLiteral("a, b"));
+            l_shared.NewItem("shared_public");
             QCOMPARE(lp_list->topLevelItem(0)->text(1), QStringLiteral("Everyone"));
+            l_shared.Disconnect("shared_public");
+            QCOMPARE(lp_list->topLevelItem(0)->text(1), QStringLiteral("a, b"));
+
+            // Only rescans the user asks for are reported, also when they find nothing.
+            QVERIFY(lp_window->findChildren<SharedFilesRescannedDialog*>().isEmpty());
+            sharedFoldersManager->RescanShares();
+            QTRY_COMPARE_WITH_TIMEOUT(lp_window->findChildren<SharedFilesRescannedDialog*>().size(),
+                                      1, kTimeoutMs);
+            QCOMPARE(lp_window->findChild<SharedFilesRescannedDialog*>()->windowTitle(),
+                     QStringLiteral("Shared Files Rescanned"));
             auto* lp_stray = new QTreeWidgetItem(lp_list, {QStringLiteral("/no/such/folder")});
             lp_list->selectAll();
             lp_window->OnToolBarActionTriggered("unshare_folder");
