@@ -1,6 +1,7 @@
-// Measures the item store at the scale of a large shared-file index: 1,000,000 valued items of
-// one type, each connected to one shared flag item and to one of 1,000 folder items, with a
-// handler on each of the type's four events. Prints one figure a line.
+// Measures the item store at the scale of a large shared-file index: 1,000,000 valued items (or
+// the count given as the first argument) of one type, each connected to one shared flag item and to
+// one of 1,000 folder items, with a handler on each of the type's four events. Prints one figure a
+// line.
 //
 // Timed: creating the items; connecting them (flag and folder); looking every item up by value
 // in shuffled order, against the same lookups in a std::map<std::string, int>; disconnecting
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>
@@ -22,7 +24,7 @@
 
 namespace
 {
-constexpr int ItemCount = 1000000;
+int ItemCount = 1000000;
 constexpr int FolderCount = 1000;
 
 long PeakResidentKiB()
@@ -63,8 +65,10 @@ std::string Key(int i_index)
 }
 } // namespace
 
-int main()
+int main(int i_argc, char** ip_argv)
 {
+    if (i_argc > 1)
+        ItemCount = std::max(FolderCount, std::atoi(ip_argv[1]));
     std::vector<std::string> l_keys;
     l_keys.reserve(ItemCount);
     for (int l_index = 0; l_index < ItemCount; ++l_index)
@@ -152,7 +156,7 @@ int main()
     std::printf("ns per connect: %.0f\n", l_connectNs / (2.0 * ItemCount));
     std::printf("ns per flag reconnect: %.0f\n", l_reconnectNs / ItemCount);
     std::printf("ns per disconnect: %.0f\n", l_disconnectNs / ItemCount);
-    std::printf("ms per collection of 1,000,000 items, all kept (%d removed): %.0f\n",
+    std::printf("ms per collection of %d items, all kept (%d removed): %.0f\n", ItemCount,
                 l_keptRemoved, l_keepAllNs / 1e6);
     std::printf("ms per collection removing %d items with their events: %.0f\n", l_removed,
                 l_removeAllNs / 1e6);

@@ -25,13 +25,8 @@ constexpr int distributedServerCode = 93;
 void PrepareLoggedInClient()
 {
     FuzzClient& l_client = FuzzClient::Instance();
-    CentralStandIn& l_central = l_client.Central();
     l_client.ResetStore();
-    if (l_central.ClientState() != 2)
-    {
-        l_central.Close();
-        Require(l_central.Open() && l_central.AcceptLogin(), "the client logs in");
-    }
+    l_client.LogIn();
 }
 
 // The node's socket of the only item of the type.

@@ -3,6 +3,7 @@
 #include "FileInfoMap.h"
 #include "FuzzChecks.h"
 #include "FuzzClient.h"
+#include "ItemBudget.h"
 #include "MemStream.h"
 #include "PeerDialer.h"
 #include "PeerMessenger.h"
@@ -51,7 +52,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 // bob's messaging connection. The first byte of the input chooses: bit 0 the code (set: 9), bit 1
 // whether the rest is the zlib stream itself (set) or the content that bob compresses, at the level
 // of the remaining bits (modulo 10). Search results count only for the client's search under
-// token 1 (see PeerScene.h). Each input starts from an empty store.
+// token 1 (see PeerScene.h). The store may not hold more items than the body justifies (see
+// ItemBudget.h). Each input starts from an empty store.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
 {
     if (i_size == 0)
@@ -60,31 +62,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     const bool l_raw = (ip_data[0] & 2) != 0;
     const int l_level = (ip_data[0] >> 2) % 10;
     MemStream l_message;
-    l_message.Write(l_code);
     if (l_raw)
-        l_message.WriteBuffer(ip_data + 1, i_size - 1);
-    else
     {
-        uLongf l_length = compressBound(uLong(i_size - 1));
-        std::vector<Bytef> l_stream(l_length);
-        Require(compress2(l_stream.data(), &l_length, ip_data + 1, uLong(i_size - 1), l_level) ==
-                    Z_OK,
-                "the content compresses");
-        l_message.WriteBuffer(l_stream.data(), l_length);
+        l_message.Write(l_code);
+        l_message.WriteBuffer(ip_data + 1, i_size - 1);
     }
+    else
+        l_message = PeerScene::Compressed(l_code, ip_data + 1, i_size - 1, l_level);
 
     FuzzClient& l_client = FuzzClient::Instance();
     PeerMessenger& l_messenger = l_client.Messenger();
-    PeerScene::Plant();
     PeerDialer l_bob;
-    Require(l_bob.Dial(l_messenger.ListeningPort()), "the client accepts bob's connection");
-    l_bob.Send(PeerScene::DirectFirstMessage("bob", "P", false));
-    ItemPtr l_user = d.GetType("user")->HasItem("bob");
-    Require(!l_user.IsNull(), "bob is known");
-    const ItemSet l_sockets = l_user.GetItems("peer_socket");
-    Require(l_sockets.size() == 1, "bob's messaging connection is open");
-    QTcpSocket* lp_socket = ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
+    QTcpSocket* lp_socket = PeerScene::BobConnects(l_bob);
+    // The message as framed: its length word and code, then the stream.
+    ItemBudget l_budget;
+    l_budget.ChargeCompressed(8,
+                              reinterpret_cast<const std::uint8_t*>(l_message.GetReadBuffer()) + 4,
+                              std::size_t(l_message.GetPendingReadLength()) - 4);
     const bool l_accepted = l_messenger.HandleMessage(lp_socket, l_message);
+    l_budget.Check();
     Require(l_accepted || l_raw || !Readable(l_code, ip_data + 1, i_size - 1),
             "a readable compressed message is accepted");
     if (!l_accepted)

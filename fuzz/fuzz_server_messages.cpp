@@ -2,6 +2,7 @@
 #include "Data.h"
 #include "FuzzChecks.h"
 #include "FuzzClient.h"
+#include "ItemBudget.h"
 #include "MemStream.h"
 #include "Server.h"
 #include "TestSettings.h"
@@ -18,13 +19,8 @@ namespace
 void PrepareLoggedInClient()
 {
     FuzzClient& l_client = FuzzClient::Instance();
-    CentralStandIn& l_central = l_client.Central();
     l_client.ResetStore();
-    if (l_central.ClientState() != 2)
-    {
-        l_central.Close();
-        Require(l_central.Open() && l_central.AcceptLogin(), "the client logs in");
-    }
+    l_client.LogIn();
     TestSettings::SetSetting("accept_room_list", "yes");
 }
 } // namespace
@@ -37,12 +33,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 // Messages from the central server handed straight to the dispatcher of a logged-in client: the
 // input is a run of records as the wire frames them, each a u32 length and that many bytes (fewer
-// at the end), whose first four bytes are the code and the rest the fields. Each input starts
-// from an empty store.
+// at the end), whose first four bytes are the code and the rest the fields. The store may not hold
+// more items than the records justify (see ItemBudget.h). Each input starts from an empty store.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
 {
     PrepareLoggedInClient();
     Server& l_server = FuzzClient::Instance().Client();
+    ItemBudget l_budget;
     std::size_t l_offset = 0;
     while (i_size - l_offset >= 4)
     {
@@ -54,13 +51,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
         l_offset += l_length;
         quint32 l_code = 0;
         l_message.Read(l_code);
+        l_budget.Charge(4 + l_length);
         l_server.HandleMessage(int(l_code), l_message);
+        l_budget.Check();
     }
     // The collector runs over whatever the messages built, as the client runs it every five
     // minutes.
     d.RemoveDisconnectedItems();
-    // What the client sent in reply goes, so that nothing piles up between inputs.
+    // What the client sent in reply goes, so that nothing piles up between inputs, and what the
+    // messages queued runs.
     FuzzClient::Instance().Central().Drain();
+    l_budget.Check();
     FuzzClient::Instance().ResetStore();
     return 0;
 }

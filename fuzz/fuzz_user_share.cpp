@@ -55,30 +55,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 // as a tree, or nothing when it passes the caps; removing the list leaves nothing of it.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
 {
-    MemStream l_message;
-    l_message.Write(quint32(5));
-    uLongf l_length = compressBound(uLong(i_size));
-    std::vector<Bytef> l_stream(l_length);
-    Require(compress2(l_stream.data(), &l_length, ip_data, uLong(i_size), 1) == Z_OK,
-            "the content compresses");
-    l_message.WriteBuffer(l_stream.data(), l_length);
+    MemStream l_message = PeerScene::Compressed(5, ip_data, i_size, 1);
 
     FuzzClient& l_client = FuzzClient::Instance();
     PeerMessenger& l_messenger = l_client.Messenger();
-    PeerScene::Plant();
     PeerDialer l_bob;
-    Require(l_bob.Dial(l_messenger.ListeningPort()), "the client accepts bob's connection");
-    l_bob.Send(PeerScene::DirectFirstMessage("bob", "P", false));
-    ItemPtr l_user = d.GetType("user")->HasItem("bob");
-    Require(!l_user.IsNull(), "bob is known");
-    const ItemSet l_sockets = l_user.GetItems("peer_socket");
-    Require(l_sockets.size() == 1, "bob's messaging connection is open");
-    QTcpSocket* lp_socket = ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
+    QTcpSocket* lp_socket = PeerScene::BobConnects(l_bob);
 
     g_emitted = false;
     const bool l_accepted = l_messenger.HandleMessage(lp_socket, l_message);
     const bool l_kept = g_emitted && g_folders <= limits.m_folders && g_files <= limits.m_files;
-    ItemPtr l_share = l_user["user_share"];
+    ItemPtr l_share = d.GetType("user")->HasItem("bob")["user_share"];
     Require(l_kept == !l_share.IsNull(), "a list within the caps is kept, any other is not");
     Require(!l_kept || l_share.IsConnected("user_share_loaded"), "a kept list is marked loaded");
     Require(Count("user_share_folder") == (l_kept ? g_folders : 0), "every folder is kept");

@@ -27,6 +27,8 @@ struct ConnectionInfo;
 // one `shared_file_folder` per folder on disk below it (itself included, all connected to the
 // shared folder), one `shared_file` per file with its name, size, search tokens and MP3
 // attributes. Scans run on the GUI thread; MP3 files are read by the scanner on a worker thread.
+// Answers other users' requests for the file list and for one folder within each folder's access,
+// holds the lists received from them, and reports the share's counts to the server at login.
 // Also declares the types of the share lists received from other users and the `unshared` flag.
 class SharedFoldersManager : public QObject, public DataHandler
 {

@@ -73,7 +73,7 @@ Data::~Data()
     FreeDead();
     for (Type* lp_type : m_typeOrder)
     {
-        for (Item* lp_item : lp_type->ItemsInOrder())
+        for (Item* lp_item : lp_type->m_items)
             delete lp_item;
         delete lp_type;
     }
@@ -89,6 +89,7 @@ Type* Data::NewType(std::string_view i_name, bool i_isPrimary, bool i_isNull, bo
     Type* lp_type = new Type(this, i_name, i_isPrimary, i_isNull, i_autoCreate, m_nextTypeSerial++);
     m_types.emplace(std::string(i_name), lp_type);
     m_typeOrder.push_back(lp_type);
+    CountChange();
     Operation l_operation(this);
     Type* lp_added = lp_type;
     m_typeAddedEvent.Notify(lp_added);
@@ -156,6 +157,7 @@ void Data::ForgetType(Type* ip_type)
         }
     m_deadTypes.push_back(ip_type);
     m_hasDead = true;
+    CountChange();
 }
 
 void Data::Bury(Item* ip_item)
@@ -620,12 +622,8 @@ int Data::RemoveDisconnectedItems()
             ip_item->m_flags |= Item::CandidateFlag;
             l_candidates.push_back(ip_item);
         };
-        if (lp_type->IsNull())
-            for (Item* lp_item : lp_type->m_nullItems)
-                l_classify(lp_item);
-        else
-            for (auto const& l_entry : lp_type->m_items)
-                l_classify(l_entry.second);
+        for (Item* lp_item : lp_type->m_items)
+            l_classify(lp_item);
     }
     struct ClearMarks
     {
@@ -645,12 +643,8 @@ int Data::RemoveDisconnectedItems()
     {
         if (!lp_type->IsPrimary() || lp_type->IsRemoved())
             continue;
-        if (lp_type->IsNull())
-            for (Item* lp_item : lp_type->m_nullItems)
-                MarkItemConnections(lp_item, l_pathTypes);
-        else
-            for (auto const& l_entry : lp_type->m_items)
-                MarkItemConnections(l_entry.second, l_pathTypes);
+        for (Item* lp_item : lp_type->m_items)
+            MarkItemConnections(lp_item, l_pathTypes);
     }
 
     std::vector<SerialItem> l_unmarked;

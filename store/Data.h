@@ -86,6 +86,9 @@ public:
     // Every type in declaration order.
     std::vector<Type*> const& Types() const { return m_typeOrder; }
     void RemoveAllItems();
+    // Grows whenever a type is declared or removed, an item made or removed, or a connection made
+    // or dropped, and never otherwise: equal counts mean that none of these changed.
+    std::uint64_t ChangeCount() const { return m_changeCount; }
 
     // Handlers of every connection (or disconnection) between items of two related types; they
     // receive (the item of A, the item of B).
@@ -122,6 +125,7 @@ private:
     friend class Item;
     friend class Type;
     friend class ItemSet;
+    friend class ItemLoader;
 
     // Every store operation that notifies or walks holds one; removed items, types and path
     // subscriptions are freed when the outermost one ends, so no walk touches freed memory.
@@ -154,6 +158,7 @@ private:
     using Listeners = std::map<TypePair, EventHandler<Data, ConnectionInfo&>*, TypePairLess>;
 
     std::uint64_t NextItemSerial() { return m_nextItemSerial++; }
+    void CountChange() { ++m_changeCount; }
     void Bury(Item* ip_item);
     // Takes a removed type out of every table; it is freed with the dead items.
     void ForgetType(Type* ip_type);
@@ -184,6 +189,7 @@ private:
     std::uint64_t m_nextItemSerial = 1;
     std::uint64_t m_nextTypeSerial = 1;
     std::uint64_t m_nextSubscriptionSerial = 1;
+    std::uint64_t m_changeCount = 0;
     int m_depth = 0;
     bool m_hasDead = false;
     std::vector<Item*> m_deadItems;

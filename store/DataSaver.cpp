@@ -1,6 +1,7 @@
 #include "DataSaver.h"
 
 #include "Data.h"
+#include "ItemLoader.h"
 #include "Log.h"
 
 #include <QFile>
@@ -28,8 +29,8 @@ namespace
 {
 QString const g_category = QStringLiteral("Configuration Data");
 
-// An open-addressing table from a non-zero 64-bit key to a 32-bit number: the id of an item
-// while saving, the place of an id while loading. Sized once for its number of keys.
+// An open-addressing table from a non-zero 64-bit key to a 32-bit number: the place of an id
+// in a file whose ids are spread wide. Sized once for its number of keys.
 class KeyTable
 {
 public:
@@ -51,9 +52,6 @@ public:
             l_index = (l_index + 1) & m_mask;
         m_slots[l_index] = Slot{i_key, i_value};
     }
-
-    // Starts fetching the slot of the key, so that several look-ups wait for memory together.
-    void Prefetch(std::uint64_t i_key) const { __builtin_prefetch(&m_slots[Index(i_key)]); }
 
     // The number of the key, or null when the key was never put.
     std::uint32_t const* Find(std::uint64_t i_key) const
@@ -83,31 +81,25 @@ private:
     std::vector<Slot> m_slots;
 };
 
-std::uint64_t ItemKey(Item* ip_item)
-{
-    return reinterpret_cast<std::uintptr_t>(ip_item);
-}
-
 std::uint64_t IdKey(std::int32_t i_id)
 {
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(i_id)) + 1;
 }
 
-// Builds the file's bytes in memory, so that the file is written with a few large writes.
+// Builds the file's bytes in a buffer that outlives it, so that the file is written with a few
+// large writes and later saves reuse the buffer's pages. The buffer only grows; its first Size()
+// bytes are the file's.
 class FileWriter
 {
 public:
-    void WriteType(std::int32_t i_value)
-    {
-        char l_bytes[4];
-        qToLittleEndian(i_value, l_bytes);
-        m_bytes.append(l_bytes, sizeof l_bytes);
-    }
-    void WriteType(bool i_value) { m_bytes.push_back(i_value ? 1 : 0); }
+    explicit FileWriter(std::string& i_buffer) : m_bytes(i_buffer) {}
+
+    void WriteType(std::int32_t i_value) { qToLittleEndian(i_value, Claim(4)); }
+    void WriteType(bool i_value) { *Claim(1) = i_value ? 1 : 0; }
     void WriteString(std::string const& i_value)
     {
         WriteType(Count(i_value.size()));
-        m_bytes.append(i_value);
+        std::memcpy(Claim(i_value.size()), i_value.data(), i_value.size());
     }
     // A count or length as the file holds it; one beyond its range cannot be saved.
     static std::int32_t Count(std::size_t i_count)
@@ -116,10 +108,21 @@ public:
             throw DataSaveFailure();
         return static_cast<std::int32_t>(i_count);
     }
-    std::string& Bytes() { return m_bytes; }
+    std::size_t Size() const { return m_size; }
 
 private:
-    std::string m_bytes;
+    // The next i_count bytes of the file.
+    char* Claim(std::size_t i_count)
+    {
+        if (i_count > m_bytes.size() - m_size)
+            m_bytes.resize(std::max(2 * m_bytes.size(), m_size + i_count));
+        char* lp_at = m_bytes.data() + m_size;
+        m_size += i_count;
+        return lp_at;
+    }
+
+    std::string& m_bytes;
+    std::size_t m_size = 0;
 };
 
 // Reads the file's bytes, checking every length and count against what is left of them, so
@@ -409,28 +412,6 @@ QString KeepAside(QString const& i_path, char const* ip_bytes, std::size_t i_siz
     return l_name;
 }
 
-// The items of a type in the order of its ItemSet (creation serial). The serials are read once
-// each, so that sorting does not chase every item's pointer again.
-std::vector<Item*> ItemsBySerial(Type* ip_type)
-{
-    if (ip_type->IsNull())
-    {
-        ItemSet const l_items = ip_type->GetItems();
-        return std::vector<Item*>(l_items.begin(), l_items.end());
-    }
-    std::vector<std::pair<std::uint64_t, Item*>> l_keyed;
-    l_keyed.reserve(ip_type->Items().size());
-    for (auto const& l_entry : ip_type->Items())
-        l_keyed.emplace_back(l_entry.second->Serial(), l_entry.second);
-    if (!std::is_sorted(l_keyed.begin(), l_keyed.end()))
-        std::sort(l_keyed.begin(), l_keyed.end());
-    std::vector<Item*> l_items;
-    l_items.reserve(l_keyed.size());
-    for (auto const& l_entry : l_keyed)
-        l_items.push_back(l_entry.second);
-    return l_items;
-}
-
 // Reads and checks the whole file. Only the types that the program saves are taken; the records
 // of any other type, declared or not, are read over.
 template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isSaved)
@@ -491,13 +472,20 @@ template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isS
             l_order.push_back(std::uint32_t(l_index));
     auto const l_byId = [&l_records](std::uint32_t i_a, std::uint32_t i_b)
     { return l_records[i_a].m_id < l_records[i_b].m_id; };
-    if (!std::is_sorted(l_order.begin(), l_order.end(), l_byId))
-        std::sort(l_order.begin(), l_order.end(), l_byId);
-    l_file.m_items.reserve(l_order.size());
-    for (std::uint32_t l_index : l_order)
+    bool const l_inOrder = std::is_sorted(l_order.begin(), l_order.end(), l_byId);
+    if (l_inOrder && l_order.size() == l_records.size())
+        // As the writer leaves them: every record kept, in id order, placed where it stands.
+        l_file.m_items = std::move(l_records);
+    else
     {
-        l_places.Put(l_records[l_index].m_id, std::uint32_t(l_file.m_items.size()));
-        l_file.m_items.push_back(l_records[l_index]);
+        if (!l_inOrder)
+            std::sort(l_order.begin(), l_order.end(), l_byId);
+        l_file.m_items.reserve(l_order.size());
+        for (std::uint32_t l_index : l_order)
+        {
+            l_places.Put(l_records[l_index].m_id, std::uint32_t(l_file.m_items.size()));
+            l_file.m_items.push_back(l_records[l_index]);
+        }
     }
 
     std::size_t const l_typeTotal = l_file.m_types.size();
@@ -508,7 +496,11 @@ template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isS
                 l_file.m_types[l_a]->IsRelated(l_file.m_types[l_b]);
 
     // A pair naming an id without a record (a type not loaded, or no record at all) is dropped;
-    // so is one between types that are not, or no longer, related.
+    // so is one between types that are not, or no longer, related. The types of the records are
+    // read from a compact copy, which the caches hold.
+    std::vector<std::uint32_t> l_typeOf(l_file.m_items.size());
+    for (std::size_t l_place = 0; l_place < l_typeOf.size(); ++l_place)
+        l_typeOf[l_place] = l_file.m_items[l_place].m_type;
     l_file.m_connections.reserve(l_pairs.size());
     for (auto const& [l_first, l_second] : l_pairs)
     {
@@ -516,8 +508,7 @@ template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isS
         std::uint32_t const* lp_second = l_places.Find(l_second);
         if (!lp_first || !lp_second)
             continue;
-        if (!l_related[l_file.m_items[*lp_first].m_type * l_typeTotal +
-                       l_file.m_items[*lp_second].m_type])
+        if (!l_related[l_typeOf[*lp_first] * l_typeTotal + l_typeOf[*lp_second]])
         {
             ++l_file.m_unrelatedConnections;
             continue;
@@ -532,27 +523,20 @@ template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isS
     return l_file;
 }
 
-// Makes the items in ascending id order, then connects each to its partners, through the
-// ordinary store operations and with all their events. Items of a valued type merge into those
-// already in the store, such as defaults.
+// Makes the items in ascending id order, then connects each to its partners, with the events of
+// the ordinary store operations. Items of a valued type merge into those already in the store,
+// such as defaults.
 void Apply(ParsedFile const& i_file)
 {
-    std::vector<Item*> l_items;
-    l_items.reserve(i_file.m_items.size());
+    ItemLoader l_loader(&d, i_file.m_types);
+    std::vector<std::size_t> l_counts(i_file.m_types.size());
     for (ItemInfo const& l_info : i_file.m_items)
-    {
-        Type* lp_type = i_file.m_types[l_info.m_type];
-        l_items.push_back(lp_type->IsNull() ? lp_type->NewItem()
-                                            : lp_type->NewItem(Value(std::string(l_info.m_value))));
-    }
-    for (auto const& [l_first, l_second] : i_file.m_connections)
-    {
-        Item* lp_first = l_items[l_first];
-        Item* lp_second = l_items[l_second];
-        // Two records may name one item (equal values of a type).
-        if (lp_first && lp_second && lp_first != lp_second)
-            lp_first->Connect(lp_second);
-    }
+        ++l_counts[l_info.m_type];
+    for (std::uint32_t l_type = 0; l_type < l_counts.size(); ++l_type)
+        l_loader.Expect(l_type, l_counts[l_type]);
+    for (ItemInfo const& l_info : i_file.m_items)
+        l_loader.Add(l_info.m_type, l_info.m_value);
+    l_loader.Connect(i_file.m_connections);
 }
 } // namespace
 
@@ -591,7 +575,7 @@ bool DataSaver::IsSaved(Type* ip_type) const
     return m_savedTypes.contains(ip_type) || m_savedByConnectionTypes.contains(ip_type);
 }
 
-void DataSaver::Serialize(std::string& i_head, ConnectionRecords& i_connections) const
+std::size_t DataSaver::Serialize()
 {
     std::vector<Type*> l_types;
     std::vector<char> l_typeSaved;
@@ -605,70 +589,65 @@ void DataSaver::Serialize(std::string& i_head, ConnectionRecords& i_connections)
         l_typeSaved[lp_type->Serial()] = l_saved;
     }
 
-    FileWriter l_writer;
+    FileWriter l_writer(m_head);
     l_writer.WriteType(FileWriter::Count(l_types.size()));
 
-    // Ids are 1, 2, 3... in writing order: the item of id n is l_items[n - 1]. The items of
-    // l_types[t] are l_items[l_starts[t]] up to l_items[l_starts[t + 1]].
-    std::vector<Item*> l_items;
+    // Ids are 1, 2, 3... in writing order: the item of id n is m_items[n - 1], and the item
+    // holds its id, so that its partners find it without a table. Every item of a saved type is
+    // given its id or 0 here, before any partner's id is read. The items of l_types[t] are
+    // m_items[l_starts[t]] up to m_items[l_starts[t + 1]].
+    m_items.clear();
     std::vector<std::size_t> l_starts;
     for (Type* lp_type : l_types)
     {
-        l_starts.push_back(l_items.size());
-        std::vector<Item*> l_all = ItemsBySerial(lp_type);
-        if (!m_savedTypes.contains(lp_type))
+        l_starts.push_back(m_items.size());
+        if (m_savedTypes.contains(lp_type))
+            m_items.insert(m_items.end(), lp_type->Items().begin(), lp_type->Items().end());
+        else
         {
             std::set<Type*, TypeLess> const& l_needed = m_savedByConnectionTypes.at(lp_type);
-            std::erase_if(l_all,
-                          [&l_needed](Item* ip_item)
-                          {
-                              return std::none_of(l_needed.begin(), l_needed.end(),
-                                                  [ip_item](Type* ip_needed)
-                                                  { return ip_item->IsConnected(ip_needed); });
-                          });
+            for (Item* lp_item : lp_type->Items())
+            {
+                lp_item->m_fileId = 0;
+                if (std::any_of(l_needed.begin(), l_needed.end(),
+                                [lp_item](Type* ip_needed)
+                                { return lp_item->IsConnected(ip_needed); }))
+                    m_items.push_back(lp_item);
+            }
         }
 
         l_writer.WriteString(lp_type->Name());
         l_writer.WriteType(lp_type->IsNull());
-        l_writer.WriteType(FileWriter::Count(l_all.size()));
-        for (Item* lp_item : l_all)
+        l_writer.WriteType(FileWriter::Count(m_items.size() - l_starts.back()));
+        for (std::size_t l_index = l_starts.back(); l_index < m_items.size(); ++l_index)
         {
-            l_items.push_back(lp_item);
-            l_writer.WriteType(FileWriter::Count(l_items.size()));
+            Item* lp_item = m_items[l_index];
+            std::int32_t const l_id = FileWriter::Count(l_index + 1);
+            lp_item->m_fileId = static_cast<std::uint32_t>(l_id);
+            l_writer.WriteType(l_id);
             if (!lp_type->IsNull())
                 l_writer.WriteString(lp_item->Value());
         }
     }
-    l_starts.push_back(l_items.size());
-
-    // The table is far larger than the caches: its slots, and the items ahead, are fetched
-    // early, so that many look-ups wait for memory at once rather than one after the other.
-    constexpr std::size_t l_ahead = 16;
-    KeyTable l_ids(l_items.size());
-    for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index)
-    {
-        if (l_index + l_ahead < l_items.size())
-            l_ids.Prefetch(ItemKey(l_items[l_index + l_ahead]));
-        l_ids.Put(ItemKey(l_items[l_index]), static_cast<std::uint32_t>(l_index + 1));
-    }
+    l_starts.push_back(m_items.size());
 
     // Each connection once, from its end with the smaller id: partners of an earlier type are
-    // passed over without a look-up, since their ids are smaller. Items come in id order, their
-    // groups in type order and the members of a group in serial order, so the pairs come out
-    // sorted; the sort is only a safeguard.
-    ConnectionRecords& l_pairs = i_connections;
+    // passed over unread, since their ids are smaller. Items come in id order, their groups in
+    // type order and the members of a group in serial order, so the pairs come out sorted; the
+    // sort is only a safeguard. The items are far larger than the caches: partners, and the
+    // items ahead, are fetched early, so that many reads wait for memory at once rather than
+    // one after the other.
+    constexpr std::size_t l_ahead = 16;
+    ConnectionRecords& l_pairs = m_connections;
     l_pairs.clear();
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> l_pending;
-    auto const l_lookUp = [&l_ids, &l_pairs, &l_pending]
+    std::vector<std::pair<std::uint32_t, Item*>> l_pending;
+    auto const l_lookUp = [&l_pairs, &l_pending]
     {
         for (auto const& l_entry : l_pending)
-            l_ids.Prefetch(l_entry.second);
-        for (auto const& [l_id, l_partner] : l_pending)
-        {
-            std::uint32_t const* lp_partnerId = l_ids.Find(l_partner);
-            if (lp_partnerId && *lp_partnerId > l_id)
-                l_pairs.emplace_back(l_id, *lp_partnerId);
-        }
+            __builtin_prefetch(&l_entry.second->m_fileId);
+        for (auto const& [l_id, lp_partner] : l_pending)
+            if (lp_partner->m_fileId > l_id)
+                l_pairs.emplace_back(l_id, lp_partner->m_fileId);
         l_pending.clear();
     };
     for (std::size_t l_typeIndex = 0; l_typeIndex < l_types.size(); ++l_typeIndex)
@@ -677,19 +656,19 @@ void DataSaver::Serialize(std::string& i_head, ConnectionRecords& i_connections)
         for (std::size_t l_index = l_starts[l_typeIndex]; l_index < l_starts[l_typeIndex + 1];
              ++l_index)
         {
-            if (l_index + 2 * l_ahead < l_items.size())
-                __builtin_prefetch(l_items[l_index + 2 * l_ahead]);
-            if (l_index + l_ahead < l_items.size())
-                __builtin_prefetch(l_items[l_index + l_ahead]->Connections().data());
+            if (l_index + 2 * l_ahead < m_items.size())
+                __builtin_prefetch(m_items[l_index + 2 * l_ahead]);
+            if (l_index + l_ahead < m_items.size())
+                __builtin_prefetch(m_items[l_index + l_ahead]->Connections().data());
             std::uint32_t const l_id = static_cast<std::uint32_t>(l_index + 1);
-            for (Item::Connection const& l_group : l_items[l_index]->Connections())
+            for (Item::Connection const& l_group : m_items[l_index]->Connections())
             {
                 std::uint64_t const l_groupSerial = l_group.mp_type->Serial();
                 if (l_groupSerial < l_typeSerial || l_groupSerial >= l_typeSaved.size() ||
                     !l_typeSaved[l_groupSerial])
                     continue;
                 for (Item* lp_partner : l_group.m_items)
-                    l_pending.emplace_back(l_id, ItemKey(lp_partner));
+                    l_pending.emplace_back(l_id, lp_partner);
             }
             if (l_pending.size() >= 4 * l_ahead)
                 l_lookUp();
@@ -700,16 +679,15 @@ void DataSaver::Serialize(std::string& i_head, ConnectionRecords& i_connections)
         std::sort(l_pairs.begin(), l_pairs.end());
 
     l_writer.WriteType(FileWriter::Count(l_pairs.size()));
-    i_head = std::move(l_writer.Bytes());
+    return l_writer.Size();
 }
 
 void DataSaver::Save(QString i_path)
 {
-    std::string l_head;
-    ConnectionRecords l_connections;
+    std::size_t l_headSize = 0;
     try
     {
-        Serialize(l_head, l_connections);
+        l_headSize = Serialize();
     }
     catch (DataSaveFailure const&)
     {
@@ -744,9 +722,9 @@ void DataSaver::Save(QString i_path)
     static_assert(std::endian::native == std::endian::little &&
                   sizeof(ConnectionRecords::value_type) == 8);
     int l_error = WriteAndSync(
-        l_fd, std::array{std::string_view(l_head),
-                         std::string_view(reinterpret_cast<char const*>(l_connections.data()),
-                                          8 * l_connections.size())});
+        l_fd, std::array{std::string_view(m_head.data(), l_headSize),
+                         std::string_view(reinterpret_cast<char const*>(m_connections.data()),
+                                          8 * m_connections.size())});
     if (::close(l_fd) != 0 && l_error == 0)
         l_error = errno;
     if (l_error == 0 &&

@@ -46,13 +46,19 @@ private:
     // (first id, second id), each connection once, ascending.
     using ConnectionRecords = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
-    // The file's bytes up to its connection records, and the records; throws DataSaveFailure
-    // when the store does not fit the format.
-    void Serialize(std::string& i_head, ConnectionRecords& i_connections) const;
+    // Builds the file's bytes up to its connection records in m_head, and the records; returns
+    // the number of bytes of m_head that are the file's. Throws DataSaveFailure when the store
+    // does not fit the format.
+    std::size_t Serialize();
 
     std::set<Type*, TypeLess> m_savedTypes;
     std::map<Type*, std::set<Type*, TypeLess>, TypeLess> m_savedByConnectionTypes;
     std::set<DataLoadedEventHandler*> m_dataLoadedEventHandlers;
+    // Kept from save to save, so that saving neither grows them step by step nor faults in
+    // fresh pages: the head's buffer, the connection records and the saved items in id order.
+    std::string m_head;
+    ConnectionRecords m_connections;
+    std::vector<Item*> m_items;
 };
 
 extern DataSaver* dataSaver;

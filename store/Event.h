@@ -61,6 +61,12 @@ public:
     }
 
     bool IsEmpty() const { return m_handlers.empty(); }
+    // Whether a notification would reach a handler: removed ones wait for a walk to go.
+    bool IsHeard() const
+    {
+        return std::any_of(m_handlers.begin(), m_handlers.end(),
+                           [](Handler const* ip_handler) { return !ip_handler->m_removed; });
+    }
     std::size_t HandlerCount() const { return m_handlers.size(); }
 
 private:

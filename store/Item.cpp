@@ -18,23 +18,14 @@ bool TypeLess::operator()(Type const* ip_a, Type const* ip_b) const
     return ip_a->Serial() < ip_b->Serial();
 }
 
-Item::Index::iterator Item::NullEntry()
-{
-    // Never destroyed, so that it outlives every item.
-    static Index* const lp_index = new Index{{std::string(), nullptr}};
-    return lp_index->begin();
-}
-
-Item::Item(Type* ip_type, Index::iterator i_entry, std::uint64_t i_serial)
-    : mp_type(ip_type), m_entry(i_entry), m_serial(i_serial)
+Item::Item(Type* ip_type, std::string_view i_value, std::uint64_t i_serial)
+    : mp_type(ip_type), m_value(i_value), m_serial(i_serial)
 {
 }
 
 Item::~Item()
 {
     delete[] mp_connections;
-    if (m_flags & OwnsValueFlag)
-        delete mp_ownValue;
 }
 
 Data* Item::GetData() const
@@ -113,7 +104,8 @@ ItemSet& Item::ConnectionFor(Type* ip_type)
     std::size_t const l_index = lp_at - mp_connections;
     if (m_connectionCount == m_connectionCapacity)
     {
-        std::uint16_t const l_capacity = m_connectionCapacity ? m_connectionCapacity * 2 : 1;
+        // Most items hold two groups or more: start with room for two.
+        std::uint32_t const l_capacity = m_connectionCapacity ? m_connectionCapacity * 2 : 2;
         Connection* lp_grown = new Connection[l_capacity];
         std::move(mp_connections, mp_connections + m_connectionCount, lp_grown);
         delete[] mp_connections;
@@ -203,30 +195,43 @@ void Item::GetConnectedItems(ConnectionMap& i_result) const
 
 Item* Item::Connect(Item* ip_other)
 {
+    return Connect(ip_other, mp_type->Relation(ip_other->mp_type));
+}
+
+Item* Item::Connect(Item* ip_other, RelationInfo i_relation)
+{
     Data* lp_data = GetData();
-    RelationInfo const l_relation = mp_type->Relation(ip_other->mp_type);
     // Connecting an item that is being removed would leave a pointer to it behind.
     if (IsRemoved() || ip_other->IsRemoved())
     {
         CrashAssert(false);
         return ip_other;
     }
-    if (IsConnected(ip_other))
+    Connection* lp_mine = FindConnection(ip_other->mp_type);
+    if (lp_mine && lp_mine->m_items.contains(ip_other))
         return ip_other;
 
     Data::Operation l_operation(lp_data);
-    ConnectThisEnd(ip_other, l_relation.otherEnd);
-    ip_other->ConnectThisEnd(this, l_relation.thisEnd);
-    // The handlers of a replaced partner's disconnection may have removed either item or
-    // dropped the half-made connection; settle both ends before anyone hears of it.
-    if (IsRemoved() || ip_other->IsRemoved())
+    if ((i_relation.otherEnd == One && lp_mine) ||
+        (i_relation.thisEnd == One && ip_other->FindConnection(mp_type)))
     {
-        DisconnectThisEnd(ip_other);
-        ip_other->DisconnectThisEnd(this);
-        return ip_other;
+        // A One end lets its partner go first, with that disconnection's events.
+        ConnectThisEnd(ip_other, i_relation.otherEnd);
+        ip_other->ConnectThisEnd(this, i_relation.thisEnd);
+        // The handlers of a replaced partner's disconnection may have removed either item or
+        // dropped the half-made connection; settle both ends before anyone hears of it.
+        if (IsRemoved() || ip_other->IsRemoved())
+        {
+            DisconnectThisEnd(ip_other);
+            ip_other->DisconnectThisEnd(this);
+            return ip_other;
+        }
+        ConnectionFor(ip_other->mp_type).insert(ip_other);
     }
-    ConnectionFor(ip_other->mp_type).insert(ip_other);
+    else
+        (lp_mine ? lp_mine->m_items : ConnectionFor(ip_other->mp_type)).insert(ip_other);
     ip_other->ConnectionFor(mp_type).insert(this);
+    lp_data->CountChange();
 
     ConnectionInfo const l_forward{this, ip_other};
     ConnectionInfo const l_backward{ip_other, this};
@@ -288,9 +293,9 @@ void Item::Disconnect(Item* ip_other)
 void Item::DisconnectThisEnd(Item* ip_other)
 {
     Connection* lp_connection = FindConnection(ip_other->mp_type);
-    if (!lp_connection)
+    if (!lp_connection || !lp_connection->m_items.erase(ip_other))
         return;
-    lp_connection->m_items.erase(ip_other);
+    GetData()->CountChange();
     if (lp_connection->m_items.empty())
         EraseConnection(lp_connection);
 }
@@ -319,6 +324,7 @@ void Item::Remove()
     m_flags |= RemovedFlag;
     mp_type->TakeOut(this);
     lp_data->Bury(this);
+    lp_data->CountChange();
 
     Item* lp_self = this;
     mp_type->m_itemRemovedEvent.Notify(lp_self);

@@ -36,8 +36,6 @@ public:
         Type* mp_type;
         ItemSet m_items;
     };
-    // A valued type's items by value, compared byte by byte; an item's value is its key there.
-    using Index = std::map<std::string, Item*, std::less<>>;
     using ConnectionMap = std::map<Type*, ItemSet, TypeLess>;
     using Path = std::vector<Type*>;
     using UniqueItemMap = std::map<Item*, Path, ItemLess>;
@@ -46,10 +44,7 @@ public:
     Item& operator=(Item const&) = delete;
 
     Type* GetType() const { return mp_type; }
-    std::string const& Value() const
-    {
-        return (m_flags & OwnsValueFlag) ? *mp_ownValue : m_entry->first;
-    }
+    std::string const& Value() const { return m_value; }
     // Creation order within the store; the identity order of every set.
     std::uint64_t Serial() const { return m_serial; }
     // True from the start of Remove; the item is freed when the outermost store operation ends.
@@ -95,17 +90,18 @@ public:
 private:
     friend class Type;
     friend class Data;
+    friend class DataSaver;
+    friend class ItemLoader;
 
     static constexpr std::uint8_t RemovedFlag = 1;
     static constexpr std::uint8_t CandidateFlag = 2;
-    static constexpr std::uint8_t OwnsValueFlag = 4;
 
-    // The entry that every item of a null type points at: its value is the empty string.
-    static Index::iterator NullEntry();
-
-    Item(Type* ip_type, Index::iterator i_entry, std::uint64_t i_serial);
+    Item(Type* ip_type, std::string_view i_value, std::uint64_t i_serial);
     ~Item();
 
+    // Connect with the relation of the two types looked up already; a copy, since handlers
+    // may change the relation tables.
+    Item* Connect(Item* ip_other, RelationInfo i_relation);
     Data* GetData() const;
     Connection* FindConnection(Type* ip_type) const;
     ItemSet& ConnectionFor(Type* ip_type);
@@ -113,16 +109,12 @@ private:
     void AssertValued() const;
 
     Type* mp_type;
-    union
-    {
-        // While the item is in its type's index: its entry there, whose key is the value.
-        Index::iterator m_entry;
-        // Once it has left the index: its own copy of the value.
-        std::string* mp_ownValue;
-    };
+    std::string m_value;
     std::uint64_t m_serial;
     Connection* mp_connections = nullptr;
-    std::uint16_t m_connectionCount = 0;
-    std::uint16_t m_connectionCapacity = 0;
+    std::uint32_t m_connectionCount = 0;
+    std::uint32_t m_connectionCapacity = 0;
+    // The id that the last save gave the item, 0 when it left the item out.
+    std::uint32_t m_fileId = 0;
     std::uint8_t m_flags = 0;
 };

@@ -162,7 +162,7 @@ Item* ItemSet::front() const
     return *begin();
 }
 
-void ItemSet::AssignSorted(std::vector<Item*> const& i_sorted)
+void ItemSet::AssignSorted(std::span<Item* const> i_sorted)
 {
     Release();
     std::size_t const l_size = i_sorted.size();
@@ -221,7 +221,11 @@ bool ItemSet::insert(Item* ip_item)
     if (IsChunked())
         return InsertChunked(ip_item);
 
-    Item** lp_at = LowerBound(mp_flat, mp_flat + m_size, ip_item->Serial());
+    // New items come last: a member after the last one needs no search.
+    std::uint64_t const l_serial = ip_item->Serial();
+    Item** lp_at = mp_flat[m_size - 1]->Serial() < l_serial
+                       ? mp_flat + m_size
+                       : LowerBound(mp_flat, mp_flat + m_size, l_serial);
     if (lp_at != mp_flat + m_size && *lp_at == ip_item)
         return false;
     if (m_size == m_capacity)
@@ -249,9 +253,11 @@ bool ItemSet::InsertChunked(Item* ip_item)
 {
     std::vector<Chunk>& l_chunks = *mp_chunks;
     std::uint64_t const l_serial = ip_item->Serial();
-    auto l_chunk = std::lower_bound(l_chunks.begin(), l_chunks.end(), l_serial,
-                                    [](Chunk const& i_chunk, std::uint64_t i_key)
-                                    { return i_chunk.m_lastSerial < i_key; });
+    auto l_chunk = l_chunks.back().m_lastSerial < l_serial
+                       ? l_chunks.end()
+                       : std::lower_bound(l_chunks.begin(), l_chunks.end(), l_serial,
+                                          [](Chunk const& i_chunk, std::uint64_t i_key)
+                                          { return i_chunk.m_lastSerial < i_key; });
     if (l_chunk == l_chunks.end())
     {
         // Past every member, the common case of a new item: append, and keep chunks full.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <list>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -127,13 +128,14 @@ public:
     static constexpr std::size_t ChunkMax = 512;
 
 private:
+    friend class ItemLoader;
+
     static constexpr std::uint32_t FlatMax = 64;
     static constexpr std::uint32_t Chunked = UINT32_MAX;
 
     bool IsFlat() const { return m_capacity != 0 && m_capacity != Chunked; }
     bool IsChunked() const { return m_capacity == Chunked; }
-    void AssignSorted(std::vector<Item*> const& i_sorted);
-    void AppendSorted(Item* ip_item);
+    void AssignSorted(std::span<Item* const> i_sorted);
     bool InsertChunked(Item* ip_item);
     bool EraseChunked(Item* ip_item);
     void FlatToChunked();

@@ -2,6 +2,8 @@
 
 #include "Data.h"
 
+#include <algorithm>
+
 Type::Type(Data* ip_data, std::string_view i_name, bool i_isPrimary, bool i_isNull,
            bool i_autoCreate, std::uint64_t i_serial)
     : mp_data(ip_data), m_name(i_name), m_isPrimary(i_isPrimary), m_isNull(i_isNull),
@@ -74,21 +76,19 @@ void Type::AssertNull() const
     }
 }
 
-Item* Type::Create(ItemIndex::iterator i_entry)
+Item* Type::Create(std::string_view i_value, ValueIndex::Slot* ip_slot, std::uint64_t i_hash)
 {
     if (m_removed)
     {
         CrashAssert(false);
-        if (!m_isNull)
-            m_items.erase(i_entry);
         return nullptr;
     }
     Data::Operation l_operation(mp_data);
-    Item* lp_item = new Item(this, i_entry, mp_data->NextItemSerial());
-    if (m_isNull)
-        m_nullItems.insert(lp_item);
-    else
-        i_entry->second = lp_item;
+    Item* lp_item = new Item(this, i_value, mp_data->NextItemSerial());
+    if (ip_slot)
+        m_index.Put(ip_slot, i_hash, lp_item);
+    m_items.insert(lp_item);
+    mp_data->CountChange();
     Item* lp_added = lp_item;
     m_itemAddedEvent.Notify(lp_added);
     lp_added = lp_item;
@@ -102,93 +102,75 @@ Item* Type::Create(ItemIndex::iterator i_entry)
     return lp_item;
 }
 
-Item* Type::GetItem(Value const& i_value)
+Item* Type::FindOrCreate(std::string_view i_value, bool i_create)
 {
     AssertValued();
-    auto l_found = m_items.find(i_value.AsString());
-    if (l_found != m_items.end())
-        return l_found->second;
-    if (!m_autoCreate)
-        return nullptr;
-    return Create(m_items.emplace_hint(l_found, i_value.AsString(), nullptr));
+    std::uint64_t const l_hash = ValueIndex::Hash(i_value);
+    ValueIndex::Slot* lp_slot = m_index.Probe(i_value, l_hash);
+    if (lp_slot->mp_item || !i_create)
+        return lp_slot->mp_item;
+    return Create(i_value, lp_slot, l_hash);
+}
+
+Item* Type::GetItem(Value const& i_value)
+{
+    return FindOrCreate(i_value.AsString(), m_autoCreate);
 }
 
 ItemPtr Type::HasItem(Value const& i_value) const
 {
     AssertValued();
-    auto l_found = m_items.find(i_value.AsString());
-    return l_found != m_items.end() ? l_found->second : nullptr;
+    return m_index.Find(i_value.AsString());
 }
 
 Item* Type::NewItem(Value const& i_value)
 {
-    AssertValued();
-    auto l_found = m_items.find(i_value.AsString());
-    if (l_found != m_items.end())
-        return l_found->second;
-    return Create(m_items.emplace_hint(l_found, i_value.AsString(), nullptr));
+    return FindOrCreate(i_value.AsString(), true);
 }
 
 Item* Type::NewItem()
 {
     AssertNull();
-    return Create(Item::NullEntry());
+    return Create(std::string_view(), nullptr, 0);
 }
 
 Item* Type::GetGlobalNullItem()
 {
     AssertNull();
-    return m_nullItems.empty() ? NewItem() : m_nullItems.front();
-}
-
-std::vector<Item*> Type::ItemsInOrder() const
-{
-    std::vector<Item*> l_items;
-    if (m_isNull)
-        l_items.assign(m_nullItems.begin(), m_nullItems.end());
-    else
-    {
-        l_items.reserve(m_items.size());
-        for (auto const& l_entry : m_items)
-            l_items.push_back(l_entry.second);
-    }
-    return l_items;
+    return m_items.empty() ? NewItem() : m_items.front();
 }
 
 ItemSet Type::GetItems() const
 {
-    if (m_isNull)
-        return m_nullItems;
-    return ItemSet(ItemsInOrder());
+    return m_items;
 }
 
 void Type::GetItems(ItemSet& i_result) const
 {
-    i_result.Add(GetItems());
+    i_result.Add(m_items);
 }
 
 std::size_t Type::ItemCount() const
 {
-    return m_isNull ? m_nullItems.size() : m_items.size();
+    return m_items.size();
 }
 
 void Type::TakeOut(Item* ip_item)
 {
-    if (m_isNull)
-    {
-        m_nullItems.erase(ip_item);
-        return;
-    }
-    // Handlers of the removal still read the value: the item takes it from the entry.
-    ItemIndex::node_type l_entry = m_items.extract(ip_item->m_entry);
-    ip_item->mp_ownValue = new std::string(std::move(l_entry.key()));
-    ip_item->m_flags |= Item::OwnsValueFlag;
+    if (!m_isNull)
+        m_index.Erase(ip_item);
+    m_items.erase(ip_item);
 }
 
 void Type::RemoveAllItems()
 {
     Data::Operation l_operation(mp_data);
-    for (Item* lp_item : ItemsInOrder())
+    std::vector<Item*> l_items(m_items.begin(), m_items.end());
+    // A valued type's items go in value order.
+    if (!m_isNull)
+        std::sort(l_items.begin(), l_items.end(),
+                  [](Item* ip_a, Item* ip_b) { return ip_a->Value() < ip_b->Value(); });
+    for (Item* lp_item : l_items)
         lp_item->Remove();
 }
 

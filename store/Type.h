@@ -7,6 +7,7 @@
 #include "ItemSet.h"
 #include "RelationInfo.h"
 #include "Value.h"
+#include "ValueIndex.h"
 
 #include <cstdint>
 #include <map>
@@ -19,8 +20,6 @@ class Data;
 class Type
 {
 public:
-    // Items of a valued type by value, compared byte by byte; an item's value is the key itself.
-    using ItemIndex = Item::Index;
     using RelationMap = std::map<Type*, RelationInfo, TypeLess>;
 
     Event<Item*> m_itemAddedEvent;
@@ -58,8 +57,8 @@ public:
     ItemSet GetItems() const;
     void GetItems(ItemSet& i_result) const;
     std::size_t ItemCount() const;
-    // Valued types: the items in value order.
-    ItemIndex const& Items() const { return m_items; }
+    // Every item of the type in serial order.
+    ItemSet const& Items() const { return m_items; }
 
     void RemoveAllItems();
     void Remove();
@@ -67,18 +66,20 @@ public:
 private:
     friend class Data;
     friend class Item;
+    friend class ItemLoader;
 
     Type(Data* ip_data, std::string_view i_name, bool i_isPrimary, bool i_isNull, bool i_autoCreate,
          std::uint64_t i_serial);
     ~Type() = default;
 
     RelationInfo const& Relation(Type* ip_other) const;
-    Item* Create(ItemIndex::iterator i_entry);
+    // The item of the value, made when missing and i_create holds; one probe of the index.
+    Item* FindOrCreate(std::string_view i_value, bool i_create);
+    // A new item; a valued one goes into the empty slot of the index that Probe gave.
+    Item* Create(std::string_view i_value, ValueIndex::Slot* ip_slot, std::uint64_t i_hash);
     void AssertValued() const;
     void AssertNull() const;
-    // Takes the item out of the index; a valued item keeps a copy of its value.
     void TakeOut(Item* ip_item);
-    std::vector<Item*> ItemsInOrder() const;
 
     Data* mp_data;
     std::string m_name;
@@ -88,6 +89,8 @@ private:
     bool m_removed = false;
     std::uint64_t m_serial;
     RelationMap m_relations;
-    ItemIndex m_items;
-    ItemSet m_nullItems;
+    // A valued type's items by value.
+    ValueIndex m_index;
+    // Every item in serial order, which the collector and the data file walk.
+    ItemSet m_items;
 };

@@ -1,7 +1,7 @@
-// What the sharing service answers to other users and keeps of theirs, over a real messaging
-// connection from a TestPeer and decoded with the test peer's own readers: the whole file list
-// within the access rules and its reuse until the index changes, one folder's contents, the
-// lists received from others with their caps, and the counts and statistics of each login.
+// The sharing service towards other users and the server, over a TestPeer's messaging connection
+// and the test server, decoded with the tests' own readers: the file list within the access rules
+// and its reuse until the index changes, one folder's contents, received lists with their caps,
+// the counts and own speed of each login, and the wish-list searches.
 #include "Data.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
@@ -13,17 +13,20 @@
 #include "TestPeerMessages.h"
 #include "TestSettings.h"
 #include "WireReader.h"
+#include "WireWriter.h"
+#include "WishListSearcher.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
 #include <memory>
 
 namespace
 {
 constexpr int timeoutMs = 30000;
-
 using Messages = TestPeerMessages;
+using Attributes = QList<Messages::Attribute>;
 
 enum class Access
 {
@@ -33,28 +36,20 @@ enum class Access
     Group
 };
 
-// "name size ext a=b ...": one file as received.
-QString Describe(const Messages::File& i_file)
-{
-    QString l_text = QString::fromUtf8(i_file.name + ' ' + QByteArray::number(i_file.size));
-    if (!i_file.extension.isEmpty())
-        l_text += QLatin1Char(' ') + QString::fromUtf8(i_file.extension);
-    for (const Messages::Attribute& l_pair : i_file.attributes)
-        l_text += QStringLiteral(" %1=%2").arg(l_pair.first).arg(l_pair.second);
-    return l_text;
-}
-
+// "name size ext code=value ...", the files joined by ", ".
 QString Describe(const QList<Messages::File>& i_files)
 {
     QStringList l_files;
     for (const Messages::File& l_file : i_files)
-        l_files << Describe(l_file);
+    {
+        QString l_text = QString::fromUtf8(l_file.name + ' ' + QByteArray::number(l_file.size));
+        if (!l_file.extension.isEmpty())
+            l_text += QLatin1Char(' ') + QString::fromUtf8(l_file.extension);
+        for (const Messages::Attribute& l_pair : l_file.attributes)
+            l_text += QStringLiteral(" %1=%2").arg(l_pair.first).arg(l_pair.second);
+        l_files << l_text;
+    }
     return l_files.join(QStringLiteral(", "));
-}
-
-Messages::File MakeFile(const QByteArray& i_name, QList<Messages::Attribute> i_attributes = {})
-{
-    return Messages::File{i_name, 10, QByteArray(), i_attributes};
 }
 
 QString ValueOf(ItemPtr i_item, const char* ip_type)
@@ -74,33 +69,29 @@ class TestShareReplies : public QObject
 
     std::unique_ptr<PeerHarness> mp_harness;
     std::unique_ptr<TestPeer> mp_peer;
+    std::unique_ptr<WishListSearcher> mp_searcher;
     QTemporaryDir m_disk;
     int m_connection = 0;
     QList<TestServer::ReceivedFrame> m_loginFrames;
 
     SharedFoldersManager& Manager() { return *sharedFoldersManager; }
-    // The disk's path as the index holds it, and as peers name it.
-    QByteArray Local(const char* ip_relative)
+    // A path of the test's disk as the index holds it; Remote gives it as peers write it.
+    QByteArray Local(const char* ip_path)
     {
-        return m_disk.filePath(QString::fromUtf8(ip_relative)).toUtf8();
+        return m_disk.filePath(QString::fromUtf8(ip_path)).toUtf8();
     }
-    QByteArray Remote(const char* ip_relative) { return Local(ip_relative).replace('/', '\\'); }
-    ItemPtr Shared(const char* ip_relative)
+    QByteArray Remote(const char* ip_path) { return Local(ip_path).replace('/', '\\'); }
+    ItemPtr Folder(const char* ip_path)
     {
-        return d.GetType("shared_folder")->GetItem(Local(ip_relative).toStdString());
+        return d.GetType("shared_folder")->GetItem(Local(ip_path).toStdString());
     }
-    ItemPtr SharedFile(const char* ip_relative)
+    ItemPtr File(const char* ip_path)
     {
-        return Manager().GetSharedFileItem(Local(ip_relative).toStdString());
+        return Manager().GetSharedFileItem(Local(ip_path).toStdString());
     }
-    void Scan(const char* ip_relative)
+    void Scan(const char* ip_path)
     {
-        Manager().AddSharedFiles(Local(ip_relative).toStdString(),
-                                 Local(ip_relative).toStdString());
-    }
-    void Write(const char* ip_relative, const QByteArray& i_bytes)
-    {
-        QVERIFY(SharingFixture::WriteFile(QString::fromUtf8(Local(ip_relative)), i_bytes));
+        Manager().AddSharedFiles(Local(ip_path).toStdString(), Local(ip_path).toStdString());
     }
 
     void SetAccess(Access i_access)
@@ -111,99 +102,55 @@ class TestShareReplies : public QObject
             l_entry.Remove();
         if (i_access == Access::Unshared)
             l_bob += d.GetType("unshared")->GetGlobalNullItem();
-        if (i_access == Access::UserList || i_access == Access::Group)
-        {
-            ItemPtr l_entry = l_bob.NewItem("in_user_list");
-            if (i_access == Access::Group)
-                l_entry += d.GetType("user_list_group")->GetItem("friends");
-        }
+        if (i_access == Access::UserList)
+            l_bob.NewItem("in_user_list");
+        if (i_access == Access::Group)
+            l_bob.NewItem("in_user_list") += d.GetType("user_list_group")->GetItem("friends");
     }
 
-    // Sends the body and returns the body of the next frame that comes back.
-    QByteArray Ask(const QByteArray& i_body)
+    // Sends the bodies and a file-list request, and returns the frames that came back up to the
+    // list, which comes last as the client answers in order.
+    QList<TestPeer::Frame> Ask(const QList<QByteArray>& i_bodies)
     {
-        const int l_before = int(mp_peer->Frames(m_connection).size());
-        mp_peer->SendBody(m_connection, i_body);
-        if (!mp_peer->WaitForFrames(m_connection, l_before + 1, timeoutMs))
-            return QByteArray();
-        return mp_peer->Frames(m_connection).at(l_before).body;
+        const qsizetype l_before = mp_peer->Frames(m_connection).size();
+        for (const QByteArray& l_body : i_bodies + QList<QByteArray>{Messages::GetSharedFileList()})
+            mp_peer->SendBody(m_connection, l_body);
+        const auto l_new = [&] { return mp_peer->Frames(m_connection).mid(l_before); };
+        const bool l_answered = QTest::qWaitFor(
+            [&] { return !l_new().isEmpty() && l_new().last().code == 5; }, timeoutMs);
+        return l_answered ? l_new() : QList<TestPeer::Frame>();
     }
 
     // The file list bob receives: "folder: files | ..." with the disk's path left out.
     QString FileList()
     {
-        const std::optional<QByteArray> l_content =
-            Messages::CompressedContent(5, Ask(Messages::GetSharedFileList()));
-        const auto l_list = Messages::ReadShareListContent(l_content.value_or(QByteArray()));
+        const QList<TestPeer::Frame> l_frames = Ask({});
+        const auto l_list = Messages::ReadShareListContent(
+            Messages::CompressedContent(5, l_frames.value(0).body).value_or(QByteArray()));
         if (!l_list || !l_list->table.isEmpty())
             return QStringLiteral("unreadable");
         QStringList l_folders;
         for (const Messages::Folder& l_folder : l_list->folders)
-            l_folders << QString::fromUtf8(l_folder.name)
-                                 .remove(QString::fromUtf8(Remote("")) + QLatin1Char('\\')) +
+            l_folders << QString::fromUtf8(l_folder.name.mid(Remote("").size() + 1)) +
                              QStringLiteral(": ") + Describe(l_folder.files);
         return l_folders.join(QStringLiteral(" | "));
     }
 
-    // The reply to a folder request, or "none" when the client sends nothing: a file-list
-    // request follows it, and its reply is the next frame when the first got none.
-    QString FolderContents(const QByteArray& i_folder)
-    {
-        const qsizetype l_before = mp_peer->Frames(m_connection).size();
-        mp_peer->SendBody(m_connection, Messages::GetSharedFilesInFolder(7, i_folder));
-        mp_peer->SendBody(m_connection, Messages::GetSharedFileList());
-        if (!QTest::qWaitFor(
-                [&]
-                {
-                    const QList<TestPeer::Frame> l_frames = mp_peer->Frames(m_connection);
-                    return l_frames.size() > l_before && l_frames.last().code == 5;
-                },
-                timeoutMs))
-            return QStringLiteral("no marker");
-        const QList<TestPeer::Frame> l_frames = mp_peer->Frames(m_connection).mid(l_before);
-        if (l_frames.size() == 1)
-            return QStringLiteral("none");
-        const auto l_contents = Messages::ReadFolderContents(
-            Messages::CompressedContent(37, l_frames.first().body).value_or(QByteArray()));
-        if (!l_contents || l_contents->token != 7 || l_contents->folder != i_folder ||
-            l_contents->folderCount != 1 || l_contents->folderAgain != i_folder ||
-            l_contents->endMarker != 0)
-            return QStringLiteral("unreadable");
-        return Describe(l_contents->files);
-    }
-
-    // Bob's list as the peer layer receives it; waits until it is handled.
+    // Bob's list as the peer layer receives it, handled once its log line is there.
     void SendList(const QList<Messages::Folder>& i_folders)
     {
-        const qsizetype l_lines = ReceivedLines();
+        const auto l_lines = [this]
+        {
+            return mp_harness->LogLines(QStringLiteral("Shared"))
+                .filter(QStringLiteral("Received shared file list from user bob"))
+                .size();
+        };
+        const qsizetype l_before = l_lines();
         mp_peer->SendBody(m_connection,
                           Messages::SharedFileList(Messages::ShareListContent(i_folders)));
-        QTRY_VERIFY_WITH_TIMEOUT(ReceivedLines() > l_lines, timeoutMs);
-    }
-    qsizetype ReceivedLines() const
-    {
-        return mp_harness->LogLines(QStringLiteral("Shared"))
-            .filter(QStringLiteral("Received shared file list from user bob"))
-            .size();
+        QTRY_VERIFY_WITH_TIMEOUT(l_lines() > l_before, timeoutMs);
     }
     ItemPtr BobsShare() { return ItemPtr(d.GetType("user")->GetItem("bob"))["user_share"]; }
-    // "name<parent" for each folder of bob's list, by name.
-    QString Tree()
-    {
-        QStringList l_folders;
-        for (Item* lp_folder : BobsShare().GetItems("user_share_folder"))
-        {
-            ItemPtr l_folder(lp_folder);
-            QString l_text = ValueOf(l_folder, "user_share_folder_name");
-            ItemPtr l_parent = l_folder["user_share_folder_parent"]["user_share_folder_child"]
-                                       ["user_share_folder"];
-            if (l_parent)
-                l_text += QLatin1Char('<') + ValueOf(l_parent, "user_share_folder_name");
-            l_folders << l_text;
-        }
-        l_folders.sort();
-        return l_folders.join(QStringLiteral(", "));
-    }
 
 private slots:
     void initTestCase()
@@ -211,23 +158,22 @@ private slots:
         QVERIFY(m_disk.isValid());
         mp_harness = std::make_unique<PeerHarness>();
         m_loginFrames = mp_harness->SentFrames(mp_harness->CentralConnection());
+        DeclareUserDataTypes();
+        mp_searcher = std::make_unique<WishListSearcher>();
 
-        Write("pub/Song.Mp3", "abc");
-        Write("pub/b.txt", "b");
-        Write("pub/Sub/c.txt", "cc");
+        for (const char* lp_file : {"pub/Song.Mp3", "pub/b.txt", "pub/Sub/c.txt", "list/d.txt",
+                                    "grp/e.txt", "none/f.txt"})
+            QVERIFY(SharingFixture::WriteFile(QString::fromUtf8(Local(lp_file)),
+                                              QByteArray(lp_file).right(2)));
         QVERIFY(QDir().mkpath(QString::fromUtf8(Local("pub/Empty"))));
-        Write("list/d.txt", "d");
-        Write("grp/e.txt", "e");
-        Write("none/f.txt", "f");
-        Shared("pub") += d.GetType("shared_public")->GetGlobalNullItem();
-        Shared("list") += d.GetType("shared_userlist")->GetGlobalNullItem();
-        Shared("grp") += d.GetType("user_list_group")->GetItem("friends");
-        Shared("none");
+        Folder("pub") += d.GetType("shared_public")->GetGlobalNullItem();
+        Folder("list") += d.GetType("shared_userlist")->GetGlobalNullItem();
+        Folder("grp") += d.GetType("user_list_group")->GetItem("friends");
         for (const char* lp_folder : {"pub", "list", "grp", "none"})
             Scan(lp_folder);
-        // The extension is not one that the scanner reads: the attributes stay as set here.
-        SetValue(SharedFile("pub/Song.Mp3"), "bitrate", 320);
-        SetValue(SharedFile("pub/Song.Mp3"), "bitrate_mode", "vbr");
+        // The scanner reads only .mp3 and .MP3: these attributes stay as set.
+        SetValue(File("pub/Song.Mp3"), "bitrate", 320);
+        SetValue(File("pub/Song.Mp3"), "bitrate_mode", "vbr");
 
         mp_peer = std::make_unique<TestPeer>();
         QVERIFY(mp_peer->Listen());
@@ -237,6 +183,7 @@ private slots:
 
     void cleanupTestCase()
     {
+        mp_searcher.reset();
         mp_peer.reset();
         mp_harness.reset();
     }
@@ -246,42 +193,37 @@ private slots:
         QTest::addColumn<Access>("access");
         QTest::addColumn<QString>("list");
         const QString l_public = QStringLiteral(
-            "pub: Song.Mp3 3 mp3 0=320 2=1, b.txt 1 | pub\\Empty:  | pub\\Sub: c.txt 2");
+            "pub: Song.Mp3 2 mp3 0=320 2=1, b.txt 2 | pub\\Empty:  | pub\\Sub: c.txt 2");
         QTest::newRow("public only") << Access::Public << l_public;
         QTest::newRow("unshared") << Access::Unshared << QString();
-        QTest::newRow("on the user list")
-            << Access::UserList << QStringLiteral("list: d.txt 1 | ") + l_public;
-        QTest::newRow("in the group")
-            << Access::Group << QStringLiteral("grp: e.txt 1 | list: d.txt 1 | ") + l_public;
+        QTest::newRow("user list")
+            << Access::UserList << QStringLiteral("list: d.txt 2 | ") + l_public;
+        QTest::newRow("group") << Access::Group
+                               << QStringLiteral("grp: e.txt 2 | list: d.txt 2 | ") + l_public;
         QTest::newRow("public again") << Access::Public << l_public;
     }
 
-    // The rows run one after another, so each visibility is answered from its kept list.
+    // The rows run in turn, so later ones are answered from the lists kept for earlier ones.
     void fileListWithinAccess()
     {
         QFETCH(Access, access);
-        QFETCH(QString, list);
         SetAccess(access);
-        QCOMPARE(FileList(), list);
+        QTEST(FileList(), "list");
     }
 
-    void repeatedListIsTheSameUntilTheIndexChanges_data()
+    void keptListFollowsTheIndex_data()
     {
-        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("change");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("folder made public") << "public"
-                                            << "none: f.txt 1";
-        QTest::newRow("bitrate") << "bitrate"
-                                 << "Song.Mp3 3 mp3 0=128 2=1";
-        QTest::newRow("new file") << "file"
-                                  << "new.txt 4";
-        QTest::newRow("file removed") << "removed"
-                                      << "pub: Song.Mp3 3 mp3 0=128 2=1 |";
+        QTest::newRow("folder made public") << 0 << "none: f.txt 2";
+        QTest::newRow("bitrate") << 1 << "Song.Mp3 2 mp3 0=128 2=1";
+        QTest::newRow("new file") << 2 << "new.txt 2";
+        QTest::newRow("file removed") << 3 << "pub: Song.Mp3 2 mp3 0=128 2=1 |";
     }
 
-    void repeatedListIsTheSameUntilTheIndexChanges()
+    void keptListFollowsTheIndex()
     {
-        QFETCH(QString, change);
+        QFETCH(int, change);
         QFETCH(QString, expected);
         SetAccess(Access::Public);
         const QString l_before = FileList();
@@ -289,22 +231,16 @@ private slots:
         const MemStream l_direct = Manager().GetSharedFilesMessage("bob");
         QCOMPARE(QByteArray(l_direct.GetReadBuffer(), l_direct.GetPendingReadLength()),
                  mp_peer->Frames(m_connection).last().body);
-
-        if (change == QLatin1String("public"))
-            Shared("none") += d.GetType("shared_public")->GetGlobalNullItem();
-        else if (change == QLatin1String("bitrate"))
-            SetValue(SharedFile("pub/Song.Mp3"), "bitrate", 128);
-        else if (change == QLatin1String("file"))
-        {
-            Write("pub/new.txt", "1234");
-            Scan("pub");
-        }
-        else
-        {
-            QVERIFY(QFile::remove(QString::fromUtf8(Local("pub/b.txt"))));
-            QVERIFY(QFile::remove(QString::fromUtf8(Local("pub/new.txt"))));
-            Scan("pub");
-        }
+        if (change == 0)
+            Folder("none") += d.GetType("shared_public")->GetGlobalNullItem();
+        if (change == 1)
+            SetValue(File("pub/Song.Mp3"), "bitrate", 128);
+        if (change == 2)
+            QVERIFY(SharingFixture::WriteFile(QString::fromUtf8(Local("pub/new.txt")), "nn"));
+        if (change == 3)
+            QVERIFY(QFile::remove(QString::fromUtf8(Local("pub/b.txt"))) &&
+                    QFile::remove(QString::fromUtf8(Local("pub/new.txt"))));
+        Scan("pub");
         QVERIFY(!l_before.contains(expected));
         QVERIFY2(FileList().contains(expected), qPrintable(FileList()));
     }
@@ -314,15 +250,14 @@ private slots:
         QTest::addColumn<Access>("access");
         QTest::addColumn<QByteArray>("folder");
         QTest::addColumn<QString>("reply");
-        QTest::newRow("own files only, no attributes")
-            << Access::Public << Remote("pub") << "Song.Mp3 3";
+        QTest::newRow("own files, no attributes")
+            << Access::Public << Remote("pub") << "Song.Mp3 2";
         QTest::newRow("sub-folder") << Access::Public << Remote("pub/Sub") << "c.txt 2";
         QTest::newRow("slashes") << Access::Public << Local("pub/Sub") << "c.txt 2";
-        QTest::newRow("empty folder") << Access::Public << Remote("pub/Empty") << "";
-        QTest::newRow("other letter case")
-            << Access::Public << Remote("pub/Sub").replace("Sub", "SUB") << "none";
+        QTest::newRow("empty") << Access::Public << Remote("pub/Empty") << "";
+        QTest::newRow("letter case") << Access::Public << Remote("pub/SUB") << "none";
         QTest::newRow("root not visible") << Access::Public << Remote("grp") << "none";
-        QTest::newRow("root visible to the group") << Access::Group << Remote("grp") << "e.txt 1";
+        QTest::newRow("visible to the group") << Access::Group << Remote("grp") << "e.txt 2";
         QTest::newRow("unshared") << Access::Unshared << Remote("pub/Sub") << "none";
         QTest::newRow("not indexed") << Access::Public << Remote("missing") << "none";
     }
@@ -331,22 +266,41 @@ private slots:
     {
         QFETCH(Access, access);
         QFETCH(QByteArray, folder);
-        QFETCH(QString, reply);
         SetAccess(access);
-        QCOMPARE(FolderContents(folder), reply);
+        const QList<TestPeer::Frame> l_frames = Ask({Messages::GetSharedFilesInFolder(7, folder)});
+        const auto l_contents = Messages::ReadFolderContents(
+            Messages::CompressedContent(37, l_frames.value(0).body).value_or(QByteArray()));
+        if (l_frames.size() == 1)
+            QTEST(QStringLiteral("none"), "reply");
+        else
+        {
+            QVERIFY(l_contents && l_contents->token == 7 && l_contents->folderCount == 1 &&
+                    l_contents->endMarker == 0);
+            QCOMPARE(l_contents->folder, folder);
+            QCOMPARE(l_contents->folderAgain, folder);
+            QTEST(Describe(l_contents->files), "reply");
+        }
         // A name from the network adds no folder to the index.
         QVERIFY(!d.GetType("shared_file_folder")->HasItem(Local("missing").toStdString()));
     }
 
     void receivedTree()
     {
-        SendList({{"Alpha", {MakeFile("x")}}, {"Alpha\\Beta", {}}, {"Gamma\\Delta", {}}});
-        QCOMPARE(Tree(), QStringLiteral("Alpha, Alpha\\Beta<Alpha, Gamma\\Delta"));
+        SendList({{"Alpha", {{"x", 1, {}, {}}}}, {"Alpha\\Beta", {}}, {"Gamma\\Delta", {}}});
+        SendList({{"Other", {{"second", 1, {}, {}}}}});
+        QStringList l_folders;
+        for (Item* lp_folder : BobsShare().GetItems("user_share_folder"))
+        {
+            ItemPtr l_parent = ItemPtr(lp_folder)["user_share_folder_parent"]
+                                                 ["user_share_folder_child"]["user_share_folder"];
+            l_folders << ValueOf(lp_folder, "user_share_folder_name") + QLatin1Char('<') +
+                             ValueOf(l_parent, "user_share_folder_name");
+        }
+        l_folders.sort();
+        QCOMPARE(l_folders.join(QLatin1Char(' ')),
+                 QStringLiteral("Alpha< Alpha\\Beta<Alpha Gamma\\Delta<"));
         QVERIFY(BobsShare().IsConnected("user_share_loaded"));
-
-        // A second list while the first is held is logged and dropped.
-        SendList({{"Other", {MakeFile("second")}}});
-        QCOMPARE(Tree(), QStringLiteral("Alpha, Alpha\\Beta<Alpha, Gamma\\Delta"));
+        // The second list came while the first was held.
         QVERIFY(!d.GetType("user_share_file_name")->HasItem("second"));
 
         Manager().RemoveUserShare("bob");
@@ -358,39 +312,36 @@ private slots:
 
     void receivedAttributes_data()
     {
-        QTest::addColumn<QList<Messages::Attribute>>("attributes");
+        QTest::addColumn<Attributes>("attributes");
         QTest::addColumn<QString>("items");
         QTest::addColumn<QString>("display");
-        using A = QList<Messages::Attribute>;
-        QTest::newRow("variable") << A{{2, 5}} << "//vbr"
+        QTest::newRow("variable") << Attributes{{2, 5}} << "//vbr"
                                   << " VBR";
-        QTest::newRow("constant") << A{{2, 0}} << "//cbr"
+        QTest::newRow("constant") << Attributes{{2, 0}} << "//cbr"
                                   << " CBR";
-        QTest::newRow("unknown code") << A{{7, 1}} << "//"
+        QTest::newRow("unknown code") << Attributes{{7, 1}} << "//"
                                       << "";
-        QTest::newRow("all three") << A{{0, 192}, {2, 1}, {1, 215}} << "192/215/vbr"
+        QTest::newRow("all three") << Attributes{{0, 192}, {2, 1}, {1, 215}} << "192/215/vbr"
                                    << "192 VBR, 3m35s";
-        QTest::newRow("length only") << A{{1, 59}} << "/59/"
+        QTest::newRow("length only") << Attributes{{1, 59}} << "/59/"
                                      << ", 0m59s";
-        QTest::newRow("code twice, the last holds") << A{{0, 128}, {0, 320}} << "320//"
-                                                    << "320";
+        QTest::newRow("code twice") << Attributes{{0, 128}, {0, 320}} << "320//"
+                                    << "320";
     }
 
-    // Each row's list replaces the one before: after RemoveUserShare a list is accepted again.
+    // Each row's list follows the removal of the one before.
     void receivedAttributes()
     {
-        QFETCH(QList<Messages::Attribute>, attributes);
-        QFETCH(QString, items);
-        QFETCH(QString, display);
-        SendList({{"Music", {MakeFile("a.mp3", attributes)}}});
+        QFETCH(Attributes, attributes);
+        SendList({{"Music", {{"a.mp3", 10, "mp3", attributes}}}});
         ItemPtr l_file = BobsShare()["user_share_folder"]["user_share_file"];
-        QCOMPARE(ValueOf(l_file, "user_share_file_name"), QStringLiteral("a.mp3"));
-        QCOMPARE(ValueOf(l_file, "file_size"), QStringLiteral("10"));
-        QCOMPARE(QStringList({ValueOf(l_file, "bitrate"), ValueOf(l_file, "length_seconds"),
-                              ValueOf(l_file, "bitrate_mode")})
-                     .join(QLatin1Char('/')),
-                 items);
-        QCOMPARE(SharedFoldersManager::GetFileItemDisplayString(l_file), display);
+        QCOMPARE(ValueOf(l_file, "user_share_file_name") + ValueOf(l_file, "file_size"),
+                 QStringLiteral("a.mp310"));
+        QTEST(QStringList({ValueOf(l_file, "bitrate"), ValueOf(l_file, "length_seconds"),
+                           ValueOf(l_file, "bitrate_mode")})
+                  .join(QLatin1Char('/')),
+              "items");
+        QTEST(SharedFoldersManager::GetFileItemDisplayString(l_file), "display");
         Manager().RemoveUserShare("bob");
     }
 
@@ -398,7 +349,7 @@ private slots:
     {
         QTest::addColumn<int>("folders");
         QTest::addColumn<int>("files");
-        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("kept");
         QTest::newRow("at both caps") << 2 << 3 << true;
         QTest::newRow("a folder more") << 3 << 0 << false;
         QTest::newRow("a file more") << 1 << 4 << false;
@@ -408,33 +359,101 @@ private slots:
     {
         QFETCH(int, folders);
         QFETCH(int, files);
-        QFETCH(bool, accepted);
+        QFETCH(bool, kept);
         const SharedFoldersManager::UserShareLimits l_defaults = Manager().GetUserShareLimits();
-        QCOMPARE(l_defaults.m_folders, std::size_t(131072));
-        QCOMPARE(l_defaults.m_files, std::size_t(PeerMessenger::MaxShareListFiles));
+        QVERIFY(l_defaults.m_folders == 131072 &&
+                qint64(l_defaults.m_files) == PeerMessenger::MaxShareListFiles);
         Manager().SetUserShareLimits({2, 3});
-        QList<Messages::Folder> l_list;
-        for (int l_folder = 0; l_folder < folders; ++l_folder)
-            l_list.append({"F" + QByteArray::number(l_folder), {}});
-        for (int l_file = 0; l_file < files; ++l_file)
-            l_list[0].files.append(MakeFile("f" + QByteArray::number(l_file)));
+        QList<Messages::Folder> l_list(folders);
+        for (int l_index = 0; l_index < folders; ++l_index)
+            l_list[l_index].name = QByteArray::number(l_index);
+        for (int l_index = 0; l_index < files; ++l_index)
+            l_list[0].files.append({QByteArray::number(l_index), 1, {}, {}});
         SendList(l_list);
         Manager().SetUserShareLimits(l_defaults);
-
-        QCOMPARE(bool(BobsShare()), accepted);
-        QCOMPARE(Count("user_share_folder"), std::size_t(accepted ? folders : 0));
-        QCOMPARE(Count("user_share_file"), std::size_t(accepted ? files : 0));
+        QCOMPARE(Count("user_share_folder") + Count("user_share_file"),
+                 std::size_t(kept ? folders + files : 0));
         QCOMPARE(mp_harness->LogLines(QStringLiteral("Shared"))
-                         .filter(QStringLiteral("Shared file list from user bob refused"))
-                         .size() > 0,
-                 !accepted);
+                     .last()
+                     .contains(QStringLiteral("from user bob refused")),
+                 !kept);
         Manager().RemoveUserShare("bob");
     }
 
-    // The test server keeps the counts and the upload speed it is told and reports them back.
+    void wishListWait_data()
+    {
+        QTest::addColumn<quint32>("seconds");
+        QTest::addColumn<int>("interval");
+        const int l_largest = std::numeric_limits<int>::max();
+        QTest::newRow("5 s") << 5u << 5000;
+        QTest::newRow("0 keeps the interval") << 0u << 5000;
+        QTest::newRow("past 32 bits of milliseconds") << 4294968u << l_largest;
+        QTest::newRow("largest period") << 4294967295u << l_largest;
+        QTest::newRow("60 s") << 60u << 60000;
+    }
+
+    // Each row starts from the timer that the row before left.
+    void wishListWait()
+    {
+        QFETCH(quint32, seconds);
+        QFETCH(int, interval);
+        QVERIFY(mp_harness->Deliver(mp_harness->CentralConnection(), 104,
+                                    WireWriter().WriteU32(seconds).Bytes()));
+        const QTimer& l_timer = mp_searcher->SearchTimer();
+        QVERIFY(l_timer.isActive());
+        QCOMPARE(l_timer.interval(), interval);
+        QVERIFY(!l_timer.isSingleShot());
+        QCOMPARE(
+            mp_harness->LogLines(QStringLiteral("Wish List")).last(),
+            seconds == 0
+                ? QStringLiteral("Wish list wait period of 0 ignored")
+                : QStringLiteral("Wish list wait period set to %1 milliseconds").arg(interval));
+    }
+
+    void wishListEntriesTakeTurns()
+    {
+        const auto l_searches = [this](int i_ticks, const char* ip_next)
+        {
+            for (int l_tick = 0; l_tick < i_ticks; ++l_tick)
+                mp_searcher->OnSearchTimerTimeout();
+            QStringList l_texts;
+            for (const TestServer::ReceivedFrame& l_frame :
+                 mp_harness->SentFrames(mp_harness->CentralConnection()))
+                if (l_frame.code == 103)
+                    l_texts << QString::fromUtf8(WireReader(l_frame.body.mid(4)).ReadString());
+            const bool l_next =
+                TestSettings::VolatileSetting("wish_list_search_index").AsString() == ip_next;
+            return l_texts.join(QLatin1Char(' ')) +
+                   (l_next ? QString() : QStringLiteral(" (index)"));
+        };
+        const auto l_enable = [](std::initializer_list<const char*> i_texts, bool i_enabled)
+        {
+            for (const char* lp_text : i_texts)
+                if (i_enabled)
+                    ItemPtr(d.GetType("wish_list_item")->GetItem(lp_text)) +=
+                        d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
+                else
+                    ItemPtr(d.GetType("wish_list_item")->GetItem(lp_text))
+                        .Disconnect("wish_list_item_enabled");
+        };
+        QCOMPARE(l_searches(1, "0"), QString());
+        l_enable({"b", "a", "c"}, true);
+        l_enable({"B"}, false);
+        QCOMPARE(l_searches(4, "1"), QStringLiteral("a b c a"));
+        // An index past the list, as removed entries leave it, takes its remainder, then 0.
+        TestSettings::SetVolatileSetting("wish_list_search_index", 5);
+        QCOMPARE(l_searches(2, "1"), QStringLiteral("c a"));
+        // With no enabled entry nothing goes out or is logged, and the turn is kept.
+        l_enable({"a", "b", "c"}, false);
+        const qsizetype l_lines = mp_harness->LogLines(QStringLiteral("Wish List")).size();
+        QCOMPARE(l_searches(3, "1"), QString());
+        QCOMPARE(mp_harness->LogLines(QStringLiteral("Wish List")).size(), l_lines);
+    }
+
+    // The test server reports back the counts and the upload speed it was told.
     void everyLoginReportsTheShareAndLearnsTheUploadSpeed()
     {
-        const auto l_frame = [](const QList<TestServer::ReceivedFrame>& i_frames, quint32 i_code)
+        const auto l_body = [](const QList<TestServer::ReceivedFrame>& i_frames, quint32 i_code)
         {
             for (const TestServer::ReceivedFrame& l_frame : i_frames)
                 if (l_frame.code == i_code)
@@ -442,21 +461,17 @@ private slots:
             return QByteArray();
         };
         // The first login came before anything was shared.
-        QCOMPARE(l_frame(m_loginFrames, 35), QByteArray(8, '\0'));
-        QCOMPARE(WireReader(l_frame(m_loginFrames, 36)).ReadString(), QByteArray("me"));
+        QCOMPARE(l_body(m_loginFrames, 35), QByteArray(8, '\0'));
+        QCOMPARE(WireReader(l_body(m_loginFrames, 36)).ReadString(), QByteArray("me"));
 
         mp_harness->Client().SendUploadSpeed(4321);
         mp_harness->SentFrames(mp_harness->CentralConnection());
         mp_harness->Client().Disconnect();
         const int l_connection = mp_harness->LogIn();
-        QVERIFY(l_connection != 0);
         QTRY_COMPARE_WITH_TIMEOUT(TestSettings::Setting("upload_speed").AsInt(), 4321, timeoutMs);
-        const QList<TestServer::ReceivedFrame> l_frames = mp_harness->SentFrames(l_connection);
-        WireReader l_counts(l_frame(l_frames, 35));
         // pub, pub/Empty, pub/Sub, list, grp and none; b.txt and new.txt were removed.
-        QCOMPARE(l_counts.ReadU32(), quint32(6));
-        QCOMPARE(l_counts.ReadU32(), quint32(5));
-        QVERIFY(l_counts.Ok() && l_counts.AtEnd());
+        QCOMPARE(l_body(mp_harness->SentFrames(l_connection), 35),
+                 WireWriter().WriteU32(6).WriteU32(5).Bytes());
     }
 };
 

@@ -4,6 +4,7 @@
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
+#include "FuzzChecks.h"
 #include "NetworkGuard.h"
 #include "PeerMessenger.h"
 #include "PortForwarder.h"
@@ -94,6 +95,14 @@ void FuzzClient::ListenForPeers()
         qFatal("fuzz client: the messenger cannot listen on 127.0.0.1");
     AllowLoopbackPort(mp_peerMessenger->ListeningPort());
     AllowLoopbackPort(mp_peerMessenger->ObfuscatedListeningPort());
+}
+
+void FuzzClient::LogIn()
+{
+    if (mp_central->ClientState() == 2)
+        return;
+    mp_central->Close();
+    Require(mp_central->Open() && mp_central->AcceptLogin(), "the client logs in");
 }
 
 void FuzzClient::EndDistributedConnections()

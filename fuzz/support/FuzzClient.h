@@ -37,6 +37,8 @@ public:
     // Has the messenger listen on free ports of 127.0.0.1 and lets connections reach them there.
     // Only the first call binds.
     void ListenForPeers();
+    // Has the client log in at the central stand-in, unless it is logged in already.
+    void LogIn();
 
     // Ends the peer layer's and the distributed node's connections and work in progress and
     // removes every item, as the store held nothing before the input. The node forgets the

@@ -1,6 +1,7 @@
 #include "PeerDialer.h"
 
 #include "Data.h"
+#include "NetworkGuard.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -17,6 +18,7 @@ namespace
 {
 // Everything happens on loopback: far longer than any step takes.
 constexpr int waitMs = 10000;
+int g_listener = -1;
 
 // Whether the client has accepted the connection from this local port: the socket of one of its
 // uninitialized socket items has it as its peer's port. Counting the items would not tell, as the
@@ -41,6 +43,56 @@ void LetTheClientRun()
 PeerDialer::~PeerDialer()
 {
     Close();
+}
+
+quint16 PeerDialer::ListeningPort()
+{
+    static const quint16 s_port = []
+    {
+        const int l_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in l_address{};
+        l_address.sin_family = AF_INET;
+        l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t l_length = sizeof l_address;
+        if (l_listener < 0 ||
+            ::bind(l_listener, reinterpret_cast<const sockaddr*>(&l_address), l_length) != 0 ||
+            ::listen(l_listener, 16) != 0 ||
+            ::getsockname(l_listener, reinterpret_cast<sockaddr*>(&l_address), &l_length) != 0)
+            qFatal("peer dialer: cannot listen on 127.0.0.1");
+        g_listener = l_listener;
+        AllowLoopbackPort(ntohs(l_address.sin_port));
+        return ntohs(l_address.sin_port);
+    }();
+    return s_port;
+}
+
+bool PeerDialer::Answer(const std::function<void()>& i_dial)
+{
+    Close();
+    ListeningPort();
+    while ((m_socket = ::accept4(g_listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0)
+        Close();
+    i_dial();
+    const QDeadlineTimer l_deadline(waitMs);
+    for (;;)
+    {
+        if (m_socket < 0)
+            m_socket = ::accept4(g_listener, nullptr, nullptr, SOCK_NONBLOCK);
+        // The client's first message, or the end of a connection that it handed over and closed.
+        char l_byte;
+        if (m_socket >= 0 && (::recv(m_socket, &l_byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 0 ||
+                              (errno != EAGAIN && errno != EWOULDBLOCK)))
+        {
+            Discard();
+            return true;
+        }
+        if (l_deadline.hasExpired())
+        {
+            Close();
+            return false;
+        }
+        QCoreApplication::processEvents();
+    }
 }
 
 bool PeerDialer::Dial(quint16 i_port)

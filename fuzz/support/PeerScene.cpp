@@ -1,10 +1,18 @@
 #include "PeerScene.h"
 
 #include "Data.h"
+#include "FuzzChecks.h"
+#include "FuzzClient.h"
+#include "ItemPtr.h"
 #include "MemStream.h"
+#include "PeerDialer.h"
+#include "PeerMessenger.h"
 #include "PeerObfuscation.h"
 
+#include <zlib.h>
+
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -64,4 +72,30 @@ QByteArray PeerScene::RelayedFirstMessage(quint32 i_token, bool i_obfuscated)
     l_body.Write(quint8(0));
     l_body.Write(i_token);
     return Framed(l_body, i_obfuscated);
+}
+
+QTcpSocket* PeerScene::BobConnects(PeerDialer& i_bob)
+{
+    PeerMessenger& l_messenger = FuzzClient::Instance().Messenger();
+    Plant();
+    Require(i_bob.Dial(l_messenger.ListeningPort()), "the client accepts bob's connection");
+    i_bob.Send(DirectFirstMessage("bob", "P", false));
+    ItemPtr l_user = d.GetType("user")->HasItem("bob");
+    Require(!l_user.IsNull(), "bob is known");
+    const ItemSet l_sockets = l_user.GetItems("peer_socket");
+    Require(l_sockets.size() == 1, "bob's messaging connection is open");
+    return ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
+}
+
+MemStream PeerScene::Compressed(quint32 i_code, const std::uint8_t* ip_data, std::size_t i_size,
+                                int i_level)
+{
+    MemStream l_message;
+    l_message.Write(i_code);
+    uLongf l_length = compressBound(uLong(i_size));
+    std::vector<Bytef> l_stream(l_length);
+    Require(compress2(l_stream.data(), &l_length, ip_data, uLong(i_size), i_level) == Z_OK,
+            "the content compresses");
+    l_message.WriteBuffer(l_stream.data(), l_length);
+    return l_message;
 }

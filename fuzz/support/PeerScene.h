@@ -1,7 +1,15 @@
 #pragma once
 
+#include "MemStream.h"
+
 #include <QByteArray>
 #include <QtGlobal>
+
+#include <cstddef>
+#include <cstdint>
+
+class PeerDialer;
+class QTcpSocket;
 
 // What another user's bytes can refer to, planted in an empty store as the client's own actions
 // leave it, so that a fuzzer can find it from the seeds: the relayed connection requests that the
@@ -25,4 +33,11 @@ public:
     static QByteArray DirectFirstMessage(const char* ip_user, const char* ip_type,
                                          bool i_obfuscated);
     static QByteArray RelayedFirstMessage(quint32 i_token, bool i_obfuscated);
+
+    // Plants the scene, then "bob" opens a messaging connection to the client's listening port
+    // through the dialer; the client's socket of it.
+    static QTcpSocket* BobConnects(PeerDialer& i_bob);
+    // A peer message of the code whose body is the bytes compressed at the level.
+    static MemStream Compressed(quint32 i_code, const std::uint8_t* ip_data, std::size_t i_size,
+                                int i_level);
 };

@@ -1,0 +1,195 @@
+#include "Data.h"
+#include "DataSaver.h"
+#include "StoreRecorder.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+namespace
+{
+enum Watch
+{
+    Nothing = 0,
+    FileType = 1,
+    Store = 2,
+    FolderFilePair = 4
+};
+
+// Every item and connection as sorted text.
+QStringList Snapshot()
+{
+    QStringList l_lines;
+    for (Type* lp_type : d.Types())
+        for (Item* lp_item : lp_type->GetItems())
+        {
+            l_lines << QString::fromStdString(StoreRecorder::Label(lp_item));
+            for (Item::Connection const& l_group : lp_item->Connections())
+                for (Item* lp_partner : l_group.m_items)
+                    l_lines << QString::fromStdString(StoreRecorder::Label(lp_item) + " > " +
+                                                      StoreRecorder::Label(lp_partner));
+        }
+    l_lines.sort();
+    return l_lines;
+}
+} // namespace
+
+class TestStoreLoading : public QObject
+{
+    Q_OBJECT
+
+    Type* mp_folder = nullptr;
+    Type* mp_file = nullptr;
+    Type* mp_shared = nullptr;
+    QTemporaryDir m_folder;
+    DataSaver m_saver;
+
+    QString Path() const { return m_folder.filePath(QStringLiteral("data")); }
+
+    // What a load of the saved file does through the ordinary calls: the items in id order, then
+    // the pairs in order.
+    void Replay()
+    {
+        Item* lp_a = mp_folder->NewItem("a");
+        Item* lp_x = mp_file->NewItem("x");
+        Item* lp_y = mp_file->NewItem("y");
+        Item* lp_shared = mp_shared->NewItem();
+        lp_a->Connect(lp_x);
+        lp_a->Connect(lp_y);
+        lp_x->Connect(lp_shared);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        mp_folder = d.NewType("ld_folder", true, false, true);
+        mp_file = d.NewType("ld_file", false, false, true);
+        mp_shared = d.NewType("ld_shared", false, true, true);
+        mp_file->RelateToType(mp_folder, Many, One, false);
+        mp_file->RelateToType(mp_shared, Many, One, false);
+        for (char const* lp_type : {"ld_folder", "ld_file", "ld_shared"})
+            m_saver.AddSavedType(lp_type);
+        QVERIFY(m_folder.isValid());
+    }
+
+    void loadTellsWhatTheOrdinaryCallsTell_data()
+    {
+        QTest::addColumn<int>("watch");
+        QTest::addColumn<bool>("heldBefore");
+        QTest::newRow("nobody listens") << int(Nothing) << false;
+        QTest::newRow("a type's events") << int(FileType) << false;
+        QTest::newRow("the store's events") << int(Store) << false;
+        QTest::newRow("a pair's handlers") << int(FolderFilePair) << false;
+        QTest::newRow("an item held before, replaced partner") << int(FileType) << true;
+        QTest::newRow("an item held before, nobody listens") << int(Nothing) << true;
+    }
+
+    void loadTellsWhatTheOrdinaryCallsTell()
+    {
+        QFETCH(int, watch);
+        QFETCH(bool, heldBefore);
+        d.RemoveAllItems();
+        Replay();
+        m_saver.Save(Path());
+
+        auto const l_run = [&](std::function<void()> const& i_fill)
+        {
+            d.RemoveAllItems();
+            if (heldBefore)
+                mp_file->NewItem("x")->Connect(mp_folder->NewItem("b"));
+            StoreRecorder l_recorder;
+            if (watch & FileType)
+                l_recorder.WatchType(mp_file);
+            if (watch & Store)
+                l_recorder.WatchStore();
+            if (watch & FolderFilePair)
+                l_recorder.WatchConnectionPair(mp_folder, mp_file);
+            std::uint64_t const l_changes = d.ChangeCount();
+            i_fill();
+            l_recorder.m_log << (d.ChangeCount() > l_changes ? QStringLiteral("changed")
+                                                             : QStringLiteral("unchanged"))
+                             << Snapshot();
+            return l_recorder.Take();
+        };
+        QStringList const l_loaded = l_run([this] { m_saver.Load(Path()); });
+        QCOMPARE(l_loaded, l_run([this] { Replay(); }));
+        QVERIFY(l_loaded.contains(QStringLiteral("ld_file:x > ld_folder:a")));
+    }
+
+    // A handler that removes an item loaded before leaves it out of the connections.
+    void itemRemovedDuringTheLoadIsPassedOver()
+    {
+        d.RemoveAllItems();
+        Replay();
+        m_saver.Save(Path());
+        d.RemoveAllItems();
+        struct Remover : DataHandler
+        {
+            void OnAdded(Item* ip_item)
+            {
+                if (ip_item->Value() == "y")
+                    d.GetType("ld_folder")->HasItem("a").Remove();
+            }
+        } l_remover;
+        mp_file->m_itemAddedEvent.AddHandler(
+            new EventHandler<Remover, Item*>(&l_remover, &Remover::OnAdded));
+        m_saver.Load(Path());
+        QCOMPARE(Snapshot(),
+                 StoreRecorder::Lines({"ld_file:x", "ld_file:x > ld_shared", "ld_file:y",
+                                       "ld_shared", "ld_shared > ld_file:x"}));
+    }
+
+    void changeCountGrowsWithEveryChangeOnly()
+    {
+        d.RemoveAllItems();
+        Replay();
+        Item* lp_x = mp_file->HasItem("x");
+        Item* lp_a = mp_folder->HasItem("a");
+        struct Step
+        {
+            char const* mp_name;
+            std::function<void()> m_do;
+            bool m_changes;
+        };
+        Step const l_steps[] = {
+            {"looking up a value", [&] { mp_file->GetItem("x"); }, false},
+            {"HasItem of a missing value", [&] { mp_file->HasItem("none"); }, false},
+            {"connecting connected items", [&] { lp_x->Connect(lp_a); }, false},
+            {"disconnecting", [&] { lp_x->Disconnect(lp_a); }, true},
+            {"disconnecting unconnected items", [&] { lp_x->Disconnect(lp_a); }, false},
+            {"connecting", [&] { lp_x->Connect(lp_a); }, true},
+            {"a new item", [&] { mp_file->GetItem("z"); }, true},
+            {"saving", [&] { m_saver.Save(Path()); }, false},
+            {"removing", [&] { mp_file->HasItem("z").Remove(); }, true},
+            {"collecting nothing", [&] { d.RemoveDisconnectedItems(); }, false},
+            {"loading", [&] { m_saver.Load(Path()); }, true},
+        };
+        for (Step const& l_step : l_steps)
+        {
+            std::uint64_t const l_before = d.ChangeCount();
+            l_step.m_do();
+            QVERIFY2((d.ChangeCount() != l_before) == l_step.m_changes, l_step.mp_name);
+        }
+    }
+
+    // More connection groups than a 16-bit table size holds.
+    void itemHoldsManyGroups()
+    {
+        constexpr int l_types = 33000;
+        Type* lp_hub = d.NewType("ld_hub", true, true, true);
+        Item* lp_item = lp_hub->NewItem();
+        for (int l_type = 0; l_type < l_types; ++l_type)
+        {
+            Type* lp_type = d.NewType("ld_leaf" + std::to_string(l_type), false, true, true);
+            lp_hub->RelateToType(lp_type, Many, Many, false);
+            lp_item->Connect(lp_type->NewItem());
+        }
+        QCOMPARE(lp_item->Connections().size(), std::size_t(l_types));
+        QVERIFY(lp_item->IsConnected(std::string_view("ld_leaf0")));
+        QVERIFY(lp_item->IsConnected(std::string_view("ld_leaf32999")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStoreLoading)
+#include "tst_store_loading.moc"
