@@ -66,16 +66,26 @@ void TransferPeer::Queue(const QByteArray& i_path)
     Send(TestPeerMessages::QueueUpload(i_path));
 }
 
+void TransferPeer::Collect()
+{
+    for (int l_connection : mp_peer->ConnectionIds())
+    {
+        if (mp_peer->GetMode(l_connection) != TestPeer::Mode::Peer)
+            continue;
+        const QList<TestPeer::Frame> l_frames = mp_peer->Frames(l_connection);
+        for (qsizetype& l_taken = m_taken[l_connection]; l_taken < l_frames.size(); ++l_taken)
+            m_untaken.append({l_frames[l_taken].code, l_frames[l_taken].fields});
+    }
+}
+
 std::optional<QByteArray> TransferPeer::Take(quint32 i_code, int i_timeoutMs)
 {
-    const int l_connection = Messaging();
+    Messaging();
     std::optional<QByteArray> l_found;
     QTest::qWaitFor(
         [&]
         {
-            const QList<TestPeer::Frame> l_frames = mp_peer->Frames(l_connection);
-            for (; m_taken < l_frames.size(); ++m_taken)
-                m_untaken.append({l_frames[m_taken].code, l_frames[m_taken].fields});
+            Collect();
             for (qsizetype l_index = 0; l_index < m_untaken.size(); ++l_index)
                 if (m_untaken[l_index].first == i_code)
                 {
@@ -90,16 +100,17 @@ std::optional<QByteArray> TransferPeer::Take(quint32 i_code, int i_timeoutMs)
 
 void TransferPeer::Forget()
 {
+    Collect();
     m_untaken.clear();
-    m_taken = m_messaging >= 0 ? mp_peer->Frames(m_messaging).size() : 0;
 }
 
 int TransferPeer::Count(quint32 i_code)
 {
     int l_count = 0;
-    if (m_messaging >= 0)
-        for (const TestPeer::Frame& l_frame : mp_peer->Frames(m_messaging))
-            l_count += l_frame.code == i_code ? 1 : 0;
+    for (int l_connection : mp_peer->ConnectionIds())
+        if (mp_peer->GetMode(l_connection) == TestPeer::Mode::Peer)
+            for (const TestPeer::Frame& l_frame : mp_peer->Frames(l_connection))
+                l_count += l_frame.code == i_code ? 1 : 0;
     return l_count;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -34,7 +35,8 @@ public:
     void Accept(quint32 i_token);
     void Refuse(quint32 i_token, const QByteArray& i_reason);
     void Queue(const QByteArray& i_path);
-    // The fields of the next message of that code from the client not yet taken.
+    // The fields of the next message of that code from the client not yet taken, on any messaging
+    // connection between the two (the client may have opened one of its own).
     std::optional<QByteArray> Take(quint32 i_code, int i_timeoutMs = 20000);
     // Leaves every message that has arrived so far untaken for good.
     void Forget();
@@ -53,13 +55,15 @@ public:
 
 private:
     int Messaging();
+    // Moves the frames that arrived since the last look into the untaken list.
+    void Collect();
 
     PeerHarness& m_harness;
     QByteArray m_user;
     std::unique_ptr<TestPeer> mp_peer;
     std::unique_ptr<FrameClient> mp_central;
     int m_messaging = -1;
-    // Frames of the messaging connection already looked at by Take.
-    qsizetype m_taken = 0;
+    // Frames of each messaging connection already looked at.
+    std::map<int, qsizetype> m_taken;
     QList<QPair<quint32, QByteArray>> m_untaken;
 };
