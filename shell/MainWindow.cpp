@@ -40,9 +40,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -51,8 +49,6 @@
 #include <QResizeEvent>
 #include <QSplitter>
 #include <QTreeWidget>
-
-#include <cstdio>
 
 MainWindow* mainWindow = nullptr;
 
@@ -91,17 +87,6 @@ bool Confirm(QWidget* ip_parent, const QString& i_title, const QString& i_text)
 {
     return QMessageBox::question(ip_parent, i_title, i_text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
-}
-
-// The digest of a file's bytes; empty when it cannot be read.
-QByteArray FileDigest(const QString& i_path)
-{
-    QFile l_file(i_path);
-    if (!l_file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    QCryptographicHash l_hash(QCryptographicHash::Sha256);
-    l_hash.addData(&l_file);
-    return l_hash.result();
 }
 
 template <typename T, typename A>
@@ -361,7 +346,6 @@ void MainWindow::LoadDataFile()
     {
         dataSaver->Load(l_path);
         Log(ConfigurationCategory, 1, QStringLiteral("Data loaded successfully."));
-        m_savedDigest = FileDigest(l_path);
     }
     catch (DataLoadFailure&)
     {
@@ -401,32 +385,10 @@ void MainWindow::EveryFiveMinutes()
 
 void MainWindow::SaveDataFile(bool i_onlyWhenChanged)
 {
-    const QString l_path = DataFilePath();
-    if (!i_onlyWhenChanged)
-    {
-        dataSaver->Save(l_path);
-        m_savedDigest = FileDigest(l_path);
+    if (i_onlyWhenChanged && m_savedChangeCount == d.ChangeCount())
         return;
-    }
-    // The bytes are written beside the file and take its place only when they differ.
-    const QString l_candidate = l_path + QStringLiteral(".next");
-    dataSaver->Save(l_candidate);
-    const QByteArray l_digest = FileDigest(l_candidate);
-    if (l_digest.isEmpty())
-        return;
-    if (l_digest == m_savedDigest && QFile::exists(l_path))
-    {
-        QFile::remove(l_candidate);
-        return;
-    }
-    if (std::rename(QFile::encodeName(l_candidate).constData(),
-                    QFile::encodeName(l_path).constData()) != 0)
-    {
-        Log(ConfigurationCategory, 1, QStringLiteral("Could not replace %1.").arg(l_path));
-        QFile::remove(l_candidate);
-        return;
-    }
-    m_savedDigest = l_digest;
+    dataSaver->Save(DataFilePath());
+    m_savedChangeCount = d.ChangeCount();
 }
 
 void MainWindow::EveryHalfMinute() {}

@@ -4,11 +4,12 @@
 #include "DataHandler.h"
 #include "ResizableWindow.h"
 
-#include <QByteArray>
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 class ChatForm;
@@ -92,8 +93,8 @@ private:
     void Subscribe();
     void LoadDataFile();
     void ShowSettings();
-    // Writes the data file; with i_onlyWhenChanged, leaves it alone when its bytes would be the
-    // same as those last read or written.
+    // Writes the data file; with i_onlyWhenChanged, not when the store has not changed since the
+    // last save.
     void SaveDataFile(bool i_onlyWhenChanged);
 
     void OnRoomAdded(Item* ip_room);
@@ -124,8 +125,8 @@ private:
     Server* mp_server = nullptr;
     SizeProxy m_sizeProxy;
     QSystemTrayIcon m_trayIcon;
-    // Digest of the data file's bytes as last loaded or written.
-    QByteArray m_savedDigest;
+    // The store's change count at the last save; none before the first.
+    std::optional<std::uint64_t> m_savedChangeCount;
 };
 
 extern MainWindow* mainWindow;
