@@ -12,7 +12,7 @@
 // (defaults: 30 s, 1000 connections, 2 rounds: the second round shows whether what the first one
 // left grows further).
 #include "Data.h"
-#include "DiagnosticsForm.h"
+#include "LogPages.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
 #include "TestObfuscation.h"
@@ -626,7 +626,7 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
 {
     QCoreApplication l_application(argc, argv);
     PeerHarness l_harness(PeerHarness::Services::WholeClient);
-    DiagnosticsForm l_diagnostics;
+    LogPages l_diagnostics;
     PeerMessenger& l_messenger = l_harness.Messenger();
     // The whole load comes from one address.
     PeerMessenger::Limits l_limits = l_messenger.GetLimits();
@@ -741,7 +741,7 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
         std::printf(
             "  log lines kept:                %lld (at most %lld per page)\n",
             static_cast<long long>(l_diagnostics.Lines(QStringLiteral("Peer Messenger")).size()),
-            static_cast<long long>(DiagnosticsForm::MaxLinesPerPage));
+            static_cast<long long>(LogPages::MaxLinesPerPage));
         std::fflush(stdout);
         l_before = l_after;
     }

@@ -1,28 +1,21 @@
 #pragma once
 
-#include "LogSink.h"
+#include "LogPages.h"
 
-#include <QHash>
-#include <QStringList>
+#include <QWidget>
 
-// The diagnostics view's log pages, one per category. Until the view itself exists it keeps
-// each category's lines in memory. A page keeps only its newest lines: peers can make the client
-// log without end, and the log must not grow with them.
-class DiagnosticsForm : public LogSink
+// The Diagnostics page, which receives the lines of Log. For now the page itself is empty: the
+// lines are kept until the log view comes with the diagnostics views.
+class DiagnosticsForm : public QWidget, public LogPages
 {
-public:
-    static constexpr qsizetype MaxLinesPerPage = 5000;
+    Q_OBJECT
 
-    DiagnosticsForm();
+public:
+    explicit DiagnosticsForm(QWidget* ip_parent = nullptr);
     ~DiagnosticsForm() override;
 
-    void Log(const QString& i_category, int i_level, const QString& i_message,
-             ItemPtr i_item) override;
-
-    QStringList Lines(const QString& i_category) const;
-
-private:
-    QHash<QString, QStringList> m_pages;
+    // Once at start-up, before the transfer service exists.
+    void Init();
 };
 
 extern DiagnosticsForm* diagnosticsForm;

@@ -1,5 +1,5 @@
-#include "DiagnosticsForm.h"
 #include "FakeGateway.h"
+#include "LogPages.h"
 #include "PortForwarder.h"
 
 #include <QHostAddress>
@@ -19,14 +19,14 @@ const char kMediaServerType[] = "urn:schemas-upnp-org:device:MediaServer:1";
 const QString kCategory = QStringLiteral("Port Forwarding");
 
 // The log pages, noting also on which thread each line arrived.
-class RecordingForm : public DiagnosticsForm
+class RecordingForm : public LogPages
 {
 public:
     void Log(const QString& i_category, int i_level, const QString& i_message,
              ItemPtr i_item) override
     {
         m_threads.append(QThread::currentThread());
-        DiagnosticsForm::Log(i_category, i_level, i_message, i_item);
+        LogPages::Log(i_category, i_level, i_message, i_item);
     }
 
     // The messages of the page without their "[date and time] " prefix.

@@ -1,6 +1,6 @@
 #include "DelayedInvoker.h"
-#include "DiagnosticsForm.h"
 #include "Log.h"
+#include "LogPages.h"
 #include "TimerManager.h"
 
 #include <QElapsedTimer>
@@ -134,7 +134,7 @@ private slots:
 
     void logLinesAreIndentedPerLevel()
     {
-        DiagnosticsForm l_form;
+        LogPages l_form;
         Log(QStringLiteral("server"), 1, QStringLiteral("a"));
         Log(QStringLiteral("server"), 3, QStringLiteral("x"));
         Log(QStringLiteral("Peer Messenger"), 2, QStringLiteral("y"));
@@ -155,13 +155,13 @@ private slots:
     // Peers can make the client log without end: a page keeps only its newest lines, in order.
     void logPageKeepsItsNewestLines()
     {
-        DiagnosticsForm l_form;
-        const qsizetype l_total = 3 * DiagnosticsForm::MaxLinesPerPage + 7;
+        LogPages l_form;
+        const qsizetype l_total = 3 * LogPages::MaxLinesPerPage + 7;
         for (qsizetype l_line = 1; l_line <= l_total; ++l_line)
             Log(QStringLiteral("Peer Messenger"), 1, QString::number(l_line));
         const QStringList l_page = l_form.Lines(QStringLiteral("Peer Messenger"));
-        QVERIFY(l_page.size() <= DiagnosticsForm::MaxLinesPerPage);
-        QVERIFY(l_page.size() >= DiagnosticsForm::MaxLinesPerPage * 9 / 10);
+        QVERIFY(l_page.size() <= LogPages::MaxLinesPerPage);
+        QVERIFY(l_page.size() >= LogPages::MaxLinesPerPage * 9 / 10);
         const qsizetype l_first = l_total - l_page.size() + 1;
         for (qsizetype l_index = 0; l_index < l_page.size(); ++l_index)
             QVERIFY(l_page[l_index].endsWith(QStringLiteral("] %1").arg(l_first + l_index)));

@@ -476,6 +476,14 @@ void TestServer::SendToUser(const QByteArray& i_user, quint32 i_code, const QByt
     }
 }
 
+void TestServer::ActAs(int i_connection, quint32 i_code, const QByteArray& i_fields)
+{
+    if (FindOpen(i_connection))
+    {
+        HandleFrame(i_connection, i_code, i_fields);
+    }
+}
+
 void TestServer::HandleFrame(int i_connection, quint32 i_code, const QByteArray& i_fields)
 {
     const Connection* lp_connection = FindOpen(i_connection);

@@ -71,6 +71,8 @@ public:
     void SendFrameInPieces(int i_connection, quint32 i_code, const QByteArray& i_fields,
                            const QList<int>& i_pieceSizes, int i_intervalMs = 20);
     void SendRaw(int i_connection, const QByteArray& i_bytes);
+    // Handles a frame as if the connection had sent it: a test stands in for that client's user.
+    void ActAs(int i_connection, quint32 i_code, const QByteArray& i_fields);
     void SendRawInPieces(int i_connection, const QByteArray& i_bytes,
                          const QList<int>& i_pieceSizes, int i_intervalMs = 20);
     // Closes the connection at once, as a lost network would; pending pieces are discarded.

@@ -1,0 +1,157 @@
+#include "EventToolBar.h"
+
+#include "Data.h"
+#include "MainWindow.h"
+#include "Server.h"
+#include "UIFunctions.h"
+
+#include <QApplication>
+#include <QTabWidget>
+#include <QTextDocument>
+
+EventToolBar* eventToolBar = nullptr;
+
+namespace
+{
+constexpr int BlinkIntervalMs = 1000;
+}
+
+EventToolBar::EventToolBar(QWidget* ip_parent) : QToolBar(ip_parent)
+{
+    eventToolBar = this;
+    setObjectName(QStringLiteral("eventToolBar"));
+    setMovable(false);
+    d.NewType("event_toolbar_action", true, false, true);
+    d.NewType("event_toolbar_widget", true, false, true);
+    d["event_toolbar_action"]->RelateToType("event_toolbar_widget", One, One, false);
+    setIconSize(QSize(16, 16));
+    setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    addAction(QString());
+    connect(&m_blinkTimer, &QTimer::timeout, this, &EventToolBar::OnIconAlertTimeout);
+    connect(qApp, &QApplication::focusChanged, this, &EventToolBar::OnApplicationFocusChanged);
+    hide();
+}
+
+EventToolBar::~EventToolBar()
+{
+    if (eventToolBar == this)
+        eventToolBar = nullptr;
+}
+
+void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
+{
+    if (!mainWindow->isActiveWindow())
+    {
+        if (m_blinkIcons.empty())
+        {
+            m_blinkPosition = 0;
+            m_blinkTimer.start(BlinkIntervalMs);
+        }
+        m_blinkIcons.insert(i_icon);
+    }
+    if (ip_widget->isVisible() || d["event_toolbar_widget"]->HasItem(AddressText(ip_widget)))
+        return;
+    if (m_placeholder)
+    {
+        clear();
+        m_placeholder = false;
+    }
+    // The text may come from peers: an ampersand stays a character, and the tool tip, which
+    // would take markup for rich text, gets the text as plain text.
+    QAction* lp_action =
+        addAction(QIcon(i_icon), QString(i_text).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    lp_action->setToolTip(Qt::convertFromPlainText(i_text));
+    connect(lp_action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
+    ItemPtr(d["event_toolbar_action"]->GetItem(AddressText(lp_action))) +=
+        d["event_toolbar_widget"]->GetItem(AddressText(ip_widget));
+    connect(ip_widget, &QObject::destroyed, this, &EventToolBar::OnWidgetDestroyed,
+            Qt::UniqueConnection);
+    show();
+}
+
+void EventToolBar::RemoveEvent(QWidget* ip_widget)
+{
+    RemoveNotice(ip_widget);
+}
+
+void EventToolBar::RemoveNotice(const void* ip_widget)
+{
+    ItemPtr l_widget = d["event_toolbar_widget"]->HasItem(AddressText(ip_widget));
+    if (l_widget.IsNull())
+        return;
+    ItemPtr l_action = l_widget["event_toolbar_action"];
+    RemoveAction(l_action.AsPtr<QAction>());
+    l_widget.Remove();
+    if (!l_action.IsNull())
+        l_action.Remove();
+}
+
+void EventToolBar::OnActionTriggered()
+{
+    if (g_showIsOver)
+        return;
+    auto* lp_action = qobject_cast<QAction*>(sender());
+    ItemPtr l_action = d["event_toolbar_action"]->HasItem(AddressText(lp_action));
+    ItemPtr l_widget = l_action["event_toolbar_widget"];
+    QWidget* lp_page = l_widget.AsPtr<QWidget>();
+    RemoveAction(lp_action);
+    if (!l_action.IsNull())
+        l_action.Remove();
+    if (l_widget.IsNull())
+        return;
+    l_widget.Remove();
+    FocusWidgetAndParents(lp_page);
+}
+
+void EventToolBar::OnWidgetDestroyed(QObject* ip_object)
+{
+    if (g_showIsOver)
+        return;
+    // The object is no widget any more while it is destroyed: find the notice by address.
+    RemoveNotice(ip_object);
+}
+
+void EventToolBar::OnIconAlertTimeout()
+{
+    if (m_blinkIcons.empty())
+        return;
+    if (m_blinkPosition < int(m_blinkIcons.size()))
+    {
+        mainWindow->SetApplicationIcon(*std::next(m_blinkIcons.begin(), m_blinkPosition));
+        ++m_blinkPosition;
+        return;
+    }
+    mainWindow->ResetApplicationIcon();
+    m_blinkPosition = 0;
+}
+
+void EventToolBar::OnApplicationFocusChanged(QWidget*, QWidget*)
+{
+    if (g_showIsOver)
+        return;
+    m_blinkIcons.clear();
+    m_blinkTimer.stop();
+    mainWindow->SetApplicationIcon(gp_server && gp_server->IsConnected()
+                                       ? QStringLiteral(":/icons/online_icon")
+                                       : QStringLiteral(":/icons/offline_icon"));
+}
+
+void EventToolBar::RemoveAction(QAction* ip_action)
+{
+    if (!ip_action)
+        return;
+    // The action may be the one whose click is being handled.
+    removeAction(ip_action);
+    ip_action->deleteLater();
+    if (actions().isEmpty())
+    {
+        addAction(QString());
+        m_placeholder = true;
+        hide();
+    }
+}
+
+QString EventToolBar::AddressText(const void* ip_pointer)
+{
+    return QString::number(static_cast<unsigned long>(reinterpret_cast<quintptr>(ip_pointer)));
+}

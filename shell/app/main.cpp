@@ -1,0 +1,50 @@
+// The program a user runs: the main window, its start-up and, when the event loop ends, its
+// shut-down, which saves the data file.
+
+#include "MainWindow.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace
+{
+int g_quitPipe[2] = {-1, -1};
+
+// A session that ends asks programs to stop with SIGTERM: stop as when the window is closed, so
+// that the data file is saved. Only the pipe write is safe inside the handler.
+void OnQuitSignal(int)
+{
+    const char l_byte = 1;
+    [[maybe_unused]] const ssize_t l_written = write(g_quitPipe[1], &l_byte, 1);
+}
+
+void QuitOnSignals(QApplication& i_application)
+{
+    if (pipe(g_quitPipe) != 0)
+        return;
+    auto* lp_notifier = new QSocketNotifier(g_quitPipe[0], QSocketNotifier::Read, &i_application);
+    QObject::connect(lp_notifier, &QSocketNotifier::activated, &i_application, &QApplication::quit);
+    struct sigaction l_action = {};
+    l_action.sa_handler = OnQuitSignal;
+    sigemptyset(&l_action.sa_mask);
+    sigaction(SIGTERM, &l_action, nullptr);
+    sigaction(SIGINT, &l_action, nullptr);
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication l_application(argc, argv);
+    QuitOnSignals(l_application);
+    int l_result = 0;
+    {
+        MainWindow l_window;
+        l_window.setVisible(true);
+        l_window.Init();
+        l_result = l_application.exec();
+    }
+    return l_result;
+}

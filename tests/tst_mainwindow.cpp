@@ -1,0 +1,650 @@
+// The main window as a whole: start-up in its cases, the Options page, the five-minute save,
+// commands, notices, shut-down, and the client program itself, twice, against the test central
+// server. The store is one per process, so each start-up runs in a child process of this test
+// with a home folder of its own; the parent holds the central server on 127.0.0.1:2242 and
+// writes and reads the data files.
+
+#include "ActionSetToolBar.h"
+#include "ChatForm.h"
+#include "CreateRoomDialog.h"
+#include "Data.h"
+#include "DataSaver.h"
+#include "DiagnosticsForm.h"
+#include "EventToolBar.h"
+#include "MainWindow.h"
+#include "PortForwarder.h"
+#include "RoomTabWidget.h"
+#include "Server.h"
+#include "SharedFilesRescannedDialog.h"
+#include "SharedFoldersManager.h"
+#include "StoreFunctions.h"
+#include "TabWidget.h"
+#include "TestServer.h"
+#include "TimerManager.h"
+#include "Ui_MainWindow.h"
+#include "WireReader.h"
+#include "WireWriter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace
+{
+constexpr int kTimeoutMs = 30000;
+const char* const kChildVariable = "MAINWINDOW_TEST_CHILD";
+constexpr quint32 kWatchUser = 5;
+constexpr quint32 kRoomChat = 13;
+constexpr quint32 kPrivateMessage = 22;
+constexpr quint32 kAcknowledge = 23;
+
+using Settings = QList<QPair<const char*, QString>>;
+
+bool InChild()
+{
+    return qEnvironmentVariableIsSet(kChildVariable);
+}
+
+QString DataFile(const QString& i_home)
+{
+    return i_home + QStringLiteral("/.Brindlex");
+}
+
+QString Setting(const char* ip_key)
+{
+    return QString::fromStdString(SettingValue(ip_key).AsString());
+}
+
+// Two free neighbouring ports, the peer service's plain and obfuscated ones.
+QString FreePortPair()
+{
+    for (int l_try = 0; l_try < 100; ++l_try)
+    {
+        QTcpServer l_first;
+        QTcpServer l_second;
+        if (l_first.listen(QHostAddress::LocalHost) && l_first.serverPort() < 65535 &&
+            l_second.listen(QHostAddress::LocalHost, l_first.serverPort() + 1))
+            return QString::number(l_first.serverPort());
+    }
+    return QString();
+}
+
+// The settings of a user who logs in at start, with peer ports of its own and no gateway search.
+Settings LoginSettings(const QString& i_user, const QString& i_port = FreePortPair())
+{
+    return {{"username", i_user},
+            {"password", QStringLiteral("pw")},
+            {"use_upnp", QStringLiteral("no")},
+            {"listening_port", i_port}};
+}
+
+// Answers what start-up shows modally: the first-run login dialog with the name (after keeping
+// the gateway search off the network), and message boxes with OK. Records what it saw.
+class ModalAnswerer
+{
+public:
+    explicit ModalAnswerer(const QString& i_user)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout,
+                         [this, i_user]
+                         {
+                             QWidget* lp_modal = QApplication::activeModalWidget();
+                             if (auto* lp_box = qobject_cast<QMessageBox*>(lp_modal))
+                             {
+                                 m_seen.append(lp_box->windowTitle());
+                                 lp_box->accept();
+                             }
+                             else if (auto* lp_dialog = qobject_cast<QDialog*>(lp_modal))
+                             {
+                                 m_seen.append(QStringLiteral("login"));
+                                 portForwarder->UseFixedDevices({}, 1);
+                                 for (const char* lp_edit : {"usernameEdit", "passwordEdit"})
+                                     lp_dialog->findChild<QLineEdit*>(QString::fromLatin1(lp_edit))
+                                         ->setText(i_user);
+                                 lp_dialog->accept();
+                             }
+                         });
+        m_timer.start(10);
+    }
+    QStringList m_seen;
+
+private:
+    QTimer m_timer;
+};
+
+std::unique_ptr<MainWindow> StartWindow()
+{
+    auto lp_window = std::make_unique<MainWindow>();
+    lp_window->show();
+    lp_window->Init();
+    return lp_window;
+}
+
+// The file's identity: a save replaces it by a new file.
+QPair<quint64, qint64> FileStamp(const QString& i_path)
+{
+    struct stat l_stat = {};
+    if (stat(QFile::encodeName(i_path).constData(), &l_stat) != 0)
+        return {0, 0};
+    return {quint64(l_stat.st_ino), qint64(l_stat.st_mtim.tv_nsec) + l_stat.st_mtim.tv_sec};
+}
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Runs the current test function again in a child process whose home is the folder; any
+    // failed check of the child fails it.
+    void RunInChild(const QString& i_home)
+    {
+        QProcess l_child;
+        QProcessEnvironment l_environment = QProcessEnvironment::systemEnvironment();
+        l_environment.insert(QString::fromLatin1(kChildVariable), QStringLiteral("1"));
+        l_environment.insert(QStringLiteral("HOME"), i_home);
+        l_child.setProcessEnvironment(l_environment);
+        l_child.setProcessChannelMode(QProcess::MergedChannels);
+        l_child.start(QCoreApplication::applicationFilePath(),
+                      {QString::fromLatin1(QTest::currentTestFunction())});
+        QTRY_VERIFY_WITH_TIMEOUT(l_child.state() == QProcess::NotRunning, 4 * kTimeoutMs);
+        const QByteArray l_output = l_child.readAll();
+        const bool l_passed =
+            l_child.exitStatus() == QProcess::NormalExit && l_child.exitCode() == 0;
+        // The child's report, whole: a failure message would be cut short.
+        if (!l_passed)
+            std::fwrite(l_output.constData(), 1, size_t(l_output.size()), stderr);
+        QVERIFY2(l_passed, "the child process failed: its output is above");
+    }
+
+    // A data file holding only these settings and rooms to join at login.
+    void WriteDataFile(const QString& i_home, const Settings& i_settings,
+                       const QStringList& i_autojoinRooms = {})
+    {
+        d.RemoveAllItems();
+        for (const auto& [lp_key, l_value] : i_settings)
+            SetSetting(lp_key, l_value);
+        for (const QString& l_room : i_autojoinRooms)
+            ItemPtr(d["room"]->GetItem(l_room)).NewItem("room_autojoin");
+        dataSaver->Save(DataFile(i_home));
+    }
+
+    bool ReadDataFile(const QString& i_home)
+    {
+        d.RemoveAllItems();
+        try
+        {
+            dataSaver->Load(DataFile(i_home));
+        }
+        catch (DataLoadFailure&)
+        {
+            return false;
+        }
+        return true;
+    }
+
+    // The frames of the code that a connection sent, as their fields.
+    QList<QByteArray> Sent(int i_connection, quint32 i_code)
+    {
+        QList<QByteArray> l_fields;
+        for (const TestServer::ReceivedFrame& l_frame :
+             mp_central->ReceivedFrames(i_connection, i_code))
+            l_fields.append(l_frame.body);
+        return l_fields;
+    }
+
+    static QByteArray Strings(const QList<QByteArray>& i_strings)
+    {
+        WireWriter l_writer;
+        for (const QByteArray& l_string : i_strings)
+            l_writer.WriteString(l_string);
+        return l_writer.Bytes();
+    }
+
+    std::unique_ptr<TimerManager> mp_timers;
+    std::unique_ptr<DataSaver> mp_dataSaver;
+    std::unique_ptr<Server> mp_server;
+    std::unique_ptr<TestServer> mp_central;
+    QTemporaryDir m_homes;
+
+private slots:
+    void initTestCase()
+    {
+        if (InChild())
+            return;
+        // The vocabulary of the data file, to write and read it here.
+        mp_timers = std::make_unique<TimerManager>();
+        mp_dataSaver = std::make_unique<DataSaver>();
+        mp_server = std::make_unique<Server>(QStringLiteral("127.0.0.1"), 1);
+        mp_server->CreateData();
+        DeclareSettingsTypes();
+        DeclareUserDataTypes();
+        mp_central = std::make_unique<TestServer>();
+        QVERIFY2(mp_central->Listen(TestServer::kDefaultPort),
+                 "the client's central server port 2242 is taken on 127.0.0.1");
+    }
+
+    void firstRunAsksForANameLogsInAndChats()
+    {
+        if (InChild())
+        {
+            ModalAnswerer l_answerer(QStringLiteral("alice"));
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            Ui_MainWindow* lp_ui = lp_window->Ui();
+            QCOMPARE(l_answerer.m_seen, QStringList{QStringLiteral("login")});
+            QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
+            QVERIFY(lp_ui->action_Disconnect->isEnabled());
+            QVERIFY(!lp_ui->action_Connect->isEnabled());
+            QCOMPARE(lp_ui->usernameEdit->text(), QStringLiteral("alice"));
+
+            lp_window->OpenChatForm("bob");
+            QCOMPARE(lp_ui->tabControl->currentWidget(), lp_ui->chatTab);
+            auto* lp_entry = lp_ui->chatTabControl->currentWidget()->findChild<QLineEdit*>();
+            QTest::keyClicks(lp_entry, QStringLiteral("hello bob"));
+            QTest::keyClick(lp_entry, Qt::Key_Return);
+
+            gp_server->EnterRoom("lobby", false);
+            QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 1, kTimeoutMs);
+            QCOMPARE(lp_ui->roomsTabControl->tabText(0), QStringLiteral("lobby"));
+            auto* lp_roomEntry = lp_ui->roomsTabControl->widget(0)->findChild<QLineEdit*>(
+                QStringLiteral("roomEntry"));
+            QTest::keyClicks(lp_roomEntry, QStringLiteral("hi room"));
+            QTest::keyClick(lp_roomEntry, Qt::Key_Return);
+            // The server passes the line to every member of the room, the sender too.
+            auto* lp_roomLines = lp_ui->roomsTabControl->widget(0)->findChild<QPlainTextEdit*>();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                lp_roomLines->toPlainText().contains(QStringLiteral("[alice] hi room")),
+                kTimeoutMs);
+            lp_window.reset();
+            QVERIFY(QFile::exists(MainWindow::DataFilePath()));
+            return;
+        }
+        QSignalSpy l_logins(mp_central.get(), &TestServer::LoggedIn);
+        const QString l_home = m_homes.filePath(QStringLiteral("first"));
+        QVERIFY(QDir().mkpath(l_home));
+        RunInChild(l_home);
+        QCOMPARE(l_logins.size(), 1);
+        const int l_connection = l_logins.at(0).at(0).toInt();
+        QCOMPARE(Sent(l_connection, kPrivateMessage),
+                 QList<QByteArray>{Strings({"bob", "hello bob"})});
+        QCOMPARE(Sent(l_connection, kRoomChat), QList<QByteArray>{Strings({"lobby", "hi room"})});
+        QVERIFY(ReadDataFile(l_home));
+        QCOMPARE(Setting("username"), QStringLiteral("alice"));
+        QCOMPARE(Setting("data_version"), QStringLiteral("1"));
+    }
+
+    void corruptDataFileKeepsTheFileAsideAndTheDefaults()
+    {
+        if (InChild())
+        {
+            ModalAnswerer l_answerer(QStringLiteral("erin"));
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            Ui_MainWindow* lp_ui = lp_window->Ui();
+            QCOMPARE(l_answerer.m_seen,
+                     (QStringList{QStringLiteral("Error loading configuration data"),
+                                  QStringLiteral("login")}));
+            const QStringList l_lines =
+                diagnosticsForm->Lines(QStringLiteral("Configuration Data"));
+            QVERIFY(l_lines.first().endsWith(QStringLiteral("Loading configuration data from ") +
+                                             MainWindow::DataFilePath()));
+            QVERIFY(l_lines.last().endsWith(QStringLiteral("Failure to load configuration data.")));
+            QVERIFY(!l_lines.join(QString()).contains(QStringLiteral("Data loaded successfully.")));
+            // The defaults of start-up and of the services stand, not an empty store.
+            const Settings l_defaults = {
+                {"minimize_to_tray", QStringLiteral("yes")},
+                {"expand_new_shares", QStringLiteral("yes")},
+                {"chat_timestamps", QStringLiteral("activity_based")},
+                {"listening_port", QStringLiteral("2235")},
+                {"use_upnp", QStringLiteral("yes")},
+                {"data_version", QStringLiteral("1")},
+                {"username", QStringLiteral("erin")},
+                {"upload_slots", QStringLiteral("1")},
+                {"download_folder", QDir::homePath() + QStringLiteral("/Brindlex Downloads")}};
+            for (const auto& [lp_key, l_value] : l_defaults)
+                QCOMPARE(Setting(lp_key), l_value);
+            QVERIFY(lp_ui->minimizeToTrayCheckBox->isChecked());
+            QVERIFY(lp_ui->autoExpandSharesCheckBox->isChecked());
+            QCOMPARE(lp_ui->chatTimestampsBox->currentIndex(), 0);
+            QCOMPARE(lp_ui->listeningPortEdit->text(), QStringLiteral("2235"));
+            return;
+        }
+        const QString l_home = m_homes.filePath(QStringLiteral("corrupt"));
+        QVERIFY(QDir().mkpath(l_home));
+        const QByteArray l_damaged = QByteArrayLiteral("\x01\x00\x00\x00 not a data file");
+        QFile l_file(DataFile(l_home));
+        QVERIFY(l_file.open(QIODevice::WriteOnly));
+        l_file.write(l_damaged);
+        l_file.close();
+        RunInChild(l_home);
+        QFile l_kept(DataFile(l_home) + QStringLiteral(".bad"));
+        QVERIFY(l_kept.open(QIODevice::ReadOnly));
+        QCOMPARE(l_kept.readAll(), l_damaged);
+        QVERIFY(ReadDataFile(l_home));
+        QCOMPARE(Setting("username"), QStringLiteral("erin"));
+    }
+
+    void optionsShowTheSettingsAndTheFileKeepsChanges()
+    {
+        if (InChild())
+        {
+            ModalAnswerer l_answerer{QString()};
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            Ui_MainWindow* lp_ui = lp_window->Ui();
+            QCOMPARE(l_answerer.m_seen, QStringList());
+            QCOMPARE(lp_ui->usernameEdit->text(), QStringLiteral("dave"));
+            QCOMPARE(lp_ui->downloadFolderEdit->text(), QStringLiteral("/tmp/downloads"));
+            QVERIFY(!lp_ui->uPnPCheckBox->isChecked());
+            QVERIFY(!lp_ui->autoExpandSharesCheckBox->isChecked());
+            QVERIFY(lp_ui->minimizeToTrayCheckBox->isChecked());
+            QVERIFY(lp_window->TrayIcon().isVisible());
+            QCOMPARE(lp_ui->listeningPortEdit->text(), qEnvironmentVariable("TEST_PORT"));
+            QCOMPARE(lp_ui->chatTimestampsBox->currentIndex(), 2);
+            QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
+
+            // The five-minute save writes only what changed since the last save.
+            const QString l_path = MainWindow::DataFilePath();
+            lp_window->EveryFiveMinutes();
+            const auto l_saved = FileStamp(l_path);
+            lp_window->EveryFiveMinutes();
+            QCOMPARE(FileStamp(l_path), l_saved);
+            lp_ui->autoExpandSharesCheckBox->setChecked(true);
+            lp_ui->chatTimestampsBox->setCurrentIndex(3);
+            lp_window->EveryFiveMinutes();
+            QVERIFY(FileStamp(l_path) != l_saved);
+
+            // Unsharing removes the folder's row and index; a row that names no shared folder
+            // makes none.
+            QTemporaryDir l_sharedDir;
+            const QString l_folder = l_sharedDir.path();
+            ItemPtr l_shared = d["shared_folder"]->NewItem(l_folder);
+            QTreeWidget* lp_list = lp_ui->sharedFoldersList;
+            QCOMPARE(lp_list->topLevelItemCount(), 1);
+            for (const char* lp_group : {"b", "a"})
+                l_shared += d["user_list_group"]->GetItem(lp_group);
+            QCOMPARE(lp_list->topLevelItem(0)->text(1), QStringLiteral("a, b"));
+            l_shared.NewItem("shared_public");
+            QCOMPARE(lp_list->topLevelItem(0)->text(1), QStringLiteral("Everyone"));
+            l_shared.Disconnect("shared_public");
+            QCOMPARE(lp_list->topLevelItem(0)->text(1), QStringLiteral("a, b"));
+
+            // Only rescans the user asks for are reported, also when they find nothing.
+            QVERIFY(lp_window->findChildren<SharedFilesRescannedDialog*>().isEmpty());
+            sharedFoldersManager->RescanShares();
+            QTRY_COMPARE_WITH_TIMEOUT(lp_window->findChildren<SharedFilesRescannedDialog*>().size(),
+                                      1, kTimeoutMs);
+            QCOMPARE(lp_window->findChild<SharedFilesRescannedDialog*>()->windowTitle(),
+                     QStringLiteral("Shared Files Rescanned"));
+            auto* lp_stray = new QTreeWidgetItem(lp_list, {QStringLiteral("/no/such/folder")});
+            lp_list->selectAll();
+            lp_window->OnToolBarActionTriggered("unshare_folder");
+            QVERIFY(d["shared_folder"]->HasItem(l_folder).IsNull());
+            QVERIFY(d["shared_folder"]->HasItem("/no/such/folder").IsNull());
+            QCOMPARE(lp_list->topLevelItemCount(), 1);
+            QCOMPARE(lp_list->topLevelItem(0), lp_stray);
+
+            // A notice shows a peer's text as it is, and goes with its page.
+            const std::string l_sender = "<b>zed</b>&co";
+            lp_window->GetChatForm(l_sender)->AddChat(l_sender, "hi");
+            QVERIFY(eventToolBar->isVisible());
+            QCOMPARE(eventToolBar->actions().size(), 1);
+            QAction* lp_notice = eventToolBar->actions().at(0);
+            QCOMPARE(lp_notice->text(), QStringLiteral("Private message from <b>zed</b>&&co"));
+            QCOMPARE(lp_notice->toolTip(), Qt::convertFromPlainText(QStringLiteral(
+                                               "Private message from <b>zed</b>&co")));
+            lp_window->OnChatTabClosed(lp_ui->chatTabControl->count() - 1);
+            QTRY_VERIFY_WITH_TIMEOUT(!eventToolBar->isVisible(), kTimeoutMs);
+            QVERIFY(d["event_toolbar_widget"]->GetItems().empty());
+            QVERIFY(d["event_toolbar_action"]->GetItems().empty());
+            return;
+        }
+        const QString l_home = m_homes.filePath(QStringLiteral("options"));
+        QVERIFY(QDir().mkpath(l_home));
+        const QString l_port = FreePortPair();
+        qputenv("TEST_PORT", l_port.toLatin1());
+        WriteDataFile(l_home, LoginSettings(QStringLiteral("dave"), l_port) +
+                                  Settings{{"expand_new_shares", QStringLiteral("no")},
+                                           {"minimize_to_tray", QStringLiteral("yes")},
+                                           {"chat_timestamps", QStringLiteral("per_message_long")},
+                                           {"download_folder", QStringLiteral("/tmp/downloads")}});
+        RunInChild(l_home);
+        QVERIFY(ReadDataFile(l_home));
+        QCOMPARE(Setting("expand_new_shares"), QStringLiteral("yes"));
+        QCOMPARE(Setting("chat_timestamps"), QStringLiteral("no_timestamps"));
+        QCOMPARE(Setting("download_folder"), QStringLiteral("/tmp/downloads"));
+    }
+
+    void roomsChatsAndCommands()
+    {
+        if (InChild())
+        {
+            ModalAnswerer l_answerer{QString()};
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            Ui_MainWindow* lp_ui = lp_window->Ui();
+            QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
+            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), lp_window.get(), kTimeoutMs);
+
+            // Rows: counts, role fonts and the order they give.
+            ItemPtr l_beta = d["room"]->GetItem("beta");
+            SetValue(l_beta, "user_count", 0);
+            QTreeWidget* lp_rooms = lp_ui->roomList;
+            QTreeWidgetItem* lp_row = lp_rooms->topLevelItem(0);
+            QCOMPARE(lp_row->text(0), QStringLiteral("beta"));
+            QCOMPARE(lp_row->text(1), QString());
+            SetValue(l_beta, "user_count", 5);
+            QCOMPARE(lp_row->text(1), QStringLiteral("5"));
+            const auto l_font = [lp_row]
+            {
+                const QFont l_shown = lp_row->font(0);
+                return QString::number(l_shown.italic()) + QString::number(l_shown.underline()) +
+                       QString::number(l_shown.bold());
+            };
+            l_beta.NewItem("is_member");
+            QCOMPARE(l_font(), QStringLiteral("100"));
+            l_beta.NewItem("is_operator");
+            QCOMPARE(l_font(), QStringLiteral("101"));
+            l_beta.Disconnect("is_operator");
+            QCOMPARE(l_font(), QStringLiteral("100"));
+            l_beta.Disconnect("is_member");
+            QCOMPARE(l_font(), QStringLiteral("000"));
+            ItemPtr(d["room"]->GetItem("zeta")).NewItem("is_owner");
+            QCOMPARE(lp_rooms->topLevelItem(0)->text(0), QStringLiteral("zeta"));
+            QCOMPARE(lp_rooms->topLevelItem(0)->font(0).underline(), true);
+
+            // A double click joins from the name column only; the page comes with the join.
+            lp_window->OnRoomListItemDoubleClicked(lp_row, 1);
+            lp_window->OnRoomListItemDoubleClicked(lp_row, 0);
+            QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 1, kTimeoutMs);
+            QCOMPARE(lp_ui->roomsTabControl->tabText(0), QStringLiteral("beta"));
+
+            // The room page's tool bar acts on its room.
+            lp_ui->roomsTabControl->widget(0)->setFocus();
+            // Waits for the tool bar to show the action, then triggers it once.
+            const auto l_trigger = [](const QString& i_text)
+            {
+                const auto l_find = [&i_text]() -> QAction*
+                {
+                    for (QAction* lp_action : actionBar->actions())
+                        if (lp_action->text() == i_text)
+                            return lp_action;
+                    return nullptr;
+                };
+                if (!QTest::qWaitFor([&l_find] { return l_find() != nullptr; }, kTimeoutMs))
+                    return false;
+                l_find()->trigger();
+                return true;
+            };
+            QVERIFY(l_trigger(QStringLiteral("Toggle Room Autojoin")));
+            QVERIFY(l_beta.IsConnected("room_autojoin"));
+            QVERIFY(l_trigger(QStringLiteral("Toggle Room Autojoin")));
+            QVERIFY(!l_beta.IsConnected("room_autojoin"));
+            QVERIFY(l_trigger(QStringLiteral("Leave Room")));
+            QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 0, kTimeoutMs);
+
+            // The invitation button offers the opposite of the server's state.
+            lp_window->OnPrivateRoomAddEnabled(true);
+            QCOMPARE(Setting("enable_private_room_add"), QStringLiteral("yes"));
+            lp_rooms->setFocus();
+            QVERIFY(l_trigger(QStringLiteral("Reject Private Room Invitations")));
+            QVERIFY(l_trigger(QStringLiteral("Create Room")));
+            QVERIFY(l_trigger(QStringLiteral("Create Room")));
+            QCOMPARE(lp_window->findChildren<CreateRoomDialog*>().size(), 1);
+            delete createRoomDialog;
+            QVERIFY(!createRoomDialog);
+            lp_window->activateWindow();
+            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), lp_window.get(), kTimeoutMs);
+
+            // Private messages: one page per user, its tab showing whether the user is online.
+            emit gp_server->PrivateChat("hal", "one", 0, true);
+            emit gp_server->PrivateChat("hal", "two", 0, true);
+            QCOMPARE(lp_ui->chatTabControl->count(), 1);
+            QVERIFY(lp_ui->tabControl->currentWidget() != lp_ui->chatTab);
+            auto* lp_lines = lp_ui->chatTabControl->widget(0)->findChild<QPlainTextEdit*>();
+            QCOMPARE(lp_lines->toPlainText(), QStringLiteral("[hal] one\n[hal] two"));
+            const auto l_dot = [lp_ui]
+            {
+                const QImage l_shown = lp_ui->chatTabControl->tabIcon(0).pixmap(16).toImage();
+                return l_shown ==
+                       QIcon(QStringLiteral(":/icons/online_dot_icon")).pixmap(16).toImage();
+            };
+            QVERIFY(!l_dot());
+            ItemPtr l_hal = d["user"]->GetItem("hal");
+            l_hal.NewItem("is_online");
+            QVERIFY(l_dot());
+            l_hal.Disconnect("is_online");
+            QVERIFY(!l_dot());
+
+            // Login failures and the login commands while online.
+            emit gp_server->ConnectionFailed("INVALIDPASS");
+            QVERIFY(lp_ui->action_Connect->isEnabled());
+            lp_window->activateWindow();
+            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), lp_window.get(), kTimeoutMs);
+            lp_ui->tabControl->setCurrentWidget(lp_ui->optionsTab);
+            QVERIFY(l_trigger(QStringLiteral("Change Username/Password")));
+            QCOMPARE(l_answerer.m_seen,
+                     (QStringList{QStringLiteral("Login Failure: Wrong Password"),
+                                  QStringLiteral("Cannot change username while online")}));
+
+            // Notices of an inactive window blink the application icon through their icons, then
+            // the normal one, until the focus moves; clicking one brings its page forward.
+            QWidget l_other;
+            l_other.show();
+            l_other.activateWindow();
+            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &l_other, kTimeoutMs);
+            const auto l_showing = [](const char* ip_icon)
+            {
+                return QApplication::windowIcon().pixmap(16).toImage() ==
+                       QIcon(QString::fromLatin1(ip_icon)).pixmap(16).toImage();
+            };
+            lp_ui->tabControl->setCurrentWidget(lp_ui->roomsTab);
+            lp_window->GetChatForm("ivy")->AddChat("ivy", "ping");
+            QWidget l_hiddenPage;
+            eventToolBar->AddEvent(QStringLiteral("found"), QStringLiteral(":/icons/search_icon"),
+                                   &l_hiddenPage);
+            // hal's page has had a notice since its messages.
+            QCOMPARE(eventToolBar->actions().size(), 3);
+            for (const char* lp_icon : {":/icons/chat_icon", ":/icons/search_icon",
+                                        ":/icons/online_icon", ":/icons/chat_icon"})
+            {
+                eventToolBar->OnIconAlertTimeout();
+                QVERIFY2(l_showing(lp_icon), lp_icon);
+            }
+            lp_window->activateWindow();
+            QTRY_VERIFY_WITH_TIMEOUT(l_showing(":/icons/online_icon"), kTimeoutMs);
+            eventToolBar->OnIconAlertTimeout();
+            QVERIFY(l_showing(":/icons/online_icon"));
+            QCOMPARE(eventToolBar->actions().size(), 3);
+            eventToolBar->actions().at(1)->trigger();
+            QCOMPARE(lp_ui->tabControl->currentWidget(), lp_ui->chatTab);
+            QCOMPARE(lp_ui->chatTabControl->tabText(lp_ui->chatTabControl->currentIndex()),
+                     QStringLiteral("ivy"));
+            QCOMPARE(eventToolBar->actions().size(), 2);
+
+            // The size manager's view of the window: each setter keeps the other half.
+            MainWindow::SizeProxy l_proxy;
+            l_proxy.SetSize(700, 500);
+            const QPoint l_corner(l_proxy.GetX(), l_proxy.GetY());
+            l_proxy.SetPosition(l_corner.x() + 10, l_corner.y() + 20);
+            QCOMPARE(QRect(l_proxy.GetX(), l_proxy.GetY(), l_proxy.GetWidth(), l_proxy.GetHeight()),
+                     QRect(l_corner + QPoint(10, 20), QSize(700, 500)));
+            return;
+        }
+        const QString l_home = m_homes.filePath(QStringLiteral("rooms"));
+        QVERIFY(QDir().mkpath(l_home));
+        WriteDataFile(l_home, LoginSettings(QStringLiteral("fay")));
+        RunInChild(l_home);
+    }
+
+    // The client program, twice, each with its own home: both log in and join the room they
+    // join at login; each shows the other's private message (it acknowledges it and asks for
+    // the sender's status for the chat page); both stop on SIGTERM and leave data files that load.
+    void twoClientsMeetInARoomAndChat()
+    {
+        if (InChild())
+            QSKIP("runs only in the parent");
+        const QString l_client =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/../client");
+        QVERIFY2(QFile::exists(l_client), "the client program is not built");
+        const QList<QByteArray> l_users = {"ann", "ben"};
+        std::vector<std::unique_ptr<QProcess>> l_clients;
+        for (const QByteArray& l_user : l_users)
+        {
+            const QString l_home = m_homes.filePath(QString::fromLatin1(l_user));
+            QVERIFY(QDir().mkpath(l_home));
+            WriteDataFile(l_home, LoginSettings(QString::fromLatin1(l_user)),
+                          {QStringLiteral("lobby")});
+            auto lp_process = std::make_unique<QProcess>();
+            QProcessEnvironment l_environment = QProcessEnvironment::systemEnvironment();
+            l_environment.insert(QStringLiteral("HOME"), l_home);
+            lp_process->setProcessEnvironment(l_environment);
+            lp_process->setProcessChannelMode(QProcess::MergedChannels);
+            lp_process->start(l_client, QStringList());
+            QVERIFY(lp_process->waitForStarted(kTimeoutMs));
+            l_clients.push_back(std::move(lp_process));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(mp_central->RoomMembers("lobby").size() == 2, kTimeoutMs);
+        const int l_ann = mp_central->ConnectionOf("ann");
+        const int l_ben = mp_central->ConnectionOf("ben");
+        QVERIFY(l_ann != 0 && l_ben != 0);
+
+        mp_central->ActAs(l_ann, kPrivateMessage, Strings({"ben", "hello ben"}));
+        mp_central->ActAs(l_ben, kPrivateMessage, Strings({"ann", "hello ann"}));
+        mp_central->ActAs(l_ann, kRoomChat, Strings({"lobby", "hello room"}));
+        for (const auto& [l_connection, l_other] :
+             {std::pair{l_ann, "ben"}, std::pair{l_ben, "ann"}})
+        {
+            QTRY_COMPARE_WITH_TIMEOUT(Sent(l_connection, kAcknowledge).size(), 1, kTimeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(Sent(l_connection, kWatchUser).contains(Strings({l_other})),
+                                     kTimeoutMs);
+        }
+
+        for (auto& lp_process : l_clients)
+        {
+            lp_process->terminate();
+            QVERIFY(lp_process->waitForFinished(kTimeoutMs));
+            QVERIFY2(lp_process->exitStatus() == QProcess::NormalExit &&
+                         lp_process->exitCode() == 0,
+                     lp_process->readAll().constData());
+        }
+        for (const QByteArray& l_user : l_users)
+        {
+            QVERIFY(ReadDataFile(m_homes.filePath(QString::fromLatin1(l_user))));
+            QCOMPARE(Setting("username"), QString::fromLatin1(l_user));
+            QVERIFY(ItemPtr(d["room"]->HasItem("lobby")).IsConnected("room_autojoin"));
+        }
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
