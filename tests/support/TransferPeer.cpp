@@ -82,7 +82,8 @@ std::optional<QByteArray> TransferPeer::Take(quint32 i_code, int i_timeoutMs)
 {
     Messaging();
     std::optional<QByteArray> l_found;
-    QTest::qWaitFor(
+    // A time-out leaves l_found empty, which is the answer.
+    (void)QTest::qWaitFor(
         [&]
         {
             Collect();
