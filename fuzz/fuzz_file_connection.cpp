@@ -105,9 +105,12 @@ void Upload(const char* ip_bytes, qint64 i_size)
         lp_peer->waitForReadyRead(5);
         l_received += lp_peer->readAll();
     }
-    l_received += lp_peer->readAll();
     l_thread.wait();
     delete lp_client;
+    // What the thread wrote last may still be on its way: read until the connection's end.
+    do
+        l_received += lp_peer->readAll();
+    while (lp_peer->waitForReadyRead(waitMs));
     if (i_size < 8)
         return;
     const qint64 l_offset = qFromLittleEndian<qint64>(ip_bytes);
