@@ -1,0 +1,32 @@
+#include "TransferHarness.h"
+
+#include "PeerHarness.h"
+#include "TransferPeer.h"
+#include "TransferQueueManager.h"
+#include "TransferThread.h"
+
+TransferHarness::TransferHarness()
+    : mp_peers(std::make_unique<PeerHarness>()),
+      mp_manager(std::make_unique<TransferQueueManager>()),
+      mp_bob(std::make_unique<TransferPeer>(*mp_peers, "bob")),
+      mp_carol(std::make_unique<TransferPeer>(*mp_peers, "carol"))
+{
+}
+
+TransferHarness::~TransferHarness()
+{
+    mp_bob.reset();
+    mp_carol.reset();
+    mp_manager.reset();
+    mp_peers.reset();
+}
+
+void TransferHarness::Reset(bool i_usersOnline)
+{
+    TransferThread::SetWaitMilliseconds(TransferThread::DefaultWaitMilliseconds);
+    for (TransferPeer* lp_peer : {mp_bob.get(), mp_carol.get()})
+    {
+        lp_peer->SetOnline(i_usersOnline);
+        lp_peer->Forget();
+    }
+}

@@ -1,0 +1,129 @@
+#include "TransferPeer.h"
+
+#include "Data.h"
+#include "FrameClient.h"
+#include "PeerHarness.h"
+#include "PeerMessenger.h"
+#include "TestPeer.h"
+#include "TestPeerMessages.h"
+#include "WireWriter.h"
+
+#include <QTest>
+#include <QtEndian>
+
+TransferPeer::TransferPeer(PeerHarness& i_harness, const QByteArray& i_user)
+    : m_harness(i_harness), m_user(i_user), mp_peer(std::make_unique<TestPeer>())
+{
+    if (!mp_peer->Listen())
+        qFatal("transfer peer: cannot listen");
+    mp_central = m_harness.LogInPeer(m_user, *mp_peer, false);
+}
+
+TransferPeer::~TransferPeer() = default;
+
+void TransferPeer::SetOnline(bool i_online)
+{
+    ItemPtr l_user = d.GetType("user")->GetItem(m_user.toStdString());
+    if (i_online)
+        l_user.NewItem("is_online");
+    else
+        l_user.Disconnect("is_online");
+}
+
+int TransferPeer::Messaging()
+{
+    if (m_messaging < 0)
+    {
+        m_messaging = m_harness.DialIn(*mp_peer, m_user, "P", false);
+        if (!PeerHarness::SocketOf("peer_socket", m_user))
+            qWarning("transfer peer: the messaging connection was not taken");
+    }
+    return m_messaging;
+}
+
+void TransferPeer::Send(const QByteArray& i_body)
+{
+    mp_peer->SendBody(Messaging(), i_body);
+}
+
+void TransferPeer::Offer(quint32 i_token, const QByteArray& i_path, quint64 i_size)
+{
+    Send(TestPeerMessages::TransferRequest(1, i_token, i_path, i_size));
+}
+
+void TransferPeer::Accept(quint32 i_token)
+{
+    Send(TestPeerMessages::TransferAllowed(i_token, std::nullopt));
+}
+
+void TransferPeer::Refuse(quint32 i_token, const QByteArray& i_reason)
+{
+    Send(TestPeerMessages::TransferDenied(i_token, i_reason));
+}
+
+void TransferPeer::Queue(const QByteArray& i_path)
+{
+    Send(TestPeerMessages::QueueUpload(i_path));
+}
+
+std::optional<QByteArray> TransferPeer::Take(quint32 i_code, int i_timeoutMs)
+{
+    const int l_connection = Messaging();
+    std::optional<QByteArray> l_found;
+    QTest::qWaitFor(
+        [&]
+        {
+            const QList<TestPeer::Frame> l_frames = mp_peer->Frames(l_connection);
+            for (; m_taken < l_frames.size(); ++m_taken)
+                m_untaken.append({l_frames[m_taken].code, l_frames[m_taken].fields});
+            for (qsizetype l_index = 0; l_index < m_untaken.size(); ++l_index)
+                if (m_untaken[l_index].first == i_code)
+                {
+                    l_found = m_untaken.takeAt(l_index).second;
+                    return true;
+                }
+            return false;
+        },
+        i_timeoutMs);
+    return l_found;
+}
+
+void TransferPeer::Forget()
+{
+    m_untaken.clear();
+    m_taken = m_messaging >= 0 ? mp_peer->Frames(m_messaging).size() : 0;
+}
+
+int TransferPeer::Count(quint32 i_code)
+{
+    int l_count = 0;
+    if (m_messaging >= 0)
+        for (const TestPeer::Frame& l_frame : mp_peer->Frames(m_messaging))
+            l_count += l_frame.code == i_code ? 1 : 0;
+    return l_count;
+}
+
+std::unique_ptr<FileConnectionSender> TransferPeer::SendFile(quint32 i_token,
+                                                             const QByteArray& i_bytes,
+                                                             FileConnectionSender::Ending i_ending,
+                                                             qint64 i_stopAt)
+{
+    auto lp_sender = std::make_unique<FileConnectionSender>(m_harness.Messenger().ListeningPort(),
+                                                            m_user, i_token);
+    lp_sender->SetSourceBytes(i_bytes);
+    lp_sender->SetEnding(i_ending, i_stopAt);
+    lp_sender->start();
+    return lp_sender;
+}
+
+int TransferPeer::TakeFileConnection(quint32& o_token, qint64 i_offset, int i_timeoutMs)
+{
+    const int l_connection = mp_peer->NextIncoming(i_timeoutMs);
+    if (l_connection < 0 || !mp_peer->WaitForFirstMessage(l_connection, i_timeoutMs) ||
+        mp_peer->ReceivedFirstMessage(l_connection).type != "F" ||
+        !mp_peer->WaitForRawBytes(l_connection, 4, i_timeoutMs))
+        return -1;
+    o_token = qFromLittleEndian<quint32>(mp_peer->RawBytes(l_connection).constData());
+    mp_peer->SendRaw(l_connection, WireWriter().WriteU64(quint64(i_offset)).Bytes());
+    return l_connection;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "FileConnectionSender.h"
+
+#include <QByteArray>
+
+#include <memory>
+#include <optional>
+
+class FrameClient;
+class PeerHarness;
+class TestPeer;
+
+// Another user on the other side of transfers with this client: logged in to the test server,
+// with a test peer as its client and one messaging connection dialed in to this client. As an
+// uploader it offers files (40), answers queue requests and fails or refuses uploads (44, 46,
+// 50), and sends a file over a file connection with the token and the offset, to the end, or
+// stalling, or closing early. As a downloader it queues files (43), accepts or refuses offers
+// (41) and takes the file connection that this client opens, answering the start offset.
+class TransferPeer
+{
+public:
+    TransferPeer(PeerHarness& i_harness, const QByteArray& i_user);
+    ~TransferPeer();
+
+    const QByteArray& Name() const { return m_user; }
+    TestPeer& Peer() { return *mp_peer; }
+    // Sets or clears the user's online flag in the client's store.
+    void SetOnline(bool i_online);
+
+    // Messages on the messaging connection.
+    void Send(const QByteArray& i_body);
+    void Offer(quint32 i_token, const QByteArray& i_path, quint64 i_size);
+    void Accept(quint32 i_token);
+    void Refuse(quint32 i_token, const QByteArray& i_reason);
+    void Queue(const QByteArray& i_path);
+    // The fields of the next message of that code from the client not yet taken.
+    std::optional<QByteArray> Take(quint32 i_code, int i_timeoutMs = 20000);
+    // Leaves every message that has arrived so far untaken for good.
+    void Forget();
+    // How many messages of that code have arrived so far.
+    int Count(quint32 i_code);
+
+    // Uploading: a sender for the file connection of the token, started.
+    std::unique_ptr<FileConnectionSender>
+    SendFile(quint32 i_token, const QByteArray& i_bytes,
+             FileConnectionSender::Ending i_ending = FileConnectionSender::Ending::Complete,
+             qint64 i_stopAt = 0);
+
+    // Downloading: waits for the file connection that the client opens, reads its token, answers
+    // the offset and returns the connection, or -1.
+    int TakeFileConnection(quint32& o_token, qint64 i_offset, int i_timeoutMs = 20000);
+
+private:
+    int Messaging();
+
+    PeerHarness& m_harness;
+    QByteArray m_user;
+    std::unique_ptr<TestPeer> mp_peer;
+    std::unique_ptr<FrameClient> mp_central;
+    int m_messaging = -1;
+    // Frames of the messaging connection already looked at by Take.
+    qsizetype m_taken = 0;
+    QList<QPair<quint32, QByteArray>> m_untaken;
+};

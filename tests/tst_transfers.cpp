@@ -1,0 +1,520 @@
+// Downloads through real sockets on 127.0.0.1: the client as the downloader, test peers as the
+// files' owners, from the owner's offer to the finished file in the complete folder; the
+// statuses and what leaving an active one releases; the download queue with its owners; the
+// saved state.
+#include "Data.h"
+#include "DataSaver.h"
+#include "DownloadThread.h"
+#include "FileConnectionSender.h"
+#include "PeerHarness.h"
+#include "PeerMessenger.h"
+#include "TestPeerMessages.h"
+#include "TestSettings.h"
+#include "TransferHarness.h"
+#include "TransferPeer.h"
+#include "TransferQueueManager.h"
+#include "WireReader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace
+{
+using Ending = FileConnectionSender::Ending;
+
+constexpr int timeoutMs = 20000;
+constexpr quint32 acceptCode = 41;
+
+QByteArray Pattern(qint64 i_size)
+{
+    QByteArray l_bytes(i_size, Qt::Uninitialized);
+    for (qint64 l_index = 0; l_index < i_size; ++l_index)
+        l_bytes[l_index] = char((l_index * 31 + 7) % 251);
+    return l_bytes;
+}
+
+QByteArray ReadFile(const QString& i_path)
+{
+    QFile l_file(i_path);
+    return l_file.open(QIODevice::ReadOnly) ? l_file.readAll() : QByteArray("<missing>");
+}
+
+bool WriteFile(const QString& i_path, const QByteArray& i_bytes)
+{
+    QDir().mkpath(QFileInfo(i_path).path());
+    QFile l_file(i_path);
+    return l_file.open(QIODevice::WriteOnly) && l_file.write(i_bytes) == i_bytes.size();
+}
+
+std::string Status(ItemPtr i_entry, const char* ip_type = "download_entry_status")
+{
+    return i_entry[ip_type].AsString();
+}
+
+// The fields of message 41 as the test peer read them: token and the accepted flag, or the reason.
+struct Answer
+{
+    quint32 token = 0;
+    bool accepted = false;
+    QByteArray reason;
+};
+
+Answer ReadAnswer(const QByteArray& i_fields)
+{
+    WireReader l_reader(i_fields);
+    Answer l_answer;
+    l_answer.token = l_reader.ReadU32();
+    l_answer.accepted = l_reader.ReadU8() != 0;
+    if (!l_answer.accepted)
+        l_answer.reason = l_reader.ReadString();
+    return l_answer;
+}
+} // namespace
+
+class TransfersTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TransferHarness> mp_transfers;
+    PeerHarness* mp_harness = nullptr;
+    TransferPeer* mp_bob = nullptr;
+    TransferPeer* mp_carol = nullptr;
+    QTemporaryDir m_dir;
+    quint32 m_nextToken = 100;
+
+    TransferQueueManager& Manager() { return mp_transfers->Manager(); }
+    QString Folder() const { return m_dir.path() + QStringLiteral("/D"); }
+    QString Path(const QString& i_relative) const
+    {
+        return Folder() + QLatin1Char('/') + i_relative;
+    }
+
+    // The owner offers its file and the client accepts; returns the token.
+    quint32 OfferAccepted(TransferPeer& i_owner, const QByteArray& i_path, qint64 i_size)
+    {
+        const quint32 l_token = m_nextToken++;
+        i_owner.Offer(l_token, i_path, quint64(i_size));
+        const auto l_fields = i_owner.Take(acceptCode);
+        if (!l_fields || !ReadAnswer(*l_fields).accepted || ReadAnswer(*l_fields).token != l_token)
+            qWarning("the offer was not accepted");
+        return l_token;
+    }
+
+    // Bytes of the file that the client holds, as its thread last reported.
+    static qint64 Written(ItemPtr i_download)
+    {
+        const auto* lp_position = i_download["write_position"].AsPtr<std::atomic<qint64>>();
+        return lp_position ? lp_position->load() : -1;
+    }
+
+    bool WaitForStatus(ItemPtr i_download, const char* ip_status)
+    {
+        return QTest::qWaitFor([&] { return Status(i_download) == ip_status; }, timeoutMs);
+    }
+
+    // A download of the bytes from bob, offered and sent to the end.
+    ItemPtr Download(const std::string& i_folder, const std::string& i_name,
+                     const QByteArray& i_bytes, qint64* o_offset = nullptr)
+    {
+        ItemPtr l_download = Manager().AddDownload("bob", i_name, i_folder, i_bytes.size(), 0);
+        const quint32 l_token = OfferAccepted(
+            *mp_bob, QByteArray::fromStdString(i_folder + "\\" + i_name), i_bytes.size());
+        auto lp_sender = mp_bob->SendFile(l_token, i_bytes);
+        WaitForStatus(l_download, "complete");
+        lp_sender->Finish();
+        if (o_offset)
+            *o_offset = lp_sender->ReceivedOffset();
+        return l_download;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        mp_transfers = std::make_unique<TransferHarness>();
+        mp_harness = &mp_transfers->Peers();
+        mp_bob = &mp_transfers->Bob();
+        mp_carol = &mp_transfers->Carol();
+    }
+
+    void init()
+    {
+        TestSettings::SetSetting("download_folder", Folder());
+        mp_transfers->Reset(true);
+    }
+
+    void cleanup()
+    {
+        for (Item* lp_download : d.GetType("download_entry")->GetItems())
+            Manager().RemoveDownload(lp_download);
+        d.GetType("complete_download")->GetItems().Remove();
+        QDir(Folder()).removeRecursively();
+    }
+
+    void cleanupTestCase() { mp_transfers.reset(); }
+
+    void defaults()
+    {
+        for (auto [lp_key, lp_value] : {std::pair{"transfer_req_counter", "1"},
+                                        {"upload_speed_limit", "0"},
+                                        {"upload_speed_limit_enabled", "no"},
+                                        {"upload_slots", "1"}})
+            QCOMPARE(TestSettings::Setting(lp_key).AsString(), std::string(lp_value));
+        for (const char* lp_status : {"downloading"})
+            QVERIFY(ItemPtr(d.GetType("download_entry_status")->HasItem(lp_status))
+                        .IsConnected("is_active"));
+        for (const char* lp_status :
+             {"connecting", "uploading", "requesting", "waiting for offset"})
+            QVERIFY(ItemPtr(d.GetType("upload_entry_status")->HasItem(lp_status))
+                        .IsConnected("is_active"));
+    }
+
+    // From the offer to the finished file, with a partial file of some length already there;
+    // names from the owner never leave the download folder.
+    void download_data()
+    {
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("partial");
+        QTest::addColumn<QByteArray>("placed");
+        QTest::newRow("fresh") << QByteArray("music\\album") << QByteArray("a.mp3") << 0
+                               << QByteArray("album/a.mp3");
+        QTest::newRow("resume") << QByteArray("music\\album") << QByteArray("a.mp3") << 1000
+                                << QByteArray("album/a.mp3");
+        QTest::newRow("whole partial")
+            << QByteArray("music") << QByteArray("a.mp3") << 5000 << QByteArray("music/a.mp3");
+        QTest::newRow("dot dot") << QByteArray("..\\..") << QByteArray("x") << 0
+                                 << QByteArray("__/x");
+        QTest::newRow("slashes") << QByteArray("a/..") << QByteArray("b") << 0
+                                 << QByteArray("__/b");
+        QTest::newRow("empty") << QByteArray("") << QByteArray("") << 0 << QByteArray("_");
+        QTest::newRow("control") << QByteArray("d\x01r") << QByteArray("f\x1f") << 0
+                                 << QByteArray("d_r/f_");
+    }
+
+    void download()
+    {
+        QFETCH(QByteArray, folder);
+        QFETCH(QByteArray, name);
+        QFETCH(int, partial);
+        QFETCH(QByteArray, placed);
+        const QByteArray l_bytes = Pattern(5000);
+        const QString l_downloading =
+            Path(QStringLiteral("downloading/") + QString::fromUtf8(placed));
+        QVERIFY(WriteFile(l_downloading, l_bytes.left(partial)));
+        QSignalSpy l_records(&Manager(), &TransferQueueManager::CompleteDownloadAdded);
+
+        qint64 l_offset = -1;
+        ItemPtr l_download = Download(folder.toStdString(), name.toStdString(), l_bytes, &l_offset);
+        QCOMPARE(Status(l_download), std::string("complete"));
+        QCOMPARE(l_offset, qint64(partial));
+        QCOMPARE(ReadFile(Path(QStringLiteral("complete/") + QString::fromUtf8(placed))), l_bytes);
+        QVERIFY(!QFile::exists(l_downloading));
+        QCOMPARE(l_records.size(), 1);
+        ItemPtr l_record = l_records.at(0).at(0).value<ItemPtr>();
+        QCOMPARE(QString::fromStdString(l_record["complete_download_filename"].AsString()),
+                 QFileInfo(QString::fromUtf8(placed)).fileName());
+        QCOMPARE(l_record["complete_download_file_size"].AsString(), std::string("5000"));
+        QVERIFY(!l_download["download_thread"] && !l_download["write_position"]);
+    }
+
+    // A name with a NUL byte cannot come over the wire, but can stand in a stored download.
+    void nulInNameStaysBelow()
+    {
+        ItemPtr l_download =
+            Manager().AddDownload("bob", std::string("..\0x", 4), std::string("a\0..", 4), 1, 0);
+        const QString l_path = Manager().GetDownloadTargetPath(l_download, false);
+        QCOMPARE(l_path, QString(Folder()).replace(QLatin1Char('/'), QLatin1Char('\\')) +
+                             QStringLiteral("\\downloading\\a_..\\.._x"));
+    }
+
+    void refusedOffers_data()
+    {
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::newRow("no such download") << false << QByteArray("Cancelled");
+        QTest::newRow("finished") << true << QByteArray("Complete");
+    }
+
+    void refusedOffers()
+    {
+        QFETCH(bool, known);
+        QFETCH(QByteArray, reason);
+        if (known)
+        {
+            QVERIFY(WriteFile(Path(QStringLiteral("complete/f/done.mp3")), "x"));
+            QCOMPARE(Status(Manager().AddDownload("bob", "done.mp3", "f", 1, 0)),
+                     std::string("complete"));
+        }
+        mp_bob->Offer(7, "f\\done.mp3", 1);
+        const auto l_fields = mp_bob->Take(acceptCode);
+        QVERIFY(l_fields);
+        QCOMPARE(ReadAnswer(*l_fields).accepted, false);
+        QCOMPARE(ReadAnswer(*l_fields).reason, reason);
+    }
+
+    void unknownTokenIsClosed()
+    {
+        Manager().AddDownload("bob", "a.mp3", "f", 10, 0);
+        auto lp_sender = mp_bob->SendFile(4242, Pattern(10));
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(lp_sender->ReceivedOffset(), qint64(-1));
+        QVERIFY(!QDir(Path(QStringLiteral("downloading"))).exists());
+    }
+
+    // An owner that stops sending, or closes early, aborts the download and keeps what arrived.
+    void interrupted_data()
+    {
+        QTest::addColumn<int>("ending");
+        QTest::newRow("stall") << int(Ending::Stall);
+        QTest::newRow("close") << int(Ending::Close);
+    }
+
+    void interrupted()
+    {
+        QFETCH(int, ending);
+        TransferThread::SetWaitMilliseconds(300);
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
+        const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", 5000);
+        auto lp_sender = mp_bob->SendFile(l_token, Pattern(5000), Ending(ending), 1000);
+        QVERIFY(WaitForStatus(l_download, "aborted"));
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(ReadFile(Path(QStringLiteral("downloading/f/a.mp3"))), Pattern(1000));
+        QVERIFY(!l_download["download_socket"] && !l_download["download_file"]);
+    }
+
+    // Two writers on one file would corrupt it: a second connection for a running download, and
+    // a download of another user to the same path, are closed.
+    void oneWriterPerFile_data()
+    {
+        QTest::addColumn<bool>("otherUser");
+        QTest::newRow("same download") << false;
+        QTest::newRow("same target, other user") << true;
+    }
+
+    void oneWriterPerFile()
+    {
+        QFETCH(bool, otherUser);
+        ItemPtr l_first = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
+        const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", 5000);
+        auto lp_stalled = mp_bob->SendFile(l_token, Pattern(5000), Ending::Stall, 1000);
+        QVERIFY(WaitForStatus(l_first, "downloading"));
+        QTRY_COMPARE_WITH_TIMEOUT(lp_stalled->BytesSent(), qint64(1000), timeoutMs);
+
+        ItemPtr l_second = l_first;
+        std::unique_ptr<FileConnectionSender> lp_late;
+        if (otherUser)
+        {
+            l_second = Manager().AddDownload("carol", "a.mp3", "f", 5000, 0);
+            lp_late = mp_carol->SendFile(OfferAccepted(*mp_carol, "f\\a.mp3", 5000), Pattern(5000));
+        }
+        else
+            lp_late = mp_bob->SendFile(l_token, Pattern(5000));
+        QVERIFY(lp_late->Finish());
+        QCOMPARE(lp_late->ReceivedOffset(), qint64(-1));
+        QCOMPARE(Status(l_second), otherUser ? std::string("queued") : std::string("downloading"));
+        Manager().RemoveDownload(l_first);
+        QVERIFY(lp_stalled->Finish());
+        QCOMPARE(ReadFile(Path(QStringLiteral("downloading/f/a.mp3"))), Pattern(1000));
+    }
+
+    // A new offer for a running download stops its thread at once, not after its socket's wait.
+    void newOfferStopsRunningDownload()
+    {
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
+        auto lp_stalled = mp_bob->SendFile(OfferAccepted(*mp_bob, "f\\a.mp3", 5000), Pattern(5000),
+                                           Ending::Stall, 100);
+        QTRY_COMPARE_WITH_TIMEOUT(Written(l_download), qint64(100), timeoutMs);
+        const quint64 l_oldSerial = l_download["download_thread"].AsPtr<TransferThread>()->Serial();
+        const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", 5000);
+        QCOMPARE(Status(l_download), std::string("aborted"));
+        QVERIFY(lp_stalled->Finish());
+        QVERIFY(lp_stalled->PeerClosed());
+
+        // The ended thread's late signals never reach the transfer that follows.
+        auto lp_sender = mp_bob->SendFile(l_token, Pattern(5000), Ending::Stall, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(Written(l_download), qint64(1000), timeoutMs);
+        QCOMPARE(lp_sender->ReceivedOffset(), qint64(100));
+        Manager().OnDownloadProgress(l_oldSerial, 4999, 1);
+        Manager().OnDownloadComplete(l_oldSerial);
+        Manager().OnDownloadError(l_oldSerial);
+        QCOMPARE(Written(l_download), qint64(1000));
+        QCOMPARE(Status(l_download), std::string("downloading"));
+        Manager().RemoveDownload(l_download);
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(ReadFile(Path(QStringLiteral("downloading/f/a.mp3"))), Pattern(1000));
+    }
+
+    // A taken name in the complete folder gets a numbered one; a move that cannot be made keeps
+    // the partial file and is a local error.
+    void completionNames_data()
+    {
+        QTest::addColumn<QByteArray>("existing");
+        QTest::addColumn<QByteArray>("placed");
+        QTest::newRow("taken") << QByteArray("complete/f/a.mp3")
+                               << QByteArray("complete/f/a (1).mp3");
+        QTest::newRow("taken twice") << QByteArray("complete/f/a (1).mp3|complete/f/a.mp3")
+                                     << QByteArray("complete/f/a (2).mp3");
+        QTest::newRow("no folder") << QByteArray("complete") << QByteArray("downloading/f/a.mp3");
+    }
+
+    void completionNames()
+    {
+        QFETCH(QByteArray, existing);
+        QFETCH(QByteArray, placed);
+        const QByteArray l_bytes = Pattern(3000);
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", l_bytes.size(), 0);
+        for (const QByteArray& l_path : existing.split('|'))
+            QVERIFY(WriteFile(Path(QString::fromUtf8(l_path)), "old"));
+        const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", l_bytes.size());
+        const bool l_moves = placed.startsWith("complete");
+        const QString l_placed = Path(QString::fromUtf8(placed));
+        auto lp_sender = mp_bob->SendFile(l_token, l_bytes);
+        QVERIFY(WaitForStatus(l_download, l_moves ? "complete" : "local error"));
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(ReadFile(l_placed), l_bytes);
+        ItemSet l_records = d.GetType("complete_download")->GetItems();
+        QCOMPARE(l_records.size(), l_moves ? std::size_t(1) : std::size_t(0));
+        if (l_moves)
+            QCOMPARE(
+                QString::fromStdString(ItemPtr(l_records)["complete_download_filename"].AsString()),
+                QFileInfo(l_placed).fileName());
+    }
+
+    // What an entry holds while active goes when it leaves the active status, and only then.
+    void statusRelease_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<bool>("released");
+        QTest::newRow("queued to downloading")
+            << QByteArray("queued") << QByteArray("downloading") << false;
+        QTest::newRow("downloading again")
+            << QByteArray("downloading") << QByteArray("downloading") << false;
+        QTest::newRow("to complete") << QByteArray("downloading") << QByteArray("complete") << true;
+        QTest::newRow("to aborted") << QByteArray("downloading") << QByteArray("aborted") << true;
+        QTest::newRow("queued to aborted")
+            << QByteArray("queued") << QByteArray("aborted") << false;
+    }
+
+    void statusRelease()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(bool, released);
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 1, 0);
+        Manager().SetDownloadEntryStatus(l_download, from.toStdString());
+        auto* lp_socket = new QTcpSocket;
+        auto* lp_file = new QFile(Path(QStringLiteral("x")));
+        l_download += d.GetType("download_socket")->GetItem(Value(lp_socket));
+        l_download += d.GetType("download_file")->GetItem(Value(lp_file));
+        l_download +=
+            d.GetType("download_thread")
+                ->GetItem(Value(new DownloadThread(lp_socket, lp_file, 1, 0, 0, nullptr)));
+        const std::string l_before = l_download["last_status_change_time"].AsString();
+        Manager().SetDownloadEntryStatus(l_download, to.toStdString());
+        QCOMPARE(Status(l_download), to.toStdString());
+        QVERIFY(l_download["last_status_change_time"]);
+        for (const char* lp_type : {"download_socket", "download_file", "download_thread"})
+            QCOMPARE(l_download[lp_type].IsNull(), released);
+        Q_UNUSED(l_before);
+    }
+
+    // The active statuses keep their flag after the collector took them while unused.
+    void activeFlagSurvivesCollection()
+    {
+        // Whatever takes the unused status items (the collector, a store emptied by a data file
+        // that could not be read), they come back flagged.
+        ItemPtr(d.GetType("download_entry_status")->HasItem("downloading")).Remove();
+        d.GetType("is_active")->GetItems().Remove();
+        d.RemoveDisconnectedItems();
+        const QByteArray l_bytes = Pattern(2000);
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", l_bytes.size(), 0);
+        const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", l_bytes.size());
+        auto lp_sender = mp_bob->SendFile(l_token, l_bytes, Ending::Stall, 500);
+        QVERIFY(WaitForStatus(l_download, "downloading"));
+        QVERIFY(l_download["download_entry_status"].IsConnected("is_active"));
+        QVERIFY(Manager().IsActivelyDownloadingFromUser("bob"));
+        Manager().RemoveDownload(l_download);
+        QVERIFY(lp_sender->Finish());
+    }
+
+    // Owners' notices: a failure re-queues only what is still wanted; a denial keeps its reason.
+    void ownerNotices_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("requeued");
+        QTest::newRow("aborted") << QByteArray("aborted") << true;
+        QTest::newRow("complete") << QByteArray("complete") << false;
+        QTest::newRow("denied") << QByteArray("denied") << false;
+        QTest::newRow("local error") << QByteArray("local error") << false;
+    }
+
+    void ownerNotices()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(bool, requeued);
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 1, 0);
+        QVERIFY(mp_bob->Take(51));
+        Manager().SetDownloadEntryStatus(l_download, status.toStdString());
+        const int l_before = mp_bob->Count(43);
+        mp_harness->Messenger().UploadFailed("bob", "f\\a.mp3");
+        mp_bob->Send(TestPeerMessages::UploadPlaceInLine("f\\a.mp3", 3));
+        QTRY_COMPARE_WITH_TIMEOUT(l_download["place_in_line"].AsString(), std::string("3"),
+                                  timeoutMs);
+        QCOMPARE(mp_bob->Count(43) - l_before, requeued ? 1 : 0);
+        mp_bob->Send(TestPeerMessages::UploadDenied("f\\a.mp3", "File not shared."));
+        QTRY_COMPARE_WITH_TIMEOUT(l_download["denial_reason"].AsString(),
+                                  std::string("File not shared."), timeoutMs);
+        QCOMPARE(Status(l_download), std::string("denied"));
+    }
+
+    // The queue: one entry per file, numbered from the counter; owners online are asked.
+    void addDownload()
+    {
+        TestSettings::SetSetting("transfer_order_counter", 7);
+        const int l_queued = mp_bob->Count(43);
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 1, 0);
+        QCOMPARE(Manager().AddDownload("bob", "a.mp3", "f", 1, 0), l_download);
+        QCOMPARE(l_download["download_order"].AsString(), std::string("7"));
+        QCOMPARE(TestSettings::Setting("transfer_order_counter").AsString(), std::string("8"));
+        QVERIFY(mp_bob->Take(51));
+        QCOMPARE(mp_bob->Count(43), l_queued + 1);
+        mp_carol->SetOnline(false);
+        Manager().AddDownload("carol", "b.mp3", "f", 1, 0);
+        Manager().PeriodicCheck();
+        mp_carol->SetOnline(true);
+        QVERIFY(mp_carol->Take(43));
+    }
+
+    // What is saved of a running download: the entry, as queued after loading, and no pointer.
+    void saveAndLoad()
+    {
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
+        auto lp_sender = mp_bob->SendFile(OfferAccepted(*mp_bob, "f\\a.mp3", 5000), Pattern(5000),
+                                          Ending::Stall, 100);
+        QVERIFY(WaitForStatus(l_download, "downloading"));
+        const QString l_file = m_dir.path() + QStringLiteral("/data");
+        dataSaver->Save(l_file);
+        Manager().RemoveDownload(l_download);
+        QVERIFY(lp_sender->Finish());
+        d.RemoveDisconnectedItems();
+        dataSaver->Load(l_file);
+        ItemPtr l_loaded = Manager().GetDownloadEntry("bob", "a.mp3", "f");
+        QVERIFY(l_loaded);
+        QCOMPARE(Status(l_loaded), std::string("queued"));
+        for (const char* lp_type :
+             {"download_socket", "download_file", "download_thread", "write_position",
+              "last_receipt_time", "bytes_per_second", "remote_transfer_req"})
+            QCOMPARE(d.GetType(lp_type)->ItemCount(), std::size_t(0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TransfersTest)
+#include "tst_transfers.moc"

@@ -1,0 +1,467 @@
+// Uploads through real sockets on 127.0.0.1: test peers queue this client's shared files, take
+// its offers and its file connections. The serving order, refusals, slots, the speed limit and
+// its shares, completion reported to the server, and the time-outs of the hand-shake phases.
+#include "Data.h"
+#include "PeerHarness.h"
+#include "PeerMessenger.h"
+#include "SharedFoldersManager.h"
+#include "TestPeer.h"
+#include "TestServer.h"
+#include "TestSettings.h"
+#include "TransferHarness.h"
+#include "TransferPeer.h"
+#include "TransferQueueManager.h"
+#include "TransferThread.h"
+#include "UploadThread.h"
+#include "WireReader.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace
+{
+constexpr int timeoutMs = 20000;
+constexpr quint32 offerCode = 40;
+constexpr quint32 uploadFailedCode = 46;
+constexpr quint32 deniedCode = 50;
+constexpr quint32 uploadSpeedCode = 121;
+
+std::string Status(ItemPtr i_upload)
+{
+    return i_upload["upload_entry_status"].AsString();
+}
+
+// Message 40 as the test peer read it.
+struct Offer
+{
+    quint32 direction = 0;
+    quint32 token = 0;
+    QByteArray file;
+    quint64 size = 0;
+};
+
+Offer ReadOffer(const QByteArray& i_fields)
+{
+    WireReader l_reader(i_fields);
+    Offer l_offer;
+    l_offer.direction = l_reader.ReadU32();
+    l_offer.token = l_reader.ReadU32();
+    l_offer.file = l_reader.ReadString();
+    l_offer.size = l_reader.ReadU64();
+    return l_offer;
+}
+} // namespace
+
+class UploadsTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TransferHarness> mp_transfers;
+    PeerHarness* mp_harness = nullptr;
+    TransferPeer* mp_bob = nullptr;
+    TransferPeer* mp_carol = nullptr;
+    QTemporaryDir m_dir;
+
+    TransferQueueManager& Manager() { return mp_transfers->Manager(); }
+    // The path as peers ask for it.
+    QByteArray Remote(const char* ip_name) const
+    {
+        return (m_dir.path() + QStringLiteral("/share/")).toUtf8().replace('/', '\\') + ip_name;
+    }
+    ItemPtr Upload(const char* ip_user, const char* ip_name)
+    {
+        ItemPtr l_file = sharedFoldersManager->GetSharedFileItem(
+            (m_dir.path() + QStringLiteral("/share/")).toStdString() + ip_name);
+        return d.GetItem(d.GetType("user")->GetItem(ip_user), l_file, "upload_entry");
+    }
+    static void SetPriority(const char* ip_user, int i_priority)
+    {
+        ItemPtr l_user = d.GetType("user")->GetItem(ip_user);
+        ItemPtr l_group = d.GetType("user_list_group")->GetItem(std::string("g") + ip_user);
+        l_user.NewItem("in_user_list") += l_group;
+        l_group += d.GetType("group_download_priority")->GetItem(i_priority);
+    }
+    // The uploads in serving order, as "user:file".
+    static QStringList ServingOrder()
+    {
+        QStringList l_order;
+        for (Item* lp_upload :
+             d.GetType("upload_entry")->GetItems().SortNumericBy("effective_upload_order", true))
+            l_order.append(QString::fromStdString(ItemPtr(lp_upload)["user"].AsString() + ":" +
+                                                  GetName(lp_upload)));
+        return l_order;
+    }
+    static std::string GetName(ItemPtr i_upload)
+    {
+        const std::string l_path = i_upload["filename_as_requested"].AsString();
+        return l_path.substr(l_path.find_last_of('\\') + 1);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        mp_transfers = std::make_unique<TransferHarness>();
+        mp_harness = &mp_transfers->Peers();
+        mp_bob = &mp_transfers->Bob();
+        mp_carol = &mp_transfers->Carol();
+        const QString l_share = m_dir.path() + QStringLiteral("/share");
+        QDir().mkpath(l_share);
+        for (const char* lp_name : {"a.bin", "b.bin", "c.bin", "d.bin"})
+        {
+            QFile l_file(l_share + QLatin1Char('/') + QLatin1String(lp_name));
+            QVERIFY(l_file.open(QIODevice::WriteOnly));
+            l_file.write(QByteArray(3000, lp_name[0]));
+        }
+        QFile l_big(l_share + QStringLiteral("/big.bin"));
+        QVERIFY(l_big.open(QIODevice::WriteOnly) && l_big.resize((qint64(5) << 30) + 7));
+        QFile l_mid(l_share + QStringLiteral("/mid.bin"));
+        QVERIFY(l_mid.open(QIODevice::WriteOnly) && l_mid.resize(2 << 20));
+        ItemPtr l_folder = d.GetType("shared_folder")->GetItem(l_share.toStdString());
+        l_folder += d.GetType("shared_public")->GetGlobalNullItem();
+        sharedFoldersManager->AddSharedFiles(l_share.toStdString(), l_share.toStdString());
+    }
+
+    void init()
+    {
+        mp_transfers->Reset(false);
+        Manager().SetUploadSlots(1);
+    }
+
+    void cleanup()
+    {
+        for (Item* lp_upload : d.GetType("upload_entry")->GetItems())
+            Manager().RemoveUpload(lp_upload);
+        d.GetType("in_user_list")->GetItems().Remove();
+        d.GetType("is_privileged")->GetItems().Remove();
+        Manager().EnableUploadSpeedLimit(false);
+        Manager().DetermineUploadsEffectiveOrder();
+    }
+
+    void cleanupTestCase() { mp_transfers.reset(); }
+
+    // Requests in arrival order as "user:file", with priorities ("user=n") and privileges
+    // ("user!"), and the serving order that results.
+    void order_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("requests");
+        QTest::addColumn<QString>("served");
+        QTest::newRow("arrival") << QString() << QStringLiteral("bob:a carol:b")
+                                 << QStringLiteral("bob:a carol:b");
+        QTest::newRow("priority first")
+            << QStringLiteral("carol=5") << QStringLiteral("bob:a bob:b dave:c carol:d")
+            << QStringLiteral("carol:d bob:a bob:b dave:c");
+        QTest::newRow("privileged first")
+            << QStringLiteral("carol!") << QStringLiteral("bob:a carol:b")
+            << QStringLiteral("carol:b bob:a");
+        QTest::newRow("priority over privilege")
+            << QStringLiteral("bob=1 carol!") << QStringLiteral("carol:a bob:b")
+            << QStringLiteral("bob:b carol:a");
+        QTest::newRow("one user by arrival")
+            << QStringLiteral("carol=5") << QStringLiteral("carol:c carol:a")
+            << QStringLiteral("carol:c carol:a");
+        QTest::newRow("negative is zero")
+            << QStringLiteral("bob=-3") << QStringLiteral("carol:a bob:b")
+            << QStringLiteral("carol:a bob:b");
+    }
+
+    void order()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, requests);
+        QFETCH(QString, served);
+        for (const QString& l_term : setup.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        {
+            if (l_term.endsWith(QLatin1Char('!')))
+                ItemPtr(d.GetType("user")->GetItem(l_term.chopped(1).toStdString()))
+                    .NewItem("is_privileged");
+            else
+                SetPriority(l_term.section(QLatin1Char('='), 0, 0).toUtf8().constData(),
+                            l_term.section(QLatin1Char('='), 1).toInt());
+        }
+        for (const QString& l_request : requests.split(QLatin1Char(' ')))
+            Manager().OnQueueUploadRequested(
+                l_request.section(QLatin1Char(':'), 0, 0).toStdString(),
+                Remote((l_request.section(QLatin1Char(':'), 1) + QStringLiteral(".bin"))
+                           .toUtf8()
+                           .constData())
+                    .toStdString());
+        QCOMPARE(ServingOrder().join(QLatin1Char(' ')).remove(QStringLiteral(".bin")), served);
+        Manager().DetermineUploadsEffectiveOrder();
+        QCOMPARE(ServingOrder().join(QLatin1Char(' ')).remove(QStringLiteral(".bin")), served);
+    }
+
+    // Refused requests are answered with the reason and leave nothing behind.
+    void refusals_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("unshared");
+        QTest::newRow("not in the index") << QByteArray("nowhere\\x.bin") << false;
+        QTest::newRow("user unshared") << QByteArray("a.bin") << true;
+    }
+
+    void refusals()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, unshared);
+        if (unshared)
+            Manager().UnshareUser("bob");
+        const QByteArray l_path = file.contains('\\') ? file : Remote(file.constData());
+        mp_bob->Queue(l_path);
+        const auto l_denial = mp_bob->Take(deniedCode);
+        QVERIFY(l_denial);
+        WireReader l_reader(*l_denial);
+        QCOMPARE(l_reader.ReadString(), l_path);
+        QCOMPARE(l_reader.ReadString(), QByteArray("File not shared."));
+        QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(0));
+        Manager().ReshareUser("bob");
+    }
+
+    // Unsharing a user refuses and removes every upload of theirs, whatever its status.
+    void unshareRemovesUploads()
+    {
+        for (const char* lp_name : {"a.bin", "b.bin", "c.bin"})
+            Manager().OnQueueUploadRequested("bob", Remote(lp_name).toStdString());
+        Manager().SetUploadEntryStatus(Upload("bob", "c.bin"), "complete");
+        mp_bob->SetOnline(true);
+        Manager().UnshareUser("bob");
+        for (int l_denial = 0; l_denial < 3; ++l_denial)
+            QVERIFY(mp_bob->Take(deniedCode));
+        QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(0));
+        Manager().ReshareUser("bob");
+    }
+
+    // One offer per free slot and per user; more slots offer at once; counts stay exact.
+    void uploadSlots()
+    {
+        Manager().OnQueueUploadRequested("bob", Remote("a.bin").toStdString());
+        Manager().OnQueueUploadRequested("bob", Remote("b.bin").toStdString());
+        Manager().OnQueueUploadRequested("carol", Remote("c.bin").toStdString());
+        QCOMPARE(Manager().QueuedUploadCount(), 3);
+        QVERIFY(Manager().IsFreeToUpload());
+        mp_bob->SetOnline(true);
+        mp_carol->SetOnline(true);
+        const auto l_first = mp_bob->Take(offerCode);
+        QVERIFY(l_first);
+        QCOMPARE(ReadOffer(*l_first).file, Remote("a.bin"));
+        QCOMPARE(Upload("bob", "a.bin")["transfer_req"].AsUInt(), ReadOffer(*l_first).token);
+        QVERIFY(!Manager().IsFreeToUpload());
+        QCOMPARE(Manager().QueuedUploadCount(), 2);
+        for (int l_ignored : {0, 100})
+            Manager().SetUploadSlots(l_ignored);
+        QCOMPARE(TestSettings::Setting("upload_slots").AsString(), std::string("1"));
+        Manager().SetUploadSlots(3);
+        const auto l_second = mp_carol->Take(offerCode);
+        QVERIFY(l_second);
+        QCOMPARE(ReadOffer(*l_second).token, ReadOffer(*l_first).token + 1);
+        QCOMPARE(Status(Upload("bob", "b.bin")), std::string("queued"));
+        QVERIFY(Manager().IsFreeToUpload());
+    }
+
+    // A file of more than 4 GiB is offered with its size; a refusal keeps the peer's reason.
+    void largeOfferRefused()
+    {
+        mp_bob->SetOnline(true);
+        mp_bob->Queue(Remote("big.bin"));
+        const auto l_offer = mp_bob->Take(offerCode);
+        QVERIFY(l_offer);
+        QCOMPARE(ReadOffer(*l_offer).size, (quint64(5) << 30) + 7);
+        mp_bob->Refuse(ReadOffer(*l_offer).token, "Queued");
+        ItemPtr l_upload = Upload("bob", "big.bin");
+        QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), std::string("denied"), timeoutMs);
+        QCOMPARE(l_upload["denial_reason"].AsString(), std::string("Queued"));
+    }
+
+    // From the queue request to the last byte; the speed of a file over 1 MiB reaches the server,
+    // paced to the limit when one is set.
+    void uploadToCompletion_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("reports");
+        QTest::newRow("whole") << 0 << qint64(0) << QByteArray("complete") << 1;
+        QTest::newRow("resumed") << 0 << qint64(1 << 20) << QByteArray("complete") << 1;
+        QTest::newRow("nothing left") << 0 << qint64(2 << 20) << QByteArray("complete") << 0;
+        QTest::newRow("past the end") << 0 << qint64((2 << 20) + 1) << QByteArray("aborted") << 0;
+        QTest::newRow("negative") << 0 << qint64(-1) << QByteArray("aborted") << 0;
+        QTest::newRow("paced") << 512 << qint64(0) << QByteArray("complete") << 1;
+    }
+
+    void uploadToCompletion()
+    {
+        QFETCH(int, limit);
+        QFETCH(qint64, offset);
+        QFETCH(QByteArray, status);
+        QFETCH(int, reports);
+        Manager().SetUploadSpeedLimit(limit);
+        Manager().EnableUploadSpeedLimit(limit > 0);
+        const int l_speedReports =
+            mp_harness->Central()
+                .ReceivedFrames(mp_harness->CentralConnection(), uploadSpeedCode)
+                .size();
+        mp_bob->SetOnline(true);
+        mp_bob->Queue(Remote("mid.bin"));
+        const auto l_offer = mp_bob->Take(offerCode);
+        QVERIFY(l_offer);
+        mp_bob->Accept(ReadOffer(*l_offer).token);
+        quint32 l_token = 0;
+        QElapsedTimer l_timer;
+        l_timer.start();
+        const int l_connection = mp_bob->TakeFileConnection(l_token, offset);
+        QVERIFY(l_connection >= 0);
+        QCOMPARE(l_token, ReadOffer(*l_offer).token);
+        const qint64 l_size = 2 << 20;
+        const qint64 l_expected = status == "complete" ? l_size - offset : 0;
+        QVERIFY(mp_bob->Peer().WaitForRawBytes(l_connection, 4 + l_expected, 60000));
+        const qint64 l_elapsed = l_timer.elapsed();
+        mp_bob->Peer().Close(l_connection);
+        ItemPtr l_upload = Upload("bob", "mid.bin");
+        QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), status.toStdString(), timeoutMs);
+        if (status == "aborted")
+            QVERIFY(mp_bob->Take(uploadFailedCode));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            mp_harness->Central()
+                .ReceivedFrames(mp_harness->CentralConnection(), uploadSpeedCode)
+                .size(),
+            l_speedReports + reports, timeoutMs);
+        QCOMPARE(mp_bob->Peer().RawBytes(l_connection).mid(4), QByteArray(l_expected, '\0'));
+        // 2 MiB at 512 KiB/s takes 4 s; at twice the limit it would take 2.
+        if (limit > 0)
+            QVERIFY2(l_elapsed > 2000, qPrintable(QString::number(l_elapsed)));
+    }
+
+    // Each upload gets an equal share of the limit, never less than 1.
+    void limitShares_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("active");
+        QTest::addColumn<int>("share");
+        QTest::newRow("two share") << 100 << true << 2 << 50;
+        QTest::newRow("at least one") << 1 << true << 3 << 1;
+        QTest::newRow("none active") << 100 << true << 0 << 100;
+        QTest::newRow("zero") << 0 << true << 2 << 0;
+        QTest::newRow("disabled") << 100 << false << 2 << 0;
+    }
+
+    void limitShares()
+    {
+        QFETCH(int, limit);
+        QFETCH(bool, enabled);
+        QFETCH(int, active);
+        QFETCH(int, share);
+        const char* const l_names[] = {"a.bin", "b.bin", "c.bin"};
+        for (int l_index = 0; l_index < active; ++l_index)
+        {
+            Manager().OnQueueUploadRequested("bob", Remote(l_names[l_index]).toStdString());
+            Manager().SetUploadEntryStatus(Upload("bob", l_names[l_index]), "uploading");
+        }
+        Manager().SetUploadSpeedLimit(limit);
+        Manager().EnableUploadSpeedLimit(enabled);
+        QCOMPARE(Manager().SpeedLimit().PerUpload(), share);
+        QCOMPARE(Manager().GetUploadSpeed(), share == 0 ? 0 : limit);
+    }
+
+    void pacingCredit_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<qint64>("elapsed");
+        QTest::addColumn<qint64>("pending");
+        QTest::addColumn<qint64>("credit");
+        QTest::newRow("unused share") << 100 << qint64(1000) << qint64(0) << qint64(102400);
+        QTest::newRow("overspent") << 100 << qint64(1000) << qint64(200000) << qint64(-97600);
+        QTest::newRow("beyond 32 bits")
+            << 2000000 << qint64(3000) << qint64(0) << qint64(6144000000);
+    }
+
+    void pacingCredit()
+    {
+        QFETCH(int, limit);
+        QFETCH(qint64, elapsed);
+        QFETCH(qint64, pending);
+        QFETCH(qint64, credit);
+        QCOMPARE(UploadThread::PacingCredit(limit, elapsed, pending), credit);
+    }
+
+    // Hand-shake phases that hang end after 30 s; the next upload is offered in the same run.
+    void phaseTimeOut_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("age");
+        QTest::addColumn<bool>("aborted");
+        QTest::newRow("requesting, 29 s") << QByteArray("requesting") << 29 << false;
+        QTest::newRow("requesting, 31 s") << QByteArray("requesting") << 31 << true;
+        QTest::newRow("connecting, 40 s") << QByteArray("connecting") << 40 << true;
+        QTest::newRow("uploading, an hour") << QByteArray("uploading") << 3600 << false;
+    }
+
+    void phaseTimeOut()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(int, age);
+        QFETCH(bool, aborted);
+        Manager().OnQueueUploadRequested("bob", Remote("a.bin").toStdString());
+        Manager().OnQueueUploadRequested("carol", Remote("b.bin").toStdString());
+        ItemPtr l_stuck = Upload("bob", "a.bin");
+        Manager().SetUploadEntryStatus(l_stuck, status.toStdString());
+        l_stuck += d.GetType("last_status_change_time")
+                       ->GetItem(QDateTime::currentDateTime().addSecs(-age).toString(Qt::TextDate));
+        mp_bob->SetOnline(true);
+        mp_carol->SetOnline(true);
+        Manager().EveryHalfMinute();
+        QCOMPARE(Status(l_stuck), aborted ? std::string("aborted") : status.toStdString());
+        if (aborted)
+        {
+            QVERIFY(mp_bob->Take(uploadFailedCode));
+            QVERIFY(mp_carol->Take(offerCode));
+        }
+        QCOMPARE(Status(Upload("carol", "b.bin")),
+                 aborted ? std::string("requesting") : std::string("queued"));
+    }
+
+    // Queued downloads ask their owner for the place in line at most every ten minutes.
+    void placeInLineRepeats()
+    {
+        mp_bob->SetOnline(true);
+        ItemPtr l_download = Manager().AddDownload("bob", "x.mp3", "f", 1, 0);
+        QVERIFY(mp_bob->Take(51));
+        Manager().EveryHalfMinute();
+        QVERIFY(mp_bob->Take(51));
+        Manager().EveryHalfMinute();
+        QVERIFY(!mp_bob->Take(51, 300));
+        Manager().RemoveDownload(l_download);
+    }
+
+    // One entry per file, however many a user queues; a very long queue is logged once.
+    void manyQueuedUploads()
+    {
+        const QString l_many = m_dir.path() + QStringLiteral("/many");
+        QDir().mkpath(l_many);
+        for (int l_index = 0; l_index <= 1000; ++l_index)
+            QFile(l_many + QStringLiteral("/%1").arg(l_index)).open(QIODevice::WriteOnly);
+        ItemPtr(d.GetType("shared_folder")->GetItem(l_many.toStdString())) +=
+            d.GetType("shared_public")->GetGlobalNullItem();
+        sharedFoldersManager->AddSharedFiles(l_many.toStdString(), l_many.toStdString());
+        const QString l_remote = QString(l_many).replace(QLatin1Char('/'), QLatin1Char('\\'));
+        const qsizetype l_lines = mp_harness->LogLines(QStringLiteral("Transfer Queue")).size();
+        for (int l_index = 0; l_index <= 1000; ++l_index)
+            Manager().OnQueueUploadRequested(
+                "bob", (l_remote + QStringLiteral("\\%1").arg(l_index)).toStdString());
+        QCOMPARE(Manager().QueuedUploadCount(), 1001);
+        QCOMPARE(mp_harness->LogLines(QStringLiteral("Transfer Queue"))
+                     .mid(l_lines)
+                     .filter(QStringLiteral("more than 1000 queued uploads"))
+                     .size(),
+                 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(UploadsTest)
+#include "tst_uploads.moc"
