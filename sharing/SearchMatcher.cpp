@@ -39,6 +39,8 @@ SearchMatcher::SearchMatcher(const Vocabulary& i_types, const SearchParser& i_pa
                                            { return ip_a->size() < ip_b->size(); });
     mp_walked = *l_rarest;
     m_otherTokens.erase(m_otherTokens.begin() + (l_rarest - l_groups.begin()));
+    // A word that every file holds needs no check; one not far more common than the rarest is
+    // followed alongside; the others stay to be looked for among a file's own tokens.
     const std::size_t l_files = m_types.mp_file->ItemCount();
     std::erase_if(m_otherTokens,
                   [this, l_files](Item* ip_token)

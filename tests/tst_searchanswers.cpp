@@ -58,16 +58,23 @@ class TestSearchAnswers : public QObject
         return m_disk.filePath(QString::fromUtf8(i_path)).toUtf8();
     }
 
-    // Every search reply bob received, decoded; one that cannot be read has the token 0.
+    // Every search reply bob received, decoded; one that cannot be read has the token 0, and one
+    // whose stream is not what compress2 makes at level 9 of its content has no user name.
     QList<Messages::SearchReply> Replies() const
     {
         QList<Messages::SearchReply> l_replies;
         for (const TestPeer::Frame& l_frame : m_bob.Frames(m_bobConnection))
-            if (l_frame.code == 9)
-                l_replies.append(
-                    Messages::ReadSearchReplyContent(
-                        Messages::CompressedContent(9, l_frame.body).value_or(QByteArray()))
-                        .value_or(Messages::SearchReply()));
+        {
+            if (l_frame.code != 9)
+                continue;
+            const QByteArray l_content =
+                Messages::CompressedContent(9, l_frame.body).value_or(QByteArray());
+            Messages::SearchReply l_reply =
+                Messages::ReadSearchReplyContent(l_content).value_or(Messages::SearchReply());
+            if (Messages::FileSearchResult(l_content) != l_frame.body)
+                l_reply.user.clear();
+            l_replies.append(l_reply);
+        }
         return l_replies;
     }
 
@@ -89,7 +96,7 @@ class TestSearchAnswers : public QObject
     }
 
     // The files of each reply, paths below the test's disk, "|" between replies; "?" for a reply
-    // to another search.
+    // to another search or one not as it should be.
     QString Answer(const QByteArray& i_text)
     {
         quint32 l_token = 0;
@@ -99,8 +106,9 @@ class TestSearchAnswers : public QObject
             QStringList l_files;
             for (const Messages::File& l_file : l_reply.files)
                 l_files << QString::fromUtf8(l_file.name.mid(m_disk.path().size() + 1));
-            l_answers << (l_reply.token == l_token ? l_files.join(QStringLiteral(", "))
-                                                   : QStringLiteral("?"));
+            l_answers << (l_reply.token == l_token && l_reply.user == "me"
+                              ? l_files.join(QStringLiteral(", "))
+                              : QStringLiteral("?"));
         }
         return l_answers.join(QStringLiteral(" | "));
     }
