@@ -208,5 +208,17 @@ int main(int i_argc, char** ip_argv)
                 l_scanned.size(), l_ratio,
                 Percentile(l_scanned, 0.5) / Percentile(l_indexedOfScanned, 0.5),
                 Percentile(l_indexed, 0.5) < 20 ? "within" : "above");
+
+    // The most that one search can cost: a word of every file, and as many words within names as
+    // allowed, which together drop every file only after each has been read.
+    std::string l_worst = "music";
+    for (const char* lp_word :
+         {"a", "e", "i", "o", "u", "y", "0", "1", "2", "3", "4", "5", "6", "7", "8", "9",
+          "b", "c", "d", "f", "g", "h", "j", "k", "l", "m", "n", "p", "q", "r", "s", "t"})
+        l_worst += std::string(" -") + lp_word;
+    l_timer.restart();
+    const bool l_worstAnswered = l_manager.BuildSearchReply("searcher", 0, l_worst).has_value();
+    std::printf("a search that reads every file against 32 words: %.1f ms%s\n",
+                double(l_timer.nsecsElapsed()) / 1e6, l_worstAnswered ? " (answered)" : "");
     return 0;
 }
