@@ -2,6 +2,7 @@
 
 #include "AttributeTranslationTable.h"
 #include "CompressedMessage.h"
+#include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "FileInfoMap.h"
@@ -9,14 +10,18 @@
 #include "InputStream.h"
 #include "Log.h"
 #include "PeerMessenger.h"
+#include "SearchMatcher.h"
+#include "SearchParser.h"
 #include "Server.h"
 #include "SharedFolderInfo.h"
 #include "StoreFunctions.h"
+#include "TransferQueueManager.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -27,6 +32,7 @@ namespace
 {
 constexpr quint32 g_sharedFileListCode = 5;
 constexpr quint32 g_sharedFilesInFolderCode = 37;
+constexpr quint32 g_fileSearchResultCode = 9;
 
 // What a scan result sets on a file; a file whose size changed loses them to be read again.
 const char* const g_audioTypes[] = {"mpeg_version", "channel_mode", "audio_frequency",
@@ -231,6 +237,11 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
     mp_nameType = d.GetType("shared_file_name");
     mp_sizeType = d.GetType("shared_file_size");
     mp_tokenType = d.GetType("search_token");
+    mp_fileFolderType = d.GetType("shared_file_folder");
+    mp_sharedFolderType = d.GetType("shared_folder");
+    if (dnetManager)
+        connect(dnetManager, &DNetManager::DNetSearchRequest, this,
+                &SharedFoldersManager::OnDNetSearchRequest);
 
     // Every file and folder of a list hangs from these two, as do the access flags and groups.
     for (Type* lp_type : {mp_fileType, d.GetType("shared_folder")})
@@ -554,6 +565,7 @@ void SharedFoldersManager::OnIndexChanged(ConnectionInfo)
 {
     if (!m_fileListCache.empty())
         m_fileListCache.clear();
+    m_everyFileSharedKnown = false;
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(std::string i_user, quint32 i_req,
@@ -583,6 +595,91 @@ void SharedFoldersManager::OnFilesInFoldersRequested(std::string i_user, quint32
     l_body.Write(l_contents);
     MemStream l_message = CompressedMessage(g_sharedFilesInFolderCode, l_body);
     peerMessenger->SendMessage(i_user, l_message);
+}
+
+void SharedFoldersManager::OnDNetSearchRequest(std::string i_user, quint32 i_req,
+                                               std::string i_searchText)
+{
+    ProcessSearch(std::move(i_user), i_req, std::move(i_searchText));
+}
+
+void SharedFoldersManager::ProcessSearch(std::string i_user, quint32 i_req,
+                                         std::string i_searchText)
+{
+    std::optional<MemStream> l_reply = BuildSearchReply(i_user, i_req, i_searchText);
+    if (!l_reply)
+        return;
+    Log(QStringLiteral("Search"), 1,
+        QStringLiteral("Sending search results to user %1 for search string %2")
+            .arg(PathText(i_user), PathText(i_searchText)));
+    peerMessenger->SendMessage(i_user, *l_reply);
+}
+
+std::optional<MemStream> SharedFoldersManager::BuildSearchReply(const std::string& i_user,
+                                                                quint32 i_req,
+                                                                const std::string& i_searchText)
+{
+    SearchParser l_parser;
+    if (!l_parser.SetSearchText(i_searchText))
+        return std::nullopt;
+    const std::vector<Item*> l_matches = FindSearchMatches(l_parser, i_user);
+    if (l_matches.empty())
+        return std::nullopt;
+
+    // Ordered by the full path, which is each record's name.
+    std::set<FileInfo> l_files;
+    for (Item* lp_file : l_matches)
+        l_files.insert(FileInfo::FromSharedFile(lp_file, true));
+    MemStream l_body;
+    l_body.Write(SettingValue("username").AsString());
+    l_body.Write(i_req);
+    l_body.Write(l_files);
+    l_body.Write(quint8(transferQueueManager && transferQueueManager->IsFreeToUpload() ? 1 : 0));
+    l_body.Write(quint32(SettingValue("upload_speed").AsInt()));
+    l_body.Write(quint32(transferQueueManager ? transferQueueManager->QueuedUploadCount() : 0));
+    l_body.Write(AttributeTranslationTable());
+    return CompressedMessage(g_fileSearchResultCode, l_body);
+}
+
+std::vector<Item*> SharedFoldersManager::FindSearchMatches(const SearchParser& i_parser,
+                                                           const std::string& i_user)
+{
+    const std::set<std::string>& l_excluded = i_parser.GetExcludedTokenSet();
+    const std::set<std::string>& l_parts = i_parser.GetIncludedPartTokenSet();
+    if (l_excluded.size() + l_parts.size() > MaxSearchNameWords)
+    {
+        Log(QStringLiteral("Search"), 1,
+            QStringLiteral("Search from user %1 refused: %2 words to match within names, more "
+                           "than %3")
+                .arg(PathText(i_user))
+                .arg(l_excluded.size() + l_parts.size())
+                .arg(MaxSearchNameWords));
+        return {};
+    }
+
+    SearchMatcher l_matcher(
+        {mp_fileType, mp_tokenType, mp_nameType, mp_fileFolderType, mp_sharedFolderType}, i_parser);
+    if (!l_matcher.MayMatch())
+        return {};
+    ItemSet l_visible = GetUserSharedFolders(i_user);
+    const bool l_seesEveryFile =
+        l_visible.size() == mp_sharedFolderType->ItemCount() && IsEveryFileShared();
+    return l_matcher.Find(std::move(l_visible), l_seesEveryFile, MaxSearchResults);
+}
+
+bool SharedFoldersManager::IsEveryFileShared()
+{
+    if (!m_everyFileSharedKnown)
+    {
+        std::size_t l_shared = 0;
+        for (Item* lp_folder : g("shared_file_folder"))
+            if (lp_folder->ConnectedItems(mp_sharedFolderType))
+                if (const ItemSet* lp_files = lp_folder->ConnectedItems(mp_fileType))
+                    l_shared += lp_files->size();
+        m_everyFileShared = l_shared == mp_fileType->ItemCount();
+        m_everyFileSharedKnown = true;
+    }
+    return m_everyFileShared;
 }
 
 bool SharedFoldersManager::IsUserShareAcceptable(const std::string& i_user,

@@ -15,11 +15,13 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 class Item;
+class SearchParser;
 class Type;
 struct ConnectionInfo;
 
@@ -27,8 +29,9 @@ struct ConnectionInfo;
 // one `shared_file_folder` per folder on disk below it (itself included, all connected to the
 // shared folder), one `shared_file` per file with its name, size, search tokens and MP3
 // attributes. Scans run on the GUI thread; MP3 files are read by the scanner on a worker thread.
-// Answers other users' requests for the file list and for one folder within each folder's access,
-// holds the lists received from them, and reports the share's counts to the server at login.
+// Answers other users' requests for the file list and for one folder, and their searches from the
+// distributed network, within each folder's access; holds the lists received from them, and
+// reports the share's counts to the server at login.
 // Also declares the types of the share lists received from other users and the `unshared` flag.
 class SharedFoldersManager : public QObject, public DataHandler
 {
@@ -43,6 +46,12 @@ public:
     };
     // Compressed file lists kept at once, one per set of shared folders that users may see.
     static constexpr std::size_t MaxCachedFileLists = 16;
+    // A search matching more visible files than this gets no answer.
+    static constexpr std::size_t MaxSearchResults = 200;
+    // Words a search may hold that are matched within file names ("-word", "*part"): each is
+    // looked for in every candidate's name, so a text of thousands of them would make one search
+    // cost thousands of passes over the index. A search with more gets no answer.
+    static constexpr std::size_t MaxSearchNameWords = 32;
 
     explicit SharedFoldersManager(QObject* ip_parent = nullptr);
     // Stops the scanner and waits for its thread; a scan in progress finishes first.
@@ -67,6 +76,15 @@ public:
     // The own `shared_file` that a local path names, whatever its letter case and doubled
     // separators; an exact match wins over others that differ in case. Null when none.
     ItemPtr GetSharedFileItem(const std::string& i_path);
+
+    // Answers another user's search when between 1 and MaxSearchResults files that the user may
+    // see hold every included word, contain every "*part" and no "-word" in their names. The
+    // cost grows with the files of the rarest included word, and stops at the first file past
+    // the limit.
+    void ProcessSearch(std::string i_user, quint32 i_req, std::string i_searchText);
+    // The message that ProcessSearch sends, code word first; none when the search gets no answer.
+    std::optional<MemStream> BuildSearchReply(const std::string& i_user, quint32 i_req,
+                                              const std::string& i_searchText);
 
     // The whole shared-file list message for the user: code 5, then the zlib stream of the folders
     // the user may see, their files and an empty attribute translation table. Built once per set
@@ -100,6 +118,8 @@ public slots:
                      AttributeTranslationTable& i_translationTable);
     // Sends the files of one folder, when the user may see it.
     void OnFilesInFoldersRequested(std::string i_user, quint32 i_req, std::string i_folder);
+    // Another user's search from the distributed network.
+    void OnDNetSearchRequest(std::string i_user, quint32 i_req, std::string i_searchText);
 
 private:
     void DeclareIndexTypes();
@@ -114,6 +134,10 @@ private:
     std::string BuildSharedFilesMessage(const ItemSet& i_sharedFolders);
     // Any change to files, folders or their access forgets the compressed lists.
     void OnIndexChanged(ConnectionInfo i_info);
+    // The files that answer the search, in serial order; empty when none or too many do.
+    std::vector<Item*> FindSearchMatches(const SearchParser& i_parser, const std::string& i_user);
+    // Whether every file lies in a folder of some shared folder; known until the index changes.
+    bool IsEveryFileShared();
     // Whether the list is within the caps; logs the refusal when not.
     bool IsUserShareAcceptable(const std::string& i_user, const FileInfoMap& i_share);
 
@@ -128,9 +152,13 @@ private:
     Type* mp_nameType = nullptr;
     Type* mp_sizeType = nullptr;
     Type* mp_tokenType = nullptr;
+    Type* mp_fileFolderType = nullptr;
+    Type* mp_sharedFolderType = nullptr;
     UserShareLimits m_userShareLimits;
     // By the serials of the visible shared folders, in serial order.
     std::map<std::vector<std::uint64_t>, std::string> m_fileListCache;
+    bool m_everyFileShared = false;
+    bool m_everyFileSharedKnown = false;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

@@ -242,6 +242,24 @@ TestPeerMessages::ReadShareListContent(const QByteArray& i_content)
     return l_list;
 }
 
+std::optional<TestPeerMessages::SearchReply>
+TestPeerMessages::ReadSearchReplyContent(const QByteArray& i_content)
+{
+    WireReader l_reader(i_content);
+    SearchReply l_reply;
+    l_reply.user = l_reader.ReadString();
+    l_reply.token = l_reader.ReadU32();
+    if (!ReadFileRecords(l_reader, l_reply.files))
+        return std::nullopt;
+    l_reply.freeSlot = l_reader.ReadU8();
+    l_reply.speed = l_reader.ReadU32();
+    l_reply.queueLength = l_reader.ReadU32();
+    l_reply.tableCount = l_reader.ReadU32();
+    if (!l_reader.Ok() || !l_reader.AtEnd())
+        return std::nullopt;
+    return l_reply;
+}
+
 std::optional<TestPeerMessages::FolderContents>
 TestPeerMessages::ReadFolderContents(const QByteArray& i_content)
 {

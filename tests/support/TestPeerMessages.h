@@ -83,7 +83,20 @@ public:
         QList<File> files;
         quint32 endMarker = 0;
     };
+    // Code 9: who answers, the search's token, the files and what the uploader offers.
+    struct SearchReply
+    {
+        QByteArray user;
+        quint32 token = 0;
+        QList<File> files;
+        quint8 freeSlot = 0;
+        quint32 speed = 0;
+        quint32 queueLength = 0;
+        // The client sends no attribute texts: only their count is read.
+        quint32 tableCount = 0;
+    };
     static std::optional<ShareList> ReadShareListContent(const QByteArray& i_content);
+    static std::optional<SearchReply> ReadSearchReplyContent(const QByteArray& i_content);
     static std::optional<FolderContents> ReadFolderContents(const QByteArray& i_content);
     // The content of a compressed message body (code first), inflated.
     static std::optional<QByteArray> CompressedContent(quint32 i_code, const QByteArray& i_body);

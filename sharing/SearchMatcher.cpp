@@ -1,0 +1,150 @@
+#include "SearchMatcher.h"
+
+#include "Item.h"
+#include "SearchParser.h"
+#include "Type.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+namespace
+{
+// The one item of the type connected to the item, or null.
+Item* OneConnected(Item* ip_item, Type* ip_type)
+{
+    const ItemSet* lp_items = ip_item->ConnectedItems(ip_type);
+    return lp_items ? lp_items->front() : nullptr;
+}
+} // namespace
+
+SearchMatcher::SearchMatcher(const Vocabulary& i_types, const SearchParser& i_parser)
+    : m_types(i_types), m_excluded(i_parser.GetExcludedTokenSet()),
+      m_parts(i_parser.GetIncludedPartTokenSet())
+{
+    std::vector<const ItemSet*> l_groups;
+    for (const std::string& l_word : i_parser.GetIncludedTokenSet())
+    {
+        Item* lp_token = m_types.mp_token->HasItem(l_word);
+        const ItemSet* lp_files = lp_token ? lp_token->ConnectedItems(m_types.mp_file) : nullptr;
+        if (!lp_files)
+            return;
+        m_otherTokens.push_back(lp_token);
+        l_groups.push_back(lp_files);
+    }
+    if (l_groups.empty())
+        return;
+    const auto l_rarest = std::min_element(l_groups.begin(), l_groups.end(),
+                                           [](const ItemSet* ip_a, const ItemSet* ip_b)
+                                           { return ip_a->size() < ip_b->size(); });
+    mp_walked = *l_rarest;
+    m_otherTokens.erase(m_otherTokens.begin() + (l_rarest - l_groups.begin()));
+    // A word that every file holds needs no check; one not far more common than the rarest is
+    // followed alongside; the others stay to be looked for among a file's own tokens.
+    const std::size_t l_files = m_types.mp_file->ItemCount();
+    std::erase_if(m_otherTokens,
+                  [this, l_files](Item* ip_token)
+                  {
+                      const ItemSet* lp_files = ip_token->ConnectedItems(m_types.mp_file);
+                      if (lp_files->size() == l_files)
+                          return true;
+                      if (lp_files->size() / FollowedRatio > mp_walked->size())
+                          return false;
+                      m_followers.push_back({lp_files->begin(), lp_files->end()});
+                      return true;
+                  });
+    std::sort(m_otherTokens.begin(), m_otherTokens.end());
+}
+
+std::vector<Item*> SearchMatcher::Find(ItemSet i_visible, bool i_seesEveryFile, std::size_t i_limit)
+{
+    m_visible = std::move(i_visible);
+    m_seesEveryFile = i_seesEveryFile;
+    if (!mp_walked || m_visible.empty())
+        return {};
+    // Every file of the rarest word matches: its count alone decides.
+    if (m_seesEveryFile && m_followers.empty() && m_otherTokens.empty() && m_excluded.empty() &&
+        m_parts.empty())
+    {
+        if (mp_walked->size() > i_limit)
+            return {};
+        return std::vector<Item*>(mp_walked->begin(), mp_walked->end());
+    }
+    std::vector<Item*> l_matches;
+    bool l_more = true;
+    for (auto l_at = mp_walked->begin(); l_at != mp_walked->end() && l_more; ++l_at)
+    {
+        Item* lp_file = *l_at;
+        if (!HoldsFollowedWords(lp_file, l_more) || !HoldsOtherWords(lp_file) ||
+            !NameMatches(lp_file) || !IsVisible(lp_file))
+            continue;
+        if (l_matches.size() == i_limit)
+            return {};
+        l_matches.push_back(lp_file);
+    }
+    return l_matches;
+}
+
+bool SearchMatcher::HoldsFollowedWords(Item* ip_file, bool& o_more)
+{
+    const std::uint64_t l_serial = ip_file->Serial();
+    for (Follower& l_follower : m_followers)
+    {
+        while (l_follower.m_at != l_follower.m_end && (*l_follower.m_at)->Serial() < l_serial)
+            ++l_follower.m_at;
+        if (l_follower.m_at == l_follower.m_end)
+        {
+            o_more = false;
+            return false;
+        }
+        if (*l_follower.m_at != ip_file)
+            return false;
+    }
+    return true;
+}
+
+bool SearchMatcher::HoldsOtherWords(Item* ip_file) const
+{
+    if (m_otherTokens.empty())
+        return true;
+    // The file's own few tokens, compared by address: asking the other words' large sets would
+    // read a dozen items scattered in memory for each file.
+    const ItemSet* lp_held = ip_file->ConnectedItems(m_types.mp_token);
+    if (!lp_held)
+        return false;
+    std::size_t l_count = 0;
+    for (Item* lp_token : *lp_held)
+        if (std::binary_search(m_otherTokens.begin(), m_otherTokens.end(), lp_token))
+            ++l_count;
+    return l_count == m_otherTokens.size();
+}
+
+bool SearchMatcher::NameMatches(Item* ip_file) const
+{
+    if (m_excluded.empty() && m_parts.empty())
+        return true;
+    Item* lp_name = OneConnected(ip_file, m_types.mp_name);
+    const std::string l_none;
+    const std::string& l_name = lp_name ? lp_name->Value() : l_none;
+    const auto l_inName = [&l_name](const std::string& i_word)
+    { return l_name.find(i_word) != std::string::npos; };
+    return std::none_of(m_excluded.begin(), m_excluded.end(), l_inName) &&
+           std::all_of(m_parts.begin(), m_parts.end(), l_inName);
+}
+
+bool SearchMatcher::IsVisible(Item* ip_file)
+{
+    if (m_seesEveryFile)
+        return true;
+    Item* lp_folder = OneConnected(ip_file, m_types.mp_folder);
+    if (lp_folder != mp_lastFolder || !lp_folder)
+    {
+        const ItemSet* lp_shares =
+            lp_folder ? lp_folder->ConnectedItems(m_types.mp_sharedFolder) : nullptr;
+        mp_lastFolder = lp_folder;
+        m_lastFolderVisible = lp_shares && std::any_of(lp_shares->begin(), lp_shares->end(),
+                                                       [this](Item* ip_share)
+                                                       { return m_visible.contains(ip_share); });
+    }
+    return m_lastFolderVisible;
+}

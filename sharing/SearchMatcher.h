@@ -1,0 +1,74 @@
+#pragma once
+
+#include "ItemSet.h"
+
+#include <cstddef>
+#include <set>
+#include <string>
+#include <vector>
+
+class Item;
+class SearchParser;
+class Type;
+
+// The own files that answer one search: those that hold the token of every included word, whose
+// bare names contain every "*part" and no "-word" (bytes compared exactly), and that lie in a
+// shared folder the searcher may see. Only the rarest word's files are walked, and the walk ends
+// at the first file past the limit. The files of a word not much more common are followed
+// alongside in serial order; a file's own tokens tell whether it holds a far more common word; a
+// word that every file holds costs nothing, and so does visibility for a searcher who sees every
+// file.
+class SearchMatcher
+{
+public:
+    // The index's types.
+    struct Vocabulary
+    {
+        Type* mp_file;
+        Type* mp_token;
+        Type* mp_name;
+        Type* mp_folder;
+        Type* mp_sharedFolder;
+    };
+
+    // Looks up the included words; the parser must outlive the matcher.
+    SearchMatcher(const Vocabulary& i_types, const SearchParser& i_parser);
+
+    // False when there is no included word or one that no file holds.
+    bool MayMatch() const { return mp_walked != nullptr; }
+    // The matching files in serial order; empty when none or more than i_limit match.
+    // i_visible: the shared folders that the searcher may see; i_seesEveryFile: they hold every
+    // file of the index.
+    std::vector<Item*> Find(ItemSet i_visible, bool i_seesEveryFile, std::size_t i_limit);
+
+private:
+    // A word's files, followed alongside the walk; at the end, no later file can hold it.
+    struct Follower
+    {
+        ItemSet::const_iterator m_at;
+        ItemSet::const_iterator m_end;
+    };
+    // Files of a word at most this many times as common as the rarest are followed.
+    static constexpr std::size_t FollowedRatio = 16;
+
+    // False also when a followed word has no file past this one: i_more tells whether any may
+    // still match.
+    bool HoldsFollowedWords(Item* ip_file, bool& o_more);
+    bool HoldsOtherWords(Item* ip_file) const;
+    bool NameMatches(Item* ip_file) const;
+    bool IsVisible(Item* ip_file);
+
+    Vocabulary m_types;
+    const std::set<std::string>& m_excluded;
+    const std::set<std::string>& m_parts;
+    ItemSet m_visible;
+    bool m_seesEveryFile = false;
+    // The files of the rarest included word; null when a word is held by no file.
+    const ItemSet* mp_walked = nullptr;
+    std::vector<Follower> m_followers;
+    // The tokens of the far more common words that not every file holds, by address.
+    std::vector<Item*> m_otherTokens;
+    // The last folder asked about: a folder's files come one after another.
+    Item* mp_lastFolder = nullptr;
+    bool m_lastFolderVisible = false;
+};
