@@ -1,8 +1,10 @@
 #include "DNetManager.h"
 
 #include "Data.h"
+#include "DistributedMessageCode.h"
 #include "EventHandler.h"
 #include "Log.h"
+#include "PeerMessageCode.h"
 #include "PeerMessenger.h"
 
 #include <QPointer>
@@ -17,11 +19,6 @@ DNetManager* dnetManager = nullptr;
 
 namespace
 {
-constexpr quint8 embeddedMessageCode = 3;
-constexpr quint8 levelCode = 4;
-constexpr quint8 groupLeaderCode = 5;
-constexpr quint8 childDepthCode = 7;
-constexpr quint32 searchInnerCode = 49;
 
 void DLog(int i_level, const QString& i_message)
 {
@@ -125,7 +122,7 @@ void WriteFrame(QTcpSocket* ip_socket, MemStream& i_message)
 MemStream LevelMessage(qint32 i_level)
 {
     MemStream l_message;
-    l_message.Write(levelCode);
+    l_message.Write(DistributedMessageCode::Level);
     l_message.Write(i_level);
     return l_message;
 }
@@ -133,7 +130,7 @@ MemStream LevelMessage(qint32 i_level)
 MemStream GroupLeaderMessage(const std::string& i_leader)
 {
     MemStream l_message;
-    l_message.Write(groupLeaderCode);
+    l_message.Write(DistributedMessageCode::GroupLeader);
     l_message.Write(i_leader);
     return l_message;
 }
@@ -501,7 +498,7 @@ void DNetManager::HandleMessage(QTcpSocket* ip_socket, MemStream& i_message)
 
     switch (l_code)
     {
-        case embeddedMessageCode:
+        case DistributedMessageCode::EmbeddedMessage:
         {
             quint32 l_innerCode = 0;
             if (!i_message.Read(l_innerCode))
@@ -509,7 +506,7 @@ void DNetManager::HandleMessage(QTcpSocket* ip_socket, MemStream& i_message)
                 RefuseMessage(ip_socket, l_code);
                 return;
             }
-            if (l_innerCode == searchInnerCode)
+            if (l_innerCode == PeerMessageCode::IndirectFileSearchRequest)
             {
                 std::string l_user;
                 quint32 l_token = 0;
@@ -526,10 +523,10 @@ void DNetManager::HandleMessage(QTcpSocket* ip_socket, MemStream& i_message)
             SendMessageToChildren(lp_whole, l_wholeLength);
             break;
         }
-        case levelCode:
+        case DistributedMessageCode::Level:
             HandleLevel(ip_socket, i_message, l_sender);
             break;
-        case groupLeaderCode:
+        case DistributedMessageCode::GroupLeader:
             HandleGroupLeader(ip_socket, i_message, l_sender, lp_whole, l_wholeLength);
             break;
         default:
@@ -542,7 +539,7 @@ void DNetManager::HandleLevel(QTcpSocket* ip_socket, MemStream& i_message, Sende
     qint32 l_level = 0;
     if (!i_message.Read(l_level))
     {
-        RefuseMessage(ip_socket, levelCode);
+        RefuseMessage(ip_socket, DistributedMessageCode::Level);
         return;
     }
     const ItemPtr l_oldLevel = KeyValue("dnet_level");
@@ -578,7 +575,7 @@ void DNetManager::HandleGroupLeader(QTcpSocket* ip_socket, MemStream& i_message,
     std::string l_leader;
     if (!i_message.Read(l_leader))
     {
-        RefuseMessage(ip_socket, groupLeaderCode);
+        RefuseMessage(ip_socket, DistributedMessageCode::GroupLeader);
         return;
     }
     const std::string l_old = KeyValue("dnet_group_leader").AsString();
@@ -696,7 +693,7 @@ void DNetManager::HandleChildMessage(QTcpSocket* ip_socket, MemStream& i_message
         return;
     }
     DLog(1, QStringLiteral("Received message from child, code %1").arg(l_code));
-    if (l_code != childDepthCode)
+    if (l_code != DistributedMessageCode::ChildDepth)
         return;
     qint32 l_depth = 0;
     if (!i_message.Read(l_depth))

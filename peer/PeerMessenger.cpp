@@ -6,6 +6,7 @@
 #include "GeneralFunctions.h"
 #include "InflatingInputStream.h"
 #include "Log.h"
+#include "PeerMessageCode.h"
 #include "PeerObfuscation.h"
 #include "Server.h"
 #include "SharedFoldersManager.h"
@@ -105,6 +106,9 @@ void RemoveUnsentMessage(ItemPtr i_item)
     i_item.Remove();
     delete lp_message;
 }
+
+// A connection of this client's own answers no request, so its opening message names no token.
+constexpr quint32 noConnectionToken = 0;
 
 MemStream NewMessage(quint32 i_code)
 {
@@ -548,7 +552,7 @@ void PeerMessenger::ReadSocket(QTcpSocket* ip_socket)
             return;
         SocketBufferInfo& l_info = l_entry->second;
 
-        if (l_info.m_awaitingToken)
+        if (l_info.m_readState == ReadState::Token)
         {
             uchar l_bytes[4];
             if (ip_socket->bytesAvailable() < 4 ||
@@ -562,7 +566,7 @@ void PeerMessenger::ReadSocket(QTcpSocket* ip_socket)
             return;
         }
 
-        if (!l_info.m_lengthRead)
+        if (l_info.m_readState == ReadState::Length)
         {
             const qint64 l_header = l_info.m_obfuscated ? 8 : 4;
             uchar l_bytes[8];
@@ -580,7 +584,7 @@ void PeerMessenger::ReadSocket(QTcpSocket* ip_socket)
                 DisposeOfSocket(ip_socket);
                 return;
             }
-            l_info.m_lengthRead = true;
+            l_info.m_readState = ReadState::Body;
             l_info.m_length = l_length;
         }
 
@@ -604,12 +608,14 @@ void PeerMessenger::ReadSocket(QTcpSocket* ip_socket)
         l_entry = m_socketBufferInfo.find(ip_socket);
         if (l_entry == m_socketBufferInfo.end())
             return;
-        if (l_entry->second.m_handedOver)
+        if (l_entry->second.m_readState == ReadState::HandedOver)
         {
             m_socketBufferInfo.erase(l_entry);
             return;
         }
-        l_entry->second.m_lengthRead = false;
+        // A first message may have turned the connection into one that owes a token.
+        if (l_entry->second.m_readState == ReadState::Body)
+            l_entry->second.m_readState = ReadState::Length;
         if (l_entry->second.m_body.GetBufferSize() > receiveBufferStep)
             l_entry->second.m_body = MemStream();
         else
@@ -683,15 +689,15 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_item, Me
         return false;
     };
 
-    quint8 l_direction = 0;
-    if (!i_message.Read(l_direction))
+    quint8 l_initCode = 0;
+    if (!i_message.Read(l_initCode))
     {
         PeerLog(1,
                 QStringLiteral("Failed to read direction from new %1peer connection").arg(l_word));
         return l_fail();
     }
 
-    if (l_direction == 0)
+    if (l_initCode == PeerInitCode::PierceFirewall)
     {
         quint32 l_token = 0;
         if (!i_message.Read(l_token))
@@ -761,7 +767,7 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_item, Me
                 QStringLiteral("Accepted %1file connection to user %2").arg(l_word, Text(l_user)),
                 l_userItem);
         SocketBufferInfo& l_info = m_socketBufferInfo[ip_socket];
-        l_info.m_awaitingToken = true;
+        l_info.m_readState = ReadState::Token;
         l_info.m_user = l_user;
         l_info.m_awaitingSince = SteadyMilliseconds();
     }
@@ -784,7 +790,7 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_item, Me
 
 void PeerMessenger::HandOver(QTcpSocket* ip_socket)
 {
-    m_socketBufferInfo[ip_socket].m_handedOver = true;
+    m_socketBufferInfo[ip_socket].m_readState = ReadState::HandedOver;
     ip_socket->disconnect();
 }
 
@@ -996,10 +1002,10 @@ void PeerMessenger::OnConnectToPeerSocketConnected()
             User(l_user));
 
     MemStream l_first;
-    l_first.Write(quint8(1));
+    l_first.Write(PeerInitCode::PeerInit);
     l_first.Write(SettingValue("username").AsString());
     l_first.Write(l_type);
-    l_first.Write(quint32(0));
+    l_first.Write(noConnectionToken);
     SendMessage(lp_socket, l_first, l_obfuscated);
     QObject::disconnect(lp_socket, &QTcpSocket::errorOccurred, nullptr, nullptr);
 
@@ -1182,7 +1188,7 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     const std::string l_type = l_request["peer_connection_type"].AsString();
 
     MemStream l_first;
-    l_first.Write(quint8(0));
+    l_first.Write(PeerInitCode::PierceFirewall);
     l_first.Write(quint32(l_request["peer_connection_request_id"].AsUInt()));
     SendMessage(lp_socket, l_first, l_obfuscated);
     l_socketItem.Remove();
@@ -1202,7 +1208,7 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     {
         connect(lp_socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
         SocketBufferInfo& l_info = m_socketBufferInfo[lp_socket];
-        l_info.m_awaitingToken = true;
+        l_info.m_readState = ReadState::Token;
         l_info.m_user = l_user;
         l_info.m_awaitingSince = SteadyMilliseconds();
     }
@@ -1221,31 +1227,31 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
 QString PeerMessenger::MessageCodeToString(int i_code)
 {
     static const std::unordered_map<int, const char*> l_names = {
-        {1, "PM_SAY"},
-        {4, "PM_GET_SHARED_FILE_LIST"},
-        {5, "PM_SHARED_FILE_LIST"},
-        {8, "PM_FILE_SEARCH_REQUEST"},
-        {9, "PM_FILE_SEARCH_RESULT"},
-        {10, "PM_INVITE_USER_TO_ROOM"},
-        {14, "PM_CANCELLED_QUEUED_TRANSFER"},
-        {15, "PM_USER_INFO_REQUEST"},
-        {16, "PM_USER_INFO_REPLY"},
-        {33, "PM_SEND_CONNECT_TOKEN"},
-        {34, "PM_MOVE_DOWNLOAD_TO_TOP"},
-        {36, "PM_GET_SHARED_FILES_IN_FOLDER"},
-        {37, "PM_SHARED_FILES_IN_FOLDER"},
-        {40, "PM_TRANSFER_REQUEST"},
-        {41, "PM_TRANSFER_RESPONSE"},
-        {42, "PM_PLACEHOLD_UPLOAD"},
-        {43, "PM_QUEUE_UPLOAD"},
-        {44, "PM_UPLOAD_PLACE_IN_LINE"},
-        {46, "PM_UPLOAD_FAILED"},
-        {47, "PM_EXACT_FILE_SEARCH_REQUEST"},
-        {48, "PM_QUEUED_DOWNLOADS"},
-        {49, "PM_INDIRECT_FILE_SEARCH_REQUEST"},
-        {50, "PM_UPLOAD_DENIED"},
-        {51, "PM_UPLOAD_PLACE_IN_LINE_REQUEST"},
-        {52, "PM_NOTHING"},
+        {PeerMessageCode::Say, "PM_SAY"},
+        {PeerMessageCode::GetSharedFileList, "PM_GET_SHARED_FILE_LIST"},
+        {PeerMessageCode::SharedFileList, "PM_SHARED_FILE_LIST"},
+        {PeerMessageCode::FileSearchRequest, "PM_FILE_SEARCH_REQUEST"},
+        {PeerMessageCode::FileSearchResult, "PM_FILE_SEARCH_RESULT"},
+        {PeerMessageCode::InviteUserToRoom, "PM_INVITE_USER_TO_ROOM"},
+        {PeerMessageCode::CancelledQueuedTransfer, "PM_CANCELLED_QUEUED_TRANSFER"},
+        {PeerMessageCode::UserInfoRequest, "PM_USER_INFO_REQUEST"},
+        {PeerMessageCode::UserInfoReply, "PM_USER_INFO_REPLY"},
+        {PeerMessageCode::SendConnectToken, "PM_SEND_CONNECT_TOKEN"},
+        {PeerMessageCode::MoveDownloadToTop, "PM_MOVE_DOWNLOAD_TO_TOP"},
+        {PeerMessageCode::GetSharedFilesInFolder, "PM_GET_SHARED_FILES_IN_FOLDER"},
+        {PeerMessageCode::SharedFilesInFolder, "PM_SHARED_FILES_IN_FOLDER"},
+        {PeerMessageCode::TransferRequest, "PM_TRANSFER_REQUEST"},
+        {PeerMessageCode::TransferResponse, "PM_TRANSFER_RESPONSE"},
+        {PeerMessageCode::PlaceholdUpload, "PM_PLACEHOLD_UPLOAD"},
+        {PeerMessageCode::QueueUpload, "PM_QUEUE_UPLOAD"},
+        {PeerMessageCode::UploadPlaceInLine, "PM_UPLOAD_PLACE_IN_LINE"},
+        {PeerMessageCode::UploadFailed, "PM_UPLOAD_FAILED"},
+        {PeerMessageCode::ExactFileSearchRequest, "PM_EXACT_FILE_SEARCH_REQUEST"},
+        {PeerMessageCode::QueuedDownloads, "PM_QUEUED_DOWNLOADS"},
+        {PeerMessageCode::IndirectFileSearchRequest, "PM_INDIRECT_FILE_SEARCH_REQUEST"},
+        {PeerMessageCode::UploadDenied, "PM_UPLOAD_DENIED"},
+        {PeerMessageCode::UploadPlaceInLineRequest, "PM_UPLOAD_PLACE_IN_LINE_REQUEST"},
+        {PeerMessageCode::Nothing, "PM_NOTHING"},
     };
     const auto l_found = l_names.find(i_code);
     if (l_found != l_names.end())
@@ -1366,7 +1372,7 @@ void PeerMessenger::SendUnsentMessages(std::string i_user)
 
 void PeerMessenger::GetUserSharedFiles(std::string i_user)
 {
-    MemStream l_message = NewMessage(4);
+    MemStream l_message = NewMessage(PeerMessageCode::GetSharedFileList);
     SendMessage(i_user, l_message);
 }
 
@@ -1375,8 +1381,8 @@ unsigned int PeerMessenger::RequestUpload(std::string i_user, std::string i_file
     ItemPtr l_counter = TypeOf("global")->GetItem("transfer_req_counter");
     const unsigned int l_token = l_counter["global_value"].AsUInt();
     l_counter += TypeOf("global_value")->GetItem(Value(l_token + 1));
-    MemStream l_message = NewMessage(40);
-    l_message.Write(quint32(1));
+    MemStream l_message = NewMessage(PeerMessageCode::TransferRequest);
+    l_message.Write(TransferDirection::Upload);
     l_message.Write(quint32(l_token));
     l_message.Write(i_file);
     l_message.Write(i_size);
@@ -1387,7 +1393,7 @@ unsigned int PeerMessenger::RequestUpload(std::string i_user, std::string i_file
 void PeerMessenger::AcceptTransferRequest(std::string i_user, unsigned int i_req,
                                           bool i_includeSize, qint64 i_size)
 {
-    MemStream l_message = NewMessage(41);
+    MemStream l_message = NewMessage(PeerMessageCode::TransferResponse);
     l_message.Write(quint32(i_req));
     l_message.Write(quint8(1));
     if (i_includeSize)
@@ -1398,7 +1404,7 @@ void PeerMessenger::AcceptTransferRequest(std::string i_user, unsigned int i_req
 void PeerMessenger::DenyTransferRequest(std::string i_user, unsigned int i_req,
                                         std::string i_reason)
 {
-    MemStream l_message = NewMessage(41);
+    MemStream l_message = NewMessage(PeerMessageCode::TransferResponse);
     l_message.Write(quint32(i_req));
     l_message.Write(quint8(0));
     l_message.Write(i_reason);
@@ -1407,14 +1413,14 @@ void PeerMessenger::DenyTransferRequest(std::string i_user, unsigned int i_req,
 
 void PeerMessenger::QueueDownload(std::string i_user, std::string i_file)
 {
-    MemStream l_message = NewMessage(43);
+    MemStream l_message = NewMessage(PeerMessageCode::QueueUpload);
     l_message.Write(i_file);
     SendMessage(i_user, l_message);
 }
 
 void PeerMessenger::DenyUpload(std::string i_user, std::string i_file, std::string i_reason)
 {
-    MemStream l_message = NewMessage(50);
+    MemStream l_message = NewMessage(PeerMessageCode::UploadDenied);
     l_message.Write(i_file);
     l_message.Write(i_reason);
     SendMessage(i_user, l_message);
@@ -1444,7 +1450,7 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
     bool l_wellFormed = true;
     switch (l_code)
     {
-        case 4:
+        case PeerMessageCode::GetSharedFileList:
             if (sharedFoldersManager)
             {
                 MemStream l_reply = sharedFoldersManager->GetSharedFilesMessage(l_user);
@@ -1454,13 +1460,13 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
                 PeerLog(1, QStringLiteral("No sharing service, share list request not answered"),
                         l_userItem);
             break;
-        case 5:
+        case PeerMessageCode::SharedFileList:
             l_wellFormed = HandleSharedFileList(l_user, i_message);
             break;
-        case 9:
+        case PeerMessageCode::FileSearchResult:
             l_wellFormed = HandleSearchResults(l_user, i_message);
             break;
-        case 36:
+        case PeerMessageCode::GetSharedFilesInFolder:
         {
             quint32 l_req = 0;
             std::string l_folder;
@@ -1469,20 +1475,21 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
                 emit SharedFilesInFolderRequested(l_user, l_req, l_folder);
             break;
         }
-        case 40:
+        case PeerMessageCode::TransferRequest:
         {
             quint32 l_direction = 0;
             quint32 l_req = 0;
             std::string l_file;
             qint64 l_size = 0;
             l_wellFormed = i_message.Read(l_direction) && i_message.Read(l_req) &&
-                           i_message.Read(l_file) && (l_direction != 1 || i_message.Read(l_size));
+                           i_message.Read(l_file) &&
+                           (l_direction != TransferDirection::Upload || i_message.Read(l_size));
             if (l_wellFormed)
                 emit FileTransferRequested(l_user, static_cast<int>(l_direction), l_req, l_file,
                                            l_size);
             break;
         }
-        case 41:
+        case PeerMessageCode::TransferResponse:
         {
             quint32 l_req = 0;
             quint8 l_allowed = 0;
@@ -1503,18 +1510,18 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
                 emit FileTransferResponse(l_user, l_req, false, false, 0, l_reason);
             break;
         }
-        case 43:
-        case 46:
+        case PeerMessageCode::QueueUpload:
+        case PeerMessageCode::UploadFailed:
         {
             std::string l_file;
             l_wellFormed = i_message.Read(l_file);
-            if (l_wellFormed && l_code == 43)
+            if (l_wellFormed && l_code == PeerMessageCode::QueueUpload)
                 emit QueueUploadRequested(l_user, l_file);
             else if (l_wellFormed)
                 emit UploadFailed(l_user, l_file);
             break;
         }
-        case 44:
+        case PeerMessageCode::UploadPlaceInLine:
         {
             std::string l_file;
             quint32 l_place = 0;
@@ -1523,7 +1530,7 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
                 emit DownloadPlaceInLine(l_user, l_file, static_cast<int>(l_place));
             break;
         }
-        case 50:
+        case PeerMessageCode::UploadDenied:
         {
             std::string l_file;
             std::string l_reason;
@@ -1916,7 +1923,7 @@ void PeerMessenger::ExpireSilentSockets(qint64 i_now)
 
     std::vector<QTcpSocket*> l_silent;
     for (const auto& l_entry : m_socketBufferInfo)
-        if (l_entry.second.m_awaitingToken &&
+        if (l_entry.second.m_readState == ReadState::Token &&
             i_now - l_entry.second.m_awaitingSince >= attemptLimit)
             l_silent.push_back(l_entry.first);
     for (QTcpSocket* lp_socket : l_silent)

@@ -38,13 +38,21 @@ class PeerMessenger : public QObject, public DataHandler, public DataLoadedEvent
 public:
     // The reading state of one socket, from its first bytes until it is handed over or disposed
     // of.
+    enum class ReadState
+    {
+        // The next bytes are a frame's length (after the key, on an obfuscated connection).
+        Length,
+        Body,
+        // An incoming file connection owes its 4-byte transfer token.
+        Token,
+        // Another service reads the socket from now on.
+        HandedOver
+    };
+
     struct SocketBufferInfo
     {
-        bool m_lengthRead = false;
+        ReadState m_readState = ReadState::Length;
         quint32 m_length = 0;
-        // An incoming file connection owes its 4-byte transfer token.
-        bool m_awaitingToken = false;
-        bool m_handedOver = false;
         std::string m_user;
         // Grows with the bytes of the frame as they arrive, never beyond its length.
         MemStream m_body;

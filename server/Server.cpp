@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "MD5.h"
 #include "PortForwarder.h"
+#include "ServerMessageCode.h"
 #include "StoreFunctions.h"
 #include "TimerManager.h"
 
@@ -25,6 +26,13 @@ namespace
 const char* const defaultUsername = "BrindlexQT";
 const char* const defaultPassword = "QuartzFernDefault7";
 const char* const socketErrorReason = "socket error";
+// The version the login announces.
+constexpr quint32 clientMajorVersion = 157;
+constexpr quint32 clientMinorVersion = 100;
+// The only obfuscation the network knows; a user address or a connection request may name it.
+constexpr qint32 rotatedObfuscation = 1;
+// A user status above this one, away or online, counts as online.
+constexpr qint32 offlineStatus = 0;
 
 // A count in a message is at most this: a negative one reads entries until one is incomplete,
 // but never more than a count could ask for.
@@ -219,13 +227,13 @@ void Server::CreateData()
 
 void Server::Connect()
 {
-    if (m_state != 0)
+    if (m_state != ConnectionState::Disconnected)
         return;
     ItemPtr l_username = TypeOf("global")->GetItem("username");
     if (!l_username["global_value"])
         return;
 
-    m_state = 1;
+    m_state = ConnectionState::LoggingIn;
     ++m_connectionSerial;
     // The remains of an earlier connection (a partial frame, a close still pending) must not
     // reach this one.
@@ -244,7 +252,7 @@ void Server::Connect()
 
 void Server::Disconnect()
 {
-    if (m_state != 2)
+    if (m_state != ConnectionState::LoggedIn)
         return;
     OnDisconnected();
     m_userDisconnect = true;
@@ -254,7 +262,7 @@ void Server::Disconnect()
 
 bool Server::IsConnected() const
 {
-    return m_state == 2;
+    return m_state == ConnectionState::LoggedIn;
 }
 
 bool Server::IsAbruptlyDisconnected() const
@@ -264,7 +272,8 @@ bool Server::IsAbruptlyDisconnected() const
 
 void Server::SendMessage(MemStream& i_message, bool i_duringLogin)
 {
-    if (i_duringLogin ? m_state == 0 : m_state != 2)
+    if (i_duringLogin ? m_state == ConnectionState::Disconnected
+                      : m_state != ConnectionState::LoggedIn)
         return;
     const qint32 l_length = i_message.GetWriteIndex();
     QByteArray l_frame(4 + qsizetype(l_length), Qt::Uninitialized);
@@ -275,7 +284,7 @@ void Server::SendMessage(MemStream& i_message, bool i_duringLogin)
 
 void Server::OnConnected()
 {
-    if (m_state != 1)
+    if (m_state != ConnectionState::LoggingIn)
         return;
     // Only a setting without a value gets its default: a stored name is never replaced.
     if (!SettingValue("username"))
@@ -292,12 +301,12 @@ void Server::OnConnected()
     l_md5.finalize();
     const std::unique_ptr<char[]> lp_hash(l_md5.hex_digest());
 
-    MemStream l_message = Message(1);
+    MemStream l_message = Message(ServerMessageCode::Login);
     l_message.Write(l_username);
     l_message.Write(l_password);
-    l_message.Write(quint32(157));
+    l_message.Write(clientMajorVersion);
     l_message.Write(std::string(lp_hash.get()));
-    l_message.Write(quint32(100));
+    l_message.Write(clientMinorVersion);
     SendMessage(l_message, true);
     m_abruptLoss = false;
 }
@@ -314,9 +323,9 @@ void Server::OnSocketClosed()
         m_userDisconnect = false;
         return;
     }
-    if (m_state == 0)
+    if (m_state == ConnectionState::Disconnected)
         return;
-    if (m_state == 1)
+    if (m_state == ConnectionState::LoggingIn)
         emit ConnectionFailed(socketErrorReason);
     else
         m_abruptLoss = true;
@@ -325,7 +334,7 @@ void Server::OnSocketClosed()
 
 void Server::OnDisconnected()
 {
-    m_state = 0;
+    m_state = ConnectionState::Disconnected;
     ResetReceiveState();
     emit Disconnected();
     for (Item* lp_flag : TypeOf("is_online")->GetItems())
@@ -366,7 +375,7 @@ void Server::OnSocketReadyToRead()
 {
     const quint64 l_serial = m_connectionSerial;
     // A handler may end the connection or begin another one: stop reading this one then.
-    while (m_state != 0 && l_serial == m_connectionSerial)
+    while (m_state != ConnectionState::Disconnected && l_serial == m_connectionSerial)
     {
         const qint64 l_available = m_socket.bytesAvailable();
         if (l_available <= 0)
@@ -427,7 +436,7 @@ void Server::AddPortMappings()
 
 void Server::RenewPortMapping()
 {
-    if (m_state != 2 || !SettingIsYes("use_upnp"))
+    if (m_state != ConnectionState::LoggedIn || !SettingIsYes("use_upnp"))
         return;
     Log(QStringLiteral("server"), 1, QStringLiteral("Renewing UPnP port mapping."));
     AddPortMappings();
@@ -444,9 +453,9 @@ void Server::OnConnectedToServer()
             AddPortMappings();
     }
     for (Item* lp_user : Flagged("is_tracked", "user"))
-        SendUserMessage(5, lp_user->AsString());
+        SendUserMessage(ServerMessageCode::AddUser, lp_user->AsString());
     for (Item* lp_user : TypeOf("user_address_request")->GetItems().GetItems("user"))
-        SendUserMessage(3, lp_user->AsString());
+        SendUserMessage(ServerMessageCode::GetUserAddress, lp_user->AsString());
     SetSetting("accept_room_list", "yes");
 }
 
@@ -467,9 +476,9 @@ void Server::SendUserMessage(quint32 i_code, const std::string& i_user)
 
 void Server::SetWaitPort(int i_port, int i_obfuscatedPort)
 {
-    MemStream l_message = Message(2);
+    MemStream l_message = Message(ServerMessageCode::SetWaitPort);
     l_message.Write(qint32(i_port));
-    l_message.Write(quint32(1));
+    l_message.Write(quint32(rotatedObfuscation));
     l_message.Write(qint32(i_obfuscatedPort));
     SendMessage(l_message, false);
 }
@@ -479,14 +488,14 @@ void Server::GetUserAddress(std::string i_user)
     ItemPtr l_user = User(i_user);
     if (l_user.IsConnected("user_address_request"))
         return;
-    SendUserMessage(3, i_user);
+    SendUserMessage(ServerMessageCode::GetUserAddress, i_user);
     ItemPtr l_request = TypeOf("user_address_request")->NewItem();
     l_request += l_user;
 }
 
 void Server::AddUser(std::string i_user)
 {
-    SendUserMessage(5, i_user);
+    SendUserMessage(ServerMessageCode::AddUser, i_user);
 }
 
 void Server::TrackUser(std::string i_user)
@@ -504,17 +513,17 @@ void Server::UntrackUser(std::string i_user)
     if (!l_user.IsConnected("is_tracked"))
         return;
     ClearFlag(l_user, "is_tracked");
-    SendUserMessage(6, i_user);
+    SendUserMessage(ServerMessageCode::RemoveUser, i_user);
 }
 
 void Server::GetUserStatus(std::string i_user)
 {
-    SendUserMessage(7, i_user);
+    SendUserMessage(ServerMessageCode::GetUserStatus, i_user);
 }
 
 void Server::SendRoomChat(std::string i_room, std::string i_text)
 {
-    MemStream l_message = Message(13);
+    MemStream l_message = Message(ServerMessageCode::RoomChat);
     l_message.Write(i_room);
     l_message.Write(i_text);
     SendMessage(l_message, false);
@@ -522,7 +531,7 @@ void Server::SendRoomChat(std::string i_room, std::string i_text)
 
 void Server::EnterRoom(std::string i_room, bool i_private)
 {
-    MemStream l_message = Message(14);
+    MemStream l_message = Message(ServerMessageCode::EnterRoom);
     l_message.Write(i_room);
     l_message.Write(quint32(i_private ? 1 : 0));
     SendMessage(l_message, false);
@@ -531,13 +540,13 @@ void Server::EnterRoom(std::string i_room, bool i_private)
 void Server::LeaveRoom(std::string i_room)
 {
     if (Room(i_room).IsConnected("in_room"))
-        SendUserMessage(15, i_room);
+        SendUserMessage(ServerMessageCode::LeaveRoom, i_room);
 }
 
 unsigned int Server::SendIndirectConnectionRequest(std::string i_user, std::string i_type)
 {
     const quint32 l_token = m_indirectToken++;
-    MemStream l_message = Message(18);
+    MemStream l_message = Message(ServerMessageCode::ConnectToPeer);
     l_message.Write(l_token);
     l_message.Write(i_user);
     l_message.Write(i_type);
@@ -549,7 +558,7 @@ unsigned int Server::SendIndirectConnectionRequest(std::string i_user, std::stri
 
 void Server::SendPrivateChat(std::string i_user, std::string i_text)
 {
-    MemStream l_message = Message(22);
+    MemStream l_message = Message(ServerMessageCode::PrivateChat);
     l_message.Write(i_user);
     l_message.Write(i_text);
     SendMessage(l_message, false);
@@ -558,7 +567,8 @@ void Server::SendPrivateChat(std::string i_user, std::string i_text)
 unsigned int Server::FileSearch(std::string i_search, bool i_wishListSearch)
 {
     const quint32 l_token = m_searchToken++;
-    MemStream l_message = Message(i_wishListSearch ? 103 : 26);
+    MemStream l_message = Message(i_wishListSearch ? ServerMessageCode::WishListSearch
+                                                   : ServerMessageCode::FileSearch);
     l_message.Write(l_token);
     l_message.Write(i_search);
     SendMessage(l_message, false);
@@ -573,7 +583,7 @@ unsigned int Server::FileSearch(std::string i_search, bool i_wishListSearch)
 
 void Server::SendFilesFolders(int i_folders, int i_files)
 {
-    MemStream l_message = Message(35);
+    MemStream l_message = Message(ServerMessageCode::SharedFoldersFiles);
     l_message.Write(qint32(i_folders));
     l_message.Write(qint32(i_files));
     SendMessage(l_message, false);
@@ -581,58 +591,58 @@ void Server::SendFilesFolders(int i_folders, int i_files)
 
 void Server::GetUserStats(std::string i_user)
 {
-    SendUserMessage(36, i_user);
+    SendUserMessage(ServerMessageCode::GetUserStats, i_user);
 }
 
 void Server::GetRoomList()
 {
-    MemStream l_message = Message(64);
+    MemStream l_message = Message(ServerMessageCode::RoomList);
     SendMessage(l_message, false);
     SetSetting("accept_room_list", "yes");
 }
 
 void Server::SendDNetHasParent(bool i_hasParent)
 {
-    MemStream l_message = Message(71);
+    MemStream l_message = Message(ServerMessageCode::DNetHasParent);
     l_message.Write(Byte(i_hasParent));
     SendMessage(l_message, false);
 }
 
 void Server::GetOwnPrivilegesStatus()
 {
-    MemStream l_message = Message(92);
+    MemStream l_message = Message(ServerMessageCode::PrivilegesStatus);
     SendMessage(l_message, false);
 }
 
 void Server::SendDNetCanParent(bool i_canParent)
 {
-    MemStream l_message = Message(100);
+    MemStream l_message = Message(ServerMessageCode::DNetCanParent);
     l_message.Write(Byte(i_canParent));
     SendMessage(l_message, false);
 }
 
 void Server::SendUploadSpeed(int i_speed)
 {
-    MemStream l_message = Message(121);
+    MemStream l_message = Message(ServerMessageCode::UploadSpeed);
     l_message.Write(qint32(i_speed));
     SendMessage(l_message, false);
 }
 
 void Server::SendDNetLevel(int i_level)
 {
-    MemStream l_message = Message(126);
+    MemStream l_message = Message(ServerMessageCode::DNetLevel);
     l_message.Write(qint32(i_level));
     SendMessage(l_message, false);
 }
 
 void Server::SendDNetGroupLeader(std::string i_user)
 {
-    SendUserMessage(127, i_user);
+    SendUserMessage(ServerMessageCode::DNetGroupLeader, i_user);
 }
 
 void Server::SendChildDepth(bool i_hasChildren)
 {
-    MemStream l_message = Message(129);
+    MemStream l_message = Message(ServerMessageCode::DNetChildDepth);
     l_message.Write(Byte(i_hasChildren));
     SendMessage(l_message, false);
 }
@@ -650,53 +660,56 @@ MemStream RoomUserMessage(quint32 i_code, const std::string& i_room, const std::
 
 void Server::AddPrivateRoomMember(std::string i_room, std::string i_user)
 {
-    MemStream l_message = RoomUserMessage(134, i_room, i_user);
+    MemStream l_message = RoomUserMessage(ServerMessageCode::AddPrivateRoomMember, i_room, i_user);
     SendMessage(l_message, false);
 }
 
 void Server::RemovePrivateRoomMember(std::string i_room, std::string i_user)
 {
-    MemStream l_message = RoomUserMessage(135, i_room, i_user);
+    MemStream l_message =
+        RoomUserMessage(ServerMessageCode::RemovePrivateRoomMember, i_room, i_user);
     SendMessage(l_message, false);
 }
 
 void Server::GiveUpPrivateRoomMembership(std::string i_room)
 {
-    SendUserMessage(136, i_room);
+    SendUserMessage(ServerMessageCode::GiveUpPrivateRoomMembership, i_room);
 }
 
 void Server::GiveUpPrivateRoom(std::string i_room)
 {
-    SendUserMessage(137, i_room);
+    SendUserMessage(ServerMessageCode::GiveUpPrivateRoom, i_room);
 }
 
 void Server::EnablePrivateRoomAdd(bool i_enabled)
 {
-    MemStream l_message = Message(141);
+    MemStream l_message = Message(ServerMessageCode::EnablePrivateRoomAdd);
     l_message.Write(Byte(i_enabled));
     SendMessage(l_message, false);
 }
 
 void Server::AddPrivateRoomOperator(std::string i_room, std::string i_user)
 {
-    MemStream l_message = RoomUserMessage(143, i_room, i_user);
+    MemStream l_message =
+        RoomUserMessage(ServerMessageCode::AddPrivateRoomOperator, i_room, i_user);
     SendMessage(l_message, false);
 }
 
 void Server::RemovePrivateRoomOperator(std::string i_room, std::string i_user)
 {
-    MemStream l_message = RoomUserMessage(144, i_room, i_user);
+    MemStream l_message =
+        RoomUserMessage(ServerMessageCode::RemovePrivateRoomOperator, i_room, i_user);
     SendMessage(l_message, false);
 }
 
 void Server::GetSearchCorrelations(std::string i_search)
 {
-    SendUserMessage(153, i_search);
+    SendUserMessage(ServerMessageCode::SearchCorrelations, i_search);
 }
 
 void Server::SendCantConnectToPeer(unsigned int i_token, std::string i_user)
 {
-    MemStream l_message = Message(1001);
+    MemStream l_message = Message(ServerMessageCode::CantConnectToPeer);
     l_message.Write(quint32(i_token));
     l_message.Write(i_user);
     SendMessage(l_message, false);
@@ -706,127 +719,127 @@ void Server::SendCantConnectToPeer(unsigned int i_token, std::string i_user)
 
 void Server::HandleMessage(int i_code, MemStream& i_message)
 {
-    if (m_state == 0)
+    if (m_state == ConnectionState::Disconnected)
         return;
     switch (i_code)
     {
-        case 1:
-            if (m_state == 1)
+        case ServerMessageCode::Login:
+            if (m_state == ConnectionState::LoggingIn)
                 OnLoginReply(i_message);
             break;
-        case 3:
+        case ServerMessageCode::GetUserAddress:
             OnUserAddress(i_message);
             break;
-        case 5:
+        case ServerMessageCode::AddUser:
             OnWatchReply(i_message);
             break;
-        case 7:
+        case ServerMessageCode::GetUserStatus:
             OnUserStatus(i_message);
             break;
-        case 13:
+        case ServerMessageCode::RoomChat:
             OnRoomChat(i_message);
             break;
-        case 14:
+        case ServerMessageCode::EnterRoom:
             OnRoomJoined(i_message);
             break;
-        case 15:
+        case ServerMessageCode::LeaveRoom:
             OnRoomLeft(i_message);
             break;
-        case 16:
+        case ServerMessageCode::UserJoinedRoom:
             OnUserJoinedRoom(i_message);
             break;
-        case 17:
+        case ServerMessageCode::UserLeftRoom:
             OnUserLeftRoom(i_message);
             break;
-        case 18:
+        case ServerMessageCode::ConnectToPeer:
             OnPeerConnectionRequest(i_message);
             break;
-        case 22:
+        case ServerMessageCode::PrivateChat:
             OnPrivateMessage(i_message);
             break;
-        case 36:
+        case ServerMessageCode::GetUserStats:
             OnUserStats(i_message);
             break;
-        case 64:
+        case ServerMessageCode::RoomList:
             OnRoomList(i_message);
             break;
-        case 69:
+        case ServerMessageCode::PrivilegedUsers:
             OnPrivilegedUsers(i_message);
             break;
-        case 83:
+        case ServerMessageCode::DNetParentMinSpeed:
         {
             qint32 l_speed = 0;
             i_message.Read(l_speed);
             emit DNetParentMinSpeed(l_speed);
             break;
         }
-        case 84:
+        case ServerMessageCode::DNetParentSpeedConnectionRatio:
         {
             qint32 l_ratio = 0;
             i_message.Read(l_ratio);
             emit DNetParentSpeedConnectionRatio(l_ratio);
             break;
         }
-        case 92:
+        case ServerMessageCode::PrivilegesStatus:
             OnPrivilegesStatus(i_message);
             break;
-        case 93:
+        case ServerMessageCode::DNetMessage:
             emit DNetMessage(i_message);
             break;
-        case 102:
+        case ServerMessageCode::PossibleParents:
             OnPossibleParents(i_message);
             break;
-        case 104:
+        case ServerMessageCode::WishListWait:
         {
             quint32 l_seconds = 0;
             i_message.Read(l_seconds);
             emit WishListWait(l_seconds);
             break;
         }
-        case 128:
+        case ServerMessageCode::DNetDeliveryReport:
         {
             qint32 l_report = 0;
             i_message.Read(l_report);
             emit DNetDeliveryReport(l_report);
             break;
         }
-        case 130:
+        case ServerMessageCode::DNetReset:
             emit DNetReset();
             break;
-        case 133:
+        case ServerMessageCode::PrivateRoomMembers:
             OnPrivateRoomUsers(i_message, "room_members");
             break;
-        case 134:
+        case ServerMessageCode::AddPrivateRoomMember:
             OnPrivateRoomUserChange(i_message, "room_members", true);
             break;
-        case 135:
+        case ServerMessageCode::RemovePrivateRoomMember:
             OnPrivateRoomUserChange(i_message, "room_members", false);
             break;
-        case 139:
+        case ServerMessageCode::PrivateRoomAdded:
             OnPrivateRoomAdded(i_message);
             break;
-        case 140:
+        case ServerMessageCode::PrivateRoomRemoved:
             OnPrivateRoomRemoved(i_message);
             break;
-        case 141:
+        case ServerMessageCode::EnablePrivateRoomAdd:
             OnPrivateRoomAddSetting(i_message);
             break;
-        case 143:
+        case ServerMessageCode::AddPrivateRoomOperator:
             OnPrivateRoomUserChange(i_message, "room_operators", true);
             break;
-        case 144:
+        case ServerMessageCode::RemovePrivateRoomOperator:
             OnPrivateRoomUserChange(i_message, "room_operators", false);
             break;
-        case 145:
+        case ServerMessageCode::OwnOperatorStatus:
             OnOwnOperatorStatus(i_message);
             break;
-        case 148:
+        case ServerMessageCode::PrivateRoomOperators:
             OnPrivateRoomUsers(i_message, "room_operators");
             break;
-        case 153:
+        case ServerMessageCode::SearchCorrelations:
             OnSearchCorrelations(i_message);
             break;
-        case 1001:
+        case ServerMessageCode::CantConnectToPeer:
         {
             quint32 l_token = 0;
             i_message.Read(l_token);
@@ -850,7 +863,7 @@ void Server::OnLoginReply(MemStream& i_message)
         i_message.Read(l_greeting);
         i_message.Read(l_address);
         i_message.Read(l_passwordHash);
-        m_state = 2;
+        m_state = ConnectionState::LoggedIn;
         emit Connected();
         OnConnectedToServer();
         return;
@@ -858,7 +871,7 @@ void Server::OnLoginReply(MemStream& i_message)
     std::string l_reason;
     i_message.Read(l_reason);
     emit ConnectionFailed(l_reason);
-    m_state = 0;
+    m_state = ConnectionState::Disconnected;
     m_socket.close();
 }
 
@@ -878,7 +891,8 @@ void Server::OnUserAddress(MemStream& i_message)
     ItemPtr l_user = User(l_name);
     SetValue(l_user, "user_address", l_address);
     SetValue(l_user, "user_port", l_port);
-    SetValue(l_user, "user_obfuscated_port", l_obfuscationType == 1 ? int(l_obfuscatedPort) : 0);
+    SetValue(l_user, "user_obfuscated_port",
+             l_obfuscationType == rotatedObfuscation ? int(l_obfuscatedPort) : 0);
     ClearFlag(l_user, "user_address_request");
 }
 
@@ -896,7 +910,7 @@ void Server::OnWatchReply(MemStream& i_message)
     UserStats l_stats;
     i_message.Read(l_status);
     i_message.Read(l_stats);
-    if (l_status > 0)
+    if (l_status > offlineStatus)
     {
         std::string l_country;
         i_message.Read(l_country);
@@ -918,7 +932,7 @@ void Server::OnUserStatus(MemStream& i_message)
     i_message.Read(l_privileged);
 
     ItemPtr l_user = User(l_name);
-    if (l_status > 0)
+    if (l_status > offlineStatus)
         SetFlag(l_user, "is_online");
     else
         ClearFlag(l_user, "is_online");
@@ -939,7 +953,7 @@ void Server::OnPrivateMessage(MemStream& i_message)
     i_message.Read(l_text);
     i_message.Read(l_spontaneous);
 
-    MemStream l_acknowledgement = Message(23);
+    MemStream l_acknowledgement = Message(ServerMessageCode::AcknowledgePrivateChat);
     l_acknowledgement.Write(l_id);
     ItemPtr l_sender = FindUser(l_name);
     if (!l_sender || !l_sender.IsConnected("is_ignored"))
@@ -1226,7 +1240,7 @@ void Server::OnPeerConnectionRequest(MemStream& i_message)
     i_message.Read(l_token);
     i_message.Read(l_privileged);
     i_message.Read(l_obfuscationType);
-    if (l_obfuscationType == 1)
+    if (l_obfuscationType == rotatedObfuscation)
         i_message.Read(l_obfuscatedPort);
 
     ItemPtr l_request = TypeOf("peer_connection_request")->NewItem();
@@ -1236,7 +1250,8 @@ void Server::OnPeerConnectionRequest(MemStream& i_message)
     l_request += l_user;
     SetValue(l_user, "user_address", l_address);
     SetValue(l_user, "user_port", l_port);
-    SetValue(l_user, "user_obfuscated_port", l_obfuscationType == 1 ? l_obfuscatedPort : 0);
+    SetValue(l_user, "user_obfuscated_port",
+             l_obfuscationType == rotatedObfuscation ? l_obfuscatedPort : 0);
     if (l_privileged != 0)
         SetFlag(l_user, "is_privileged");
 }

@@ -150,7 +150,15 @@ private:
     void OnPossibleParents(MemStream& i_message);
     void OnSearchCorrelations(MemStream& i_message);
 
-    qint32 m_state = 0;
+    enum class ConnectionState
+    {
+        Disconnected,
+        // Connecting, or connected and waiting for the answer to the login.
+        LoggingIn,
+        LoggedIn
+    };
+
+    ConnectionState m_state = ConnectionState::Disconnected;
     QTcpSocket m_socket;
     bool m_headerRead = false;
     quint32 m_expectedLength = 0;

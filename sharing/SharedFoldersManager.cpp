@@ -9,6 +9,7 @@
 #include "GeneralFunctions.h"
 #include "InputStream.h"
 #include "Log.h"
+#include "PeerMessageCode.h"
 #include "PeerMessenger.h"
 #include "SearchMatcher.h"
 #include "SearchParser.h"
@@ -30,10 +31,6 @@ SharedFoldersManager* sharedFoldersManager = nullptr;
 
 namespace
 {
-constexpr quint32 g_sharedFileListCode = 5;
-constexpr quint32 g_sharedFilesInFolderCode = 37;
-constexpr quint32 g_fileSearchResultCode = 9;
-
 // What a scan result sets on a file; a file whose size changed loses them to be read again.
 const char* const g_audioTypes[] = {"mpeg_version", "channel_mode", "audio_frequency",
                                     "bitrate_mode", "bitrate"};
@@ -557,7 +554,7 @@ std::string SharedFoldersManager::BuildSharedFilesMessage(const ItemSet& i_share
     MemStream l_body;
     l_body.Write(l_share);
     l_body.Write(AttributeTranslationTable());
-    const MemStream l_message = CompressedMessage(g_sharedFileListCode, l_body);
+    const MemStream l_message = CompressedMessage(PeerMessageCode::SharedFileList, l_body);
     return std::string(l_message.GetReadBuffer(), std::size_t(l_message.GetPendingReadLength()));
 }
 
@@ -590,10 +587,11 @@ void SharedFoldersManager::OnFilesInFoldersRequested(std::string i_user, quint32
     MemStream l_body;
     l_body.Write(i_req);
     l_body.Write(i_folder);
-    l_body.Write(quint32(1));
+    const quint32 l_folderCount = 1;
+    l_body.Write(l_folderCount);
     l_body.Write(i_folder);
     l_body.Write(l_contents);
-    MemStream l_message = CompressedMessage(g_sharedFilesInFolderCode, l_body);
+    MemStream l_message = CompressedMessage(PeerMessageCode::SharedFilesInFolder, l_body);
     peerMessenger->SendMessage(i_user, l_message);
 }
 
@@ -638,7 +636,7 @@ std::optional<MemStream> SharedFoldersManager::BuildSearchReply(const std::strin
     l_body.Write(quint32(SettingValue("upload_speed").AsInt()));
     l_body.Write(quint32(transferQueueManager ? transferQueueManager->QueuedUploadCount() : 0));
     l_body.Write(AttributeTranslationTable());
-    return CompressedMessage(g_fileSearchResultCode, l_body);
+    return CompressedMessage(PeerMessageCode::FileSearchResult, l_body);
 }
 
 std::vector<Item*> SharedFoldersManager::FindSearchMatches(const SearchParser& i_parser,

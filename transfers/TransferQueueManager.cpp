@@ -9,6 +9,7 @@
 #include "Log.h"
 #include "MemStream.h"
 #include "PathNode.h"
+#include "PeerMessageCode.h"
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "SharedFoldersManager.h"
@@ -42,11 +43,6 @@ namespace
 {
 const QString category = QStringLiteral("Transfer Queue");
 
-// Peer messages this service sends itself.
-constexpr quint32 uploadFailedMessage = 46;
-constexpr quint32 placeInLineRequestMessage = 51;
-// Offers with this direction give this client a file.
-constexpr int uploadDirection = 1;
 // Only the speed of uploads above this size is reported to the server.
 constexpr qint64 reportedUploadSize = 1048576;
 // A place in line is asked for again after this long.
@@ -457,7 +453,7 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_upload, std::string i_
                      Text(l_user.AsString())),
             l_user);
         MemStream l_message;
-        l_message.Write(uploadFailedMessage);
+        l_message.Write(PeerMessageCode::UploadFailed);
         l_message.Write(i_upload["filename_as_requested"].AsString());
         peerMessenger->SendMessage(l_user.AsString(), l_message);
     }
@@ -589,7 +585,7 @@ void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr i_download)
                     .arg(Text(i_download["file_name"].AsString()), Text(l_user.AsString())),
                 l_user);
     MemStream l_message;
-    l_message.Write(placeInLineRequestMessage);
+    l_message.Write(PeerMessageCode::UploadPlaceInLineRequest);
     l_message.Write(RemotePath(i_download));
     peerMessenger->SendMessage(l_user.AsString(), l_message);
 }
@@ -652,7 +648,7 @@ void TransferQueueManager::OnFileTransferRequest(std::string i_user, int i_direc
                                                  std::string i_file, qint64)
 {
     ItemPtr l_user = User(i_user);
-    if (i_direction != uploadDirection)
+    if (quint32(i_direction) != TransferDirection::Upload)
     {
         TransferLog(1,
                     QStringLiteral("Received download request from %1 for file %2, currently not "
