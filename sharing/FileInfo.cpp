@@ -6,19 +6,26 @@
 
 #include <algorithm>
 
+namespace
+{
+// Each file of a list opens with this byte; a zero one stands for an entry without a file.
+constexpr quint8 fileEntryCode = 1;
+constexpr quint8 emptyEntryCode = 0;
+} // namespace
+
 bool FileInfo::Read(InputStream& i_stream)
 {
     quint8 l_present;
     if (!i_stream.Read(l_present))
         return false;
-    if (l_present == 0)
+    if (l_present == emptyEntryCode)
         return true;
     return i_stream.Read(m_name) && i_stream.Read(m_size) && m_attributes.Read(i_stream);
 }
 
 bool FileInfo::Write(OutputStream& i_stream) const
 {
-    return i_stream.Write(quint8(1)) && i_stream.Write(m_name) && i_stream.Write(m_size) &&
+    return i_stream.Write(fileEntryCode) && i_stream.Write(m_name) && i_stream.Write(m_size) &&
            m_attributes.Write(i_stream);
 }
 

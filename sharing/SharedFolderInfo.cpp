@@ -3,6 +3,12 @@
 #include "InputStream.h"
 #include "OutputStream.h"
 
+namespace
+{
+// What follows a folder's files; a reader skips it.
+constexpr quint32 endMarker = 0;
+} // namespace
+
 bool SharedFolderInfo::Read(InputStream& i_stream)
 {
     m_files.clear();
@@ -22,5 +28,5 @@ bool SharedFolderInfo::Read(InputStream& i_stream)
 
 bool SharedFolderInfo::Write(OutputStream& i_stream) const
 {
-    return i_stream.Write(m_files) && i_stream.Write(quint32(0));
+    return i_stream.Write(m_files) && i_stream.Write(endMarker);
 }
