@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "PeerMessageCode.h"
 #include "PeerMessenger.h"
+#include "StoreFunctions.h"
 
 #include <QPointer>
 #include <QTcpSocket>
@@ -30,11 +31,6 @@ QString Text(const std::string& i_text)
     return QString::fromStdString(i_text);
 }
 
-Type* TypeOf(const char* ip_name)
-{
-    return d.GetType(ip_name);
-}
-
 // The node's own state: one dnet_global item per key, whose value is its one dnet_value item.
 ItemPtr KeyValue(const char* ip_key)
 {
@@ -54,8 +50,8 @@ void RemoveIfUnheld(ItemPtr i_value)
         i_value.Remove();
 }
 
-// Connects the item to the value of the type, replacing its earlier one.
-void SetValue(ItemPtr i_item, const char* ip_type, Value const& i_value)
+// Connects the item to the value of the type, removing its earlier one when nothing holds it.
+void ReplaceValue(ItemPtr i_item, const char* ip_type, Value const& i_value)
 {
     ItemPtr l_old = i_item[ip_type];
     i_item += TypeOf(ip_type)->GetItem(i_value);
@@ -64,7 +60,7 @@ void SetValue(ItemPtr i_item, const char* ip_type, Value const& i_value)
 
 void SetKey(const char* ip_key, Value const& i_value)
 {
-    SetValue(TypeOf("dnet_global")->GetItem(ip_key), "dnet_value", i_value);
+    ReplaceValue(TypeOf("dnet_global")->GetItem(ip_key), "dnet_value", i_value);
 }
 
 void ClearKey(const char* ip_key)
@@ -554,8 +550,8 @@ void DNetManager::HandleLevel(QTcpSocket* ip_socket, MemStream& i_message, Sende
         }
         ++l_level;
         if (i_sender == Sender::Candidate)
-            SetValue(SocketItem("dnet_parent_candidate", ip_socket), "dnet_candidate_level",
-                     Value(l_level));
+            ReplaceValue(SocketItem("dnet_parent_candidate", ip_socket), "dnet_candidate_level",
+                         Value(l_level));
     }
     if (i_sender != Sender::Parent || l_level == l_old)
         return;
@@ -580,8 +576,8 @@ void DNetManager::HandleGroupLeader(QTcpSocket* ip_socket, MemStream& i_message,
     }
     const std::string l_old = KeyValue("dnet_group_leader").AsString();
     if (i_sender == Sender::Candidate)
-        SetValue(SocketItem("dnet_parent_candidate", ip_socket), "dnet_candidate_leader",
-                 Value(l_leader));
+        ReplaceValue(SocketItem("dnet_parent_candidate", ip_socket), "dnet_candidate_leader",
+                     Value(l_leader));
     if (i_sender != Sender::Parent || l_leader == l_old)
         return;
     DLog(1,
@@ -705,7 +701,7 @@ void DNetManager::HandleChildMessage(QTcpSocket* ip_socket, MemStream& i_message
     DLog(1, QStringLiteral("Received child depth %1 from %2")
                 .arg(l_depth)
                 .arg(Text(l_child["user"].AsString())));
-    SetValue(l_child, "dnet_child_depth", Value(l_depth));
+    ReplaceValue(l_child, "dnet_child_depth", Value(l_depth));
     DetermineChildDepth();
 }
 

@@ -52,18 +52,6 @@ constexpr qint64 refusalLogInterval = 60000;
 // The count of open descriptors is taken again after this long.
 constexpr qint64 descriptorCountInterval = 1000;
 
-Type* TypeOf(const char* ip_name)
-{
-    return d.GetType(ip_name);
-}
-
-// Relations as (x, y): x items of the first type to y items of the related type.
-void Relate(const char* ip_first, const char* ip_related, OneOrMany i_x, OneOrMany i_y,
-            bool i_owns = false)
-{
-    TypeOf(ip_first)->RelateToType(ip_related, i_x, i_y, i_owns);
-}
-
 QString Text(const std::string& i_bytes)
 {
     return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
@@ -72,11 +60,6 @@ QString Text(const std::string& i_bytes)
 void PeerLog(int i_level, const QString& i_message, ItemPtr i_item = ItemPtr())
 {
     Log(category, i_level, i_message, i_item);
-}
-
-ItemPtr User(const std::string& i_name)
-{
-    return TypeOf("user")->GetItem(i_name);
 }
 
 bool HasFlag(ItemPtr i_item, const char* ip_flag)
@@ -92,11 +75,6 @@ QString ObfuscatedWord(bool i_obfuscated)
 ItemPtr SocketItem(const char* ip_type, QTcpSocket* ip_socket)
 {
     return TypeOf(ip_type)->HasItem(Value(ip_socket));
-}
-
-std::string NowText()
-{
-    return QDateTime::currentDateTime().toString(Qt::TextDate).toStdString();
 }
 
 // A message waiting for a connection, with the copy of it that it owns.

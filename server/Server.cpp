@@ -41,11 +41,6 @@ constexpr qint64 maxEntries = InputStream::MaxReadLength;
 // Frames are read from the socket in pieces of at most this size.
 constexpr qint32 receiveChunk = 65536;
 
-Type* TypeOf(const char* ip_name)
-{
-    return d.GetType(ip_name);
-}
-
 bool SettingIsYes(const char* ip_key)
 {
     return SettingValue(ip_key).AsString() == "yes";
@@ -66,11 +61,6 @@ void DisconnectIfConnected(ItemPtr i_a, ItemPtr i_b)
 {
     if (i_a && i_b && i_a.IsConnected(i_b))
         i_a -= i_b;
-}
-
-ItemPtr User(const std::string& i_name)
-{
-    return TypeOf("user")->GetItem(i_name);
 }
 
 ItemPtr FindUser(const std::string& i_name)

@@ -102,11 +102,6 @@ const Relation g_userShareRelations[] = {
     {"user_share_file", "file_size", Many, One},
 };
 
-void Relate(const char* ip_a, const char* ip_b, OneOrMany i_x, OneOrMany i_y)
-{
-    d.GetType(ip_a)->RelateToType(ip_b, i_x, i_y, false);
-}
-
 template <std::size_t N> void Declare(const TypeDeclaration (&i_types)[N])
 {
     for (const TypeDeclaration& l_type : i_types)
@@ -116,7 +111,7 @@ template <std::size_t N> void Declare(const TypeDeclaration (&i_types)[N])
 template <std::size_t N> void Relate(const Relation (&i_relations)[N])
 {
     for (const Relation& l_relation : i_relations)
-        Relate(l_relation.mp_a, l_relation.mp_b, l_relation.m_x, l_relation.m_y);
+        ::Relate(l_relation.mp_a, l_relation.mp_b, l_relation.m_x, l_relation.m_y);
 }
 
 QString PathText(const std::string& i_bytes)

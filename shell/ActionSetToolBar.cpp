@@ -23,11 +23,6 @@ const QString SupportText = QStringLiteral("Support Brindlex!");
 const QString PrivilegesPage = QStringLiteral("https://www.brindlex.net/privileges?user=");
 constexpr long long SecondsPerDay = 86400;
 
-Type* TypeOf(const char* ip_name)
-{
-    return d.GetType(ip_name);
-}
-
 // Widgets and actions are named by their address as objects.
 ItemPtr WidgetItem(QObject* ip_widget)
 {

@@ -3,6 +3,8 @@
 #include "Data.h"
 #include "DataSaver.h"
 
+#include <QDateTime>
+
 namespace
 {
 ItemPtr ValueOf(const char* ip_family, const char* ip_key)
@@ -10,6 +12,26 @@ ItemPtr ValueOf(const char* ip_family, const char* ip_key)
     return d.GetType(ip_family)->HasItem(ip_key)["global_value"];
 }
 } // namespace
+
+Type* TypeOf(const char* ip_name)
+{
+    return d.GetType(ip_name);
+}
+
+void Relate(const char* ip_first, const char* ip_related, OneOrMany i_x, OneOrMany i_y, bool i_owns)
+{
+    TypeOf(ip_first)->RelateToType(ip_related, i_x, i_y, i_owns);
+}
+
+ItemPtr User(const std::string& i_name)
+{
+    return TypeOf("user")->GetItem(i_name);
+}
+
+std::string NowText()
+{
+    return QDateTime::currentDateTime().toString(Qt::TextDate).toStdString();
+}
 
 void DeclareSettingsTypes()
 {

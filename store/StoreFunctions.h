@@ -1,7 +1,22 @@
 #pragma once
 
 #include "ItemPtr.h"
+#include "RelationInfo.h"
 #include "Value.h"
+
+#include <string>
+
+class Type;
+
+// The declared type of the name.
+Type* TypeOf(const char* ip_name);
+// Relates the types as (x, y): x items of the first type to y items of the related one.
+void Relate(const char* ip_first, const char* ip_related, OneOrMany i_x, OneOrMany i_y,
+            bool i_owns = false);
+// The user of the name, made when missing.
+ItemPtr User(const std::string& i_name);
+// The local time as the text that time stamps in the store hold.
+std::string NowText();
 
 // Settings. A setting is the `global` item named after it; its value is its one `global_value`
 // item, shared by every setting that holds the same text ("yes" or "no", a decimal number, a

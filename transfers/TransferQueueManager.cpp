@@ -64,16 +64,6 @@ const char* const activeUploadStatuses[] = {"requesting", "connecting", "waiting
 using Counter = std::atomic<qint64>;
 using Speed = std::atomic<int>;
 
-Type* TypeOf(const char* ip_name)
-{
-    return d.GetType(ip_name);
-}
-
-void Relate(const char* ip_first, const char* ip_related, OneOrMany i_x, OneOrMany i_y)
-{
-    TypeOf(ip_first)->RelateToType(ip_related, i_x, i_y, false);
-}
-
 QString Text(const std::string& i_bytes)
 {
     return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
@@ -82,16 +72,6 @@ QString Text(const std::string& i_bytes)
 void TransferLog(int i_level, const QString& i_message, ItemPtr i_item = ItemPtr())
 {
     Log(category, i_level, i_message, i_item);
-}
-
-ItemPtr User(const std::string& i_name)
-{
-    return TypeOf("user")->GetItem(i_name);
-}
-
-std::string NowText()
-{
-    return QDateTime::currentDateTime().toString(Qt::TextDate).toStdString();
 }
 
 std::string StatusOf(ItemPtr i_entry, const char* ip_statusType)

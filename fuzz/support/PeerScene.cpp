@@ -8,6 +8,7 @@
 #include "PeerDialer.h"
 #include "PeerMessenger.h"
 #include "PeerObfuscation.h"
+#include "StoreFunctions.h"
 
 #include <zlib.h>
 
@@ -17,11 +18,6 @@
 namespace
 {
 constexpr quint32 frameKey = 0x5eed5eed;
-
-Type* TypeOf(const char* ip_name)
-{
-    return d.GetType(ip_name);
-}
 
 // As ConnectToUser leaves it when the user has no address yet: the attempt, and its relayed
 // request waiting for the user to connect.
