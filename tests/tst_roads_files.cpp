@@ -14,9 +14,7 @@
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "WireReader.h"
-#include "WireWriter.h"
 
-#include <QHostAddress>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -128,17 +126,8 @@ private slots:
 
         // The server proposes the test parent, which passes other users' searches down.
         QVERIFY(m_parents.Listen());
-        QVERIFY(
-            mp_harness->Deliver(mp_harness->CentralConnection(), 102,
-                                WireWriter()
-                                    .WriteI32(1)
-                                    .WriteString("pa")
-                                    .WriteU32(QHostAddress(QHostAddress::LocalHost).toIPv4Address())
-                                    .WriteI32(m_parents.PlainPort())
-                                    .Bytes()));
-        m_parent = m_parents.NextIncoming(timeoutMs);
+        m_parent = mp_harness->ProposeParent(m_parents);
         QVERIFY(m_parent >= 0);
-        QVERIFY(m_parents.WaitForFirstMessage(m_parent, timeoutMs));
     }
 
     void cleanupTestCase()
