@@ -152,6 +152,21 @@ void PeerHarness::EndDistributedConnections()
         lp_socket->abort();
 }
 
+int PeerHarness::ProposeParent(TestPeer& i_parents)
+{
+    constexpr quint32 parentsCode = 102;
+    if (!Deliver(m_centralConnection, parentsCode,
+                 WireWriter()
+                     .WriteI32(1)
+                     .WriteString("pa")
+                     .WriteU32(QHostAddress(QHostAddress::LocalHost).toIPv4Address())
+                     .WriteI32(i_parents.PlainPort())
+                     .Bytes()))
+        return -1;
+    const int l_parent = i_parents.NextIncoming(timeoutMs);
+    return l_parent >= 0 && i_parents.WaitForFirstMessage(l_parent, timeoutMs) ? l_parent : -1;
+}
+
 void PeerHarness::ResetPeers()
 {
     if (mp_dnet)

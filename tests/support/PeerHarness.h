@@ -58,6 +58,11 @@ public:
     int DialIn(TestPeer& i_peer, const QByteArray& i_user, const QByteArray& i_type,
                bool i_obfuscated);
 
+    // The test server proposes the test peer, listening, as this node's distributed parent; returns
+    // the test peer's side of the connection that the client opens to it once its first message
+    // came, or -1.
+    int ProposeParent(TestPeer& i_parents);
+
     // The messenger's steady clock, which only this moves.
     void AdvanceClock(qint64 i_milliseconds) { m_clock += i_milliseconds; }
     // One tick of the 30 s timer: every service's periodic slot on it runs.

@@ -1,0 +1,312 @@
+// Whole roads of files through the client's services as the start-up of the application makes
+// them, with the transfer service after them, over real sockets on 127.0.0.1: the test server in
+// the middle, a distributed parent and other users' test peers around. A shared folder of files
+// on disk is searched over the distributed network, browsed, queued and uploaded; files of other
+// users are queued, offered, cut off, resumed and completed beside each other.
+#include "Data.h"
+#include "FileConnectionSender.h"
+#include "PeerHarness.h"
+#include "SharedFoldersManager.h"
+#include "SharingFixture.h"
+#include "TestPeer.h"
+#include "TestPeerMessages.h"
+#include "TestSettings.h"
+#include "TransferPeer.h"
+#include "TransferQueueManager.h"
+#include "WireReader.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace
+{
+using Messages = TestPeerMessages;
+using Ending = FileConnectionSender::Ending;
+
+constexpr int timeoutMs = 60000;
+constexpr quint32 searchReplyCode = 9;
+constexpr quint32 shareListCode = 5;
+constexpr quint32 folderContentsCode = 37;
+constexpr quint32 offerCode = 40;
+constexpr quint32 answerCode = 41;
+constexpr quint32 queueCode = 43;
+constexpr quint32 uploadSpeedCode = 121;
+// Over 1 MiB, so that the upload's speed is reported.
+constexpr qint64 songSize = (3 << 20) / 2 + 17;
+
+QByteArray Pattern(qint64 i_size, int i_seed)
+{
+    QByteArray l_bytes(i_size, Qt::Uninitialized);
+    for (qint64 l_index = 0; l_index < i_size; ++l_index)
+        l_bytes[l_index] = char((l_index * 31 + i_seed) % 251);
+    return l_bytes;
+}
+
+QByteArray ReadFile(const QString& i_path)
+{
+    QFile l_file(i_path);
+    return l_file.open(QIODevice::ReadOnly) ? l_file.readAll() : QByteArray("<missing>");
+}
+
+// "name size" of each file, joined by ", ".
+QString Describe(const QList<Messages::File>& i_files)
+{
+    QStringList l_files;
+    for (const Messages::File& l_file : i_files)
+        l_files << QString::fromUtf8(l_file.name + ' ' + QByteArray::number(l_file.size));
+    return l_files.join(QStringLiteral(", "));
+}
+
+QByteArray Content(quint32 i_code, const std::optional<QByteArray>& i_fields)
+{
+    return Messages::CompressedContent(i_code, Messages::Message(i_code, i_fields.value_or("")))
+        .value_or(QByteArray());
+}
+} // namespace
+
+class TestRoadsFiles : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_disk;
+    std::unique_ptr<PeerHarness> mp_harness;
+    std::unique_ptr<TransferQueueManager> mp_transfers;
+    std::unique_ptr<TransferPeer> mp_bob;
+    std::unique_ptr<TransferPeer> mp_carol;
+    TestPeer m_parents;
+    int m_parent = -1;
+
+    QString Local(const char* ip_path) const { return m_disk.filePath(QString::fromUtf8(ip_path)); }
+    QByteArray Remote(const char* ip_path) const
+    {
+        return Local(ip_path).toUtf8().replace('/', '\\');
+    }
+
+    // The owner offers the file and the client accepts; returns the token.
+    static quint32 OfferAccepted(TransferPeer& i_owner, quint32 i_token, const QByteArray& i_path,
+                                 qint64 i_size)
+    {
+        i_owner.Offer(i_token, i_path, quint64(i_size));
+        const auto l_answer = i_owner.Take(answerCode, timeoutMs);
+        WireReader l_reader(l_answer.value_or(QByteArray()));
+        if (l_reader.ReadU32() != i_token || l_reader.ReadU8() != 1)
+            qWarning("the offer was not accepted");
+        return i_token;
+    }
+
+    static bool WaitForStatus(ItemPtr i_entry, const char* ip_type, const char* ip_status)
+    {
+        return QTest::qWaitFor([&] { return i_entry[ip_type].AsString() == ip_status; }, timeoutMs);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_disk.isValid());
+        QVERIFY(
+            SharingFixture::WriteFile(Local("share/Album/blue train.bin"), Pattern(songSize, 7)));
+        QVERIFY(SharingFixture::WriteFile(Local("share/Album/notes.txt"), "liner notes"));
+        QVERIFY(SharingFixture::WriteFile(Local("share/Other/red.txt"), "red"));
+        mp_harness = std::make_unique<PeerHarness>(PeerHarness::Services::WholeClient);
+        mp_transfers = std::make_unique<TransferQueueManager>();
+        mp_transfers->DataLoaded();
+        TestSettings::SetSetting("download_folder", Local("D"));
+        const std::string l_share = Local("share").toStdString();
+        ItemPtr(d.GetType("shared_folder")->GetItem(l_share)) +=
+            d.GetType("shared_public")->GetGlobalNullItem();
+        sharedFoldersManager->AddSharedFiles(l_share, l_share);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            sharedFoldersManager->GetSharedFileItem(Local("share/Other/red.txt").toStdString()),
+            timeoutMs);
+        mp_bob = std::make_unique<TransferPeer>(*mp_harness, "bob");
+        mp_carol = std::make_unique<TransferPeer>(*mp_harness, "carol");
+
+        // The server proposes the test parent, which passes other users' searches down.
+        QVERIFY(m_parents.Listen());
+        m_parent = mp_harness->ProposeParent(m_parents);
+        QVERIFY(m_parent >= 0);
+    }
+
+    void cleanupTestCase()
+    {
+        mp_bob.reset();
+        mp_carol.reset();
+        mp_transfers.reset();
+        mp_harness.reset();
+    }
+
+    // bob finds the song through the distributed network, browses the share and one folder of
+    // it, queues the song and takes every byte of it; the upload's speed reaches the server.
+    void searchBrowseAndUpload()
+    {
+        m_parents.SendDistributed(m_parent, Messages::DistributedSearch("bob", 501, "blue train"));
+        const int l_answering = mp_bob->Peer().NextIncoming(timeoutMs);
+        QVERIFY(l_answering >= 0);
+        QVERIFY(mp_bob->Peer().WaitForFirstMessage(l_answering, timeoutMs));
+        QCOMPARE(mp_bob->Peer().ReceivedFirstMessage(l_answering).type, QByteArray("P"));
+        const auto l_reply = Messages::ReadSearchReplyContent(
+            Content(searchReplyCode, mp_bob->Take(searchReplyCode, timeoutMs)));
+        QVERIFY(l_reply);
+        QCOMPARE(l_reply->user, QByteArray("me"));
+        QCOMPARE(l_reply->token, 501u);
+        const QByteArray l_song = Remote("share/Album/blue train.bin");
+        QCOMPARE(Describe(l_reply->files), Describe({{l_song, quint64(songSize), {}, {}}}));
+
+        mp_bob->Send(Messages::GetSharedFileList());
+        const auto l_list = Messages::ReadShareListContent(
+            Content(shareListCode, mp_bob->Take(shareListCode, timeoutMs)));
+        QVERIFY(l_list);
+        QStringList l_folders;
+        for (const Messages::Folder& l_folder : l_list->folders)
+            l_folders << QString::fromUtf8(l_folder.name) + QStringLiteral(": ") +
+                             Describe(l_folder.files);
+        QCOMPARE(l_folders.filter(QStringLiteral("Album")),
+                 QStringList{QString::fromUtf8(Remote("share/Album")) +
+                             QStringLiteral(": blue train.bin %1, notes.txt 11").arg(songSize)});
+        QCOMPARE(
+            l_folders.filter(QStringLiteral("Other")),
+            QStringList{QString::fromUtf8(Remote("share/Other")) + QStringLiteral(": red.txt 3")});
+
+        mp_bob->Send(Messages::GetSharedFilesInFolder(8, Remote("share/Other")));
+        const auto l_contents = Messages::ReadFolderContents(
+            Content(folderContentsCode, mp_bob->Take(folderContentsCode, timeoutMs)));
+        QVERIFY(l_contents);
+        QCOMPARE(l_contents->token, 8u);
+        QCOMPARE(l_contents->folder, Remote("share/Other"));
+        QCOMPARE(Describe(l_contents->files), QStringLiteral("red.txt 3"));
+
+        const qsizetype l_speedReports =
+            mp_harness->Central()
+                .ReceivedFrames(mp_harness->CentralConnection(), uploadSpeedCode)
+                .size();
+        mp_bob->SetOnline(true);
+        mp_bob->Queue(l_song);
+        const auto l_offer = mp_bob->Take(offerCode, timeoutMs);
+        QVERIFY(l_offer);
+        WireReader l_reader(*l_offer);
+        QCOMPARE(l_reader.ReadU32(), 1u);
+        const quint32 l_token = l_reader.ReadU32();
+        QCOMPARE(l_reader.ReadString(), l_song);
+        QCOMPARE(l_reader.ReadU64(), quint64(songSize));
+        mp_bob->Accept(l_token);
+        quint32 l_connectionToken = 0;
+        const int l_connection = mp_bob->TakeFileConnection(l_connectionToken, 0, timeoutMs);
+        QVERIFY(l_connection >= 0);
+        QCOMPARE(l_connectionToken, l_token);
+        QVERIFY(mp_bob->Peer().WaitForRawBytes(l_connection, 4 + songSize, timeoutMs));
+        QVERIFY(mp_bob->Peer().RawBytes(l_connection).mid(4) == Pattern(songSize, 7));
+        mp_bob->Peer().Close(l_connection);
+
+        ItemPtr l_upload = d.GetItem(d.GetType("user")->GetItem("bob"),
+                                     sharedFoldersManager->GetSharedFileItem(
+                                         Local("share/Album/blue train.bin").toStdString()),
+                                     "upload_entry");
+        QVERIFY(WaitForStatus(l_upload, "upload_entry_status", "complete"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            mp_harness->Central()
+                .ReceivedFrames(mp_harness->CentralConnection(), uploadSpeedCode)
+                .size(),
+            l_speedReports + 1, timeoutMs);
+        WireReader l_speed(mp_harness->Central()
+                               .ReceivedFrames(mp_harness->CentralConnection(), uploadSpeedCode)
+                               .last()
+                               .body);
+        QVERIFY(l_speed.ReadU32() > 0);
+    }
+
+    // A download from bob is queued, offered, cut off halfway, offered again and resumed from
+    // the partial file; the same name from carol lands beside it.
+    void downloadResumedAndBeside()
+    {
+        const qint64 l_size = 200000;
+        const QByteArray l_bytes = Pattern(l_size, 3);
+        QSignalSpy l_records(mp_transfers.get(), &TransferQueueManager::CompleteDownloadAdded);
+        mp_bob->SetOnline(true);
+        mp_carol->SetOnline(true);
+        // Both are queued before either file is there: a name already complete would be
+        // taken as this download done.
+        const QByteArray l_other = Pattern(l_size / 3, 5);
+        ItemPtr l_download = mp_transfers->AddDownload("bob", "a.bin", "music\\album", l_size, 0);
+        ItemPtr l_second =
+            mp_transfers->AddDownload("carol", "a.bin", "music\\album", l_other.size(), 0);
+        for (TransferPeer* lp_owner : {mp_bob.get(), mp_carol.get()})
+        {
+            const auto l_queued = lp_owner->Take(queueCode, timeoutMs);
+            QVERIFY(l_queued);
+            QCOMPARE(WireReader(*l_queued).ReadString(), QByteArray("music\\album\\a.bin"));
+        }
+
+        auto lp_cut = mp_bob->SendFile(OfferAccepted(*mp_bob, 900, "music\\album\\a.bin", l_size),
+                                       l_bytes, Ending::Close, l_size / 2);
+        QVERIFY(WaitForStatus(l_download, "download_entry_status", "aborted"));
+        QVERIFY(lp_cut->Finish(timeoutMs));
+        QCOMPARE(ReadFile(Local("D/downloading/album/a.bin")), l_bytes.left(l_size / 2));
+
+        auto lp_rest =
+            mp_bob->SendFile(OfferAccepted(*mp_bob, 901, "music\\album\\a.bin", l_size), l_bytes);
+        QVERIFY(WaitForStatus(l_download, "download_entry_status", "complete"));
+        QVERIFY(lp_rest->Finish(timeoutMs));
+        QCOMPARE(lp_rest->ReceivedOffset(), l_size / 2);
+        QCOMPARE(ReadFile(Local("D/complete/album/a.bin")), l_bytes);
+        QVERIFY(!QFile::exists(Local("D/downloading/album/a.bin")));
+
+        auto lp_carols = mp_carol->SendFile(
+            OfferAccepted(*mp_carol, 902, "music\\album\\a.bin", l_other.size()), l_other);
+        QVERIFY(WaitForStatus(l_second, "download_entry_status", "complete"));
+        QVERIFY(lp_carols->Finish(timeoutMs));
+        QCOMPARE(ReadFile(Local("D/complete/album/a (1).bin")), l_other);
+        QCOMPARE(ReadFile(Local("D/complete/album/a.bin")), l_bytes);
+
+        QCOMPARE(l_records.size(), 2);
+        QStringList l_recorded;
+        for (const QList<QVariant>& l_signal : l_records)
+        {
+            ItemPtr l_record = l_signal.at(0).value<ItemPtr>();
+            l_recorded << QString::fromStdString(
+                l_record["user"].AsString() + " " +
+                l_record["complete_download_filename"].AsString() + " " +
+                l_record["complete_download_file_size"].AsString());
+        }
+        QCOMPARE(l_recorded,
+                 (QStringList{QStringLiteral("bob a.bin %1").arg(l_size),
+                              QStringLiteral("carol a (1).bin %1").arg(l_other.size())}));
+    }
+
+    // Fault: downloads of one name from two users share one partial file, as the partial path
+    // (TransferQueueManager::GetDownloadTargetPath) holds the folder and the name, not the user.
+    // carol's download resumes from what bob's left: she is sent bob's length as the offset, and
+    // the file is completed as bob's first bytes followed by the rest of hers.
+    void partialOfAnotherUserIsNotResumed()
+    {
+        const QByteArray l_bobs = Pattern(200000, 11);
+        const QByteArray l_carols = Pattern(150000, 13);
+        mp_bob->SetOnline(true);
+        mp_carol->SetOnline(true);
+        ItemPtr l_download =
+            mp_transfers->AddDownload("bob", "b.bin", "music\\album", l_bobs.size(), 0);
+        ItemPtr l_second =
+            mp_transfers->AddDownload("carol", "b.bin", "music\\album", l_carols.size(), 0);
+        for (TransferPeer* lp_owner : {mp_bob.get(), mp_carol.get()})
+            QVERIFY(lp_owner->Take(queueCode, timeoutMs));
+        auto lp_cut =
+            mp_bob->SendFile(OfferAccepted(*mp_bob, 910, "music\\album\\b.bin", l_bobs.size()),
+                             l_bobs, Ending::Close, l_bobs.size() / 2);
+        QVERIFY(WaitForStatus(l_download, "download_entry_status", "aborted"));
+        QVERIFY(lp_cut->Finish(timeoutMs));
+
+        auto lp_carols = mp_carol->SendFile(
+            OfferAccepted(*mp_carol, 911, "music\\album\\b.bin", l_carols.size()), l_carols);
+        QVERIFY(WaitForStatus(l_second, "download_entry_status", "complete"));
+        QVERIFY(lp_carols->Finish(timeoutMs));
+        QEXPECT_FAIL("", "carol's download resumes from bob's partial file", Continue);
+        QCOMPARE(lp_carols->ReceivedOffset(), qint64(0));
+        QEXPECT_FAIL("", "carol's file begins with bob's bytes", Continue);
+        QVERIFY(ReadFile(Local("D/complete/album/b.bin")) == l_carols);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRoadsFiles)
+#include "tst_roads_files.moc"
