@@ -704,15 +704,8 @@ void DataSaver::Save(QString i_path)
     }
 
     QString l_temporary;
-    const auto l_temporaryName = [&i_path](int i_number)
-    { return QStringLiteral("%1.%2").arg(i_path).arg(i_number + 1); };
-    int l_taken = 0;
     int const l_fd = CreateFirstFree(
-        [&](int i_number)
-        {
-            l_taken = i_number;
-            return l_temporaryName(i_number);
-        },
+        [&i_path](int i_number) { return QStringLiteral("%1.%2").arg(i_path).arg(i_number + 1); },
         l_temporary);
     if (l_fd < 0)
     {
@@ -723,7 +716,7 @@ void DataSaver::Save(QString i_path)
                 .arg(i_path, ErrorText(l_error)));
         return;
     }
-    QByteArray const l_temporaryBytes = QFile::encodeName(l_temporary);
+    QByteArray const l_temporaryName = QFile::encodeName(l_temporary);
     // On a little-endian machine a pair of 32-bit numbers in memory is the file's connection
     // record, so the records are written as they are.
     static_assert(std::endian::native == std::endian::little &&
@@ -735,19 +728,16 @@ void DataSaver::Save(QString i_path)
     if (::close(l_fd) != 0 && l_error == 0)
         l_error = errno;
     if (l_error == 0 &&
-        ::rename(l_temporaryBytes.constData(), QFile::encodeName(i_path).constData()) != 0)
+        ::rename(l_temporaryName.constData(), QFile::encodeName(i_path).constData()) != 0)
         l_error = errno;
     if (l_error != 0)
     {
-        ::unlink(l_temporaryBytes.constData());
+        ::unlink(l_temporaryName.constData());
         Log(g_category, 1,
             QStringLiteral("Failure to save configuration data to %1: %2.")
                 .arg(i_path, ErrorText(l_error)));
         return;
     }
-    // The names before the one taken were left by saves that never finished.
-    for (int l_number = 0; l_number < l_taken; ++l_number)
-        QFile::remove(l_temporaryName(l_number));
     SyncFolder(i_path);
 }
 
