@@ -233,6 +233,7 @@ void TransferQueueManager::DeclareDownloadTypes()
         {"last_place_in_line_request_time", false, false},
         {"download_thread", true, false},
         {"subfolder_save_level", false, false},
+        {"partial_file_name", false, false},
         {"last_status_change_time", false, false},
     };
     for (const Declaration& l_type : declarations)
@@ -241,7 +242,7 @@ void TransferQueueManager::DeclareDownloadTypes()
     for (const char* lp_type :
          {"user", "file_name", "remote_folder", "file_size", "download_folder",
           "remote_transfer_req", "write_position", "download_entry_status", "place_in_line",
-          "subfolder_save_level", "last_status_change_time"})
+          "subfolder_save_level", "last_status_change_time", "partial_file_name"})
         Relate("download_entry", lp_type, Many, One);
     for (const char* lp_type :
          {"transfer_req", "download_socket", "download_thread", "download_file", "download_order",
@@ -275,7 +276,7 @@ void TransferQueueManager::DeclareDownloadTypes()
     dataSaver->AddSavedType("download_entry");
     for (const char* lp_type :
          {"user", "file_name", "remote_folder", "file_size", "download_folder",
-          "download_entry_status", "download_order", "subfolder_save_level"})
+          "download_entry_status", "download_order", "subfolder_save_level", "partial_file_name"})
         dataSaver->AddSavedByConnectionType(lp_type, "download_entry");
 }
 
@@ -777,8 +778,7 @@ bool TransferQueueManager::IsTargetBeingWritten(ItemPtr i_download, const QStrin
 {
     for (Item* lp_other :
          EntriesWithStatus("download_entry_status", "download_entry", "downloading"))
-        if (lp_other != i_download &&
-            QDir::cleanPath(DiskPath(GetDownloadTargetPath(lp_other, false))) == i_path)
+        if (lp_other != i_download && QDir::cleanPath(DiskPath(PartialPath(lp_other))) == i_path)
             return true;
     return false;
 }
@@ -806,7 +806,7 @@ void TransferQueueManager::OnFileConnection(std::string i_user, QTcpSocket* ip_s
             l_user);
 
     const QString l_folder = DiskPath(GetDownloadTargetFolder(l_download, false));
-    const QString l_path = QDir::cleanPath(DiskPath(GetDownloadTargetPath(l_download, false)));
+    const QString l_path = QDir::cleanPath(DiskPath(ClaimPartialPath(l_download)));
     if (!IsPathBelowFolder(l_path, DownloadFolderSetting()))
     {
         SetDownloadEntryStatus(l_download, "local error");
@@ -998,6 +998,55 @@ QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_c
            Text(SafePathComponent(i_download["file_name"].AsString()));
 }
 
+QString TransferQueueManager::PartialPath(ItemPtr i_download)
+{
+    ItemPtr l_claimed = i_download["partial_file_name"];
+    if (!l_claimed)
+        return GetDownloadTargetPath(i_download, false);
+    return GetDownloadTargetFolder(i_download, false) + QLatin1Char('\\') +
+           Text(SafePathComponent(l_claimed.AsString()));
+}
+
+QString TransferQueueManager::ClaimPartialPath(ItemPtr i_download)
+{
+    if (i_download["partial_file_name"])
+        return PartialPath(i_download);
+    const QString l_folder = GetDownloadTargetFolder(i_download, false);
+    const QString l_name = Text(SafePathComponent(i_download["file_name"].AsString()));
+    // A name is another's when a download that is not complete keeps its partial file there and
+    // claimed it, or came first.
+    const auto l_othersName = [&](const QString& i_candidate)
+    {
+        const QString l_path = l_folder + QLatin1Char('\\') + i_candidate;
+        ItemSet l_others = i_download["file_name"].GetItems("download_entry");
+        for (const char* lp_type : {"file_name", "partial_file_name"})
+            if (ItemPtr l_value = TypeOf(lp_type)->HasItem(i_candidate.toStdString()))
+                l_others = l_others + l_value.GetItems("download_entry");
+        for (Item* lp_other : l_others)
+        {
+            ItemPtr l_other(lp_other);
+            if (l_other == i_download || StatusOf(l_other, "download_entry_status") == "complete" ||
+                PartialPath(l_other) != l_path)
+                continue;
+            if (l_other["partial_file_name"] || l_other->Serial() < i_download->Serial())
+                return true;
+        }
+        return false;
+    };
+    // A numbered name is taken also by a file of that name on disk.
+    const auto l_free = [&](const QString& i_candidate, bool i_numbered)
+    {
+        return !l_othersName(i_candidate) &&
+               !(i_numbered && QFile::exists(DiskPath(l_folder + QLatin1Char('\\') + i_candidate)));
+    };
+    QString l_chosen = l_name;
+    for (int l_number = 1; !l_free(l_chosen, l_number > 1) && l_number <= freeNameAttempts;
+         ++l_number)
+        l_chosen = NumberedFileName(l_name, l_number);
+    SetValue(i_download, "partial_file_name", l_chosen.toStdString());
+    return PartialPath(i_download);
+}
+
 QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_download)
 {
     return Text(RelativeFolder(i_download)).mid(1);
@@ -1027,7 +1076,7 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
 
 QString TransferQueueManager::MoveToCompleteFolder(ItemPtr i_download)
 {
-    const QString l_from = QDir::cleanPath(DiskPath(GetDownloadTargetPath(i_download, false)));
+    const QString l_from = QDir::cleanPath(DiskPath(PartialPath(i_download)));
     const QString l_folder = QDir::cleanPath(DiskPath(GetDownloadTargetFolder(i_download, true)));
     const QString l_name = Text(SafePathComponent(i_download["file_name"].AsString()));
     if (!IsPathBelowFolder(l_folder + QLatin1Char('/') + l_name, DownloadFolderSetting()))
@@ -1058,7 +1107,7 @@ void TransferQueueManager::OnDownloadComplete(quint64 i_serial)
         TransferLog(1,
                     QStringLiteral("Could not move finished download %1 of %2 to %3, keeping it in "
                                    "the downloading folder")
-                        .arg(GetDownloadTargetPath(l_download, false), Text(l_user.AsString()),
+                        .arg(PartialPath(l_download), Text(l_user.AsString()),
                              GetDownloadTargetFolder(l_download, true)),
                     l_user);
         SetDownloadEntryStatus(l_download, "local error");

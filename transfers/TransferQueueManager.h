@@ -147,6 +147,13 @@ private:
     // Refuses a file connection that no download may take now.
     void CloseFileConnection(QTcpSocket* ip_socket, const QString& i_reason, ItemPtr i_user);
     bool IsTargetBeingWritten(ItemPtr i_download, const QString& i_path);
+    // Where the download keeps its partial file: the name it has claimed in the downloading
+    // folder, else its own file name.
+    QString PartialPath(ItemPtr i_download);
+    // Claims the partial file's name for a download that has none yet: its own file name, unless
+    // an earlier download of another user keeps its partial file there; then the first free
+    // numbered name, so that no download resumes from another's bytes.
+    QString ClaimPartialPath(ItemPtr i_download);
     // Moves the finished file to the complete folder under a free name; the name or empty text.
     QString MoveToCompleteFolder(ItemPtr i_download);
     void RecordCompleteDownload(ItemPtr i_download, const QString& i_fileName);
