@@ -434,9 +434,9 @@ private slots:
         QCOMPARE(m_results.size(), qsizetype(2));
         // A file repeated within one message is one result too.
         QCOMPARE(m_results.last().GetItems("search_result").size(), std::size_t(1));
-        QCOMPARE(ValueOf(m_results.last().GetItems("search_result").front(),
-                         "search_result_file_name"),
-                 QStringLiteral("c.mp3"));
+        QCOMPARE(
+            ValueOf(m_results.last().GetItems("search_result").front(), "search_result_file_name"),
+            QStringLiteral("c.mp3"));
 
         const quint32 l_third = Search();
         QVERIFY(Exchange(Messages::FileSearchResult(
