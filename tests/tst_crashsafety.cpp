@@ -43,11 +43,6 @@ void DeclareIndex(DataSaver& i_saver)
     i_saver.AddSavedByConnectionType("index_size", "index_file");
 }
 
-std::string FileName(int i_file)
-{
-    return "d" + std::to_string(i_file / g_filesPerFolder) + "/n" + std::to_string(i_file);
-}
-
 void SetGeneration(int i_generation, std::vector<Item*> const& i_files)
 {
     ItemPtr(d.GetType("index_generation")->GetItem(Value(i_generation))) +=
@@ -118,13 +113,12 @@ int SaveUntilKilled(QString const& i_path)
     }
     else
     {
-        Type* lp_folders = d.GetType("index_folder");
-        Type* lp_fileType = d.GetType("index_file");
         for (int l_file = 0; l_file < g_files; ++l_file)
         {
-            l_files.push_back(lp_fileType->NewItem(Value(FileName(l_file))));
-            ItemPtr(l_files.back()) +=
-                lp_folders->GetItem(Value("d" + std::to_string(l_file / g_filesPerFolder)));
+            std::string const l_folder = "d" + std::to_string(l_file / g_filesPerFolder);
+            l_files.push_back(
+                d.GetType("index_file")->NewItem(Value(l_folder + "/n" + std::to_string(l_file))));
+            ItemPtr(l_files.back()) += d.GetType("index_folder")->GetItem(Value(l_folder));
         }
         SetGeneration(0, l_files);
         l_saver.Save(i_path);

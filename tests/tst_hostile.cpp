@@ -78,11 +78,10 @@ public:
         l_address.sin_family = AF_INET;
         l_address.sin_port = htons(i_port);
         l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_connected =
-            ::connect(m_socket, reinterpret_cast<sockaddr*>(&l_address), sizeof l_address) == 0;
         const QByteArray l_first = Messages::Frame(Messages::PeerInit(i_user, i_type));
         m_connected =
-            m_connected && ::send(m_socket, l_first.data(), size_t(l_first.size()), 0) > 0;
+            ::connect(m_socket, reinterpret_cast<sockaddr*>(&l_address), sizeof l_address) == 0 &&
+            ::send(m_socket, l_first.data(), size_t(l_first.size()), 0) > 0;
     }
     ~DeafPeer() { ::close(m_socket); }
     bool Connected() const { return m_connected; }
@@ -135,6 +134,12 @@ class TestHostileInput : public QObject
             if (i_user.empty() || ItemPtr(lp_results)["user"].AsString() == i_user)
                 l_count += int(ItemPtr(lp_results).GetItems("search_result").size());
         return l_count;
+    }
+
+    static QByteArray Reply(const QByteArray& i_user, quint32 i_token, const QList<File>& i_files)
+    {
+        return Messages::FileSearchResult(
+            Messages::SearchReplyContent(i_user, i_token, i_files, 1, 0, 0));
     }
 
     int LinesContaining(const QString& i_text) const
@@ -202,17 +207,12 @@ private slots:
         l_limits.m_resultsPerSearch = 120;
         Messenger().SetLimits(l_limits);
         const quint32 l_token = mp_harness->Client().FileSearch("query", false);
-        const auto l_reply = [&](const QByteArray& i_user, const QList<File>& i_files)
-        {
-            return Messages::FileSearchResult(
-                Messages::SearchReplyContent(i_user, l_token, i_files, 1, 0, 0));
-        };
         const int l_bob = DialIn("bob");
-        QVERIFY(Exchange(l_bob, {l_reply("bob", DistinctFiles(80)),
-                                 l_reply("bob", DistinctFiles(10, "Other\\"))}));
+        QVERIFY(Exchange(l_bob, {Reply("bob", l_token, DistinctFiles(80)),
+                                 Reply("bob", l_token, DistinctFiles(10, "Other\\"))}));
         QCOMPARE(ResultsOf(l_token, "bob"), 50);
         for (const char* lp_user : {"carol", "dave"})
-            QVERIFY(Exchange(DialIn(lp_user), {l_reply(lp_user, DistinctFiles(80))}));
+            QVERIFY(Exchange(DialIn(lp_user), {Reply(lp_user, l_token, DistinctFiles(80))}));
         QCOMPARE(ResultsOf(l_token, "carol"), 50);
         QCOMPARE(ResultsOf(l_token, "dave"), 20);
         // One line for each user whose results were cut, however often.
@@ -220,16 +220,14 @@ private slots:
 
         // Another search has room of its own, and a removed search takes its counts with it.
         const quint32 l_other = mp_harness->Client().FileSearch("other", false);
-        QVERIFY(Exchange(l_bob, {Messages::FileSearchResult(Messages::SearchReplyContent(
-                                    "bob", l_other, DistinctFiles(5, "New\\"), 1, 0, 0))}));
+        QVERIFY(Exchange(l_bob, {Reply("bob", l_other, DistinctFiles(5, "New\\"))}));
         QCOMPARE(ResultsOf(l_other, "bob"), 5);
     }
 
     void oneHugeReplyKeepsTheDefaultCap()
     {
         const quint32 l_token = mp_harness->Client().FileSearch("query", false);
-        QVERIFY(Exchange(DialIn("bob"), {Messages::FileSearchResult(Messages::SearchReplyContent(
-                                            "bob", l_token, DistinctFiles(20000), 1, 0, 0))}));
+        QVERIFY(Exchange(DialIn("bob"), {Reply("bob", l_token, DistinctFiles(20000))}));
         QCOMPARE(ResultsOf(l_token), int(m_defaults.m_resultsPerUser));
     }
 
@@ -306,8 +304,6 @@ private slots:
         QVERIFY(l_deaf.Connected());
         QTRY_COMPARE_WITH_TIMEOUT(Count("dnet_child"), 1, timeoutMs);
         const QByteArray l_search = Messages::DistributedSearch("eve", 1, QByteArray(60000, 'q'));
-        MemStream l_message;
-        l_message.WriteBuffer(l_search.constData(), l_search.size());
         int l_sent = 0;
         while (Count("dnet_child") == 1 && l_sent < 10000)
         {
