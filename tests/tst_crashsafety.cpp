@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -189,10 +188,9 @@ private slots:
                 QVERIFY(l_child.waitForFinished(60000));
                 break;
             }
-            const auto l_starting = [&](char const* ip_word) {
-                return l_lines.filter(
-                    QRegularExpression(QLatin1Char('^') + QLatin1String(ip_word)));
-            };
+            // Only the line of its kind holds each of these words.
+            const auto l_starting = [&](char const* ip_word)
+            { return l_lines.filter(QLatin1String(ip_word)); };
             if (l_saveTime < 0)
             {
                 QTRY_VERIFY_WITH_TIMEOUT(!l_starting("saved ").isEmpty(), 60000);

@@ -9,13 +9,8 @@
 
 namespace
 {
-enum Watch
-{
-    Nothing = 0,
-    FileType = 1,
-    Store = 2,
-    FolderFilePair = 4
-};
+// What a load is watched through: a row's bits.
+constexpr int watchNothing = 0, watchFileType = 1, watchStore = 2, watchFolderFilePair = 4;
 
 // Every item and connection as sorted text.
 QStringList Snapshot()
@@ -77,12 +72,12 @@ private slots:
     {
         QTest::addColumn<int>("watch");
         QTest::addColumn<bool>("heldBefore");
-        QTest::newRow("nobody listens") << int(Nothing) << false;
-        QTest::newRow("a type's events") << int(FileType) << false;
-        QTest::newRow("the store's events") << int(Store) << false;
-        QTest::newRow("a pair's handlers") << int(FolderFilePair) << false;
-        QTest::newRow("an item held before, replaced partner") << int(FileType) << true;
-        QTest::newRow("an item held before, nobody listens") << int(Nothing) << true;
+        QTest::newRow("nobody listens") << watchNothing << false;
+        QTest::newRow("a type's events") << watchFileType << false;
+        QTest::newRow("the store's events") << watchStore << false;
+        QTest::newRow("a pair's handlers") << watchFolderFilePair << false;
+        QTest::newRow("an item held before, replaced partner") << watchFileType << true;
+        QTest::newRow("an item held before, nobody listens") << watchNothing << true;
     }
 
     void loadTellsWhatTheOrdinaryCallsTell()
@@ -99,11 +94,11 @@ private slots:
             if (heldBefore)
                 mp_file->NewItem("x")->Connect(mp_folder->NewItem("b"));
             StoreRecorder l_recorder;
-            if (watch & FileType)
+            if (watch & watchFileType)
                 l_recorder.WatchType(mp_file);
-            if (watch & Store)
+            if (watch & watchStore)
                 l_recorder.WatchStore();
-            if (watch & FolderFilePair)
+            if (watch & watchFolderFilePair)
                 l_recorder.WatchConnectionPair(mp_folder, mp_file);
             std::uint64_t const l_changes = d.ChangeCount();
             i_fill();
