@@ -15,22 +15,22 @@ using namespace Qt::StringLiterals;
 
 namespace
 {
-// Keeps the title and text of every message box shown while it lives, answering each with OK.
+// Keeps the title of every message box shown while it lives, answering each with OK.
 class MessageBoxes
 {
 public:
     MessageBoxes()
     {
-        QObject::connect(
-            &m_timer, &QTimer::timeout,
-            [this]
-            {
-                auto* lp_box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                if (!lp_box)
-                    return;
-                m_seen.append(lp_box->windowTitle() + QLatin1Char('|') + lp_box->text());
-                lp_box->accept();
-            });
+        QObject::connect(&m_timer, &QTimer::timeout,
+                         [this]
+                         {
+                             auto* lp_box =
+                                 qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                             if (!lp_box)
+                                 return;
+                             m_seen.append(lp_box->windowTitle());
+                             lp_box->accept();
+                         });
         m_timer.start(5);
     }
     QStringList m_seen;
@@ -139,12 +139,13 @@ private slots:
     {
         for (const char* lp_column : {"typed", "pending", "box", "stored"})
             QTest::addColumn<QString>(lp_column);
-        Row("highest port", {"65535", "", "pending", "65535"});
-        Row("short entry", {"80", "", "pending", "80"});
-        Row("above the range", {"65536", "", "range", ""});
-        Row("empty", {"", "", "range", ""});
-        Row("port in use while another is pending", {"2235", "3000", "same", "3000"});
-        Row("the pending port again", {"3000", "3000", "pending", "3000"});
+        Row("highest port", {"65535", "", "Change to Listening Port Pending", "65535"});
+        Row("short entry", {"80", "", "Change to Listening Port Pending", "80"});
+        Row("above the range", {"65536", "", "Invalid Port Number", ""});
+        Row("empty", {"", "", "Invalid Port Number", ""});
+        Row("port in use while another is pending",
+            {"2235", "3000", "Port Number Not Changed", "3000"});
+        Row("the pending port again", {"3000", "3000", "Change to Listening Port Pending", "3000"});
     }
 
     // The port is checked, stored as pending and announced; the dialog frees itself however it
@@ -163,21 +164,14 @@ private slots:
         QCOMPARE(lp_port->text(), u"2235"_s);
         lp_port->clear();
         QTest::keyClicks(lp_port, typed);
-        const QMap<QString, QString> l_boxes{
-            {u"range"_s, QStringLiteral("Invalid Port Number|Port number must be in "
-                                        "the range of 1 to 65535.")},
-            {u"same"_s, u"Port Number Not Changed|Port number has not been changed."_s},
-            {u"pending"_s,
-             QStringLiteral("Change to Listening Port Pending|Changes to the listening port will "
-                            "take effect after a client restart.")}};
         {
             MessageBoxes l_seen;
             lp_dialog->accept();
-            QCOMPARE(l_seen.m_seen, QStringList{l_boxes[box]});
+            QCOMPARE(l_seen.m_seen, QStringList{box});
         }
         QCOMPARE(SettingText("new_listening_port"), stored);
         QCOMPARE(SettingText("listening_port"), u"2235"_s);
-        QCOMPARE(lp_dialog && lp_dialog->isVisible(), box != u"pending"_s);
+        QCOMPARE(lp_dialog && lp_dialog->isVisible(), !box.endsWith(u"Pending"_s));
         if (lp_dialog)
             lp_dialog->reject();
         QTRY_VERIFY_WITH_TIMEOUT(lp_dialog.isNull(), 10000);
