@@ -306,7 +306,6 @@ private slots:
                 {"listening_port", u"2235"_s},
                 {"use_upnp", u"yes"_s},
                 {"data_version", u"1"_s},
-                {"username", u"erin"_s},
                 {"upload_slots", u"1"_s},
                 {"download_folder", QDir::homePath() + u"/Brindlex Downloads"_s}};
             for (const auto& [lp_key, l_value] : l_defaults)
