@@ -16,6 +16,8 @@
 #include <memory>
 #include <new>
 
+using namespace Qt::StringLiterals;
+
 // The bar declares its vocabulary once per process: one bar serves every test, each of which
 // builds its widgets on a fresh central widget that the next one destroys.
 class TestActionBar : public QObject
@@ -81,7 +83,7 @@ private slots:
                 [this](std::string i_id)
                 {
                     m_triggered.append(QString::fromStdString(i_id) + QLatin1Char(':') +
-                                       mp_bar->GetKey(QStringLiteral("room")));
+                                       mp_bar->GetKey(u"room"_s));
                 });
         mp_window->show();
         mp_window->activateWindow();
@@ -108,25 +110,24 @@ private slots:
         mp_bar->AddSetAction("t1_page", "leave", "Leave", ":/icons/room_icon", false);
         mp_bar->AddSetAction("t1_list", "create", "Create", ":/icons/room_icon", false);
         auto* lp_list = Add<QTreeWidget>();
-        mp_bar->RegisterWidget(lp_list, QStringLiteral("t1_list"));
+        mp_bar->RegisterWidget(lp_list, u"t1_list"_s);
         auto* lp_tabs = Add<QTabWidget>();
         auto* lp_roomPage = new QWidget;
         auto* lp_entry = new QLineEdit(lp_roomPage);
-        lp_tabs->addTab(lp_roomPage, QStringLiteral("room"));
-        mp_bar->RegisterWidget(lp_roomPage, QStringLiteral("t1_page"));
+        lp_tabs->addTab(lp_roomPage, u"room"_s);
+        mp_bar->RegisterWidget(lp_roomPage, u"t1_page"_s);
 
         QVERIFY(Focus(lp_list));
-        QCOMPARE(Shown(), (QStringList{QStringLiteral("Enter"), QStringLiteral("Create")}));
-        QVERIFY(!Action(QStringLiteral("Enter"))->icon().isNull());
+        QCOMPARE(Shown(), (QStringList{u"Enter"_s, u"Create"_s}));
         QCOMPARE(PrivilegesButton()->focusPolicy(), Qt::NoFocus);
         QVERIFY(Focus(lp_entry));
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Leave")});
+        QCOMPARE(Shown(), QStringList{u"Leave"_s});
         for (QWidget* lp_tabsFocus : QList<QWidget*>{lp_tabs->tabBar(), lp_tabs})
         {
             QVERIFY(Focus(mp_outside));
             QCOMPARE(mp_bar->actions().size(), 3);
             QVERIFY(Focus(lp_tabsFocus));
-            QCOMPARE(Shown(), QStringList{QStringLiteral("Leave")});
+            QCOMPARE(Shown(), QStringList{u"Leave"_s});
         }
     }
 
@@ -137,18 +138,18 @@ private slots:
         mp_bar->AddSetAction("t2", "part", "Part", ":/icons/room_icon", false);
         auto* lp_first = Add<QLineEdit>();
         auto* lp_second = Add<QLineEdit>();
-        mp_bar->RegisterWidget(lp_first, QStringLiteral("t2"));
-        mp_bar->RegisterWidget(lp_second, QStringLiteral("t2"));
-        mp_bar->SetWidgetActionText(lp_first, QStringLiteral("join"), QStringLiteral("Same"));
-        mp_bar->SetWidgetActionText(lp_second, QStringLiteral("part"), QStringLiteral("Same"));
+        mp_bar->RegisterWidget(lp_first, u"t2"_s);
+        mp_bar->RegisterWidget(lp_second, u"t2"_s);
+        mp_bar->SetWidgetActionText(lp_first, u"join"_s, u"Same"_s);
+        mp_bar->SetWidgetActionText(lp_second, u"part"_s, u"Same"_s);
         QVERIFY(Focus(lp_first));
-        QCOMPARE(Shown(), (QStringList{QStringLiteral("Same"), QStringLiteral("Part")}));
+        QCOMPARE(Shown(), (QStringList{u"Same"_s, u"Part"_s}));
         QVERIFY(Focus(lp_second));
-        QCOMPARE(Shown(), (QStringList{QStringLiteral("Join"), QStringLiteral("Same")}));
+        QCOMPARE(Shown(), (QStringList{u"Join"_s, u"Same"_s}));
 
-        mp_bar->SetWidgetActionText(lp_second, QStringLiteral("part"), QStringLiteral("Other"));
-        mp_bar->SetWidgetActionHidden(lp_second, QStringLiteral("join"), true);
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Other")});
+        mp_bar->SetWidgetActionText(lp_second, u"part"_s, u"Other"_s);
+        mp_bar->SetWidgetActionHidden(lp_second, u"join"_s, true);
+        QCOMPARE(Shown(), QStringList{u"Other"_s});
     }
 
     // Fixed keys are given when the focus arrives (again within one widget, without rebuilding),
@@ -163,41 +164,39 @@ private slots:
         lp_list->setSelectionMode(QAbstractItemView::MultiSelection);
         for (const char* lp_room : {"alpha", "beta", "gamma"})
             new QTreeWidgetItem(lp_list, {QString::fromLatin1(lp_room)});
-        mp_bar->RegisterWidget(lp_list, QStringLiteral("t3_list"));
-        mp_bar->AddWidgetColumnKey(lp_list, QStringLiteral("room"), 0);
+        mp_bar->RegisterWidget(lp_list, u"t3_list"_s);
+        mp_bar->AddWidgetColumnKey(lp_list, u"room"_s, 0);
         auto* lp_roomPage = Add<QWidget>();
         auto* lp_entry = Add<QLineEdit>(lp_roomPage);
         auto* lp_second = Add<QLineEdit>(lp_roomPage);
-        mp_bar->RegisterWidget(lp_roomPage, QStringLiteral("t3_page"));
-        const QString l_fixed = QStringLiteral("Café ñ 部屋");
-        mp_bar->AddWidgetKey(lp_roomPage, QStringLiteral("room"), l_fixed);
+        mp_bar->RegisterWidget(lp_roomPage, u"t3_page"_s);
+        const QString l_fixed = u"Café ñ 部屋"_s;
+        mp_bar->AddWidgetKey(lp_roomPage, u"room"_s, l_fixed);
 
         QVERIFY(Focus(lp_list));
-        Action(QStringLiteral("Info"))->trigger();
-        Action(QStringLiteral("Enter"))->trigger();
+        Action(u"Info"_s)->trigger();
+        Action(u"Enter"_s)->trigger();
         lp_list->topLevelItem(2)->setSelected(true);
         lp_list->topLevelItem(0)->setSelected(true);
         const QString l_firstRow = lp_list->selectedItems().first()->text(0);
-        Action(QStringLiteral("Info"))->trigger();
+        Action(u"Info"_s)->trigger();
         QVERIFY(Focus(lp_entry));
-        QAction* lp_leave = Action(QStringLiteral("Leave"));
+        QAction* lp_leave = Action(u"Leave"_s);
         lp_leave->trigger();
         lp_list->clearSelection();
         QVERIFY(Focus(lp_list));
-        Action(QStringLiteral("Enter"))->trigger();
-        QCOMPARE(
-            m_triggered,
-            (QStringList{QStringLiteral("enter:"), QStringLiteral("info:") + l_firstRow,
-                         QStringLiteral("leave:") + l_fixed, QStringLiteral("enter:") + l_fixed}));
-        QCOMPARE(mp_bar->GetKey(QStringLiteral("never_given")), QString());
+        Action(u"Enter"_s)->trigger();
+        QCOMPARE(m_triggered, (QStringList{u"enter:"_s, u"info:"_s + l_firstRow,
+                                           u"leave:"_s + l_fixed, u"enter:"_s + l_fixed}));
+        QCOMPARE(mp_bar->GetKey(u"never_given"_s), QString());
 
         QVERIFY(Focus(lp_entry));
-        lp_leave = Action(QStringLiteral("Leave"));
+        lp_leave = Action(u"Leave"_s);
         ItemPtr(d.GetType("active_action_key")->GetItem("room")) +=
             d.GetType("active_action_value")->GetItem("elsewhere");
         QVERIFY(Focus(lp_second));
-        QCOMPARE(Action(QStringLiteral("Leave")), lp_leave);
-        QCOMPARE(mp_bar->GetKey(QStringLiteral("room")), l_fixed);
+        QCOMPARE(Action(u"Leave"_s), lp_leave);
+        QCOMPARE(mp_bar->GetKey(u"room"_s), l_fixed);
     }
 
     // A widget made where a destroyed one stood finds nothing of the old one's registration.
@@ -207,11 +206,11 @@ private slots:
         alignas(QLineEdit) unsigned char l_place[sizeof(QLineEdit)];
         auto* lp_room = new (l_place) QLineEdit(mp_page);
         lp_room->show();
-        mp_bar->RegisterWidget(lp_room, QStringLiteral("t4"));
-        mp_bar->AddWidgetKey(lp_room, QStringLiteral("room"), QStringLiteral("closed"));
-        mp_bar->SetWidgetActionText(lp_room, QStringLiteral("leave"), QStringLiteral("Stale"));
+        mp_bar->RegisterWidget(lp_room, u"t4"_s);
+        mp_bar->AddWidgetKey(lp_room, u"room"_s, u"closed"_s);
+        mp_bar->SetWidgetActionText(lp_room, u"leave"_s, u"Stale"_s);
         QVERIFY(Focus(lp_room));
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Stale")});
+        QCOMPARE(Shown(), QStringList{u"Stale"_s});
         lp_room->~QLineEdit();
         QCOMPARE(mp_bar->actions().size(), 3);
 
@@ -220,10 +219,10 @@ private slots:
         lp_next->show();
         QVERIFY(Focus(lp_next));
         QCOMPARE(mp_bar->actions().size(), 3);
-        mp_bar->RegisterWidget(lp_next, QStringLiteral("t4"));
+        mp_bar->RegisterWidget(lp_next, u"t4"_s);
         QVERIFY(Focus(mp_outside));
         QVERIFY(Focus(lp_next));
-        QCOMPARE(Shown(), QStringList{QStringLiteral("Leave")});
+        QCOMPARE(Shown(), QStringList{u"Leave"_s});
         ItemPtr l_item = d.GetType("toolbar_action_widget")->HasItem(Value(lp_next));
         QVERIFY(l_item.GetItems("action_key_value_pair").empty());
     }
@@ -236,11 +235,11 @@ private slots:
         auto* lp_users = Add<QTreeWidget>(lp_userPage);
         auto* lp_editor = new QLineEdit;
         lp_users->setItemWidget(new QTreeWidgetItem(lp_users), 0, lp_editor);
-        mp_bar->RegisterWidget(lp_userPage, QStringLiteral("t5"));
-        mp_bar->AddWidgetColumnKey(lp_userPage, QStringLiteral("room"), 0);
+        mp_bar->RegisterWidget(lp_userPage, u"t5"_s);
+        mp_bar->AddWidgetColumnKey(lp_userPage, u"room"_s, 0);
         QVERIFY(Focus(lp_editor));
         delete lp_users;
-        Action(QStringLiteral("Browse"))->trigger();
+        Action(u"Browse"_s)->trigger();
         QCOMPARE(m_triggered.size(), 1);
     }
 
@@ -248,18 +247,15 @@ private slots:
     {
         QTest::addColumn<qlonglong>("seconds");
         QTest::addColumn<QString>("text");
-        const QString l_support = QStringLiteral("Support Brindlex!");
+        const QString l_support = u"Support Brindlex!"_s;
         QTest::newRow("none") << 0LL << l_support;
         QTest::newRow("negative") << -100LL << l_support;
-        QTest::newRow("one second") << 1LL << QStringLiteral("0 Days Left");
-        QTest::newRow("half a day") << 43200LL << QStringLiteral("1 Days Left");
-        QTest::newRow("a day and a half less a second")
-            << 129599LL << QStringLiteral("1 Days Left");
-        QTest::newRow("a day and a half") << 129600LL << QStringLiteral("2 Days Left");
-        QTest::newRow("largest from the server")
-            << 2147483647LL << QStringLiteral("24855 Days Left");
+        QTest::newRow("one second") << 1LL << u"0 Days Left"_s;
+        QTest::newRow("a day and a half less a second") << 129599LL << u"1 Days Left"_s;
+        QTest::newRow("a day and a half") << 129600LL << u"2 Days Left"_s;
+        QTest::newRow("largest from the server") << 2147483647LL << u"24855 Days Left"_s;
         QTest::newRow("largest in the data file")
-            << 9223372036854775807LL << QStringLiteral("106751991167301 Days Left");
+            << 9223372036854775807LL << u"106751991167301 Days Left"_s;
     }
 
     // From the server's report, and from the stored setting when the button is made again.
@@ -280,11 +276,11 @@ private slots:
     // The user's name is one query value, whatever it holds.
     void privilegesButtonOpensThePageForTheUser()
     {
-        const QString l_name = QStringLiteral("a&b c#d=é+");
+        const QString l_name = u"a&b c#d=é+"_s;
         TestSettings::SetSetting("username", Value(l_name));
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "OnOpenUrl");
+        QDesktopServices::setUrlHandler(u"https"_s, this, "OnOpenUrl");
         PrivilegesButton()->click();
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QDesktopServices::unsetUrlHandler(u"https"_s);
         QVERIFY(!m_opened.hasFragment());
         const QList<QPair<QString, QString>> l_items =
             QUrlQuery(m_opened).queryItems(QUrl::FullyDecoded);
