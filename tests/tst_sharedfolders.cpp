@@ -329,10 +329,10 @@ private slots:
         const ItemSet l_visible = Manager().GetUserSharedFolders(l_user);
         QTEST(Values(l_visible.Connected("shared_file_folder")).remove(Path("acc/")), "visible");
         // The file rule agrees with the folder rule, and no user item is made for a name.
-        for (const char* lp_kind : {"pub", "list", "ga", "none", "pubgb"})
-            QCOMPARE(Manager().IsFileSharedWithUser(
-                         File((std::string("acc/") + lp_kind + "/f.txt").c_str()), l_user),
-                     l_visible.contains(Share((std::string("acc/") + lp_kind).c_str())));
+        for (const std::string l_folder :
+             {"acc/pub", "acc/list", "acc/ga", "acc/none", "acc/pubgb"})
+            QCOMPARE(Manager().IsFileSharedWithUser(File((l_folder + "/f.txt").c_str()), l_user),
+                     l_visible.contains(Share(l_folder.c_str())));
         QVERIFY(d.GetType("user")->HasItem("nobody").IsNull());
     }
 

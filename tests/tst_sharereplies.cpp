@@ -313,20 +313,15 @@ private slots:
     void receivedAttributes_data()
     {
         QTest::addColumn<Attributes>("attributes");
+        // The items set, then the text shown.
         QTest::addColumn<QString>("items");
-        QTest::addColumn<QString>("display");
-        QTest::newRow("variable") << Attributes{{2, 5}} << "//vbr"
-                                  << " VBR";
-        QTest::newRow("constant") << Attributes{{2, 0}} << "//cbr"
-                                  << " CBR";
-        QTest::newRow("unknown code") << Attributes{{7, 1}} << "//"
-                                      << "";
-        QTest::newRow("all three") << Attributes{{0, 192}, {2, 1}, {1, 215}} << "192/215/vbr"
-                                   << "192 VBR, 3m35s";
-        QTest::newRow("length only") << Attributes{{1, 59}} << "/59/"
-                                     << ", 0m59s";
-        QTest::newRow("code twice") << Attributes{{0, 128}, {0, 320}} << "320//"
-                                    << "320";
+        QTest::newRow("variable") << Attributes{{2, 5}} << "//vbr: VBR";
+        QTest::newRow("constant") << Attributes{{2, 0}} << "//cbr: CBR";
+        QTest::newRow("unknown code") << Attributes{{7, 1}} << "//:";
+        QTest::newRow("all three")
+            << Attributes{{0, 192}, {2, 1}, {1, 215}} << "192/215/vbr:192 VBR, 3m35s";
+        QTest::newRow("length only") << Attributes{{1, 59}} << "/59/:, 0m59s";
+        QTest::newRow("code twice") << Attributes{{0, 128}, {0, 320}} << "320//:320";
     }
 
     // Each row's list follows the removal of the one before.
@@ -339,9 +334,9 @@ private slots:
                  QStringLiteral("a.mp310"));
         QTEST(QStringList({ValueOf(l_file, "bitrate"), ValueOf(l_file, "length_seconds"),
                            ValueOf(l_file, "bitrate_mode")})
-                  .join(QLatin1Char('/')),
+                      .join(QLatin1Char('/')) +
+                  QLatin1Char(':') + SharedFoldersManager::GetFileItemDisplayString(l_file),
               "items");
-        QTEST(SharedFoldersManager::GetFileItemDisplayString(l_file), "display");
         Manager().RemoveUserShare("bob");
     }
 

@@ -16,6 +16,17 @@ void WriteTable(WireWriter& io_writer, const TestPeerMessages::TranslationTable&
     for (const auto& l_entry : i_table)
         io_writer.WriteI32(l_entry.first).WriteString(l_entry.second);
 }
+
+// Reads the fields in turn; nullopt unless every field is whole and every byte is read.
+template <typename T, typename Fields>
+std::optional<T> ReadWhole(const QByteArray& i_content, Fields i_fields)
+{
+    WireReader l_reader(i_content);
+    T l_value;
+    if (!i_fields(l_reader, l_value) || !l_reader.Ok() || !l_reader.AtEnd())
+        return std::nullopt;
+    return l_value;
+}
 } // namespace
 
 QByteArray TestPeerMessages::PeerInit(const QByteArray& i_user, const QByteArray& i_type,
@@ -245,36 +256,36 @@ TestPeerMessages::ReadShareListContent(const QByteArray& i_content)
 std::optional<TestPeerMessages::SearchReply>
 TestPeerMessages::ReadSearchReplyContent(const QByteArray& i_content)
 {
-    WireReader l_reader(i_content);
-    SearchReply l_reply;
-    l_reply.user = l_reader.ReadString();
-    l_reply.token = l_reader.ReadU32();
-    if (!ReadFileRecords(l_reader, l_reply.files))
-        return std::nullopt;
-    l_reply.freeSlot = l_reader.ReadU8();
-    l_reply.speed = l_reader.ReadU32();
-    l_reply.queueLength = l_reader.ReadU32();
-    l_reply.tableCount = l_reader.ReadU32();
-    if (!l_reader.Ok() || !l_reader.AtEnd())
-        return std::nullopt;
-    return l_reply;
+    return ReadWhole<SearchReply>(i_content,
+                                  [](WireReader& io_reader, SearchReply& o_reply)
+                                  {
+                                      o_reply.user = io_reader.ReadString();
+                                      o_reply.token = io_reader.ReadU32();
+                                      if (!ReadFileRecords(io_reader, o_reply.files))
+                                          return false;
+                                      o_reply.freeSlot = io_reader.ReadU8();
+                                      o_reply.speed = io_reader.ReadU32();
+                                      o_reply.queueLength = io_reader.ReadU32();
+                                      o_reply.tableCount = io_reader.ReadU32();
+                                      return true;
+                                  });
 }
 
 std::optional<TestPeerMessages::FolderContents>
 TestPeerMessages::ReadFolderContents(const QByteArray& i_content)
 {
-    WireReader l_reader(i_content);
-    FolderContents l_contents;
-    l_contents.token = l_reader.ReadU32();
-    l_contents.folder = l_reader.ReadString();
-    l_contents.folderCount = l_reader.ReadU32();
-    l_contents.folderAgain = l_reader.ReadString();
-    if (!ReadFileRecords(l_reader, l_contents.files))
-        return std::nullopt;
-    l_contents.endMarker = l_reader.ReadU32();
-    if (!l_reader.Ok() || !l_reader.AtEnd())
-        return std::nullopt;
-    return l_contents;
+    return ReadWhole<FolderContents>(i_content,
+                                     [](WireReader& io_reader, FolderContents& o_contents)
+                                     {
+                                         o_contents.token = io_reader.ReadU32();
+                                         o_contents.folder = io_reader.ReadString();
+                                         o_contents.folderCount = io_reader.ReadU32();
+                                         o_contents.folderAgain = io_reader.ReadString();
+                                         if (!ReadFileRecords(io_reader, o_contents.files))
+                                             return false;
+                                         o_contents.endMarker = io_reader.ReadU32();
+                                         return true;
+                                     });
 }
 
 std::optional<QByteArray> TestPeerMessages::CompressedContent(quint32 i_code,
