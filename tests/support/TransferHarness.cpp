@@ -1,5 +1,6 @@
 #include "TransferHarness.h"
 
+#include "Data.h"
 #include "PeerHarness.h"
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
@@ -29,4 +30,9 @@ void TransferHarness::Reset(bool i_usersOnline)
         lp_peer->SetOnline(i_usersOnline);
         lp_peer->Forget();
     }
+}
+
+std::string TransferHarness::Status(ItemPtr i_entry, const char* ip_type)
+{
+    return i_entry[ip_type].AsString();
 }
