@@ -113,21 +113,6 @@ class TransfersTest : public QObject
         return QTest::qWaitFor([&] { return Status(i_download) == ip_status; }, timeoutMs);
     }
 
-    // A download of the bytes from bob, offered and sent to the end.
-    ItemPtr Download(const std::string& i_folder, const std::string& i_name,
-                     const QByteArray& i_bytes, qint64* o_offset = nullptr)
-    {
-        ItemPtr l_download = Manager().AddDownload("bob", i_name, i_folder, i_bytes.size(), 0);
-        const quint32 l_token = OfferAccepted(
-            Bob(), QByteArray::fromStdString(i_folder + "\\" + i_name), i_bytes.size());
-        auto lp_sender = Bob().SendFile(l_token, i_bytes);
-        WaitForStatus(l_download, "complete");
-        lp_sender->Finish();
-        if (o_offset)
-            *o_offset = lp_sender->ReceivedOffset();
-        return l_download;
-    }
-
     // bob's 5000-byte f\\a.mp3, offered, accepted and sent up to i_stopAt, then ended so.
     std::unique_ptr<FileConnectionSender> Start(ItemPtr& o_download, qint64 i_stopAt,
                                                 Ending i_ending = Ending::Stall,
@@ -197,10 +182,12 @@ private slots:
             Path(QStringLiteral("downloading/") + QString::fromUtf8(placed));
         QVERIFY(WriteFile(l_downloading, l_bytes.left(partial)));
 
-        qint64 l_offset = -1;
-        ItemPtr l_download = Download(folder.toStdString(), name.toStdString(), l_bytes, &l_offset);
-        QCOMPARE(Status(l_download), std::string("complete"));
-        QCOMPARE(l_offset, qint64(partial));
+        ItemPtr l_download =
+            Manager().AddDownload("bob", name.toStdString(), folder.toStdString(), 5000, 0);
+        auto lp_sender = Bob().SendFile(OfferAccepted(Bob(), folder + '\\' + name, 5000), l_bytes);
+        QVERIFY(WaitForStatus(l_download, "complete"));
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(lp_sender->ReceivedOffset(), qint64(partial));
         QCOMPARE(ReadFile(Path(QStringLiteral("complete/") + QString::fromUtf8(placed))), l_bytes);
         QVERIFY(!QFile::exists(l_downloading));
         QCOMPARE(d.GetType("complete_download")->ItemCount(), std::size_t(1));
