@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -72,13 +73,6 @@ class UploadsTest : public QObject
         ItemPtr l_file =
             sharedFoldersManager->GetSharedFileItem(Share().toStdString() + '/' + ip_name);
         return d.GetItem(d.GetType("user")->GetItem(ip_user), l_file, "upload_entry");
-    }
-    static void SetPriority(const char* ip_user, int i_priority)
-    {
-        ItemPtr l_user = d.GetType("user")->GetItem(ip_user);
-        ItemPtr l_group = d.GetType("user_list_group")->GetItem(std::string("g") + ip_user);
-        l_user.NewItem("in_user_list") += l_group;
-        l_group += d.GetType("group_download_priority")->GetItem(i_priority);
     }
     // The uploads in serving order, as "user:file" without the extension.
     static QString ServingOrder()
@@ -167,19 +161,23 @@ private slots:
         QFETCH(QString, served);
         for (const QString& l_term : setup.split(QLatin1Char(' '), Qt::SkipEmptyParts))
         {
+            const std::string l_name =
+                l_term.section(QRegularExpression(QStringLiteral("[=!]")), 0, 0).toStdString();
+            ItemPtr l_user = d.GetType("user")->GetItem(l_name);
             if (l_term.endsWith(QLatin1Char('!')))
-                ItemPtr(d.GetType("user")->GetItem(l_term.chopped(1).toStdString()))
-                    .NewItem("is_privileged");
-            else
-                SetPriority(l_term.section(QLatin1Char('='), 0, 0).toUtf8().constData(),
-                            l_term.section(QLatin1Char('='), 1).toInt());
+            {
+                l_user.NewItem("is_privileged");
+                continue;
+            }
+            ItemPtr l_group = d.GetType("user_list_group")->GetItem("g" + l_name);
+            l_user.NewItem("in_user_list") += l_group;
+            l_group += d.GetType("group_download_priority")
+                           ->GetItem(l_term.section(QLatin1Char('='), 1).toInt());
         }
         for (const QString& l_request : requests.split(QLatin1Char(' ')))
             Manager().OnQueueUploadRequested(
                 l_request.section(QLatin1Char(':'), 0, 0).toStdString(),
-                Remote((l_request.section(QLatin1Char(':'), 1) + QStringLiteral(".bin"))
-                           .toUtf8()
-                           .constData())
+                Remote(qPrintable(l_request.section(QLatin1Char(':'), 1) + QStringLiteral(".bin")))
                     .toStdString());
         QCOMPARE(ServingOrder(), served);
         Manager().DetermineUploadsEffectiveOrder();
