@@ -392,7 +392,6 @@ private slots:
                 ->GetItem(Value(new DownloadThread(lp_socket, lp_file, 1, 0, 0, nullptr)));
         Manager().SetDownloadEntryStatus(l_download, to.toStdString());
         QCOMPARE(Status(l_download), to.toStdString());
-        QVERIFY(l_download["last_status_change_time"]);
         for (const char* lp_type : {"download_socket", "download_file", "download_thread"})
             QCOMPARE(l_download[lp_type].IsNull(), released);
     }

@@ -14,13 +14,7 @@ TransferHarness::TransferHarness()
 {
 }
 
-TransferHarness::~TransferHarness()
-{
-    mp_bob.reset();
-    mp_carol.reset();
-    mp_manager.reset();
-    mp_peers.reset();
-}
+TransferHarness::~TransferHarness() = default;
 
 void TransferHarness::Reset(bool i_usersOnline)
 {
