@@ -28,7 +28,7 @@ namespace
 {
 using Ending = FileConnectionSender::Ending;
 
-constexpr int timeoutMs = 20000;
+constexpr int timeoutMs = TransferHarness::timeoutMs;
 constexpr quint32 acceptCode = 41;
 
 QByteArray Pattern(qint64 i_size)
@@ -52,9 +52,9 @@ bool WriteFile(const QString& i_path, const QByteArray& i_bytes)
     return l_file.open(QIODevice::WriteOnly) && l_file.write(i_bytes) == i_bytes.size();
 }
 
-std::string Status(ItemPtr i_entry, const char* ip_type = "download_entry_status")
+std::string Status(ItemPtr i_entry)
 {
-    return i_entry[ip_type].AsString();
+    return TransferHarness::Status(i_entry, "download_entry_status");
 }
 
 // The fields of message 41 as the test peer read them: token and the accepted flag, or the reason.
@@ -68,9 +68,7 @@ struct Answer
 Answer ReadAnswer(const QByteArray& i_fields)
 {
     WireReader l_reader(i_fields);
-    Answer l_answer;
-    l_answer.token = l_reader.ReadU32();
-    l_answer.accepted = l_reader.ReadU8() != 0;
+    Answer l_answer{l_reader.ReadU32(), l_reader.ReadU8() != 0, {}};
     if (!l_answer.accepted)
         l_answer.reason = l_reader.ReadString();
     return l_answer;
@@ -81,15 +79,12 @@ class TransfersTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<TransferHarness> mp_transfers;
-    PeerHarness* mp_harness = nullptr;
-    TransferPeer* mp_bob = nullptr;
-    TransferPeer* mp_carol = nullptr;
-    QTemporaryDir m_dir;
+    std::unique_ptr<TransferHarness> mp_t;
     quint32 m_nextToken = 100;
 
-    TransferQueueManager& Manager() { return mp_transfers->Manager(); }
-    QString Folder() const { return m_dir.path() + QStringLiteral("/D"); }
+    TransferQueueManager& Manager() { return mp_t->Manager(); }
+    TransferPeer& Bob() { return mp_t->Bob(); }
+    QString Folder() const { return mp_t->Path(QStringLiteral("D")); }
     QString Path(const QString& i_relative) const
     {
         return Folder() + QLatin1Char('/') + i_relative;
@@ -118,35 +113,29 @@ class TransfersTest : public QObject
         return QTest::qWaitFor([&] { return Status(i_download) == ip_status; }, timeoutMs);
     }
 
-    // A download of the bytes from bob, offered and sent to the end.
-    ItemPtr Download(const std::string& i_folder, const std::string& i_name,
-                     const QByteArray& i_bytes, qint64* o_offset = nullptr)
+    // bob's 5000-byte f\\a.mp3, offered, accepted and sent up to i_stopAt, then ended so.
+    std::unique_ptr<FileConnectionSender> Start(ItemPtr& o_download, qint64 i_stopAt,
+                                                Ending i_ending = Ending::Stall,
+                                                quint32* o_token = nullptr)
     {
-        ItemPtr l_download = Manager().AddDownload("bob", i_name, i_folder, i_bytes.size(), 0);
-        const quint32 l_token = OfferAccepted(
-            *mp_bob, QByteArray::fromStdString(i_folder + "\\" + i_name), i_bytes.size());
-        auto lp_sender = mp_bob->SendFile(l_token, i_bytes);
-        WaitForStatus(l_download, "complete");
-        lp_sender->Finish();
-        if (o_offset)
-            *o_offset = lp_sender->ReceivedOffset();
-        return l_download;
+        o_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
+        const quint32 l_token = OfferAccepted(Bob(), "f\\a.mp3", 5000);
+        if (o_token)
+            *o_token = l_token;
+        return Bob().SendFile(l_token, Pattern(5000), i_ending, i_stopAt);
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        mp_transfers = std::make_unique<TransferHarness>();
-        mp_harness = &mp_transfers->Peers();
-        mp_bob = &mp_transfers->Bob();
-        mp_carol = &mp_transfers->Carol();
+        mp_t = std::make_unique<TransferHarness>();
+        QVERIFY(mp_t->IsValid());
     }
 
     void init()
     {
         TestSettings::SetSetting("download_folder", Folder());
-        mp_transfers->Reset(true);
+        mp_t->Reset(true);
     }
 
     void cleanup()
@@ -157,23 +146,7 @@ private slots:
         QDir(Folder()).removeRecursively();
     }
 
-    void cleanupTestCase() { mp_transfers.reset(); }
-
-    void defaults()
-    {
-        for (auto [lp_key, lp_value] : {std::pair{"transfer_req_counter", "1"},
-                                        {"upload_speed_limit", "0"},
-                                        {"upload_speed_limit_enabled", "no"},
-                                        {"upload_slots", "1"}})
-            QCOMPARE(TestSettings::Setting(lp_key).AsString(), std::string(lp_value));
-        for (const char* lp_status : {"downloading"})
-            QVERIFY(ItemPtr(d.GetType("download_entry_status")->HasItem(lp_status))
-                        .IsConnected("is_active"));
-        for (const char* lp_status :
-             {"connecting", "uploading", "requesting", "waiting for offset"})
-            QVERIFY(ItemPtr(d.GetType("upload_entry_status")->HasItem(lp_status))
-                        .IsConnected("is_active"));
-    }
+    void cleanupTestCase() { mp_t.reset(); }
 
     // From the offer to the finished file, with a partial file of some length already there;
     // names from the owner never leave the download folder.
@@ -208,19 +181,16 @@ private slots:
         const QString l_downloading =
             Path(QStringLiteral("downloading/") + QString::fromUtf8(placed));
         QVERIFY(WriteFile(l_downloading, l_bytes.left(partial)));
-        QSignalSpy l_records(&Manager(), &TransferQueueManager::CompleteDownloadAdded);
 
-        qint64 l_offset = -1;
-        ItemPtr l_download = Download(folder.toStdString(), name.toStdString(), l_bytes, &l_offset);
-        QCOMPARE(Status(l_download), std::string("complete"));
-        QCOMPARE(l_offset, qint64(partial));
+        ItemPtr l_download =
+            Manager().AddDownload("bob", name.toStdString(), folder.toStdString(), 5000, 0);
+        auto lp_sender = Bob().SendFile(OfferAccepted(Bob(), folder + '\\' + name, 5000), l_bytes);
+        QVERIFY(WaitForStatus(l_download, "complete"));
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(lp_sender->ReceivedOffset(), qint64(partial));
         QCOMPARE(ReadFile(Path(QStringLiteral("complete/") + QString::fromUtf8(placed))), l_bytes);
         QVERIFY(!QFile::exists(l_downloading));
-        QCOMPARE(l_records.size(), 1);
-        ItemPtr l_record = l_records.at(0).at(0).value<ItemPtr>();
-        QCOMPARE(QString::fromStdString(l_record["complete_download_filename"].AsString()),
-                 QFileInfo(QString::fromUtf8(placed)).fileName());
-        QCOMPARE(l_record["complete_download_file_size"].AsString(), std::string("5000"));
+        QCOMPARE(d.GetType("complete_download")->ItemCount(), std::size_t(1));
         QVERIFY(!l_download["download_thread"] && !l_download["write_position"]);
     }
 
@@ -252,8 +222,8 @@ private slots:
             QCOMPARE(Status(Manager().AddDownload("bob", "done.mp3", "f", 1, 0)),
                      std::string("complete"));
         }
-        mp_bob->Offer(7, "f\\done.mp3", 1);
-        const auto l_fields = mp_bob->Take(acceptCode);
+        Bob().Offer(7, "f\\done.mp3", 1);
+        const auto l_fields = Bob().Take(acceptCode);
         QVERIFY(l_fields);
         QCOMPARE(ReadAnswer(*l_fields).accepted, false);
         QCOMPARE(ReadAnswer(*l_fields).reason, reason);
@@ -262,7 +232,7 @@ private slots:
     void unknownTokenIsClosed()
     {
         Manager().AddDownload("bob", "a.mp3", "f", 10, 0);
-        auto lp_sender = mp_bob->SendFile(4242, Pattern(10));
+        auto lp_sender = Bob().SendFile(4242, Pattern(10));
         QVERIFY(lp_sender->Finish());
         QCOMPARE(lp_sender->ReceivedOffset(), qint64(-1));
         QVERIFY(!QDir(Path(QStringLiteral("downloading"))).exists());
@@ -280,9 +250,8 @@ private slots:
     {
         QFETCH(int, ending);
         TransferThread::SetWaitMilliseconds(300);
-        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
-        const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", 5000);
-        auto lp_sender = mp_bob->SendFile(l_token, Pattern(5000), Ending(ending), 1000);
+        ItemPtr l_download;
+        auto lp_sender = Start(l_download, 1000, Ending(ending));
         QVERIFY(WaitForStatus(l_download, "aborted"));
         QVERIFY(lp_sender->Finish());
         QCOMPARE(ReadFile(Path(QStringLiteral("downloading/f/a.mp3"))), Pattern(1000));
@@ -301,9 +270,9 @@ private slots:
     void oneWriterPerFile()
     {
         QFETCH(bool, otherUser);
-        ItemPtr l_first = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
-        const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", 5000);
-        auto lp_stalled = mp_bob->SendFile(l_token, Pattern(5000), Ending::Stall, 1000);
+        ItemPtr l_first;
+        quint32 l_token = 0;
+        auto lp_stalled = Start(l_first, 1000, Ending::Stall, &l_token);
         QVERIFY(WaitForStatus(l_first, "downloading"));
         QTRY_COMPARE_WITH_TIMEOUT(lp_stalled->BytesSent(), qint64(1000), timeoutMs);
 
@@ -312,10 +281,11 @@ private slots:
         if (otherUser)
         {
             l_second = Manager().AddDownload("carol", "a.mp3", "f", 5000, 0);
-            lp_late = mp_carol->SendFile(OfferAccepted(*mp_carol, "f\\a.mp3", 5000), Pattern(5000));
+            lp_late = mp_t->Carol().SendFile(OfferAccepted(mp_t->Carol(), "f\\a.mp3", 5000),
+                                             Pattern(5000));
         }
         else
-            lp_late = mp_bob->SendFile(l_token, Pattern(5000));
+            lp_late = Bob().SendFile(l_token, Pattern(5000));
         QVERIFY(lp_late->Finish());
         // Another user's download keeps a partial file of its own and goes on beside.
         QCOMPARE(lp_late->ReceivedOffset(), otherUser ? qint64(0) : qint64(-1));
@@ -331,18 +301,17 @@ private slots:
     // A new offer for a running download stops its thread at once, not after its socket's wait.
     void newOfferStopsRunningDownload()
     {
-        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
-        auto lp_stalled = mp_bob->SendFile(OfferAccepted(*mp_bob, "f\\a.mp3", 5000), Pattern(5000),
-                                           Ending::Stall, 100);
+        ItemPtr l_download;
+        auto lp_stalled = Start(l_download, 100);
         QTRY_COMPARE_WITH_TIMEOUT(Written(l_download), qint64(100), timeoutMs);
         const quint64 l_oldSerial = l_download["download_thread"].AsPtr<TransferThread>()->Serial();
-        const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", 5000);
+        const quint32 l_token = OfferAccepted(Bob(), "f\\a.mp3", 5000);
         QCOMPARE(Status(l_download), std::string("aborted"));
         QVERIFY(lp_stalled->Finish());
         QVERIFY(lp_stalled->PeerClosed());
 
         // The ended thread's late signals never reach the transfer that follows.
-        auto lp_sender = mp_bob->SendFile(l_token, Pattern(5000), Ending::Stall, 1000);
+        auto lp_sender = Bob().SendFile(l_token, Pattern(5000), Ending::Stall, 1000);
         QTRY_COMPARE_WITH_TIMEOUT(Written(l_download), qint64(1000), timeoutMs);
         QCOMPARE(lp_sender->ReceivedOffset(), qint64(100));
         Manager().OnDownloadProgress(l_oldSerial, 4999, 1);
@@ -376,10 +345,10 @@ private slots:
         ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", l_bytes.size(), 0);
         for (const QByteArray& l_path : existing.split('|'))
             QVERIFY(WriteFile(Path(QString::fromUtf8(l_path)), "old"));
-        const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", l_bytes.size());
+        const quint32 l_token = OfferAccepted(Bob(), "f\\a.mp3", l_bytes.size());
         const bool l_moves = placed.startsWith("complete");
         const QString l_placed = Path(QString::fromUtf8(placed));
-        auto lp_sender = mp_bob->SendFile(l_token, l_bytes);
+        auto lp_sender = Bob().SendFile(l_token, l_bytes);
         QVERIFY(WaitForStatus(l_download, l_moves ? "complete" : "local error"));
         QVERIFY(lp_sender->Finish());
         QCOMPARE(ReadFile(l_placed), l_bytes);
@@ -421,13 +390,10 @@ private slots:
         l_download +=
             d.GetType("download_thread")
                 ->GetItem(Value(new DownloadThread(lp_socket, lp_file, 1, 0, 0, nullptr)));
-        const std::string l_before = l_download["last_status_change_time"].AsString();
         Manager().SetDownloadEntryStatus(l_download, to.toStdString());
         QCOMPARE(Status(l_download), to.toStdString());
-        QVERIFY(l_download["last_status_change_time"]);
         for (const char* lp_type : {"download_socket", "download_file", "download_thread"})
             QCOMPARE(l_download[lp_type].IsNull(), released);
-        Q_UNUSED(l_before);
     }
 
     // The active statuses keep their flag after the collector took them while unused.
@@ -438,10 +404,8 @@ private slots:
         ItemPtr(d.GetType("download_entry_status")->HasItem("downloading")).Remove();
         d.GetType("is_active")->GetItems().Remove();
         d.RemoveDisconnectedItems();
-        const QByteArray l_bytes = Pattern(2000);
-        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", l_bytes.size(), 0);
-        const quint32 l_token = OfferAccepted(*mp_bob, "f\\a.mp3", l_bytes.size());
-        auto lp_sender = mp_bob->SendFile(l_token, l_bytes, Ending::Stall, 500);
+        ItemPtr l_download;
+        auto lp_sender = Start(l_download, 500);
         QVERIFY(WaitForStatus(l_download, "downloading"));
         QVERIFY(l_download["download_entry_status"].IsConnected("is_active"));
         QVERIFY(Manager().IsActivelyDownloadingFromUser("bob"));
@@ -465,15 +429,15 @@ private slots:
         QFETCH(QByteArray, status);
         QFETCH(bool, requeued);
         ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 1, 0);
-        QVERIFY(mp_bob->Take(51));
+        QVERIFY(Bob().Take(51));
         Manager().SetDownloadEntryStatus(l_download, status.toStdString());
-        const int l_before = mp_bob->Count(43);
-        mp_harness->Messenger().UploadFailed("bob", "f\\a.mp3");
-        mp_bob->Send(TestPeerMessages::UploadPlaceInLine("f\\a.mp3", 3));
+        const int l_before = Bob().Count(43);
+        mp_t->Peers().Messenger().UploadFailed("bob", "f\\a.mp3");
+        Bob().Send(TestPeerMessages::UploadPlaceInLine("f\\a.mp3", 3));
         QTRY_COMPARE_WITH_TIMEOUT(l_download["place_in_line"].AsString(), std::string("3"),
                                   timeoutMs);
-        QCOMPARE(mp_bob->Count(43) - l_before, requeued ? 1 : 0);
-        mp_bob->Send(TestPeerMessages::UploadDenied("f\\a.mp3", "File not shared."));
+        QCOMPARE(Bob().Count(43) - l_before, requeued ? 1 : 0);
+        Bob().Send(TestPeerMessages::UploadDenied("f\\a.mp3", "File not shared."));
         QTRY_COMPARE_WITH_TIMEOUT(l_download["denial_reason"].AsString(),
                                   std::string("File not shared."), timeoutMs);
         QCOMPARE(Status(l_download), std::string("denied"));
@@ -483,28 +447,27 @@ private slots:
     void addDownload()
     {
         TestSettings::SetSetting("transfer_order_counter", 7);
-        const int l_queued = mp_bob->Count(43);
+        const int l_queued = Bob().Count(43);
         ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 1, 0);
         QCOMPARE(Manager().AddDownload("bob", "a.mp3", "f", 1, 0), l_download);
         QCOMPARE(l_download["download_order"].AsString(), std::string("7"));
         QCOMPARE(TestSettings::Setting("transfer_order_counter").AsString(), std::string("8"));
-        QVERIFY(mp_bob->Take(51));
-        QCOMPARE(mp_bob->Count(43), l_queued + 1);
-        mp_carol->SetOnline(false);
+        QVERIFY(Bob().Take(51));
+        QCOMPARE(Bob().Count(43), l_queued + 1);
+        mp_t->Carol().SetOnline(false);
         Manager().AddDownload("carol", "b.mp3", "f", 1, 0);
         Manager().PeriodicCheck();
-        mp_carol->SetOnline(true);
-        QVERIFY(mp_carol->Take(43));
+        mp_t->Carol().SetOnline(true);
+        QVERIFY(mp_t->Carol().Take(43));
     }
 
     // What is saved of a running download: the entry, as queued after loading, and no pointer.
     void saveAndLoad()
     {
-        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
-        auto lp_sender = mp_bob->SendFile(OfferAccepted(*mp_bob, "f\\a.mp3", 5000), Pattern(5000),
-                                          Ending::Stall, 100);
+        ItemPtr l_download;
+        auto lp_sender = Start(l_download, 100);
         QVERIFY(WaitForStatus(l_download, "downloading"));
-        const QString l_file = m_dir.path() + QStringLiteral("/data");
+        const QString l_file = mp_t->Path(QStringLiteral("data"));
         dataSaver->Save(l_file);
         Manager().RemoveDownload(l_download);
         QVERIFY(lp_sender->Finish());

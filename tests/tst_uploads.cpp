@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,7 +26,7 @@
 
 namespace
 {
-constexpr int timeoutMs = 20000;
+constexpr int timeoutMs = TransferHarness::timeoutMs;
 constexpr quint32 offerCode = 40;
 constexpr quint32 uploadFailedCode = 46;
 constexpr quint32 deniedCode = 50;
@@ -33,7 +34,7 @@ constexpr quint32 uploadSpeedCode = 121;
 
 std::string Status(ItemPtr i_upload)
 {
-    return i_upload["upload_entry_status"].AsString();
+    return TransferHarness::Status(i_upload, "upload_entry_status");
 }
 
 // Message 40 as the test peer read it.
@@ -48,12 +49,7 @@ struct Offer
 Offer ReadOffer(const QByteArray& i_fields)
 {
     WireReader l_reader(i_fields);
-    Offer l_offer;
-    l_offer.direction = l_reader.ReadU32();
-    l_offer.token = l_reader.ReadU32();
-    l_offer.file = l_reader.ReadString();
-    l_offer.size = l_reader.ReadU64();
-    return l_offer;
+    return {l_reader.ReadU32(), l_reader.ReadU32(), l_reader.ReadString(), l_reader.ReadU64()};
 }
 } // namespace
 
@@ -61,56 +57,43 @@ class UploadsTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<TransferHarness> mp_transfers;
-    PeerHarness* mp_harness = nullptr;
-    TransferPeer* mp_bob = nullptr;
-    TransferPeer* mp_carol = nullptr;
-    QTemporaryDir m_dir;
+    std::unique_ptr<TransferHarness> mp_t;
 
-    TransferQueueManager& Manager() { return mp_transfers->Manager(); }
+    TransferQueueManager& Manager() { return mp_t->Manager(); }
+    TransferPeer& Bob() { return mp_t->Bob(); }
+    TransferPeer& Carol() { return mp_t->Carol(); }
+    QString Share() const { return mp_t->Path(QStringLiteral("share")); }
     // The path as peers ask for it.
     QByteArray Remote(const char* ip_name) const
     {
-        return (m_dir.path() + QStringLiteral("/share/")).toUtf8().replace('/', '\\') + ip_name;
+        return (Share() + QLatin1Char('/')).toUtf8().replace('/', '\\') + ip_name;
     }
     ItemPtr Upload(const char* ip_user, const char* ip_name)
     {
-        ItemPtr l_file = sharedFoldersManager->GetSharedFileItem(
-            (m_dir.path() + QStringLiteral("/share/")).toStdString() + ip_name);
+        ItemPtr l_file =
+            sharedFoldersManager->GetSharedFileItem(Share().toStdString() + '/' + ip_name);
         return d.GetItem(d.GetType("user")->GetItem(ip_user), l_file, "upload_entry");
     }
-    static void SetPriority(const char* ip_user, int i_priority)
-    {
-        ItemPtr l_user = d.GetType("user")->GetItem(ip_user);
-        ItemPtr l_group = d.GetType("user_list_group")->GetItem(std::string("g") + ip_user);
-        l_user.NewItem("in_user_list") += l_group;
-        l_group += d.GetType("group_download_priority")->GetItem(i_priority);
-    }
-    // The uploads in serving order, as "user:file".
-    static QStringList ServingOrder()
+    // The uploads in serving order, as "user:file" without the extension.
+    static QString ServingOrder()
     {
         QStringList l_order;
         for (Item* lp_upload :
              d.GetType("upload_entry")->GetItems().SortNumericBy("effective_upload_order", true))
+        {
+            const std::string l_path = ItemPtr(lp_upload)["filename_as_requested"].AsString();
             l_order.append(QString::fromStdString(ItemPtr(lp_upload)["user"].AsString() + ":" +
-                                                  GetName(lp_upload)));
-        return l_order;
-    }
-    static std::string GetName(ItemPtr i_upload)
-    {
-        const std::string l_path = i_upload["filename_as_requested"].AsString();
-        return l_path.substr(l_path.find_last_of('\\') + 1);
+                                                  l_path.substr(l_path.find_last_of('\\') + 1)));
+        }
+        return l_order.join(QLatin1Char(' ')).remove(QStringLiteral(".bin"));
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        mp_transfers = std::make_unique<TransferHarness>();
-        mp_harness = &mp_transfers->Peers();
-        mp_bob = &mp_transfers->Bob();
-        mp_carol = &mp_transfers->Carol();
-        const QString l_share = m_dir.path() + QStringLiteral("/share");
+        mp_t = std::make_unique<TransferHarness>();
+        QVERIFY(mp_t->IsValid());
+        const QString l_share = Share();
         QDir().mkpath(l_share);
         for (const char* lp_name : {"a.bin", "b.bin", "c.bin", "d.bin"})
         {
@@ -129,7 +112,7 @@ private slots:
 
     void init()
     {
-        mp_transfers->Reset(false);
+        mp_t->Reset(false);
         Manager().SetUploadSlots(1);
     }
 
@@ -143,7 +126,7 @@ private slots:
         Manager().DetermineUploadsEffectiveOrder();
     }
 
-    void cleanupTestCase() { mp_transfers.reset(); }
+    void cleanupTestCase() { mp_t.reset(); }
 
     // Requests in arrival order as "user:file", with priorities ("user=n") and privileges
     // ("user!"), and the serving order that results.
@@ -178,23 +161,27 @@ private slots:
         QFETCH(QString, served);
         for (const QString& l_term : setup.split(QLatin1Char(' '), Qt::SkipEmptyParts))
         {
+            const std::string l_name =
+                l_term.section(QRegularExpression(QStringLiteral("[=!]")), 0, 0).toStdString();
+            ItemPtr l_user = d.GetType("user")->GetItem(l_name);
             if (l_term.endsWith(QLatin1Char('!')))
-                ItemPtr(d.GetType("user")->GetItem(l_term.chopped(1).toStdString()))
-                    .NewItem("is_privileged");
-            else
-                SetPriority(l_term.section(QLatin1Char('='), 0, 0).toUtf8().constData(),
-                            l_term.section(QLatin1Char('='), 1).toInt());
+            {
+                l_user.NewItem("is_privileged");
+                continue;
+            }
+            ItemPtr l_group = d.GetType("user_list_group")->GetItem("g" + l_name);
+            l_user.NewItem("in_user_list") += l_group;
+            l_group += d.GetType("group_download_priority")
+                           ->GetItem(l_term.section(QLatin1Char('='), 1).toInt());
         }
         for (const QString& l_request : requests.split(QLatin1Char(' ')))
             Manager().OnQueueUploadRequested(
                 l_request.section(QLatin1Char(':'), 0, 0).toStdString(),
-                Remote((l_request.section(QLatin1Char(':'), 1) + QStringLiteral(".bin"))
-                           .toUtf8()
-                           .constData())
+                Remote(qPrintable(l_request.section(QLatin1Char(':'), 1) + QStringLiteral(".bin")))
                     .toStdString());
-        QCOMPARE(ServingOrder().join(QLatin1Char(' ')).remove(QStringLiteral(".bin")), served);
+        QCOMPARE(ServingOrder(), served);
         Manager().DetermineUploadsEffectiveOrder();
-        QCOMPARE(ServingOrder().join(QLatin1Char(' ')).remove(QStringLiteral(".bin")), served);
+        QCOMPARE(ServingOrder(), served);
     }
 
     // Refused requests are answered with the reason and leave nothing behind.
@@ -213,8 +200,8 @@ private slots:
         if (unshared)
             Manager().UnshareUser("bob");
         const QByteArray l_path = file.contains('\\') ? file : Remote(file.constData());
-        mp_bob->Queue(l_path);
-        const auto l_denial = mp_bob->Take(deniedCode);
+        Bob().Queue(l_path);
+        const auto l_denial = Bob().Take(deniedCode);
         QVERIFY(l_denial);
         WireReader l_reader(*l_denial);
         QCOMPARE(l_reader.ReadString(), l_path);
@@ -229,10 +216,10 @@ private slots:
         for (const char* lp_name : {"a.bin", "b.bin", "c.bin"})
             Manager().OnQueueUploadRequested("bob", Remote(lp_name).toStdString());
         Manager().SetUploadEntryStatus(Upload("bob", "c.bin"), "complete");
-        mp_bob->SetOnline(true);
+        Bob().SetOnline(true);
         Manager().UnshareUser("bob");
         for (int l_denial = 0; l_denial < 3; ++l_denial)
-            QVERIFY(mp_bob->Take(deniedCode));
+            QVERIFY(Bob().Take(deniedCode));
         QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(0));
         Manager().ReshareUser("bob");
     }
@@ -245,9 +232,9 @@ private slots:
         Manager().OnQueueUploadRequested("carol", Remote("c.bin").toStdString());
         QCOMPARE(Manager().QueuedUploadCount(), 3);
         QVERIFY(Manager().IsFreeToUpload());
-        mp_bob->SetOnline(true);
-        mp_carol->SetOnline(true);
-        const auto l_first = mp_bob->Take(offerCode);
+        Bob().SetOnline(true);
+        Carol().SetOnline(true);
+        const auto l_first = Bob().Take(offerCode);
         QVERIFY(l_first);
         QCOMPARE(ReadOffer(*l_first).file, Remote("a.bin"));
         QCOMPARE(Upload("bob", "a.bin")["transfer_req"].AsUInt(), ReadOffer(*l_first).token);
@@ -257,7 +244,7 @@ private slots:
             Manager().SetUploadSlots(l_ignored);
         QCOMPARE(TestSettings::Setting("upload_slots").AsString(), std::string("1"));
         Manager().SetUploadSlots(3);
-        const auto l_second = mp_carol->Take(offerCode);
+        const auto l_second = Carol().Take(offerCode);
         QVERIFY(l_second);
         QCOMPARE(ReadOffer(*l_second).token, ReadOffer(*l_first).token + 1);
         QCOMPARE(Status(Upload("bob", "b.bin")), std::string("queued"));
@@ -267,12 +254,12 @@ private slots:
     // A file of more than 4 GiB is offered with its size; a refusal keeps the peer's reason.
     void largeOfferRefused()
     {
-        mp_bob->SetOnline(true);
-        mp_bob->Queue(Remote("big.bin"));
-        const auto l_offer = mp_bob->Take(offerCode);
+        Bob().SetOnline(true);
+        Bob().Queue(Remote("big.bin"));
+        const auto l_offer = Bob().Take(offerCode);
         QVERIFY(l_offer);
         QCOMPARE(ReadOffer(*l_offer).size, (quint64(5) << 30) + 7);
-        mp_bob->Refuse(ReadOffer(*l_offer).token, "Queued");
+        Bob().Refuse(ReadOffer(*l_offer).token, "Queued");
         ItemPtr l_upload = Upload("bob", "big.bin");
         QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), std::string("denied"), timeoutMs);
         QCOMPARE(l_upload["denial_reason"].AsString(), std::string("Queued"));
@@ -302,36 +289,36 @@ private slots:
         QFETCH(int, reports);
         Manager().SetUploadSpeedLimit(limit);
         Manager().EnableUploadSpeedLimit(limit > 0);
-        const int l_speedReports =
-            mp_harness->Central()
-                .ReceivedFrames(mp_harness->CentralConnection(), uploadSpeedCode)
+        const auto l_speedReports = [this]
+        {
+            PeerHarness& l_peers = mp_t->Peers();
+            return l_peers.Central()
+                .ReceivedFrames(l_peers.CentralConnection(), uploadSpeedCode)
                 .size();
-        mp_bob->SetOnline(true);
-        mp_bob->Queue(Remote("mid.bin"));
-        const auto l_offer = mp_bob->Take(offerCode);
+        };
+        const auto l_reportsBefore = l_speedReports();
+        Bob().SetOnline(true);
+        Bob().Queue(Remote("mid.bin"));
+        const auto l_offer = Bob().Take(offerCode);
         QVERIFY(l_offer);
-        mp_bob->Accept(ReadOffer(*l_offer).token);
+        Bob().Accept(ReadOffer(*l_offer).token);
         quint32 l_token = 0;
         QElapsedTimer l_timer;
         l_timer.start();
-        const int l_connection = mp_bob->TakeFileConnection(l_token, offset);
+        const int l_connection = Bob().TakeFileConnection(l_token, offset);
         QVERIFY(l_connection >= 0);
         QCOMPARE(l_token, ReadOffer(*l_offer).token);
         const qint64 l_size = 2 << 20;
         const qint64 l_expected = status == "complete" ? l_size - offset : 0;
-        QVERIFY(mp_bob->Peer().WaitForRawBytes(l_connection, 4 + l_expected, 60000));
+        QVERIFY(Bob().Peer().WaitForRawBytes(l_connection, 4 + l_expected, 60000));
         const qint64 l_elapsed = l_timer.elapsed();
-        mp_bob->Peer().Close(l_connection);
+        Bob().Peer().Close(l_connection);
         ItemPtr l_upload = Upload("bob", "mid.bin");
         QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), status.toStdString(), timeoutMs);
         if (status == "aborted")
-            QVERIFY(mp_bob->Take(uploadFailedCode));
-        QTRY_COMPARE_WITH_TIMEOUT(
-            mp_harness->Central()
-                .ReceivedFrames(mp_harness->CentralConnection(), uploadSpeedCode)
-                .size(),
-            l_speedReports + reports, timeoutMs);
-        QCOMPARE(mp_bob->Peer().RawBytes(l_connection).mid(4), QByteArray(l_expected, '\0'));
+            QVERIFY(Bob().Take(uploadFailedCode));
+        QTRY_COMPARE_WITH_TIMEOUT(l_speedReports(), l_reportsBefore + reports, timeoutMs);
+        QCOMPARE(Bob().Peer().RawBytes(l_connection).mid(4), QByteArray(l_expected, '\0'));
         // 2 MiB at 512 KiB/s takes 4 s; at twice the limit it would take 2.
         if (limit > 0)
             QVERIFY2(l_elapsed > 2000, qPrintable(QString::number(l_elapsed)));
@@ -413,14 +400,14 @@ private slots:
         Manager().SetUploadEntryStatus(l_stuck, status.toStdString());
         l_stuck += d.GetType("last_status_change_time")
                        ->GetItem(QDateTime::currentDateTime().addSecs(-age).toString(Qt::TextDate));
-        mp_bob->SetOnline(true);
-        mp_carol->SetOnline(true);
+        Bob().SetOnline(true);
+        Carol().SetOnline(true);
         Manager().EveryHalfMinute();
         QCOMPARE(Status(l_stuck), aborted ? std::string("aborted") : status.toStdString());
         if (aborted)
         {
-            QVERIFY(mp_bob->Take(uploadFailedCode));
-            QVERIFY(mp_carol->Take(offerCode));
+            QVERIFY(Bob().Take(uploadFailedCode));
+            QVERIFY(Carol().Take(offerCode));
         }
         QCOMPARE(Status(Upload("carol", "b.bin")),
                  aborted ? std::string("requesting") : std::string("queued"));
@@ -429,20 +416,20 @@ private slots:
     // Queued downloads ask their owner for the place in line at most every ten minutes.
     void placeInLineRepeats()
     {
-        mp_bob->SetOnline(true);
+        Bob().SetOnline(true);
         ItemPtr l_download = Manager().AddDownload("bob", "x.mp3", "f", 1, 0);
-        QVERIFY(mp_bob->Take(51));
+        QVERIFY(Bob().Take(51));
         Manager().EveryHalfMinute();
-        QVERIFY(mp_bob->Take(51));
+        QVERIFY(Bob().Take(51));
         Manager().EveryHalfMinute();
-        QVERIFY(!mp_bob->Take(51, 300));
+        QVERIFY(!Bob().Take(51, 300));
         Manager().RemoveDownload(l_download);
     }
 
     // One entry per file, however many a user queues; a very long queue is logged once.
     void manyQueuedUploads()
     {
-        const QString l_many = m_dir.path() + QStringLiteral("/many");
+        const QString l_many = mp_t->Path(QStringLiteral("many"));
         QDir().mkpath(l_many);
         for (int l_index = 0; l_index <= 1000; ++l_index)
             QFile(l_many + QStringLiteral("/%1").arg(l_index)).open(QIODevice::WriteOnly);
@@ -450,12 +437,13 @@ private slots:
             d.GetType("shared_public")->GetGlobalNullItem();
         sharedFoldersManager->AddSharedFiles(l_many.toStdString(), l_many.toStdString());
         const QString l_remote = QString(l_many).replace(QLatin1Char('/'), QLatin1Char('\\'));
-        const qsizetype l_lines = mp_harness->LogLines(QStringLiteral("Transfer Queue")).size();
+        const qsizetype l_lines = mp_t->Peers().LogLines(QStringLiteral("Transfer Queue")).size();
         for (int l_index = 0; l_index <= 1000; ++l_index)
             Manager().OnQueueUploadRequested(
                 "bob", (l_remote + QStringLiteral("\\%1").arg(l_index)).toStdString());
         QCOMPARE(Manager().QueuedUploadCount(), 1001);
-        QCOMPARE(mp_harness->LogLines(QStringLiteral("Transfer Queue"))
+        QCOMPARE(mp_t->Peers()
+                     .LogLines(QStringLiteral("Transfer Queue"))
                      .mid(l_lines)
                      .filter(QStringLiteral("more than 1000 queued uploads"))
                      .size(),

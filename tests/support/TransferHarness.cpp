@@ -1,5 +1,6 @@
 #include "TransferHarness.h"
 
+#include "Data.h"
 #include "PeerHarness.h"
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
@@ -13,13 +14,7 @@ TransferHarness::TransferHarness()
 {
 }
 
-TransferHarness::~TransferHarness()
-{
-    mp_bob.reset();
-    mp_carol.reset();
-    mp_manager.reset();
-    mp_peers.reset();
-}
+TransferHarness::~TransferHarness() = default;
 
 void TransferHarness::Reset(bool i_usersOnline)
 {
@@ -29,4 +24,9 @@ void TransferHarness::Reset(bool i_usersOnline)
         lp_peer->SetOnline(i_usersOnline);
         lp_peer->Forget();
     }
+}
+
+std::string TransferHarness::Status(ItemPtr i_entry, const char* ip_type)
+{
+    return i_entry[ip_type].AsString();
 }

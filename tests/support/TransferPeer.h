@@ -24,7 +24,6 @@ public:
     TransferPeer(PeerHarness& i_harness, const QByteArray& i_user);
     ~TransferPeer();
 
-    const QByteArray& Name() const { return m_user; }
     TestPeer& Peer() { return *mp_peer; }
     // Sets or clears the user's online flag in the client's store.
     void SetOnline(bool i_online);
