@@ -311,17 +311,64 @@ int WriteAndSync(int i_fd, std::array<std::string_view, Count> const& i_pieces)
     return ::fsync(i_fd) == 0 ? 0 : errno;
 }
 
+// The folder that holds i_path, as the system names it.
+QByteArray FolderOf(QString const& i_path)
+{
+    QByteArray const l_path = QFile::encodeName(i_path);
+    qsizetype const l_slash = l_path.lastIndexOf('/');
+    return l_slash < 0 ? QByteArray(".") : l_path.left(l_slash == 0 ? 1 : l_slash);
+}
+
 // Makes a rename in the folder of i_path durable; a failure only weakens that.
 void SyncFolder(QString const& i_path)
 {
-    QByteArray l_folder = QFile::encodeName(i_path);
-    qsizetype const l_slash = l_folder.lastIndexOf('/');
-    l_folder = l_slash < 0 ? QByteArray(".") : l_folder.left(l_slash == 0 ? 1 : l_slash);
-    int const l_fd = ::open(l_folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int const l_fd = ::open(FolderOf(i_path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (l_fd < 0)
         return;
     ::fsync(l_fd);
     ::close(l_fd);
+}
+
+// Writes the pieces to a new file beside i_path, named by the first free "P.n", and flushes
+// them; returns 0 or the error, with i_name set whenever a named file was made. The file is
+// written without a name and named only once whole, so that a save killed while writing leaves
+// nothing behind; where the folder's file system cannot do that, the file is named from the start.
+template <std::size_t Count>
+int WriteTemporary(QString const& i_path, std::array<std::string_view, Count> const& i_pieces,
+                   QString& i_name)
+{
+    auto const l_nameOf = [&i_path](int i_number)
+    { return QStringLiteral("%1.%2").arg(i_path).arg(i_number + 1); };
+    int l_fd =
+        ::open(FolderOf(i_path).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (l_fd >= 0)
+    {
+        QByteArray const l_self = "/proc/self/fd/" + QByteArray::number(l_fd);
+        int l_error = WriteAndSync(l_fd, i_pieces);
+        for (int l_number = 0; l_error == 0 && l_number < INT_MAX; ++l_number)
+        {
+            QString const l_name = l_nameOf(l_number);
+            if (::linkat(AT_FDCWD, l_self.constData(), AT_FDCWD,
+                         QFile::encodeName(l_name).constData(), AT_SYMLINK_FOLLOW) == 0)
+            {
+                i_name = l_name;
+                break;
+            }
+            if (errno != EEXIST)
+                l_error = errno;
+        }
+        if (::close(l_fd) != 0 && l_error == 0)
+            l_error = errno;
+        if (!i_name.isEmpty())
+            return l_error;
+    }
+    l_fd = CreateFirstFree(l_nameOf, i_name);
+    if (l_fd < 0)
+        return errno;
+    int l_error = WriteAndSync(l_fd, i_pieces);
+    if (::close(l_fd) != 0 && l_error == 0)
+        l_error = errno;
+    return l_error;
 }
 
 enum class ReadResult
@@ -703,33 +750,29 @@ void DataSaver::Save(QString i_path)
         return;
     }
 
+    // On a little-endian machine a pair of 32-bit numbers in memory is the file's connection
+    // record, so the records are written as they are.
+    static_assert(std::endian::native == std::endian::little &&
+                  sizeof(ConnectionRecords::value_type) == 8);
     QString l_temporary;
-    int const l_fd = CreateFirstFree(
-        [&i_path](int i_number) { return QStringLiteral("%1.%2").arg(i_path).arg(i_number + 1); },
+    int l_error = WriteTemporary(
+        i_path,
+        std::array{std::string_view(m_head.data(), l_headSize),
+                   std::string_view(reinterpret_cast<char const*>(m_connections.data()),
+                                    8 * m_connections.size())},
         l_temporary);
-    if (l_fd < 0)
+    QByteArray const l_temporaryName = QFile::encodeName(l_temporary);
+    if (l_error == 0 &&
+        ::rename(l_temporaryName.constData(), QFile::encodeName(i_path).constData()) != 0)
+        l_error = errno;
+    if (l_error != 0 && l_temporary.isEmpty())
     {
-        int const l_error = errno;
         Log(g_category, 1,
             QStringLiteral("Failure to save configuration data: cannot create a file beside %1: "
                            "%2.")
                 .arg(i_path, ErrorText(l_error)));
         return;
     }
-    QByteArray const l_temporaryName = QFile::encodeName(l_temporary);
-    // On a little-endian machine a pair of 32-bit numbers in memory is the file's connection
-    // record, so the records are written as they are.
-    static_assert(std::endian::native == std::endian::little &&
-                  sizeof(ConnectionRecords::value_type) == 8);
-    int l_error = WriteAndSync(
-        l_fd, std::array{std::string_view(m_head.data(), l_headSize),
-                         std::string_view(reinterpret_cast<char const*>(m_connections.data()),
-                                          8 * m_connections.size())});
-    if (::close(l_fd) != 0 && l_error == 0)
-        l_error = errno;
-    if (l_error == 0 &&
-        ::rename(l_temporaryName.constData(), QFile::encodeName(i_path).constData()) != 0)
-        l_error = errno;
     if (l_error != 0)
     {
         ::unlink(l_temporaryName.constData());

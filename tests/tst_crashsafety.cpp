@@ -4,12 +4,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
 #include <vector>
 
 // A program killed at any moment of a save leaves a data file that loads whole: the state
@@ -142,7 +145,56 @@ class TestCrashSafety : public QObject
 {
     Q_OBJECT
 
+    // Starts the saving child and returns the generation it loaded, once it is ready.
+    int StartChild(QProcess& i_child, QStringList& i_lines, QString const& i_path,
+                   QStringList const& i_more = {})
+    {
+        connect(&i_child, &QProcess::readyReadStandardOutput, &i_child,
+                [&]
+                {
+                    while (i_child.canReadLine())
+                        i_lines << QString::fromUtf8(i_child.readLine()).trimmed();
+                });
+        i_child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        i_child.start(QCoreApplication::applicationFilePath(),
+                      QStringList{QString::fromLatin1(gp_childArgument), i_path} + i_more);
+        [&]
+        {
+            QTRY_VERIFY_WITH_TIMEOUT(!i_lines.isEmpty() || i_child.state() == QProcess::NotRunning,
+                                     60000);
+            QVERIFY2(!i_lines.isEmpty() && i_lines.first().startsWith(QLatin1String("ready ")),
+                     qPrintable(i_lines.join(QLatin1Char('|'))));
+        }();
+        return i_lines.isEmpty() ? -1 : i_lines.first().mid(6).toInt();
+    }
+
 private slots:
+    // A save cut off within a write (the file-size limit's signal ends the child as a kill
+    // would) leaves the data file as it was and no temporary file beside it.
+    void saveCutOffWhileWritingLeavesNothingBeside()
+    {
+        QTemporaryDir l_folder;
+        QString const l_path = l_folder.filePath(QStringLiteral("data"));
+        QStringList l_lines;
+        QProcess l_first;
+        StartChild(l_first, l_lines, l_path);
+        l_first.kill();
+        QVERIFY(l_first.waitForFinished(60000));
+        QVERIFY(QFileInfo(l_path).size() > 65536);
+        QProcess l_cutOff;
+        l_lines.clear();
+        int const l_generation = StartChild(l_cutOff, l_lines, l_path, {QStringLiteral("65536")});
+        QVERIFY(l_cutOff.waitForFinished(60000));
+        QCOMPARE(l_cutOff.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(QDir(l_folder.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("data")});
+        QProcess l_again;
+        l_lines.clear();
+        QCOMPARE(StartChild(l_again, l_lines, l_path), l_generation);
+        l_again.kill();
+        QVERIFY(l_again.waitForFinished(60000));
+    }
+
     // CRASH_SAFETY_KILLS sets the number of kills: a full run uses 100; the default keeps the
     // sanitizer build within half a minute.
     void killedSavesLeaveTheStateBeforeOrAfter()
@@ -164,20 +216,8 @@ private slots:
         {
             QProcess l_child;
             QStringList l_lines;
-            connect(&l_child, &QProcess::readyReadStandardOutput, &l_child,
-                    [&]
-                    {
-                        while (l_child.canReadLine())
-                            l_lines << QString::fromUtf8(l_child.readLine()).trimmed();
-                    });
-            l_child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            l_child.start(QCoreApplication::applicationFilePath(),
-                          {QString::fromLatin1(gp_childArgument), l_path});
-            QTRY_VERIFY_WITH_TIMEOUT(!l_lines.isEmpty() || l_child.state() == QProcess::NotRunning,
-                                     60000);
-            QVERIFY2(!l_lines.isEmpty() && l_lines.first().startsWith(QLatin1String("ready ")),
-                     qPrintable(l_lines.join(QLatin1Char('|'))));
-            int const l_loaded = l_lines.first().mid(6).toInt();
+            int const l_loaded = StartChild(l_child, l_lines, l_path);
+            QVERIFY(!QTest::currentTestFailed());
             QVERIFY2(
                 l_loaded == l_lastSaved || l_loaded == l_lastSaved + 1,
                 qPrintable(QStringLiteral("loaded %1 after %2").arg(l_loaded).arg(l_lastSaved)));
@@ -221,8 +261,18 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && qstrcmp(argv[1], gp_childArgument) == 0)
+    if (argc >= 3 && qstrcmp(argv[1], gp_childArgument) == 0)
+    {
+        // A size limit on written files: the system's signal then ends the child within a write.
+        if (argc == 4)
+        {
+            rlimit const l_noCore{0, 0};
+            rlimit const l_size{rlim_t(std::atoll(argv[3])), rlim_t(std::atoll(argv[3]))};
+            ::setrlimit(RLIMIT_CORE, &l_noCore);
+            ::setrlimit(RLIMIT_FSIZE, &l_size);
+        }
         return SaveUntilKilled(QString::fromLocal8Bit(argv[2]));
+    }
     QCoreApplication l_application(argc, argv);
     TestCrashSafety l_test;
     return QTest::qExec(&l_test, argc, argv);
