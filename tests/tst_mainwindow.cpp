@@ -23,7 +23,6 @@
 #include "TestServer.h"
 #include "TimerManager.h"
 #include "Ui_MainWindow.h"
-#include "WireReader.h"
 #include "WireWriter.h"
 
 #include <QCheckBox>
