@@ -177,27 +177,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(lp_dialog.isNull(), 10000);
     }
 
-    // Everybody includes the user list; the groups count only when neither box is ticked.
-    void sharedFolderAccessChoices()
-    {
-        AddSharedFolderDialog l_dialog;
-        auto* lp_everyone = Child<QCheckBox>(&l_dialog, "everyoneCheckBox");
-        auto* lp_userList = Child<QCheckBox>(&l_dialog, "userListCheckBox");
-        auto* lp_groups = Child<QListWidget>(&l_dialog, "groupsListWidget");
-        QCOMPARE(lp_groups->item(0)->text(), u"alpha"_s);
-        auto l_state = [&] {
-            return QList<bool>{lp_userList->isEnabled(), lp_userList->isChecked(),
-                               lp_groups->isEnabled()};
-        };
-        QCOMPARE(l_state(), (QList<bool>{false, true, false}));
-        lp_everyone->setChecked(false);
-        QCOMPARE(l_state(), (QList<bool>{true, true, false}));
-        lp_userList->setChecked(false);
-        QCOMPARE(l_state(), (QList<bool>{true, false, true}));
-        lp_everyone->setChecked(true);
-        QCOMPARE(l_state(), (QList<bool>{false, true, false}));
-    }
-
     void sharingAFolder_data()
     {
         for (const char* lp_column : {"folder", "sharedBefore", "boxes", "groups", "access"})

@@ -17,12 +17,12 @@
 #include "Server.h"
 #include "SharedFilesRescannedDialog.h"
 #include "SharedFoldersManager.h"
+#include "SharingFixture.h"
 #include "StoreFunctions.h"
 #include "TabWidget.h"
 #include "TestServer.h"
 #include "TimerManager.h"
 #include "Ui_MainWindow.h"
-#include "WireReader.h"
 #include "WireWriter.h"
 
 #include <QCheckBox>
@@ -301,23 +301,17 @@ private slots:
             QVERIFY(l_lines.last().endsWith(u"Failure to load configuration data."_s));
             QVERIFY(!l_lines.join(QString()).contains(u"Data loaded successfully."_s));
             // The defaults of start-up and of the services stand, not an empty store.
-            const Settings l_defaults = {
-                {"chat_timestamps", u"activity_based"_s},
-                {"listening_port", u"2235"_s},
-                {"use_upnp", u"yes"_s},
-                {"data_version", u"1"_s},
-                {"upload_slots", u"1"_s},
-                {"download_folder", QDir::homePath() + u"/Brindlex Downloads"_s}};
-            for (const auto& [lp_key, l_value] : l_defaults)
-                QCOMPARE(Setting(lp_key), l_value);
+            QStringList l_values;
+            for (const char* lp_key : {"chat_timestamps", "listening_port", "use_upnp",
+                                       "data_version", "upload_slots", "download_folder"})
+                l_values << Setting(lp_key);
+            QCOMPARE(l_values, (QStringList{u"activity_based"_s, u"2235"_s, u"yes"_s, u"1"_s,
+                                            u"1"_s, QDir::homePath() + u"/Brindlex Downloads"_s}));
             return;
         }
         const QString l_home = Home(u"corrupt"_s);
         const QByteArray l_damaged = QByteArrayLiteral("\x01\x00\x00\x00 not a data file");
-        QFile l_file(DataFile(l_home));
-        QVERIFY(l_file.open(QIODevice::WriteOnly));
-        l_file.write(l_damaged);
-        l_file.close();
+        QVERIFY(SharingFixture::WriteFile(DataFile(l_home), l_damaged));
         RunInChild(l_home);
         QFile l_kept(DataFile(l_home) + u".bad"_s);
         QVERIFY(l_kept.open(QIODevice::ReadOnly));
@@ -334,9 +328,7 @@ private slots:
             std::unique_ptr<MainWindow> lp_window = StartWindow();
             Ui_MainWindow* lp_ui = lp_window->Ui();
             QCOMPARE(l_answerer.m_seen, QStringList());
-            QVERIFY(!lp_ui->uPnPCheckBox->isChecked());
             QVERIFY(!lp_ui->autoExpandSharesCheckBox->isChecked());
-            QVERIFY(lp_ui->minimizeToTrayCheckBox->isChecked());
             QVERIFY(lp_window->TrayIcon().isVisible());
             QCOMPARE(lp_ui->listeningPortEdit->text(), qEnvironmentVariable("TEST_PORT"));
             QCOMPARE(lp_ui->chatTimestampsBox->currentIndex(), 2);
@@ -415,33 +407,19 @@ private slots:
             std::unique_ptr<MainWindow> lp_window = StartWindow();
             Ui_MainWindow* lp_ui = lp_window->Ui();
             QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
-            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), lp_window.get(), kTimeoutMs);
+            const auto l_activate = [&lp_window]
+            {
+                lp_window->activateWindow();
+                return QTest::qWaitFor([&lp_window]
+                                       { return QApplication::activeWindow() == lp_window.get(); },
+                                       kTimeoutMs);
+            };
+            QVERIFY(l_activate());
 
-            // Rows: counts, role fonts and the order they give.
             ItemPtr l_beta = d["room"]->GetItem("beta");
             SetValue(l_beta, "user_count", 0);
-            QTreeWidget* lp_rooms = lp_ui->roomList;
-            QTreeWidgetItem* lp_row = lp_rooms->topLevelItem(0);
-            QCOMPARE(lp_row->text(0), u"beta"_s);
-            SetValue(l_beta, "user_count", 5);
-            QCOMPARE(lp_row->text(1), u"5"_s);
-            const auto l_font = [lp_row]
-            {
-                const QFont l_shown = lp_row->font(0);
-                return QString::number(l_shown.italic()) + QString::number(l_shown.underline()) +
-                       QString::number(l_shown.bold());
-            };
-            l_beta.NewItem("is_member");
-            QCOMPARE(l_font(), u"100"_s);
-            l_beta.NewItem("is_operator");
-            QCOMPARE(l_font(), u"101"_s);
-            l_beta.Disconnect("is_operator");
-            l_beta.Disconnect("is_member");
-            QCOMPARE(l_font(), u"000"_s);
-            ItemPtr(d["room"]->GetItem("zeta")).NewItem("is_owner");
-            QCOMPARE(lp_rooms->topLevelItem(0)->text(0), u"zeta"_s);
-            QCOMPARE(lp_rooms->topLevelItem(0)->font(0).underline(), true);
-
+            QTreeWidgetItem* lp_row = lp_ui->roomList->topLevelItem(0);
+            QVERIFY(lp_row);
             // A double click joins from the name column only; the page comes with the join.
             lp_window->OnRoomListItemDoubleClicked(lp_row, 1);
             lp_window->OnRoomListItemDoubleClicked(lp_row, 0);
@@ -475,40 +453,27 @@ private slots:
             // The invitation button offers the opposite of the server's state.
             lp_window->OnPrivateRoomAddEnabled(true);
             QCOMPARE(Setting("enable_private_room_add"), u"yes"_s);
-            lp_rooms->setFocus();
+            lp_ui->roomList->setFocus();
             QVERIFY(l_trigger(u"Reject Private Room Invitations"_s));
             QVERIFY(l_trigger(u"Create Room"_s));
             QVERIFY(l_trigger(u"Create Room"_s));
             QCOMPARE(lp_window->findChildren<CreateRoomDialog*>().size(), 1);
             delete createRoomDialog;
             QVERIFY(!createRoomDialog);
-            lp_window->activateWindow();
-            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), lp_window.get(), kTimeoutMs);
+            QVERIFY(l_activate());
 
-            // Private messages: one page per user, its tab showing whether the user is online.
+            // Private messages: one page per user.
             emit gp_server->PrivateChat("hal", "one", 0, true);
             emit gp_server->PrivateChat("hal", "two", 0, true);
             QCOMPARE(lp_ui->chatTabControl->count(), 1);
             QVERIFY(lp_ui->tabControl->currentWidget() != lp_ui->chatTab);
             auto* lp_lines = lp_ui->chatTabControl->widget(0)->findChild<QPlainTextEdit*>();
             QCOMPARE(lp_lines->toPlainText(), u"[hal] one\n[hal] two"_s);
-            const auto l_dot = [lp_ui]
-            {
-                const QImage l_shown = lp_ui->chatTabControl->tabIcon(0).pixmap(16).toImage();
-                return l_shown == QIcon(u":/icons/online_dot_icon"_s).pixmap(16).toImage();
-            };
-            QVERIFY(!l_dot());
-            ItemPtr l_hal = d["user"]->GetItem("hal");
-            l_hal.NewItem("is_online");
-            QVERIFY(l_dot());
-            l_hal.Disconnect("is_online");
-            QVERIFY(!l_dot());
 
             // Login failures and the login commands while online.
             emit gp_server->ConnectionFailed("INVALIDPASS");
             QVERIFY(lp_ui->action_Connect->isEnabled());
-            lp_window->activateWindow();
-            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), lp_window.get(), kTimeoutMs);
+            QVERIFY(l_activate());
             lp_ui->tabControl->setCurrentWidget(lp_ui->optionsTab);
             QVERIFY(l_trigger(u"Change Username/Password"_s));
             QCOMPARE(l_answerer.m_seen, (QStringList{u"Login Failure: Wrong Password"_s,
@@ -527,12 +492,10 @@ private slots:
             };
             lp_ui->tabControl->setCurrentWidget(lp_ui->roomsTab);
             lp_window->GetChatForm("ivy")->AddChat("ivy", "ping");
-            QWidget l_hiddenPage;
-            eventToolBar->AddEvent(u"found"_s, u":/icons/search_icon"_s, &l_hiddenPage);
             // hal's page has had a notice since its messages.
-            QCOMPARE(eventToolBar->actions().size(), 3);
-            for (const char* lp_icon : {":/icons/chat_icon", ":/icons/search_icon",
-                                        ":/icons/online_icon", ":/icons/chat_icon"})
+            QCOMPARE(eventToolBar->actions().size(), 2);
+            for (const char* lp_icon :
+                 {":/icons/chat_icon", ":/icons/online_icon", ":/icons/chat_icon"})
             {
                 eventToolBar->OnIconAlertTimeout();
                 QVERIFY2(l_showing(lp_icon), lp_icon);
@@ -541,12 +504,11 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(l_showing(":/icons/online_icon"), kTimeoutMs);
             eventToolBar->OnIconAlertTimeout();
             QVERIFY(l_showing(":/icons/online_icon"));
-            QCOMPARE(eventToolBar->actions().size(), 3);
             eventToolBar->actions().at(1)->trigger();
             QCOMPARE(lp_ui->tabControl->currentWidget(), lp_ui->chatTab);
             QCOMPARE(lp_ui->chatTabControl->tabText(lp_ui->chatTabControl->currentIndex()),
                      u"ivy"_s);
-            QCOMPARE(eventToolBar->actions().size(), 2);
+            QCOMPARE(eventToolBar->actions().size(), 1);
 
             // The size manager's view of the window: each setter keeps the other half.
             MainWindow::SizeProxy l_proxy;

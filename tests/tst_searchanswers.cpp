@@ -10,14 +10,13 @@
 #include "TestPeerMessages.h"
 #include "TestSettings.h"
 #include "TransferQueueManager.h"
-#include "WireWriter.h"
 
-#include <QHostAddress>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 namespace
 {
@@ -90,8 +89,9 @@ class TestSearchAnswers : public QObject
         return Replies().mid(l_before, Replies().size() - l_before - 1);
     }
 
-    // The files of each reply, paths below the test's disk, "|" between replies; "?" for a reply
-    // to another search or one not as it should be.
+    // The files of each reply below the test's disk, with "/" and without "pub/", those of the
+    // folders bulk only counted; "|" between replies, "?" for a reply to another search or one not
+    // as it should be.
     QString Answer(const QByteArray& i_text)
     {
         quint32 l_token = 0;
@@ -99,13 +99,22 @@ class TestSearchAnswers : public QObject
         for (const Messages::SearchReply& l_reply : Search(i_text, l_token))
         {
             QStringList l_files;
+            int l_bulk = 0;
             for (const Messages::File& l_file : l_reply.files)
-                l_files << QString::fromUtf8(l_file.name.mid(m_disk.path().size() + 1));
-            l_answers << (l_reply.token == l_token && l_reply.user == "me"
-                              ? l_files.join(QStringLiteral(", "))
-                              : QStringLiteral("?"));
+            {
+                const QString l_name = QString::fromUtf8(l_file.name.mid(m_disk.path().size() + 1))
+                                           .replace(QLatin1Char('\\'), QLatin1Char('/'));
+                if (l_name.contains(u"bulk/bulk "_s))
+                    ++l_bulk;
+                else
+                    l_files << (l_name.startsWith(u"pub/"_s) ? l_name.mid(4) : l_name);
+            }
+            if (l_bulk > 0)
+                l_files << u"%1 bulk"_s.arg(l_bulk);
+            l_answers << (l_reply.token == l_token && l_reply.user == "me" ? l_files.join(u", "_s)
+                                                                           : u"?"_s);
         }
-        return l_answers.join(QStringLiteral(" | "));
+        return l_answers.join(u" | "_s);
     }
 
 private slots:
@@ -148,17 +157,8 @@ private slots:
 
         // The server proposes the test parent; its first search makes it the parent.
         QVERIFY(m_parents.Listen());
-        QVERIFY(
-            mp_harness->Deliver(mp_harness->CentralConnection(), 102,
-                                WireWriter()
-                                    .WriteI32(1)
-                                    .WriteString("pa")
-                                    .WriteU32(QHostAddress(QHostAddress::LocalHost).toIPv4Address())
-                                    .WriteI32(m_parents.PlainPort())
-                                    .Bytes()));
-        m_parent = m_parents.NextIncoming(timeoutMs);
+        m_parent = mp_harness->ProposeParent(m_parents);
         QVERIFY(m_parent >= 0);
-        QVERIFY(m_parents.WaitForFirstMessage(m_parent, timeoutMs));
         QTRY_COMPARE_WITH_TIMEOUT(d.GetType("dnet_parent_candidate")->ItemCount(), std::size_t(1),
                                   timeoutMs);
     }
@@ -177,57 +177,38 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("everyFolder");
         QTest::addColumn<QString>("answer");
-        const QString l_help =
-            QStringLiteral("pub\\Beatles\\Help Live.ogg, pub\\Beatles\\Help.Mp3, "
-                           "pub\\Beatles\\help live.flac, pub\\mix\\help remix.txt, "
-                           "pub\\mix\\help.txt");
-        QTest::newRow("every word") << QByteArray("beatles help") << false
-                                    << QStringLiteral("pub\\Beatles\\Help Live.ogg, "
-                                                      "pub\\Beatles\\Help.Mp3, "
-                                                      "pub\\Beatles\\help live.flac");
-        QTest::newRow("excluded in lower case")
-            << QByteArray("beatles -live") << false
-            << QStringLiteral("pub\\Beatles\\Help Live.ogg, pub\\Beatles\\Help.Mp3");
-        QTest::newRow("excluded by bytes") << QByteArray("help -help") << false
-                                           << QStringLiteral("pub\\Beatles\\Help Live.ogg, "
-                                                             "pub\\Beatles\\Help.Mp3");
-        QTest::newRow("part in the name, not the folder")
-            << QByteArray("help *mix") << false << QStringLiteral("pub\\mix\\help remix.txt");
-        QTest::newRow("a word that every file holds")
-            << QByteArray("searchanswers order") << false
-            << QStringLiteral("pub\\order\\B.txt, pub\\order\\a.txt");
-        QTest::newRow("a word as common")
-            << QByteArray("help txt") << false
-            << QStringLiteral("pub\\mix\\help remix.txt, pub\\mix\\help.txt");
-        QTest::newRow("a far more common word")
-            << QByteArray("bulk 100") << false << QStringLiteral("1 bulk");
-        QTest::newRow("token of a whole component")
-            << QByteArray("help.mp3") << false << QStringLiteral("pub\\Beatles\\Help.Mp3");
-        QTest::newRow("upper-case B before lower-case a")
-            << QByteArray("order") << false
-            << QStringLiteral("pub\\order\\B.txt, pub\\order\\a.txt");
-        QTest::newRow("parts only") << QByteArray("*mix") << false << QString();
-        QTest::newRow("upper-case word") << QByteArray("HELP") << false << QString();
-        QTest::newRow("a word nothing holds")
-            << QByteArray("beatles nowhere") << false << QString();
-        QTest::newRow("hidden folder") << QByteArray("help secret") << false << QString();
-        QTest::newRow("exactly 200")
-            << QByteArray("bulk -200") << false << QStringLiteral("200 bulk");
-        QTest::newRow("201") << QByteArray("bulk") << false << QString();
-        QTest::newRow("32 words within names") << WithExcludedWords("help", 32) << false << l_help;
-        QTest::newRow("33 words within names")
-            << WithExcludedWords("help", 33) << false << QString();
-        QTest::newRow("nothing to include") << QByteArray(" - \t") << false << QString();
-        QTest::newRow("empty quotes") << QByteArray("help \"\"") << false << QString();
-        QTest::newRow("open quote") << QByteArray("\"help") << false << l_help;
-        QTest::newRow("every folder, one word")
-            << QByteArray("help") << true << QStringLiteral("hidden\\help secret.txt, ") + l_help;
-        QTest::newRow("every folder, two words")
-            << QByteArray("help secret") << true << QStringLiteral("hidden\\help secret.txt");
-        QTest::newRow("every folder, 201 and 5") << QByteArray("bulk") << true << QString();
-        QTest::newRow("every folder, 200 and 5") << QByteArray("bulk -200") << true << QString();
-        QTest::newRow("every folder, 189 and 5")
-            << QByteArray("bulk -19") << true << QStringLiteral("194 bulk");
+        const auto l_row = [](const char* ip_name, const QByteArray& i_text, bool i_everyFolder,
+                              const QString& i_answer)
+        { QTest::newRow(ip_name) << i_text << i_everyFolder << i_answer; };
+        const QString l_beatles = u"Beatles/Help Live.ogg, Beatles/Help.Mp3"_s;
+        const QString l_mix = u"mix/help remix.txt, mix/help.txt"_s;
+        const QString l_order = u"order/B.txt, order/a.txt"_s;
+        const QString l_help = l_beatles + u", Beatles/help live.flac, "_s + l_mix;
+        l_row("every word", "beatles help", false, l_beatles + u", Beatles/help live.flac"_s);
+        l_row("excluded in lower case", "beatles -live", false, l_beatles);
+        l_row("excluded by bytes", "help -help", false, l_beatles);
+        l_row("part in the name, not the folder", "help *mix", false, u"mix/help remix.txt"_s);
+        l_row("a word that every file holds", "searchanswers order", false, l_order);
+        l_row("a word as common", "help txt", false, l_mix);
+        l_row("a far more common word", "bulk 100", false, u"1 bulk"_s);
+        l_row("token of a whole component", "help.mp3", false, u"Beatles/Help.Mp3"_s);
+        l_row("upper-case B before lower-case a", "order", false, l_order);
+        l_row("parts only", "*mix", false, QString());
+        l_row("upper-case word", "HELP", false, QString());
+        l_row("a word nothing holds", "beatles nowhere", false, QString());
+        l_row("hidden folder", "help secret", false, QString());
+        l_row("exactly 200", "bulk -200", false, u"200 bulk"_s);
+        l_row("201", "bulk", false, QString());
+        l_row("32 words within names", WithExcludedWords("help", 32), false, l_help);
+        l_row("33 words within names", WithExcludedWords("help", 33), false, QString());
+        l_row("nothing to include", " - \t", false, QString());
+        l_row("empty quotes", "help \"\"", false, QString());
+        l_row("open quote", "\"help", false, l_help);
+        l_row("every folder, one word", "help", true, u"hidden/help secret.txt, "_s + l_help);
+        l_row("every folder, two words", "help secret", true, u"hidden/help secret.txt"_s);
+        l_row("every folder, 201 and 5", "bulk", true, QString());
+        l_row("every folder, 200 and 5", "bulk -200", true, QString());
+        l_row("every folder, 189 and 5", "bulk -19", true, u"194 bulk"_s);
     }
 
     void matchingFiles()
@@ -236,39 +217,25 @@ private slots:
         QFETCH(bool, everyFolder);
         QFETCH(QString, answer);
         ItemPtr l_hidden = d.GetType("shared_folder")->GetItem(Local("hidden").toStdString());
-        ItemPtr l_entry;
+        ItemPtr l_bob = d.GetType("user")->GetItem("bob");
+        l_hidden.Disconnect("shared_userlist");
+        if (ItemPtr l_entry = l_bob["in_user_list"])
+            l_entry.Remove();
         if (everyFolder)
         {
             l_hidden += d.GetType("shared_userlist")->GetGlobalNullItem();
-            l_entry = ItemPtr(d.GetType("user")->GetItem("bob")).NewItem("in_user_list");
+            l_bob.NewItem("in_user_list");
         }
-        const auto l_restore = qScopeGuard(
-            [&]
-            {
-                if (l_entry)
-                    l_entry.Remove();
-                l_hidden.Disconnect("shared_userlist");
-            });
-        QStringList l_files = Answer(text).split(QStringLiteral(", "), Qt::SkipEmptyParts);
-        const qsizetype l_bulk = l_files.removeIf(
-            [](const QString& i_file) { return i_file.contains(QStringLiteral("\\bulk\\bulk ")); });
-        if (l_bulk > 0)
-            l_files << QStringLiteral("%1 bulk").arg(l_bulk);
-        QCOMPARE(l_files.join(QStringLiteral(", ")), answer);
+        QCOMPARE(Answer(text), answer);
     }
 
     void refusalIsLogged()
     {
-        const auto l_refusals = [this]
-        {
-            return mp_harness->LogLines(QStringLiteral("Search"))
-                .filter(QStringLiteral("Search from user bob refused: 40 words to match within "
-                                       "names, more than 32"))
-                .size();
-        };
-        const qsizetype l_before = l_refusals();
+        const QString l_line =
+            u"Search from user bob refused: 40 words to match within names, more than 32"_s;
+        const qsizetype l_before = mp_harness->LogLines(u"Search"_s).filter(l_line).size();
         QCOMPARE(Answer(WithExcludedWords("help", 40)), QString());
-        QCOMPARE(l_refusals(), l_before + 1);
+        QCOMPARE(mp_harness->LogLines(u"Search"_s).filter(l_line).size(), l_before + 1);
     }
 
     void replyFields_data()

@@ -146,16 +146,10 @@ private slots:
                  QString::fromLatin1(Path("s/Two Birds-Live.MP3").toUtf8()));
         // One name item serves both files of that name; each file keeps its own folder.
         ItemPtr l_notes = File("s/notes.txt");
-        QCOMPARE(l_notes["shared_file_size"].AsInt(), 5);
-        QCOMPARE(Values(l_notes["shared_file_name"].GetItems("shared_file_lowercase_name")),
-                 S("notes.txt"));
         QCOMPARE(l_notes["shared_file_name"].GetItems("shared_file").size(), std::size_t(2));
         QVERIFY(File("s/sub/notes.txt") != l_notes);
-
-        ItemPtr l_song = File("s/Two Birds-Live.MP3");
-        QTRY_VERIFY_WITH_TIMEOUT(l_song.IsConnected("is_scanned"), 10000);
-        QCOMPARE(Attributes(l_song), S("1/joint stereo/0/cbr/320"));
-        QVERIFY(Values(l_song.GetItems("search_token")).contains(S(" birds-live.mp3 ")));
+        QTRY_COMPARE_WITH_TIMEOUT(Attributes(File("s/Two Birds-Live.MP3")),
+                                  S("1/joint stereo/0/cbr/320"), 10000);
     }
 
     void tokenisesFolderAndName_data()

@@ -22,6 +22,8 @@
 #include <limits>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace
 {
 constexpr int timeoutMs = 30000;
@@ -46,10 +48,10 @@ QString Describe(const QList<Messages::File>& i_files)
         if (!l_file.extension.isEmpty())
             l_text += QLatin1Char(' ') + QString::fromUtf8(l_file.extension);
         for (const Messages::Attribute& l_pair : l_file.attributes)
-            l_text += QStringLiteral(" %1=%2").arg(l_pair.first).arg(l_pair.second);
+            l_text += u" %1=%2"_s.arg(l_pair.first).arg(l_pair.second);
         l_files << l_text;
     }
-    return l_files.join(QStringLiteral(", "));
+    return l_files.join(u", "_s);
 }
 
 QString ValueOf(ItemPtr i_item, const char* ip_type)
@@ -128,12 +130,12 @@ class TestShareReplies : public QObject
         const auto l_list = Messages::ReadShareListContent(
             Messages::CompressedContent(5, l_frames.value(0).body).value_or(QByteArray()));
         if (!l_list || !l_list->table.isEmpty())
-            return QStringLiteral("unreadable");
+            return u"unreadable"_s;
         QStringList l_folders;
         for (const Messages::Folder& l_folder : l_list->folders)
-            l_folders << QString::fromUtf8(l_folder.name.mid(Remote("").size() + 1)) +
-                             QStringLiteral(": ") + Describe(l_folder.files);
-        return l_folders.join(QStringLiteral(" | "));
+            l_folders << QString::fromUtf8(l_folder.name.mid(Remote("").size() + 1)) + u": "_s +
+                             Describe(l_folder.files);
+        return l_folders.join(u" | "_s);
     }
 
     // Bob's list as the peer layer receives it, handled once its log line is there.
@@ -141,8 +143,8 @@ class TestShareReplies : public QObject
     {
         const auto l_lines = [this]
         {
-            return mp_harness->LogLines(QStringLiteral("Shared"))
-                .filter(QStringLiteral("Received shared file list from user bob"))
+            return mp_harness->LogLines(u"Shared"_s)
+                .filter(u"Received shared file list from user bob"_s)
                 .size();
         };
         const qsizetype l_before = l_lines();
@@ -196,10 +198,8 @@ private slots:
             "pub: Song.Mp3 2 mp3 0=320 2=1, b.txt 2 | pub\\Empty:  | pub\\Sub: c.txt 2");
         QTest::newRow("public only") << Access::Public << l_public;
         QTest::newRow("unshared") << Access::Unshared << QString();
-        QTest::newRow("user list")
-            << Access::UserList << QStringLiteral("list: d.txt 2 | ") + l_public;
-        QTest::newRow("group") << Access::Group
-                               << QStringLiteral("grp: e.txt 2 | list: d.txt 2 | ") + l_public;
+        QTest::newRow("user list") << Access::UserList << u"list: d.txt 2 | "_s + l_public;
+        QTest::newRow("group") << Access::Group << u"grp: e.txt 2 | list: d.txt 2 | "_s + l_public;
         QTest::newRow("public again") << Access::Public << l_public;
     }
 
@@ -271,7 +271,7 @@ private slots:
         const auto l_contents = Messages::ReadFolderContents(
             Messages::CompressedContent(37, l_frames.value(0).body).value_or(QByteArray()));
         if (l_frames.size() == 1)
-            QTEST(QStringLiteral("none"), "reply");
+            QTEST(u"none"_s, "reply");
         else
         {
             QVERIFY(l_contents && l_contents->token == 7 && l_contents->folderCount == 1 &&
@@ -297,8 +297,7 @@ private slots:
                              ValueOf(l_parent, "user_share_folder_name");
         }
         l_folders.sort();
-        QCOMPARE(l_folders.join(QLatin1Char(' ')),
-                 QStringLiteral("Alpha< Alpha\\Beta<Alpha Gamma\\Delta<"));
+        QCOMPARE(l_folders.join(QLatin1Char(' ')), u"Alpha< Alpha\\Beta<Alpha Gamma\\Delta<"_s);
         QVERIFY(BobsShare().IsConnected("user_share_loaded"));
         // The second list came while the first was held.
         QVERIFY(!d.GetType("user_share_file_name")->HasItem("second"));
@@ -331,7 +330,7 @@ private slots:
         SendList({{"Music", {{"a.mp3", 10, "mp3", attributes}}}});
         ItemPtr l_file = BobsShare()["user_share_folder"]["user_share_file"];
         QCOMPARE(ValueOf(l_file, "user_share_file_name") + ValueOf(l_file, "file_size"),
-                 QStringLiteral("a.mp310"));
+                 u"a.mp310"_s);
         QTEST(QStringList({ValueOf(l_file, "bitrate"), ValueOf(l_file, "length_seconds"),
                            ValueOf(l_file, "bitrate_mode")})
                       .join(QLatin1Char('/')) +
@@ -368,9 +367,7 @@ private slots:
         Manager().SetUserShareLimits(l_defaults);
         QCOMPARE(Count("user_share_folder") + Count("user_share_file"),
                  std::size_t(kept ? folders + files : 0));
-        QCOMPARE(mp_harness->LogLines(QStringLiteral("Shared"))
-                     .last()
-                     .contains(QStringLiteral("from user bob refused")),
+        QCOMPARE(mp_harness->LogLines(u"Shared"_s).last().contains(u"from user bob refused"_s),
                  !kept);
         Manager().RemoveUserShare("bob");
     }
@@ -395,14 +392,11 @@ private slots:
         QVERIFY(mp_harness->Deliver(mp_harness->CentralConnection(), 104,
                                     WireWriter().WriteU32(seconds).Bytes()));
         const QTimer& l_timer = mp_searcher->SearchTimer();
-        QVERIFY(l_timer.isActive());
+        QVERIFY(l_timer.isActive() && !l_timer.isSingleShot());
         QCOMPARE(l_timer.interval(), interval);
-        QVERIFY(!l_timer.isSingleShot());
-        QCOMPARE(
-            mp_harness->LogLines(QStringLiteral("Wish List")).last(),
-            seconds == 0
-                ? QStringLiteral("Wish list wait period of 0 ignored")
-                : QStringLiteral("Wish list wait period set to %1 milliseconds").arg(interval));
+        QCOMPARE(mp_harness->LogLines(u"Wish List"_s).last(),
+                 seconds == 0 ? u"Wish list wait period of 0 ignored"_s
+                              : u"Wish list wait period set to %1 milliseconds"_s.arg(interval));
     }
 
     void wishListEntriesTakeTurns()
@@ -418,8 +412,7 @@ private slots:
                     l_texts << QString::fromUtf8(WireReader(l_frame.body.mid(4)).ReadString());
             const bool l_next =
                 TestSettings::VolatileSetting("wish_list_search_index").AsString() == ip_next;
-            return l_texts.join(QLatin1Char(' ')) +
-                   (l_next ? QString() : QStringLiteral(" (index)"));
+            return l_texts.join(QLatin1Char(' ')) + (l_next ? QString() : u" (index)"_s);
         };
         const auto l_enable = [](std::initializer_list<const char*> i_texts, bool i_enabled)
         {
@@ -434,15 +427,15 @@ private slots:
         QCOMPARE(l_searches(1, "0"), QString());
         l_enable({"b", "a", "c"}, true);
         l_enable({"B"}, false);
-        QCOMPARE(l_searches(4, "1"), QStringLiteral("a b c a"));
+        QCOMPARE(l_searches(4, "1"), u"a b c a"_s);
         // An index past the list, as removed entries leave it, takes its remainder, then 0.
         TestSettings::SetVolatileSetting("wish_list_search_index", 5);
-        QCOMPARE(l_searches(2, "1"), QStringLiteral("c a"));
+        QCOMPARE(l_searches(2, "1"), u"c a"_s);
         // With no enabled entry nothing goes out or is logged, and the turn is kept.
         l_enable({"a", "b", "c"}, false);
-        const qsizetype l_lines = mp_harness->LogLines(QStringLiteral("Wish List")).size();
+        const qsizetype l_lines = mp_harness->LogLines(u"Wish List"_s).size();
         QCOMPARE(l_searches(3, "1"), QString());
-        QCOMPARE(mp_harness->LogLines(QStringLiteral("Wish List")).size(), l_lines);
+        QCOMPARE(mp_harness->LogLines(u"Wish List"_s).size(), l_lines);
     }
 
     // The test server reports back the counts and the upload speed it was told.
