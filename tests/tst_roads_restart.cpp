@@ -20,6 +20,7 @@
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
 #include "WireReader.h"
+#include "WireWriter.h"
 #include "WishListSearcher.h"
 
 #include <QFileInfo>
@@ -37,7 +38,6 @@
 namespace
 {
 constexpr int timeoutMs = 60000;
-constexpr quint32 offerCode = 40;
 constexpr quint32 answerCode = 41;
 constexpr quint32 queueCode = 43;
 const char* const gp_childArgument = "--run-client";
@@ -72,8 +72,9 @@ QByteArray RemotePath(const Download& i_download)
 
 // The client with the application's services in the order its start-up makes them, on the data
 // file, logged in to the test server at the port. It adds the downloads on its first run, says
-// "ready PORT" with its listening port once logged in, and exits as the application does (its
-// data file saved, then its services ended) when anything arrives on its standard input.
+// "ready PORT NAME STATUS,..." with its listening port and its downloads once logged in, and exits
+// as the application does (its data file saved, then its services ended) when anything arrives on
+// its standard input.
 int RunClient(int argc, char** argv)
 {
     QCoreApplication l_application(argc, argv);
@@ -110,7 +111,14 @@ int RunClient(int argc, char** argv)
                                  l_transfers.AddDownload(l_download.mp_owner, l_download.mp_name,
                                                          g_remoteFolder.toStdString(),
                                                          l_download.m_size, 0);
-                         std::printf("ready %u\n", unsigned(l_messenger.ListeningPort()));
+                         QStringList l_statuses;
+                         for (Item* lp_download : d.GetType("download_entry")->GetItems())
+                             l_statuses << QString::fromStdString(
+                                 ItemPtr(lp_download)["file_name"].AsString() + ' ' +
+                                 ItemPtr(lp_download)["download_entry_status"].AsString());
+                         l_statuses.sort();
+                         std::printf("ready %u %s\n", unsigned(l_messenger.ListeningPort()),
+                                     qPrintable(l_statuses.join(QLatin1Char(','))));
                          std::fflush(stdout);
                      });
     QSocketNotifier l_input(STDIN_FILENO, QSocketNotifier::Read);
@@ -156,18 +164,6 @@ struct Owner
         l_paths.removeDuplicates();
         return l_paths;
     }
-
-    // The answer to the offer of the token: 1 accepted, 0 refused, -1 none yet.
-    int Answer(quint32 i_token) const
-    {
-        for (const auto& l_message : Received(answerCode))
-        {
-            WireReader l_reader(l_message.second);
-            if (l_reader.ReadU32() == i_token)
-                return l_reader.ReadU8();
-        }
-        return -1;
-    }
 };
 } // namespace
 
@@ -189,15 +185,19 @@ class TestRoadsRestart : public QObject
                 .arg(QLatin1String(ip_folder), QLatin1String(i_download.mp_name)));
     }
 
-    // The owners log in afresh, then the client starts; waits until it has queued every
-    // unfinished download with its owner again.
-    void StartClient()
+    // The owners log in afresh, then the client starts with every download in the status; waits
+    // until it has queued every unfinished download with its owner.
+    void StartClient(const char* ip_status)
     {
         m_owners.clear();
         QMap<QByteArray, QStringList> l_expected;
+        QStringList l_statuses;
         for (const Download& l_download : g_downloads)
         {
-            l_expected[l_download.mp_owner] << QString::fromUtf8(RemotePath(l_download));
+            l_statuses << QStringLiteral("%1 %2").arg(QLatin1String(l_download.mp_name),
+                                                      QLatin1String(ip_status));
+            if (qstrcmp(ip_status, "queued") == 0)
+                l_expected[l_download.mp_owner] << QString::fromUtf8(RemotePath(l_download));
             std::unique_ptr<Owner>& lp_owner = m_owners[l_download.mp_owner];
             if (lp_owner)
                 continue;
@@ -214,9 +214,12 @@ class TestRoadsRestart : public QObject
                           QString::number(m_central.Port()), m_disk.filePath(QStringLiteral("D"))});
         QTRY_VERIFY_WITH_TIMEOUT(
             mp_client->canReadLine() || mp_client->state() == QProcess::NotRunning, timeoutMs);
-        const QByteArray l_ready = mp_client->readLine().trimmed();
-        QVERIFY2(l_ready.startsWith("ready "), l_ready.constData());
-        m_clientPort = quint16(l_ready.mid(6).toUInt());
+        const QStringList l_ready =
+            QString::fromUtf8(mp_client->readLine()).split(QLatin1Char(' '));
+        QCOMPARE(l_ready.value(0), QStringLiteral("ready"));
+        m_clientPort = quint16(l_ready.value(1).toUInt());
+        QCOMPARE(l_ready.mid(2).join(QLatin1Char(' ')).trimmed(),
+                 l_statuses.join(QLatin1Char(',')));
         for (auto l_owner = l_expected.cbegin(); l_owner != l_expected.cend(); ++l_owner)
             QTRY_COMPARE_WITH_TIMEOUT(m_owners[l_owner.key()]->Queued(), l_owner.value(),
                                       timeoutMs);
@@ -228,11 +231,14 @@ class TestRoadsRestart : public QObject
                                                qint64 i_stallAt)
     {
         Owner& l_owner = *m_owners[i_download.mp_owner];
-        l_owner.m_peer.SendBody(l_owner.Received(queueCode).first().first,
-                                TestPeerMessages::TransferRequest(1, i_token,
-                                                                  RemotePath(i_download),
-                                                                  quint64(i_download.m_size)));
-        if (!QTest::qWaitFor([&] { return l_owner.Answer(i_token) == 1; }, timeoutMs))
+        const int l_connection = l_owner.Received(queueCode).first().first;
+        l_owner.m_peer.SendBody(
+            l_connection, TestPeerMessages::TransferRequest(1, i_token, RemotePath(i_download),
+                                                            quint64(i_download.m_size)));
+        const QPair<int, QByteArray> l_accepted = {
+            l_connection, WireWriter().WriteU32(i_token).WriteU8(1).Bytes()};
+        if (!QTest::qWaitFor([&] { return l_owner.Received(answerCode).contains(l_accepted); },
+                             timeoutMs))
             qWarning("the offer of %s was not accepted", i_download.mp_name);
         auto lp_sender =
             std::make_unique<FileConnectionSender>(m_clientPort, i_download.mp_owner, i_token);
@@ -270,7 +276,7 @@ private slots:
     // from where their partial files end and completes every file.
     void downloadsResumeAfterRestart()
     {
-        StartClient();
+        StartClient("queued");
         if (QTest::currentTestFailed())
             return;
         std::vector<std::unique_ptr<FileConnectionSender>> l_senders;
@@ -296,7 +302,7 @@ private slots:
             QVERIFY(lp_sender->Finish(timeoutMs));
         l_senders.clear();
 
-        StartClient();
+        StartClient("queued");
         if (QTest::currentTestFailed())
             return;
         for (const Download& l_download : g_downloads)
@@ -313,6 +319,12 @@ private slots:
             QVERIFY(l_file.readAll() == Bytes(l_download));
             QVERIFY(!QFile::exists(Path("downloading", l_download)));
         }
+        QuitClient();
+        if (QTest::currentTestFailed())
+            return;
+        StartClient("complete");
+        if (QTest::currentTestFailed())
+            return;
         QuitClient();
     }
 };
