@@ -1,8 +1,9 @@
 // Whole roads of files through the client's services as the start-up of the application makes
 // them, with the transfer service after them, over real sockets on 127.0.0.1: the test server in
 // the middle, a distributed parent and other users' test peers around. A shared folder of files
-// on disk is searched over the distributed network, browsed, queued and uploaded; files of other
-// users are queued, offered, cut off, resumed and completed beside each other.
+// on disk is searched over the distributed network, browsed, queued and uploaded, with and without
+// an upload speed limit; files of other users are queued, offered, cut off, resumed and completed
+// beside each other.
 #include "Data.h"
 #include "FileConnectionSender.h"
 #include "PeerHarness.h"

@@ -72,7 +72,7 @@ QByteArray RemotePath(const Download& i_download)
 
 // The client with the application's services in the order its start-up makes them, on the data
 // file, logged in to the test server at the port. It adds the downloads on its first run, says
-// "ready PORT NAME STATUS,..." with its listening port and its downloads once logged in, and exits
+// "ready PORT NAME:STATUS..." with its listening port and its downloads once logged in, and exits
 // as the application does (its data file saved, then its services ended) when anything arrives on
 // its standard input.
 int RunClient(int argc, char** argv)
@@ -114,11 +114,11 @@ int RunClient(int argc, char** argv)
                          QStringList l_statuses;
                          for (Item* lp_download : d.GetType("download_entry")->GetItems())
                              l_statuses << QString::fromStdString(
-                                 ItemPtr(lp_download)["file_name"].AsString() + ' ' +
+                                 ItemPtr(lp_download)["file_name"].AsString() + ':' +
                                  ItemPtr(lp_download)["download_entry_status"].AsString());
                          l_statuses.sort();
                          std::printf("ready %u %s\n", unsigned(l_messenger.ListeningPort()),
-                                     qPrintable(l_statuses.join(QLatin1Char(','))));
+                                     qPrintable(l_statuses.join(QLatin1Char(' '))));
                          std::fflush(stdout);
                      });
     QSocketNotifier l_input(STDIN_FILENO, QSocketNotifier::Read);
@@ -153,17 +153,6 @@ struct Owner
                         l_found.append({l_connection, l_frame.fields});
         return l_found;
     }
-
-    // The files the client has queued with the owner, each once, in order.
-    QStringList Queued() const
-    {
-        QStringList l_paths;
-        for (const auto& l_message : Received(queueCode))
-            l_paths << QString::fromUtf8(WireReader(l_message.second).ReadString());
-        l_paths.sort();
-        l_paths.removeDuplicates();
-        return l_paths;
-    }
 };
 } // namespace
 
@@ -185,19 +174,32 @@ class TestRoadsRestart : public QObject
                 .arg(QLatin1String(ip_folder), QLatin1String(i_download.mp_name)));
     }
 
+    // Every file the client has queued with its owner, as "owner path", each once, in order.
+    QStringList Queued() const
+    {
+        QStringList l_queued;
+        for (const auto& [l_name, lp_owner] : m_owners)
+            for (const auto& l_message : lp_owner->Received(queueCode))
+                l_queued << QString::fromUtf8(l_name + ' ' +
+                                              WireReader(l_message.second).ReadString());
+        l_queued.sort();
+        l_queued.removeDuplicates();
+        return l_queued;
+    }
+
     // The owners log in afresh, then the client starts with every download in the status; waits
     // until it has queued every unfinished download with its owner.
     void StartClient(const char* ip_status)
     {
         m_owners.clear();
-        QMap<QByteArray, QStringList> l_expected;
+        QStringList l_queued;
         QStringList l_statuses;
         for (const Download& l_download : g_downloads)
         {
-            l_statuses << QStringLiteral("%1 %2").arg(QLatin1String(l_download.mp_name),
+            l_statuses << QStringLiteral("%1:%2").arg(QLatin1String(l_download.mp_name),
                                                       QLatin1String(ip_status));
             if (qstrcmp(ip_status, "queued") == 0)
-                l_expected[l_download.mp_owner] << QString::fromUtf8(RemotePath(l_download));
+                l_queued << QString::fromUtf8(l_download.mp_owner + (' ' + RemotePath(l_download)));
             std::unique_ptr<Owner>& lp_owner = m_owners[l_download.mp_owner];
             if (lp_owner)
                 continue;
@@ -215,14 +217,12 @@ class TestRoadsRestart : public QObject
         QTRY_VERIFY_WITH_TIMEOUT(
             mp_client->canReadLine() || mp_client->state() == QProcess::NotRunning, timeoutMs);
         const QStringList l_ready =
-            QString::fromUtf8(mp_client->readLine()).split(QLatin1Char(' '));
+            QString::fromUtf8(mp_client->readLine().trimmed()).split(QLatin1Char(' '));
         QCOMPARE(l_ready.value(0), QStringLiteral("ready"));
         m_clientPort = quint16(l_ready.value(1).toUInt());
-        QCOMPARE(l_ready.mid(2).join(QLatin1Char(' ')).trimmed(),
-                 l_statuses.join(QLatin1Char(',')));
-        for (auto l_owner = l_expected.cbegin(); l_owner != l_expected.cend(); ++l_owner)
-            QTRY_COMPARE_WITH_TIMEOUT(m_owners[l_owner.key()]->Queued(), l_owner.value(),
-                                      timeoutMs);
+        QCOMPARE(l_ready.mid(2), l_statuses);
+        l_queued.sort();
+        QTRY_COMPARE_WITH_TIMEOUT(Queued(), l_queued, timeoutMs);
     }
 
     // The owner offers the file under the token, the client accepts, and the owner sends it
