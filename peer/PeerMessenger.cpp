@@ -27,6 +27,7 @@
 #include <limits>
 #include <list>
 #include <new>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -209,16 +210,21 @@ PeerMessenger::~PeerMessenger()
     g_peerMessengerDeleted = true;
     if (peerMessenger == this)
         peerMessenger = nullptr;
-    // What the store's items point to dies with this service, and the items with it.
-    std::vector<ItemPtr> l_times;
-    for (Item* lp_socket : TypeOf("peer_socket")->GetItems())
-        if (ItemPtr l_time = ItemPtr(lp_socket)["last_activity_time"])
-            l_times.push_back(l_time);
-    for (ItemPtr& l_time : l_times)
+    // What the store's items point to dies with this service, and the items with it: the sockets
+    // of open connections and attempts belong to no other object. A messaging connection's item
+    // frees its activity time as it goes.
+    std::set<QTcpSocket*> l_sockets;
+    for (const char* lp_type : {"uninitialized_socket", "peer_socket",
+                                "peer_connection_request_socket", "connect_to_peer_request_socket"})
+        for (Item* lp_item : TypeOf(lp_type)->GetItems())
+        {
+            l_sockets.insert(ItemPtr(lp_item).AsPtr<QTcpSocket>());
+            ItemPtr(lp_item).Remove();
+        }
+    for (QTcpSocket* lp_socket : l_sockets)
     {
-        QDateTime* lp_time = l_time.AsPtr<QDateTime>();
-        l_time.Remove();
-        delete lp_time;
+        lp_socket->disconnect();
+        delete lp_socket;
     }
     for (Item* lp_message : TypeOf("unsent_message")->GetItems())
         RemoveUnsentMessage(lp_message);

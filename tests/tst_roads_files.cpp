@@ -1,8 +1,9 @@
 // Whole roads of files through the client's services as the start-up of the application makes
 // them, with the transfer service after them, over real sockets on 127.0.0.1: the test server in
 // the middle, a distributed parent and other users' test peers around. A shared folder of files
-// on disk is searched over the distributed network, browsed, queued and uploaded; files of other
-// users are queued, offered, cut off, resumed and completed beside each other.
+// on disk is searched over the distributed network, browsed, queued and uploaded, with and without
+// an upload speed limit; files of other users are queued, offered, cut off, resumed and completed
+// beside each other.
 #include "Data.h"
 #include "FileConnectionSender.h"
 #include "PeerHarness.h"
@@ -15,6 +16,7 @@
 #include "TransferQueueManager.h"
 #include "WireReader.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -144,9 +146,9 @@ private slots:
         mp_harness.reset();
     }
 
-    // bob finds the song through the distributed network, browses the share and one folder of
-    // it, queues the song and takes every byte of it; the upload's speed reaches the server.
-    void searchBrowseAndUpload()
+    // bob finds the song through the distributed network, then browses the share and one folder
+    // of it.
+    void searchAndBrowse()
     {
         m_parents.SendDistributed(m_parent, Messages::DistributedSearch("bob", 501, "blue train"));
         const int l_answering = mp_bob->Peer().NextIncoming(timeoutMs);
@@ -179,7 +181,23 @@ private slots:
         QCOMPARE(l_contents->token, 8u);
         QCOMPARE(l_contents->folder, Remote("share/Other"));
         QCOMPARE(Describe(l_contents->files), QStringLiteral("red.txt 3"));
+    }
 
+    void upload_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::newRow("no limit") << 0;
+        QTest::newRow("1000 KiB/s") << 1000;
+    }
+
+    // bob queues the song and takes every byte of it, no faster than the upload speed limit when
+    // one is set; the upload's speed reaches the server.
+    void upload()
+    {
+        QFETCH(int, limit);
+        mp_transfers->SetUploadSpeedLimit(limit);
+        mp_transfers->EnableUploadSpeedLimit(limit > 0);
+        const QByteArray l_song = Remote("share/Album/blue train.bin");
         const qsizetype l_speedReports = SpeedReports().size();
         mp_bob->SetOnline(true);
         mp_bob->Queue(l_song);
@@ -191,11 +209,16 @@ private slots:
         QCOMPARE(l_reader.ReadString(), l_song);
         QCOMPARE(l_reader.ReadU64(), quint64(songSize));
         mp_bob->Accept(l_token);
+        QElapsedTimer l_clock;
+        l_clock.start();
         quint32 l_connectionToken = 0;
         const int l_connection = mp_bob->TakeFileConnection(l_connectionToken, 0, timeoutMs);
         QVERIFY(l_connection >= 0);
         QCOMPARE(l_connectionToken, l_token);
         QVERIFY(mp_bob->Peer().WaitForRawBytes(l_connection, 4 + songSize, timeoutMs));
+        // Half the time the limit implies: a slow machine only makes the transfer slower.
+        const qint64 l_leastMs = limit > 0 ? songSize * 1000 / (limit * 1024) / 2 : 0;
+        QVERIFY2(l_clock.elapsed() >= l_leastMs, qPrintable(QString::number(l_clock.elapsed())));
         QVERIFY(mp_bob->Peer().RawBytes(l_connection).mid(4) == Pattern(songSize, 7));
         mp_bob->Peer().Close(l_connection);
 
@@ -205,7 +228,10 @@ private slots:
                                      "upload_entry");
         QVERIFY(WaitForStatus(l_upload, "upload_entry_status", "complete"));
         QTRY_COMPARE_WITH_TIMEOUT(SpeedReports().size(), l_speedReports + 1, timeoutMs);
-        QVERIFY(WireReader(SpeedReports().last().body).ReadU32() > 0);
+        const quint32 l_speed = WireReader(SpeedReports().last().body).ReadU32();
+        QVERIFY(l_speed > 0);
+        QVERIFY2(limit == 0 || l_speed <= quint32(2 * limit * 1024),
+                 qPrintable(QString::number(l_speed)));
     }
 
     // Queues one name from bob and from carol before either file is there (a name already

@@ -93,8 +93,15 @@ std::unique_ptr<FrameClient> PeerHarness::LogInPeer(const QByteArray& i_user,
                                                     const TestPeer& i_peer,
                                                     bool i_withObfuscatedPort, bool i_withPlainPort)
 {
+    return LogInPeer(Central().Port(), i_user, i_peer, i_withObfuscatedPort, i_withPlainPort);
+}
+
+std::unique_ptr<FrameClient> PeerHarness::LogInPeer(quint16 i_serverPort, const QByteArray& i_user,
+                                                    const TestPeer& i_peer,
+                                                    bool i_withObfuscatedPort, bool i_withPlainPort)
+{
     auto lp_client = std::make_unique<FrameClient>();
-    if (!lp_client->Connect(Central().Port()))
+    if (!lp_client->Connect(i_serverPort))
         qFatal("peer harness: cannot reach the test server");
     const QByteArray l_password = QByteArrayLiteral("pw");
     lp_client->SendMessage(

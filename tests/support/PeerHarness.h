@@ -52,6 +52,12 @@ public:
     std::unique_ptr<FrameClient> LogInPeer(const QByteArray& i_user, const TestPeer& i_peer,
                                            bool i_withObfuscatedPort = true,
                                            bool i_withPlainPort = true);
+    // The same on the test server listening on the port, which may serve a client in another
+    // process.
+    static std::unique_ptr<FrameClient> LogInPeer(quint16 i_serverPort, const QByteArray& i_user,
+                                                  const TestPeer& i_peer,
+                                                  bool i_withObfuscatedPort = true,
+                                                  bool i_withPlainPort = true);
 
     // Dials the client from the test peer, on the obfuscated port when asked, and sends the
     // first message of a direct connection of the type; returns the test peer's connection.
