@@ -241,33 +241,27 @@ private slots:
         QFETCH(QByteArray, folder);
         QFETCH(QByteArray, name);
         QFETCH(bool, accepted);
-        const auto l_upToNul = [](const QByteArray& i_text)
-        { return QByteArray(i_text.constData()); };
         const QByteArray l_bytes = Pattern(2000);
         const TestPeerMessages::File l_file{fromList ? name : folder + '\\' + name, 2000, {}, {}};
         ItemPtr l_stored;
-        std::string l_storedFolder;
+        QByteArray l_storedFolder;
+        QByteArray l_storedName;
         if (fromList)
         {
-            const QByteArray l_contents = WireWriter()
-                                              .WriteU32(7)
-                                              .WriteString(folder)
-                                              .WriteU32(1)
-                                              .WriteString(folder)
-                                              .WriteU32(1)
-                                              .Bytes() +
-                                          TestPeerMessages::FileRecord(l_file) +
-                                          WireWriter().WriteU32(0).Bytes();
-            Bob().Send(TestPeerMessages::CompressedMessage(37, l_contents));
-            Bob().Send(TestPeerMessages::SharedFileList(
-                TestPeerMessages::ShareListContent({{folder, {l_file}}})));
+            // A folder's contents: the token and the folder, then what a list of it would hold.
+            const QByteArray l_list = TestPeerMessages::ShareListContent({{folder, {l_file}}});
+            Bob().Send(TestPeerMessages::CompressedMessage(
+                37, WireWriter().WriteU32(7).WriteString(folder).Bytes() + l_list));
+            Bob().Send(TestPeerMessages::SharedFileList(l_list));
             QTRY_VERIFY_WITH_TIMEOUT(
                 l_stored = ItemPtr(d.GetType("user")->GetItem(
                     "bob"))["user_share"]["user_share_folder"]["user_share_file"],
                 timeoutMs);
-            l_storedFolder = l_stored["user_share_folder"]["user_share_folder_name"].AsString();
-            QCOMPARE(l_stored["user_share_file_name"].AsString(), l_upToNul(name).toStdString());
-            QCOMPARE(l_storedFolder, l_upToNul(folder).toStdString());
+            l_storedFolder = QByteArray::fromStdString(
+                l_stored["user_share_folder"]["user_share_folder_name"].AsString());
+            l_storedName = QByteArray::fromStdString(l_stored["user_share_file_name"].AsString());
+            QCOMPARE(l_storedFolder + '|' + l_storedName,
+                     QByteArray(folder.constData()) + '|' + QByteArray(name.constData()));
         }
         else
         {
@@ -277,21 +271,18 @@ private slots:
             ItemPtr l_request = d.GetType("search_request")->HasItem(Value(l_token));
             QTRY_VERIFY_WITH_TIMEOUT(l_stored = l_request["search_results"]["search_result"],
                                      timeoutMs);
-            const QByteArray l_path = l_upToNul(l_file.name);
-            l_storedFolder = l_stored["search_result_file_folder"].AsString();
-            QVERIFY(l_path.startsWith(QByteArray::fromStdString(l_storedFolder)) &&
-                    l_path.endsWith(
-                        QByteArray::fromStdString(l_stored["search_result_file_name"].AsString())));
+            l_storedFolder =
+                QByteArray::fromStdString(l_stored["search_result_file_folder"].AsString());
+            l_storedName =
+                QByteArray::fromStdString(l_stored["search_result_file_name"].AsString());
+            const QByteArray l_path(l_file.name.constData());
+            QVERIFY(l_path.startsWith(l_storedFolder) && l_path.endsWith(l_storedName));
         }
-        const char* lp_nameType = fromList ? "user_share_file_name" : "search_result_file_name";
-        ItemPtr l_download = Manager().AddDownload("bob", l_stored[lp_nameType].AsString(),
-                                                   l_storedFolder, l_bytes.size(), 9);
+        ItemPtr l_download = Manager().AddDownload("bob", l_storedName.toStdString(),
+                                                   l_storedFolder.toStdString(), l_bytes.size(), 9);
         // The owner offers the path that the client asks for.
         const quint32 l_token = m_nextToken++;
-        Bob().Offer(
-            l_token,
-            QByteArray::fromStdString(l_storedFolder + '\\' + l_stored[lp_nameType].AsString()),
-            l_bytes.size());
+        Bob().Offer(l_token, l_storedFolder + '\\' + l_storedName, l_bytes.size());
         const auto l_answer = Bob().Take(acceptCode);
         QVERIFY(l_answer);
         QCOMPARE(ReadAnswer(*l_answer).accepted, accepted);
