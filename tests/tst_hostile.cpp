@@ -13,7 +13,10 @@
 #include "TestPeerMessages.h"
 #include "WireWriter.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -64,8 +67,9 @@ int OpenDescriptors()
     return l_count - 1;
 }
 
-// A peer that connects to the client, says who it is, and then never reads: what the client
-// sends piles up in its kernel buffers and then in the client's socket.
+// A peer on a plain socket that connects to the client and says who it is. Unless it is asked to
+// read, what the client sends piles up in its kernel buffers and then in the client's socket.
+// What it reads costs nothing beyond the first frame's header.
 class DeafPeer
 {
 public:
@@ -85,10 +89,38 @@ public:
     }
     ~DeafPeer() { ::close(m_socket); }
     bool Connected() const { return m_connected; }
+    void Send(const QByteArray& i_bytes)
+    {
+        ::send(m_socket, i_bytes.data(), size_t(i_bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    // Reads until that many bytes have come in all, keeping the client's events flowing.
+    bool ReadUpTo(qint64 i_total)
+    {
+        return QTest::qWaitFor(
+            [&]
+            {
+                char l_buffer[65536];
+                ssize_t l_got = 0;
+                while (m_read < i_total &&
+                       (l_got = ::recv(m_socket, l_buffer, sizeof l_buffer, MSG_DONTWAIT)) > 0)
+                {
+                    if (m_read < 8)
+                        m_head.append(l_buffer, qMin<qint64>(l_got, 8 - m_read));
+                    m_read += l_got;
+                }
+                return m_read >= i_total;
+            },
+            timeoutMs);
+    }
+    // The length and the code of the first frame that came.
+    quint32 FirstFrameLength() const { return qFromLittleEndian<quint32>(m_head.constData()); }
+    quint32 FirstFrameCode() const { return qFromLittleEndian<quint32>(m_head.constData() + 4); }
 
 private:
     int m_socket = -1;
     bool m_connected = false;
+    qint64 m_read = 0;
+    QByteArray m_head;
 };
 } // namespace
 
@@ -101,6 +133,7 @@ class TestHostileInput : public QObject
     PeerMessenger::Limits m_defaults;
     int m_shares = 0;
     AllocationProbe* mp_probe = nullptr;
+    QTemporaryDir m_disk;
 
     PeerMessenger& Messenger() { return mp_harness->Messenger(); }
 
@@ -140,6 +173,25 @@ class TestHostileInput : public QObject
     {
         return Messages::FileSearchResult(
             Messages::SearchReplyContent(i_user, i_token, i_files, 1, 0, 0));
+    }
+
+    // A share of thousands of files, made at the first call.
+    void ShareThousands()
+    {
+        const std::string l_path = m_disk.path().toStdString();
+        if (d.GetType("shared_folder")->HasItem(l_path))
+            return;
+        for (int l_album = 0; l_album < 40; ++l_album)
+        {
+            const QString l_folder = m_disk.filePath(QStringLiteral("Album %1").arg(l_album));
+            QDir().mkpath(l_folder);
+            for (int l_track = 0; l_track < 100; ++l_track)
+                QFile(l_folder + QStringLiteral("/Some Artist - Track %1.bin").arg(l_track))
+                    .open(QIODevice::WriteOnly);
+        }
+        ItemPtr(d.GetType("shared_folder")->GetItem(l_path)) +=
+            d.GetType("shared_public")->GetGlobalNullItem();
+        sharedFoldersManager->AddSharedFiles(l_path, l_path);
     }
 
     int LinesContaining(const QString& i_text) const
@@ -273,6 +325,87 @@ private slots:
         QCOMPARE(m_shares, 0);
         QCOMPARE(LinesContaining(QStringLiteral("more than 1000000 files")), 1);
         QVERIFY(mp_peer->IsOpen(l_bob));
+    }
+
+    // A list that inflates far past its cap is refused at the cap, read through a small window.
+    void shareListInflatingFarPastItsCap()
+    {
+        const QByteArray l_body = Messages::Message(
+            5, Messages::CompressedZeros(quint64(8 * PeerMessenger::MaxShareListLength)));
+        const int l_bob = DialIn("bob");
+        AllocationProbe l_probe;
+        mp_peer->SendBody(l_bob, l_body);
+        QVERIFY(QTest::qWaitFor(
+            [&]
+            {
+                l_probe.Sample();
+                return !mp_peer->IsOpen(l_bob);
+            },
+            timeoutMs));
+        l_probe.Stop();
+        QCOMPARE(m_shares, 0);
+        qInfo("%lld bytes inflating to %lld: peak %zu bytes, largest %zu, heap sampled %zu",
+              qint64(l_body.size()), 8 * PeerMessenger::MaxShareListLength, l_probe.Peak(),
+              l_probe.Largest(), l_probe.SampledPeak());
+        QVERIFY(l_probe.Peak() < 1 << 20);
+        QVERIFY(l_probe.SampledPeak() < 8 * std::size_t(l_body.size()) + (8 << 20));
+    }
+
+    // Requests for the file list after the first are answered with the list kept from it: each
+    // allocates in proportion to the message, not to the index.
+    void repeatedListRequestsAreCheap()
+    {
+        ShareThousands();
+        DeafPeer l_peer(Messenger().ListeningPort(), "bob", "P");
+        QVERIFY(l_peer.Connected());
+        const QByteArray l_request = Messages::Frame(Messages::GetSharedFileList());
+        AllocationProbe l_first;
+        l_peer.Send(l_request);
+        QVERIFY(l_peer.ReadUpTo(8));
+        QCOMPARE(l_peer.FirstFrameCode(), quint32(5));
+        const qint64 l_frame = 4 + l_peer.FirstFrameLength();
+        QVERIFY(l_peer.ReadUpTo(l_frame));
+        l_first.Stop();
+        // Probes share one count.
+        const std::size_t l_built = l_first.Allocated();
+        constexpr int l_repeats = 20;
+        AllocationProbe l_repeated;
+        for (int l_index = 0; l_index < l_repeats; ++l_index)
+            l_peer.Send(l_request);
+        QVERIFY(l_peer.ReadUpTo(l_frame * (1 + l_repeats)));
+        l_repeated.Stop();
+        qInfo("list of %lld bytes: the first request allocated %zu bytes, each repeat %zu", l_frame,
+              l_built, l_repeated.Allocated() / l_repeats);
+        QVERIFY(l_repeated.Allocated() / l_repeats < std::size_t(l_frame));
+    }
+
+    // One that asks for it again and again and never reads is closed once the unsent bytes pass
+    // their bound; the heap grows no further than that bound.
+    void listRequesterThatNeverReadsIsClosed()
+    {
+        ShareThousands();
+        PeerMessenger::Limits l_limits = m_defaults;
+        l_limits.m_unsentBytes = 4 * 1024 * 1024;
+        Messenger().SetLimits(l_limits);
+        DeafPeer l_deaf(Messenger().ListeningPort(), "mallory", "P");
+        QVERIFY(l_deaf.Connected());
+        QVERIFY(PeerHarness::SocketOf("peer_socket", "mallory"));
+        const QByteArray l_request = Messages::Frame(Messages::GetSharedFileList());
+        AllocationProbe l_probe;
+        int l_requests = 0;
+        for (; Count("peer_socket") == 1 && l_requests < 100000; ++l_requests)
+        {
+            l_deaf.Send(l_request);
+            QCoreApplication::processEvents();
+            l_probe.Sample();
+        }
+        l_probe.Stop();
+        QCOMPARE(Count("peer_socket"), 0);
+        QCOMPARE(LinesContaining(QStringLiteral("does not take what is sent to it")), 1);
+        qInfo("closed after %d requests: peak %zu bytes, heap sampled %zu", l_requests,
+              l_probe.Peak(), l_probe.SampledPeak());
+        QVERIFY(l_probe.SampledPeak() < std::size_t(l_limits.m_unsentBytes) + (16 << 20));
+        QVERIFY(Exchange(DialIn("bob"), {}));
     }
 
     void peerThatNeverReadsIsClosed()

@@ -8,14 +8,18 @@
 #include "FileConnectionSender.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
+#include "Server.h"
+#include "SharedFoldersManager.h"
 #include "TestPeerMessages.h"
 #include "TestSettings.h"
 #include "TransferHarness.h"
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "WireReader.h"
+#include "WireWriter.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTcpSocket>
@@ -143,6 +147,7 @@ private slots:
         for (Item* lp_download : d.GetType("download_entry")->GetItems())
             Manager().RemoveDownload(lp_download);
         d.GetType("complete_download")->GetItems().Remove();
+        sharedFoldersManager->RemoveUserShare("bob");
         QDir(Folder()).removeRecursively();
     }
 
@@ -202,6 +207,99 @@ private slots:
         const QString l_path = Manager().GetDownloadTargetPath(l_download, false);
         QCOMPARE(l_path, QString(Folder()).replace(QLatin1Char('/'), QLatin1Char('\\')) +
                              QStringLiteral("\\downloading\\a_..\\.._x"));
+    }
+
+    // Names in other users' lists and search results are kept as they came (up to a NUL byte),
+    // and a download started from one, as the user starts it, ends in the complete folder. A
+    // folder's contents sent unasked are let pass.
+    void namesFromListsAndResults_data()
+    {
+        QTest::addColumn<bool>("fromList");
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<QByteArray>("name");
+        // A listed name that holds a separator names no file that an offer can name.
+        QTest::addColumn<bool>("accepted");
+        const QByteArray l_nul("x\0..\\..\\y", 9);
+        for (bool l_fromList : {true, false})
+        {
+            const char* lp_source = l_fromList ? "list: " : "result: ";
+            QTest::addRow("%sdot dots", lp_source)
+                << l_fromList << QByteArray("..\\..\\..") << QByteArray("..") << true;
+            QTest::addRow("%sslashes", lp_source) << l_fromList << QByteArray("/etc/../a\\..\\..")
+                                                  << QByteArray("../../b") << !l_fromList;
+            QTest::addRow("%sroots", lp_source)
+                << l_fromList << QByteArray("\\\\host\\..\\C:") << QByteArray("/c") << !l_fromList;
+            QTest::addRow("%scontrol characters", lp_source)
+                << l_fromList << QByteArray("\x01\\\x1f..\\\x7f") << QByteArray("d\x02\n") << true;
+            QTest::addRow("%sNUL", lp_source) << l_fromList << l_nul << l_nul << true;
+        }
+    }
+
+    void namesFromListsAndResults()
+    {
+        QFETCH(bool, fromList);
+        QFETCH(QByteArray, folder);
+        QFETCH(QByteArray, name);
+        QFETCH(bool, accepted);
+        const QByteArray l_bytes = Pattern(2000);
+        const TestPeerMessages::File l_file{fromList ? name : folder + '\\' + name, 2000, {}, {}};
+        ItemPtr l_stored;
+        QByteArray l_storedFolder;
+        QByteArray l_storedName;
+        if (fromList)
+        {
+            // A folder's contents: the token and the folder, then what a list of it would hold.
+            const QByteArray l_list = TestPeerMessages::ShareListContent({{folder, {l_file}}});
+            Bob().Send(TestPeerMessages::CompressedMessage(
+                37, WireWriter().WriteU32(7).WriteString(folder).Bytes() + l_list));
+            Bob().Send(TestPeerMessages::SharedFileList(l_list));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                l_stored = ItemPtr(d.GetType("user")->GetItem(
+                    "bob"))["user_share"]["user_share_folder"]["user_share_file"],
+                timeoutMs);
+            l_storedFolder = QByteArray::fromStdString(
+                l_stored["user_share_folder"]["user_share_folder_name"].AsString());
+            l_storedName = QByteArray::fromStdString(l_stored["user_share_file_name"].AsString());
+            QCOMPARE(l_storedFolder + '|' + l_storedName,
+                     QByteArray(folder.constData()) + '|' + QByteArray(name.constData()));
+        }
+        else
+        {
+            const quint32 l_token = mp_t->Peers().Client().FileSearch("query", false);
+            Bob().Send(TestPeerMessages::FileSearchResult(
+                TestPeerMessages::SearchReplyContent("bob", l_token, {l_file}, 1, 0, 0)));
+            ItemPtr l_request = d.GetType("search_request")->HasItem(Value(l_token));
+            QTRY_VERIFY_WITH_TIMEOUT(l_stored = l_request["search_results"]["search_result"],
+                                     timeoutMs);
+            l_storedFolder =
+                QByteArray::fromStdString(l_stored["search_result_file_folder"].AsString());
+            l_storedName =
+                QByteArray::fromStdString(l_stored["search_result_file_name"].AsString());
+            const QByteArray l_path(l_file.name.constData());
+            QVERIFY(l_path.startsWith(l_storedFolder) && l_path.endsWith(l_storedName));
+        }
+        ItemPtr l_download = Manager().AddDownload("bob", l_storedName.toStdString(),
+                                                   l_storedFolder.toStdString(), l_bytes.size(), 9);
+        // The owner offers the path that the client asks for.
+        const quint32 l_token = m_nextToken++;
+        Bob().Offer(l_token, l_storedFolder + '\\' + l_storedName, l_bytes.size());
+        const auto l_answer = Bob().Take(acceptCode);
+        QVERIFY(l_answer);
+        QCOMPARE(ReadAnswer(*l_answer).accepted, accepted);
+        if (accepted)
+        {
+            auto lp_sender = Bob().SendFile(l_token, l_bytes);
+            QVERIFY(WaitForStatus(l_download, "complete"));
+            QVERIFY(lp_sender->Finish());
+        }
+        QStringList l_copies;
+        for (QDirIterator l_files(mp_t->Path(QString()), QDir::Files, QDirIterator::Subdirectories);
+             l_files.hasNext();)
+            if (ReadFile(l_files.next()) == l_bytes)
+                l_copies << l_files.filePath();
+        QCOMPARE(l_copies.size(), int(accepted));
+        for (const QString& l_copy : l_copies)
+            QVERIFY2(l_copy.startsWith(Path(QStringLiteral("complete/"))), qPrintable(l_copy));
     }
 
     void refusedOffers_data()

@@ -1,6 +1,7 @@
 // Uploads through real sockets on 127.0.0.1: test peers queue this client's shared files, take
 // its offers and its file connections. The serving order, refusals, slots, the speed limit and
 // its shares, completion reported to the server, and the time-outs of the hand-shake phases.
+#include "AllocationProbe.h"
 #include "Data.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
@@ -426,28 +427,90 @@ private slots:
         Manager().RemoveDownload(l_download);
     }
 
-    // One entry per file, however many a user queues; a very long queue is logged once.
+    // A downloader that goes silent on the file connection, before its offset or while the file
+    // flows, is dropped after the socket's wait; the slot goes to the next in line.
+    void silentDownloader_data()
+    {
+        QTest::addColumn<bool>("sendsOffset");
+        QTest::newRow("never sends its offset") << false;
+        QTest::newRow("stops reading") << true;
+    }
+
+    void silentDownloader()
+    {
+        QFETCH(bool, sendsOffset);
+        TransferThread::SetWaitMilliseconds(300);
+        Bob().SetOnline(true);
+        Carol().SetOnline(true);
+        Bob().Queue(Remote("big.bin"));
+        const auto l_offer = Bob().Take(offerCode);
+        QVERIFY(l_offer);
+        Carol().Queue(Remote("a.bin"));
+        Bob().Accept(ReadOffer(*l_offer).token);
+        quint32 l_token = 0;
+        const int l_connection = Bob().TakeFileConnection(
+            l_token, sendsOffset ? std::optional<qint64>(0) : std::nullopt);
+        QVERIFY(l_connection >= 0);
+        if (sendsOffset)
+            Bob().Peer().StopReading(l_connection);
+        ItemPtr l_upload = Upload("bob", "big.bin");
+        QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), std::string("aborted"), timeoutMs);
+        QVERIFY(Bob().Take(uploadFailedCode));
+        for (const char* lp_type : {"upload_socket", "upload_file", "upload_thread"})
+            QVERIFY2(!l_upload[lp_type], lp_type);
+        QVERIFY(Carol().Take(offerCode));
+        Bob().Peer().Abort(l_connection);
+    }
+
+    // However many requests one user sends, there is one entry per file, each of a bounded size;
+    // a very long queue is logged once, and other users are still answered.
+    void manyQueuedUploads_data()
+    {
+        QTest::addColumn<bool>("distinct");
+        QTest::newRow("5,000 files") << true;
+        QTest::newRow("one file 5,000 times") << false;
+    }
+
     void manyQueuedUploads()
     {
+        QFETCH(bool, distinct);
+        constexpr int l_requests = 5000;
+        // The first file is offered, and a second slot stays free.
+        Bob().SetOnline(true);
+        Manager().SetUploadSlots(2);
         const QString l_many = mp_t->Path(QStringLiteral("many"));
-        QDir().mkpath(l_many);
-        for (int l_index = 0; l_index <= 1000; ++l_index)
-            QFile(l_many + QStringLiteral("/%1").arg(l_index)).open(QIODevice::WriteOnly);
-        ItemPtr(d.GetType("shared_folder")->GetItem(l_many.toStdString())) +=
-            d.GetType("shared_public")->GetGlobalNullItem();
-        sharedFoldersManager->AddSharedFiles(l_many.toStdString(), l_many.toStdString());
-        const QString l_remote = QString(l_many).replace(QLatin1Char('/'), QLatin1Char('\\'));
+        if (QDir().mkdir(l_many))
+        {
+            for (int l_index = 0; l_index < l_requests; ++l_index)
+                QFile(l_many + QStringLiteral("/%1").arg(l_index)).open(QIODevice::WriteOnly);
+            ItemPtr(d.GetType("shared_folder")->GetItem(l_many.toStdString())) +=
+                d.GetType("shared_public")->GetGlobalNullItem();
+            sharedFoldersManager->AddSharedFiles(l_many.toStdString(), l_many.toStdString());
+        }
+        const QByteArray l_remote = l_many.toUtf8().replace('/', '\\') + '\\';
         const qsizetype l_lines = mp_t->Peers().LogLines(QStringLiteral("Transfer Queue")).size();
-        for (int l_index = 0; l_index <= 1000; ++l_index)
-            Manager().OnQueueUploadRequested(
-                "bob", (l_remote + QStringLiteral("\\%1").arg(l_index)).toStdString());
-        QCOMPARE(Manager().QueuedUploadCount(), 1001);
+        AllocationProbe l_probe;
+        for (int l_index = 0; l_index < l_requests; ++l_index)
+            Bob().Queue(l_remote + QByteArray::number(distinct ? l_index : 0));
+        // Refused after all of the above, on the same connection.
+        Bob().Queue("nowhere\\x.bin");
+        QVERIFY(Bob().Take(deniedCode, 120000));
+        l_probe.Stop();
+        Carol().Queue("nowhere\\y.bin");
+        QVERIFY(Carol().Take(deniedCode));
+        const int l_entries = distinct ? l_requests : 1;
+        QCOMPARE(Manager().QueuedUploadCount(), l_entries - 1);
+        qInfo("%d entries: peak %zu bytes, %zu allocated", l_entries, l_probe.Peak(),
+              l_probe.Allocated());
+        // Each request's work is its own, not the queue's.
+        QVERIFY(l_probe.Peak() < std::size_t(l_entries) * 4096 + (1 << 20));
+        QVERIFY(l_probe.Allocated() < std::size_t(l_requests) * 16384);
         QCOMPARE(mp_t->Peers()
                      .LogLines(QStringLiteral("Transfer Queue"))
                      .mid(l_lines)
                      .filter(QStringLiteral("more than 1000 queued uploads"))
                      .size(),
-                 1);
+                 distinct ? 1 : 0);
     }
 };
 

@@ -29,6 +29,7 @@
 #include <atomic>
 #include <list>
 #include <set>
+#include <unordered_set>
 
 TransferQueueManager* transferQueueManager = nullptr;
 
@@ -115,6 +116,19 @@ ItemSet EntriesWithStatus(const char* ip_statusType, const char* ip_entryType,
                           const char* ip_status)
 {
     return ItemPtr(TypeOf(ip_statusType)->HasItem(ip_status)).GetItems(ip_entryType);
+}
+
+// Looks through the active uploads, which are as few as the slots, rather than through the user's
+// queue, which can be as long as the user likes.
+bool HasActiveUpload(ItemPtr i_user)
+{
+    for (const char* lp_status : activeUploadStatuses)
+        if (Item* lp_item = TypeOf("upload_entry_status")->HasItem(lp_status))
+            if (const ItemSet* lp_entries = lp_item->ConnectedItems(TypeOf("upload_entry")))
+                for (Item* lp_upload : *lp_entries)
+                    if (ItemPtr(lp_upload)["user"] == i_user)
+                        return true;
+    return false;
 }
 
 template <std::size_t N> bool IsListed(const char* const (&i_table)[N], const std::string& i_text)
@@ -1185,18 +1199,22 @@ void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::strin
                             .arg(manyQueuedUploads),
                         l_user);
         gp_server->TrackUser(i_user);
-        StartNewUploads();
-        return;
     }
-    const std::string l_status = StatusOf(l_upload, "upload_entry_status");
-    if (l_status == "queued" || IsActive(l_upload, "upload_entry_status"))
+    else
     {
-        TransferLog(2, QStringLiteral("Already queued"), l_user);
-        return;
+        const std::string l_status = StatusOf(l_upload, "upload_entry_status");
+        if (l_status == "queued" || IsActive(l_upload, "upload_entry_status"))
+        {
+            TransferLog(2, QStringLiteral("Already queued"), l_user);
+            return;
+        }
+        TransferLog(2, QStringLiteral("%1, re-queueing").arg(Text(l_status)), l_user);
+        SetUploadEntryStatus(l_upload, "queued");
     }
-    TransferLog(2, QStringLiteral("%1, re-queueing").arg(Text(l_status)), l_user);
-    SetUploadEntryStatus(l_upload, "queued");
-    StartNewUploads();
+    // Whatever else waits has had its chance already: only this user's request is new. A user
+    // who floods the queue while offline or while being served costs nothing more per request.
+    if (IsOnline(l_user) && !HasActiveUpload(l_user))
+        StartNewUploads();
 }
 
 int TransferQueueManager::GetUserGroupDownloadPriority(std::string i_user)
@@ -1325,16 +1343,14 @@ void TransferQueueManager::StartNewUploads()
     if (l_free <= 0)
         return;
     ItemSet l_queued = EntriesWithStatus("upload_entry_status", "upload_entry", "queued");
+    // Users found offline or served, each looked at once however many files they queued.
+    std::unordered_set<Item*> l_passed;
     for (Item* lp_upload : l_queued.SortNumericBy("effective_upload_order", true))
     {
         ItemPtr l_upload(lp_upload);
         ItemPtr l_user = l_upload["user"];
-        if (!IsOnline(l_user))
-            continue;
-        bool l_userActive = false;
-        for (Item* lp_other : l_user.GetItems("upload_entry"))
-            l_userActive = l_userActive || IsActive(lp_other, "upload_entry_status");
-        if (l_userActive)
+        if (!l_passed.insert(static_cast<Item*>(l_user)).second || !IsOnline(l_user) ||
+            HasActiveUpload(l_user))
             continue;
         const qint64 l_size = l_upload["shared_file"]["shared_file_size"].AsInt64();
         const unsigned int l_token = peerMessenger->RequestUpload(

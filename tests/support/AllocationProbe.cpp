@@ -2,14 +2,21 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
+
+#ifdef __SANITIZE_ADDRESS__
+// The address sanitizer's own count: its allocator does not fill in mallinfo2.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace
 {
 std::atomic<bool> g_tracking{false};
 std::atomic<std::size_t> g_largest{0};
+std::atomic<std::size_t> g_allocated{0};
 // Bytes held through operator new, always counted; the peak is taken while tracking.
 std::atomic<long long> g_held{0};
 std::atomic<long long> g_base{0};
@@ -35,6 +42,7 @@ void* Allocate(std::size_t i_size) noexcept
         {
         }
         Raise(g_peak, l_held - g_base);
+        g_allocated.fetch_add(i_size, std::memory_order_relaxed);
     }
     return lp_memory;
 }
@@ -46,6 +54,16 @@ void Free(void* ip_memory) noexcept
     std::free(ip_memory);
 }
 
+std::size_t HeapInUse()
+{
+#ifdef __SANITIZE_ADDRESS__
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 l_info = mallinfo2();
+    return l_info.uordblks + l_info.hblkhd;
+#endif
+}
+
 void* AllocateOrThrow(std::size_t i_size)
 {
     if (void* lp_memory = Allocate(i_size))
@@ -54,9 +72,10 @@ void* AllocateOrThrow(std::size_t i_size)
 }
 } // namespace
 
-AllocationProbe::AllocationProbe()
+AllocationProbe::AllocationProbe() : m_heapBase(HeapInUse())
 {
     g_largest = 0;
+    g_allocated = 0;
     g_base = g_held.load();
     g_peak = 0;
     g_tracking = true;
@@ -80,6 +99,18 @@ std::size_t AllocationProbe::Largest() const
 std::size_t AllocationProbe::Peak() const
 {
     return static_cast<std::size_t>(g_peak.load());
+}
+
+std::size_t AllocationProbe::Allocated() const
+{
+    return g_allocated;
+}
+
+void AllocationProbe::Sample()
+{
+    const std::size_t l_held = HeapInUse();
+    if (l_held > m_heapBase)
+        m_sampledPeak = std::max(m_sampledPeak, l_held - m_heapBase);
 }
 
 void* operator new(std::size_t i_size)

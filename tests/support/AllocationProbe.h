@@ -18,4 +18,16 @@ public:
     void Stop();
     std::size_t Largest() const;
     std::size_t Peak() const;
+    // Bytes allocated through operator new while recording, whether freed since or not.
+    std::size_t Allocated() const;
+
+    // Buffers that Qt and the byte streams take with malloc escape the count above. The heap as
+    // the allocator counts it, every thread's, can be sampled instead; the peak of the samples is
+    // taken beyond what was held when the probe started.
+    void Sample();
+    std::size_t SampledPeak() const { return m_sampledPeak; }
+
+private:
+    std::size_t m_heapBase;
+    std::size_t m_sampledPeak = 0;
 };

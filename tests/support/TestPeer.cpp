@@ -186,6 +186,16 @@ void TestPeer::SendRaw(int i_connection, const QByteArray& i_bytes)
     Write(i_connection, i_bytes);
 }
 
+void TestPeer::StopReading(int i_connection)
+{
+    Connection* lp_connection = Find(i_connection);
+    if (!lp_connection || !lp_connection->socket)
+        return;
+    disconnect(lp_connection->socket, &QTcpSocket::readyRead, this, nullptr);
+    // A full read buffer stops the socket taking bytes from the kernel.
+    lp_connection->socket->setReadBufferSize(4096);
+}
+
 void TestPeer::Close(int i_connection)
 {
     Connection* lp_connection = Find(i_connection);

@@ -90,6 +90,8 @@ public:
     void SendFileToken(int i_connection, quint32 i_token);
     void SendDistributed(int i_connection, const QByteArray& i_message);
     void SendRaw(int i_connection, const QByteArray& i_bytes);
+    // Takes no more bytes of the connection, so that the sender's buffers fill up.
+    void StopReading(int i_connection);
     // Closes after the written bytes are sent; Abort drops them.
     void Close(int i_connection);
     void Abort(int i_connection);

@@ -128,7 +128,8 @@ std::unique_ptr<FileConnectionSender> TransferPeer::SendFile(quint32 i_token,
     return lp_sender;
 }
 
-int TransferPeer::TakeFileConnection(quint32& o_token, qint64 i_offset, int i_timeoutMs)
+int TransferPeer::TakeFileConnection(quint32& o_token, std::optional<qint64> i_offset,
+                                     int i_timeoutMs)
 {
     const int l_connection = mp_peer->NextIncoming(i_timeoutMs);
     if (l_connection < 0 || !mp_peer->WaitForFirstMessage(l_connection, i_timeoutMs) ||
@@ -136,6 +137,7 @@ int TransferPeer::TakeFileConnection(quint32& o_token, qint64 i_offset, int i_ti
         !mp_peer->WaitForRawBytes(l_connection, 4, i_timeoutMs))
         return -1;
     o_token = qFromLittleEndian<quint32>(mp_peer->RawBytes(l_connection).constData());
-    mp_peer->SendRaw(l_connection, WireWriter().WriteU64(quint64(i_offset)).Bytes());
+    if (i_offset)
+        mp_peer->SendRaw(l_connection, WireWriter().WriteU64(quint64(*i_offset)).Bytes());
     return l_connection;
 }

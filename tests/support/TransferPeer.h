@@ -49,8 +49,9 @@ public:
              qint64 i_stopAt = 0);
 
     // Downloading: waits for the file connection that the client opens, reads its token, answers
-    // the offset and returns the connection, or -1.
-    int TakeFileConnection(quint32& o_token, qint64 i_offset, int i_timeoutMs = 20000);
+    // the offset when one is given and returns the connection, or -1.
+    int TakeFileConnection(quint32& o_token, std::optional<qint64> i_offset,
+                           int i_timeoutMs = 20000);
 
 private:
     int Messaging();
