@@ -15,6 +15,7 @@
 #include "LogPages.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
+#include "ProcessFigures.h"
 #include "TestObfuscation.h"
 #include "TestPeerMessages.h"
 
@@ -28,7 +29,6 @@
 #include <QtEndian>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <malloc.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
@@ -516,21 +516,6 @@ struct Counts
     std::map<std::string, std::size_t> items;
 };
 
-long long StatusKb(const char* ip_field)
-{
-    FILE* lp_status = std::fopen("/proc/self/status", "r");
-    if (!lp_status)
-        return -1;
-    char l_line[256];
-    long long l_value = -1;
-    const std::size_t l_length = std::strlen(ip_field);
-    while (std::fgets(l_line, sizeof l_line, lp_status))
-        if (std::strncmp(l_line, ip_field, l_length) == 0 && l_line[l_length] == ':')
-            l_value = std::atoll(l_line + l_length + 1);
-    std::fclose(lp_status);
-    return l_value;
-}
-
 // Lets every deferred deletion happen and runs the collector, as the 5-minute tick would.
 void Settle()
 {
@@ -548,8 +533,8 @@ Counts Measure()
     // Memory that the allocator holds free is not the client's.
     malloc_trim(0);
     Counts l_counts;
-    l_counts.rssKb = StatusKb("VmRSS");
-    l_counts.anonymousKb = StatusKb("RssAnon");
+    l_counts.rssKb = ProcessFigures::StatusKb("VmRSS");
+    l_counts.anonymousKb = ProcessFigures::StatusKb("RssAnon");
     const struct mallinfo2 l_heap = mallinfo2();
     l_counts.heapInUseKb = static_cast<long long>((l_heap.uordblks + l_heap.hblkhd) / 1024);
     {
@@ -559,15 +544,7 @@ Counts Measure()
             if (qobject_cast<QAbstractSocket*>(lp_object))
                 ++l_counts.sockets;
     }
-    if (DIR* lp_folder = opendir("/proc/self/fd"))
-    {
-        while (const dirent* lp_entry = readdir(lp_folder))
-            if (lp_entry->d_name[0] != '.')
-                ++l_counts.descriptors;
-        closedir(lp_folder);
-        // Not counting the folder's own descriptor.
-        --l_counts.descriptors;
-    }
+    l_counts.descriptors = ProcessFigures::Descriptors();
     for (Type* lp_type : d.Types())
         l_counts.items[lp_type->Name()] = lp_type->ItemCount();
     return l_counts;
@@ -731,7 +708,7 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
         std::printf("  messages handled:              %lld (%.0f per second)\n", l_handled,
                     l_lastHandled > 0 ? double(l_handled) * 1000.0 / double(l_lastHandled) : 0.0);
         std::printf("  peak RSS so far:               %.1f MB\n",
-                    double(StatusKb("VmHWM")) / 1024.0);
+                    double(ProcessFigures::StatusKb("VmHWM")) / 1024.0);
         std::printf("  connection items when the load stopped: %zu; gone after %d expiry ticks "
                     "(%d s on the client's clock)\n",
                     l_liveAtEnd, l_ticks, 30 * l_ticks);
