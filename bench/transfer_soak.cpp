@@ -11,6 +11,7 @@
 //
 // Usage: transfer_soak [--transfers N] [--megabytes N] [--idle N] [--rounds N]
 // (defaults: 50 downloads and 50 uploads of 20 MB, 500 idle connections, 2 rounds).
+#include "BenchOptions.h"
 #include "Data.h"
 #include "FileConnectionReceiver.h"
 #include "FileConnectionSender.h"
@@ -18,6 +19,7 @@
 #include "PeerMessenger.h"
 #include "ProcessFigures.h"
 #include "SharedFoldersManager.h"
+#include "StoreCensus.h"
 #include "TestPeer.h"
 #include "TestPeerMessages.h"
 #include "TestSettings.h"
@@ -33,19 +35,14 @@
 #include <QTest>
 
 #include <arpa/inet.h>
-#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace
@@ -65,24 +62,15 @@ struct Options
     int rounds = 2;
 };
 
-const char* const g_connectionTypes[] = {"uninitialized_socket",
-                                         "peer_socket",
-                                         "peer_connection_request_socket",
-                                         "connect_to_peer_request_socket",
-                                         "unsent_message",
-                                         "indirect_connect_to_peer_request",
-                                         "connect_to_peer_request",
-                                         "peer_connection_request"};
-
 const char* const g_transferTypes[] = {
     "download_entry", "upload_entry",   "complete_download", "download_socket",    "upload_socket",
     "download_file",  "upload_file",    "download_thread",   "upload_thread",      "write_position",
     "read_position",  "bytes_uploaded", "transfer_req",      "remote_transfer_req"};
 
-template <std::size_t Count> std::size_t ItemsOf(const char* const (&i_types)[Count])
+std::size_t TransferItems()
 {
     std::size_t l_count = 0;
-    for (const char* lp_type : i_types)
+    for (const char* lp_type : g_transferTypes)
         l_count += d.GetType(lp_type)->ItemCount();
     return l_count;
 }
@@ -158,48 +146,24 @@ private:
 
 struct Counts
 {
-    long long rssKb = 0;
-    // Of the RSS: private memory, and pages of shared memory (files on /dev/shm) mapped.
-    long long anonymousKb = 0;
-    long long shmemKb = 0;
-    long long heapInUseKb = 0;
+    ProcessFigures::MemoryFigures memory;
     long long descriptors = 0;
     long long threads = 0;
     std::size_t connectionItems = 0;
     std::size_t transferItems = 0;
-    std::map<std::string, std::size_t> items;
+    StoreCensus::Counts items;
 };
-
-std::size_t Total(const Counts& i_counts)
-{
-    std::size_t l_total = 0;
-    for (const auto& l_entry : i_counts.items)
-        l_total += l_entry.second;
-    return l_total;
-}
 
 Counts Measure()
 {
-    for (int l_pass = 0; l_pass < 3; ++l_pass)
-    {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    d.RemoveDisconnectedItems();
-    // Memory that the allocator holds free is not the client's.
-    malloc_trim(0);
+    const StoreCensus::Counts l_items = StoreCensus::Take();
     Counts l_counts;
-    l_counts.rssKb = ProcessFigures::StatusKb("VmRSS");
-    l_counts.anonymousKb = ProcessFigures::StatusKb("RssAnon");
-    l_counts.shmemKb = ProcessFigures::StatusKb("RssShmem");
-    const struct mallinfo2 l_heap = mallinfo2();
-    l_counts.heapInUseKb = static_cast<long long>((l_heap.uordblks + l_heap.hblkhd) / 1024);
+    l_counts.memory = ProcessFigures::Memory();
     l_counts.descriptors = ProcessFigures::Descriptors();
     l_counts.threads = ProcessFigures::Threads();
-    l_counts.connectionItems = ItemsOf(g_connectionTypes);
-    l_counts.transferItems = ItemsOf(g_transferTypes);
-    for (Type* lp_type : d.Types())
-        l_counts.items[lp_type->Name()] = lp_type->ItemCount();
+    l_counts.connectionItems = StoreCensus::ConnectionItems();
+    l_counts.transferItems = TransferItems();
+    l_counts.items = l_items;
     return l_counts;
 }
 
@@ -253,12 +217,27 @@ public:
 
     void Expire()
     {
-        for (int l_tick = 0; l_tick < 20 && ItemsOf(g_connectionTypes) != 0; ++l_tick)
+        for (int l_tick = 0; l_tick < 20 && StoreCensus::ConnectionItems() != 0; ++l_tick)
         {
             m_harness.AdvanceClock(30000);
             PeerHarness::Tick();
-            (void)QTest::qWaitFor([] { return ItemsOf(g_connectionTypes) == 0; }, 1000);
+            (void)QTest::qWaitFor([] { return StoreCensus::ConnectionItems() == 0; }, 1000);
         }
+    }
+
+    // The log lines that the test harness keeps, every one (the client's log view keeps a bounded
+    // number): their count and their text's size in kB.
+    std::pair<qsizetype, qsizetype> HarnessLog() const
+    {
+        qsizetype l_lines = 0;
+        qsizetype l_characters = 0;
+        for (const char* lp_category : {"Peer Messenger", "Transfer Queue", "server", "Shared"})
+            for (const QString& l_line : m_harness.LogLines(QLatin1String(lp_category)))
+            {
+                ++l_lines;
+                l_characters += l_line.size();
+            }
+        return {l_lines, l_characters * qsizetype(sizeof(QChar)) / 1024};
     }
 
 private:
@@ -403,64 +382,34 @@ void PrintCounts(const char* ip_when, const Counts& i_counts)
         "  %-22s RSS %.1f MB (private %.1f MB, shared memory %.1f MB, heap in use %.1f MB), "
         "descriptors %lld, threads %lld, connection items %zu, transfer items %zu, store "
         "items %zu\n",
-        ip_when, double(i_counts.rssKb) / 1024.0, double(i_counts.anonymousKb) / 1024.0,
-        double(i_counts.shmemKb) / 1024.0, double(i_counts.heapInUseKb) / 1024.0,
-        i_counts.descriptors, i_counts.threads, i_counts.connectionItems, i_counts.transferItems,
-        Total(i_counts));
+        ip_when, double(i_counts.memory.rssKb) / 1024.0,
+        double(i_counts.memory.anonymousKb) / 1024.0, double(i_counts.memory.shmemKb) / 1024.0,
+        double(i_counts.memory.heapInUseKb) / 1024.0, i_counts.descriptors, i_counts.threads,
+        i_counts.connectionItems, i_counts.transferItems, StoreCensus::Total(i_counts.items));
 }
 
 // Prints the types that grew and returns whether anything was left over against the start.
 bool LeftOver(const Counts& i_start, const Counts& i_before, const Counts& i_after,
               bool i_storeMayGrow)
 {
-    for (const auto& l_entry : i_after.items)
-    {
-        const auto l_was = i_before.items.find(l_entry.first);
-        const std::size_t l_count = l_was == i_before.items.end() ? 0 : l_was->second;
-        if (l_entry.second != l_count)
-            std::printf("    %-34s %zu -> %zu\n", l_entry.first.c_str(), l_count, l_entry.second);
-    }
+    StoreCensus::PrintChanges(i_before.items, i_after.items);
     return i_after.descriptors > i_start.descriptors || i_after.threads > i_start.threads ||
            i_after.connectionItems != 0 || i_after.transferItems != 0 ||
-           (!i_storeMayGrow && Total(i_after) > Total(i_before));
+           (!i_storeMayGrow &&
+            StoreCensus::Total(i_after.items) > StoreCensus::Total(i_before.items));
 }
 
-Options ParseOptions(int argc, char** argv)
-{
-    Options l_options;
-    for (int l_index = 1; l_index < argc; l_index += 2)
-    {
-        const std::string l_name = argv[l_index];
-        const int l_value = l_index + 1 < argc ? std::atoi(argv[l_index + 1]) : 0;
-        if (l_name == "--transfers" && l_value > 0)
-            l_options.transfers = l_value;
-        else if (l_name == "--megabytes" && l_value > 0)
-            l_options.megabytes = l_value;
-        else if (l_name == "--idle" && l_value >= 0)
-            l_options.idle = l_value;
-        else if (l_name == "--rounds" && l_value > 0)
-            l_options.rounds = l_value;
-        else
-        {
-            std::fprintf(stderr,
-                         "usage: %s [--transfers N] [--megabytes N] [--idle N] [--rounds N]\n",
-                         argv[0]);
-            std::exit(2);
-        }
-    }
-    return l_options;
-}
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const Options l_options = ParseOptions(argc, argv);
-    rlimit l_limit{};
-    if (getrlimit(RLIMIT_NOFILE, &l_limit) == 0)
-    {
-        l_limit.rlim_cur = l_limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &l_limit);
-    }
+    Options l_options;
+    BenchOptions::Parse(argc, argv,
+                        {{"--transfers", &l_options.transfers, 1},
+                         {"--megabytes", &l_options.megabytes, 1},
+                         {"--idle", &l_options.idle, 0},
+                         {"--rounds", &l_options.rounds, 1}});
+    ProcessFigures::RaiseDescriptorLimit();
     QCoreApplication l_application(argc, argv);
     const QString l_base =
         QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
@@ -493,9 +442,12 @@ int main(int argc, char** argv)
         std::printf("  peak RSS so far: %.1f MB\n",
                     double(ProcessFigures::StatusKb("VmHWM")) / 1024.0);
         PrintCounts("after the round:", l_after);
+        const auto [l_logLines, l_logKb] = l_soak.HarnessLog();
+        std::printf("  log lines kept by the test harness (test side): %lld, %lld kB of text\n",
+                    static_cast<long long>(l_logLines), static_cast<long long>(l_logKb));
         const bool l_leftOver = LeftOver(l_start, l_before, l_after, l_round == 1);
         std::printf("  RSS %+.1f MB against the round before; %s\n",
-                    double(l_after.rssKb - l_before.rssKb) / 1024.0,
+                    double(l_after.memory.rssKb - l_before.memory.rssKb) / 1024.0,
                     l_leftOver ? "SOMETHING WAS LEFT OVER" : "nothing left over");
         std::fflush(stdout);
         l_failed = l_failed || l_elapsed < 0 || l_leftOver;

@@ -1,10 +1,13 @@
 #include "ProcessFigures.h"
 
 #include <dirent.h>
+#include <malloc.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -21,7 +24,29 @@ long long Entries(const char* ip_folder)
     closedir(lp_folder);
     return l_count;
 }
+
+// The value of the last element of malloc_info's report that starts with the text: the report
+// ends with the totals over every arena.
+long long LastSize(const std::string& i_report, const char* ip_element)
+{
+    const std::size_t l_element = i_report.rfind(ip_element);
+    if (l_element == std::string::npos)
+        return 0;
+    const std::size_t l_size = i_report.find("size=\"", l_element);
+    return l_size == std::string::npos ? 0 : std::atoll(i_report.c_str() + l_size + 6);
+}
 } // namespace
+
+ProcessFigures::MemoryFigures ProcessFigures::Memory()
+{
+    malloc_trim(0);
+    MemoryFigures l_figures;
+    l_figures.rssKb = StatusKb("VmRSS");
+    l_figures.anonymousKb = StatusKb("RssAnon");
+    l_figures.shmemKb = StatusKb("RssShmem");
+    l_figures.heapInUseKb = HeapInUseKb();
+    return l_figures;
+}
 
 long long ProcessFigures::StatusKb(const char* ip_field)
 {
@@ -47,4 +72,36 @@ long long ProcessFigures::Descriptors()
 long long ProcessFigures::Threads()
 {
     return Entries("/proc/self/task");
+}
+
+long long ProcessFigures::HeapInUseKb()
+{
+    char* lp_buffer = nullptr;
+    std::size_t l_length = 0;
+    FILE* lp_report = open_memstream(&lp_buffer, &l_length);
+    if (!lp_report)
+        return -1;
+    const bool l_written = malloc_info(0, lp_report) == 0;
+    std::fclose(lp_report);
+    const std::string l_report(lp_buffer, l_length);
+    std::free(lp_buffer);
+    if (!l_written)
+        return -1;
+    // What the arenas hold plus the large blocks mapped on their own, less what is free.
+    return (LastSize(l_report, "<system type=\"current\"") +
+            LastSize(l_report, "<total type=\"mmap\"") -
+            LastSize(l_report, "<total type=\"fast\"") -
+            LastSize(l_report, "<total type=\"rest\"")) /
+           1024;
+}
+
+unsigned long long ProcessFigures::RaiseDescriptorLimit()
+{
+    rlimit l_limit{};
+    if (getrlimit(RLIMIT_NOFILE, &l_limit) != 0)
+        return 0;
+    l_limit.rlim_cur = l_limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &l_limit);
+    getrlimit(RLIMIT_NOFILE, &l_limit);
+    return l_limit.rlim_cur;
 }
