@@ -215,14 +215,17 @@ public:
         return l_elapsed;
     }
 
-    void Expire()
+    // The expiry passes that the client needed to end what the users left; their count.
+    int Expire()
     {
-        for (int l_tick = 0; l_tick < 20 && StoreCensus::ConnectionItems() != 0; ++l_tick)
+        int l_ticks = 0;
+        for (; l_ticks < 20 && StoreCensus::ConnectionItems() != 0; ++l_ticks)
         {
             m_harness.AdvanceClock(30000);
             PeerHarness::Tick();
             (void)QTest::qWaitFor([] { return StoreCensus::ConnectionItems() == 0; }, 1000);
         }
+        return l_ticks;
     }
 
     // The log lines that the test harness keeps, every one (the client's log view keeps a bounded
@@ -318,6 +321,12 @@ private:
             },
             std::max(waitMs, 50 * l_count * m_options.megabytes));
         const qint64 l_elapsed = l_timer.elapsed();
+        if (l_done)
+            for (int l_index = 0; l_index < l_count; ++l_index)
+                if (m_receivers[std::size_t(l_index)]->Received() != m_size ||
+                    QFile(Downloads() + QStringLiteral("/complete/files/d%1.bin").arg(l_index))
+                            .size() != m_size)
+                    return Failed("a file arrived short or long");
         if (!l_done)
             return Failed(qPrintable(QStringLiteral("%1 downloads and %2 uploads complete")
                                          .arg(m_completeDownloads)
@@ -430,7 +439,11 @@ int main(int argc, char** argv)
     for (int l_round = 1; l_round <= l_options.rounds; ++l_round)
     {
         const qint64 l_elapsed = l_soak.Round(l_round);
-        l_soak.Expire();
+        // The client sees the closes first; indirect requests that no one answered wait for
+        // their expiry.
+        (void)QTest::qWaitFor([] { return StoreCensus::ConnectionItems() == 0; }, 2000);
+        const std::size_t l_connectionsAtEnd = StoreCensus::ConnectionItems();
+        const int l_ticks = l_soak.Expire();
         const Counts l_after = Measure();
         if (l_elapsed >= 0)
         {
@@ -439,6 +452,9 @@ int main(int argc, char** argv)
             std::printf("Round %d: %.0f MiB in %lld ms: %.0f MiB/s in total\n", l_round,
                         l_megabytes, l_elapsed, l_megabytes * 1000.0 / double(l_elapsed));
         }
+        std::printf(
+            "  connection items once the users had left: %zu; expiry passes that ended them: %d\n",
+            l_connectionsAtEnd, l_ticks);
         std::printf("  peak RSS so far: %.1f MB\n",
                     double(ProcessFigures::StatusKb("VmHWM")) / 1024.0);
         PrintCounts("after the round:", l_after);
