@@ -14,6 +14,7 @@
 #include "BenchOptions.h"
 #include "Data.h"
 #include "LogPages.h"
+#include "ObjectCensus.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
 #include "ProcessFigures.h"
@@ -21,10 +22,8 @@
 #include "TestObfuscation.h"
 #include "TestPeerMessages.h"
 
-#include <QAbstractSocket>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
@@ -44,20 +43,13 @@
 #include <cstring>
 #include <map>
 #include <string>
-#include <unordered_set>
 #include <vector>
-
-// The object hooks of QtCore: called as every QObject is made and destroyed. They let this
-// program count the sockets still alive at the end, closed or not.
-extern quintptr Q_CORE_EXPORT qtHookData[];
 
 namespace
 {
 using Messages = TestPeerMessages;
 using Clock = std::chrono::steady_clock;
 
-constexpr int hookAddObject = 3;
-constexpr int hookRemoveObject = 4;
 // How many connections the load keeps waiting for their connect() at once, so that the
 // listener's backlog never overflows.
 constexpr int connectingAtOnce = 64;
@@ -489,21 +481,6 @@ void Load::Run()
 
 // ---- The client (this process) ----
 
-QMutex g_objectsLock;
-std::unordered_set<QObject*>* gp_objects = nullptr;
-
-void OnObjectAdded(QObject* ip_object)
-{
-    QMutexLocker l_lock(&g_objectsLock);
-    gp_objects->insert(ip_object);
-}
-
-void OnObjectRemoved(QObject* ip_object)
-{
-    QMutexLocker l_lock(&g_objectsLock);
-    gp_objects->erase(ip_object);
-}
-
 struct Counts
 {
     ProcessFigures::MemoryFigures memory;
@@ -518,13 +495,8 @@ Counts Measure()
     const StoreCensus::Counts l_items = StoreCensus::Take();
     Counts l_counts;
     l_counts.memory = ProcessFigures::Memory();
-    {
-        QMutexLocker l_lock(&g_objectsLock);
-        l_counts.objects = qsizetype(gp_objects->size());
-        for (QObject* lp_object : *gp_objects)
-            if (qobject_cast<QAbstractSocket*>(lp_object))
-                ++l_counts.sockets;
-    }
+    l_counts.objects = ObjectCensus::Objects();
+    l_counts.sockets = ObjectCensus::Sockets();
     l_counts.descriptors = ProcessFigures::Descriptors();
     l_counts.items = l_items;
     return l_counts;
@@ -737,13 +709,9 @@ int main(int argc, char** argv)
     ::close(l_toLoad[0]);
     ::close(l_fromLoad[1]);
 
-    std::unordered_set<QObject*> l_objects;
-    gp_objects = &l_objects;
-    qtHookData[hookAddObject] = reinterpret_cast<quintptr>(&OnObjectAdded);
-    qtHookData[hookRemoveObject] = reinterpret_cast<quintptr>(&OnObjectRemoved);
+    ObjectCensus::Start();
     const int l_result = RunClient(argc, argv, l_options, l_toLoad[1], l_fromLoad[0]);
-    qtHookData[hookAddObject] = 0;
-    qtHookData[hookRemoveObject] = 0;
+    ObjectCensus::Stop();
     ::close(l_toLoad[1]);
     waitpid(l_load, nullptr, 0);
     return l_result;

@@ -6,8 +6,8 @@
 // /dev/shm when it exists; the sources are sparse. After each round every transfer is removed,
 // the users leave, the idle connections close and the client's clock is moved on so that its
 // expiry passes end whatever is left. Printed: the total throughput, the peak RSS, the RSS before
-// the first round and after each one, and what each round left: descriptors, threads, connection
-// items, transfer items. The exit status is 1 when anything was left or a round failed.
+// the first round and after each one, and what each round left: descriptors, threads, QObjects,
+// connection items, transfer items. The exit status is 1 when anything was left or a round failed.
 // The RSS after a round holds what the allocator's per-thread arenas keep free at their tops,
 // which malloc_trim leaves alone; the heap in use is what the program holds. Run with
 // GLIBC_TUNABLES=glibc.malloc.arena_max=1 to see the RSS without that reserve.
@@ -18,6 +18,7 @@
 #include "Data.h"
 #include "FileConnectionReceiver.h"
 #include "FileConnectionSender.h"
+#include "ObjectCensus.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
 #include "ProcessFigures.h"
@@ -45,7 +46,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace
@@ -152,6 +155,9 @@ struct Counts
     ProcessFigures::MemoryFigures memory;
     long long descriptors = 0;
     long long threads = 0;
+    long long objects = 0;
+    long long sockets = 0;
+    std::map<std::string, long long> classes;
     std::size_t connectionItems = 0;
     std::size_t transferItems = 0;
     StoreCensus::Counts items;
@@ -164,6 +170,9 @@ Counts Measure()
     l_counts.memory = ProcessFigures::Memory();
     l_counts.descriptors = ProcessFigures::Descriptors();
     l_counts.threads = ProcessFigures::Threads();
+    l_counts.objects = ObjectCensus::Objects();
+    l_counts.sockets = ObjectCensus::Sockets();
+    l_counts.classes = ObjectCensus::ByClass();
     l_counts.connectionItems = StoreCensus::ConnectionItems();
     l_counts.transferItems = TransferItems();
     l_counts.items = l_items;
@@ -392,12 +401,13 @@ void PrintCounts(const char* ip_when, const Counts& i_counts)
 {
     std::printf(
         "  %-22s RSS %.1f MB (private %.1f MB, shared memory %.1f MB, heap in use %.1f MB), "
-        "descriptors %lld, threads %lld, connection items %zu, transfer items %zu, store "
-        "items %zu\n",
+        "descriptors %lld, threads %lld, objects %lld (sockets %lld), connection items %zu, "
+        "transfer items %zu, store items %zu\n",
         ip_when, double(i_counts.memory.rssKb) / 1024.0,
         double(i_counts.memory.anonymousKb) / 1024.0, double(i_counts.memory.shmemKb) / 1024.0,
         double(i_counts.memory.heapInUseKb) / 1024.0, i_counts.descriptors, i_counts.threads,
-        i_counts.connectionItems, i_counts.transferItems, StoreCensus::Total(i_counts.items));
+        i_counts.objects, i_counts.sockets, i_counts.connectionItems, i_counts.transferItems,
+        StoreCensus::Total(i_counts.items));
 }
 
 // Prints the types that grew and returns whether anything was left over against the start.
@@ -405,41 +415,34 @@ bool LeftOver(const Counts& i_start, const Counts& i_before, const Counts& i_aft
               bool i_storeMayGrow)
 {
     StoreCensus::PrintChanges(i_before.items, i_after.items);
+    ObjectCensus::PrintChanges(i_before.classes, i_after.classes);
     return i_after.descriptors > i_start.descriptors || i_after.threads > i_start.threads ||
-           i_after.connectionItems != 0 || i_after.transferItems != 0 ||
+           i_after.objects > i_start.objects || i_after.connectionItems != 0 ||
+           i_after.transferItems != 0 ||
            (!i_storeMayGrow &&
             StoreCensus::Total(i_after.items) > StoreCensus::Total(i_before.items));
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv, const Options& i_options)
 {
-    Options l_options;
-    BenchOptions::Parse(argc, argv,
-                        {{"--transfers", &l_options.transfers, 1},
-                         {"--megabytes", &l_options.megabytes, 1},
-                         {"--idle", &l_options.idle, 0},
-                         {"--rounds", &l_options.rounds, 1}});
-    ProcessFigures::RaiseDescriptorLimit();
     QCoreApplication l_application(argc, argv);
     const QString l_base =
         QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
     QTemporaryDir l_dir(l_base + QStringLiteral("/transfer_soak-XXXXXX"));
     if (!l_dir.isValid())
         return 1;
-    Soak l_soak(l_options, l_dir.path());
+    Soak l_soak(i_options, l_dir.path());
     if (!l_soak.MakeFiles())
         return 1;
     std::printf("Transfer soak: %d downloads and %d uploads of %d MiB at once, %d idle connections "
                 "to the messenger, %d rounds\n",
-                l_options.transfers, l_options.transfers, l_options.megabytes, l_options.idle,
-                l_options.rounds);
+                i_options.transfers, i_options.transfers, i_options.megabytes, i_options.idle,
+                i_options.rounds);
     const Counts l_start = Measure();
     PrintCounts("before the first round:", l_start);
     Counts l_before = l_start;
     bool l_failed = false;
-    for (int l_round = 1; l_round <= l_options.rounds; ++l_round)
+    for (int l_round = 1; l_round <= i_options.rounds; ++l_round)
     {
         const qint64 l_elapsed = l_soak.Round(l_round);
         // The client sees the closes first; indirect requests that no one answered wait for
@@ -451,7 +454,7 @@ int main(int argc, char** argv)
         if (l_elapsed >= 0)
         {
             const double l_megabytes =
-                double(2 * l_options.transfers) * double(l_options.megabytes);
+                double(2 * i_options.transfers) * double(i_options.megabytes);
             std::printf("Round %d: %.0f MiB in %lld ms: %.0f MiB/s in total\n", l_round,
                         l_megabytes, l_elapsed, l_megabytes * 1000.0 / double(l_elapsed));
         }
@@ -473,4 +476,20 @@ int main(int argc, char** argv)
         l_before = l_after;
     }
     return l_failed ? 1 : 0;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options l_options;
+    BenchOptions::Parse(argc, argv,
+                        {{"--transfers", &l_options.transfers, 1},
+                         {"--megabytes", &l_options.megabytes, 1},
+                         {"--idle", &l_options.idle, 0},
+                         {"--rounds", &l_options.rounds, 1}});
+    ProcessFigures::RaiseDescriptorLimit();
+    ObjectCensus::Start();
+    const int l_result = Run(argc, argv, l_options);
+    ObjectCensus::Stop();
+    return l_result;
 }
