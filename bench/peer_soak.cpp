@@ -11,28 +11,27 @@
 // Usage: peer_soak [--seconds N] [--connections N] [--rounds N]
 // (defaults: 30 s, 1000 connections, 2 rounds: the second round shows whether what the first one
 // left grows further).
+#include "BenchOptions.h"
 #include "Data.h"
 #include "LogPages.h"
+#include "ObjectCensus.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
+#include "ProcessFigures.h"
+#include "StoreCensus.h"
 #include "TestObfuscation.h"
 #include "TestPeerMessages.h"
 
-#include <QAbstractSocket>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
 
 #include <arpa/inet.h>
-#include <dirent.h>
-#include <malloc.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,20 +43,13 @@
 #include <cstring>
 #include <map>
 #include <string>
-#include <unordered_set>
 #include <vector>
-
-// The object hooks of QtCore: called as every QObject is made and destroyed. They let this
-// program count the sockets still alive at the end, closed or not.
-extern quintptr Q_CORE_EXPORT qtHookData[];
 
 namespace
 {
 using Messages = TestPeerMessages;
 using Clock = std::chrono::steady_clock;
 
-constexpr int hookAddObject = 3;
-constexpr int hookRemoveObject = 4;
 // How many connections the load keeps waiting for their connect() at once, so that the
 // listener's backlog never overflows.
 constexpr int connectingAtOnce = 64;
@@ -489,109 +481,32 @@ void Load::Run()
 
 // ---- The client (this process) ----
 
-QMutex g_objectsLock;
-std::unordered_set<QObject*>* gp_objects = nullptr;
-
-void OnObjectAdded(QObject* ip_object)
-{
-    QMutexLocker l_lock(&g_objectsLock);
-    gp_objects->insert(ip_object);
-}
-
-void OnObjectRemoved(QObject* ip_object)
-{
-    QMutexLocker l_lock(&g_objectsLock);
-    gp_objects->erase(ip_object);
-}
-
 struct Counts
 {
-    long long rssKb = 0;
-    // Of the RSS: the private memory, and what of the heap is allocated.
-    long long anonymousKb = 0;
-    long long heapInUseKb = 0;
+    ProcessFigures::MemoryFigures memory;
     long long objects = 0;
     long long sockets = 0;
     long long descriptors = 0;
-    std::map<std::string, std::size_t> items;
+    StoreCensus::Counts items;
 };
-
-long long StatusKb(const char* ip_field)
-{
-    FILE* lp_status = std::fopen("/proc/self/status", "r");
-    if (!lp_status)
-        return -1;
-    char l_line[256];
-    long long l_value = -1;
-    const std::size_t l_length = std::strlen(ip_field);
-    while (std::fgets(l_line, sizeof l_line, lp_status))
-        if (std::strncmp(l_line, ip_field, l_length) == 0 && l_line[l_length] == ':')
-            l_value = std::atoll(l_line + l_length + 1);
-    std::fclose(lp_status);
-    return l_value;
-}
-
-// Lets every deferred deletion happen and runs the collector, as the 5-minute tick would.
-void Settle()
-{
-    for (int l_round = 0; l_round < 3; ++l_round)
-    {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    d.RemoveDisconnectedItems();
-}
 
 Counts Measure()
 {
-    Settle();
-    // Memory that the allocator holds free is not the client's.
-    malloc_trim(0);
+    const StoreCensus::Counts l_items = StoreCensus::Take();
     Counts l_counts;
-    l_counts.rssKb = StatusKb("VmRSS");
-    l_counts.anonymousKb = StatusKb("RssAnon");
-    const struct mallinfo2 l_heap = mallinfo2();
-    l_counts.heapInUseKb = static_cast<long long>((l_heap.uordblks + l_heap.hblkhd) / 1024);
-    {
-        QMutexLocker l_lock(&g_objectsLock);
-        l_counts.objects = qsizetype(gp_objects->size());
-        for (QObject* lp_object : *gp_objects)
-            if (qobject_cast<QAbstractSocket*>(lp_object))
-                ++l_counts.sockets;
-    }
-    if (DIR* lp_folder = opendir("/proc/self/fd"))
-    {
-        while (const dirent* lp_entry = readdir(lp_folder))
-            if (lp_entry->d_name[0] != '.')
-                ++l_counts.descriptors;
-        closedir(lp_folder);
-        // Not counting the folder's own descriptor.
-        --l_counts.descriptors;
-    }
-    for (Type* lp_type : d.Types())
-        l_counts.items[lp_type->Name()] = lp_type->ItemCount();
+    l_counts.memory = ProcessFigures::Memory();
+    l_counts.objects = ObjectCensus::Objects();
+    l_counts.sockets = ObjectCensus::Sockets();
+    l_counts.descriptors = ProcessFigures::Descriptors();
+    l_counts.items = l_items;
     return l_counts;
-}
-
-std::size_t Total(const Counts& i_counts)
-{
-    std::size_t l_total = 0;
-    for (const auto& l_entry : i_counts.items)
-        l_total += l_entry.second;
-    return l_total;
 }
 
 // Items of the types that stand for connections and work in progress.
 std::size_t LiveItems()
 {
-    std::size_t l_count = 0;
-    for (const char* lp_type :
-         {"uninitialized_socket", "peer_socket", "peer_connection_request_socket",
-          "connect_to_peer_request_socket", "unsent_message", "indirect_connect_to_peer_request",
-          "connect_to_peer_request", "peer_connection_request", "dnet_child",
-          "dnet_parent_candidate"})
-        l_count += d.GetType(lp_type)->ItemCount();
-    return l_count;
+    return StoreCensus::ConnectionItems() + d.GetType("dnet_child")->ItemCount() +
+           d.GetType("dnet_parent_candidate")->ItemCount();
 }
 
 // Prints what changed between two measurements.
@@ -599,12 +514,13 @@ void PrintChanges(const Counts& i_before, const Counts& i_after)
 {
     const auto l_megabytes = [](long long i_kb) { return double(i_kb) / 1024.0; };
     std::printf("  RSS before / after:            %.1f MB / %.1f MB (%+.1f %%)\n",
-                l_megabytes(i_before.rssKb), l_megabytes(i_after.rssKb),
-                100.0 * double(i_after.rssKb - i_before.rssKb) / double(i_before.rssKb));
+                l_megabytes(i_before.memory.rssKb), l_megabytes(i_after.memory.rssKb),
+                100.0 * double(i_after.memory.rssKb - i_before.memory.rssKb) /
+                    double(i_before.memory.rssKb));
     std::printf("    of which private:            %.1f MB / %.1f MB\n",
-                l_megabytes(i_before.anonymousKb), l_megabytes(i_after.anonymousKb));
+                l_megabytes(i_before.memory.anonymousKb), l_megabytes(i_after.memory.anonymousKb));
     std::printf("    heap allocated:              %.2f MB / %.2f MB\n",
-                l_megabytes(i_before.heapInUseKb), l_megabytes(i_after.heapInUseKb));
+                l_megabytes(i_before.memory.heapInUseKb), l_megabytes(i_after.memory.heapInUseKb));
     std::printf("  sockets alive before / after:  %lld / %lld\n", i_before.sockets,
                 i_after.sockets);
     std::printf("  objects alive before / after:  %lld / %lld\n", i_before.objects,
@@ -612,14 +528,9 @@ void PrintChanges(const Counts& i_before, const Counts& i_after)
     std::printf("  file descriptors before / after: %lld / %lld\n", i_before.descriptors,
                 i_after.descriptors);
     std::printf("  connection items left:         %zu\n", LiveItems());
-    std::printf("  store items before / after:    %zu / %zu\n", Total(i_before), Total(i_after));
-    for (const auto& l_entry : i_after.items)
-    {
-        const auto l_was = i_before.items.find(l_entry.first);
-        const std::size_t l_count = l_was == i_before.items.end() ? 0 : l_was->second;
-        if (l_entry.second != l_count)
-            std::printf("    %-28s %zu -> %zu\n", l_entry.first.c_str(), l_count, l_entry.second);
-    }
+    std::printf("  store items before / after:    %zu / %zu\n", StoreCensus::Total(i_before.items),
+                StoreCensus::Total(i_after.items));
+    StoreCensus::PrintChanges(i_before.items, i_after.items);
 }
 
 int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int i_fromLoad)
@@ -731,7 +642,7 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
         std::printf("  messages handled:              %lld (%.0f per second)\n", l_handled,
                     l_lastHandled > 0 ? double(l_handled) * 1000.0 / double(l_lastHandled) : 0.0);
         std::printf("  peak RSS so far:               %.1f MB\n",
-                    double(StatusKb("VmHWM")) / 1024.0);
+                    double(ProcessFigures::StatusKb("VmHWM")) / 1024.0);
         std::printf("  connection items when the load stopped: %zu; gone after %d expiry ticks "
                     "(%d s on the client's clock)\n",
                     l_liveAtEnd, l_ticks, 30 * l_ticks);
@@ -753,42 +664,19 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
     return 0;
 }
 
-Options ParseOptions(int argc, char** argv)
-{
-    Options l_options;
-    for (int l_index = 1; l_index < argc; l_index += 2)
-    {
-        const std::string l_name = argv[l_index];
-        const int l_value = l_index + 1 < argc ? std::atoi(argv[l_index + 1]) : 0;
-        if (l_name == "--seconds" && l_value > 0)
-            l_options.seconds = l_value;
-        else if (l_name == "--connections" && l_value >= 10)
-            l_options.connections = l_value;
-        else if (l_name == "--rounds" && l_value > 0)
-            l_options.rounds = l_value;
-        else
-        {
-            std::fprintf(stderr, "usage: %s [--seconds N] [--connections N] [--rounds N]\n",
-                         argv[0]);
-            std::exit(2);
-        }
-    }
-    return l_options;
-}
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const Options l_options = ParseOptions(argc, argv);
-    rlimit l_limit{};
-    if (getrlimit(RLIMIT_NOFILE, &l_limit) == 0)
-    {
-        l_limit.rlim_cur = l_limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &l_limit);
-    }
-    if (l_limit.rlim_cur < rlim_t(l_options.connections) + 256)
-        std::fprintf(stderr, "warning: only %llu file descriptors for %d connections\n",
-                     static_cast<unsigned long long>(l_limit.rlim_cur), l_options.connections);
+    Options l_options;
+    BenchOptions::Parse(argc, argv,
+                        {{"--seconds", &l_options.seconds, 1},
+                         {"--connections", &l_options.connections, 10},
+                         {"--rounds", &l_options.rounds, 1}});
+    const unsigned long long l_limit = ProcessFigures::RaiseDescriptorLimit();
+    if (l_limit < static_cast<unsigned long long>(l_options.connections) + 256)
+        std::fprintf(stderr, "warning: only %llu file descriptors for %d connections\n", l_limit,
+                     l_options.connections);
 
     int l_toLoad[2];
     int l_fromLoad[2];
@@ -821,13 +709,9 @@ int main(int argc, char** argv)
     ::close(l_toLoad[0]);
     ::close(l_fromLoad[1]);
 
-    std::unordered_set<QObject*> l_objects;
-    gp_objects = &l_objects;
-    qtHookData[hookAddObject] = reinterpret_cast<quintptr>(&OnObjectAdded);
-    qtHookData[hookRemoveObject] = reinterpret_cast<quintptr>(&OnObjectRemoved);
+    ObjectCensus::Start();
     const int l_result = RunClient(argc, argv, l_options, l_toLoad[1], l_fromLoad[0]);
-    qtHookData[hookAddObject] = 0;
-    qtHookData[hookRemoveObject] = 0;
+    ObjectCensus::Stop();
     ::close(l_toLoad[1]);
     waitpid(l_load, nullptr, 0);
     return l_result;

@@ -5,6 +5,7 @@
 // it exists, so that the disk does not set the pace; the source is sparse. Also counts the
 // progress signals that reach the GUI thread per second. Each is the best of three rounds.
 #include "Data.h"
+#include "FileConnectionReceiver.h"
 #include "FileConnectionSender.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
@@ -18,16 +19,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QHostAddress>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 #include <cstdio>
 #include <limits>
-#include <memory>
 
 namespace
 {
@@ -42,59 +39,9 @@ double MegabytesPerSecond(qint64 i_bytes, qint64 i_milliseconds)
            (double(std::max<qint64>(i_milliseconds, 1)) / 1000.0);
 }
 
-// The receiving end of the raw copy: takes one connection, reads the opening frame and the
-// token, answers offset 0 and writes everything that follows to the file in large reads.
-class RawReceiver : public QThread
-{
-public:
-    explicit RawReceiver(const QString& i_path) : m_path(i_path)
-    {
-        m_server.listen(QHostAddress(QHostAddress::LocalHost), 0);
-        m_server.moveToThread(this);
-    }
-    quint16 Port() const { return m_server.serverPort(); }
-    qint64 Received() const { return m_received; }
-
-protected:
-    void run() override
-    {
-        if (!m_server.waitForNewConnection(timeoutMs))
-            return;
-        std::unique_ptr<QTcpSocket> lp_socket(m_server.nextPendingConnection());
-        QFile l_file(m_path);
-        if (!l_file.open(QIODevice::WriteOnly))
-            return;
-        QByteArray l_opening;
-        while (l_opening.size() < 4 ||
-               l_opening.size() < 4 + qFromLittleEndian<quint32>(l_opening.constData()) + 4)
-        {
-            if (lp_socket->bytesAvailable() == 0 && !lp_socket->waitForReadyRead(timeoutMs))
-                return;
-            l_opening += lp_socket->read(1);
-        }
-        lp_socket->write(QByteArray(8, '\0'));
-        QByteArray l_buffer(1 << 20, Qt::Uninitialized);
-        while (m_received < fileSize)
-        {
-            if (lp_socket->bytesAvailable() == 0 && !lp_socket->waitForReadyRead(timeoutMs))
-                return;
-            const qint64 l_read = lp_socket->read(l_buffer.data(), l_buffer.size());
-            if (l_read < 0 || l_file.write(l_buffer.constData(), l_read) != l_read)
-                return;
-            m_received += l_read;
-        }
-        lp_socket->close();
-    }
-
-private:
-    QTcpServer m_server;
-    QString m_path;
-    qint64 m_received = 0;
-};
-
 qint64 RawCopy(const QString& i_source, const QString& i_target)
 {
-    RawReceiver l_receiver(i_target);
+    FileConnectionReceiver l_receiver(fileSize, i_target);
     FileConnectionSender l_sender(l_receiver.Port(), "bob", token);
     l_sender.SetSourceFile(i_source);
     QElapsedTimer l_timer;

@@ -8,6 +8,7 @@
 #include "MemStream.h"
 #include "PeerMessenger.h"
 #include "SharedFoldersManager.h"
+#include "StoreCensus.h"
 #include "TestPeer.h"
 #include "TestSettings.h"
 #include "TimerManager.h"
@@ -28,26 +29,6 @@ namespace
 {
 constexpr int timeoutMs = 20000;
 const QString peerCategory = QStringLiteral("Peer Messenger");
-
-// Types whose items stand for live connections or work in progress.
-const char* const g_liveTypes[] = {
-    "uninitialized_socket",
-    "peer_socket",
-    "peer_connection_request_socket",
-    "connect_to_peer_request_socket",
-    "unsent_message",
-    "indirect_connect_to_peer_request",
-    "connect_to_peer_request",
-    "peer_connection_request",
-};
-
-bool NothingLive()
-{
-    for (const char* lp_type : g_liveTypes)
-        if (d.GetType(lp_type)->ItemCount() != 0)
-            return false;
-    return true;
-}
 } // namespace
 
 PeerHarness::PeerHarness(Services i_services, const QString& i_dataFile)
@@ -187,7 +168,7 @@ void PeerHarness::ResetPeers()
             for (Item* lp_request : d.GetType("peer_connection_request")->GetItems())
                 if (!ItemPtr(lp_request).IsConnected("peer_connection_request_socket"))
                     ItemPtr(lp_request).Remove();
-            return NothingLive();
+            return StoreCensus::ConnectionItems() == 0;
         },
         timeoutMs);
     if (!l_done)
