@@ -2,6 +2,9 @@
 #include "DataSaver.h"
 #include "FuzzChecks.h"
 #include "FuzzClient.h"
+#include "StoreFunctions.h"
+#include "TransferPaths.h"
+#include "TransferQueueManager.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,35 +37,43 @@ bool Load(const QString& i_path)
     }
     return true;
 }
+
+// Whatever names a damaged file gives the downloads, their files stay in the download folder.
+void CheckDownloadPaths()
+{
+    TransferQueueManager& l_transfers = FuzzClient::Instance().Transfers();
+    const QString& l_folder = FuzzClient::Instance().DownloadFolder();
+    SetSetting("download_folder", l_folder);
+    for (Item* lp_download : d.GetType("download_entry")->GetItems())
+        for (bool l_complete : {false, true})
+        {
+            QString l_path = l_transfers.GetDownloadTargetPath(lp_download, l_complete);
+            Require(
+                IsPathBelowFolder(l_path.replace(QLatin1Char('\\'), QLatin1Char('/')), l_folder),
+                "a download's file stays in the download folder");
+        }
+}
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     FuzzClient::Instance();
     // Saving syncs every file: in memory that costs nothing.
-    const QString l_memory = QStringLiteral("/dev/shm");
-    gp_folder = std::make_unique<QTemporaryDir>(
-        QDir(l_memory).exists() ? l_memory + QStringLiteral("/fuzz_data_file-XXXXXX")
-                                : QDir::tempPath() + QStringLiteral("/fuzz_data_file-XXXXXX"));
+    gp_folder = std::make_unique<QTemporaryDir>(FuzzClient::TemporaryTemplate("fuzz_data_file"));
     Require(gp_folder->isValid(), "a temporary folder");
     return 0;
 }
 
 // The data file as the client finds it at start-up, loaded into an empty store with the types
-// and saved types that the client's services declare. A file that loads must save, and the
-// saved file must load and save again to the same bytes.
+// and saved types that the client's services declare, whose handlers of the loaded data run. A
+// file that loads must save, and the saved file must load and save again to the same bytes; the
+// downloads it holds, placed in the fuzz client's download folder, keep their files there.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
 {
     const QString l_input = gp_folder->filePath(QStringLiteral("input"));
     const QString l_first = gp_folder->filePath(QStringLiteral("first"));
     const QString l_second = gp_folder->filePath(QStringLiteral("second"));
-    {
-        QFile l_file(l_input);
-        Require(l_file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                    l_file.write(reinterpret_cast<const char*>(ip_data), qint64(i_size)) ==
-                        qint64(i_size),
-                "the input is written to a file");
-    }
+    FuzzClient::WriteInput(l_input, ip_data, i_size);
 
     FuzzClient& l_client = FuzzClient::Instance();
     l_client.ClearStore();
@@ -73,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
         Require(Load(l_first), "a saved file loads");
         dataSaver->Save(l_second);
         Require(ReadAll(l_first) == ReadAll(l_second), "a saved file loads and saves unchanged");
+        CheckDownloadPaths();
         // The collector runs over what was loaded, as the client runs it every five minutes.
         d.RemoveDisconnectedItems();
     }

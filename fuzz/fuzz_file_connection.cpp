@@ -2,7 +2,6 @@
 #include "FuzzChecks.h"
 #include "FuzzClient.h"
 #include "NetworkGuard.h"
-#include "TestSettings.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
 
@@ -32,7 +31,6 @@ struct Scene
 {
     QTemporaryDir m_dir;
     QTcpServer m_server;
-    std::unique_ptr<TransferQueueManager> mp_manager;
 };
 
 Scene* gp_scene = nullptr;
@@ -61,9 +59,8 @@ void Write(QTcpSocket& i_socket, const char* ip_bytes, qint64 i_size)
 // The download side: the token of a file connection, then what the uploader sends.
 void Download(const char* ip_bytes, qint64 i_size)
 {
-    TransferQueueManager& l_manager = *gp_scene->mp_manager;
-    const QString l_folder = gp_scene->m_dir.path() + QStringLiteral("/D");
-    TestSettings::SetSetting("download_folder", l_folder);
+    TransferQueueManager& l_manager = FuzzClient::Instance().Transfers();
+    const QString& l_folder = FuzzClient::Instance().DownloadFolder();
     ItemPtr l_download = l_manager.AddDownload("fay", "f.bin", "..\\x", downloadSize, 1);
     l_download += d.GetType("remote_transfer_req")->GetItem(plantedToken);
     uchar l_token[4] = {};
@@ -84,7 +81,6 @@ void Download(const char* ip_bytes, qint64 i_size)
     Require(QFile(l_partial).size() <= downloadSize, "no more than the file's size is written");
     Require(QDir(l_folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size() <= 2,
             "only the download folder's own sub-folders are made");
-    QDir(l_folder).removeRecursively();
 }
 
 // The upload side: the start offset that the downloader answers, and whatever follows.
@@ -94,7 +90,8 @@ void Upload(const char* ip_bytes, qint64 i_size)
     Require(l_file.open(QIODevice::ReadOnly), "the shared file opens");
     QTcpSocket* lp_client = nullptr;
     auto lp_peer = Pair(lp_client);
-    UploadThread l_thread(lp_client, &l_file, plantedToken, &gp_scene->mp_manager->SpeedLimit(), 1,
+    UploadThread l_thread(lp_client, &l_file, plantedToken,
+                          &FuzzClient::Instance().Transfers().SpeedLimit(), 1,
                           QThread::currentThread());
     lp_client->moveToThread(&l_thread);
     l_thread.start();
@@ -128,8 +125,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     gp_scene = new Scene;
     gp_scene->m_server.listen(QHostAddress(QHostAddress::LocalHost), 0);
     AllowLoopbackPort(gp_scene->m_server.serverPort());
-    gp_scene->mp_manager = std::make_unique<TransferQueueManager>();
-    TransferThread::SetWaitMilliseconds(100);
     QFile l_source(gp_scene->m_dir.path() + QStringLiteral("/source"));
     if (!l_source.open(QIODevice::WriteOnly) ||
         l_source.write(QByteArray(uploadSize, 'u')) != uploadSize)

@@ -12,7 +12,11 @@
 #include "SharedFoldersManager.h"
 #include "TestSettings.h"
 #include "TimerManager.h"
+#include "TransferQueueManager.h"
+#include "TransferThread.h"
 
+#include <QDir>
+#include <QFile>
 #include <QHostAddress>
 #include <QList>
 #include <QTcpSocket>
@@ -24,6 +28,12 @@ namespace
 {
 char g_programName[] = "fuzz";
 
+// The levels between the temporary folder and the download folder: a path that climbs out of the
+// download folder by up to this many levels lands where CheckNothingOutsideDownloads looks.
+const char* const downloadFolderLevels[] = {"1", "2", "3", "downloads"};
+// Transfer threads notice a stop request and a silent peer this soon.
+constexpr int transferWaitMs = 100;
+
 void OnQtMessage(QtMsgType i_type, const QMessageLogContext&, const QString& i_message)
 {
     if (i_type != QtCriticalMsg && i_type != QtFatalMsg)
@@ -31,12 +41,6 @@ void OnQtMessage(QtMsgType i_type, const QMessageLogContext&, const QString& i_m
     std::fprintf(stderr, "%s\n", qPrintable(i_message));
     if (i_type == QtFatalMsg)
         std::abort();
-}
-
-void CloseHandedOverSocket(QTcpSocket* ip_socket)
-{
-    ip_socket->close();
-    ip_socket->deleteLater();
 }
 } // namespace
 
@@ -51,8 +55,30 @@ FuzzClient& FuzzClient::Instance()
     return *sp_client;
 }
 
-FuzzClient::FuzzClient() : m_argv{g_programName, nullptr}, m_application(m_argc, m_argv)
+QString FuzzClient::TemporaryTemplate(const char* ip_name)
 {
+    const QString l_memory = QStringLiteral("/dev/shm");
+    return (QDir(l_memory).exists() ? l_memory : QDir::tempPath()) + QLatin1Char('/') +
+           QLatin1String(ip_name) + QStringLiteral("-XXXXXX");
+}
+
+void FuzzClient::WriteInput(const QString& i_path, const std::uint8_t* ip_data, std::size_t i_size)
+{
+    QFile l_file(i_path);
+    Require(l_file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                l_file.write(reinterpret_cast<const char*>(ip_data), qint64(i_size)) ==
+                    qint64(i_size),
+            "the input is written to a file");
+}
+
+FuzzClient::FuzzClient()
+    : m_argv{g_programName, nullptr}, m_application(m_argc, m_argv),
+      m_folder(TemporaryTemplate("fuzz-client"))
+{
+    Require(m_folder.isValid(), "a temporary folder");
+    m_downloadFolder = m_folder.path();
+    for (const char* lp_level : downloadFolderLevels)
+        m_downloadFolder += QLatin1Char('/') + QLatin1String(lp_level);
     gp_logSink = this;
     mp_timers = std::make_unique<TimerManager>();
     mp_timers->m_halfMinuteTimer.stop();
@@ -74,11 +100,8 @@ FuzzClient::FuzzClient() : m_argv{g_programName, nullptr}, m_application(m_argc,
     mp_peerMessenger->SetListeningAddress(QHostAddress(QHostAddress::LocalHost));
     mp_node = std::make_unique<DNetManager>();
     mp_sharing = std::make_unique<SharedFoldersManager>();
-    QObject::connect(mp_peerMessenger.get(), &PeerMessenger::FileConnectionRequested,
-                     [](std::string, QTcpSocket* ip_socket, uint)
-                     { CloseHandedOverSocket(ip_socket); });
-    QObject::connect(mp_peerMessenger.get(), &PeerMessenger::FileConnectionAccepted,
-                     [](std::string, QTcpSocket* ip_socket) { CloseHandedOverSocket(ip_socket); });
+    mp_transfers = std::make_unique<TransferQueueManager>();
+    TransferThread::SetWaitMilliseconds(transferWaitMs);
     portForwarder->UseFixedDevices({}, 0);
     mp_central->Watch(*mp_server);
     ResetStore();
@@ -117,8 +140,34 @@ void FuzzClient::EndDistributedConnections()
         lp_socket->abort();
 }
 
+void FuzzClient::EndTransfers()
+{
+    for (Item* lp_download : d.GetType("download_entry")->GetItems())
+        mp_transfers->RemoveDownload(lp_download);
+    for (Item* lp_upload : d.GetType("upload_entry")->GetItems())
+        mp_transfers->RemoveUpload(lp_upload);
+    // What the ended threads reported last names no transfer now.
+    QCoreApplication::processEvents();
+    CheckNothingOutsideDownloads();
+    QDir(m_downloadFolder).removeRecursively();
+}
+
+void FuzzClient::CheckNothingOutsideDownloads()
+{
+    QString l_folder = m_folder.path();
+    for (const char* lp_level : downloadFolderLevels)
+    {
+        const QStringList l_entries = QDir(l_folder).entryList(
+            QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+        Require(l_entries.isEmpty() || l_entries == QStringList{QLatin1String(lp_level)},
+                "no file is made outside the download folder");
+        l_folder += QLatin1Char('/') + QLatin1String(lp_level);
+    }
+}
+
 void FuzzClient::ClearStore()
 {
+    EndTransfers();
     EndDistributedConnections();
     mp_node->OnDNetParentMinSpeed(-1);
     mp_node->OnDNetParentSpeedConnectionRatio(-1);
@@ -139,6 +188,8 @@ void FuzzClient::ResetStore()
     TestSettings::SetSetting("username", "fuzz");
     TestSettings::SetSetting("password", "secret");
     TestSettings::SetSetting("use_upnp", "no");
+    TestSettings::SetSetting("download_folder", m_downloadFolder);
+    TestSettings::SetSetting("upload_slots", 1);
 }
 
 void FuzzClient::Log(const QString&, int, const QString&, ItemPtr) {}

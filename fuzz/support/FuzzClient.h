@@ -3,7 +3,11 @@
 #include "LogSink.h"
 
 #include <QCoreApplication>
+#include <QString>
+#include <QTemporaryDir>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 class CentralStandIn;
@@ -13,26 +17,34 @@ class PeerMessenger;
 class Server;
 class SharedFoldersManager;
 class TimerManager;
+class TransferQueueManager;
 
 // The client's services as the application shell creates them, for the targets whose decoders
 // work on the store or the server connection: the application object, the timers (stopped, so
 // that nothing periodic runs between inputs), the data saver, the settings, the Server aimed at
 // a central stand-in on 127.0.0.1 with its vocabulary declared, the peer messenger (listening,
 // when the data file says so or a target asks, on 127.0.0.1 only; connections elsewhere are
-// refused: see NetworkGuard.h), the distributed network node and the sharing service. File
-// connections that the messenger hands over are closed at once, as the transfer service would
-// close connections it cannot use. Log lines and Qt's non-fatal messages are dropped: inputs make
-// many of them.
+// refused: see NetworkGuard.h), the distributed network node, the sharing service and the
+// transfer service, which downloads into a folder deep inside a temporary folder. Log lines and
+// Qt's non-fatal messages are dropped: inputs make many of them.
 class FuzzClient : public LogSink
 {
 public:
     // Made on first use and kept for the life of the process.
     static FuzzClient& Instance();
+    // A template for QTemporaryDir named after the target, in memory where the machine has it:
+    // targets that write files for every input then cost no disk.
+    static QString TemporaryTemplate(const char* ip_name);
+    // Writes the input to the file, in place of what it held.
+    static void WriteInput(const QString& i_path, const std::uint8_t* ip_data, std::size_t i_size);
 
     Server& Client() { return *mp_server; }
     CentralStandIn& Central() { return *mp_central; }
     PeerMessenger& Messenger() { return *mp_peerMessenger; }
     DNetManager& Node() { return *mp_node; }
+    TransferQueueManager& Transfers() { return *mp_transfers; }
+    // The download folder that ResetStore stores; ClearStore empties it.
+    const QString& DownloadFolder() const { return m_downloadFolder; }
 
     // Has the messenger listen on free ports of 127.0.0.1 and lets connections reach them there.
     // Only the first call binds.
@@ -40,12 +52,13 @@ public:
     // Has the client log in at the central stand-in, unless it is logged in already.
     void LogIn();
 
-    // Ends the peer layer's and the distributed node's connections and work in progress and
-    // removes every item, as the store held nothing before the input. The node forgets the
+    // Ends the transfers, the peer layer's and the distributed node's connections and work in
+    // progress and removes every item, as the store held nothing before the input; checks that
+    // nothing was written outside the download folder, then empties it. The node forgets the
     // server's numbers and what it last reported, as before its first login.
     void ClearStore();
-    // The same, then stores the settings the services read: a user name and password, and no
-    // UPnP (nothing may leave the machine).
+    // The same, then stores the settings the services read: a user name and password, no UPnP
+    // (nothing may leave the machine), the download folder and one upload slot.
     void ResetStore();
 
     void Log(const QString& i_category, int i_level, const QString& i_message,
@@ -56,6 +69,11 @@ private:
 
     // Each socket's closing handler runs, so the node forgets it and deletes it later.
     void EndDistributedConnections();
+    // Every transfer ends: its thread stops, its file and socket go, and so does its entry.
+    void EndTransfers();
+    // Fails when something other than the download folder appeared on its way down from the
+    // temporary folder: a name from a peer that climbed out of it by up to that many levels.
+    void CheckNothingOutsideDownloads();
 
     int m_argc = 1;
     char* m_argv[2];
@@ -67,6 +85,9 @@ private:
     std::unique_ptr<PeerMessenger> mp_peerMessenger;
     std::unique_ptr<DNetManager> mp_node;
     std::unique_ptr<SharedFoldersManager> mp_sharing;
+    std::unique_ptr<TransferQueueManager> mp_transfers;
+    QTemporaryDir m_folder;
+    QString m_downloadFolder;
     // The peer layer's steady clock: only ResetStore moves it.
     qint64 m_clock = 0;
 };

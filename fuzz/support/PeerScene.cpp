@@ -9,6 +9,7 @@
 #include "PeerMessenger.h"
 #include "PeerObfuscation.h"
 #include "StoreFunctions.h"
+#include "TransferQueueManager.h"
 
 #include <zlib.h>
 
@@ -49,6 +50,19 @@ void PeerScene::Plant()
     PlantRelayedRequest(distributedToken, "dan", "D");
     ItemPtr l_search = TypeOf("search_request")->NewItem(Value(searchToken));
     l_search += TypeOf("search_request_text")->GetItem("query");
+    for (const char* lp_user : {"bob", "eve"})
+    {
+        ItemPtr l_download = FuzzClient::Instance().Transfers().AddDownload(
+            lp_user, "f.bin", "..\\up", downloadSize, 1);
+        l_download += TypeOf("remote_transfer_req")->GetItem(Value(transferToken));
+    }
+    ItemPtr l_shared = TypeOf("shared_folder")->GetItem("/share");
+    l_shared += TypeOf("shared_public")->GetGlobalNullItem();
+    ItemPtr l_folder = TypeOf("shared_file_folder")->GetItem("/share/music");
+    l_shared += l_folder;
+    ItemPtr l_file = l_folder.NewItem("shared_file");
+    l_file += TypeOf("shared_file_name")->GetItem("song.mp3");
+    l_file += TypeOf("shared_file_size")->GetItem(Value(qint64(1000)));
 }
 
 QByteArray PeerScene::DirectFirstMessage(const char* ip_user, const char* ip_type,
@@ -80,6 +94,8 @@ QTcpSocket* PeerScene::BobConnects(PeerDialer& i_bob)
     Require(!l_user.IsNull(), "bob is known");
     const ItemSet l_sockets = l_user.GetItems("peer_socket");
     Require(l_sockets.size() == 1, "bob's messaging connection is open");
+    l_user.NewItem("is_online");
+    i_bob.Drain();
     return ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
 }
 
