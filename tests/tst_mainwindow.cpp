@@ -38,6 +38,7 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -169,6 +170,40 @@ private:
         if (!l_passed)
             std::fwrite(l_output.constData(), 1, size_t(l_output.size()), stderr);
         QVERIFY2(l_passed, "the child process failed: its output is above");
+    }
+
+    // The client program with a home of its own.
+    std::unique_ptr<QProcess> StartClient(const QString& i_home)
+    {
+        auto lp_process = std::make_unique<QProcess>();
+        QProcessEnvironment l_environment = QProcessEnvironment::systemEnvironment();
+        l_environment.insert(u"HOME"_s, i_home);
+        lp_process->setProcessEnvironment(l_environment);
+        lp_process->setProcessChannelMode(QProcess::MergedChannels);
+        lp_process->start(QCoreApplication::applicationDirPath() + u"/../client"_s, QStringList());
+        [&] { QVERIFY2(lp_process->waitForStarted(kTimeoutMs), "the client program starts"); }();
+        return lp_process;
+    }
+
+    // Asks the client to stop as a session's end does; it must save and exit in order.
+    void Terminate(QProcess& i_client)
+    {
+        i_client.terminate();
+        QVERIFY(i_client.waitForFinished(kTimeoutMs));
+        QVERIFY2(i_client.exitStatus() == QProcess::NormalExit && i_client.exitCode() == 0,
+                 i_client.readAll().constData());
+    }
+
+    // Whether the process has its handler for SIGTERM in place (the caught-signal mask).
+    static bool CatchesTermination(qint64 i_pid)
+    {
+        QFile l_status(u"/proc/%1/status"_s.arg(i_pid));
+        if (!l_status.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray& l_line : l_status.readAll().split('\n'))
+            if (l_line.startsWith("SigCgt:"))
+                return (l_line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+        return false;
     }
 
     // A data file holding only these settings and rooms to join at login.
@@ -531,22 +566,13 @@ private slots:
     {
         if (InChild())
             QSKIP("runs only in the parent");
-        const QString l_client = QCoreApplication::applicationDirPath() + u"/../client"_s;
-        QVERIFY2(QFile::exists(l_client), "the client program is not built");
         const QList<QByteArray> l_users = {"ann", "ben"};
         std::vector<std::unique_ptr<QProcess>> l_clients;
         for (const QByteArray& l_user : l_users)
         {
             const QString l_home = Home(QString::fromLatin1(l_user));
             WriteDataFile(l_home, LoginSettings(QString::fromLatin1(l_user)), {u"lobby"_s});
-            auto lp_process = std::make_unique<QProcess>();
-            QProcessEnvironment l_environment = QProcessEnvironment::systemEnvironment();
-            l_environment.insert(u"HOME"_s, l_home);
-            lp_process->setProcessEnvironment(l_environment);
-            lp_process->setProcessChannelMode(QProcess::MergedChannels);
-            lp_process->start(l_client, QStringList());
-            QVERIFY(lp_process->waitForStarted(kTimeoutMs));
-            l_clients.push_back(std::move(lp_process));
+            l_clients.push_back(StartClient(l_home));
         }
         QTRY_VERIFY_WITH_TIMEOUT(mp_central->RoomMembers("lobby").size() == 2, kTimeoutMs);
         const int l_ann = mp_central->ConnectionOf("ann");
@@ -565,19 +591,27 @@ private slots:
         }
 
         for (auto& lp_process : l_clients)
-        {
-            lp_process->terminate();
-            QVERIFY(lp_process->waitForFinished(kTimeoutMs));
-            QVERIFY2(lp_process->exitStatus() == QProcess::NormalExit &&
-                         lp_process->exitCode() == 0,
-                     lp_process->readAll().constData());
-        }
+            Terminate(*lp_process);
         for (const QByteArray& l_user : l_users)
         {
             QVERIFY(ReadDataFile(m_homes.filePath(QString::fromLatin1(l_user))));
             QCOMPARE(Setting("username"), QString::fromLatin1(l_user));
             QVERIFY(ItemPtr(d["room"]->HasItem("lobby")).IsConnected("room_autojoin"));
         }
+    }
+
+    // A signal that comes while the first start's user-name dialog waits, before the
+    // application's own loop: the client closes the dialog, saves and exits (it spun on the
+    // unread signal for ever).
+    void signalDuringTheFirstStartDialog()
+    {
+        if (InChild())
+            QSKIP("runs only in the parent");
+        const QString l_home = Home(u"signalled"_s);
+        std::unique_ptr<QProcess> lp_client = StartClient(l_home);
+        QTRY_VERIFY_WITH_TIMEOUT(CatchesTermination(lp_client->processId()), kTimeoutMs);
+        Terminate(*lp_client);
+        QVERIFY(ReadDataFile(l_home));
     }
 };
 

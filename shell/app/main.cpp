@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -12,6 +13,7 @@
 namespace
 {
 int g_quitPipe[2] = {-1, -1};
+bool g_quitRequested = false;
 
 // A session that ends asks programs to stop with SIGTERM: stop as when the window is closed, so
 // that the data file is saved. Only the pipe write is safe inside the handler.
@@ -26,7 +28,20 @@ void QuitOnSignals(QApplication& i_application)
     if (pipe(g_quitPipe) != 0)
         return;
     auto* lp_notifier = new QSocketNotifier(g_quitPipe[0], QSocketNotifier::Read, &i_application);
-    QObject::connect(lp_notifier, &QSocketNotifier::activated, &i_application, &QApplication::quit);
+    // The pipe is emptied, or the notifier fires for ever. A dialog of the start-up runs before
+    // the application's own loop, which quit() alone does not reach: the dialog is closed and the
+    // loop is not entered.
+    QObject::connect(
+        lp_notifier, &QSocketNotifier::activated, &i_application,
+        []
+        {
+            char l_bytes[16];
+            [[maybe_unused]] const ssize_t l_read = read(g_quitPipe[0], l_bytes, sizeof l_bytes);
+            g_quitRequested = true;
+            if (auto* lp_dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                lp_dialog->reject();
+            QApplication::quit();
+        });
     struct sigaction l_action = {};
     l_action.sa_handler = OnQuitSignal;
     sigemptyset(&l_action.sa_mask);
@@ -44,7 +59,8 @@ int main(int argc, char** argv)
         MainWindow l_window;
         l_window.setVisible(true);
         l_window.Init();
-        l_result = l_application.exec();
+        if (!g_quitRequested)
+            l_result = l_application.exec();
     }
     return l_result;
 }
