@@ -600,14 +600,15 @@ private slots:
         }
     }
 
-    // A signal that comes while the first start's user-name dialog waits, before the
-    // application's own loop: the client closes the dialog, saves and exits (it spun on the
-    // unread signal for ever).
+    // A signal that comes while the first start's user-name dialog waits (no user name is
+    // stored), before the application's own loop: the client closes the dialog, saves and exits
+    // (it spun on the unread signal for ever).
     void signalDuringTheFirstStartDialog()
     {
         if (InChild())
             QSKIP("runs only in the parent");
         const QString l_home = Home(u"signalled"_s);
+        WriteDataFile(l_home, {{"use_upnp", u"no"_s}, {"listening_port", FreePortPair()}});
         std::unique_ptr<QProcess> lp_client = StartClient(l_home);
         QTRY_VERIFY_WITH_TIMEOUT(CatchesTermination(lp_client->processId()), kTimeoutMs);
         Terminate(*lp_client);
