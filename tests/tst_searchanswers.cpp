@@ -169,8 +169,9 @@ private slots:
         mp_harness.reset();
     }
 
-    // With everyFolder, bob may see the folders of the user list too, and so every shared
-    // folder: the files of one word are then counted without reading each, but never those of a
+    // Matching itself is checked against a slow reference by a fuzz target; these rows keep the
+    // limits and the access. With everyFolder, bob is on the user list and so sees every shared
+    // folder (the files of one word are then counted without reading each), but never those of a
     // folder that no shared folder holds. Files of the folder bulk are counted, not named.
     void matchingFiles_data()
     {
@@ -180,32 +181,15 @@ private slots:
         const auto l_row = [](const char* ip_name, const QByteArray& i_text, bool i_everyFolder,
                               const QString& i_answer)
         { QTest::newRow(ip_name) << i_text << i_everyFolder << i_answer; };
-        const QString l_beatles = u"Beatles/Help Live.ogg, Beatles/Help.Mp3"_s;
-        const QString l_mix = u"mix/help remix.txt, mix/help.txt"_s;
-        const QString l_order = u"order/B.txt, order/a.txt"_s;
-        const QString l_help = l_beatles + u", Beatles/help live.flac, "_s + l_mix;
-        l_row("every word", "beatles help", false, l_beatles + u", Beatles/help live.flac"_s);
-        l_row("excluded in lower case", "beatles -live", false, l_beatles);
-        l_row("excluded by bytes", "help -help", false, l_beatles);
-        l_row("part in the name, not the folder", "help *mix", false, u"mix/help remix.txt"_s);
-        l_row("a word that every file holds", "searchanswers order", false, l_order);
-        l_row("a word as common", "help txt", false, l_mix);
-        l_row("a far more common word", "bulk 100", false, u"1 bulk"_s);
-        l_row("token of a whole component", "help.mp3", false, u"Beatles/Help.Mp3"_s);
-        l_row("upper-case B before lower-case a", "order", false, l_order);
-        l_row("parts only", "*mix", false, QString());
-        l_row("upper-case word", "HELP", false, QString());
-        l_row("a word nothing holds", "beatles nowhere", false, QString());
+        const QString l_help = u"Beatles/Help Live.ogg, Beatles/Help.Mp3, Beatles/help live.flac, "
+                               "mix/help remix.txt, mix/help.txt"_s;
+        l_row("upper-case B before lower-case a", "order", false, u"order/B.txt, order/a.txt"_s);
         l_row("hidden folder", "help secret", false, QString());
         l_row("exactly 200", "bulk -200", false, u"200 bulk"_s);
         l_row("201", "bulk", false, QString());
         l_row("32 words within names", WithExcludedWords("help", 32), false, l_help);
         l_row("33 words within names", WithExcludedWords("help", 33), false, QString());
-        l_row("nothing to include", " - \t", false, QString());
-        l_row("empty quotes", "help \"\"", false, QString());
-        l_row("open quote", "\"help", false, l_help);
         l_row("every folder, one word", "help", true, u"hidden/help secret.txt, "_s + l_help);
-        l_row("every folder, two words", "help secret", true, u"hidden/help secret.txt"_s);
         l_row("every folder, 201 and 5", "bulk", true, QString());
         l_row("every folder, 200 and 5", "bulk -200", true, QString());
         l_row("every folder, 189 and 5", "bulk -19", true, u"194 bulk"_s);
@@ -238,31 +222,14 @@ private slots:
         QCOMPARE(mp_harness->LogLines(u"Search"_s).filter(l_line).size(), l_before + 1);
     }
 
-    void replyFields_data()
-    {
-        QTest::addColumn<int>("uploadSlots");
-        QTest::addColumn<int>("speed");
-        QTest::addColumn<quint8>("freeSlot");
-        QTest::addColumn<quint32>("queueLength");
-        QTest::newRow("free slot, no speed") << 2 << -1 << quint8(1) << quint32(0);
-        QTest::newRow("no slot, one queued") << 0 << 4321 << quint8(0) << quint32(1);
-    }
-
+    // The fields after the records, with no free slot and one upload queued.
     void replyFields()
     {
-        QFETCH(int, uploadSlots);
-        QFETCH(int, speed);
-        QFETCH(quint8, freeSlot);
-        QFETCH(quint32, queueLength);
-        TestSettings::SetSetting("upload_slots", uploadSlots);
-        if (speed >= 0)
-            TestSettings::SetSetting("upload_speed", speed);
-        if (queueLength > 0)
-        {
-            m_bob.SendBody(m_bobConnection,
-                           Messages::QueueUpload(Local("pub/order/a.txt").replace('/', '\\')));
-            QTRY_COMPARE_WITH_TIMEOUT(mp_transfers->QueuedUploadCount(), 1, timeoutMs);
-        }
+        TestSettings::SetSetting("upload_slots", 0);
+        TestSettings::SetSetting("upload_speed", 4321);
+        m_bob.SendBody(m_bobConnection,
+                       Messages::QueueUpload(Local("pub/order/a.txt").replace('/', '\\')));
+        QTRY_COMPARE_WITH_TIMEOUT(mp_transfers->QueuedUploadCount(), 1, timeoutMs);
 
         quint32 l_token = 0;
         const QList<Messages::SearchReply> l_replies = Search("beatles help.mp3", l_token);
@@ -276,9 +243,9 @@ private slots:
         QCOMPARE(l_file.extension, QByteArray("mp3"));
         QCOMPARE(l_file.attributes, (QList<Messages::Attribute>{Messages::Attribute(0, 192),
                                                                 Messages::Attribute(2, 1)}));
-        QCOMPARE(l_reply.freeSlot, freeSlot);
-        QCOMPARE(l_reply.speed, quint32(speed < 0 ? 0 : speed));
-        QCOMPARE(l_reply.queueLength, queueLength);
+        QCOMPARE(l_reply.freeSlot, quint8(0));
+        QCOMPARE(l_reply.speed, quint32(4321));
+        QCOMPARE(l_reply.queueLength, quint32(1));
         QCOMPARE(l_reply.tableCount, quint32(0));
     }
 };
