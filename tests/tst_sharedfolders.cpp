@@ -156,6 +156,7 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("tokens");
+        QTest::newRow("separators") << S("/F") << S("A_b c") << S("a a_b b c f");
         QTest::newRow("two passes") << S("/srv/Music") << S("Two Birds-Live.MP3")
                                     << S("birds birds-live.mp3 live mp3 music srv two");
         QTest::newRow("high bytes")
