@@ -1,7 +1,6 @@
 #include "MP3Scanner.h"
 #include "SharingFixture.h"
 
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -16,6 +15,7 @@ QByteArray Frames(int i_count, int i_bitrateIndex, int i_version = 1, int i_laye
 }
 } // namespace
 
+// Garbage input and out-of-range headers are left to the scanner's fuzz target.
 class TestMP3Scanner : public QObject
 {
     Q_OBJECT
@@ -26,19 +26,17 @@ class TestMP3Scanner : public QObject
     // "version/channel mode/frequency/cbr or vbr/bitrate", or "" when the scan fails.
     QString Scan(const QString& i_path)
     {
-        int l_version = 0;
-        std::string l_channelMode;
-        int l_frequency = 0;
+        int l_version = 0, l_frequency = 0, l_bitrate = 0;
+        std::string l_mode;
         bool l_isVBR = false;
-        int l_bitrate = 0;
-        if (!m_scanner.ScanMP3(i_path.toStdString(), l_version, l_channelMode, l_frequency, l_isVBR,
+        if (!m_scanner.ScanMP3(i_path.toStdString(), l_version, l_mode, l_frequency, l_isVBR,
                                l_bitrate))
             return QString();
         return QStringLiteral("%1/%2/%3/%4/%5")
             .arg(l_version)
-            .arg(QString::fromStdString(l_channelMode))
+            .arg(QString::fromStdString(l_mode))
             .arg(l_frequency)
-            .arg(l_isVBR ? QStringLiteral("vbr") : QStringLiteral("cbr"))
+            .arg(QLatin1String(l_isVBR ? "vbr" : "cbr"))
             .arg(l_bitrate);
     }
     QString Write(const QByteArray& i_bytes)
@@ -60,7 +58,6 @@ private slots:
         // 98 % is variable, with the truncated mean; 99 % is constant.
         QTest::newRow("98 %") << Frames(98, 9) + Frames(2, 14) << "1/joint stereo/0/vbr/131";
         QTest::newRow("99 %") << Frames(99, 9) + Frames(1, 14) << "1/joint stereo/0/cbr/128";
-        QTest::newRow("mpeg-2.5") << Frames(10, 9, 25) << l_fails;
         QTest::newRow("mpeg-2.5 ties") << Frames(10, 9) + Frames(10, 9, 25) << l_fails;
         // Equal MPEG-1 and MPEG-2 votes elect MPEG-2; only its frames count.
         QTest::newRow("version tie")
@@ -73,10 +70,6 @@ private slots:
         QTest::newRow("layer II") << Frames(30, 9, 1, 2) << l_fails;
         // Layer I votes for MPEG-1 before it is refused, outvoting the MPEG-2 frames.
         QTest::newRow("layer I votes") << Frames(30, 9, 1, 1) + Frames(10, 9, 2) << l_fails;
-        QTest::newRow("reserved frequency") << TestFrame{1, 3, 1, 9, 3, 1}.Frames(30) << l_fails;
-        QTest::newRow("reserved version") << Frames(30, 9, 0) << l_fails;
-        QTest::newRow("empty") << QByteArray() << l_fails;
-        QTest::newRow("no sync") << QByteArray("no frames here").repeated(500) << l_fails;
         // A header needs one more byte after it in the same 64 KiB read.
         QTest::newRow("bare header") << TestFrame().Header() << l_fails;
         QTest::newRow("and a byte") << TestFrame().Header() + '\0' << "1/joint stereo/0/cbr/128";
@@ -101,29 +94,16 @@ private slots:
         QVERIFY(Scan(l_fifo).isEmpty());
     }
 
-    void garbageNeverCrashes()
-    {
-        QRandomGenerator l_random(1234);
-        for (int l_round = 0; l_round < 50; ++l_round)
-        {
-            QByteArray l_bytes(l_random.bounded(1, 20000), '\0');
-            for (char& l_byte : l_bytes)
-                l_byte = char(l_random.bounded(256));
-            Scan(Write(l_bytes));
-        }
-    }
-
     // Only the head of a huge file is read: the frames beyond it do not count.
     void readsABoundedHead()
     {
-        const QString l_path = m_folder.filePath(QStringLiteral("huge.mp3"));
-        QFile l_file(l_path);
+        QFile l_file(m_folder.filePath(QStringLiteral("huge.mp3")));
         QVERIFY(l_file.open(QIODevice::WriteOnly));
         l_file.write(Frames(512, 9));
         QVERIFY(l_file.seek(MP3Scanner::MaxScannedBytes));
         l_file.write(Frames(5120, 14));
         l_file.close();
-        QCOMPARE(Scan(l_path), QStringLiteral("1/joint stereo/0/cbr/128"));
+        QCOMPARE(Scan(l_file.fileName()), QStringLiteral("1/joint stereo/0/cbr/128"));
     }
 
     void quitStopsLaterScans()

@@ -277,8 +277,7 @@ private slots:
     void downloadsResumeAfterRestart()
     {
         StartClient("queued");
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(!QTest::currentTestFailed());
         std::vector<std::unique_ptr<FileConnectionSender>> l_senders;
         for (const Download& l_download : g_downloads)
             if (l_download.m_sentBefore > 0)
@@ -289,8 +288,7 @@ private slots:
                                          timeoutMs);
             }
         QuitClient();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(!QTest::currentTestFailed());
         std::vector<qint64> l_partSizes;
         for (const Download& l_download : g_downloads)
         {
@@ -303,8 +301,7 @@ private slots:
         l_senders.clear();
 
         StartClient("queued");
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(!QTest::currentTestFailed());
         for (const Download& l_download : g_downloads)
             l_senders.push_back(Send(l_download, 200 + quint32(l_senders.size()), 0));
         for (std::size_t l_index = 0; l_index < l_senders.size(); ++l_index)
@@ -320,11 +317,9 @@ private slots:
             QVERIFY(!QFile::exists(Path("downloading", l_download)));
         }
         QuitClient();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(!QTest::currentTestFailed());
         StartClient("complete");
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(!QTest::currentTestFailed());
         QuitClient();
     }
 };

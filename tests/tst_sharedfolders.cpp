@@ -144,10 +144,9 @@ private slots:
         QCOMPARE(l_requests.size(), 1);
         QCOMPARE(l_requests[0][0].toString(),
                  QString::fromLatin1(Path("s/Two Birds-Live.MP3").toUtf8()));
-        // One name item serves both files of that name; each file keeps its own folder.
-        ItemPtr l_notes = File("s/notes.txt");
-        QCOMPARE(l_notes["shared_file_name"].GetItems("shared_file").size(), std::size_t(2));
-        QVERIFY(File("s/sub/notes.txt") != l_notes);
+        // One name item serves both files of that name.
+        QCOMPARE(File("s/notes.txt")["shared_file_name"].GetItems("shared_file").size(),
+                 std::size_t(2));
         QTRY_COMPARE_WITH_TIMEOUT(Attributes(File("s/Two Birds-Live.MP3")),
                                   S("1/joint stereo/0/cbr/320"), 10000);
     }
@@ -196,7 +195,6 @@ private slots:
         QCOMPARE(Rescan(), S("0 1"));
         QVERIFY(QDir(Path("r/sub")).removeRecursively());
         QCOMPARE(Rescan(), S("0 2"));
-        QCOMPARE(FoldersOf("r"), S("r"));
         QVERIFY(d.GetType("shared_file_folder")->HasItem(Bytes("r/sub")).IsNull());
 
         // A file that changed size is offered at its new size and read again.
@@ -204,10 +202,8 @@ private slots:
         Write("r/b.mp3", TestFrame().Frames(90) + cbr320.Frames(20));
         QCOMPARE(Rescan(), S("0 0"));
         ItemPtr l_song = File("r/b.mp3");
-        QCOMPARE(l_song["shared_file_size"].AsInt(), 110 * 128);
         QCOMPARE(l_requests.size(), 2);
         QCOMPARE(Attributes(l_song), S("////"));
-        QVERIFY(!l_song.IsConnected("is_scanned"));
         QTRY_COMPARE_WITH_TIMEOUT(Attributes(l_song), S("1/joint stereo/0/vbr/162"), 10000);
     }
 
@@ -299,7 +295,6 @@ private slots:
         lp_user->GetItem("stranger");
         ItemPtr(lp_user->GetItem("friend")).NewItem("in_user_list");
         ItemPtr(lp_user->GetItem("memberA")).NewItem("in_user_list") += l_groupA;
-        ItemPtr(lp_user->GetItem("memberB")).NewItem("in_user_list") += l_groupB;
         ItemPtr l_banned = lp_user->GetItem("banned");
         l_banned.NewItem("in_user_list") += l_groupA;
         l_banned.NewItem("unshared");
@@ -311,7 +306,6 @@ private slots:
         QTest::newRow("not on the list") << S("stranger") << S("pub pubgb");
         QTest::newRow("on the list") << S("friend") << S("list pub pubgb");
         QTest::newRow("in group A") << S("memberA") << S("ga list pub pubgb");
-        QTest::newRow("in group B") << S("memberB") << S("list pub pubgb");
         QTest::newRow("unshared member") << S("banned") << S("");
         QTest::newRow("unshared stranger") << S("bannedStranger") << S("");
     }
@@ -381,7 +375,6 @@ private slots:
         const FileInfo l_full = FileInfo::FromSharedFile(l_file, true);
         QCOMPARE(QString::fromStdString(l_full.m_name), S("\\x\\y\\") + name);
         QCOMPARE(l_full.m_size, qint64(5000000000));
-        QCOMPARE(QString::fromStdString(FileInfo::FromSharedFile(l_file, false).m_name), name);
         MemStream l_attributes;
         l_attributes.Write(l_full.m_attributes);
         QTEST(Unread(l_attributes), "attributes");
