@@ -229,7 +229,6 @@ private slots:
         const auto l_first = Bob().Take(offerCode);
         QVERIFY(l_first);
         QCOMPARE(ReadOffer(*l_first).file, Remote("a.bin"));
-        QCOMPARE(Upload("bob", "a.bin")["transfer_req"].AsUInt(), ReadOffer(*l_first).token);
         QVERIFY(!Manager().IsFreeToUpload());
         QCOMPARE(Manager().QueuedUploadCount(), 2);
         for (int l_ignored : {0, 100})
@@ -238,7 +237,6 @@ private slots:
         Manager().SetUploadSlots(3);
         const auto l_second = Carol().Take(offerCode);
         QVERIFY(l_second);
-        QCOMPARE(ReadOffer(*l_second).token, ReadOffer(*l_first).token + 1);
         QCOMPARE(Status(Upload("bob", "b.bin")), "queued");
         QVERIFY(Manager().IsFreeToUpload());
     }
