@@ -291,6 +291,16 @@ private slots:
         QCOMPARE(Offer(Bob(), 7, "f\\done.mp3", 1), "Complete"_ba);
     }
 
+    // A file connection naming no download is closed before its offset, and nothing is written.
+    void unknownTokenIsClosed()
+    {
+        Manager().AddDownload("bob", "a.mp3", "f", 10, 0);
+        auto lp_sender = Bob().SendFile(4242, Pattern(10));
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(lp_sender->ReceivedOffset(), qint64(-1));
+        QVERIFY(!QDir(Path(QStringLiteral("downloading"))).exists());
+    }
+
     // An owner that stops sending, or closes early, aborts the download and keeps what arrived.
     void interrupted_data()
     {
