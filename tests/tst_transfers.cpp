@@ -298,7 +298,7 @@ private slots:
         auto lp_sender = Bob().SendFile(4242, Pattern(10));
         QVERIFY(lp_sender->Finish());
         QCOMPARE(lp_sender->ReceivedOffset(), qint64(-1));
-        QVERIFY(!QDir(Path(QStringLiteral("downloading"))).exists());
+        QVERIFY(!QDir(Path("downloading")).exists());
     }
 
     // An owner that stops sending, or closes early, aborts the download and keeps what arrived.
