@@ -1,13 +1,13 @@
 #pragma once
 
+// What the targets that work on the store use besides.
+#include "Data.h"
+#include "FuzzChecks.h"
 #include "LogSink.h"
+#include "MemStream.h"
 
-#include <QCoreApplication>
-#include <QString>
 #include <QTemporaryDir>
 
-#include <cstddef>
-#include <cstdint>
 #include <memory>
 
 class CentralStandIn;
@@ -46,8 +46,8 @@ public:
     // The download folder that ResetStore stores; ClearStore empties it.
     const QString& DownloadFolder() const { return m_downloadFolder; }
 
-    // Has the messenger listen on free ports of 127.0.0.1 and lets connections reach them there.
-    // Only the first call binds.
+    // Has the messenger listen on free ports of 127.0.0.1 and lets connections reach them there
+    // (only the first call binds), then resets the store.
     void ListenForPeers();
     // Has the client log in at the central stand-in, unless it is logged in already.
     void LogIn();
@@ -66,14 +66,6 @@ public:
 
 private:
     FuzzClient();
-
-    // Each socket's closing handler runs, so the node forgets it and deletes it later.
-    void EndDistributedConnections();
-    // Every transfer ends: its thread stops, its file and socket go, and so does its entry.
-    void EndTransfers();
-    // Fails when something other than the download folder appeared on its way down from the
-    // temporary folder: a name from a peer that climbed out of it by up to that many levels.
-    void CheckNothingOutsideDownloads();
 
     int m_argc = 1;
     char* m_argv[2];
