@@ -19,14 +19,10 @@ class SharedFoldersManager;
 class TimerManager;
 class TransferQueueManager;
 
-// The client's services as the application shell creates them, for the targets whose decoders
-// work on the store or the server connection: the application object, the timers (stopped, so
-// that nothing periodic runs between inputs), the data saver, the settings, the Server aimed at
-// a central stand-in on 127.0.0.1 with its vocabulary declared, the peer messenger (listening,
-// when the data file says so or a target asks, on 127.0.0.1 only; connections elsewhere are
-// refused: see NetworkGuard.h), the distributed network node, the sharing service and the
-// transfer service, which downloads into a folder deep inside a temporary folder. Log lines and
-// Qt's non-fatal messages are dropped: inputs make many of them.
+// The client's services as the application shell creates them, with the timers stopped so that
+// nothing periodic runs between inputs: the Server aims at a central stand-in on 127.0.0.1, the
+// peer messenger listens there only (see NetworkGuard.h), and downloads go to a folder deep inside
+// a temporary folder. Log lines and Qt's non-fatal messages are dropped: inputs make many.
 class FuzzClient : public LogSink
 {
 public:
