@@ -4,9 +4,6 @@
 #include <QRegularExpression>
 #include <QString>
 
-#include <cstddef>
-#include <cstdint>
-
 // Chat text from other users, as the chat views show it: escaped, then its addresses made links.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
 {

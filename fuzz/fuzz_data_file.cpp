@@ -1,6 +1,4 @@
-#include "Data.h"
 #include "DataSaver.h"
-#include "FuzzChecks.h"
 #include "FuzzClient.h"
 #include "StoreFunctions.h"
 #include "TransferPaths.h"
@@ -10,8 +8,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <cstddef>
-#include <cstdint>
 #include <memory>
 
 namespace

@@ -1,21 +1,8 @@
-#include "Data.h"
-#include "FuzzChecks.h"
-#include "FuzzClient.h"
-#include "PeerDialer.h"
-#include "PeerMessenger.h"
 #include "PeerScene.h"
-
-#include <QByteArray>
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    FuzzClient& l_client = FuzzClient::Instance();
-    l_client.ListenForPeers();
-    l_client.ResetStore();
+    FuzzClient::Instance().ListenForPeers();
     return 0;
 }
 
@@ -52,17 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
         Require(d.GetType(l_child ? "dnet_child" : "dnet_parent_candidate")->ItemCount() == 1,
                 "the node takes the connection");
     }
-    std::size_t l_offset = 1;
-    while (l_offset < i_size)
-    {
-        const std::size_t l_length =
-            std::min<std::size_t>(ip_data[l_offset], i_size - l_offset - 1);
-        l_pending.append(reinterpret_cast<const char*>(ip_data + l_offset + 1),
-                         qsizetype(l_length));
-        l_peer.Send(l_pending);
-        l_pending.clear();
-        l_offset += 1 + l_length;
-    }
+    ForEachChunk(ip_data + 1, i_size - 1,
+                 [&](std::uint8_t, const std::uint8_t* ip_chunk, std::size_t i_length)
+                 {
+                     l_pending.append(reinterpret_cast<const char*>(ip_chunk), qsizetype(i_length));
+                     l_peer.Send(l_pending);
+                     l_pending.clear();
+                 });
     if (!l_pending.isEmpty())
         l_peer.Send(l_pending);
     l_peer.Close();

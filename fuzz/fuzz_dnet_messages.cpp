@@ -1,33 +1,13 @@
 #include "CentralStandIn.h"
 #include "DNetManager.h"
-#include "Data.h"
-#include "FuzzChecks.h"
-#include "FuzzClient.h"
-#include "MemStream.h"
-#include "PeerDialer.h"
-#include "PeerMessenger.h"
 #include "PeerScene.h"
 #include "Server.h"
 
 #include <QPointer>
-#include <QTcpSocket>
-#include <QtEndian>
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 
 namespace
 {
 constexpr int distributedServerCode = 93;
-
-// The client logged in, with nothing else in the store.
-void PrepareLoggedInClient()
-{
-    FuzzClient& l_client = FuzzClient::Instance();
-    l_client.ResetStore();
-    l_client.LogIn();
-}
 
 // The node's socket of the only item of the type.
 QTcpSocket* OnlySocket(const char* ip_type)
@@ -41,7 +21,6 @@ QTcpSocket* OnlySocket(const char* ip_type)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     FuzzClient::Instance().ListenForPeers();
-    PrepareLoggedInClient();
     return 0;
 }
 
@@ -55,8 +34,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 // empty store.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
 {
-    PrepareLoggedInClient();
     FuzzClient& l_client = FuzzClient::Instance();
+    l_client.LogIn();
     PeerMessenger& l_messenger = l_client.Messenger();
     DNetManager& l_node = l_client.Node();
     PeerScene::Plant();
@@ -69,36 +48,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     l_kid.Send(PeerScene::DirectFirstMessage("kid", "D", false));
     const QPointer<QTcpSocket> lp_child = OnlySocket("dnet_child");
 
-    std::size_t l_offset = 0;
-    while (i_size - l_offset >= 4)
-    {
-        const std::size_t l_length = std::min<std::size_t>(
-            qFromLittleEndian<quint32>(ip_data + l_offset), i_size - l_offset - 4);
-        l_offset += 4;
-        const std::uint8_t* lp_record = ip_data + l_offset;
-        l_offset += l_length;
-        if (l_length == 0)
-            continue;
-        MemStream l_message;
-        l_message.WriteBuffer(lp_record + 1, l_length - 1);
-        switch (lp_record[0] % 3)
-        {
-            case 0:
-                l_client.Client().HandleMessage(distributedServerCode, l_message);
-                break;
-            case 1:
-                if (lp_parent && lp_parent->isOpen())
-                    l_node.HandleMessage(lp_parent, l_message);
-                break;
-            default:
-                if (lp_child && lp_child->isOpen())
-                    l_node.HandleChildMessage(lp_child, l_message);
-                break;
-        }
-        // What the node sent leaves, and what it queued runs.
-        l_dan.Drain();
-        l_kid.Drain();
-    }
+    ForEachRecord(ip_data, i_size,
+                  [&](const std::uint8_t* ip_record, std::size_t i_length)
+                  {
+                      if (i_length == 0)
+                          return true;
+                      MemStream l_message;
+                      l_message.WriteBuffer(ip_record + 1, i_length - 1);
+                      if (ip_record[0] % 3 == 0)
+                          l_client.Client().HandleMessage(distributedServerCode, l_message);
+                      else if (ip_record[0] % 3 == 1 && lp_parent && lp_parent->isOpen())
+                          l_node.HandleMessage(lp_parent, l_message);
+                      else if (ip_record[0] % 3 == 2 && lp_child && lp_child->isOpen())
+                          l_node.HandleChildMessage(lp_child, l_message);
+                      // What the node sent leaves, and what it queued runs.
+                      l_dan.Drain();
+                      l_kid.Drain();
+                      return true;
+                  });
     l_client.Central().Drain();
     l_dan.Close();
     l_kid.Close();

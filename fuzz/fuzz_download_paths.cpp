@@ -1,14 +1,9 @@
-#include "Data.h"
-#include "FuzzChecks.h"
 #include "FuzzClient.h"
 #include "TransferPaths.h"
 #include "TransferQueueManager.h"
 
 #include <QDir>
 
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
 namespace

@@ -1,11 +1,8 @@
-#include "Data.h"
-#include "FuzzChecks.h"
 #include "FuzzClient.h"
 #include "NetworkGuard.h"
 #include "TransferQueueManager.h"
 #include "UploadThread.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,11 +10,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QtEndian>
 
-#include <cstddef>
-#include <cstdint>
 #include <memory>
+#include <string>
 
 namespace
 {
@@ -27,22 +22,17 @@ constexpr qint64 downloadSize = 64;
 constexpr qint64 uploadSize = 100;
 constexpr int waitMs = 2000;
 
-struct Scene
-{
-    QTemporaryDir m_dir;
-    QTcpServer m_server;
-};
-
-Scene* gp_scene = nullptr;
+QTcpServer* gp_server = nullptr;
+QString g_source;
 
 // A connected pair on 127.0.0.1: the peer's socket and the client's, as the messenger hands it
 // over (without a parent of its own).
 std::unique_ptr<QTcpSocket> Pair(QTcpSocket*& o_client)
 {
     auto lp_peer = std::make_unique<QTcpSocket>();
-    lp_peer->connectToHost(QHostAddress(QHostAddress::LocalHost), gp_scene->m_server.serverPort());
-    Require(gp_scene->m_server.waitForNewConnection(waitMs), "the connection reaches the client");
-    o_client = gp_scene->m_server.nextPendingConnection();
+    lp_peer->connectToHost(QHostAddress(QHostAddress::LocalHost), gp_server->serverPort());
+    Require(gp_server->waitForNewConnection(waitMs), "the connection reaches the client");
+    o_client = gp_server->nextPendingConnection();
     Require(o_client && lp_peer->waitForConnected(waitMs), "both ends are connected");
     o_client->setParent(nullptr);
     return lp_peer;
@@ -86,7 +76,7 @@ void Download(const char* ip_bytes, qint64 i_size)
 // The upload side: the start offset that the downloader answers, and whatever follows.
 void Upload(const char* ip_bytes, qint64 i_size)
 {
-    QFile l_file(gp_scene->m_dir.path() + QStringLiteral("/source"));
+    QFile l_file(g_source);
     Require(l_file.open(QIODevice::ReadOnly), "the shared file opens");
     QTcpSocket* lp_client = nullptr;
     auto lp_peer = Pair(lp_client);
@@ -122,13 +112,14 @@ void Upload(const char* ip_bytes, qint64 i_size)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     FuzzClient::Instance();
-    gp_scene = new Scene;
-    gp_scene->m_server.listen(QHostAddress(QHostAddress::LocalHost), 0);
-    AllowLoopbackPort(gp_scene->m_server.serverPort());
-    QFile l_source(gp_scene->m_dir.path() + QStringLiteral("/source"));
-    if (!l_source.open(QIODevice::WriteOnly) ||
-        l_source.write(QByteArray(uploadSize, 'u')) != uploadSize)
-        return 1;
+    gp_server = new QTcpServer;
+    Require(gp_server->listen(QHostAddress(QHostAddress::LocalHost), 0), "a listening port");
+    AllowLoopbackPort(gp_server->serverPort());
+    static QTemporaryDir s_folder(FuzzClient::TemporaryTemplate("fuzz_file_connection"));
+    g_source = s_folder.filePath(QStringLiteral("source"));
+    const std::string l_content(uploadSize, 'u');
+    FuzzClient::WriteInput(g_source, reinterpret_cast<const std::uint8_t*>(l_content.data()),
+                           l_content.size());
     return 0;
 }
 

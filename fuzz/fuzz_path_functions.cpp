@@ -1,8 +1,6 @@
 #include "FuzzChecks.h"
 #include "GeneralFunctions.h"
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
 // Paths of other users' files, as search results and shared-file lists carry them.

@@ -1,23 +1,10 @@
-#include "Data.h"
 #include "FileInfo.h"
 #include "FileInfoMap.h"
-#include "FuzzChecks.h"
-#include "FuzzClient.h"
 #include "ItemBudget.h"
-#include "MemStream.h"
-#include "PeerDialer.h"
-#include "PeerMessenger.h"
 #include "PeerScene.h"
 
-#include <QTcpSocket>
-
-#include <zlib.h>
-
-#include <cstddef>
-#include <cstdint>
 #include <list>
 #include <string>
-#include <vector>
 
 namespace
 {
@@ -42,9 +29,7 @@ bool Readable(quint32 i_code, const std::uint8_t* ip_content, std::size_t i_size
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    FuzzClient& l_client = FuzzClient::Instance();
-    l_client.ListenForPeers();
-    l_client.ResetStore();
+    FuzzClient::Instance().ListenForPeers();
     return 0;
 }
 
@@ -84,10 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     Require(l_accepted || l_raw || !Readable(l_code, ip_data + 1, i_size - 1),
             "a readable compressed message is accepted");
     if (!l_accepted)
-    {
-        lp_socket->disconnect();
-        l_messenger.DisposeOfSocket(lp_socket);
-    }
+        PeerScene::Drop(lp_socket);
     l_bob.Close();
     l_client.ResetStore();
     return 0;

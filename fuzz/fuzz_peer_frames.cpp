@@ -1,15 +1,7 @@
 #include "CentralStandIn.h"
-#include "FuzzChecks.h"
-#include "FuzzClient.h"
-#include "MemStream.h"
-#include "PeerDialer.h"
-#include "PeerMessenger.h"
 #include "PeerScene.h"
 #include "Server.h"
 
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
 namespace
@@ -48,9 +40,7 @@ void TellWhereEveListens(int i_code, const char* ip_type, bool i_obfuscated)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    FuzzClient& l_client = FuzzClient::Instance();
-    l_client.ListenForPeers();
-    l_client.ResetStore();
+    FuzzClient::Instance().ListenForPeers();
     return 0;
 }
 
@@ -93,23 +83,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
                 "the client answers eve's request");
     else
         Require(l_dialer.Dial(l_port()), "the client accepts a connection");
-    std::size_t l_offset = 1;
     int l_redials = 0;
-    while (l_offset < i_size)
-    {
-        const std::size_t l_length =
-            std::min<std::size_t>(ip_data[l_offset], i_size - l_offset - 1);
-        if (ip_data[l_offset] == 0 && ++l_redials <= maxRedials)
-        {
-            l_dialer.Close();
-            l_obfuscated = !l_obfuscated;
-            Require(l_dialer.Dial(l_port()), "the client accepts another connection");
-        }
-        else if (l_length > 0)
-            l_dialer.Send(reinterpret_cast<const char*>(ip_data + l_offset + 1),
-                          qsizetype(l_length));
-        l_offset += 1 + l_length;
-    }
+    ForEachChunk(ip_data + 1, i_size - 1,
+                 [&](std::uint8_t i_lengthByte, const std::uint8_t* ip_chunk, std::size_t i_length)
+                 {
+                     if (i_lengthByte == 0 && ++l_redials <= maxRedials)
+                     {
+                         l_dialer.Close();
+                         l_obfuscated = !l_obfuscated;
+                         Require(l_dialer.Dial(l_port()), "the client accepts another connection");
+                     }
+                     else if (i_length > 0)
+                         l_dialer.Send(reinterpret_cast<const char*>(ip_chunk),
+                                       qsizetype(i_length));
+                 });
     l_dialer.Close();
     l_client.Central().Drain();
     l_client.ResetStore();

@@ -1,18 +1,5 @@
-#include "Data.h"
-#include "FuzzChecks.h"
-#include "FuzzClient.h"
 #include "ItemBudget.h"
-#include "MemStream.h"
-#include "PeerDialer.h"
-#include "PeerMessenger.h"
 #include "PeerScene.h"
-
-#include <QTcpSocket>
-#include <QtEndian>
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 
 namespace
 {
@@ -23,9 +10,7 @@ constexpr quint32 searchResultsCode = 9;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    FuzzClient& l_client = FuzzClient::Instance();
-    l_client.ListenForPeers();
-    l_client.ResetStore();
+    FuzzClient::Instance().ListenForPeers();
     return 0;
 }
 
@@ -44,34 +29,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     QTcpSocket* lp_socket = PeerScene::BobConnects(l_bob);
 
     ItemBudget l_budget;
-    std::size_t l_offset = 0;
-    while (i_size - l_offset >= 4)
-    {
-        const std::size_t l_length = std::min<std::size_t>(
-            qFromLittleEndian<quint32>(ip_data + l_offset), i_size - l_offset - 4);
-        const std::uint8_t* lp_record = ip_data + l_offset + 4;
-        l_offset += 4 + l_length;
-        const quint32 l_code = l_length >= 4 ? qFromLittleEndian<quint32>(lp_record) : 0;
-        if (l_length >= 4 && (l_code == shareListCode || l_code == searchResultsCode))
-            l_budget.ChargeCompressed(8, lp_record + 4, l_length - 4);
-        else
-            l_budget.Charge(4 + l_length);
-        MemStream l_message;
-        l_message.WriteBuffer(lp_record, l_length);
-        const bool l_handled = l_messenger.HandleMessage(lp_socket, l_message);
-        l_budget.Check();
-        if (!l_handled)
-        {
-            lp_socket->disconnect();
-            l_messenger.DisposeOfSocket(lp_socket);
-            break;
-        }
-        // Replies leave, and what the handler queued runs.
-        l_bob.Drain();
-        l_budget.Check();
-        if (!d.GetType("peer_socket")->HasItem(Value(lp_socket)))
-            break;
-    }
+    ForEachRecord(ip_data, i_size,
+                  [&](const std::uint8_t* ip_record, std::size_t i_length)
+                  {
+                      const quint32 l_code =
+                          i_length >= 4 ? qFromLittleEndian<quint32>(ip_record) : 0;
+                      if (i_length >= 4 && (l_code == shareListCode || l_code == searchResultsCode))
+                          l_budget.ChargeCompressed(8, ip_record + 4, i_length - 4);
+                      else
+                          l_budget.Charge(4 + i_length);
+                      MemStream l_message;
+                      l_message.WriteBuffer(ip_record, i_length);
+                      const bool l_handled = l_messenger.HandleMessage(lp_socket, l_message);
+                      l_budget.Check();
+                      if (!l_handled)
+                      {
+                          PeerScene::Drop(lp_socket);
+                          return false;
+                      }
+                      // Replies leave, and what the handler queued runs.
+                      l_bob.Drain();
+                      l_budget.Check();
+                      return !d.GetType("peer_socket")->HasItem(Value(lp_socket)).IsNull();
+                  });
     l_bob.Close();
     l_client.ResetStore();
     return 0;

@@ -1,15 +1,9 @@
-#include "Data.h"
-#include "FuzzChecks.h"
 #include "FuzzClient.h"
-#include "MemStream.h"
 #include "SearchParser.h"
 #include "SharedFoldersManager.h"
 
 #include <zlib.h>
 
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -95,22 +89,20 @@ std::uint32_t RecordCount(const MemStream& i_reply, std::uint32_t i_token)
 {
     const auto* lp_bytes = reinterpret_cast<const Bytef*>(i_reply.GetReadBuffer());
     const auto l_size = uLong(i_reply.GetPendingReadLength());
-    Require(l_size > 4 && lp_bytes[0] == 9 && lp_bytes[1] == 0 && lp_bytes[2] == 0 &&
-                lp_bytes[3] == 0,
-            "a reply is a code 9 message");
+    Require(l_size > 4 && qFromLittleEndian<quint32>(lp_bytes) == 9, "a reply is a code 9 message");
     std::vector<Bytef> l_body(MaxBody);
     uLongf l_length = l_body.size();
     Require(uncompress(l_body.data(), &l_length, lp_bytes + 4, l_size - 4) == Z_OK,
             "a reply is one zlib stream");
-    const auto l_word = [&l_body, l_length](std::size_t i_at)
-    {
-        Require(i_at + 4 <= l_length, "a reply holds its counts");
-        return std::uint32_t(l_body[i_at]) | std::uint32_t(l_body[i_at + 1]) << 8 |
-               std::uint32_t(l_body[i_at + 2]) << 16 | std::uint32_t(l_body[i_at + 3]) << 24;
-    };
-    const std::size_t l_userLength = l_word(0);
-    Require(l_word(4 + l_userLength) == i_token, "a reply carries the search's token");
-    return l_word(8 + l_userLength);
+    MemStream l_fields;
+    l_fields.WriteBuffer(l_body.data(), l_length);
+    std::string l_user;
+    quint32 l_token = 0;
+    quint32 l_count = 0;
+    Require(l_fields.Read(l_user) && l_fields.Read(l_token) && l_fields.Read(l_count),
+            "a reply holds its counts");
+    Require(l_token == i_token, "a reply carries the search's token");
+    return l_count;
 }
 } // namespace
 

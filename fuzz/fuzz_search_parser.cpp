@@ -1,8 +1,6 @@
 #include "FuzzChecks.h"
 #include "SearchParser.h"
 
-#include <cstddef>
-#include <cstdint>
 #include <set>
 #include <string>
 

@@ -1,10 +1,5 @@
 #include "CentralStandIn.h"
-#include "FuzzChecks.h"
 #include "FuzzClient.h"
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 
 namespace
 {
@@ -28,19 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     FuzzClient& l_client = FuzzClient::Instance();
     CentralStandIn& l_central = l_client.Central();
     Require(l_central.Open(), "the client connects and sends its login");
-    std::size_t l_offset = 0;
     int l_reconnections = 0;
-    while (l_offset < i_size)
-    {
-        const std::size_t l_length =
-            std::min<std::size_t>(ip_data[l_offset], i_size - l_offset - 1);
-        if (ip_data[l_offset] == 0 && ++l_reconnections <= maxReconnections)
-            Require(l_central.Close() && l_central.Open(), "the client connects again");
-        else if (l_length > 0)
-            l_central.Send(reinterpret_cast<const char*>(ip_data + l_offset + 1),
-                           qsizetype(l_length));
-        l_offset += 1 + l_length;
-    }
+    ForEachChunk(
+        ip_data, i_size,
+        [&](std::uint8_t i_lengthByte, const std::uint8_t* ip_chunk, std::size_t i_length)
+        {
+            if (i_lengthByte == 0 && ++l_reconnections <= maxReconnections)
+                Require(l_central.Close() && l_central.Open(), "the client connects again");
+            else if (i_length > 0)
+                l_central.Send(reinterpret_cast<const char*>(ip_chunk), qsizetype(i_length));
+        });
     Require(l_central.Close(), "the client notices the end of the connection");
     l_client.ResetStore();
     return 0;

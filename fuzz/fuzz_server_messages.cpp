@@ -1,26 +1,15 @@
 #include "CentralStandIn.h"
-#include "Data.h"
-#include "FuzzChecks.h"
 #include "FuzzClient.h"
 #include "ItemBudget.h"
-#include "MemStream.h"
 #include "Server.h"
 #include "TestSettings.h"
 
-#include <QtEndian>
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-
 namespace
 {
-// The client logged in, with the settings of a fresh login and nothing else in the store.
+// The client logged in, with the settings of a fresh login: the store is empty after each input.
 void PrepareLoggedInClient()
 {
-    FuzzClient& l_client = FuzzClient::Instance();
-    l_client.ResetStore();
-    l_client.LogIn();
+    FuzzClient::Instance().LogIn();
     TestSettings::SetSetting("accept_room_list", "yes");
 }
 } // namespace
@@ -40,21 +29,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     PrepareLoggedInClient();
     Server& l_server = FuzzClient::Instance().Client();
     ItemBudget l_budget;
-    std::size_t l_offset = 0;
-    while (i_size - l_offset >= 4)
-    {
-        const std::size_t l_length = std::min<std::size_t>(
-            qFromLittleEndian<quint32>(ip_data + l_offset), i_size - l_offset - 4);
-        l_offset += 4;
-        MemStream l_message;
-        l_message.WriteBuffer(ip_data + l_offset, l_length);
-        l_offset += l_length;
-        quint32 l_code = 0;
-        l_message.Read(l_code);
-        l_budget.Charge(4 + l_length);
-        l_server.HandleMessage(int(l_code), l_message);
-        l_budget.Check();
-    }
+    ForEachRecord(ip_data, i_size,
+                  [&](const std::uint8_t* ip_record, std::size_t i_length)
+                  {
+                      MemStream l_message;
+                      l_message.WriteBuffer(ip_record, i_length);
+                      quint32 l_code = 0;
+                      l_message.Read(l_code);
+                      l_budget.Charge(4 + i_length);
+                      l_server.HandleMessage(int(l_code), l_message);
+                      l_budget.Check();
+                      return true;
+                  });
     // The collector runs over whatever the messages built, as the client runs it every five
     // minutes.
     d.RemoveDisconnectedItems();

@@ -1,20 +1,8 @@
-#include "Data.h"
 #include "FileInfoMap.h"
-#include "FuzzChecks.h"
-#include "FuzzClient.h"
-#include "MemStream.h"
-#include "PeerDialer.h"
-#include "PeerMessenger.h"
 #include "PeerScene.h"
 #include "SharedFoldersManager.h"
 
-#include <QTcpSocket>
-
 #include <zlib.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <vector>
 
 namespace
 {
@@ -36,7 +24,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     FuzzClient& l_client = FuzzClient::Instance();
     l_client.ListenForPeers();
-    l_client.ResetStore();
     sharedFoldersManager->SetUserShareLimits(limits);
     QObject::connect(&l_client.Messenger(), &PeerMessenger::UserShare,
                      [](std::string, FileInfoMap& i_share, AttributeTranslationTable&)
@@ -79,10 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
         Require(Count(lp_type) == 0, "removing the list leaves nothing of it");
 
     if (!l_accepted)
-    {
-        lp_socket->disconnect();
-        l_messenger.DisposeOfSocket(lp_socket);
-    }
+        PeerScene::Drop(lp_socket);
     l_bob.Close();
     l_client.ResetStore();
     return 0;

@@ -3,20 +3,12 @@
 #include "MemStream.h"
 #include "Server.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include "FuzzChecks.h"
+
 #include <QHostAddress>
 #include <QTcpSocket>
-#include <QtEndian>
 
 #include <string>
-#include <sys/socket.h>
-
-namespace
-{
-// Everything happens on loopback: far longer than any step takes.
-constexpr int waitMs = 10000;
-} // namespace
 
 CentralStandIn::CentralStandIn()
 {
@@ -38,18 +30,6 @@ void CentralStandIn::Watch(Server& i_server)
     connect(&i_server, &Server::ConnectionFailed, this, [this] { m_clientState = 0; });
 }
 
-bool CentralStandIn::WaitFor(const std::function<bool()>& i_condition)
-{
-    const QDeadlineTimer l_deadline(waitMs);
-    while (!i_condition())
-    {
-        if (l_deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents();
-    }
-    return true;
-}
-
 bool CentralStandIn::Open()
 {
     if (m_clientState != 0 || mp_connection)
@@ -61,10 +41,10 @@ bool CentralStandIn::Open()
     // empty: it never reads as that code.
     while (!mp_connection)
     {
-        if (!WaitFor([this] { return m_listener.hasPendingConnections(); }))
+        if (!WaitUntil([this] { return m_listener.hasPendingConnections(); }))
             return false;
         QTcpSocket* lp_connection = m_listener.nextPendingConnection();
-        WaitFor(
+        WaitUntil(
             [lp_connection] {
                 return HasFrame(*lp_connection) ||
                        lp_connection->state() != QAbstractSocket::ConnectedState;
@@ -90,7 +70,7 @@ bool CentralStandIn::AcceptLogin()
     qToLittleEndian<quint32>(quint32(l_body.GetPendingReadLength()), l_frame.data());
     l_frame.append(l_body.GetReadBuffer(), l_body.GetPendingReadLength());
     Send(l_frame.constData(), l_frame.size());
-    return WaitFor([this] { return m_clientState == 2; });
+    return WaitUntil([this] { return m_clientState == 2; });
 }
 
 void CentralStandIn::Send(const char* ip_bytes, qsizetype i_size)
@@ -120,16 +100,12 @@ bool CentralStandIn::Close()
         Reset(mp_connection);
         mp_connection = nullptr;
     }
-    return WaitFor([this] { return m_clientState == 0; });
+    return WaitUntil([this] { return m_clientState == 0; });
 }
 
 void CentralStandIn::Reset(QTcpSocket* ip_connection)
 {
-    // A reset rather than a close: every closed connection would wait on this side for minutes,
-    // and tens of thousands of them make each new connection slow to set up.
-    const linger l_reset{1, 0};
-    ::setsockopt(int(ip_connection->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l_reset,
-                 sizeof l_reset);
+    ResetOnClose(int(ip_connection->socketDescriptor()));
     ip_connection->abort();
     delete ip_connection;
 }

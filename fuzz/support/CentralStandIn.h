@@ -3,8 +3,6 @@
 #include <QObject>
 #include <QTcpServer>
 
-#include <functional>
-
 class QTcpSocket;
 class Server;
 
@@ -38,7 +36,6 @@ public:
     bool Close();
 
 private:
-    bool WaitFor(const std::function<bool()>& i_condition);
     static void Reset(QTcpSocket* ip_connection);
     // Whether a whole frame has arrived: its length word, then that many bytes.
     static bool HasFrame(QTcpSocket& i_connection);

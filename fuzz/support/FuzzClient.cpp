@@ -2,9 +2,7 @@
 
 #include "CentralStandIn.h"
 #include "DNetManager.h"
-#include "Data.h"
 #include "DataSaver.h"
-#include "FuzzChecks.h"
 #include "NetworkGuard.h"
 #include "PeerMessenger.h"
 #include "PortForwarder.h"
@@ -21,15 +19,12 @@
 #include <QList>
 #include <QTcpSocket>
 
-#include <cstdio>
-#include <cstdlib>
-
 namespace
 {
 char g_programName[] = "fuzz";
 
 // The levels between the temporary folder and the download folder: a path that climbs out of the
-// download folder by up to this many levels lands where CheckNothingOutsideDownloads looks.
+// download folder by up to this many levels lands where ClearStore looks.
 const char* const downloadFolderLevels[] = {"1", "2", "3", "downloads"};
 // Transfer threads notice a stop request and a silent peer this soon.
 constexpr int transferWaitMs = 100;
@@ -109,15 +104,18 @@ FuzzClient::FuzzClient()
 
 void FuzzClient::ListenForPeers()
 {
-    if (mp_peerMessenger->ListeningPort() != 0)
-        return;
-    TestSettings::SetSetting("listening_port", 0);
-    TestSettings::SetSetting("obfuscated_listening_port", 0);
-    mp_peerMessenger->DataLoaded();
-    if (mp_peerMessenger->ListeningPort() == 0 || mp_peerMessenger->ObfuscatedListeningPort() == 0)
-        qFatal("fuzz client: the messenger cannot listen on 127.0.0.1");
-    AllowLoopbackPort(mp_peerMessenger->ListeningPort());
-    AllowLoopbackPort(mp_peerMessenger->ObfuscatedListeningPort());
+    if (mp_peerMessenger->ListeningPort() == 0)
+    {
+        TestSettings::SetSetting("listening_port", 0);
+        TestSettings::SetSetting("obfuscated_listening_port", 0);
+        mp_peerMessenger->DataLoaded();
+        Require(mp_peerMessenger->ListeningPort() != 0 &&
+                    mp_peerMessenger->ObfuscatedListeningPort() != 0,
+                "the messenger listens on 127.0.0.1");
+        AllowLoopbackPort(mp_peerMessenger->ListeningPort());
+        AllowLoopbackPort(mp_peerMessenger->ObfuscatedListeningPort());
+    }
+    ResetStore();
 }
 
 void FuzzClient::LogIn()
@@ -128,19 +126,7 @@ void FuzzClient::LogIn()
     Require(mp_central->Open() && mp_central->AcceptLogin(), "the client logs in");
 }
 
-void FuzzClient::EndDistributedConnections()
-{
-    QList<QTcpSocket*> l_sockets;
-    for (const char* lp_type : {"dnet_child", "dnet_parent_candidate"})
-        for (Item* lp_item : d.GetType(lp_type)->GetItems())
-            l_sockets.append(ItemPtr(lp_item).AsPtr<QTcpSocket>());
-    if (ItemPtr l_parent = d.GetType("dnet_global")->HasItem("dnet_parent_socket")["dnet_value"])
-        l_sockets.append(l_parent.AsPtr<QTcpSocket>());
-    for (QTcpSocket* lp_socket : l_sockets)
-        lp_socket->abort();
-}
-
-void FuzzClient::EndTransfers()
+void FuzzClient::ClearStore()
 {
     for (Item* lp_download : d.GetType("download_entry")->GetItems())
         mp_transfers->RemoveDownload(lp_download);
@@ -148,12 +134,7 @@ void FuzzClient::EndTransfers()
         mp_transfers->RemoveUpload(lp_upload);
     // What the ended threads reported last names no transfer now.
     QCoreApplication::processEvents();
-    CheckNothingOutsideDownloads();
-    QDir(m_downloadFolder).removeRecursively();
-}
-
-void FuzzClient::CheckNothingOutsideDownloads()
-{
+    // A name from a peer that climbed out of the download folder shows on the way down to it.
     QString l_folder = m_folder.path();
     for (const char* lp_level : downloadFolderLevels)
     {
@@ -163,12 +144,17 @@ void FuzzClient::CheckNothingOutsideDownloads()
                 "no file is made outside the download folder");
         l_folder += QLatin1Char('/') + QLatin1String(lp_level);
     }
-}
+    QDir(m_downloadFolder).removeRecursively();
 
-void FuzzClient::ClearStore()
-{
-    EndTransfers();
-    EndDistributedConnections();
+    // Each distributed socket's closing handler runs, so the node forgets it and deletes it later.
+    QList<QTcpSocket*> l_sockets;
+    for (const char* lp_type : {"dnet_child", "dnet_parent_candidate"})
+        for (Item* lp_item : d.GetType(lp_type)->GetItems())
+            l_sockets.append(ItemPtr(lp_item).AsPtr<QTcpSocket>());
+    if (ItemPtr l_parent = d.GetType("dnet_global")->HasItem("dnet_parent_socket")["dnet_value"])
+        l_sockets.append(l_parent.AsPtr<QTcpSocket>());
+    for (QTcpSocket* lp_socket : l_sockets)
+        lp_socket->abort();
     mp_node->OnDNetParentMinSpeed(-1);
     mp_node->OnDNetParentSpeedConnectionRatio(-1);
     // The peer layer's work in progress ends as after an hour without news: its expiry pass

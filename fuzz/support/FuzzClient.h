@@ -1,13 +1,13 @@
 #pragma once
 
+// What the targets that work on the store use besides.
+#include "Data.h"
+#include "FuzzChecks.h"
 #include "LogSink.h"
+#include "MemStream.h"
 
-#include <QCoreApplication>
-#include <QString>
 #include <QTemporaryDir>
 
-#include <cstddef>
-#include <cstdint>
 #include <memory>
 
 class CentralStandIn;
@@ -19,14 +19,10 @@ class SharedFoldersManager;
 class TimerManager;
 class TransferQueueManager;
 
-// The client's services as the application shell creates them, for the targets whose decoders
-// work on the store or the server connection: the application object, the timers (stopped, so
-// that nothing periodic runs between inputs), the data saver, the settings, the Server aimed at
-// a central stand-in on 127.0.0.1 with its vocabulary declared, the peer messenger (listening,
-// when the data file says so or a target asks, on 127.0.0.1 only; connections elsewhere are
-// refused: see NetworkGuard.h), the distributed network node, the sharing service and the
-// transfer service, which downloads into a folder deep inside a temporary folder. Log lines and
-// Qt's non-fatal messages are dropped: inputs make many of them.
+// The client's services as the application shell creates them, with the timers stopped so that
+// nothing periodic runs between inputs: the Server aims at a central stand-in on 127.0.0.1, the
+// peer messenger listens there only (see NetworkGuard.h), and downloads go to a folder deep inside
+// a temporary folder. Log lines and Qt's non-fatal messages are dropped: inputs make many.
 class FuzzClient : public LogSink
 {
 public:
@@ -46,8 +42,8 @@ public:
     // The download folder that ResetStore stores; ClearStore empties it.
     const QString& DownloadFolder() const { return m_downloadFolder; }
 
-    // Has the messenger listen on free ports of 127.0.0.1 and lets connections reach them there.
-    // Only the first call binds.
+    // Has the messenger listen on free ports of 127.0.0.1 and lets connections reach them there
+    // (only the first call binds), then resets the store.
     void ListenForPeers();
     // Has the client log in at the central stand-in, unless it is logged in already.
     void LogIn();
@@ -66,14 +62,6 @@ public:
 
 private:
     FuzzClient();
-
-    // Each socket's closing handler runs, so the node forgets it and deletes it later.
-    void EndDistributedConnections();
-    // Every transfer ends: its thread stops, its file and socket go, and so does its entry.
-    void EndTransfers();
-    // Fails when something other than the download folder appeared on its way down from the
-    // temporary folder: a name from a peer that climbed out of it by up to that many levels.
-    void CheckNothingOutsideDownloads();
 
     int m_argc = 1;
     char* m_argv[2];

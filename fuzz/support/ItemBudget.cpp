@@ -5,7 +5,6 @@
 
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace
@@ -56,15 +55,9 @@ std::size_t InflatedSize(const std::uint8_t* ip_stream, std::size_t i_size, std:
     inflateEnd(&l_stream);
     return std::min(l_size, i_limit);
 }
-
 } // namespace
 
 ItemBudget::ItemBudget() : m_start(HeldItems()) {}
-
-void ItemBudget::Charge(std::size_t i_size)
-{
-    m_bytes += i_size;
-}
 
 void ItemBudget::ChargeCompressed(std::size_t i_plainSize, const std::uint8_t* ip_stream,
                                   std::size_t i_streamSize)
@@ -79,8 +72,8 @@ void ItemBudget::Check() const
     const std::ptrdiff_t l_surplus =
         std::ptrdiff_t(l_added) - std::ptrdiff_t(m_bytes / bytesPerItem);
     g_surplusLevels[std::clamp<std::ptrdiff_t>(l_surplus / 2 + 8, 0, 63)] = 1;
-    if (l_added <= allowance + m_bytes / bytesPerItem)
-        return;
-    std::fprintf(stderr, "%zu items more for %zu bytes of messages\n", l_added, m_bytes);
-    FailCheck("the store holds no more items than the input's bytes justify");
+    if (l_added > allowance + m_bytes / bytesPerItem)
+        std::fprintf(stderr, "%zu items more for %zu bytes of messages\n", l_added, m_bytes);
+    Require(l_added <= allowance + m_bytes / bytesPerItem,
+            "the store holds no more items than the input's bytes justify");
 }

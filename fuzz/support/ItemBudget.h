@@ -14,7 +14,7 @@ public:
     ItemBudget();
 
     // One message: its size on the wire, length word included.
-    void Charge(std::size_t i_size);
+    void Charge(std::size_t i_size) { m_bytes += i_size; }
     // One message whose body is a zlib stream: the bytes around the stream, the stream.
     void ChargeCompressed(std::size_t i_plainSize, const std::uint8_t* ip_stream,
                           std::size_t i_streamSize);

@@ -1,24 +1,28 @@
 #include "PeerDialer.h"
 
 #include "Data.h"
+#include "FuzzChecks.h"
 #include "NetworkGuard.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTcpSocket>
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace
 {
-// Everything happens on loopback: far longer than any step takes.
-constexpr int waitMs = 10000;
 int g_listener = -1;
+
+sockaddr_in Loopback(quint16 i_port)
+{
+    sockaddr_in l_address{};
+    l_address.sin_family = AF_INET;
+    l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    l_address.sin_port = htons(i_port);
+    return l_address;
+}
 
 // Whether the client has accepted the connection from this local port: the socket of one of its
 // uninitialized socket items has it as its peer's port. Counting the items would not tell, as the
@@ -50,9 +54,7 @@ quint16 PeerDialer::ListeningPort()
     static const quint16 s_port = []
     {
         const int l_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in l_address{};
-        l_address.sin_family = AF_INET;
-        l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in l_address = Loopback(0);
         socklen_t l_length = sizeof l_address;
         if (l_listener < 0 ||
             ::bind(l_listener, reinterpret_cast<const sockaddr*>(&l_address), l_length) != 0 ||
@@ -73,69 +75,47 @@ bool PeerDialer::Answer(const std::function<void()>& i_dial)
     while ((m_socket = ::accept4(g_listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0)
         Close();
     i_dial();
-    const QDeadlineTimer l_deadline(waitMs);
-    for (;;)
-    {
-        if (m_socket < 0)
-            m_socket = ::accept4(g_listener, nullptr, nullptr, SOCK_NONBLOCK);
-        // The client's first message, or the end of a connection that it handed over and closed.
-        char l_byte;
-        if (m_socket >= 0 && (::recv(m_socket, &l_byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 0 ||
-                              (errno != EAGAIN && errno != EWOULDBLOCK)))
+    const bool l_connected = WaitUntil(
+        [this]
         {
-            Discard();
-            return true;
-        }
-        if (l_deadline.hasExpired())
-        {
-            Close();
-            return false;
-        }
-        QCoreApplication::processEvents();
-    }
+            if (m_socket < 0)
+                m_socket = ::accept4(g_listener, nullptr, nullptr, SOCK_NONBLOCK);
+            // The client's first message, or the end of a connection that it handed over and
+            // closed.
+            char l_byte;
+            return m_socket >= 0 && (::recv(m_socket, &l_byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 0 ||
+                                     (errno != EAGAIN && errno != EWOULDBLOCK));
+        });
+    if (l_connected)
+        Discard();
+    else
+        Close();
+    return l_connected;
 }
 
 bool PeerDialer::Dial(quint16 i_port)
 {
     Close();
     m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    if (m_socket < 0)
-        return false;
-    sockaddr_in l_address{};
-    l_address.sin_family = AF_INET;
-    l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    l_address.sin_port = htons(i_port);
-    // A non-blocking connect on loopback is in the listener's queue once the call returns.
-    if (::connect(m_socket, reinterpret_cast<const sockaddr*>(&l_address), sizeof l_address) != 0 &&
-        errno != EINPROGRESS)
-    {
-        Close();
-        return false;
-    }
+    sockaddr_in l_address = Loopback(i_port);
     socklen_t l_length = sizeof l_address;
-    if (::getsockname(m_socket, reinterpret_cast<sockaddr*>(&l_address), &l_length) != 0)
-    {
+    // A non-blocking connect on loopback is in the listener's queue once the call returns; then
+    // the address is the local end's.
+    const bool l_accepted =
+        m_socket >= 0 &&
+        (::connect(m_socket, reinterpret_cast<const sockaddr*>(&l_address), l_length) == 0 ||
+         errno == EINPROGRESS) &&
+        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&l_address), &l_length) == 0 &&
+        WaitUntil([&l_address] { return Accepted(ntohs(l_address.sin_port)); });
+    if (!l_accepted)
         Close();
-        return false;
-    }
-    const quint16 l_localPort = ntohs(l_address.sin_port);
-    const QDeadlineTimer l_deadline(waitMs);
-    while (!Accepted(l_localPort))
-    {
-        if (l_deadline.hasExpired())
-        {
-            Close();
-            return false;
-        }
-        QCoreApplication::processEvents();
-    }
-    return true;
+    return l_accepted;
 }
 
 void PeerDialer::Send(const char* ip_bytes, qsizetype i_size)
 {
     qsizetype l_sent = 0;
-    const QDeadlineTimer l_deadline(waitMs);
+    const QDeadlineTimer l_deadline(10000);
     while (m_socket >= 0 && l_sent < i_size)
     {
         const ssize_t l_written = ::send(m_socket, ip_bytes + l_sent, std::size_t(i_size - l_sent),
@@ -180,8 +160,7 @@ void PeerDialer::Close()
 {
     if (m_socket < 0)
         return;
-    const linger l_reset{1, 0};
-    ::setsockopt(m_socket, SOL_SOCKET, SO_LINGER, &l_reset, sizeof l_reset);
+    ResetOnClose(m_socket);
     ::close(m_socket);
     m_socket = -1;
 }

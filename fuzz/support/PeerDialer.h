@@ -22,7 +22,6 @@ public:
     // Connects to the port and runs the event loop until the client has accepted the connection
     // (an uninitialized socket item stands for it); false when it did not.
     bool Dial(quint16 i_port);
-    bool IsOpen() const { return m_socket >= 0; }
     // The port where this side listens for the client, the only one besides the client's own that
     // the network guard lets the client dial: fuzzed addresses that name it lead the client here.
     static quint16 ListeningPort();

@@ -1,12 +1,6 @@
 #include "PeerScene.h"
 
-#include "Data.h"
-#include "FuzzChecks.h"
-#include "FuzzClient.h"
 #include "ItemPtr.h"
-#include "MemStream.h"
-#include "PeerDialer.h"
-#include "PeerMessenger.h"
 #include "PeerObfuscation.h"
 #include "StoreFunctions.h"
 #include "TransferQueueManager.h"
@@ -97,6 +91,12 @@ QTcpSocket* PeerScene::BobConnects(PeerDialer& i_bob)
     l_user.NewItem("is_online");
     i_bob.Drain();
     return ItemPtr(l_sockets.front()).AsPtr<QTcpSocket>();
+}
+
+void PeerScene::Drop(QTcpSocket* ip_socket)
+{
+    ip_socket->disconnect();
+    FuzzClient::Instance().Messenger().DisposeOfSocket(ip_socket);
 }
 
 MemStream PeerScene::Compressed(quint32 i_code, const std::uint8_t* ip_data, std::size_t i_size,

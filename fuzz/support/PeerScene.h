@@ -1,22 +1,17 @@
 #pragma once
 
-#include "MemStream.h"
+// What the targets that play another user use besides.
+#include "FuzzClient.h"
+#include "PeerDialer.h"
+#include "PeerMessenger.h"
 
-#include <QByteArray>
-#include <QtGlobal>
-
-#include <cstddef>
-#include <cstdint>
-
-class PeerDialer;
-class QTcpSocket;
+#include <QTcpSocket>
 
 // What another user's bytes can refer to, planted in an empty store as the client's own actions
 // leave it, so that a fuzzer can find it from the seeds: the relayed connection requests that the
 // client has pending (it asked the server to have these users connect to it), one search of the
 // client, queued downloads from "bob" and "eve" and a public shared file "\\share\\music\\song.mp3"
-// that nothing on disk holds. Also the first messages
-// that the targets send themselves, framed as on the wire.
+// that nothing on disk holds. Also the first messages that the targets send, framed as on the wire.
 class PeerScene
 {
 public:
@@ -45,6 +40,8 @@ public:
     // through the dialer and comes online, so that the downloads from him are queued with him and
     // uploads to him may start; the client's socket of it.
     static QTcpSocket* BobConnects(PeerDialer& i_bob);
+    // Ends the connection of a refused message, as the reading loop ends it.
+    static void Drop(QTcpSocket* ip_socket);
     // A peer message of the code whose body is the bytes compressed at the level.
     static MemStream Compressed(quint32 i_code, const std::uint8_t* ip_data, std::size_t i_size,
                                 int i_level);
