@@ -175,6 +175,9 @@ private slots:
                 l_request.section(QLatin1Char(':'), 0, 0).toStdString(),
                 Remote(qPrintable(l_request.section(QLatin1Char(':'), 1) + u".bin"_s))
                     .toStdString());
+        // Requests that go ahead of others wait to be placed, as after a save cut them short;
+        // loading places them.
+        Manager().DataLoaded();
         QCOMPARE(ServingOrder(), served);
         Manager().DetermineUploadsEffectiveOrder();
         QCOMPARE(ServingOrder(), served);
@@ -454,13 +457,17 @@ private slots:
     void manyQueuedUploads_data()
     {
         QTest::addColumn<bool>("distinct");
-        QTest::newRow("5,000 files") << true;
-        QTest::newRow("one file 5,000 times") << false;
+        QTest::addColumn<bool>("privilegedBehindQueue");
+        QTest::newRow("5,000 files") << true << false;
+        QTest::newRow("one file 5,000 times") << false << false;
+        // Each of his entries goes ahead of the others' and moves all of them back.
+        QTest::newRow("privileged, behind 5,000") << true << true;
     }
 
     void manyQueuedUploads()
     {
         QFETCH(bool, distinct);
+        QFETCH(bool, privilegedBehindQueue);
         constexpr int l_requests = 5000;
         // The first file is offered, and a second slot stays free.
         Bob().SetOnline(true);
@@ -473,6 +480,15 @@ private slots:
             SharePublicly(l_many);
         }
         const QByteArray l_remote = l_many.toUtf8().replace('/', '\\') + '\\';
+        if (privilegedBehindQueue)
+        {
+            Carol().SetOnline(true);
+            for (int l_index = 0; l_index < l_requests; ++l_index)
+                Carol().Queue(l_remote + QByteArray::number(l_index));
+            Carol().Queue("nowhere\\y.bin");
+            QVERIFY(Carol().Take(deniedCode, 120000));
+            ItemPtr(d.GetType("user")->GetItem("bob")).NewItem("is_privileged");
+        }
         const qsizetype l_lines = mp_t->Peers().LogLines(u"Transfer Queue"_s).size();
         AllocationProbe l_probe;
         for (int l_index = 0; l_index < l_requests; ++l_index)
@@ -484,7 +500,8 @@ private slots:
         Carol().Queue("nowhere\\y.bin");
         QVERIFY(Carol().Take(deniedCode));
         const int l_entries = distinct ? l_requests : 1;
-        QCOMPARE(Manager().QueuedUploadCount(), l_entries - 1);
+        QCOMPARE(Manager().QueuedUploadCount(),
+                 l_entries - 1 + (privilegedBehindQueue ? l_requests - 1 : 0));
         qInfo("%d entries: peak %zu bytes, %zu allocated", l_entries, l_probe.Peak(),
               l_probe.Allocated());
         // Each request's work is its own, not the queue's.
@@ -496,6 +513,8 @@ private slots:
                      .filter(u"more than 1000 queued uploads"_s)
                      .size(),
                  distinct ? 1 : 0);
+        if (privilegedBehindQueue)
+            QVERIFY(ServingOrder().startsWith(u"bob:0 bob:1 "_s));
     }
 };
 

@@ -29,7 +29,10 @@
 #include <atomic>
 #include <list>
 #include <set>
+#include <tuple>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 TransferQueueManager* transferQueueManager = nullptr;
 
@@ -406,6 +409,9 @@ void TransferQueueManager::DataLoaded()
         gp_server->TrackUser(l_user);
     emit TransfersLoaded();
     DetermineUploadSpeedLimit();
+    // Entries saved before they were placed would otherwise never be served.
+    m_uploadsAwaitOrder = true;
+    OrderWaitingUploads();
 }
 
 void TransferQueueManager::RemoveDownload(ItemPtr i_download)
@@ -1245,17 +1251,15 @@ bool TransferQueueManager::UploadEntrySortCompare(ItemPtr i_a, ItemPtr i_b)
 
 void TransferQueueManager::OrderNewUpload(ItemPtr i_upload)
 {
-    std::list<Item*> l_ordered;
-    bool l_taken = false;
-    const auto l_take = [&]
-    {
-        l_ordered =
-            TypeOf("upload_entry")->GetItems().SortNumericBy("effective_upload_order", true);
-        l_taken = true;
-        m_lastOrderedUpload = l_ordered.empty() ? ItemPtr() : ItemPtr(l_ordered.back());
-    };
+    // Its place depends on those that wait before it.
+    if (m_uploadsAwaitOrder)
+        return;
     if (!m_lastOrderedUpload)
-        l_take();
+    {
+        const std::list<Item*> l_ordered =
+            TypeOf("upload_entry")->GetItems().SortNumericBy("effective_upload_order", true);
+        m_lastOrderedUpload = l_ordered.empty() ? ItemPtr() : ItemPtr(l_ordered.back());
+    }
     if (!m_lastOrderedUpload)
     {
         SetValue(i_upload, "effective_upload_order", 1);
@@ -1269,15 +1273,77 @@ void TransferQueueManager::OrderNewUpload(ItemPtr i_upload)
         m_lastOrderedUpload = i_upload;
         return;
     }
-    if (!l_taken)
-        l_take();
-    const auto l_before =
-        std::find_if(l_ordered.begin(), l_ordered.end(),
-                     [&](Item* ip_other) { return UploadEntrySortCompare(i_upload, ip_other); });
-    l_ordered.insert(l_before, i_upload);
+    // Going ahead of others renumbers all behind it: the requests read together are placed
+    // together, once those in hand are handled, so that a flood renumbers the queue once.
+    m_uploadsAwaitOrder = true;
+    QMetaObject::invokeMethod(this, &TransferQueueManager::OrderWaitingUploads,
+                              Qt::QueuedConnection);
+}
+
+void TransferQueueManager::OrderWaitingUploads()
+{
+    if (!m_uploadsAwaitOrder)
+        return;
+    m_uploadsAwaitOrder = false;
+    // UploadEntrySortCompare as a key: one user's entries share their priority and privilege.
+    struct Place
+    {
+        std::tuple<int, bool, long long> m_key;
+        long long m_number;
+        Item* mp_upload;
+    };
+    std::unordered_map<Item*, std::pair<int, bool>> l_users;
+    std::vector<Place> l_ordered;
+    std::vector<Place> l_waiting;
+    for (Item* lp_upload : TypeOf("upload_entry")->GetItems())
+    {
+        ItemPtr l_upload(lp_upload);
+        ItemPtr l_user = l_upload["user"];
+        auto [l_found, l_new] = l_users.try_emplace(static_cast<Item*>(l_user));
+        if (l_new)
+            l_found->second = {GetUserGroupDownloadPriority(l_user.AsString()),
+                               HasFlag(l_user, "is_privileged")};
+        ItemPtr l_number = l_upload["effective_upload_order"];
+        (l_number ? l_ordered : l_waiting)
+            .push_back({{-l_found->second.first, !l_found->second.second,
+                         l_upload["upload_order"].AsInt64()},
+                        l_number ? l_number.AsInt64() : 0,
+                        lp_upload});
+    }
+    if (l_waiting.empty())
+        return;
+    std::sort(l_ordered.begin(), l_ordered.end(),
+              [](const Place& i_a, const Place& i_b) { return i_a.m_number < i_b.m_number; });
+    std::sort(l_waiting.begin(), l_waiting.end(),
+              [](const Place& i_a, const Place& i_b)
+              { return std::get<2>(i_a.m_key) < std::get<2>(i_b.m_key); });
+    // Each goes before the first entry it is served ahead of, in the order they came. A queue
+    // still in its order is merged with them; one whose priorities changed since it was
+    // numbered is walked for each.
+    const auto l_ahead = [](const Place& i_a, const Place& i_b) { return i_a.m_key < i_b.m_key; };
+    if (std::is_sorted(l_ordered.begin(), l_ordered.end(), l_ahead))
+    {
+        std::stable_sort(l_waiting.begin(), l_waiting.end(), l_ahead);
+        std::vector<Place> l_merged;
+        l_merged.reserve(l_ordered.size() + l_waiting.size());
+        std::merge(l_ordered.begin(), l_ordered.end(), l_waiting.begin(), l_waiting.end(),
+                   std::back_inserter(l_merged), l_ahead);
+        l_ordered.swap(l_merged);
+    }
+    else
+        for (const Place& l_place : l_waiting)
+            l_ordered.insert(std::find_if(l_ordered.begin(), l_ordered.end(),
+                                          [&](const Place& i_other)
+                                          { return l_ahead(l_place, i_other); }),
+                             l_place);
     long long l_number = 1;
-    for (Item* lp_upload : l_ordered)
-        SetValue(lp_upload, "effective_upload_order", l_number++);
+    for (const Place& l_place : l_ordered)
+    {
+        if (l_place.m_number != l_number)
+            SetValue(l_place.mp_upload, "effective_upload_order", l_number);
+        ++l_number;
+    }
+    m_lastOrderedUpload = l_ordered.back().mp_upload;
 }
 
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
@@ -1290,6 +1356,7 @@ void TransferQueueManager::DetermineUploadsEffectiveOrder()
     for (Item* lp_upload : l_sorted)
         SetValue(lp_upload, "effective_upload_order", l_number++);
     m_lastOrderedUpload = l_sorted.empty() ? ItemPtr() : ItemPtr(l_sorted.back());
+    m_uploadsAwaitOrder = false;
 }
 
 int TransferQueueManager::QueuedUploadCount()
@@ -1342,6 +1409,7 @@ void TransferQueueManager::StartNewUploads()
     qint64 l_free = qint64(SettingValue("upload_slots").AsUInt()) - qint64(ActiveUploadCount());
     if (l_free <= 0)
         return;
+    OrderWaitingUploads();
     ItemSet l_queued = EntriesWithStatus("upload_entry_status", "upload_entry", "queued");
     // Users found offline or served, each looked at once however many files they queued.
     std::unordered_set<Item*> l_passed;

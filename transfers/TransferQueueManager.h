@@ -75,6 +75,8 @@ public:
 
     // The upload queue and its serving order: group priority, then privileges, then arrival.
     void OrderNewUpload(ItemPtr i_upload);
+    // Numbers the entries still waiting for a place, and the queue behind them.
+    void OrderWaitingUploads();
     static bool UploadEntrySortCompare(ItemPtr i_a, ItemPtr i_b);
     static int GetUserGroupDownloadPriority(std::string i_user);
     // Both cost the same however long the queue is: they answer every search.
@@ -164,6 +166,8 @@ private:
 
     UploadSpeedLimit m_speedLimit;
     ItemPtr m_lastOrderedUpload;
+    // Entries wait for a place; new ones wait with them (OrderWaitingUploads places them).
+    bool m_uploadsAwaitOrder = false;
     // The running threads by serial: a queued signal names its thread by serial.
     std::unordered_map<quint64, TransferThread*> m_threads;
     quint64 m_nextSerial = 1;

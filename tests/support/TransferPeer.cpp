@@ -131,10 +131,15 @@ std::unique_ptr<FileConnectionSender> TransferPeer::SendFile(quint32 i_token,
 int TransferPeer::TakeFileConnection(quint32& o_token, std::optional<qint64> i_offset,
                                      int i_timeoutMs)
 {
-    const int l_connection = mp_peer->NextIncoming(i_timeoutMs);
-    if (l_connection < 0 || !mp_peer->WaitForFirstMessage(l_connection, i_timeoutMs) ||
-        mp_peer->ReceivedFirstMessage(l_connection).type != "F" ||
-        !mp_peer->WaitForRawBytes(l_connection, 4, i_timeoutMs))
+    // Peer connections the client opened to send messages come in on the same port.
+    int l_connection = -1;
+    do
+    {
+        l_connection = mp_peer->NextIncoming(i_timeoutMs);
+        if (l_connection < 0 || !mp_peer->WaitForFirstMessage(l_connection, i_timeoutMs))
+            return -1;
+    } while (mp_peer->ReceivedFirstMessage(l_connection).type != "F");
+    if (!mp_peer->WaitForRawBytes(l_connection, 4, i_timeoutMs))
         return -1;
     o_token = qFromLittleEndian<quint32>(mp_peer->RawBytes(l_connection).constData());
     if (i_offset)
