@@ -11,6 +11,7 @@
 #include "TestPeerMessages.h"
 #include "TestSettings.h"
 #include "TransferHarness.h"
+#include "TransferPaths.h"
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "TransferThread.h"
@@ -419,6 +420,29 @@ private slots:
             QCOMPARE(
                 QString::fromStdString(ItemPtr(l_records)["complete_download_filename"].AsString()),
                 QFileInfo(Path(placed)).fileName());
+    }
+
+    // The check every download path passes before anything is written.
+    void pathBelowFolder_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("below");
+        QTest::newRow("below") << u"/d/a/b"_s << u"/d/"_s << true;
+        QTest::newRow("the folder") << u"/d"_s << u"/d"_s << false;
+        QTest::newRow("a sibling") << u"/dd/a"_s << u"/d"_s << false;
+        QTest::newRow("out and back") << u"/d/../e/a"_s << u"/d"_s << false;
+        QTest::newRow("the root") << u"/a"_s << u"/"_s << true;
+        QTest::newRow("the root itself") << u"/"_s << u"/"_s << false;
+        QTest::newRow("no folder") << u"/a"_s << QString() << false;
+    }
+
+    void pathBelowFolder()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, folder);
+        QFETCH(bool, below);
+        QCOMPARE(IsPathBelowFolder(path, folder), below);
     }
 
     // Owners' notices: a failure re-queues only what is still wanted; a denial keeps its reason.

@@ -20,9 +20,14 @@ std::string SafePathComponent(const std::string& i_component)
 
 bool IsPathBelowFolder(const QString& i_path, const QString& i_folder)
 {
-    const QString l_folder = QDir::cleanPath(i_folder);
+    if (i_folder.isEmpty())
+        return false;
+    QString l_folder = QDir::cleanPath(i_folder);
+    // Only the root keeps its separator.
+    if (!l_folder.endsWith(QLatin1Char('/')))
+        l_folder += QLatin1Char('/');
     const QString l_path = QDir::cleanPath(i_path);
-    return !l_folder.isEmpty() && l_path.startsWith(l_folder + QLatin1Char('/'));
+    return l_path.size() > l_folder.size() && l_path.startsWith(l_folder);
 }
 
 QString NumberedFileName(const QString& i_fileName, int i_number)
