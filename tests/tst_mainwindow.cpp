@@ -157,6 +157,10 @@ private:
         if (i_child)
             l_environment.insert(QString::fromLatin1(kChildVariable), u"1"_s);
         l_environment.insert(u"HOME"_s, i_home);
+        l_environment.insert(u"LD_PRELOAD"_s, QStringLiteral(LOOPBACK_BIND_LIBRARY));
+        // The sanitizers' runtime, when there is one, no longer comes first.
+        l_environment.insert(u"ASAN_OPTIONS"_s, l_environment.value(u"ASAN_OPTIONS"_s) +
+                                                    u":verify_asan_link_order=0"_s);
         lp_process->setProcessEnvironment(l_environment);
         lp_process->setProcessChannelMode(QProcess::MergedChannels);
         if (i_child)
@@ -190,6 +194,28 @@ private:
         QVERIFY(i_client.waitForFinished(kTimeoutMs));
         QVERIFY2(i_client.exitStatus() == QProcess::NormalExit && i_client.exitCode() == 0,
                  i_client.readAll().constData());
+    }
+
+    // The local addresses of the sockets listening on the port, in the kernel's hexadecimal.
+    static QStringList ListeningAddresses(const QString& i_port)
+    {
+        QStringList l_addresses;
+        const QString l_port = u":%1"_s.arg(i_port.toUInt(), 4, 16, QLatin1Char('0')).toUpper();
+        for (const QString& l_table : {u"/proc/net/tcp"_s, u"/proc/net/tcp6"_s})
+        {
+            QFile l_file(l_table);
+            if (!l_file.open(QIODevice::ReadOnly))
+                continue;
+            for (const QByteArray& l_line : l_file.readAll().split('\n'))
+            {
+                const QList<QByteArray> l_fields = l_line.simplified().split(' ');
+                // The state "0A" is listening.
+                if (l_fields.size() > 3 && l_fields[3] == "0A" &&
+                    l_fields[1].endsWith(l_port.toLatin1()))
+                    l_addresses << QString::fromLatin1(l_fields[1]).section(QLatin1Char(':'), 0, 0);
+            }
+        }
+        return l_addresses;
     }
 
     // Whether the process has its handler for SIGTERM in place (the caught-signal mask).
@@ -426,13 +452,20 @@ private slots:
             QSKIP("runs only in the parent");
         const QList<QByteArray> l_users = {"ann", "ben"};
         std::vector<std::unique_ptr<QProcess>> l_clients;
+        QStringList l_ports;
         for (const QByteArray& l_user : l_users)
         {
             const QString l_home = Home(QString::fromLatin1(l_user));
-            WriteDataFile(l_home, LoginSettings(QString::fromLatin1(l_user)), {u"lobby"_s});
+            l_ports << FreePortPair();
+            WriteDataFile(l_home, LoginSettings(QString::fromLatin1(l_user), l_ports.last()),
+                          {u"lobby"_s});
             l_clients.push_back(Launch(l_home, false));
         }
         QTRY_VERIFY_WITH_TIMEOUT(mp_central->RoomMembers("lobby").size() == 2, kTimeoutMs);
+        // The clients a test starts are reachable on the loopback address only.
+        for (const QString& l_port : l_ports)
+            QTRY_COMPARE_WITH_TIMEOUT(ListeningAddresses(l_port), QStringList{u"0100007F"_s},
+                                      kTimeoutMs);
         const int l_ann = mp_central->ConnectionOf("ann");
         const int l_ben = mp_central->ConnectionOf("ben");
         QVERIFY(l_ann != 0 && l_ben != 0);

@@ -37,6 +37,7 @@ ServerHarness::ServerHarness()
                                          mp_central->Port());
     mp_server->CreateData();
     mp_peerMessenger = std::make_unique<PeerMessenger>();
+    mp_peerMessenger->SetListeningAddress(QHostAddress(QHostAddress::LocalHost));
     // Discovery must never search the network here.
     portForwarder->UseFixedDevices({}, 0);
 
