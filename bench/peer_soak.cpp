@@ -505,7 +505,7 @@ Counts Measure()
 // Items of the types that stand for connections and work in progress.
 std::size_t LiveItems()
 {
-    return StoreCensus::ConnectionItems() + d.GetType("dnet_child")->ItemCount() +
+    return PeerHarness::ConnectionItems() + d.GetType("dnet_child")->ItemCount() +
            d.GetType("dnet_parent_candidate")->ItemCount();
 }
 

@@ -173,7 +173,7 @@ Counts Measure()
     l_counts.objects = ObjectCensus::Objects();
     l_counts.sockets = ObjectCensus::Sockets();
     l_counts.classes = ObjectCensus::ByClass();
-    l_counts.connectionItems = StoreCensus::ConnectionItems();
+    l_counts.connectionItems = PeerHarness::ConnectionItems();
     l_counts.transferItems = TransferItems();
     l_counts.items = l_items;
     return l_counts;
@@ -231,11 +231,11 @@ public:
     int Expire()
     {
         int l_ticks = 0;
-        for (; l_ticks < 20 && StoreCensus::ConnectionItems() != 0; ++l_ticks)
+        for (; l_ticks < 20 && PeerHarness::ConnectionItems() != 0; ++l_ticks)
         {
             m_harness.AdvanceClock(30000);
             PeerHarness::Tick();
-            (void)QTest::qWaitFor([] { return StoreCensus::ConnectionItems() == 0; }, 1000);
+            (void)QTest::qWaitFor([] { return PeerHarness::ConnectionItems() == 0; }, 1000);
         }
         return l_ticks;
     }
@@ -447,8 +447,8 @@ int Run(int argc, char** argv, const Options& i_options)
         const qint64 l_elapsed = l_soak.Round(l_round);
         // The client sees the closes first; indirect requests that no one answered wait for
         // their expiry.
-        (void)QTest::qWaitFor([] { return StoreCensus::ConnectionItems() == 0; }, 2000);
-        const std::size_t l_connectionsAtEnd = StoreCensus::ConnectionItems();
+        (void)QTest::qWaitFor([] { return PeerHarness::ConnectionItems() == 0; }, 2000);
+        const std::size_t l_connectionsAtEnd = PeerHarness::ConnectionItems();
         const int l_ticks = l_soak.Expire();
         const Counts l_after = Measure();
         if (l_elapsed >= 0)

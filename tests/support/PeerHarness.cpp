@@ -8,7 +8,6 @@
 #include "MemStream.h"
 #include "PeerMessenger.h"
 #include "SharedFoldersManager.h"
-#include "StoreCensus.h"
 #include "TestPeer.h"
 #include "TestSettings.h"
 #include "TimerManager.h"
@@ -168,13 +167,24 @@ void PeerHarness::ResetPeers()
             for (Item* lp_request : d.GetType("peer_connection_request")->GetItems())
                 if (!ItemPtr(lp_request).IsConnected("peer_connection_request_socket"))
                     ItemPtr(lp_request).Remove();
-            return StoreCensus::ConnectionItems() == 0;
+            return ConnectionItems() == 0;
         },
         timeoutMs);
     if (!l_done)
         qWarning("peer harness: connections did not end");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     d.RemoveDisconnectedItems();
+}
+
+std::size_t PeerHarness::ConnectionItems()
+{
+    std::size_t l_count = 0;
+    for (const char* lp_type :
+         {"uninitialized_socket", "peer_socket", "peer_connection_request_socket",
+          "connect_to_peer_request_socket", "unsent_message", "indirect_connect_to_peer_request",
+          "connect_to_peer_request", "peer_connection_request"})
+        l_count += d.GetType(lp_type)->ItemCount();
+    return l_count;
 }
 
 void PeerHarness::Mark()

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <memory>
 
 class DNetManager;
@@ -88,6 +89,8 @@ public:
                                 int i_timeoutMs = 20000);
     // A free port of 127.0.0.1 that nothing listens on.
     static quint16 ClosedPort();
+    // Items of the types that stand for peer connections and work on them in progress.
+    static std::size_t ConnectionItems();
     // A port of 127.0.0.1 whose connections never complete: its listener's queue is full and
     // never accepted from, so connection attempts wait for a time-out.
     quint16 StalledPort();

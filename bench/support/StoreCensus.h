@@ -17,6 +17,4 @@ public:
     static std::size_t Total(const Counts& i_counts);
     // A line for each type whose count changed.
     static void PrintChanges(const Counts& i_before, const Counts& i_after);
-    // Items of the types that stand for peer connections and work on them in progress.
-    static std::size_t ConnectionItems();
 };

@@ -6,20 +6,6 @@
 
 #include <cstdio>
 
-namespace
-{
-const char* const g_connectionTypes[] = {
-    "uninitialized_socket",
-    "peer_socket",
-    "peer_connection_request_socket",
-    "connect_to_peer_request_socket",
-    "unsent_message",
-    "indirect_connect_to_peer_request",
-    "connect_to_peer_request",
-    "peer_connection_request",
-};
-} // namespace
-
 StoreCensus::Counts StoreCensus::Take()
 {
     for (int l_pass = 0; l_pass < 3; ++l_pass)
@@ -51,12 +37,4 @@ void StoreCensus::PrintChanges(const Counts& i_before, const Counts& i_after)
         if (l_entry.second != l_count)
             std::printf("    %-34s %zu -> %zu\n", l_entry.first.c_str(), l_count, l_entry.second);
     }
-}
-
-std::size_t StoreCensus::ConnectionItems()
-{
-    std::size_t l_count = 0;
-    for (const char* lp_type : g_connectionTypes)
-        l_count += d.GetType(lp_type)->ItemCount();
-    return l_count;
 }
