@@ -1,6 +1,5 @@
 // Files through the client's services as the application's start-up makes them, over real sockets
-// on 127.0.0.1: a shared folder searched, browsed and uploaded; other users' files downloaded, cut
-// off, resumed and completed beside each other.
+// on 127.0.0.1: a shared folder searched, browsed and uploaded; other users' files downloaded.
 #include "Data.h"
 #include "FileConnectionSender.h"
 #include "PeerHarness.h"
@@ -12,6 +11,7 @@
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "WireReader.h"
+#include "WireWriter.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -97,8 +97,8 @@ class TestRoadsFiles : public QObject
     {
         const quint32 l_token = ++m_token;
         i_owner.Offer(l_token, "music\\album\\" + i_name, quint64(i_bytes.size()));
-        WireReader l_answer(i_owner.Take(answerCode, timeoutMs).value_or(QByteArray()));
-        if (l_answer.ReadU32() != l_token || l_answer.ReadU8() != 1)
+        if (i_owner.Take(answerCode, timeoutMs) !=
+            WireWriter().WriteU32(l_token).WriteU8(1).Bytes())
             return -1;
         auto lp_sender = i_owner.SendFile(l_token, i_bytes, i_ending, i_bytes.size() / 2);
         const char* lp_status = i_ending == Ending::Complete ? "complete" : "aborted";
