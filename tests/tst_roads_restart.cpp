@@ -127,18 +127,6 @@ struct Owner
 {
     TestPeer m_peer;
     std::unique_ptr<FrameClient> mp_central;
-
-    // Each message of the code on the owner's messaging connections, with its connection.
-    QList<QPair<int, QByteArray>> Received(quint32 i_code) const
-    {
-        QList<QPair<int, QByteArray>> l_found;
-        for (int l_connection : m_peer.ConnectionIds())
-            if (m_peer.GetMode(l_connection) == TestPeer::Mode::Peer)
-                for (const TestPeer::Frame& l_frame : m_peer.Frames(l_connection))
-                    if (l_frame.code == i_code)
-                        l_found.append({l_connection, l_frame.fields});
-        return l_found;
-    }
 };
 } // namespace
 
@@ -149,6 +137,10 @@ class TestRoadsRestart : public QObject
     QTemporaryDir m_disk;
     TestServer m_central;
     std::map<QByteArray, std::unique_ptr<Owner>> m_owners;
+    // Each file queued with its owner, as "owner path", with the connection it came on.
+    QMap<QByteArray, int> m_queued;
+    // The fields of every answer to an offer.
+    QByteArrayList m_answers;
     std::unique_ptr<QProcess> mp_client;
     quint16 m_clientPort = 0;
     quint32 m_lastToken = 100;
@@ -160,25 +152,26 @@ class TestRoadsRestart : public QObject
                                QLatin1String(i_download.mp_name));
     }
 
-    // Every file queued with its owner, as "owner path".
-    QSet<QByteArray> Queued() const
-    {
-        QSet<QByteArray> l_queued;
-        for (const auto& [l_name, lp_owner] : m_owners)
-            for (const auto& l_message : lp_owner->Received(queueCode))
-                l_queued << l_name + ' ' + WireReader(l_message.second).ReadString();
-        return l_queued;
-    }
-
     // The owners log in afresh and the client starts; returns the statuses of its "ready" line.
     QByteArray StartClient()
     {
         m_owners.clear();
+        m_queued.clear();
+        m_answers.clear();
         for (const char* lp_name : {"bob", "carol"})
         {
             const auto& lp_owner = m_owners[lp_name] = std::make_unique<Owner>();
             if (!lp_owner->m_peer.Listen())
                 qFatal("the owner cannot listen");
+            connect(&lp_owner->m_peer, &TestPeer::FrameReceived, this,
+                    [this, lp_name](int i_connection, quint32 i_code, const QByteArray& i_fields)
+                    {
+                        if (i_code == queueCode)
+                            m_queued[lp_name + (' ' + WireReader(i_fields).ReadString())] =
+                                i_connection;
+                        else if (i_code == answerCode)
+                            m_answers << i_fields;
+                    });
             lp_owner->mp_central =
                 PeerHarness::LogInPeer(m_central.Port(), lp_name, lp_owner->m_peer, false);
         }
@@ -201,15 +194,12 @@ class TestRoadsRestart : public QObject
     bool Send(const Download& i_download, qint64 i_stallAt)
     {
         const quint32 l_token = ++m_lastToken;
-        Owner& l_owner = *m_owners[i_download.mp_owner];
-        const int l_connection = l_owner.Received(queueCode).first().first;
-        l_owner.m_peer.SendBody(l_connection, TestPeerMessages::TransferRequest(
-                                                  1, l_token, g_folder + '\\' + i_download.mp_name,
-                                                  quint64(i_download.m_size)));
-        const QPair<int, QByteArray> l_accepted = {
-            l_connection, WireWriter().WriteU32(l_token).WriteU8(1).Bytes()};
-        if (!QTest::qWaitFor([&] { return l_owner.Received(answerCode).contains(l_accepted); },
-                             timeoutMs))
+        const QByteArray l_path = g_folder + '\\' + i_download.mp_name;
+        m_owners[i_download.mp_owner]->m_peer.SendBody(
+            m_queued.value(i_download.mp_owner + (' ' + l_path)),
+            TestPeerMessages::TransferRequest(1, l_token, l_path, quint64(i_download.m_size)));
+        const QByteArray l_accepted = WireWriter().WriteU32(l_token).WriteU8(1).Bytes();
+        if (!QTest::qWaitFor([&] { return m_answers.contains(l_accepted); }, timeoutMs))
             return false;
         const auto& lp_sender = m_senders.emplace_back(
             std::make_unique<FileConnectionSender>(m_clientPort, i_download.mp_owner, l_token));
@@ -241,10 +231,10 @@ private slots:
     // and completes it; the run after finds them all complete.
     void downloadsResumeAfterRestart()
     {
-        const QSet<QByteArray> l_allQueued = {"bob music\\album\\a.bin", "bob music\\album\\c.bin",
-                                              "carol music\\album\\b.bin"};
+        const QByteArrayList l_allQueued = {"bob music\\album\\a.bin", "bob music\\album\\c.bin",
+                                            "carol music\\album\\b.bin"};
         QCOMPARE(StartClient(), QByteArray("a.bin:queued b.bin:queued c.bin:queued"));
-        QTRY_COMPARE_WITH_TIMEOUT(Queued(), l_allQueued, timeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_queued.keys(), l_allQueued, timeoutMs);
         for (const Download& l_download : g_downloads)
             if (l_download.m_sentBefore > 0)
             {
@@ -265,7 +255,7 @@ private slots:
         m_senders.clear();
 
         QCOMPARE(StartClient(), QByteArray("a.bin:queued b.bin:queued c.bin:queued"));
-        QTRY_COMPARE_WITH_TIMEOUT(Queued(), l_allQueued, timeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_queued.keys(), l_allQueued, timeoutMs);
         for (const Download& l_download : g_downloads)
             QVERIFY(Send(l_download, 0));
         for (std::size_t l_index = 0; l_index < m_senders.size(); ++l_index)
@@ -280,7 +270,7 @@ private slots:
         }
         QVERIFY(QuitClient());
         QCOMPARE(StartClient(), QByteArray("a.bin:complete b.bin:complete c.bin:complete"));
-        QVERIFY(Queued().isEmpty());
+        QVERIFY(m_queued.isEmpty());
         QVERIFY(QuitClient());
     }
 };
