@@ -122,12 +122,6 @@ int RunClient(int argc, char** argv)
     return l_application.exec();
 }
 
-// An owner of files: another user logged in to the test server, with a test peer as its client.
-struct Owner
-{
-    TestPeer m_peer;
-    std::unique_ptr<FrameClient> mp_central;
-};
 } // namespace
 
 class TestRoadsRestart : public QObject
@@ -136,7 +130,9 @@ class TestRoadsRestart : public QObject
 
     QTemporaryDir m_disk;
     TestServer m_central;
-    std::map<QByteArray, std::unique_ptr<Owner>> m_owners;
+    // The owners of the files: other users logged in to the test server, with test peers.
+    std::map<QByteArray, std::unique_ptr<TestPeer>> m_owners;
+    std::vector<std::unique_ptr<FrameClient>> m_logins;
     // Each file queued with its owner, as "owner path", with the connection it came on.
     QMap<QByteArray, int> m_queued;
     // The fields of every answer to an offer.
@@ -155,15 +151,16 @@ class TestRoadsRestart : public QObject
     // The owners log in afresh and the client starts; returns the statuses of its "ready" line.
     QByteArray StartClient()
     {
+        m_logins.clear();
         m_owners.clear();
         m_queued.clear();
         m_answers.clear();
         for (const char* lp_name : {"bob", "carol"})
         {
-            const auto& lp_owner = m_owners[lp_name] = std::make_unique<Owner>();
-            if (!lp_owner->m_peer.Listen())
+            const auto& lp_owner = m_owners[lp_name] = std::make_unique<TestPeer>();
+            if (!lp_owner->Listen())
                 qFatal("the owner cannot listen");
-            connect(&lp_owner->m_peer, &TestPeer::FrameReceived, this,
+            connect(lp_owner.get(), &TestPeer::FrameReceived, this,
                     [this, lp_name](int i_connection, quint32 i_code, const QByteArray& i_fields)
                     {
                         if (i_code == queueCode)
@@ -172,8 +169,7 @@ class TestRoadsRestart : public QObject
                         else if (i_code == answerCode)
                             m_answers << i_fields;
                     });
-            lp_owner->mp_central =
-                PeerHarness::LogInPeer(m_central.Port(), lp_name, lp_owner->m_peer, false);
+            m_logins.push_back(PeerHarness::LogInPeer(m_central.Port(), lp_name, *lp_owner, false));
         }
         mp_client = std::make_unique<QProcess>();
         mp_client->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -195,7 +191,7 @@ class TestRoadsRestart : public QObject
     {
         const quint32 l_token = ++m_lastToken;
         const QByteArray l_path = g_folder + '\\' + i_download.mp_name;
-        m_owners[i_download.mp_owner]->m_peer.SendBody(
+        m_owners[i_download.mp_owner]->SendBody(
             m_queued.value(i_download.mp_owner + (' ' + l_path)),
             TestPeerMessages::TransferRequest(1, l_token, l_path, quint64(i_download.m_size)));
         const QByteArray l_accepted = WireWriter().WriteU32(l_token).WriteU8(1).Bytes();
