@@ -102,12 +102,9 @@ class TestRoadsFiles : public QObject
             return -1;
         auto lp_sender = i_owner.SendFile(l_token, i_bytes, i_ending, i_bytes.size() / 2);
         const char* lp_status = i_ending == Ending::Complete ? "complete" : "aborted";
-        if (!QTest::qWaitFor(
-                [&] { return i_download["download_entry_status"].AsString() == lp_status; },
-                timeoutMs) ||
-            !lp_sender->Finish(timeoutMs))
-            return -1;
-        return lp_sender->ReceivedOffset();
+        const bool l_ended = QTest::qWaitFor(
+            [&] { return i_download["download_entry_status"].AsString() == lp_status; }, timeoutMs);
+        return l_ended && lp_sender->Finish(timeoutMs) ? lp_sender->ReceivedOffset() : -1;
     }
 
     QList<TestServer::ReceivedFrame> SpeedReports() const
@@ -137,6 +134,8 @@ private slots:
             timeoutMs);
         mp_bob = std::make_unique<TransferPeer>(*mp_harness, "bob");
         mp_carol = std::make_unique<TransferPeer>(*mp_harness, "carol");
+        mp_bob->SetOnline(true);
+        mp_carol->SetOnline(true);
         // The server proposes the test parent, which passes other users' searches down.
         QVERIFY(m_parents.Listen());
         m_parent = mp_harness->ProposeParent(m_parents);
@@ -187,7 +186,6 @@ private slots:
         mp_transfers->EnableUploadSpeedLimit(limit > 0);
         const QByteArray l_song = Remote("share/Album/blue train.bin");
         const qsizetype l_speedReports = SpeedReports().size();
-        mp_bob->SetOnline(true);
         mp_bob->Queue(l_song);
         WireReader l_offer(mp_bob->Take(offerCode, timeoutMs).value_or(QByteArray()));
         QCOMPARE(l_offer.ReadU32(), 1u);
@@ -226,8 +224,6 @@ private slots:
         const QByteArray l_name = bobResumes ? "a.bin" : "b.bin";
         const QByteArray l_bobs = Pattern(200000, 3);
         const QByteArray l_carols = Pattern(150000, 5);
-        mp_bob->SetOnline(true);
-        mp_carol->SetOnline(true);
         const ItemPtr l_bobsDownload = mp_transfers->AddDownload("bob", l_name.toStdString(),
                                                                  "music\\album", l_bobs.size(), 0);
         const ItemPtr l_carolsDownload = mp_transfers->AddDownload(
