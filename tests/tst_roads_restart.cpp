@@ -121,7 +121,6 @@ int RunClient(int argc, char** argv)
     l_server.Connect();
     return l_application.exec();
 }
-
 } // namespace
 
 class TestRoadsRestart : public QObject
