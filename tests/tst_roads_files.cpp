@@ -1,9 +1,5 @@
-// Whole roads of files through the client's services as the start-up of the application makes
-// them, with the transfer service after them, over real sockets on 127.0.0.1: the test server in
-// the middle, a distributed parent and other users' test peers around. A shared folder of files
-// on disk is searched over the distributed network, browsed, queued and uploaded, with and without
-// an upload speed limit; files of other users are queued, offered, cut off, resumed and completed
-// beside each other.
+// Files through the client's services as the application's start-up makes them, over real sockets
+// on 127.0.0.1: a shared folder searched, browsed and uploaded; other users' files downloaded.
 #include "Data.h"
 #include "FileConnectionSender.h"
 #include "PeerHarness.h"
@@ -15,6 +11,7 @@
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "WireReader.h"
+#include "WireWriter.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -60,12 +57,6 @@ QString Describe(const QList<Messages::File>& i_files)
         l_files << QString::fromUtf8(l_file.name + ' ' + QByteArray::number(l_file.size));
     return l_files.join(QStringLiteral(", "));
 }
-
-QByteArray Content(quint32 i_code, const std::optional<QByteArray>& i_fields)
-{
-    return Messages::CompressedContent(i_code, Messages::Message(i_code, i_fields.value_or("")))
-        .value_or(QByteArray());
-}
 } // namespace
 
 class TestRoadsFiles : public QObject
@@ -73,38 +64,47 @@ class TestRoadsFiles : public QObject
     Q_OBJECT
 
     QTemporaryDir m_disk;
+    TestPeer m_parents;
     std::unique_ptr<PeerHarness> mp_harness;
     std::unique_ptr<TransferQueueManager> mp_transfers;
     std::unique_ptr<TransferPeer> mp_bob;
     std::unique_ptr<TransferPeer> mp_carol;
-    TestPeer m_parents;
     int m_parent = -1;
+    quint32 m_token = 900;
 
-    QString Local(const char* ip_path) const { return m_disk.filePath(QString::fromUtf8(ip_path)); }
+    QString Local(const QByteArray& i_path) const
+    {
+        return m_disk.filePath(QString::fromUtf8(i_path));
+    }
     QByteArray Remote(const char* ip_path) const
     {
         return Local(ip_path).toUtf8().replace('/', '\\');
     }
 
-    // The owner offers the file of the download, the client accepts, and the owner sends it to
-    // the end or closes halfway; returns the offset the client asked from once the download is
-    // complete or aborted, or -1.
-    static qint64 Deliver(TransferPeer& i_owner, quint32 i_token, const QByteArray& i_name,
-                          const QByteArray& i_bytes, ItemPtr i_download,
-                          Ending i_ending = Ending::Complete)
+    // The uncompressed content of bob's next reply of the code.
+    QByteArray Content(quint32 i_code)
     {
-        i_owner.Offer(i_token, "music\\album\\" + i_name, quint64(i_bytes.size()));
-        WireReader l_answer(i_owner.Take(answerCode, timeoutMs).value_or(QByteArray()));
-        if (l_answer.ReadU32() != i_token || l_answer.ReadU8() != 1)
+        const QByteArray l_fields = mp_bob->Take(i_code, timeoutMs).value_or("");
+        return Messages::CompressedContent(i_code, Messages::Message(i_code, l_fields))
+            .value_or(QByteArray());
+    }
+
+    // The owner offers the file, the client accepts, and the owner sends it to the end or closes
+    // halfway; returns the offset the client asked from once the download is complete or
+    // aborted, or -1.
+    qint64 Deliver(TransferPeer& i_owner, const QByteArray& i_name, const QByteArray& i_bytes,
+                   ItemPtr i_download, Ending i_ending = Ending::Complete)
+    {
+        const quint32 l_token = ++m_token;
+        i_owner.Offer(l_token, "music\\album\\" + i_name, quint64(i_bytes.size()));
+        if (i_owner.Take(answerCode, timeoutMs) !=
+            WireWriter().WriteU32(l_token).WriteU8(1).Bytes())
             return -1;
-        auto lp_sender = i_owner.SendFile(i_token, i_bytes, i_ending, i_bytes.size() / 2);
+        auto lp_sender = i_owner.SendFile(l_token, i_bytes, i_ending, i_bytes.size() / 2);
         const char* lp_status = i_ending == Ending::Complete ? "complete" : "aborted";
-        if (!QTest::qWaitFor(
-                [&] { return i_download["download_entry_status"].AsString() == lp_status; },
-                timeoutMs) ||
-            !lp_sender->Finish(timeoutMs))
-            return -1;
-        return lp_sender->ReceivedOffset();
+        const bool l_ended = QTest::qWaitFor(
+            [&] { return i_download["download_entry_status"].AsString() == lp_status; }, timeoutMs);
+        return l_ended && lp_sender->Finish(timeoutMs) ? lp_sender->ReceivedOffset() : -1;
     }
 
     QList<TestServer::ReceivedFrame> SpeedReports() const
@@ -134,42 +134,28 @@ private slots:
             timeoutMs);
         mp_bob = std::make_unique<TransferPeer>(*mp_harness, "bob");
         mp_carol = std::make_unique<TransferPeer>(*mp_harness, "carol");
-
+        mp_bob->SetOnline(true);
+        mp_carol->SetOnline(true);
         // The server proposes the test parent, which passes other users' searches down.
         QVERIFY(m_parents.Listen());
         m_parent = mp_harness->ProposeParent(m_parents);
         QVERIFY(m_parent >= 0);
     }
 
-    void cleanupTestCase()
-    {
-        mp_bob.reset();
-        mp_carol.reset();
-        mp_transfers.reset();
-        mp_harness.reset();
-    }
-
-    // bob finds the song through the distributed network, then browses the share and one folder
-    // of it.
+    // bob finds the song through the distributed network, then browses the share and a folder.
     void searchAndBrowse()
     {
         m_parents.SendDistributed(m_parent, Messages::DistributedSearch("bob", 501, "blue train"));
         // Taken here, so that the upload's file connection is the next incoming one.
-        const int l_answering = mp_bob->Peer().NextIncoming(timeoutMs);
-        QVERIFY(l_answering >= 0);
-        QVERIFY(mp_bob->Peer().WaitForFirstMessage(l_answering, timeoutMs));
-        QCOMPARE(mp_bob->Peer().ReceivedFirstMessage(l_answering).type, QByteArray("P"));
-        const auto l_reply = Messages::ReadSearchReplyContent(
-            Content(searchReplyCode, mp_bob->Take(searchReplyCode, timeoutMs)));
-        QVERIFY(l_reply);
-        QCOMPARE(l_reply->token, 501u);
+        QVERIFY(mp_bob->Peer().NextIncoming(timeoutMs) >= 0);
+        const auto l_reply = Messages::ReadSearchReplyContent(Content(searchReplyCode));
+        QVERIFY(l_reply && l_reply->token == 501u);
         QCOMPARE(Describe(l_reply->files),
                  QString::fromUtf8(Remote("share/Album/blue train.bin") + ' ') +
                      QString::number(songSize));
 
         mp_bob->Send(Messages::GetSharedFileList());
-        const auto l_list = Messages::ReadShareListContent(
-            Content(shareListCode, mp_bob->Take(shareListCode, timeoutMs)));
+        const auto l_list = Messages::ReadShareListContent(Content(shareListCode));
         QVERIFY(l_list);
         QStringList l_folders;
         for (const Messages::Folder& l_folder : l_list->folders)
@@ -179,8 +165,7 @@ private slots:
                              QStringLiteral(": blue train.bin %1, notes.txt 11").arg(songSize)});
 
         mp_bob->Send(Messages::GetSharedFilesInFolder(8, Remote("share/Other")));
-        const auto l_contents = Messages::ReadFolderContents(
-            Content(folderContentsCode, mp_bob->Take(folderContentsCode, timeoutMs)));
+        const auto l_contents = Messages::ReadFolderContents(Content(folderContentsCode));
         QVERIFY(l_contents);
         QCOMPARE(Describe(l_contents->files), QStringLiteral("red.txt 3"));
     }
@@ -192,8 +177,8 @@ private slots:
         QTest::newRow("1000 KiB/s") << 1000;
     }
 
-    // bob queues the song and takes every byte of it, no faster than the upload speed limit when
-    // one is set; the upload's speed reaches the server.
+    // bob queues the song and takes every byte of it, no faster than the limit when one is set;
+    // the upload's speed reaches the server once the upload is complete.
     void upload()
     {
         QFETCH(int, limit);
@@ -201,82 +186,63 @@ private slots:
         mp_transfers->EnableUploadSpeedLimit(limit > 0);
         const QByteArray l_song = Remote("share/Album/blue train.bin");
         const qsizetype l_speedReports = SpeedReports().size();
-        mp_bob->SetOnline(true);
         mp_bob->Queue(l_song);
-        const auto l_offer = mp_bob->Take(offerCode, timeoutMs);
-        QVERIFY(l_offer);
-        WireReader l_reader(*l_offer);
-        QCOMPARE(l_reader.ReadU32(), 1u);
-        const quint32 l_token = l_reader.ReadU32();
-        QCOMPARE(l_reader.ReadString(), l_song);
+        WireReader l_offer(mp_bob->Take(offerCode, timeoutMs).value_or(QByteArray()));
+        QCOMPARE(l_offer.ReadU32(), 1u);
+        const quint32 l_token = l_offer.ReadU32();
+        QCOMPARE(l_offer.ReadString(), l_song);
         mp_bob->Accept(l_token);
         QElapsedTimer l_clock;
         l_clock.start();
         quint32 l_connectionToken = 0;
         const int l_connection = mp_bob->TakeFileConnection(l_connectionToken, 0, timeoutMs);
-        QVERIFY(l_connection >= 0);
         QCOMPARE(l_connectionToken, l_token);
         QVERIFY(mp_bob->Peer().WaitForRawBytes(l_connection, 4 + songSize, timeoutMs));
         // Half the time the limit implies: a slow machine only makes the transfer slower.
-        const qint64 l_leastMs = limit > 0 ? songSize * 1000 / (limit * 1024) / 2 : 0;
-        QVERIFY2(l_clock.elapsed() >= l_leastMs, qPrintable(QString::number(l_clock.elapsed())));
+        QVERIFY(l_clock.elapsed() >= (limit > 0 ? songSize * 1000 / (limit * 1024) / 2 : 0));
         QVERIFY(mp_bob->Peer().RawBytes(l_connection).mid(4) == Pattern(songSize, 7));
         mp_bob->Peer().Close(l_connection);
-        // The speed is reported once the upload is complete.
         QTRY_COMPARE_WITH_TIMEOUT(SpeedReports().size(), l_speedReports + 1, timeoutMs);
         const quint32 l_speed = WireReader(SpeedReports().last().body).ReadU32();
-        QVERIFY(l_speed > 0);
-        QVERIFY2(limit == 0 || l_speed <= quint32(2 * limit * 1024),
+        QVERIFY2(l_speed > 0 && (limit == 0 || l_speed <= quint32(2 * limit * 1024)),
                  qPrintable(QString::number(l_speed)));
     }
 
-    // Queues one name from bob and from carol before either file is there (a name already
+    void downloadOfTwoOwners_data()
+    {
+        QTest::addColumn<bool>("bobResumes");
+        QTest::newRow("bob's resumed, carol's beside") << true;
+        // Both would share one partial file: carol's must not start from bob's bytes.
+        QTest::newRow("carol's after bob's cut off") << false;
+    }
+
+    // One name is queued from bob and from carol before either file is there (a name already
     // complete would be taken as the download done), then bob's transfer is cut off halfway.
-    std::pair<ItemPtr, ItemPtr> QueueBothAndCutBob(const QByteArray& i_name,
-                                                   const QByteArray& i_bobs, qint64 i_carolsSize,
-                                                   quint32 i_token)
+    void downloadOfTwoOwners()
     {
-        mp_bob->SetOnline(true);
-        mp_carol->SetOnline(true);
-        ItemPtr l_bobs = mp_transfers->AddDownload("bob", i_name.toStdString(), "music\\album",
-                                                   i_bobs.size(), 0);
-        ItemPtr l_carols = mp_transfers->AddDownload("carol", i_name.toStdString(), "music\\album",
-                                                     i_carolsSize, 0);
+        QFETCH(bool, bobResumes);
+        const QByteArray l_name = bobResumes ? "a.bin" : "b.bin";
+        const QByteArray l_bobs = Pattern(200000, 3);
+        const QByteArray l_carols = Pattern(150000, 5);
+        const ItemPtr l_bobsDownload = mp_transfers->AddDownload("bob", l_name.toStdString(),
+                                                                 "music\\album", l_bobs.size(), 0);
+        const ItemPtr l_carolsDownload = mp_transfers->AddDownload(
+            "carol", l_name.toStdString(), "music\\album", l_carols.size(), 0);
         for (TransferPeer* lp_owner : {mp_bob.get(), mp_carol.get()})
-            if (WireReader(lp_owner->Take(queueCode, timeoutMs).value_or("")).ReadString() !=
-                "music\\album\\" + i_name)
-                qWarning("the download was not queued");
-        if (Deliver(*mp_bob, i_token, i_name, i_bobs, l_bobs, Ending::Close) < 0)
-            qWarning("the cut-off transfer did not end");
-        return {l_bobs, l_carols};
-    }
-
-    // bob's download resumes from its partial file; the same name from carol lands beside it.
-    void downloadResumedAndBeside()
-    {
-        const qint64 l_size = 200000;
-        const QByteArray l_bytes = Pattern(l_size, 3);
-        const QByteArray l_other = Pattern(l_size / 3, 5);
-        const auto [l_download, l_second] =
-            QueueBothAndCutBob("a.bin", l_bytes, l_other.size(), 900);
-        QCOMPARE(ReadFile(Local("D/downloading/album/a.bin")), l_bytes.left(l_size / 2));
-
-        QCOMPARE(Deliver(*mp_bob, 901, "a.bin", l_bytes, l_download), l_size / 2);
-        QVERIFY(!QFile::exists(Local("D/downloading/album/a.bin")));
-        QCOMPARE(Deliver(*mp_carol, 902, "a.bin", l_other, l_second), qint64(0));
-        QCOMPARE(ReadFile(Local("D/complete/album/a (1).bin")), l_other);
-        QCOMPARE(ReadFile(Local("D/complete/album/a.bin")), l_bytes);
-    }
-
-    // Downloads of one name from two users would share one partial file: carol's, offered after
-    // bob's was cut off, must start from nothing rather than from bob's bytes.
-    void partialOfAnotherUserIsNotResumed()
-    {
-        const QByteArray l_carols = Pattern(150000, 13);
-        const ItemPtr l_second =
-            QueueBothAndCutBob("b.bin", Pattern(200000, 11), l_carols.size(), 910).second;
-        QCOMPARE(Deliver(*mp_carol, 911, "b.bin", l_carols, l_second), qint64(0));
-        QVERIFY(ReadFile(Local("D/complete/album/b.bin")) == l_carols);
+            QCOMPARE(WireReader(lp_owner->Take(queueCode, timeoutMs).value_or("")).ReadString(),
+                     "music\\album\\" + l_name);
+        QCOMPARE(Deliver(*mp_bob, l_name, l_bobs, l_bobsDownload, Ending::Close), qint64(0));
+        const QString l_partial = Local("D/downloading/album/" + l_name);
+        QCOMPARE(ReadFile(l_partial), l_bobs.left(l_bobs.size() / 2));
+        if (bobResumes)
+        {
+            QCOMPARE(Deliver(*mp_bob, l_name, l_bobs, l_bobsDownload), l_bobs.size() / 2);
+            QVERIFY(!QFile::exists(l_partial));
+            QVERIFY(ReadFile(Local("D/complete/album/a.bin")) == l_bobs);
+        }
+        QCOMPARE(Deliver(*mp_carol, l_name, l_carols, l_carolsDownload), qint64(0));
+        QVERIFY(ReadFile(Local(bobResumes ? "D/complete/album/a (1).bin"
+                                          : "D/complete/album/b.bin")) == l_carols);
     }
 };
 

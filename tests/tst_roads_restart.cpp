@@ -1,7 +1,6 @@
-// The client shut down in the middle of its downloads and started again from its data file, over
-// real sockets on 127.0.0.1. The store is one per process, so each run of the client is a child
-// process of this test with the client's services made as the start-up of the application makes
-// them; the parent holds the test server and the owners' test peers and reads the files.
+// The client exits in the middle of its downloads and starts again from its data file. The store
+// is one per process, so each run of the client is a child process of this test; its exit code
+// also carries what the sanitizer build finds leaked at exit.
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
@@ -23,7 +22,6 @@
 #include "WireWriter.h"
 #include "WishListSearcher.h"
 
-#include <QFileInfo>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -41,40 +39,31 @@ constexpr int timeoutMs = 60000;
 constexpr quint32 answerCode = 41;
 constexpr quint32 queueCode = 43;
 const char* const gp_childArgument = "--run-client";
-const QByteArray g_remoteFolder = QByteArrayLiteral("music\\album");
+const QByteArray g_folder = QByteArrayLiteral("music\\album");
 
-// Each download and, when it is running at the shut-down, how many bytes its owner sent first.
+// Each download and how many bytes its owner sends before the first exit (0: only queued then).
 struct Download
 {
     const char* mp_owner;
     const char* mp_name;
     qint64 m_size;
     qint64 m_sentBefore;
+
+    QByteArray Bytes() const
+    {
+        QByteArray l_bytes(m_size, Qt::Uninitialized);
+        for (qint64 l_index = 0; l_index < m_size; ++l_index)
+            l_bytes[l_index] = char((l_index * 31 + m_size) % 251);
+        return l_bytes;
+    }
 };
-const Download g_downloads[] = {
-    {"bob", "a.bin", 300000, 120000},
-    {"carol", "b.bin", 250000, 70000},
-    {"bob", "c.bin", 90000, 0},
-};
+const Download g_downloads[] = {{"bob", "a.bin", 300000, 120000},
+                                {"carol", "b.bin", 250000, 70000},
+                                {"bob", "c.bin", 90000, 0}};
 
-QByteArray Bytes(const Download& i_download)
-{
-    QByteArray l_bytes(i_download.m_size, Qt::Uninitialized);
-    for (qint64 l_index = 0; l_index < i_download.m_size; ++l_index)
-        l_bytes[l_index] = char((l_index * 31 + i_download.m_size) % 251);
-    return l_bytes;
-}
-
-QByteArray RemotePath(const Download& i_download)
-{
-    return g_remoteFolder + '\\' + i_download.mp_name;
-}
-
-// The client with the application's services in the order its start-up makes them, on the data
-// file, logged in to the test server at the port. It adds the downloads on its first run, says
-// "ready PORT NAME:STATUS..." with its listening port and its downloads once logged in, and exits
-// as the application does (its data file saved, then its services ended) when anything arrives on
-// its standard input.
+// The client's services in the order of the application's start-up, on the data file given. It
+// adds the downloads on its first run, prints "ready PORT NAME:STATUS..." once logged in, and
+// exits as the application does when anything arrives on its standard input.
 int RunClient(int argc, char** argv)
 {
     QCoreApplication l_application(argc, argv);
@@ -94,7 +83,7 @@ int RunClient(int argc, char** argv)
     SharedFoldersManager l_sharing;
     TransferQueueManager l_transfers;
     WishListSearcher l_wishes;
-    // The data file keeps port 0, so that each run listens where it can.
+    // Port 0 is saved, so that each run listens where it can.
     for (const char* lp_port : {"listening_port", "obfuscated_listening_port"})
         SetSetting(lp_port, 0);
     SetSetting("use_upnp", "no");
@@ -103,57 +92,35 @@ int RunClient(int argc, char** argv)
     SetSetting("download_folder", QString::fromLocal8Bit(argv[4]));
     l_saver.Load(l_dataFile);
     l_sharing.Init();
-    QObject::connect(&l_server, &Server::Connected, &l_application,
-                     [&]
-                     {
-                         if (l_firstRun)
-                             for (const Download& l_download : g_downloads)
-                                 l_transfers.AddDownload(l_download.mp_owner, l_download.mp_name,
-                                                         g_remoteFolder.toStdString(),
-                                                         l_download.m_size, 0);
-                         QStringList l_statuses;
-                         for (Item* lp_download : d.GetType("download_entry")->GetItems())
-                             l_statuses << QString::fromStdString(
-                                 ItemPtr(lp_download)["file_name"].AsString() + ':' +
-                                 ItemPtr(lp_download)["download_entry_status"].AsString());
-                         l_statuses.sort();
-                         std::printf("ready %u %s\n", unsigned(l_messenger.ListeningPort()),
-                                     qPrintable(l_statuses.join(QLatin1Char(' '))));
-                         std::fflush(stdout);
-                     });
+    const auto l_ready = [&]
+    {
+        if (l_firstRun)
+            for (const Download& l_download : g_downloads)
+                l_transfers.AddDownload(l_download.mp_owner, l_download.mp_name,
+                                        g_folder.toStdString(), l_download.m_size, 0);
+        QStringList l_statuses;
+        for (ItemPtr l_download : d.GetType("download_entry")->GetItems())
+            l_statuses << QString::fromStdString(l_download["file_name"].AsString() + ':' +
+                                                 l_download["download_entry_status"].AsString());
+        l_statuses.sort();
+        std::printf("ready %u %s\n", unsigned(l_messenger.ListeningPort()),
+                    qPrintable(l_statuses.join(QLatin1Char(' '))));
+        std::fflush(stdout);
+    };
     QSocketNotifier l_input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&l_input, &QSocketNotifier::activated, &l_application,
-                     [&]
-                     {
-                         l_input.setEnabled(false);
-                         l_server.Disconnect();
-                         d.RemoveDisconnectedItems();
-                         l_saver.Save(l_dataFile);
-                         QCoreApplication::quit();
-                     });
+    const auto l_quit = [&]
+    {
+        l_input.setEnabled(false);
+        l_server.Disconnect();
+        d.RemoveDisconnectedItems();
+        l_saver.Save(l_dataFile);
+        QCoreApplication::quit();
+    };
+    QObject::connect(&l_server, &Server::Connected, &l_application, l_ready);
+    QObject::connect(&l_input, &QSocketNotifier::activated, &l_application, l_quit);
     l_server.Connect();
     return l_application.exec();
 }
-
-// An owner of files: another user logged in to the test server, with a test peer as its client.
-struct Owner
-{
-    TestPeer m_peer;
-    std::unique_ptr<FrameClient> mp_central;
-
-    // The fields of every message of the code that came on the owner's messaging connections,
-    // each with its connection.
-    QList<QPair<int, QByteArray>> Received(quint32 i_code) const
-    {
-        QList<QPair<int, QByteArray>> l_found;
-        for (int l_connection : m_peer.ConnectionIds())
-            if (m_peer.GetMode(l_connection) == TestPeer::Mode::Peer)
-                for (const TestPeer::Frame& l_frame : m_peer.Frames(l_connection))
-                    if (l_frame.code == i_code)
-                        l_found.append({l_connection, l_frame.fields});
-        return l_found;
-    }
-};
 } // namespace
 
 class TestRoadsRestart : public QObject
@@ -162,51 +129,46 @@ class TestRoadsRestart : public QObject
 
     QTemporaryDir m_disk;
     TestServer m_central;
-    std::map<QByteArray, std::unique_ptr<Owner>> m_owners;
+    // The owners of the files: other users logged in to the test server, with test peers.
+    std::map<QByteArray, std::unique_ptr<TestPeer>> m_owners;
+    std::vector<std::unique_ptr<FrameClient>> m_logins;
+    // Each file queued with its owner, as "owner path", with the connection it came on.
+    QMap<QByteArray, int> m_queued;
+    // The fields of every answer to an offer.
+    QByteArrayList m_answers;
     std::unique_ptr<QProcess> mp_client;
     quint16 m_clientPort = 0;
+    quint32 m_lastToken = 100;
+    std::vector<std::unique_ptr<FileConnectionSender>> m_senders;
 
-    // Where the client keeps the download: in the "downloading" or the "complete" folder.
     QString Path(const char* ip_folder, const Download& i_download) const
     {
-        return m_disk.filePath(
-            QStringLiteral("D/%1/album/%2")
-                .arg(QLatin1String(ip_folder), QLatin1String(i_download.mp_name)));
+        return m_disk.filePath(QStringLiteral("D/%1/album/").arg(QLatin1String(ip_folder)) +
+                               QLatin1String(i_download.mp_name));
     }
 
-    // Every file the client has queued with its owner, as "owner path", each once, in order.
-    QStringList Queued() const
+    // The owners log in afresh and the client starts; returns the statuses of its "ready" line.
+    QByteArray StartClient()
     {
-        QStringList l_queued;
-        for (const auto& [l_name, lp_owner] : m_owners)
-            for (const auto& l_message : lp_owner->Received(queueCode))
-                l_queued << QString::fromUtf8(l_name + ' ' +
-                                              WireReader(l_message.second).ReadString());
-        l_queued.sort();
-        l_queued.removeDuplicates();
-        return l_queued;
-    }
-
-    // The owners log in afresh, then the client starts with every download in the status; waits
-    // until it has queued every unfinished download with its owner.
-    void StartClient(const char* ip_status)
-    {
+        m_logins.clear();
         m_owners.clear();
-        QStringList l_queued;
-        QStringList l_statuses;
-        for (const Download& l_download : g_downloads)
+        m_queued.clear();
+        m_answers.clear();
+        for (const char* lp_name : {"bob", "carol"})
         {
-            l_statuses << QStringLiteral("%1:%2").arg(QLatin1String(l_download.mp_name),
-                                                      QLatin1String(ip_status));
-            if (qstrcmp(ip_status, "queued") == 0)
-                l_queued << QString::fromUtf8(l_download.mp_owner + (' ' + RemotePath(l_download)));
-            std::unique_ptr<Owner>& lp_owner = m_owners[l_download.mp_owner];
-            if (lp_owner)
-                continue;
-            lp_owner = std::make_unique<Owner>();
-            QVERIFY(lp_owner->m_peer.Listen());
-            lp_owner->mp_central = PeerHarness::LogInPeer(m_central.Port(), l_download.mp_owner,
-                                                          lp_owner->m_peer, false);
+            const auto& lp_owner = m_owners[lp_name] = std::make_unique<TestPeer>();
+            if (!lp_owner->Listen())
+                qFatal("the owner cannot listen");
+            connect(lp_owner.get(), &TestPeer::FrameReceived, this,
+                    [this, lp_name](int i_connection, quint32 i_code, const QByteArray& i_fields)
+                    {
+                        if (i_code == queueCode)
+                            m_queued[lp_name + (' ' + WireReader(i_fields).ReadString())] =
+                                i_connection;
+                        else if (i_code == answerCode)
+                            m_answers << i_fields;
+                    });
+            m_logins.push_back(PeerHarness::LogInPeer(m_central.Port(), lp_name, *lp_owner, false));
         }
         mp_client = std::make_unique<QProcess>();
         mp_client->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -214,48 +176,42 @@ class TestRoadsRestart : public QObject
                          {QString::fromLatin1(gp_childArgument),
                           m_disk.filePath(QStringLiteral("data")),
                           QString::number(m_central.Port()), m_disk.filePath(QStringLiteral("D"))});
-        QTRY_VERIFY_WITH_TIMEOUT(
-            mp_client->canReadLine() || mp_client->state() == QProcess::NotRunning, timeoutMs);
-        const QStringList l_ready =
-            QString::fromUtf8(mp_client->readLine().trimmed()).split(QLatin1Char(' '));
-        QCOMPARE(l_ready.value(0), QStringLiteral("ready"));
-        m_clientPort = quint16(l_ready.value(1).toUInt());
-        QCOMPARE(l_ready.mid(2), l_statuses);
-        l_queued.sort();
-        QTRY_COMPARE_WITH_TIMEOUT(Queued(), l_queued, timeoutMs);
+        (void)QTest::qWaitFor(
+            [&] { return mp_client->canReadLine() || mp_client->state() == QProcess::NotRunning; },
+            timeoutMs);
+        const QByteArrayList l_ready = mp_client->readLine().trimmed().split(' ');
+        m_clientPort = l_ready.value(1).toUShort();
+        return l_ready.mid(2).join(' ');
     }
 
-    // The owner offers the file under the token, the client accepts, and the owner sends it
-    // from the offset the client asks for, to the end or only up to a point and then stalls.
-    std::unique_ptr<FileConnectionSender> Send(const Download& i_download, quint32 i_token,
-                                               qint64 i_stallAt)
+    // The owner offers the file, the client accepts, and a sender sends it from the offset the
+    // client asks for, stalling after i_stallAt bytes when that is set.
+    bool Send(const Download& i_download, qint64 i_stallAt)
     {
-        Owner& l_owner = *m_owners[i_download.mp_owner];
-        const int l_connection = l_owner.Received(queueCode).first().first;
-        l_owner.m_peer.SendBody(
-            l_connection, TestPeerMessages::TransferRequest(1, i_token, RemotePath(i_download),
-                                                            quint64(i_download.m_size)));
-        const QPair<int, QByteArray> l_accepted = {
-            l_connection, WireWriter().WriteU32(i_token).WriteU8(1).Bytes()};
-        if (!QTest::qWaitFor([&] { return l_owner.Received(answerCode).contains(l_accepted); },
-                             timeoutMs))
-            qWarning("the offer of %s was not accepted", i_download.mp_name);
-        auto lp_sender =
-            std::make_unique<FileConnectionSender>(m_clientPort, i_download.mp_owner, i_token);
-        lp_sender->SetSourceBytes(Bytes(i_download));
+        const quint32 l_token = ++m_lastToken;
+        const QByteArray l_path = g_folder + '\\' + i_download.mp_name;
+        m_owners[i_download.mp_owner]->SendBody(
+            m_queued.value(i_download.mp_owner + (' ' + l_path)),
+            TestPeerMessages::TransferRequest(1, l_token, l_path, quint64(i_download.m_size)));
+        const QByteArray l_accepted = WireWriter().WriteU32(l_token).WriteU8(1).Bytes();
+        if (!QTest::qWaitFor([&] { return m_answers.contains(l_accepted); }, timeoutMs))
+            return false;
+        const auto& lp_sender = m_senders.emplace_back(
+            std::make_unique<FileConnectionSender>(m_clientPort, i_download.mp_owner, l_token));
+        lp_sender->SetSourceBytes(i_download.Bytes());
         if (i_stallAt > 0)
             lp_sender->SetEnding(FileConnectionSender::Ending::Stall, i_stallAt);
         lp_sender->start();
-        return lp_sender;
+        return true;
     }
 
-    // The orderly exit of the client.
-    void QuitClient()
+    // The orderly exit; the sanitizer build's leak report makes the exit code non-zero.
+    bool QuitClient()
     {
         mp_client->write("quit\n");
-        QTRY_VERIFY_WITH_TIMEOUT(mp_client->state() == QProcess::NotRunning, timeoutMs);
-        QCOMPARE(mp_client->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(mp_client->exitCode(), 0);
+        return QTest::qWaitFor([&] { return mp_client->state() == QProcess::NotRunning; },
+                               timeoutMs) &&
+               mp_client->exitStatus() == QProcess::NormalExit && mp_client->exitCode() == 0;
     }
 
 private slots:
@@ -265,30 +221,23 @@ private slots:
         QVERIFY(m_central.Listen());
     }
 
-    void cleanupTestCase()
-    {
-        mp_client.reset();
-        m_owners.clear();
-    }
-
-    // Two downloads are running, with part of their bytes on disk, and one is only queued when
-    // the client exits; started again, it queues all three with their owners, resumes the two
-    // from where their partial files end and completes every file.
+    // Two downloads are running, with part of their bytes on disk, and one is only queued at the
+    // exit; the next run queues all three again, resumes each from where its partial file ends
+    // and completes it; the run after finds them all complete.
     void downloadsResumeAfterRestart()
     {
-        StartClient("queued");
-        QVERIFY(!QTest::currentTestFailed());
-        std::vector<std::unique_ptr<FileConnectionSender>> l_senders;
+        const QByteArrayList l_allQueued = {"bob music\\album\\a.bin", "bob music\\album\\c.bin",
+                                            "carol music\\album\\b.bin"};
+        QCOMPARE(StartClient(), QByteArray("a.bin:queued b.bin:queued c.bin:queued"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_queued.keys(), l_allQueued, timeoutMs);
         for (const Download& l_download : g_downloads)
             if (l_download.m_sentBefore > 0)
             {
-                l_senders.push_back(
-                    Send(l_download, 100 + quint32(l_senders.size()), l_download.m_sentBefore));
+                QVERIFY(Send(l_download, l_download.m_sentBefore));
                 QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(Path("downloading", l_download)).size() > 0,
                                          timeoutMs);
             }
-        QuitClient();
-        QVERIFY(!QTest::currentTestFailed());
+        QVERIFY(QuitClient());
         std::vector<qint64> l_partSizes;
         for (const Download& l_download : g_downloads)
         {
@@ -296,31 +245,28 @@ private slots:
             QVERIFY(l_partSizes.back() <= l_download.m_sentBefore);
             QCOMPARE(l_partSizes.back() > 0, l_download.m_sentBefore > 0);
         }
-        for (const auto& lp_sender : l_senders)
+        for (const auto& lp_sender : m_senders)
             QVERIFY(lp_sender->Finish(timeoutMs));
-        l_senders.clear();
+        m_senders.clear();
 
-        StartClient("queued");
-        QVERIFY(!QTest::currentTestFailed());
+        QCOMPARE(StartClient(), QByteArray("a.bin:queued b.bin:queued c.bin:queued"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_queued.keys(), l_allQueued, timeoutMs);
         for (const Download& l_download : g_downloads)
-            l_senders.push_back(Send(l_download, 200 + quint32(l_senders.size()), 0));
-        for (std::size_t l_index = 0; l_index < l_senders.size(); ++l_index)
+            QVERIFY(Send(l_download, 0));
+        for (std::size_t l_index = 0; l_index < m_senders.size(); ++l_index)
         {
             const Download& l_download = g_downloads[l_index];
-            const QString l_complete = Path("complete", l_download);
-            QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(l_complete).size(), l_download.m_size, timeoutMs);
-            QVERIFY(l_senders[l_index]->Finish(timeoutMs));
-            QCOMPARE(l_senders[l_index]->ReceivedOffset(), l_partSizes[l_index]);
-            QFile l_file(l_complete);
-            QVERIFY(l_file.open(QIODevice::ReadOnly));
-            QVERIFY(l_file.readAll() == Bytes(l_download));
+            QFile l_file(Path("complete", l_download));
+            QTRY_COMPARE_WITH_TIMEOUT(l_file.size(), l_download.m_size, timeoutMs);
+            QVERIFY(m_senders[l_index]->Finish(timeoutMs));
+            QCOMPARE(m_senders[l_index]->ReceivedOffset(), l_partSizes[l_index]);
+            QVERIFY(l_file.open(QIODevice::ReadOnly) && l_file.readAll() == l_download.Bytes());
             QVERIFY(!QFile::exists(Path("downloading", l_download)));
         }
-        QuitClient();
-        QVERIFY(!QTest::currentTestFailed());
-        StartClient("complete");
-        QVERIFY(!QTest::currentTestFailed());
-        QuitClient();
+        QVERIFY(QuitClient());
+        QCOMPARE(StartClient(), QByteArray("a.bin:complete b.bin:complete c.bin:complete"));
+        QVERIFY(m_queued.isEmpty());
+        QVERIFY(QuitClient());
     }
 };
 
