@@ -43,27 +43,9 @@ namespace
 {
 constexpr int kTimeoutMs = 30000;
 const char* const kChildVariable = "MAINWINDOW_TEST_CHILD";
-constexpr quint32 kWatchUser = 5;
-constexpr quint32 kRoomChat = 13;
-constexpr quint32 kPrivateMessage = 22;
-constexpr quint32 kAcknowledge = 23;
+constexpr quint32 kWatchUser = 5, kRoomChat = 13, kPrivateMessage = 22, kAcknowledge = 23;
 
 using Settings = QList<QPair<const char*, QString>>;
-
-bool InChild()
-{
-    return qEnvironmentVariableIsSet(kChildVariable);
-}
-
-QString DataFile(const QString& i_home)
-{
-    return i_home + u"/.Brindlex"_s;
-}
-
-QString Setting(const char* ip_key)
-{
-    return QString::fromStdString(SettingValue(ip_key).AsString());
-}
 
 // Two free neighbouring ports, the peer service's plain and obfuscated ones.
 QString FreePortPair()
@@ -95,14 +77,6 @@ QPair<quint64, qint64> FileStamp(const QString& i_path)
     stat(QFile::encodeName(i_path).constData(), &l_stat);
     return {quint64(l_stat.st_ino), qint64(l_stat.st_mtim.tv_nsec) + l_stat.st_mtim.tv_sec};
 }
-
-QByteArray Strings(const QList<QByteArray>& i_strings)
-{
-    WireWriter l_writer;
-    for (const QByteArray& l_string : i_strings)
-        l_writer.WriteString(l_string);
-    return l_writer.Bytes();
-}
 } // namespace
 
 class TestMainWindow : public QObject
@@ -116,6 +90,20 @@ class TestMainWindow : public QObject
     QTemporaryDir m_homes;
     QTimer m_answerer;
     QStringList m_seen;
+
+    static bool InChild() { return qEnvironmentVariableIsSet(kChildVariable); }
+    static QString DataFile(const QString& i_home) { return i_home + u"/.Brindlex"_s; }
+    static QString Setting(const char* ip_key)
+    {
+        return QString::fromStdString(SettingValue(ip_key).AsString());
+    }
+    static QByteArray Strings(const QList<QByteArray>& i_strings)
+    {
+        WireWriter l_writer;
+        for (const QByteArray& l_string : i_strings)
+            l_writer.WriteString(l_string);
+        return l_writer.Bytes();
+    }
 
     // A program with a home of its own; as a child, this test runs its current function again.
     static std::unique_ptr<QProcess> Launch(const QString& i_home, bool i_child)
@@ -131,56 +119,44 @@ class TestMainWindow : public QObject
                                                     u":verify_asan_link_order=0"_s);
         lp_process->setProcessEnvironment(l_environment);
         lp_process->setProcessChannelMode(QProcess::MergedChannels);
-        if (i_child)
-            lp_process->start(QCoreApplication::applicationFilePath(),
-                              {QString::fromLatin1(QTest::currentTestFunction())});
-        else
-            lp_process->start(QCoreApplication::applicationDirPath() + u"/../client"_s, {});
+        lp_process->start(i_child ? QCoreApplication::applicationFilePath()
+                                  : QCoreApplication::applicationDirPath() + u"/../client"_s,
+                          i_child ? QStringList{QString::fromLatin1(QTest::currentTestFunction())}
+                                  : QStringList());
         // Until the program runs, the fork holds this test's signal handlers.
         lp_process->waitForStarted(kTimeoutMs);
         return lp_process;
     }
 
-    // Any failed check of the child fails the test; its output is shown whole.
-    void RunInChild(const QString& i_home)
+    // Waits for the program's end, after stopping it as a session's end does when asked: it must
+    // exit in order. Its output is shown whole: a failure message would cut it short.
+    void Finish(QProcess& i_process, bool i_stop = false)
     {
-        std::unique_ptr<QProcess> lp_child = Launch(i_home, true);
-        QTRY_VERIFY_WITH_TIMEOUT(lp_child->state() == QProcess::NotRunning, 4 * kTimeoutMs);
-        const QByteArray l_output = lp_child->readAll();
-        const bool l_passed =
-            lp_child->exitStatus() == QProcess::NormalExit && lp_child->exitCode() == 0;
-        if (!l_passed)
-            std::fwrite(l_output.constData(), 1, size_t(l_output.size()), stderr);
-        QVERIFY2(l_passed, "the child process failed: its output is above");
-    }
-
-    // Stops the client as a session's end does; it must save and exit in order.
-    void Terminate(QProcess& i_client)
-    {
-        i_client.terminate();
-        QVERIFY(i_client.waitForFinished(kTimeoutMs));
-        QVERIFY2(i_client.exitStatus() == QProcess::NormalExit && i_client.exitCode() == 0,
-                 i_client.readAll().constData());
+        if (i_stop)
+            i_process.terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(i_process.state() == QProcess::NotRunning, 4 * kTimeoutMs);
+        if (i_process.exitStatus() == QProcess::NormalExit && i_process.exitCode() == 0)
+            return;
+        const QByteArray l_output = i_process.readAll();
+        std::fwrite(l_output.constData(), 1, size_t(l_output.size()), stderr);
+        QFAIL("the program failed: its output is above");
     }
 
     // The local addresses of the sockets listening on the port, in the kernel's hexadecimal.
     static QStringList ListeningAddresses(const QString& i_port)
     {
         QStringList l_addresses;
-        const QString l_port = u":%1"_s.arg(i_port.toUInt(), 4, 16, QLatin1Char('0')).toUpper();
-        for (const QString& l_table : {u"/proc/net/tcp"_s, u"/proc/net/tcp6"_s})
+        const QByteArray l_port =
+            u":%1"_s.arg(i_port.toUInt(), 4, 16, QLatin1Char('0')).toUpper().toLatin1();
+        for (const char* lp_table : {"/proc/net/tcp", "/proc/net/tcp6"})
         {
-            QFile l_file(l_table);
-            if (!l_file.open(QIODevice::ReadOnly))
-                continue;
-            for (const QByteArray& l_line : l_file.readAll().split('\n'))
-            {
-                const QList<QByteArray> l_fields = l_line.simplified().split(' ');
-                // The state "0A" is listening.
-                if (l_fields.size() > 3 && l_fields[3] == "0A" &&
-                    l_fields[1].endsWith(l_port.toLatin1()))
-                    l_addresses << QString::fromLatin1(l_fields[1]).section(QLatin1Char(':'), 0, 0);
-            }
+            QFile l_file(QString::fromLatin1(lp_table));
+            // The local address and port, then the state: "0A" is listening.
+            if (l_file.open(QIODevice::ReadOnly))
+                for (const QByteArray& l_line : l_file.readAll().split('\n'))
+                    if (const QList<QByteArray> l_fields = l_line.simplified().split(' ');
+                        l_fields.size() > 3 && l_fields[3] == "0A" && l_fields[1].endsWith(l_port))
+                        l_addresses << QString::fromLatin1(l_fields[1].chopped(5));
         }
         return l_addresses;
     }
@@ -305,10 +281,9 @@ private slots:
         const QString l_home = Home(u"first"_s, {});
         const QByteArray l_damaged = QByteArrayLiteral("\x01\x00\x00\x00 not a data file");
         QVERIFY(SharingFixture::WriteFile(DataFile(l_home), l_damaged));
-        RunInChild(l_home);
+        Finish(*Launch(l_home, true));
         QFile l_kept(DataFile(l_home) + u".bad"_s);
-        QVERIFY(l_kept.open(QIODevice::ReadOnly));
-        QCOMPARE(l_kept.readAll(), l_damaged);
+        QVERIFY(l_kept.open(QIODevice::ReadOnly) && l_kept.readAll() == l_damaged);
         QCOMPARE(l_logins.size(), 1);
         const int l_connection = l_logins.at(0).at(0).toInt();
         QCOMPARE(Sent(l_connection, kPrivateMessage) + Sent(l_connection, kRoomChat),
@@ -391,7 +366,7 @@ private slots:
             Home(u"options"_s,
                  LoginSettings(u"dave"_s) + Settings{{"expand_new_shares", u"no"_s},
                                                      {"chat_timestamps", u"per_message_long"_s}});
-        RunInChild(l_home);
+        Finish(*Launch(l_home, true));
         Load(l_home);
         QCOMPARE(Setting("expand_new_shares") + Setting("chat_timestamps"), u"yesno_timestamps"_s);
     }
@@ -433,11 +408,10 @@ private slots:
                                      kTimeoutMs);
         }
         for (auto& lp_process : l_clients)
-            Terminate(*lp_process);
+            Finish(*lp_process, true);
         for (const QByteArray& l_user : l_users)
         {
             Load(m_homes.filePath(QString::fromLatin1(l_user)));
-            QCOMPARE(Setting("username"), QString::fromLatin1(l_user));
             QVERIFY(ItemPtr(d["room"]->HasItem("lobby")).IsConnected("room_autojoin"));
         }
     }
@@ -452,7 +426,7 @@ private slots:
             Home(u"signalled"_s, {{"use_upnp", u"no"_s}, {"listening_port", FreePortPair()}});
         std::unique_ptr<QProcess> lp_client = Launch(l_home, false);
         QTRY_VERIFY_WITH_TIMEOUT(CatchesTermination(lp_client->processId()), kTimeoutMs);
-        Terminate(*lp_client);
+        Finish(*lp_client, true);
         Load(l_home);
     }
 };
