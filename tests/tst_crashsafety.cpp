@@ -26,10 +26,7 @@ char const* const gp_childArgument = "--save-until-killed";
 
 // Each save flips every file's size, so a file holding parts of two saves shows sizes that
 // disagree with the generation it records.
-int SizeOf(int i_file, int i_generation)
-{
-    return 2 * i_file + i_generation % 2;
-}
+constexpr auto SizeOf = [](int i_file, int i_generation) { return 2 * i_file + i_generation % 2; };
 
 void DeclareIndex(DataSaver& i_saver)
 {
@@ -126,11 +123,7 @@ int SaveUntilKilled(QString const& i_path)
     }
 }
 
-bool Kill(QProcess& i_child)
-{
-    i_child.kill();
-    return i_child.waitForFinished(60000);
-}
+const auto Kill = [](QProcess& i_child) { return i_child.kill(), i_child.waitForFinished(60000); };
 } // namespace
 
 class TestCrashSafety : public QObject
@@ -187,9 +180,8 @@ private slots:
     // sanitizer build within half a minute.
     void killedSavesLeaveTheStateBeforeOrAfter()
     {
-        int const l_kills = qEnvironmentVariableIsSet("CRASH_SAFETY_KILLS")
-                                ? qEnvironmentVariableIntValue("CRASH_SAFETY_KILLS")
-                                : 20;
+        int const l_kills =
+            qEnvironmentVariable("CRASH_SAFETY_KILLS", QStringLiteral("20")).toInt();
         QTemporaryDir l_folder;
         QString const l_path = l_folder.filePath(QStringLiteral("data"));
         quint32 const l_seed = QRandomGenerator::global()->generate();
@@ -243,8 +235,8 @@ int main(int argc, char** argv)
         // A size limit on written files: the system's signal then ends the child within a write.
         if (argc == 4)
         {
-            rlimit const l_noCore{0, 0};
-            rlimit const l_size{rlim_t(std::atoll(argv[3])), rlim_t(std::atoll(argv[3]))};
+            rlimit const l_noCore{0, 0},
+                l_size{rlim_t(std::atoll(argv[3])), rlim_t(std::atoll(argv[3]))};
             ::setrlimit(RLIMIT_CORE, &l_noCore);
             ::setrlimit(RLIMIT_FSIZE, &l_size);
         }

@@ -45,22 +45,6 @@ QByteArray ReadFile(const QString& i_path)
     return l_file.open(QIODevice::ReadOnly) ? l_file.readAll() : QByteArray("<missing>");
 }
 
-std::string Status(ItemPtr i_entry)
-{
-    return TransferHarness::Status(i_entry, "download_entry_status");
-}
-
-// Bytes of the file that the client holds, as its thread last reported.
-qint64 Written(ItemPtr i_download)
-{
-    const auto* lp_position = i_download["write_position"].AsPtr<std::atomic<qint64>>();
-    return lp_position ? lp_position->load() : -1;
-}
-
-bool WaitForStatus(ItemPtr i_download, const char* ip_status)
-{
-    return QTest::qWaitFor([&] { return Status(i_download) == ip_status; }, timeoutMs);
-}
 } // namespace
 
 class TransfersTest : public QObject
@@ -72,6 +56,20 @@ class TransfersTest : public QObject
 
     TransferQueueManager& Manager() { return mp_t->Manager(); }
     TransferPeer& Bob() { return mp_t->Bob(); }
+    static std::string Status(ItemPtr i_entry)
+    {
+        return i_entry["download_entry_status"].AsString();
+    }
+    static bool WaitForStatus(ItemPtr i_download, const char* ip_status)
+    {
+        return QTest::qWaitFor([&] { return Status(i_download) == ip_status; }, timeoutMs);
+    }
+    // Bytes of the file that the client holds, as its thread last reported.
+    static qint64 Written(ItemPtr i_download)
+    {
+        const auto* lp_position = i_download["write_position"].AsPtr<std::atomic<qint64>>();
+        return lp_position ? lp_position->load() : -1;
+    }
     QString Path(const QByteArray& i_relative) const
     {
         return mp_t->Path(u"D/"_s + QString::fromUtf8(i_relative));
@@ -100,14 +98,11 @@ class TransfersTest : public QObject
 
     // bob's 5000-byte f\\a.mp3, offered, accepted and sent up to i_stopAt, then ended so.
     std::unique_ptr<FileConnectionSender> Start(ItemPtr& o_download, qint64 i_stopAt,
-                                                Ending i_ending = Ending::Stall,
-                                                quint32* o_token = nullptr)
+                                                Ending i_ending = Ending::Stall)
     {
         o_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
-        const quint32 l_token = OfferAccepted(Bob(), "f\\a.mp3", 5000);
-        if (o_token)
-            *o_token = l_token;
-        return Bob().SendFile(l_token, Pattern(5000), i_ending, i_stopAt);
+        return Bob().SendFile(OfferAccepted(Bob(), "f\\a.mp3", 5000), Pattern(5000), i_ending,
+                              i_stopAt);
     }
 
 private slots:
@@ -327,8 +322,8 @@ private slots:
     {
         QFETCH(bool, otherUser);
         ItemPtr l_first;
-        quint32 l_token = 0;
-        auto lp_stalled = Start(l_first, 1000, Ending::Stall, &l_token);
+        quint32 l_token = m_nextToken; // the one that Start's offer takes
+        auto lp_stalled = Start(l_first, 1000);
         QVERIFY(WaitForStatus(l_first, "downloading"));
         QTRY_COMPARE_WITH_TIMEOUT(lp_stalled->BytesSent(), qint64(1000), timeoutMs);
         ItemPtr l_second = l_first;
