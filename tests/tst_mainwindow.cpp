@@ -52,8 +52,7 @@ QString FreePortPair()
 {
     for (int l_try = 0; l_try < 100; ++l_try)
     {
-        QTcpServer l_first;
-        QTcpServer l_second;
+        QTcpServer l_first, l_second;
         if (l_first.listen(QHostAddress::LocalHost) && l_first.serverPort() < 65535 &&
             l_second.listen(QHostAddress::LocalHost, l_first.serverPort() + 1))
             return QString::number(l_first.serverPort());
@@ -197,8 +196,7 @@ class TestMainWindow : public QObject
     QList<QByteArray> Sent(int i_connection, quint32 i_code)
     {
         QList<QByteArray> l_fields;
-        for (const TestServer::ReceivedFrame& l_frame :
-             mp_central->ReceivedFrames(i_connection, i_code))
+        for (const auto& l_frame : mp_central->ReceivedFrames(i_connection, i_code))
             l_fields.append(l_frame.body);
         return l_fields;
     }
@@ -378,16 +376,14 @@ private slots:
     {
         if (InChild())
             QSKIP("runs only in the parent");
-        const QList<QByteArray> l_users = {"ann", "ben"};
+        const QStringList l_users = {u"ann"_s, u"ben"_s};
         std::vector<std::unique_ptr<QProcess>> l_clients;
         QStringList l_ports;
-        for (const QByteArray& l_user : l_users)
+        for (const QString& l_user : l_users)
         {
             l_ports << FreePortPair();
-            l_clients.push_back(Launch(
-                Home(QString::fromLatin1(l_user),
-                     LoginSettings(QString::fromLatin1(l_user), l_ports.last()), {u"lobby"_s}),
-                false));
+            l_clients.push_back(
+                Launch(Home(l_user, LoginSettings(l_user, l_ports.last()), {u"lobby"_s}), false));
         }
         QTRY_VERIFY_WITH_TIMEOUT(mp_central->RoomMembers("lobby").size() == 2, kTimeoutMs);
         // The clients a test starts are reachable on the loopback address only.
@@ -409,9 +405,9 @@ private slots:
         }
         for (auto& lp_process : l_clients)
             Finish(*lp_process, true);
-        for (const QByteArray& l_user : l_users)
+        for (const QString& l_user : l_users)
         {
-            Load(m_homes.filePath(QString::fromLatin1(l_user)));
+            Load(m_homes.filePath(l_user));
             QVERIFY(ItemPtr(d["room"]->HasItem("lobby")).IsConnected("room_autojoin"));
         }
     }

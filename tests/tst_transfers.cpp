@@ -56,10 +56,7 @@ class TransfersTest : public QObject
 
     TransferQueueManager& Manager() { return mp_t->Manager(); }
     TransferPeer& Bob() { return mp_t->Bob(); }
-    static std::string Status(ItemPtr i_entry)
-    {
-        return i_entry["download_entry_status"].AsString();
-    }
+    static std::string Status(ItemPtr i_item) { return i_item["download_entry_status"].AsString(); }
     static bool WaitForStatus(ItemPtr i_download, const char* ip_status)
     {
         return QTest::qWaitFor([&] { return Status(i_download) == ip_status; }, timeoutMs);
@@ -70,9 +67,9 @@ class TransfersTest : public QObject
         const auto* lp_position = i_download["write_position"].AsPtr<std::atomic<qint64>>();
         return lp_position ? lp_position->load() : -1;
     }
-    QString Path(const QByteArray& i_relative) const
+    QString Path(const QByteArray& i_path)
     {
-        return mp_t->Path(u"D/"_s + QString::fromUtf8(i_relative));
+        return mp_t->Path(u"D/"_s + QString::fromUtf8(i_path));
     }
 
     // The owner offers its file; returns the client's reason to refuse it, empty if it accepts.
@@ -274,14 +271,18 @@ private slots:
             QVERIFY2(l_copy.startsWith(Path("complete/")), qPrintable(l_copy));
     }
 
-    // An offer for no download is cancelled, one for a finished download is complete; a file
-    // connection naming no download is closed before its offset, and nothing is written.
+    // An offer for no download is cancelled, one for a finished download is complete.
     void refusedOffers()
     {
         QCOMPARE(Offer(Bob(), 7, "f\\done.mp3", 1), "Cancelled"_ba);
         QVERIFY(SharingFixture::WriteFile(Path("complete/f/done.mp3"), "x"));
         QCOMPARE(Status(Manager().AddDownload("bob", "done.mp3", "f", 1, 0)), "complete");
         QCOMPARE(Offer(Bob(), 7, "f\\done.mp3", 1), "Complete"_ba);
+    }
+
+    // A file connection naming no download is closed before its offset, and nothing is written.
+    void unknownTokenIsClosed()
+    {
         Manager().AddDownload("bob", "a.mp3", "f", 10, 0);
         auto lp_sender = Bob().SendFile(4242, Pattern(10));
         QVERIFY(lp_sender->Finish());
