@@ -374,8 +374,6 @@ private slots:
     // on SIGTERM leaving data files that load.
     void twoClientsMeetInARoomAndChat()
     {
-        if (InChild())
-            QSKIP("runs only in the parent");
         const QStringList l_users = {u"ann"_s, u"ben"_s};
         std::vector<std::unique_ptr<QProcess>> l_clients;
         QStringList l_ports;
@@ -416,8 +414,6 @@ private slots:
     // the client closes the dialog, saves and exits (it spun on the unread signal for ever).
     void signalDuringTheFirstStartDialog()
     {
-        if (InChild())
-            QSKIP("runs only in the parent");
         const QString l_home =
             Home(u"signalled"_s, {{"use_upnp", u"no"_s}, {"listening_port", FreePortPair()}});
         std::unique_ptr<QProcess> lp_client = Launch(l_home, false);
