@@ -51,11 +51,11 @@ class TransfersTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<TransferHarness> mp_t;
+    TransferHarness m_t;
     quint32 m_nextToken = 100;
 
-    TransferQueueManager& Manager() { return mp_t->Manager(); }
-    TransferPeer& Bob() { return mp_t->Bob(); }
+    TransferQueueManager& Manager() { return m_t.Manager(); }
+    TransferPeer& Bob() { return m_t.Bob(); }
     static std::string Status(ItemPtr i_item) { return i_item["download_entry_status"].AsString(); }
     static bool WaitForStatus(ItemPtr i_download, const char* ip_status)
     {
@@ -67,10 +67,7 @@ class TransfersTest : public QObject
         const auto* lp_position = i_download["write_position"].AsPtr<std::atomic<qint64>>();
         return lp_position ? lp_position->load() : -1;
     }
-    QString Path(const QByteArray& i_path)
-    {
-        return mp_t->Path(u"D/"_s + QString::fromUtf8(i_path));
-    }
+    QString Path(const QByteArray& i_path) { return m_t.Path(u"D/"_s + QString::fromUtf8(i_path)); }
 
     // The owner offers its file; returns the client's reason to refuse it, empty if it accepts.
     QByteArray Offer(TransferPeer& i_owner, quint32 i_token, const QByteArray& i_path,
@@ -103,16 +100,12 @@ class TransfersTest : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        mp_t = std::make_unique<TransferHarness>();
-        QVERIFY(mp_t->IsValid());
-    }
+    void initTestCase() { QVERIFY(m_t.IsValid()); }
 
     void init()
     {
         TestSettings::SetSetting("download_folder", Path({}));
-        mp_t->Reset(true);
+        m_t.Reset(true);
     }
 
     void cleanup()
@@ -123,8 +116,6 @@ private slots:
         sharedFoldersManager->RemoveUserShare("bob");
         QDir(Path({})).removeRecursively();
     }
-
-    void cleanupTestCase() { mp_t.reset(); }
 
     // From the offer to the finished file: a partial file resumes, names from the owner
     // (folder\name) never leave the download folder, a taken name in the complete folder gets a
@@ -235,7 +226,7 @@ private slots:
         }
         else
         {
-            const quint32 l_token = mp_t->Peers().Client().FileSearch("query", false);
+            const quint32 l_token = m_t.Peers().Client().FileSearch("query", false);
             Bob().Send(TestPeerMessages::FileSearchResult(
                 TestPeerMessages::SearchReplyContent("bob", l_token, {l_file}, 1, 0, 0)));
             QTRY_VERIFY_WITH_TIMEOUT(
@@ -262,7 +253,7 @@ private slots:
             QVERIFY(lp_sender->Finish());
         }
         QStringList l_copies;
-        for (QDirIterator l_files(mp_t->Path({}), QDir::Files, QDirIterator::Subdirectories);
+        for (QDirIterator l_files(m_t.Path({}), QDir::Files, QDirIterator::Subdirectories);
              l_files.hasNext();)
             if (ReadFile(l_files.next()) == l_bytes)
                 l_copies << l_files.filePath();
@@ -328,7 +319,7 @@ private slots:
         QVERIFY(WaitForStatus(l_first, "downloading"));
         QTRY_COMPARE_WITH_TIMEOUT(lp_stalled->BytesSent(), qint64(1000), timeoutMs);
         ItemPtr l_second = l_first;
-        TransferPeer& l_owner = otherUser ? mp_t->Carol() : Bob();
+        TransferPeer& l_owner = otherUser ? m_t.Carol() : Bob();
         if (otherUser)
         {
             l_second = Manager().AddDownload("carol", "a.mp3", "f", 5000, 0);
@@ -401,7 +392,7 @@ private slots:
         QVERIFY(Bob().Take(51));
         Manager().SetDownloadEntryStatus(l_download, QTest::currentDataTag());
         const int l_before = Bob().Count(43);
-        mp_t->Peers().Messenger().UploadFailed("bob", "f\\a.mp3");
+        m_t.Peers().Messenger().UploadFailed("bob", "f\\a.mp3");
         Bob().Send(TestPeerMessages::UploadPlaceInLine("f\\a.mp3", 3));
         QTRY_COMPARE_WITH_TIMEOUT(l_download["place_in_line"].AsString(), "3", timeoutMs);
         QCOMPARE(Bob().Count(43) - l_before, requeued ? 1 : 0);
@@ -424,7 +415,7 @@ private slots:
         QVERIFY(WaitForStatus(l_download, "downloading"));
         QVERIFY(l_download["download_entry_status"].IsConnected("is_active"));
         QVERIFY(Manager().IsActivelyDownloadingFromUser("bob"));
-        const QString l_file = mp_t->Path(u"data"_s);
+        const QString l_file = m_t.Path(u"data"_s);
         dataSaver->Save(l_file);
         Manager().RemoveDownload(l_download);
         QVERIFY(lp_sender->Finish());
