@@ -26,10 +26,7 @@ char const* const gp_childArgument = "--save-until-killed";
 
 // Each save flips every file's size, so a file holding parts of two saves shows sizes that
 // disagree with the generation it records.
-int SizeOf(int i_file, int i_generation)
-{
-    return 2 * i_file + i_generation % 2;
-}
+constexpr auto SizeOf = [](int i_file, int i_generation) { return 2 * i_file + i_generation % 2; };
 
 void DeclareIndex(DataSaver& i_saver)
 {
@@ -49,9 +46,9 @@ void SetGeneration(int i_generation, std::vector<Item*> const& i_files)
 {
     ItemPtr(d.GetType("index_generation")->GetItem(Value(i_generation))) +=
         d.GetType("index_head")->GetGlobalItem();
-    Type* lp_sizes = d.GetType("index_size");
     for (int l_file = 0; l_file < g_files; ++l_file)
-        ItemPtr(i_files[l_file]) += lp_sizes->GetItem(Value(SizeOf(l_file, i_generation)));
+        ItemPtr(i_files[l_file]) +=
+            d.GetType("index_size")->GetItem(Value(SizeOf(l_file, i_generation)));
 }
 
 // Checks the loaded index against its generation; the files in number order, or empty with a
@@ -83,8 +80,8 @@ std::vector<Item*> CheckedIndex(int i_generation)
     return l_files;
 }
 
-// The child: loads the file (or makes generation 0), reports "ready G", then saves generation
-// after generation, reporting "saving G" before each and "saved G MS" after, until it is killed.
+// The child: loads the file (or makes generation 0), prints "ready G", then saves generation
+// after generation, printing "saving G" before each and "saved G MS" after, until it is killed.
 int SaveUntilKilled(QString const& i_path)
 {
     // Each line goes out whole before a kill can land.
@@ -125,6 +122,8 @@ int SaveUntilKilled(QString const& i_path)
         std::printf("saved %d %lld\n", l_generation, l_timer.elapsed());
     }
 }
+
+const auto Kill = [](QProcess& i_child) { return i_child.kill(), i_child.waitForFinished(60000); };
 } // namespace
 
 class TestCrashSafety : public QObject
@@ -135,6 +134,7 @@ class TestCrashSafety : public QObject
     int StartChild(QProcess& i_child, QStringList& i_lines, QString const& i_path,
                    QStringList const& i_more = {})
     {
+        i_lines.clear();
         connect(&i_child, &QProcess::readyReadStandardOutput, &i_child,
                 [&]
                 {
@@ -162,35 +162,27 @@ private slots:
         QTemporaryDir l_folder;
         QString const l_path = l_folder.filePath(QStringLiteral("data"));
         QStringList l_lines;
-        QProcess l_first;
+        QProcess l_first, l_cutOff, l_again;
         StartChild(l_first, l_lines, l_path);
-        l_first.kill();
-        QVERIFY(l_first.waitForFinished(60000));
+        QVERIFY(Kill(l_first));
         QVERIFY(QFileInfo(l_path).size() > 65536);
-        QProcess l_cutOff;
-        l_lines.clear();
         int const l_generation = StartChild(l_cutOff, l_lines, l_path, {QStringLiteral("65536")});
         // It may already have ended while its "ready" line was read.
         QTRY_VERIFY_WITH_TIMEOUT(l_cutOff.state() == QProcess::NotRunning, 60000);
         QCOMPARE(l_cutOff.exitStatus(), QProcess::CrashExit);
         QCOMPARE(QDir(l_folder.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("data")});
-        QProcess l_again;
-        l_lines.clear();
         QCOMPARE(StartChild(l_again, l_lines, l_path), l_generation);
-        l_again.kill();
-        QVERIFY(l_again.waitForFinished(60000));
+        QVERIFY(Kill(l_again));
     }
 
     // CRASH_SAFETY_KILLS sets the number of kills: a full run uses 100; the default keeps the
     // sanitizer build within half a minute.
     void killedSavesLeaveTheStateBeforeOrAfter()
     {
-        int const l_kills = qEnvironmentVariableIsSet("CRASH_SAFETY_KILLS")
-                                ? qEnvironmentVariableIntValue("CRASH_SAFETY_KILLS")
-                                : 20;
+        int const l_kills =
+            qEnvironmentVariable("CRASH_SAFETY_KILLS", QStringLiteral("20")).toInt();
         QTemporaryDir l_folder;
-        QVERIFY(l_folder.isValid());
         QString const l_path = l_folder.filePath(QStringLiteral("data"));
         quint32 const l_seed = QRandomGenerator::global()->generate();
         qInfo("seed %u", l_seed);
@@ -202,14 +194,13 @@ private slots:
             QProcess l_child;
             QStringList l_lines;
             int const l_loaded = StartChild(l_child, l_lines, l_path);
-            QVERIFY(!QTest::currentTestFailed());
             QVERIFY2(
-                l_loaded == l_lastSaved || l_loaded == l_lastSaved + 1,
+                !QTest::currentTestFailed() &&
+                    (l_loaded == l_lastSaved || l_loaded == l_lastSaved + 1),
                 qPrintable(QStringLiteral("loaded %1 after %2").arg(l_loaded).arg(l_lastSaved)));
             if (l_kill == l_kills)
             {
-                l_child.kill();
-                QVERIFY(l_child.waitForFinished(60000));
+                QVERIFY(Kill(l_child));
                 break;
             }
             // Only the line of its kind holds each of these words.
@@ -226,14 +217,12 @@ private slots:
             const qsizetype l_saves = 1 + l_random.bounded(3);
             QTRY_VERIFY_WITH_TIMEOUT(l_starting("saving ").size() >= l_saves, 60000);
             QTest::qWait(int(l_random.bounded(l_saveTime + 1)));
-            l_child.kill();
-            QVERIFY(l_child.waitForFinished(60000));
+            QVERIFY(Kill(l_child));
             l_lines << QString::fromUtf8(l_child.readAllStandardOutput())
                            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             l_lastSaved = l_loaded;
-            for (QString const& l_line : l_lines)
-                if (l_line.startsWith(QLatin1String("saved ")))
-                    l_lastSaved = l_line.section(QLatin1Char(' '), 1, 1).toInt();
+            for (QString const& l_line : l_starting("saved "))
+                l_lastSaved = l_line.section(QLatin1Char(' '), 1, 1).toInt();
             QVERIFY(QFile::exists(l_path));
         }
     }
@@ -246,8 +235,8 @@ int main(int argc, char** argv)
         // A size limit on written files: the system's signal then ends the child within a write.
         if (argc == 4)
         {
-            rlimit const l_noCore{0, 0};
-            rlimit const l_size{rlim_t(std::atoll(argv[3])), rlim_t(std::atoll(argv[3]))};
+            rlimit const l_noCore{0, 0},
+                l_size{rlim_t(std::atoll(argv[3])), rlim_t(std::atoll(argv[3]))};
             ::setrlimit(RLIMIT_CORE, &l_noCore);
             ::setrlimit(RLIMIT_FSIZE, &l_size);
         }

@@ -1,9 +1,5 @@
-// The main window as a whole: start-up, the Options page, the five-minute save, commands,
-// notices, shut-down, and the client program itself, twice, against the test central server. The
-// store is one per process, so each start-up runs in a child process of this test with a home
-// folder of its own; the parent holds the central server on 127.0.0.1:2242 and writes and reads the
-// data files.
-
+// The main window and the client program against the test central server on 127.0.0.1:2242. The
+// store is one per process, so each start-up runs in a child process with a home of its own.
 #include "ChatForm.h"
 #include "CreateRoomDialog.h"
 #include "Data.h"
@@ -47,35 +43,16 @@ namespace
 {
 constexpr int kTimeoutMs = 30000;
 const char* const kChildVariable = "MAINWINDOW_TEST_CHILD";
-constexpr quint32 kWatchUser = 5;
-constexpr quint32 kRoomChat = 13;
-constexpr quint32 kPrivateMessage = 22;
-constexpr quint32 kAcknowledge = 23;
+constexpr quint32 kWatchUser = 5, kRoomChat = 13, kPrivateMessage = 22, kAcknowledge = 23;
 
 using Settings = QList<QPair<const char*, QString>>;
-
-bool InChild()
-{
-    return qEnvironmentVariableIsSet(kChildVariable);
-}
-
-QString DataFile(const QString& i_home)
-{
-    return i_home + u"/.Brindlex"_s;
-}
-
-QString Setting(const char* ip_key)
-{
-    return QString::fromStdString(SettingValue(ip_key).AsString());
-}
 
 // Two free neighbouring ports, the peer service's plain and obfuscated ones.
 QString FreePortPair()
 {
     for (int l_try = 0; l_try < 100; ++l_try)
     {
-        QTcpServer l_first;
-        QTcpServer l_second;
+        QTcpServer l_first, l_second;
         if (l_first.listen(QHostAddress::LocalHost) && l_first.serverPort() < 65535 &&
             l_second.listen(QHostAddress::LocalHost, l_first.serverPort() + 1))
             return QString::number(l_first.serverPort());
@@ -83,7 +60,7 @@ QString FreePortPair()
     return QString();
 }
 
-// The settings of a user who logs in at start, with peer ports of its own and no gateway search.
+// A user who logs in at start, with peer ports of its own and no gateway search.
 Settings LoginSettings(const QString& i_user, const QString& i_port = FreePortPair())
 {
     return {{"username", i_user},
@@ -92,54 +69,11 @@ Settings LoginSettings(const QString& i_user, const QString& i_port = FreePortPa
             {"listening_port", i_port}};
 }
 
-// Answers what start-up shows modally: the first-run login dialog with the name (after keeping
-// the gateway search off the network), and message boxes with OK. Records what it saw.
-class ModalAnswerer
-{
-public:
-    explicit ModalAnswerer(const QString& i_user)
-    {
-        QObject::connect(&m_timer, &QTimer::timeout,
-                         [this, i_user]
-                         {
-                             QWidget* lp_modal = QApplication::activeModalWidget();
-                             if (auto* lp_box = qobject_cast<QMessageBox*>(lp_modal))
-                             {
-                                 m_seen.append(lp_box->windowTitle());
-                                 lp_box->accept();
-                             }
-                             else if (auto* lp_dialog = qobject_cast<QDialog*>(lp_modal))
-                             {
-                                 m_seen.append(u"login"_s);
-                                 portForwarder->UseFixedDevices({}, 1);
-                                 for (const char* lp_edit : {"usernameEdit", "passwordEdit"})
-                                     lp_dialog->findChild<QLineEdit*>(QString::fromLatin1(lp_edit))
-                                         ->setText(i_user);
-                                 lp_dialog->accept();
-                             }
-                         });
-        m_timer.start(10);
-    }
-    QStringList m_seen;
-
-private:
-    QTimer m_timer;
-};
-
-std::unique_ptr<MainWindow> StartWindow()
-{
-    auto lp_window = std::make_unique<MainWindow>();
-    lp_window->show();
-    lp_window->Init();
-    return lp_window;
-}
-
 // The file's identity: a save replaces it by a new file.
 QPair<quint64, qint64> FileStamp(const QString& i_path)
 {
     struct stat l_stat = {};
-    if (stat(QFile::encodeName(i_path).constData(), &l_stat) != 0)
-        return {0, 0};
+    stat(QFile::encodeName(i_path).constData(), &l_stat);
     return {quint64(l_stat.st_ino), qint64(l_stat.st_mtim.tv_nsec) + l_stat.st_mtim.tv_sec};
 }
 } // namespace
@@ -148,7 +82,28 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-private:
+    std::unique_ptr<TimerManager> mp_timers;
+    std::unique_ptr<DataSaver> mp_dataSaver;
+    std::unique_ptr<Server> mp_server;
+    std::unique_ptr<TestServer> mp_central;
+    QTemporaryDir m_homes;
+    QTimer m_answerer;
+    QStringList m_seen;
+
+    static bool InChild() { return qEnvironmentVariableIsSet(kChildVariable); }
+    static QString DataFile(const QString& i_home) { return i_home + u"/.Brindlex"_s; }
+    static QString Setting(const char* ip_key)
+    {
+        return QString::fromStdString(SettingValue(ip_key).AsString());
+    }
+    static QByteArray Strings(const QList<QByteArray>& i_strings)
+    {
+        WireWriter l_writer;
+        for (const QByteArray& l_string : i_strings)
+            l_writer.WriteString(l_string);
+        return l_writer.Bytes();
+    }
+
     // A program with a home of its own; as a child, this test runs its current function again.
     static std::unique_ptr<QProcess> Launch(const QString& i_home, bool i_child)
     {
@@ -163,57 +118,44 @@ private:
                                                     u":verify_asan_link_order=0"_s);
         lp_process->setProcessEnvironment(l_environment);
         lp_process->setProcessChannelMode(QProcess::MergedChannels);
-        if (i_child)
-            lp_process->start(QCoreApplication::applicationFilePath(),
-                              {QString::fromLatin1(QTest::currentTestFunction())});
-        else
-            lp_process->start(QCoreApplication::applicationDirPath() + u"/../client"_s, {});
+        lp_process->start(i_child ? QCoreApplication::applicationFilePath()
+                                  : QCoreApplication::applicationDirPath() + u"/../client"_s,
+                          i_child ? QStringList{QString::fromLatin1(QTest::currentTestFunction())}
+                                  : QStringList());
         // Until the program runs, the fork holds this test's signal handlers.
         lp_process->waitForStarted(kTimeoutMs);
         return lp_process;
     }
 
-    // Any failed check of the child fails the test.
-    void RunInChild(const QString& i_home)
+    // Waits for the program's end, after stopping it as a session's end does when asked: it must
+    // exit in order. Its output is shown whole: a failure message would cut it short.
+    void Finish(QProcess& i_process, bool i_stop = false)
     {
-        std::unique_ptr<QProcess> lp_child = Launch(i_home, true);
-        QTRY_VERIFY_WITH_TIMEOUT(lp_child->state() == QProcess::NotRunning, 4 * kTimeoutMs);
-        const QByteArray l_output = lp_child->readAll();
-        const bool l_passed =
-            lp_child->exitStatus() == QProcess::NormalExit && lp_child->exitCode() == 0;
-        // The child's report, whole: a failure message would be cut short.
-        if (!l_passed)
-            std::fwrite(l_output.constData(), 1, size_t(l_output.size()), stderr);
-        QVERIFY2(l_passed, "the child process failed: its output is above");
-    }
-
-    // Asks the client to stop as a session's end does; it must save and exit in order.
-    void Terminate(QProcess& i_client)
-    {
-        i_client.terminate();
-        QVERIFY(i_client.waitForFinished(kTimeoutMs));
-        QVERIFY2(i_client.exitStatus() == QProcess::NormalExit && i_client.exitCode() == 0,
-                 i_client.readAll().constData());
+        if (i_stop)
+            i_process.terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(i_process.state() == QProcess::NotRunning, 4 * kTimeoutMs);
+        if (i_process.exitStatus() == QProcess::NormalExit && i_process.exitCode() == 0)
+            return;
+        const QByteArray l_output = i_process.readAll();
+        std::fwrite(l_output.constData(), 1, size_t(l_output.size()), stderr);
+        QFAIL("the program failed: its output is above");
     }
 
     // The local addresses of the sockets listening on the port, in the kernel's hexadecimal.
     static QStringList ListeningAddresses(const QString& i_port)
     {
         QStringList l_addresses;
-        const QString l_port = u":%1"_s.arg(i_port.toUInt(), 4, 16, QLatin1Char('0')).toUpper();
-        for (const QString& l_table : {u"/proc/net/tcp"_s, u"/proc/net/tcp6"_s})
+        const QByteArray l_port =
+            u":%1"_s.arg(i_port.toUInt(), 4, 16, QLatin1Char('0')).toUpper().toLatin1();
+        for (const char* lp_table : {"/proc/net/tcp", "/proc/net/tcp6"})
         {
-            QFile l_file(l_table);
-            if (!l_file.open(QIODevice::ReadOnly))
-                continue;
-            for (const QByteArray& l_line : l_file.readAll().split('\n'))
-            {
-                const QList<QByteArray> l_fields = l_line.simplified().split(' ');
-                // The state "0A" is listening.
-                if (l_fields.size() > 3 && l_fields[3] == "0A" &&
-                    l_fields[1].endsWith(l_port.toLatin1()))
-                    l_addresses << QString::fromLatin1(l_fields[1]).section(QLatin1Char(':'), 0, 0);
-            }
+            QFile l_file(QString::fromLatin1(lp_table));
+            // The local address and port, then the state: "0A" is listening.
+            if (l_file.open(QIODevice::ReadOnly))
+                for (const QByteArray& l_line : l_file.readAll().split('\n'))
+                    if (const QList<QByteArray> l_fields = l_line.simplified().split(' ');
+                        l_fields.size() > 3 && l_fields[3] == "0A" && l_fields[1].endsWith(l_port))
+                        l_addresses << QString::fromLatin1(l_fields[1].chopped(5));
         }
         return l_addresses;
     }
@@ -222,70 +164,71 @@ private:
     static bool CatchesTermination(qint64 i_pid)
     {
         QFile l_status(u"/proc/%1/status"_s.arg(i_pid));
-        if (!l_status.open(QIODevice::ReadOnly))
-            return false;
-        for (const QByteArray& l_line : l_status.readAll().split('\n'))
-            if (l_line.startsWith("SigCgt:"))
-                return (l_line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+        if (l_status.open(QIODevice::ReadOnly))
+            for (const QByteArray& l_line : l_status.readAll().split('\n'))
+                if (l_line.startsWith("SigCgt:"))
+                    return (l_line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
         return false;
     }
 
-    // A data file holding only these settings and rooms to join at login.
-    void WriteDataFile(const QString& i_home, const Settings& i_settings,
-                       const QStringList& i_autojoinRooms = {})
+    // A new home whose data file holds only these settings and rooms to join at login.
+    QString Home(const QString& i_name, const Settings& i_settings,
+                 const QStringList& i_autojoinRooms = {})
     {
+        QDir(m_homes.path()).mkpath(i_name);
         d.RemoveAllItems();
         for (const auto& [lp_key, l_value] : i_settings)
             SetSetting(lp_key, l_value);
         for (const QString& l_room : i_autojoinRooms)
             ItemPtr(d["room"]->GetItem(l_room)).NewItem("room_autojoin");
-        dataSaver->Save(DataFile(i_home));
-    }
-
-    // A home folder of its own for each client run.
-    QString Home(const QString& i_name)
-    {
-        QDir(m_homes.path()).mkpath(i_name);
+        dataSaver->Save(DataFile(m_homes.filePath(i_name)));
         return m_homes.filePath(i_name);
     }
 
-    bool ReadDataFile(const QString& i_home)
+    // A failed load throws, which fails the test.
+    void Load(const QString& i_home)
     {
         d.RemoveAllItems();
-        try
-        {
-            dataSaver->Load(DataFile(i_home));
-        }
-        catch (DataLoadFailure&)
-        {
-            return false;
-        }
-        return true;
+        dataSaver->Load(DataFile(i_home));
     }
 
     // The frames of the code that a connection sent, as their fields.
     QList<QByteArray> Sent(int i_connection, quint32 i_code)
     {
         QList<QByteArray> l_fields;
-        for (const TestServer::ReceivedFrame& l_frame :
-             mp_central->ReceivedFrames(i_connection, i_code))
+        for (const auto& l_frame : mp_central->ReceivedFrames(i_connection, i_code))
             l_fields.append(l_frame.body);
         return l_fields;
     }
 
-    static QByteArray Strings(const QList<QByteArray>& i_strings)
+    // In the child: starts the window, answering what start-up shows modally (message boxes
+    // with OK, the first start's dialog with the name, the gateway search kept off the network)
+    // and recording it.
+    std::unique_ptr<MainWindow> StartWindow(const QString& i_user = {})
     {
-        WireWriter l_writer;
-        for (const QByteArray& l_string : i_strings)
-            l_writer.WriteString(l_string);
-        return l_writer.Bytes();
+        connect(&m_answerer, &QTimer::timeout,
+                [this, i_user]
+                {
+                    auto* lp_modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                    if (auto* lp_box = qobject_cast<QMessageBox*>(lp_modal))
+                        m_seen << lp_box->windowTitle();
+                    else if (lp_modal)
+                    {
+                        m_seen << u"login"_s;
+                        portForwarder->UseFixedDevices({}, 1);
+                        for (const char* lp_edit : {"usernameEdit", "passwordEdit"})
+                            lp_modal->findChild<QLineEdit*>(QString::fromLatin1(lp_edit))
+                                ->setText(i_user);
+                    }
+                    if (lp_modal)
+                        lp_modal->accept();
+                });
+        m_answerer.start(10);
+        auto lp_window = std::make_unique<MainWindow>();
+        lp_window->show();
+        lp_window->Init();
+        return lp_window;
     }
-
-    std::unique_ptr<TimerManager> mp_timers;
-    std::unique_ptr<DataSaver> mp_dataSaver;
-    std::unique_ptr<Server> mp_server;
-    std::unique_ptr<TestServer> mp_central;
-    QTemporaryDir m_homes;
 
 private slots:
     void initTestCase()
@@ -310,53 +253,40 @@ private slots:
     {
         if (InChild())
         {
-            ModalAnswerer l_answerer(u"alice"_s);
-            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            std::unique_ptr<MainWindow> lp_window = StartWindow(u"alice"_s);
             Ui_MainWindow* lp_ui = lp_window->Ui();
-            QCOMPARE(l_answerer.m_seen,
-                     (QStringList{u"Error loading configuration data"_s, u"login"_s}));
+            QCOMPARE(m_seen, (QStringList{u"Error loading configuration data"_s, u"login"_s}));
             QVERIFY(diagnosticsForm->Lines(u"Configuration Data"_s)
                         .last()
                         .endsWith(u"Failure to load configuration data."_s));
-            QStringList l_values;
-            for (const char* lp_key : {"chat_timestamps", "listening_port", "use_upnp",
-                                       "data_version", "upload_slots", "download_folder"})
-                l_values << Setting(lp_key);
-            QCOMPARE(l_values, (QStringList{u"activity_based"_s, u"2235"_s, u"yes"_s, u"1"_s,
-                                            u"1"_s, QDir::homePath() + u"/Brindlex Downloads"_s}));
+            QCOMPARE(Setting("listening_port") + Setting("download_folder"),
+                     u"2235"_s + QDir::homePath() + u"/Brindlex Downloads"_s);
             QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
-
             lp_window->OpenChatForm("bob");
-            auto* lp_entry = lp_ui->chatTabControl->currentWidget()->findChild<QLineEdit*>();
-            QTest::keyClicks(lp_entry, u"hello bob"_s);
-            QTest::keyClick(lp_entry, Qt::Key_Return);
-
+            QTest::keyClicks(lp_ui->chatTabControl->currentWidget()->findChild<QLineEdit*>(),
+                             u"hello bob\r"_s);
             gp_server->EnterRoom("lobby", false);
             QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 1, kTimeoutMs);
-            auto* lp_roomEntry =
-                lp_ui->roomsTabControl->widget(0)->findChild<QLineEdit*>(u"roomEntry"_s);
-            QTest::keyClicks(lp_roomEntry, u"hi room"_s);
-            QTest::keyClick(lp_roomEntry, Qt::Key_Return);
+            QWidget* lp_room = lp_ui->roomsTabControl->widget(0);
+            QTest::keyClicks(lp_room->findChild<QLineEdit*>(u"roomEntry"_s), u"hi room\r"_s);
             // The server passes the line to every member of the room, the sender too.
-            auto* lp_roomLines = lp_ui->roomsTabControl->widget(0)->findChild<QPlainTextEdit*>();
-            QTRY_VERIFY_WITH_TIMEOUT(lp_roomLines->toPlainText().contains(u"[alice] hi room"_s),
-                                     kTimeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                lp_room->findChild<QPlainTextEdit*>()->toPlainText().contains(u"[alice] hi room"_s),
+                kTimeoutMs);
             return;
         }
         QSignalSpy l_logins(mp_central.get(), &TestServer::LoggedIn);
-        const QString l_home = Home(u"first"_s);
+        const QString l_home = Home(u"first"_s, {});
         const QByteArray l_damaged = QByteArrayLiteral("\x01\x00\x00\x00 not a data file");
         QVERIFY(SharingFixture::WriteFile(DataFile(l_home), l_damaged));
-        RunInChild(l_home);
+        Finish(*Launch(l_home, true));
         QFile l_kept(DataFile(l_home) + u".bad"_s);
-        QVERIFY(l_kept.open(QIODevice::ReadOnly));
-        QCOMPARE(l_kept.readAll(), l_damaged);
+        QVERIFY(l_kept.open(QIODevice::ReadOnly) && l_kept.readAll() == l_damaged);
         QCOMPARE(l_logins.size(), 1);
         const int l_connection = l_logins.at(0).at(0).toInt();
-        QCOMPARE(Sent(l_connection, kPrivateMessage),
-                 QList<QByteArray>{Strings({"bob", "hello bob"})});
-        QCOMPARE(Sent(l_connection, kRoomChat), QList<QByteArray>{Strings({"lobby", "hi room"})});
-        QVERIFY(ReadDataFile(l_home));
+        QCOMPARE(Sent(l_connection, kPrivateMessage) + Sent(l_connection, kRoomChat),
+                 (QList<QByteArray>{Strings({"bob", "hello bob"}), Strings({"lobby", "hi room"})}));
+        Load(l_home);
         QCOMPARE(Setting("username"), u"alice"_s);
     }
 
@@ -366,10 +296,9 @@ private slots:
     {
         if (InChild())
         {
-            ModalAnswerer l_answerer{QString()};
             std::unique_ptr<MainWindow> lp_window = StartWindow();
             Ui_MainWindow* lp_ui = lp_window->Ui();
-            QCOMPARE(l_answerer.m_seen, QStringList());
+            QCOMPARE(m_seen, QStringList());
             QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
 
             // The five-minute save writes only what changed since the last save.
@@ -383,10 +312,9 @@ private slots:
             lp_window->EveryFiveMinutes();
             QVERIFY(FileStamp(l_path) != l_saved);
 
-            QTemporaryDir l_sharedDir;
-            const QString l_folder = l_sharedDir.path();
-            d["shared_folder"]->NewItem(l_folder);
             // Only rescans the user asks for are reported, also when they find nothing.
+            QTemporaryDir l_shared;
+            d["shared_folder"]->NewItem(l_shared.path());
             QVERIFY(lp_window->findChildren<SharedFilesRescannedDialog*>().isEmpty());
             sharedFoldersManager->RescanShares();
             QTRY_COMPARE_WITH_TIMEOUT(lp_window->findChildren<SharedFilesRescannedDialog*>().size(),
@@ -397,8 +325,7 @@ private slots:
             auto* lp_stray = new QTreeWidgetItem(lp_list, {u"/no/such/folder"_s});
             lp_list->selectAll();
             lp_window->OnToolBarActionTriggered("unshare_folder");
-            QVERIFY(d["shared_folder"]->HasItem(l_folder).IsNull());
-            QVERIFY(d["shared_folder"]->HasItem("/no/such/folder").IsNull());
+            QVERIFY(d["shared_folder"]->GetItems().empty());
             QCOMPARE(lp_list->topLevelItemCount(), 1);
             QCOMPARE(lp_list->topLevelItem(0), lp_stray);
 
@@ -406,10 +333,10 @@ private slots:
             const std::string l_sender = "<b>zed</b>&co";
             lp_window->GetChatForm(l_sender)->AddChat(l_sender, "hi");
             QCOMPARE(eventToolBar->actions().size(), 1);
-            QAction* lp_notice = eventToolBar->actions().at(0);
-            QCOMPARE(lp_notice->text(), u"Private message from <b>zed</b>&&co"_s);
-            QCOMPARE(lp_notice->toolTip(), Qt::convertFromPlainText(QStringLiteral(
-                                               "Private message from <b>zed</b>&co")));
+            QCOMPARE(eventToolBar->actions().at(0)->text(),
+                     u"Private message from <b>zed</b>&&co"_s);
+            QCOMPARE(eventToolBar->actions().at(0)->toolTip(),
+                     Qt::convertFromPlainText(u"Private message from <b>zed</b>&co"_s));
             lp_window->OnChatTabClosed(lp_ui->chatTabControl->count() - 1);
             QTRY_VERIFY_WITH_TIMEOUT(!eventToolBar->isVisible(), kTimeoutMs);
             QVERIFY(d["event_toolbar_action"]->GetItems().empty());
@@ -433,33 +360,28 @@ private slots:
             QCOMPARE(eventToolBar->actions().size(), 1);
             return;
         }
-        const QString l_home = Home(u"options"_s);
-        WriteDataFile(l_home, LoginSettings(u"dave"_s) +
-                                  Settings{{"expand_new_shares", u"no"_s},
-                                           {"chat_timestamps", u"per_message_long"_s}});
-        RunInChild(l_home);
-        QVERIFY(ReadDataFile(l_home));
-        QCOMPARE(Setting("expand_new_shares"), u"yes"_s);
-        QCOMPARE(Setting("chat_timestamps"), u"no_timestamps"_s);
+        const QString l_home =
+            Home(u"options"_s,
+                 LoginSettings(u"dave"_s) + Settings{{"expand_new_shares", u"no"_s},
+                                                     {"chat_timestamps", u"per_message_long"_s}});
+        Finish(*Launch(l_home, true));
+        Load(l_home);
+        QCOMPARE(Setting("expand_new_shares") + Setting("chat_timestamps"), u"yesno_timestamps"_s);
     }
 
-    // The client program, twice, each with its own home: both log in and join the room they
-    // join at login; each shows the other's private message (it acknowledges it and asks for
-    // the sender's status for the chat page); both stop on SIGTERM and leave data files that load.
+    // The client program, twice: both log in and join the room they join at login, each
+    // acknowledges the other's private message and asks for the sender's status, and both stop
+    // on SIGTERM leaving data files that load.
     void twoClientsMeetInARoomAndChat()
     {
-        if (InChild())
-            QSKIP("runs only in the parent");
-        const QList<QByteArray> l_users = {"ann", "ben"};
+        const QStringList l_users = {u"ann"_s, u"ben"_s};
         std::vector<std::unique_ptr<QProcess>> l_clients;
         QStringList l_ports;
-        for (const QByteArray& l_user : l_users)
+        for (const QString& l_user : l_users)
         {
-            const QString l_home = Home(QString::fromLatin1(l_user));
             l_ports << FreePortPair();
-            WriteDataFile(l_home, LoginSettings(QString::fromLatin1(l_user), l_ports.last()),
-                          {u"lobby"_s});
-            l_clients.push_back(Launch(l_home, false));
+            l_clients.push_back(
+                Launch(Home(l_user, LoginSettings(l_user, l_ports.last()), {u"lobby"_s}), false));
         }
         QTRY_VERIFY_WITH_TIMEOUT(mp_central->RoomMembers("lobby").size() == 2, kTimeoutMs);
         // The clients a test starts are reachable on the loopback address only.
@@ -469,7 +391,6 @@ private slots:
         const int l_ann = mp_central->ConnectionOf("ann");
         const int l_ben = mp_central->ConnectionOf("ben");
         QVERIFY(l_ann != 0 && l_ben != 0);
-
         mp_central->ActAs(l_ann, kPrivateMessage, Strings({"ben", "hello ben"}));
         mp_central->ActAs(l_ben, kPrivateMessage, Strings({"ann", "hello ann"}));
         mp_central->ActAs(l_ann, kRoomChat, Strings({"lobby", "hello room"}));
@@ -480,30 +401,25 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(Sent(l_connection, kWatchUser).contains(Strings({l_other})),
                                      kTimeoutMs);
         }
-
         for (auto& lp_process : l_clients)
-            Terminate(*lp_process);
-        for (const QByteArray& l_user : l_users)
+            Finish(*lp_process, true);
+        for (const QString& l_user : l_users)
         {
-            QVERIFY(ReadDataFile(m_homes.filePath(QString::fromLatin1(l_user))));
-            QCOMPARE(Setting("username"), QString::fromLatin1(l_user));
+            Load(m_homes.filePath(l_user));
             QVERIFY(ItemPtr(d["room"]->HasItem("lobby")).IsConnected("room_autojoin"));
         }
     }
 
-    // A signal that comes while the first start's user-name dialog waits (no user name is
-    // stored), before the application's own loop: the client closes the dialog, saves and exits
-    // (it spun on the unread signal for ever).
+    // A signal while the first start's name dialog waits, before the application's own loop:
+    // the client closes the dialog, saves and exits (it spun on the unread signal for ever).
     void signalDuringTheFirstStartDialog()
     {
-        if (InChild())
-            QSKIP("runs only in the parent");
-        const QString l_home = Home(u"signalled"_s);
-        WriteDataFile(l_home, {{"use_upnp", u"no"_s}, {"listening_port", FreePortPair()}});
+        const QString l_home =
+            Home(u"signalled"_s, {{"use_upnp", u"no"_s}, {"listening_port", FreePortPair()}});
         std::unique_ptr<QProcess> lp_client = Launch(l_home, false);
         QTRY_VERIFY_WITH_TIMEOUT(CatchesTermination(lp_client->processId()), kTimeoutMs);
-        Terminate(*lp_client);
-        QVERIFY(ReadDataFile(l_home));
+        Finish(*lp_client, true);
+        Load(l_home);
     }
 };
 

@@ -1,6 +1,4 @@
-// Downloads through real sockets on 127.0.0.1: the client as the downloader, test peers as the
-// files' owners, from the owner's offer to the finished file in the complete folder; the
-// owners' notices; the saved state.
+// Downloads through real sockets on 127.0.0.1: the client downloads, test peers own the files.
 #include "Data.h"
 #include "DataSaver.h"
 #include "FileConnectionSender.h"
@@ -8,6 +6,7 @@
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "SharedFoldersManager.h"
+#include "SharingFixture.h"
 #include "TestPeerMessages.h"
 #include "TestSettings.h"
 #include "TransferHarness.h"
@@ -30,9 +29,7 @@ using namespace Qt::StringLiterals;
 namespace
 {
 using Ending = FileConnectionSender::Ending;
-
 constexpr int timeoutMs = TransferHarness::timeoutMs;
-constexpr quint32 acceptCode = 41;
 
 QByteArray Pattern(qint64 i_size)
 {
@@ -48,92 +45,67 @@ QByteArray ReadFile(const QString& i_path)
     return l_file.open(QIODevice::ReadOnly) ? l_file.readAll() : QByteArray("<missing>");
 }
 
-bool WriteFile(const QString& i_path, const QByteArray& i_bytes)
-{
-    QDir().mkpath(QFileInfo(i_path).path());
-    QFile l_file(i_path);
-    return l_file.open(QIODevice::WriteOnly) && l_file.write(i_bytes) == i_bytes.size();
-}
-
-std::string Status(ItemPtr i_entry)
-{
-    return TransferHarness::Status(i_entry, "download_entry_status");
-}
-
 } // namespace
 
 class TransfersTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<TransferHarness> mp_t;
+    TransferHarness m_t;
     quint32 m_nextToken = 100;
 
-    TransferQueueManager& Manager() { return mp_t->Manager(); }
-    TransferPeer& Bob() { return mp_t->Bob(); }
-    QString Folder() const { return mp_t->Path(u"D"_s); }
-    QString Path(const QByteArray& i_relative) const
+    TransferQueueManager& Manager() { return m_t.Manager(); }
+    TransferPeer& Bob() { return m_t.Bob(); }
+    static std::string Status(ItemPtr i_item) { return i_item["download_entry_status"].AsString(); }
+    static bool WaitForStatus(ItemPtr i_download, const char* ip_status)
     {
-        return Folder() + QLatin1Char('/') + QString::fromUtf8(i_relative);
+        return QTest::qWaitFor([&] { return Status(i_download) == ip_status; }, timeoutMs);
     }
-
-    // The owner offers its file; returns the client's reason to refuse it, empty if it accepts.
-    QByteArray Offer(TransferPeer& i_owner, quint32 i_token, const QByteArray& i_path,
-                     qint64 i_size)
-    {
-        i_owner.Offer(i_token, i_path, quint64(i_size));
-        const auto l_fields = i_owner.Take(acceptCode);
-        if (!l_fields)
-            return "<no answer>";
-        WireReader l_reader(*l_fields);
-        if (l_reader.ReadU32() != i_token)
-            return "<another token>";
-        return l_reader.ReadU8() != 0 ? QByteArray() : l_reader.ReadString();
-    }
-
-    quint32 OfferAccepted(TransferPeer& i_owner, const QByteArray& i_path, qint64 i_size)
-    {
-        const quint32 l_token = m_nextToken++;
-        if (!Offer(i_owner, l_token, i_path, i_size).isEmpty())
-            qWarning("the offer was not accepted");
-        return l_token;
-    }
-
     // Bytes of the file that the client holds, as its thread last reported.
     static qint64 Written(ItemPtr i_download)
     {
         const auto* lp_position = i_download["write_position"].AsPtr<std::atomic<qint64>>();
         return lp_position ? lp_position->load() : -1;
     }
+    QString Path(const QByteArray& i_path) { return m_t.Path(u"D/"_s + QString::fromUtf8(i_path)); }
 
-    bool WaitForStatus(ItemPtr i_download, const char* ip_status)
+    // The owner offers its file; returns the client's reason to refuse it, empty if it accepts.
+    QByteArray Offer(TransferPeer& i_owner, quint32 i_token, const QByteArray& i_path,
+                     qint64 i_size)
     {
-        return QTest::qWaitFor([&] { return Status(i_download) == ip_status; }, timeoutMs);
+        i_owner.Offer(i_token, i_path, quint64(i_size));
+        const auto l_fields = i_owner.Take(41);
+        if (!l_fields)
+            return "<no answer>";
+        WireReader l_reader(*l_fields);
+        return l_reader.ReadU32() != i_token ? "<another token>"
+               : l_reader.ReadU8() != 0      ? QByteArray()
+                                             : l_reader.ReadString();
+    }
+
+    quint32 OfferAccepted(TransferPeer& i_owner, const QByteArray& i_path, qint64 i_size)
+    {
+        if (!Offer(i_owner, m_nextToken, i_path, i_size).isEmpty())
+            qWarning("the offer was not accepted");
+        return m_nextToken++;
     }
 
     // bob's 5000-byte f\\a.mp3, offered, accepted and sent up to i_stopAt, then ended so.
     std::unique_ptr<FileConnectionSender> Start(ItemPtr& o_download, qint64 i_stopAt,
-                                                Ending i_ending = Ending::Stall,
-                                                quint32* o_token = nullptr)
+                                                Ending i_ending = Ending::Stall)
     {
         o_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
-        const quint32 l_token = OfferAccepted(Bob(), "f\\a.mp3", 5000);
-        if (o_token)
-            *o_token = l_token;
-        return Bob().SendFile(l_token, Pattern(5000), i_ending, i_stopAt);
+        return Bob().SendFile(OfferAccepted(Bob(), "f\\a.mp3", 5000), Pattern(5000), i_ending,
+                              i_stopAt);
     }
 
 private slots:
-    void initTestCase()
-    {
-        mp_t = std::make_unique<TransferHarness>();
-        QVERIFY(mp_t->IsValid());
-    }
+    void initTestCase() { QVERIFY(m_t.IsValid()); }
 
     void init()
     {
-        TestSettings::SetSetting("download_folder", Folder());
-        mp_t->Reset(true);
+        TestSettings::SetSetting("download_folder", Path({}));
+        m_t.Reset(true);
     }
 
     void cleanup()
@@ -142,79 +114,86 @@ private slots:
             Manager().RemoveDownload(lp_download);
         d.GetType("complete_download")->GetItems().Remove();
         sharedFoldersManager->RemoveUserShare("bob");
-        QDir(Folder()).removeRecursively();
+        QDir(Path({})).removeRecursively();
     }
 
-    void cleanupTestCase() { mp_t.reset(); }
-
-    // From the offer to the finished file, with a partial file of some length already there;
-    // names from the owner never leave the download folder.
+    // From the offer to the finished file: a partial file resumes, names from the owner
+    // (folder\name) never leave the download folder, a taken name in the complete folder gets a
+    // numbered one, and a move that cannot be made keeps the partial file as a local error.
     void download_data()
     {
-        QTest::addColumn<QByteArray>("folder");
-        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("path");
         QTest::addColumn<int>("partial");
-        QTest::addColumn<QByteArray>("placed");
-        QTest::newRow("fresh") << "music\\album"_ba
-                               << "a.mp3"_ba << 0 << "album/a.mp3"_ba;
-        QTest::newRow("resume") << "music\\album"_ba
-                                << "a.mp3"_ba << 1000 << "album/a.mp3"_ba;
-        QTest::newRow("whole partial") << "music"_ba
-                                       << "a.mp3"_ba << 5000 << "music/a.mp3"_ba;
-        QTest::newRow("dot dot") << "..\\.."_ba
-                                 << "x"_ba << 0 << "__/x"_ba;
-        QTest::newRow("slashes") << "a/.."_ba
-                                 << "b"_ba << 0 << "__/b"_ba;
-        QTest::newRow("empty") << ""_ba
-                               << ""_ba << 0 << "_"_ba;
-        QTest::newRow("control") << "d\x01r"_ba
-                                 << "f\x1f"_ba << 0 << "d_r/f_"_ba;
+        // Where the file ends, then files already there.
+        QTest::addColumn<QByteArray>("files");
+        QTest::newRow("fresh") << "music\\album\\a.mp3"_ba << 0 << "complete/album/a.mp3"_ba;
+        QTest::newRow("resume") << "music\\album\\a.mp3"_ba << 1000 << "complete/album/a.mp3"_ba;
+        QTest::newRow("whole partial") << "music\\a.mp3"_ba << 5000 << "complete/music/a.mp3"_ba;
+        QTest::newRow("dot dot") << "..\\..\\x"_ba << 0 << "complete/__/x"_ba;
+        QTest::newRow("slashes") << "a/..\\b"_ba << 0 << "complete/__/b"_ba;
+        QTest::newRow("empty") << "\\"_ba << 0 << "complete/_"_ba;
+        QTest::newRow("control") << "d\x01r\\f\x1f"_ba << 0 << "complete/d_r/f_"_ba;
+        QTest::newRow("taken") << "f\\a.mp3"_ba << 0 << "complete/f/a (1).mp3|complete/f/a.mp3"_ba;
+        QTest::newRow("taken twice")
+            << "f\\a.mp3"_ba << 0
+            << "complete/f/a (2).mp3|complete/f/a (1).mp3|complete/f/a.mp3"_ba;
+        QTest::newRow("no folder") << "f\\a.mp3"_ba << 0 << "downloading/f/a.mp3|complete"_ba;
     }
 
     void download()
     {
-        QFETCH(QByteArray, folder);
-        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, path);
         QFETCH(int, partial);
-        QFETCH(QByteArray, placed);
+        QFETCH(QByteArray, files);
+        const QList<QByteArray> l_files = files.split('|');
         const QByteArray l_bytes = Pattern(5000);
-        const QString l_downloading = Path("downloading/" + placed);
-        QVERIFY(WriteFile(l_downloading, l_bytes.left(partial)));
-        ItemPtr l_download =
-            Manager().AddDownload("bob", name.toStdString(), folder.toStdString(), 5000, 0);
-        auto lp_sender = Bob().SendFile(OfferAccepted(Bob(), folder + '\\' + name, 5000), l_bytes);
-        QVERIFY(WaitForStatus(l_download, "complete"));
+        const bool l_moves = l_files[0].startsWith("complete/");
+        const QString l_partial =
+            Path("downloading/" + l_files[0].mid(l_files[0].indexOf('/') + 1));
+        QVERIFY(partial == 0 || SharingFixture::WriteFile(l_partial, l_bytes.left(partial)));
+        const qsizetype l_split = path.lastIndexOf('\\');
+        ItemPtr l_download = Manager().AddDownload("bob", path.mid(l_split + 1).toStdString(),
+                                                   path.left(l_split).toStdString(), 5000, 0);
+        // Written after queuing: a file there before would mark the download complete.
+        for (const QByteArray& l_file : l_files.mid(1))
+            QVERIFY(SharingFixture::WriteFile(Path(l_file), "old"));
+        auto lp_sender = Bob().SendFile(OfferAccepted(Bob(), path, 5000), l_bytes);
+        QVERIFY(WaitForStatus(l_download, l_moves ? "complete" : "local error"));
         QVERIFY(lp_sender->Finish());
         QCOMPARE(lp_sender->ReceivedOffset(), qint64(partial));
-        QCOMPARE(ReadFile(Path("complete/" + placed)), l_bytes);
-        QVERIFY(!QFile::exists(l_downloading));
-        QCOMPARE(d.GetType("complete_download")->ItemCount(), std::size_t(1));
+        QCOMPARE(ReadFile(Path(l_files[0])), l_bytes);
+        QVERIFY(!l_moves || !QFile::exists(l_partial));
         QVERIFY(!l_download["download_thread"] && !l_download["write_position"]);
+        QStringList l_records;
+        for (Item* lp_record : d.GetType("complete_download")->GetItems())
+            l_records << QString::fromStdString(
+                ItemPtr(lp_record)["complete_download_filename"].AsString());
+        QCOMPARE(l_records,
+                 l_moves ? QStringList{QFileInfo(Path(l_files[0])).fileName()} : QStringList());
     }
 
     // Names in other users' lists and search results are kept as they came (up to a NUL byte),
-    // and a download started from one, as the user starts it, ends in the complete folder. A
-    // folder's contents sent unasked are let pass.
+    // and a download started from one ends in the complete folder. A folder's contents sent
+    // unasked are let pass.
     void namesFromListsAndResults_data()
     {
         QTest::addColumn<bool>("fromList");
         QTest::addColumn<QByteArray>("folder");
-        QTest::addColumn<QByteArray>("name");
         // A listed name that holds a separator names no file that an offer can name.
         QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QByteArray>("name");
         const QByteArray l_nul = "x\0..\\..\\y"_ba;
         for (bool l_list : {true, false})
         {
             const char* lp_source = l_list ? "list: " : "result: ";
-            QTest::addRow("%sdot dots", lp_source) << l_list << "..\\..\\.."_ba
-                                                   << ".."_ba << true;
-            QTest::addRow("%sslashes", lp_source) << l_list << "/etc/../a\\..\\.."_ba
-                                                  << "../../b"_ba << !l_list;
-            QTest::addRow("%sroots", lp_source) << l_list << "\\\\host\\..\\C:"_ba
-                                                << "/c"_ba << !l_list;
-            QTest::addRow("%scontrol characters", lp_source) << l_list << "\x01\\\x1f..\\\x7f"_ba
-                                                             << "d\x02\n"_ba << true;
-            QTest::addRow("%sNUL", lp_source) << l_list << l_nul << l_nul << true;
+            QTest::addRow("%sdot dots", lp_source) << l_list << "..\\..\\.."_ba << true << ".."_ba;
+            QTest::addRow("%sslashes", lp_source)
+                << l_list << "/etc/../a\\..\\.."_ba << !l_list << "../../b"_ba;
+            QTest::addRow("%sroots", lp_source)
+                << l_list << "\\\\host\\..\\C:"_ba << !l_list << "/c"_ba;
+            QTest::addRow("%scontrol characters", lp_source)
+                << l_list << "\x01\\\x1f..\\\x7f"_ba << true << "d\x02\n"_ba;
+            QTest::addRow("%sNUL", lp_source) << l_list << l_nul << true << l_nul;
         }
     }
 
@@ -227,8 +206,8 @@ private slots:
         const QByteArray l_bytes = Pattern(2000);
         const TestPeerMessages::File l_file{fromList ? name : folder + '\\' + name, 2000, {}, {}};
         ItemPtr l_stored;
-        QByteArray l_folder;
-        QByteArray l_name;
+        std::string l_folder;
+        std::string l_name;
         if (fromList)
         {
             // A folder's contents: the token and the folder, then what a list of it would hold.
@@ -240,31 +219,31 @@ private slots:
                 l_stored = ItemPtr(d.GetType("user")->GetItem(
                     "bob"))["user_share"]["user_share_folder"]["user_share_file"],
                 timeoutMs);
-            l_folder = QByteArray::fromStdString(
-                l_stored["user_share_folder"]["user_share_folder_name"].AsString());
-            l_name = QByteArray::fromStdString(l_stored["user_share_file_name"].AsString());
+            l_folder = l_stored["user_share_folder"]["user_share_folder_name"].AsString();
+            l_name = l_stored["user_share_file_name"].AsString();
             QCOMPARE(l_folder + '|' + l_name,
-                     QByteArray(folder.constData()) + '|' + QByteArray(name.constData()));
+                     std::string(folder.constData()) + '|' + name.constData());
         }
         else
         {
-            const quint32 l_token = mp_t->Peers().Client().FileSearch("query", false);
+            const quint32 l_token = m_t.Peers().Client().FileSearch("query", false);
             Bob().Send(TestPeerMessages::FileSearchResult(
                 TestPeerMessages::SearchReplyContent("bob", l_token, {l_file}, 1, 0, 0)));
-            ItemPtr l_request = d.GetType("search_request")->HasItem(Value(l_token));
-            QTRY_VERIFY_WITH_TIMEOUT(l_stored = l_request["search_results"]["search_result"],
-                                     timeoutMs);
-            l_folder = QByteArray::fromStdString(l_stored["search_result_file_folder"].AsString());
-            l_name = QByteArray::fromStdString(l_stored["search_result_file_name"].AsString());
-            const QByteArray l_path(l_file.name.constData());
-            QVERIFY(l_path.startsWith(l_folder) && l_path.endsWith(l_name));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                l_stored =
+                    ItemPtr(d.GetType("search_request")
+                                ->HasItem(Value(l_token)))["search_results"]["search_result"],
+                timeoutMs);
+            l_folder = l_stored["search_result_file_folder"].AsString();
+            l_name = l_stored["search_result_file_name"].AsString();
+            const std::string l_path(l_file.name.constData());
+            QVERIFY(l_path.starts_with(l_folder) && l_path.ends_with(l_name));
         }
-        ItemPtr l_download = Manager().AddDownload("bob", l_name.toStdString(),
-                                                   l_folder.toStdString(), l_bytes.size(), 9);
+        ItemPtr l_download = Manager().AddDownload("bob", l_name, l_folder, l_bytes.size(), 9);
         // The owner offers the path that the client asks for.
         const quint32 l_token = m_nextToken++;
-        const QByteArray l_refusal =
-            Offer(Bob(), l_token, l_folder + '\\' + l_name, l_bytes.size());
+        const QByteArray l_refusal = Offer(
+            Bob(), l_token, QByteArray::fromStdString(l_folder + '\\' + l_name), l_bytes.size());
         QVERIFY(!l_refusal.startsWith('<'));
         QCOMPARE(l_refusal.isEmpty(), accepted);
         if (accepted)
@@ -274,7 +253,7 @@ private slots:
             QVERIFY(lp_sender->Finish());
         }
         QStringList l_copies;
-        for (QDirIterator l_files(mp_t->Path({}), QDir::Files, QDirIterator::Subdirectories);
+        for (QDirIterator l_files(m_t.Path({}), QDir::Files, QDirIterator::Subdirectories);
              l_files.hasNext();)
             if (ReadFile(l_files.next()) == l_bytes)
                 l_copies << l_files.filePath();
@@ -287,7 +266,7 @@ private slots:
     void refusedOffers()
     {
         QCOMPARE(Offer(Bob(), 7, "f\\done.mp3", 1), "Cancelled"_ba);
-        QVERIFY(WriteFile(Path("complete/f/done.mp3"), "x"));
+        QVERIFY(SharingFixture::WriteFile(Path("complete/f/done.mp3"), "x"));
         QCOMPARE(Status(Manager().AddDownload("bob", "done.mp3", "f", 1, 0)), "complete");
         QCOMPARE(Offer(Bob(), 7, "f\\done.mp3", 1), "Complete"_ba);
     }
@@ -322,8 +301,8 @@ private slots:
         QVERIFY(!l_download["download_socket"] && !l_download["download_file"]);
     }
 
-    // Two writers on one file would corrupt it: a second connection for a running download, and
-    // a download of another user to the same path, are closed.
+    // Two writers on one file would corrupt it: a second connection for a running download is
+    // closed, and another user's download to the same path keeps a partial file of its own.
     void oneWriterPerFile_data()
     {
         QTest::addColumn<bool>("otherUser");
@@ -335,33 +314,28 @@ private slots:
     {
         QFETCH(bool, otherUser);
         ItemPtr l_first;
-        quint32 l_token = 0;
-        auto lp_stalled = Start(l_first, 1000, Ending::Stall, &l_token);
+        quint32 l_token = m_nextToken; // the one that Start's offer takes
+        auto lp_stalled = Start(l_first, 1000);
         QVERIFY(WaitForStatus(l_first, "downloading"));
         QTRY_COMPARE_WITH_TIMEOUT(lp_stalled->BytesSent(), qint64(1000), timeoutMs);
         ItemPtr l_second = l_first;
-        std::unique_ptr<FileConnectionSender> lp_late;
+        TransferPeer& l_owner = otherUser ? m_t.Carol() : Bob();
         if (otherUser)
         {
             l_second = Manager().AddDownload("carol", "a.mp3", "f", 5000, 0);
-            lp_late = mp_t->Carol().SendFile(OfferAccepted(mp_t->Carol(), "f\\a.mp3", 5000),
-                                             Pattern(5000));
+            l_token = OfferAccepted(l_owner, "f\\a.mp3", 5000);
         }
-        else
-            lp_late = Bob().SendFile(l_token, Pattern(5000));
+        auto lp_late = l_owner.SendFile(l_token, Pattern(5000));
         QVERIFY(lp_late->Finish());
-        // Another user's download keeps a partial file of its own and goes on beside.
         QCOMPARE(lp_late->ReceivedOffset(), otherUser ? qint64(0) : qint64(-1));
-        if (otherUser)
-            QVERIFY(WaitForStatus(l_second, "complete"));
-        else
-            QCOMPARE(Status(l_second), "downloading");
+        QVERIFY(WaitForStatus(l_second, otherUser ? "complete" : "downloading"));
         Manager().RemoveDownload(l_first);
         QVERIFY(lp_stalled->Finish());
         QCOMPARE(ReadFile(Path("downloading/f/a.mp3")), Pattern(1000));
     }
 
-    // A new offer for a running download stops its thread at once, not after its socket's wait.
+    // A new offer for a running download stops its thread at once, not after its socket's wait;
+    // the ended thread's late signals never reach the transfer that follows.
     void newOfferStopsRunningDownload()
     {
         ItemPtr l_download;
@@ -372,8 +346,6 @@ private slots:
         QCOMPARE(Status(l_download), "aborted");
         QVERIFY(lp_stalled->Finish());
         QVERIFY(lp_stalled->PeerClosed());
-
-        // The ended thread's late signals never reach the transfer that follows.
         auto lp_sender = Bob().SendFile(l_token, Pattern(5000), Ending::Stall, 1000);
         QTRY_COMPARE_WITH_TIMEOUT(Written(l_download), qint64(1000), timeoutMs);
         QCOMPARE(lp_sender->ReceivedOffset(), qint64(100));
@@ -384,87 +356,43 @@ private slots:
         QCOMPARE(Status(l_download), "downloading");
         Manager().RemoveDownload(l_download);
         QVERIFY(lp_sender->Finish());
-        QCOMPARE(ReadFile(Path("downloading/f/a.mp3")), Pattern(1000));
-    }
-
-    // A taken name in the complete folder gets a numbered one; a move that cannot be made keeps
-    // the partial file and is a local error.
-    void completionNames_data()
-    {
-        QTest::addColumn<QByteArray>("existing");
-        QTest::addColumn<QByteArray>("placed");
-        QTest::newRow("taken") << "complete/f/a.mp3"_ba
-                               << "complete/f/a (1).mp3"_ba;
-        QTest::newRow("taken twice") << "complete/f/a (1).mp3|complete/f/a.mp3"_ba
-                                     << "complete/f/a (2).mp3"_ba;
-        QTest::newRow("no folder") << "complete"_ba
-                                   << "downloading/f/a.mp3"_ba;
-    }
-
-    void completionNames()
-    {
-        QFETCH(QByteArray, existing);
-        QFETCH(QByteArray, placed);
-        const QByteArray l_bytes = Pattern(3000);
-        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", l_bytes.size(), 0);
-        for (const QByteArray& l_path : existing.split('|'))
-            QVERIFY(WriteFile(Path(l_path), "old"));
-        const bool l_moves = placed.startsWith("complete");
-        auto lp_sender = Bob().SendFile(OfferAccepted(Bob(), "f\\a.mp3", l_bytes.size()), l_bytes);
-        QVERIFY(WaitForStatus(l_download, l_moves ? "complete" : "local error"));
-        QVERIFY(lp_sender->Finish());
-        QCOMPARE(ReadFile(Path(placed)), l_bytes);
-        ItemSet l_records = d.GetType("complete_download")->GetItems();
-        QCOMPARE(l_records.size(), std::size_t(l_moves));
-        if (l_moves)
-            QCOMPARE(
-                QString::fromStdString(ItemPtr(l_records)["complete_download_filename"].AsString()),
-                QFileInfo(Path(placed)).fileName());
     }
 
     // The check every download path passes before anything is written.
-    void pathBelowFolder_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<bool>("below");
-        QTest::newRow("below") << u"/d/a/b"_s << u"/d/"_s << true;
-        QTest::newRow("the folder") << u"/d"_s << u"/d"_s << false;
-        QTest::newRow("a sibling") << u"/dd/a"_s << u"/d"_s << false;
-        QTest::newRow("out and back") << u"/d/../e/a"_s << u"/d"_s << false;
-        QTest::newRow("the root") << u"/a"_s << u"/"_s << true;
-        QTest::newRow("the root itself") << u"/"_s << u"/"_s << false;
-        QTest::newRow("no folder") << u"/a"_s << QString() << false;
-    }
-
     void pathBelowFolder()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, folder);
-        QFETCH(bool, below);
-        QCOMPARE(IsPathBelowFolder(path, folder), below);
+        const struct
+        {
+            QString path, folder;
+            bool below;
+        } l_rows[] = {{u"/d/a/b"_s, u"/d/"_s, true}, {u"/d"_s, u"/d"_s, false},
+                      {u"/dd/a"_s, u"/d"_s, false},  {u"/d/../e/a"_s, u"/d"_s, false},
+                      {u"/a"_s, u"/"_s, true},       {u"/"_s, u"/"_s, false},
+                      {u"/a"_s, QString(), false}};
+        for (const auto& l_row : l_rows)
+            QVERIFY2(IsPathBelowFolder(l_row.path, l_row.folder) == l_row.below,
+                     qPrintable(l_row.path + u" in "_s + l_row.folder));
     }
 
     // Owners' notices: a failure re-queues only what is still wanted; a denial keeps its reason.
     void ownerNotices_data()
     {
-        QTest::addColumn<QByteArray>("status");
+        // Named by the download's status.
         QTest::addColumn<bool>("requeued");
-        QTest::newRow("aborted") << "aborted"_ba << true;
-        QTest::newRow("complete") << "complete"_ba << false;
-        QTest::newRow("denied") << "denied"_ba << false;
-        QTest::newRow("local error") << "local error"_ba << false;
+        QTest::newRow("aborted") << true;
+        QTest::newRow("complete") << false;
+        QTest::newRow("denied") << false;
+        QTest::newRow("local error") << false;
     }
 
     void ownerNotices()
     {
-        QFETCH(QByteArray, status);
         QFETCH(bool, requeued);
         ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 1, 0);
         QVERIFY(Bob().Take(51));
-        Manager().SetDownloadEntryStatus(l_download, status.toStdString());
+        Manager().SetDownloadEntryStatus(l_download, QTest::currentDataTag());
         const int l_before = Bob().Count(43);
-        mp_t->Peers().Messenger().UploadFailed("bob", "f\\a.mp3");
+        m_t.Peers().Messenger().UploadFailed("bob", "f\\a.mp3");
         Bob().Send(TestPeerMessages::UploadPlaceInLine("f\\a.mp3", 3));
         QTRY_COMPARE_WITH_TIMEOUT(l_download["place_in_line"].AsString(), "3", timeoutMs);
         QCOMPARE(Bob().Count(43) - l_before, requeued ? 1 : 0);
@@ -474,9 +402,9 @@ private slots:
         QCOMPARE(Status(l_download), "denied");
     }
 
-    // What is saved of a running download: the entry, as queued after loading, and no pointer.
-    // Whatever takes the unused status items (the collector, a store emptied by a data file that
-    // could not be read), the active statuses come back flagged.
+    // A running download is saved as its entry, queued after loading, and no pointer. Whatever
+    // takes the unused status items (the collector, a store emptied by a data file that could not
+    // be read), the active statuses come back flagged.
     void saveAndLoad()
     {
         ItemPtr(d.GetType("download_entry_status")->HasItem("downloading")).Remove();
@@ -487,15 +415,13 @@ private slots:
         QVERIFY(WaitForStatus(l_download, "downloading"));
         QVERIFY(l_download["download_entry_status"].IsConnected("is_active"));
         QVERIFY(Manager().IsActivelyDownloadingFromUser("bob"));
-        const QString l_file = mp_t->Path(u"data"_s);
+        const QString l_file = m_t.Path(u"data"_s);
         dataSaver->Save(l_file);
         Manager().RemoveDownload(l_download);
         QVERIFY(lp_sender->Finish());
         d.RemoveDisconnectedItems();
         dataSaver->Load(l_file);
-        ItemPtr l_loaded = Manager().GetDownloadEntry("bob", "a.mp3", "f");
-        QVERIFY(l_loaded);
-        QCOMPARE(Status(l_loaded), "queued");
+        QCOMPARE(Status(Manager().GetDownloadEntry("bob", "a.mp3", "f")), "queued");
         for (const char* lp_type :
              {"download_socket", "download_file", "download_thread", "write_position",
               "last_receipt_time", "bytes_per_second", "remote_transfer_req"})
