@@ -89,7 +89,7 @@ public:
     {
         ::send(m_socket, i_bytes.data(), size_t(i_bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
-    // Reads until that many bytes have come in all, keeping the client's events flowing.
+    // Reads until that many bytes have come in all; keeps the first frame's length and code.
     bool ReadUpTo(qint64 i_total)
     {
         return QTest::qWaitFor(
@@ -108,15 +108,12 @@ public:
             },
             timeoutMs);
     }
-    // The length and the code of the first frame that came.
-    quint32 FirstFrameLength() const { return qFromLittleEndian<quint32>(m_head.constData()); }
-    quint32 FirstFrameCode() const { return qFromLittleEndian<quint32>(m_head.constData() + 4); }
+    QByteArray m_head;
 
 private:
     int m_socket = -1;
     bool m_connected = false;
     qint64 m_read = 0;
-    QByteArray m_head;
 };
 } // namespace
 
@@ -333,8 +330,8 @@ private slots:
         const QByteArray l_request = Messages::Frame(Messages::GetSharedFileList());
         l_peer.Send(l_request);
         QVERIFY(l_peer.ReadUpTo(8));
-        QCOMPARE(l_peer.FirstFrameCode(), quint32(5));
-        const qint64 l_frame = 4 + l_peer.FirstFrameLength();
+        QCOMPARE(qFromLittleEndian<quint32>(l_peer.m_head.constData() + 4), quint32(5));
+        const qint64 l_frame = 4 + qFromLittleEndian<quint32>(l_peer.m_head.constData());
         QVERIFY(l_peer.ReadUpTo(l_frame));
         AllocationProbe l_repeated;
         l_peer.Send(l_request.repeated(20));
