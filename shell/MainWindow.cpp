@@ -306,6 +306,24 @@ void MainWindow::Init()
                   Handler(this, &MainWindow::OnUserOffline));
 }
 
+void MainWindow::OnShowData()
+{
+    if (!mp_dataDialog)
+    {
+        mp_dataDialog = new DataDialog(this);
+        // Closed and deleted, it is made anew on the next call.
+        connect(mp_dataDialog, &QObject::destroyed, this, [this] { mp_dataDialog = nullptr; });
+    }
+    mp_dataDialog->show();
+}
+
+void MainWindow::OnTypeNavigator()
+{
+    if (!mp_typeNavigatorDialog)
+        mp_typeNavigatorDialog = new TypeNavigatorDialog(this);
+    mp_typeNavigatorDialog->show();
+}
+
 MainWindow::~MainWindow()
 {
     g_showIsOver = true;

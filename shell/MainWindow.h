@@ -83,6 +83,9 @@ public slots:
     void OnTrayIconActivated(QSystemTrayIcon::ActivationReason i_reason);
     void OnChatTimestampsBoxIndexChanged(int i_index);
     void OnPrivateRoomAddEnabled(bool i_enabled);
+    // The store browser and the type navigator, one of each, shown modeless.
+    void OnShowData();
+    void OnTypeNavigator();
 
 protected:
     void resizeEvent(QResizeEvent* ip_event) override;

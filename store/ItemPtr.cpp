@@ -9,42 +9,43 @@ ItemPtr ItemPtr::HasItem(std::string_view i_type) const
 
 ItemPtr ItemPtr::GetItem(std::string_view i_type) const
 {
-    return mp_item->HasItem(i_type);
+    return mp_item ? mp_item->HasItem(i_type) : nullptr;
 }
 
 ItemPtr ItemPtr::NewItem(std::string_view i_type) const
 {
-    return mp_item->NewItem(i_type);
+    return mp_item ? mp_item->NewItem(i_type) : nullptr;
 }
 
 bool ItemPtr::IsConnected(ItemPtr i_other) const
 {
-    return mp_item->IsConnected(static_cast<Item*>(i_other));
+    return mp_item && i_other && mp_item->IsConnected(static_cast<Item*>(i_other));
 }
 
 bool ItemPtr::IsConnected(Type* ip_type) const
 {
-    return mp_item->IsConnected(ip_type);
+    return mp_item && mp_item->IsConnected(ip_type);
 }
 
 bool ItemPtr::IsConnected(std::string_view i_type) const
 {
-    return mp_item->IsConnected(i_type);
+    return mp_item && mp_item->IsConnected(i_type);
 }
 
 bool ItemPtr::IsDisconnectedFromAll() const
 {
-    return mp_item->IsDisconnectedFromAll();
+    return mp_item && mp_item->IsDisconnectedFromAll();
 }
 
 ItemPtr ItemPtr::Connect(ItemPtr i_other) const
 {
-    return mp_item->Connect(i_other);
+    return mp_item && i_other ? mp_item->Connect(i_other) : nullptr;
 }
 
 void ItemPtr::Disconnect(ItemPtr i_other) const
 {
-    mp_item->Disconnect(static_cast<Item*>(i_other));
+    if (mp_item && i_other)
+        mp_item->Disconnect(static_cast<Item*>(i_other));
 }
 
 ItemPtr ItemPtr::operator-=(ItemPtr i_other) const
@@ -55,12 +56,14 @@ ItemPtr ItemPtr::operator-=(ItemPtr i_other) const
 
 void ItemPtr::Disconnect(std::string_view i_type) const
 {
-    mp_item->Disconnect(i_type);
+    if (mp_item)
+        mp_item->Disconnect(i_type);
 }
 
 void ItemPtr::Remove() const
 {
-    mp_item->Remove();
+    if (mp_item)
+        mp_item->Remove();
 }
 
 std::string ItemPtr::AsString() const

@@ -10,8 +10,9 @@ class Item;
 class ItemSet;
 class Type;
 
-// The null-safe item handle. Reads (operator[], HasItem, As...) accept a null handle and give
-// null, the empty string or 0; every change requires a non-null handle.
+// The null-safe item handle. Every operation accepts a null handle: reads give null, false, the
+// empty string or 0, and changes (connecting, disconnecting, removing, making items) do nothing
+// and give null. A null item to connect to or disconnect from is the same.
 class ItemPtr
 {
 public:

@@ -3,6 +3,7 @@
 #include "ChatForm.h"
 #include "CreateRoomDialog.h"
 #include "Data.h"
+#include "DataDialog.h"
 #include "DataSaver.h"
 #include "DiagnosticsForm.h"
 #include "EventToolBar.h"
@@ -17,6 +18,7 @@
 #include "TabWidget.h"
 #include "TestServer.h"
 #include "TimerManager.h"
+#include "TypeNavigatorDialog.h"
 #include "Ui_MainWindow.h"
 #include "WireWriter.h"
 
@@ -259,6 +261,17 @@ private slots:
             QVERIFY(diagnosticsForm->Lines(u"Configuration Data"_s)
                         .last()
                         .endsWith(u"Failure to load configuration data."_s));
+            // One store browser at a time; a deleted one is made anew.
+            lp_window->OnShowData();
+            lp_window->OnShowData();
+            QCOMPARE(lp_window->findChildren<DataDialog*>().size(), 1);
+            delete lp_window->findChild<DataDialog*>();
+            lp_window->OnShowData();
+            QCOMPARE(lp_window->findChildren<DataDialog*>().size(), 1);
+            QVERIFY(lp_window->findChild<DataDialog*>()->isVisible());
+            lp_window->OnTypeNavigator();
+            lp_window->OnTypeNavigator();
+            QCOMPARE(lp_window->findChildren<TypeNavigatorDialog*>().size(), 1);
             QCOMPARE(Setting("listening_port") + Setting("download_folder"),
                      u"2235"_s + QDir::homePath() + u"/Brindlex Downloads"_s);
             QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);

@@ -376,7 +376,7 @@ private slots:
         QCOMPARE(lp_word->ItemCount(), std::size_t(0));
     }
 
-    void nullHandleReadsAreSafe()
+    void nullHandleIsSafe()
     {
         ItemPtr l_null;
         QVERIFY(l_null.IsNull());
@@ -392,6 +392,19 @@ private slots:
         l_null.GetItems("anything", l_filled);
         QVERIFY(l_filled.empty());
         QVERIFY(!l_null);
+
+        ItemPtr l_item = d.NewType("nh_valued", true, false, true)->GetItem("x");
+        QVERIFY(l_null.GetItem("nh_thing").IsNull());
+        QVERIFY(l_null.NewItem("nh_thing").IsNull());
+        QVERIFY(!l_null.IsConnected("nh_thing") && !l_null.IsConnected(l_item));
+        QVERIFY(!l_item.IsConnected(l_null) && !l_null.IsDisconnectedFromAll());
+        QVERIFY((l_null += l_item).IsNull());
+        QVERIFY((l_item += l_null).IsNull());
+        l_null -= l_item;
+        l_item -= l_null;
+        l_null.Disconnect("nh_thing");
+        l_null.Remove();
+        QVERIFY(l_item.IsDisconnectedFromAll());
     }
 
     void misuseThrowsTheNamedException()

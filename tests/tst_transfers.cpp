@@ -9,6 +9,7 @@
 #include "SharingFixture.h"
 #include "TestPeerMessages.h"
 #include "TestSettings.h"
+#include "TransferFigures.h"
 #include "TransferHarness.h"
 #include "TransferPaths.h"
 #include "TransferPeer.h"
@@ -62,11 +63,7 @@ class TransfersTest : public QObject
         return QTest::qWaitFor([&] { return Status(i_download) == ip_status; }, timeoutMs);
     }
     // Bytes of the file that the client holds, as its thread last reported.
-    static qint64 Written(ItemPtr i_download)
-    {
-        const auto* lp_position = i_download["write_position"].AsPtr<std::atomic<qint64>>();
-        return lp_position ? lp_position->load() : -1;
-    }
+    static qint64 Written(ItemPtr i_download) { return TransferFigures::Position(i_download); }
     QString Path(const QByteArray& i_path) { return m_t.Path(u"D/"_s + QString::fromUtf8(i_path)); }
 
     // The owner offers its file; returns the client's reason to refuse it, empty if it accepts.
@@ -353,6 +350,8 @@ private slots:
         Manager().OnDownloadComplete(l_oldSerial);
         Manager().OnDownloadError(l_oldSerial);
         QCOMPARE(Written(l_download), qint64(1000));
+        QVERIFY(TransferFigures::LastReceiptTime(l_download).isValid());
+        QVERIFY(TransferFigures::BytesPerSecond(l_download) >= 0);
         QCOMPARE(Status(l_download), "downloading");
         Manager().RemoveDownload(l_download);
         QVERIFY(lp_sender->Finish());
