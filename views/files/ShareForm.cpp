@@ -48,11 +48,18 @@ QString NameText(const std::string& i_name)
 }
 
 // Attribute conditions read the file's items; without any the file need not be looked at.
-bool FileMatches(const FilterParser& i_filter, Item* ip_file)
+bool FileMatches(const FilterParser& i_filter, Item* ip_file, Type* ip_nameType)
 {
-    const QString l_name = NameText(ItemPtr(ip_file)["user_share_file_name"].AsString());
+    const ItemSet* lp_names = ip_file->ConnectedItems(ip_nameType);
+    const QString l_name = lp_names ? NameText(lp_names->front()->Value()) : QString();
     return i_filter.IsMatching(l_name, nullptr, i_filter.HasAttributes() ? ip_file : nullptr) ==
            FilterParser::Matches;
+}
+
+void SetHidden(QTreeWidgetItem* ip_row, bool i_hidden)
+{
+    if (ip_row->isHidden() != i_hidden)
+        ip_row->setHidden(i_hidden);
 }
 
 bool IsShownWithAncestors(QTreeWidgetItem* ip_row)
@@ -279,10 +286,11 @@ void ShareForm::FillFileList(QTreeWidgetItem* ip_current)
     if (!lp_files)
         return;
     Type* lp_nodeType = d["user_share_file_node"];
+    Type* lp_nameType = d["user_share_file_name"];
     QList<QTreeWidgetItem*> l_rows;
     for (Item* lp_file : *lp_files)
     {
-        if (!FileMatches(l_filter, lp_file))
+        if (!FileMatches(l_filter, lp_file, lp_nameType))
             continue;
         ItemPtr l_file(lp_file);
         QTreeWidgetItem* lp_row = new QTreeWidgetItem;
@@ -323,6 +331,7 @@ void ShareForm::ApplyFilter(const QString& i_text)
 void ShareForm::ApplyFolderRule(QTreeWidgetItem* ip_top, const FilterParser& i_filter)
 {
     Type* lp_fileType = d["user_share_file"];
+    Type* lp_nameType = d["user_share_file_name"];
     // A row is shown when the words not in the names above it are in its own name and nothing
     // else is asked, when enough of its own files match what is left, or when a row below shows.
     struct Frame
@@ -339,7 +348,7 @@ void ShareForm::ApplyFolderRule(QTreeWidgetItem* ip_top, const FilterParser& i_f
         const int l_result = i_rowFilter.IsMatching(ip_row->text(0), &l_remainder, nullptr);
         if (l_result == FilterParser::FilteredOut)
         {
-            ip_row->setHidden(true);
+            SetHidden(ip_row, true);
             return;
         }
         bool l_candidate = l_result != FilterParser::Matches || l_remainder.HasAttributes() ||
@@ -351,7 +360,8 @@ void ShareForm::ApplyFolderRule(QTreeWidgetItem* ip_top, const FilterParser& i_f
                     const int l_needed = std::max(1, l_remainder.MinFilesInFolder());
                     int l_matching = 0;
                     for (Item* lp_file : *lp_files)
-                        if (FileMatches(l_remainder, lp_file) && ++l_matching >= l_needed)
+                        if (FileMatches(l_remainder, lp_file, lp_nameType) &&
+                            ++l_matching >= l_needed)
                         {
                             l_candidate = false;
                             break;
@@ -373,7 +383,7 @@ void ShareForm::ApplyFolderRule(QTreeWidgetItem* ip_top, const FilterParser& i_f
             continue;
         }
         const bool l_visible = !l_frame.m_candidate;
-        l_frame.mp_row->setHidden(!l_visible);
+        SetHidden(l_frame.mp_row, !l_visible);
         l_stack.pop_back();
         if (l_visible && !l_stack.empty())
             l_stack.back().m_candidate = false;
