@@ -1,5 +1,6 @@
 #include "StoreFunctions.h"
 
+#include "Clock.h"
 #include "Data.h"
 #include "DataSaver.h"
 
@@ -30,7 +31,7 @@ ItemPtr User(const std::string& i_name)
 
 std::string NowText()
 {
-    return QDateTime::currentDateTime().toString(Qt::TextDate).toStdString();
+    return Clock::Now().toString(Qt::TextDate).toStdString();
 }
 
 void DeclareSettingsTypes()

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QApplication>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+
+class ActionSetToolBar;
+class EventToolBar;
+class PeerHarness;
+class QAction;
+class QMenu;
+class QWidget;
+class SizeManager;
+class TransferQueueManager;
+
+// What the tests of views share, made once per test program (the store's types are declared
+// once): the client's real services as the start-up of the application makes them, logged in as
+// "me" to a test server on 127.0.0.1 (the peer harness), the transfer queue, the shell's pieces
+// that views use without a main window (size manager, action and notice tool bars, the shell's
+// store types), a clock of the test's own, and every URL that a view asks the desktop to open,
+// captured instead of opened.
+//
+// Views are built by the tests themselves, on the offscreen platform (VIEW_TEST_MAIN). Menus are
+// checked as plain QMenu objects through Entries and Trigger, never run with exec.
+class ViewHarness : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int timeoutMs = 20000;
+
+    ViewHarness();
+    ~ViewHarness() override;
+
+    PeerHarness& Peers() { return *mp_peers; }
+    TransferQueueManager& Transfers() { return *mp_transfers; }
+
+    // Between tests: every window closed and deleted, peer connections ended, transfers removed,
+    // the store emptied except the settings and the login, the clock back at its start and the
+    // captured URLs forgotten.
+    void Reset();
+
+    // The clock that Clock::Now reads: fixed until the test moves it.
+    void SetNow(const QDateTime& i_now) { m_now = i_now; }
+    void AdvanceSeconds(qint64 i_seconds) { m_now = m_now.addSecs(i_seconds); }
+    QDateTime Now() const { return m_now; }
+    // Where the clock stands after Reset: 2 May 2011, 14:05:09 local time.
+    static QDateTime StartTime();
+
+    // The URLs given to QDesktopServices::openUrl since the last Reset, in order.
+    QList<QUrl> OpenedUrls() const { return m_openedUrls; }
+
+    // Runs posted events and deferred deletions, so that what a view scheduled has happened.
+    static void Flush();
+
+    // The texts of a menu's entries in order, without shortcut markers ('&&' shows as '&'); a
+    // separator is "-".
+    static QStringList Entries(const QMenu& i_menu);
+    // The entry with that text (as Entries shows it), or null.
+    static QAction* Entry(const QMenu& i_menu, const QString& i_text);
+    // Triggers the entry with that text; false when there is none or it is disabled.
+    static bool Trigger(const QMenu& i_menu, const QString& i_text);
+
+    // Renders the widget offscreen into /tmp/view-<name>.png, to be looked at; returns the path,
+    // empty when it could not be written.
+    static QString Snapshot(QWidget* ip_widget, const QString& i_name);
+
+    // Before the QApplication: the offscreen platform unless the environment names one, and a
+    // private runtime folder.
+    static void PrepareEnvironment();
+
+public slots:
+    void OnOpenUrl(const QUrl& i_url);
+
+private:
+    std::unique_ptr<PeerHarness> mp_peers;
+    std::unique_ptr<SizeManager> mp_sizes;
+    std::unique_ptr<TransferQueueManager> mp_transfers;
+    std::unique_ptr<ActionSetToolBar> mp_actions;
+    std::unique_ptr<EventToolBar> mp_events;
+    QDateTime m_now;
+    QList<QUrl> m_openedUrls;
+};
+
+// QTEST_MAIN for views.
+#define VIEW_TEST_MAIN(TestObject)                                                                 \
+    int main(int argc, char** argv)                                                                \
+    {                                                                                              \
+        ViewHarness::PrepareEnvironment();                                                         \
+        QApplication l_application(argc, argv);                                                    \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        TestObject l_test;                                                                         \
+        return QTest::qExec(&l_test, argc, argv);                                                  \
+    }
