@@ -10,15 +10,16 @@
 #include "SharingFixture.h"
 #include "TestPeerMessages.h"
 #include "TestSettings.h"
-#include "TransferHarness.h"
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
-#include "WireReader.h"
+#include "ViewHarness.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPointer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -32,7 +33,7 @@ using Messages = TestPeerMessages;
 
 namespace
 {
-constexpr int timeoutMs = TransferHarness::timeoutMs;
+constexpr int timeoutMs = ViewHarness::timeoutMs;
 
 // A received list as "path*file,file|path*..." with files as name or name=size.
 using FolderList = QList<QPair<QByteArray, QByteArrayList>>;
@@ -145,8 +146,9 @@ class BrowseTest : public QObject
 {
     Q_OBJECT
 
-    TransferHarness m_t;
-    QMainWindow m_window;
+    std::unique_ptr<ViewHarness> mp_harness;
+    std::unique_ptr<TransferPeer> mp_bob;
+    QTemporaryDir m_dir;
     SharesForm* mp_shares = nullptr;
 
     // The user's tab with the list shown (handed over once control is back in the loop).
@@ -163,18 +165,26 @@ class BrowseTest : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_t.IsValid());
-        m_window.addToolBar(new ActionSetToolBar(&m_window));
-        mp_shares = new SharesForm(&m_window);
-        m_window.setCentralWidget(mp_shares);
+        QVERIFY(m_dir.isValid());
+        mp_harness = std::make_unique<ViewHarness>();
+        mp_bob = std::make_unique<TransferPeer>(mp_harness->Peers(), "bob");
+        auto* lp_window = new QMainWindow;
+        mp_shares = new SharesForm(lp_window);
+        lp_window->setCentralWidget(mp_shares);
         mp_shares->Init();
-        m_window.resize(800, 500);
-        m_window.show();
+        lp_window->resize(800, 500);
+        lp_window->show();
+    }
+
+    void cleanupTestCase()
+    {
+        mp_bob.reset();
+        mp_harness.reset();
     }
 
     void init()
     {
-        m_t.Reset(false);
+        mp_bob->SetOnline(false);
         TestSettings::SetSetting("expand_new_shares", "yes");
     }
 
@@ -184,7 +194,7 @@ private slots:
             mp_shares->OnTabCloseRequested(0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (Item* lp_entry : d["download_entry"]->GetItems())
-            m_t.Manager().RemoveDownload(lp_entry);
+            mp_harness->Transfers().RemoveDownload(lp_entry);
         for (const char* lp_user : {"alice", "bob"})
             sharedFoldersManager->RemoveUserShare(lp_user);
         // No tie outlives its row or tab.
@@ -396,7 +406,10 @@ private slots:
         QPointer<ShareForm> l_closed(lp_form);
         mp_shares->OnTabCloseRequested(0);
         QVERIFY(!mp_shares->FindShareForm("alice"));
+        // Neither the tab nor the list goes inside the call or the store event that ends it.
+        QVERIFY(l_closed);
         StoreShare("alice", ParseFolders("A*x"));
+        QVERIFY(ItemPtr(d["user"]->HasItem("alice"))["user_share"]);
         QTRY_VERIFY(!ItemPtr(d["user"]->HasItem("alice"))["user_share"]);
         QCOMPARE(mp_shares->TabControl()->count(), 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -439,8 +452,9 @@ private slots:
     // road: the list comes from the peer, a folder is queued, and its files arrive.
     void browsePeerEndToEnd()
     {
-        m_t.Reset(true);
-        const QString l_downloads = m_t.Path(u"downloads"_s);
+        mp_bob->SetOnline(true);
+        mp_bob->Forget();
+        const QString l_downloads = m_dir.filePath(u"downloads"_s);
         TestSettings::SetSetting("download_folder", l_downloads.toStdString());
         ShareForm* lp_form = mp_shares->OpenShareBrowse("b&b");
         QCOMPARE(mp_shares->TabControl()->tabText(0), u"b&&b"_s);
@@ -449,13 +463,13 @@ private slots:
         lp_form = mp_shares->OpenShareBrowse("bob");
         QCOMPARE(mp_shares->OpenShareBrowse("bob"), lp_form);
         QCOMPARE(mp_shares->TabControl()->count(), 1);
-        QVERIFY(m_t.Bob().Take(4));
+        QVERIFY(mp_bob->Take(4));
         const QList<Messages::Folder> l_share = {
             {"music\\album", {{"a.mp3", 3, "mp3", {}}, {"b.mp3", 4, "mp3", {}}}},
             {"music\\album\\cd2", {{"c.mp3", 5, "mp3", {}}}}};
-        m_t.Bob().Send(Messages::SharedFileList(Messages::ShareListContent(l_share)));
+        mp_bob->Send(Messages::SharedFileList(Messages::ShareListContent(l_share)));
         QTRY_COMPARE_WITH_TIMEOUT(Shape(lp_form->FolderTree()), u"album(cd2)"_s, timeoutMs);
-        QCOMPARE(m_t.Bob().Count(4), 1);
+        QCOMPARE(mp_bob->Count(4), 1);
 
         QTreeWidgetItem* lp_album = lp_form->FolderTree()->topLevelItem(0);
         lp_form->FolderTree()->setCurrentItem(lp_album);
@@ -463,8 +477,7 @@ private slots:
         emit actionBar->ActionTriggered("download_share_folder");
         QCOMPARE(Downloads(), (QStringList{u"music\\album\\a.mp3 0"_s, u"music\\album\\b.mp3 0"_s,
                                            u"music\\album\\cd2\\c.mp3 1"_s}));
-        if (qEnvironmentVariableIsSet("VIEW_SNAPSHOT"))
-            mp_shares->window()->grab().save(qEnvironmentVariable("VIEW_SNAPSHOT"));
+        QVERIFY(!ViewHarness::Snapshot(mp_shares->window(), u"browse"_s).isEmpty());
 
         quint32 l_token = 300;
         std::vector<std::unique_ptr<FileConnectionSender>> l_senders;
@@ -472,10 +485,10 @@ private slots:
              {std::pair{"music\\album\\a.mp3"_ba, 3}, std::pair{"music\\album\\b.mp3"_ba, 4},
               std::pair{"music\\album\\cd2\\c.mp3"_ba, 5}})
         {
-            m_t.Bob().Offer(l_token, l_path, quint64(l_size));
-            const auto l_answer = m_t.Bob().Take(41);
+            mp_bob->Offer(l_token, l_path, quint64(l_size));
+            const auto l_answer = mp_bob->Take(41);
             QVERIFY(l_answer);
-            l_senders.push_back(m_t.Bob().SendFile(l_token++, QByteArray(l_size, 'x')));
+            l_senders.push_back(mp_bob->SendFile(l_token++, QByteArray(l_size, 'x')));
         }
         for (const char* lp_file : {"album/a.mp3", "album/b.mp3", "album/cd2/c.mp3"})
             QTRY_VERIFY_WITH_TIMEOUT(
@@ -485,5 +498,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(BrowseTest)
+VIEW_TEST_MAIN(BrowseTest)
 #include "tst_browse.moc"
