@@ -423,6 +423,28 @@ private slots:
         QVERIFY(!lp_form->FolderTree()->isVisibleTo(lp_form));
     }
 
+    // The list removed while shown: the rows stay, lead nowhere, and queue nothing.
+    void listRemovedWhileShown()
+    {
+        ShareForm* lp_form = Browse("alice", g_music);
+        QTreeWidget* lp_tree = lp_form->FolderTree();
+        lp_tree->setCurrentItem(FindRow(lp_tree, u"Docs"_s));
+        sharedFoldersManager->RemoveUserShare("alice");
+        QCOMPARE(Count("user_share_folder_node"), 0);
+        QCOMPARE(Count("user_share_file_node"), 0);
+        lp_form->OnFolderDoubleClicked(FindRow(lp_tree, u"Music"_s), 0);
+        lp_form->OnFileDoubleClicked(lp_form->FileList()->topLevelItem(0), 0);
+        QCOMPARE(Count("download_entry"), 0);
+        lp_tree->setCurrentItem(FindRow(lp_tree, u"Music"_s));
+        QCOMPARE(lp_form->FileList()->topLevelItemCount(), 0);
+        lp_form->BrowseToFolder("Docs");
+        QCOMPARE(RowPath(lp_tree->currentItem()), u"Music"_s);
+        // A list that comes after replaces the rows.
+        StoreShare("alice", ParseFolders("Docs*f"));
+        QTRY_COMPARE(Shape(lp_tree), u"Docs"_s);
+        QCOMPARE(Files(lp_form->FileList()), u"f"_s);
+    }
+
     // Ten thousand nested folders: built, filtered, queued and freed without deep recursion;
     // folders below the cap hang at it.
     void deepNesting()

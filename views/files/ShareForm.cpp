@@ -153,6 +153,10 @@ void ShareForm::SetShare(ItemPtr i_share)
 
     m_deepestLevel = 0;
     mp_ui->folderTree->setUpdatesEnabled(false);
+    // Rows of a list that was removed while shown make way for the new one.
+    RemoveRowTies();
+    mp_ui->fileList->clear();
+    mp_ui->folderTree->clear();
     BuildFolderTree(i_share);
     ItemPtr l_expand = SettingValue("expand_new_shares");
     if (l_expand.IsNull() || l_expand.AsString() == "yes")
