@@ -16,6 +16,7 @@
 
 #include <QHeaderView>
 #include <QIcon>
+#include <QStringDecoder>
 #include <QTabWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -47,14 +48,32 @@ QString NameText(const std::string& i_name)
     return QString::fromUtf8(i_name.data(), static_cast<qsizetype>(i_name.size()));
 }
 
-// Attribute conditions read the file's items; without any the file need not be looked at.
-bool FileMatches(const FilterParser& i_filter, Item* ip_file, Type* ip_nameType)
+// Tests file names against filters, decoding each name into one reused buffer: a filter runs
+// over every file of a share.
+class FileFilter
 {
-    const ItemSet* lp_names = ip_file->ConnectedItems(ip_nameType);
-    const QString l_name = lp_names ? NameText(lp_names->front()->Value()) : QString();
-    return i_filter.IsMatching(l_name, nullptr, i_filter.HasAttributes() ? ip_file : nullptr) ==
-           FilterParser::Matches;
-}
+public:
+    FileFilter() : mp_nameType(d["user_share_file_name"]) {}
+
+    // Attribute conditions read the file's items; without any the file need not be looked at.
+    bool Matches(const FilterParser& i_filter, Item* ip_file)
+    {
+        const ItemSet* lp_names = ip_file->ConnectedItems(mp_nameType);
+        const std::string_view l_bytes =
+            lp_names ? std::string_view(lp_names->front()->Value()) : std::string_view();
+        // UTF-16 never takes more units than UTF-8 takes bytes.
+        m_name.resize(qsizetype(l_bytes.size()));
+        QStringDecoder l_decoder(QStringDecoder::Utf8);
+        const QChar* lp_end = l_decoder.appendToBuffer(m_name.data(), QByteArrayView(l_bytes));
+        m_name.truncate(lp_end - m_name.constData());
+        return i_filter.IsMatching(m_name, nullptr, i_filter.HasAttributes() ? ip_file : nullptr) ==
+               FilterParser::Matches;
+    }
+
+private:
+    Type* mp_nameType;
+    QString m_name;
+};
 
 void SetHidden(QTreeWidgetItem* ip_row, bool i_hidden)
 {
@@ -93,6 +112,8 @@ ShareForm::ShareForm(std::string i_user, QWidget* ip_parent)
     }
 
     ItemPtr(d["user_share_tab"]->GetItem(Value(this))) += d["user"]->GetItem(m_user);
+    d["user_share"]->m_itemRemovedEvent.AddHandler(
+        new EventHandler<ShareForm, Item*>(this, &ShareForm::OnShareRemoved));
     mp_ui->messageBrowser->append(QStringLiteral("Requesting file list..."));
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this,
@@ -137,10 +158,9 @@ void ShareForm::SetShare(ItemPtr i_share)
     }
     m_listArrived = true;
     m_share = i_share;
-    d["user_share"]->m_itemRemovedEvent.AddHandler(
-        new EventHandler<ShareForm, Item*>(this, &ShareForm::OnShareRemoved));
 
-    if (i_share.GetItems("user_share_folder").empty())
+    const ItemSet* lp_folders = i_share->ConnectedItems(d["user_share_folder"]);
+    if (!lp_folders || lp_folders->empty())
     {
         mp_ui->messageBrowser->append(
             QStringLiteral("No files returned. The user is either not sharing any files, or is "
@@ -157,7 +177,7 @@ void ShareForm::SetShare(ItemPtr i_share)
     RemoveRowTies();
     mp_ui->fileList->clear();
     mp_ui->folderTree->clear();
-    BuildFolderTree(i_share);
+    BuildFolderTree(*lp_folders);
     ItemPtr l_expand = SettingValue("expand_new_shares");
     if (l_expand.IsNull() || l_expand.AsString() == "yes")
         mp_ui->folderTree->expandAll();
@@ -181,20 +201,19 @@ void ShareForm::SetShare(ItemPtr i_share)
         BrowseToFolder(m_folderToShow);
 }
 
-void ShareForm::BuildFolderTree(ItemPtr i_share)
+void ShareForm::BuildFolderTree(const ItemSet& i_folders)
 {
     Type* lp_nameType = d["user_share_folder_name"];
     Type* lp_nodeType = d["user_share_folder_node"];
-    const ItemSet* lp_folders = i_share->ConnectedItems(d["user_share_folder"]);
 
     // In byte order a parent path comes before the paths below it; equal paths keep the order of
     // the list.
     std::vector<std::pair<std::string, Item*>> l_folders;
-    l_folders.reserve(lp_folders->size());
-    for (Item* lp_folder : *lp_folders)
+    l_folders.reserve(i_folders.size());
+    for (Item* lp_folder : i_folders)
     {
-        Item* lp_name = lp_folder->HasItem(lp_nameType->Name());
-        l_folders.emplace_back(lp_name ? lp_name->Value() : std::string(), lp_folder);
+        const ItemSet* lp_names = lp_folder->ConnectedItems(lp_nameType);
+        l_folders.emplace_back(lp_names ? lp_names->front()->Value() : std::string(), lp_folder);
     }
     std::stable_sort(l_folders.begin(), l_folders.end(),
                      [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
@@ -290,11 +309,11 @@ void ShareForm::FillFileList(QTreeWidgetItem* ip_current)
     if (!lp_files)
         return;
     Type* lp_nodeType = d["user_share_file_node"];
-    Type* lp_nameType = d["user_share_file_name"];
+    FileFilter l_files;
     QList<QTreeWidgetItem*> l_rows;
     for (Item* lp_file : *lp_files)
     {
-        if (!FileMatches(l_filter, lp_file, lp_nameType))
+        if (!l_files.Matches(l_filter, lp_file))
             continue;
         ItemPtr l_file(lp_file);
         QTreeWidgetItem* lp_row = new QTreeWidgetItem;
@@ -335,7 +354,7 @@ void ShareForm::ApplyFilter(const QString& i_text)
 void ShareForm::ApplyFolderRule(QTreeWidgetItem* ip_top, const FilterParser& i_filter)
 {
     Type* lp_fileType = d["user_share_file"];
-    Type* lp_nameType = d["user_share_file_name"];
+    FileFilter l_files;
     // A row is shown when the words not in the names above it are in its own name and nothing
     // else is asked, when enough of its own files match what is left, or when a row below shows.
     struct Frame
@@ -364,8 +383,7 @@ void ShareForm::ApplyFolderRule(QTreeWidgetItem* ip_top, const FilterParser& i_f
                     const int l_needed = std::max(1, l_remainder.MinFilesInFolder());
                     int l_matching = 0;
                     for (Item* lp_file : *lp_files)
-                        if (FileMatches(l_remainder, lp_file, lp_nameType) &&
-                            ++l_matching >= l_needed)
+                        if (l_files.Matches(l_remainder, lp_file) && ++l_matching >= l_needed)
                         {
                             l_candidate = false;
                             break;

@@ -11,6 +11,7 @@
 
 class FilterParser;
 class Item;
+class ItemSet;
 class QTreeWidget;
 class QTreeWidgetItem;
 class Ui_ShareForm;
@@ -67,7 +68,7 @@ public slots:
 
 private:
     void OnShareRemoved(Item* ip_share);
-    void BuildFolderTree(ItemPtr i_share);
+    void BuildFolderTree(const ItemSet& i_folders);
     // The folder tie of a row, or null.
     ItemPtr FolderOf(QTreeWidgetItem* ip_row) const;
     ItemPtr FileOf(QTreeWidgetItem* ip_row) const;
