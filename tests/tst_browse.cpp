@@ -14,6 +14,7 @@
 #include "TransferQueueManager.h"
 #include "ViewHarness.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -160,6 +161,14 @@ class BrowseTest : public QObject
         return lp_form;
     }
 
+    static QString ExpandLevelText()
+    {
+        for (QAction* lp_action : actionBar->actions())
+            if (lp_action->isVisible() && lp_action->text().startsWith(u"Expand Level"_s))
+                return lp_action->text();
+        return QString();
+    }
+
     static int Count(const char* ip_type) { return int(d[ip_type]->ItemCount()); }
 
 private slots:
@@ -256,6 +265,9 @@ private slots:
         QFETCH(QString, levels);
         TestSettings::SetSetting("expand_new_shares", "no");
         ShareForm* lp_form = Browse("alice", folders);
+        // The tool bar shows the tree's actions while the tree has the focus.
+        lp_form->FolderTree()->setFocus();
+        QTRY_VERIFY(!ExpandLevelText().isEmpty());
         QStringList l_levels;
         for (QChar l_step : steps)
         {
@@ -263,7 +275,10 @@ private slots:
                                          : l_step == u'C' ? "collapse_all"
                                                           : "expand_all";
             emit actionBar->ActionTriggered(l_action);
-            l_levels << QString::number(lp_form->ExpandedLevel());
+            const int l_level = lp_form->ExpandedLevel();
+            l_levels << QString::number(l_level);
+            QCOMPARE(ExpandLevelText(),
+                     l_level ? u"Expand Level [%1]"_s.arg(l_level) : u"Expand Level"_s);
         }
         QCOMPARE(l_levels.join(u','), levels);
         if (QTest::currentDataTag() == "collapse"_ba)
