@@ -13,7 +13,7 @@
 // left grows further).
 #include "BenchOptions.h"
 #include "Data.h"
-#include "LogPages.h"
+#include "DiagnosticsForm.h"
 #include "ObjectCensus.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
@@ -22,7 +22,7 @@
 #include "TestObfuscation.h"
 #include "TestPeerMessages.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTest>
@@ -535,9 +535,12 @@ void PrintChanges(const Counts& i_before, const Counts& i_after)
 
 int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int i_fromLoad)
 {
-    QCoreApplication l_application(argc, argv);
+    // The real diagnostics view takes the log, on the offscreen platform.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication l_application(argc, argv);
     PeerHarness l_harness(PeerHarness::Services::WholeClient);
-    LogPages l_diagnostics;
+    DiagnosticsForm l_diagnostics;
     PeerMessenger& l_messenger = l_harness.Messenger();
     // The whole load comes from one address.
     PeerMessenger::Limits l_limits = l_messenger.GetLimits();
@@ -652,7 +655,7 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
         std::printf(
             "  log lines kept:                %lld (at most %lld per page)\n",
             static_cast<long long>(l_diagnostics.Lines(QStringLiteral("Peer Messenger")).size()),
-            static_cast<long long>(LogPages::MaxLinesPerPage));
+            static_cast<long long>(DiagnosticsForm::MaxLinesPerPage));
         std::fflush(stdout);
         l_before = l_after;
     }

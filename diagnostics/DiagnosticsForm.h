@@ -1,21 +1,54 @@
 #pragma once
 
-#include "LogPages.h"
+#include "DataHandler.h"
+#include "ItemPtr.h"
+#include "LogSink.h"
 
+#include <QStringList>
 #include <QWidget>
 
-// The Diagnostics page, which receives the lines of Log. For now the page itself is empty: the
-// lines are kept until the log view comes with the diagnostics views.
-class DiagnosticsForm : public QWidget, public LogPages
+#include <memory>
+#include <string>
+
+class Item;
+class QTextBrowser;
+class Ui_DiagnosticsForm;
+
+// The Diagnostics page: the users whose status the client tracks, online or not, and one log
+// page per category, in the order of the categories' first lines. It is the receiver of Log from
+// its construction on. A page shows its lines as text, never as markup or links (lines carry
+// names and searches of other users), and keeps only its newest lines. One instance, the global
+// diagnosticsForm.
+class DiagnosticsForm : public QWidget, public DataHandler, public LogSink
 {
     Q_OBJECT
 
 public:
+    static constexpr int MaxLinesPerPage = 10000;
+
     explicit DiagnosticsForm(QWidget* ip_parent = nullptr);
     ~DiagnosticsForm() override;
 
-    // Once at start-up, before the transfer service exists.
+    // Once the user types exist: the tracked-users list follows the store from here on.
     void Init();
+
+    void Log(const QString& i_category, int i_level, const QString& i_message,
+             ItemPtr i_item) override;
+    void RegisterLoggableItemType(std::string i_type);
+
+    // The lines of the category's page, oldest first; empty when it has none.
+    QStringList Lines(const QString& i_category) const;
+
+    void OnUserTracked(Item* ip_user);
+    void OnUserUntracked(Item* ip_user);
+    void OnUserOnline(Item* ip_user);
+    void OnUserOffline(Item* ip_user);
+
+private:
+    QTextBrowser* Page(const QString& i_category);
+    void SetUserState(Item* ip_user, bool i_online);
+
+    std::unique_ptr<Ui_DiagnosticsForm> mp_ui;
 };
 
 extern DiagnosticsForm* diagnosticsForm;

@@ -64,3 +64,8 @@ void FocusWidgetAndParents(QWidget* ip_widget)
         }
     }
 }
+
+void FocusWidget(QWidget* ip_widget)
+{
+    FocusWidgetAndParents(ip_widget);
+}

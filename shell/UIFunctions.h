@@ -21,3 +21,5 @@ int FindWidgetFocusProperty(QWidget* ip_widget, int i_best);
 // Activates the widget's window, focuses the widget and makes current every tab page that
 // encloses it, innermost first.
 void FocusWidgetAndParents(QWidget* ip_widget);
+// The name the views use for the same.
+void FocusWidget(QWidget* ip_widget);

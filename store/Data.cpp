@@ -43,9 +43,9 @@ ItemSet g(std::string_view i_type)
     return d.GetType(i_type)->GetItems();
 }
 
-ItemSet i(std::string_view i_type, Value const& i_value)
+ItemPtr i(std::string_view i_type, Value const& i_value)
 {
-    return ItemSet(d.GetType(i_type)->HasItem(i_value));
+    return d.GetType(i_type)->GetItem(i_value);
 }
 
 bool Data::TypePairLess::operator()(TypePair const& i_a, TypePair const& i_b) const

@@ -202,5 +202,6 @@ extern Data d;
 
 // Every item of the named type.
 ItemSet g(std::string_view i_type);
-// The item of the named type and value, or an empty set; never creates it.
-ItemSet i(std::string_view i_type, Value const& i_value);
+// The item of the named type and value as Type::GetItem gives it: created when the type creates
+// on lookup, else null when absent.
+ItemPtr i(std::string_view i_type, Value const& i_value);

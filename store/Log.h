@@ -4,7 +4,8 @@
 
 #include <QString>
 
-// The one logging call of the program: forwards to the diagnostics page of the category.
+// The one logging call of the program: forwards to the diagnostics page of the category. Safe
+// from any thread: lines from other threads than the main one reach the page queued.
 void Log(const QString& i_category, int i_level, const QString& i_message,
          ItemPtr i_item = ItemPtr());
 

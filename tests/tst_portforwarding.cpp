@@ -1,5 +1,6 @@
 #include "FakeGateway.h"
-#include "LogPages.h"
+#include "Log.h"
+#include "LogSink.h"
 #include "PortForwarder.h"
 
 #include <QHostAddress>
@@ -18,27 +19,34 @@ const char kGatewayType[] = "urn:schemas-upnp-org:device:InternetGatewayDevice:1
 const char kMediaServerType[] = "urn:schemas-upnp-org:device:MediaServer:1";
 const QString kCategory = QStringLiteral("Port Forwarding");
 
-// The log pages, noting also on which thread each line arrived.
-class RecordingForm : public LogPages
+// Takes the log lines in place of the diagnostics view, noting also on which thread each line
+// arrived.
+class RecordingForm : public LogSink
 {
 public:
-    void Log(const QString& i_category, int i_level, const QString& i_message,
-             ItemPtr i_item) override
+    RecordingForm() { gp_logSink = this; }
+    ~RecordingForm() override
+    {
+        if (gp_logSink == this)
+            gp_logSink = nullptr;
+    }
+
+    void Log(const QString& i_category, int i_level, const QString& i_message, ItemPtr) override
     {
         m_threads.append(QThread::currentThread());
-        LogPages::Log(i_category, i_level, i_message, i_item);
+        if (i_category != kCategory)
+            return;
+        // The message as the page shows it, without its "[date and time] " prefix.
+        const QString l_line = FormatLogLine(i_level, i_message);
+        m_messages.append(l_line.mid(l_line.indexOf(QStringLiteral("] ")) + 2));
     }
 
-    // The messages of the page without their "[date and time] " prefix.
-    QStringList Messages() const
-    {
-        QStringList l_messages;
-        for (const QString& l_line : Lines(kCategory))
-            l_messages.append(l_line.mid(l_line.indexOf(QStringLiteral("] ")) + 2));
-        return l_messages;
-    }
+    QStringList Messages() const { return m_messages; }
 
     QList<QThread*> m_threads;
+
+private:
+    QStringList m_messages;
 };
 
 // A forwarder, a gateway on 127.0.0.1, and a connection on 127.0.0.1 standing in for the one to

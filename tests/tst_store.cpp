@@ -130,10 +130,12 @@ private slots:
         QVERIFY(std::find(d.Types().begin(), d.Types().end(), lp_plain) <
                 std::find(d.Types().begin(), d.Types().end(), lp_auto));
 
-        QVERIFY(i("lk_plain", "nobody").empty());
+        QVERIFY(i("lk_plain", "nobody").IsNull());
         QVERIFY(lp_plain->HasItem("nobody").IsNull());
-        QCOMPARE(ItemPtr(i("lk_plain", "bob")), ItemPtr(lp_bob));
+        QCOMPARE(i("lk_plain", "bob"), ItemPtr(lp_bob));
         QCOMPARE(g("lk_auto").size(), std::size_t(2));
+        QVERIFY(!i("lk_auto", "Cy").IsNull());
+        QCOMPARE(i("lk_auto", "Cy"), lp_auto->HasItem("Cy"));
     }
 
     void flagItemIsMadeOnce()

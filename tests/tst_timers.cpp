@@ -1,6 +1,4 @@
 #include "DelayedInvoker.h"
-#include "Log.h"
-#include "LogPages.h"
 #include "TimerManager.h"
 
 #include <QElapsedTimer>
@@ -130,41 +128,6 @@ private slots:
         l_invoker.Invoke(&l_target, QStringLiteral("1Sort()"), 50);
         QVERIFY(l_sorted.wait(20000));
         QTRY_VERIFY_WITH_TIMEOUT(l_invoker.findChildren<QTimer*>().isEmpty(), 20000);
-    }
-
-    void logLinesAreIndentedPerLevel()
-    {
-        LogPages l_form;
-        Log(QStringLiteral("server"), 1, QStringLiteral("a"));
-        Log(QStringLiteral("server"), 3, QStringLiteral("x"));
-        Log(QStringLiteral("Peer Messenger"), 2, QStringLiteral("y"));
-        const QStringList l_server = l_form.Lines(QStringLiteral("server"));
-        QCOMPARE(l_server.size(), 2);
-        const QRegularExpression l_stamp(
-            QStringLiteral("^\\[\\w{3} \\w{3} +\\d{1,2} \\d\\d:\\d\\d:\\d\\d \\d{4}\\] "));
-        QVERIFY2(l_stamp.match(l_server[0]).hasMatch(), qPrintable(l_server[0]));
-        QVERIFY(l_server[0].endsWith(QStringLiteral("] a")));
-        QVERIFY(l_server[1].endsWith(QStringLiteral("] "
-                                                    "      "
-                                                    "x")));
-        QVERIFY(l_form.Lines(QStringLiteral("Peer Messenger"))
-                    .first()
-                    .endsWith(QStringLiteral("]    y")));
-    }
-
-    // Peers can make the client log without end: a page keeps only its newest lines, in order.
-    void logPageKeepsItsNewestLines()
-    {
-        LogPages l_form;
-        const qsizetype l_total = 3 * LogPages::MaxLinesPerPage + 7;
-        for (qsizetype l_line = 1; l_line <= l_total; ++l_line)
-            Log(QStringLiteral("Peer Messenger"), 1, QString::number(l_line));
-        const QStringList l_page = l_form.Lines(QStringLiteral("Peer Messenger"));
-        QVERIFY(l_page.size() <= LogPages::MaxLinesPerPage);
-        QVERIFY(l_page.size() >= LogPages::MaxLinesPerPage * 9 / 10);
-        const qsizetype l_first = l_total - l_page.size() + 1;
-        for (qsizetype l_index = 0; l_index < l_page.size(); ++l_index)
-            QVERIFY(l_page[l_index].endsWith(QStringLiteral("] %1").arg(l_first + l_index)));
     }
 };
 

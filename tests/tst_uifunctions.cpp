@@ -44,8 +44,16 @@ class TestUIFunctions : public QObject
     }
 
 private slots:
+    void focusShowsEveryEnclosingTab_data()
+    {
+        QTest::addColumn<bool>("andParents");
+        QTest::newRow("FocusWidget") << false;
+        QTest::newRow("FocusWidgetAndParents") << true;
+    }
+
     void focusShowsEveryEnclosingTab()
     {
+        QFETCH(bool, andParents);
         QTabWidget l_outer;
         l_outer.addTab(new QWidget, QStringLiteral("first"));
         auto* lp_outerPage = new QWidget;
@@ -62,7 +70,10 @@ private slots:
         QCOMPARE(l_outer.currentIndex(), 0);
         QCOMPARE(lp_inner->currentIndex(), 0);
 
-        FocusWidgetAndParents(lp_edit);
+        if (andParents)
+            FocusWidgetAndParents(lp_edit);
+        else
+            FocusWidget(lp_edit);
         QCOMPARE(lp_inner->currentIndex(), 1);
         QCOMPARE(l_outer.currentIndex(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(lp_edit->hasFocus(), 10000);

@@ -15,6 +15,7 @@
 #include "SharedFoldersManager.h"
 #include "StoreFunctions.h"
 #include "TimerManager.h"
+#include "TransferFigures.h"
 #include "TransferPaths.h"
 #include "UploadThread.h"
 
@@ -65,8 +66,8 @@ const char* const activeUploadStatuses[] = {"requesting", "connecting", "waiting
                                             "uploading"};
 
 // Heap values behind the transient attributes of a running transfer.
-using Counter = std::atomic<qint64>;
-using Speed = std::atomic<int>;
+using Counter = TransferFigures::Counter;
+using Speed = TransferFigures::Speed;
 
 QString Text(const std::string& i_bytes)
 {

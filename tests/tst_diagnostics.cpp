@@ -1,0 +1,196 @@
+#include "Data.h"
+#include "DiagnosticsForm.h"
+#include "Log.h"
+#include "LogForm.h"
+#include "ViewHarness.h"
+
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QThread>
+#include <QTreeWidget>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace
+{
+// The line that the harness's clock gives a message at level 1.
+const QString stamp = u"[Mon May 2 14:05:09 2011] "_s;
+
+void SetFlag(const char* ip_user, const char* ip_flag, bool i_set)
+{
+    ItemPtr l_user = d["user"]->GetItem(ip_user);
+    ItemPtr l_flag = d[ip_flag]->GetGlobalNullItem();
+    if (i_set)
+        l_user += l_flag;
+    else
+        l_user -= l_flag;
+}
+} // namespace
+
+class TestDiagnostics : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { mp_harness = std::make_unique<ViewHarness>(); }
+    void cleanupTestCase() { mp_harness.reset(); }
+    void init()
+    {
+        mp_harness->Reset();
+        mp_form = std::make_unique<DiagnosticsForm>();
+        mp_form->Init();
+    }
+    void cleanup() { mp_form.reset(); }
+
+    void lineFormat_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("level 0") << 0 << stamp + u"x"_s;
+        QTest::newRow("level 1") << 1 << stamp + u"x"_s;
+        QTest::newRow("level 2") << 2 << stamp + u"   x"_s;
+        QTest::newRow("level 3") << 3 << stamp + u"      x"_s;
+    }
+
+    void lineFormat()
+    {
+        QFETCH(int, level);
+        QFETCH(QString, line);
+        Log(u"server"_s, level, u"x"_s);
+        QCOMPARE(mp_form->Lines(u"server"_s), QStringList{line});
+    }
+
+    // A category gets its page with its first line, at the right end; later lines join it. A
+    // title shows "&" as typed, not as a shortcut marker.
+    void firstLineOfCategoryAddsPageAtRight()
+    {
+        auto* lp_tabs = mp_form->findChild<QTabWidget*>(u"logTabWidget"_s);
+        QCOMPARE(lp_tabs->count(), 0);
+        Log(u"server"_s, 1, u"a"_s);
+        Log(u"Search & Wish List"_s, 1, u"b"_s);
+        mp_harness->AdvanceSeconds(1);
+        Log(u"server"_s, 2, u"c"_s);
+        QCOMPARE(lp_tabs->count(), 2);
+        QCOMPARE(lp_tabs->tabText(0), u"server"_s);
+        QCOMPARE(lp_tabs->tabText(1), u"Search && Wish List"_s);
+        QCOMPARE(mp_form->Lines(u"server"_s),
+                 QStringList({stamp + u"a"_s, u"[Mon May 2 14:05:10 2011]    c"_s}));
+        QCOMPARE(mp_form->Lines(u"Search & Wish List"_s), QStringList{stamp + u"b"_s});
+    }
+
+    // Lines carry other users' names and searches: markup among them shows as typed, and no
+    // link comes of it.
+    void markupShownAsText()
+    {
+        const QString l_message =
+            u"<b>bold</b> <a href=\"file:///etc/passwd\">x</a> &amp; <img src=\"y\">"_s;
+        Log(u"Search"_s, 1, l_message);
+        QCOMPARE(mp_form->Lines(u"Search"_s), QStringList{stamp + l_message});
+        auto* lp_page = mp_form->findChild<QTextBrowser*>();
+        QVERIFY(!lp_page->openLinks() && !lp_page->openExternalLinks());
+        for (QTextBlock l_block = lp_page->document()->begin(); l_block.isValid();
+             l_block = l_block.next())
+            for (auto l_fragment = l_block.begin(); !l_fragment.atEnd(); ++l_fragment)
+            {
+                QVERIFY(!l_fragment.fragment().charFormat().isAnchor());
+                QVERIFY(!l_fragment.fragment().charFormat().isImageFormat());
+            }
+    }
+
+    // Lines from another thread reach the page through the main thread's event loop, in order.
+    void linesFromWorkerThreadArriveQueued()
+    {
+        constexpr int l_count = 200;
+        std::unique_ptr<QThread> lp_worker(QThread::create(
+            []
+            {
+                for (int l_line = 0; l_line < l_count; ++l_line)
+                    Log(u"Transfer Queue"_s, 2, QString::number(l_line));
+            }));
+        lp_worker->start();
+        QVERIFY(lp_worker->wait(30000));
+        QVERIFY(mp_form->Lines(u"Transfer Queue"_s).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(mp_form->Lines(u"Transfer Queue"_s).size(), l_count, 20000);
+        QCOMPARE(mp_form->Lines(u"Transfer Queue"_s).last(), stamp + u"   199"_s);
+    }
+
+    // Before the view exists, and after it is gone, lines are dropped; a new view starts empty.
+    void linesWithoutViewDropped()
+    {
+        Log(u"server"_s, 1, u"kept"_s);
+        mp_form.reset();
+        Log(u"server"_s, 1, u"dropped"_s);
+        mp_form = std::make_unique<DiagnosticsForm>();
+        mp_form->Init();
+        QVERIFY(mp_form->Lines(u"server"_s).isEmpty());
+        Log(u"server"_s, 1, u"shown"_s);
+        QCOMPARE(mp_form->Lines(u"server"_s), QStringList{stamp + u"shown"_s});
+    }
+
+    // Peers can make the client log without end: a page keeps its newest lines, in order.
+    void pageKeepsItsNewestLines()
+    {
+        const int l_total = DiagnosticsForm::MaxLinesPerPage + 25;
+        for (int l_line = 1; l_line <= l_total; ++l_line)
+            Log(u"Peer Messenger"_s, 1, QString::number(l_line));
+        const QStringList l_page = mp_form->Lines(u"Peer Messenger"_s);
+        QCOMPARE(l_page.size(), DiagnosticsForm::MaxLinesPerPage);
+        QCOMPARE(l_page.first(), stamp + u"26"_s);
+        QCOMPARE(l_page.last(), stamp + QString::number(l_total));
+    }
+
+    // Rows follow tracking and the online state; an untracked user's tie goes with its row.
+    void trackedUsers()
+    {
+        auto* lp_tree = mp_form->findChild<QTreeWidget*>(u"trackedUsersTree"_s);
+        const auto l_rows = [lp_tree]
+        {
+            QStringList l_rows;
+            for (int l_index = 0; l_index < lp_tree->topLevelItemCount(); ++l_index)
+                l_rows.append(lp_tree->topLevelItem(l_index)->text(0) + u":"_s +
+                              lp_tree->topLevelItem(l_index)->text(1));
+            return l_rows;
+        };
+        SetFlag("bob", "is_online", true);
+        SetFlag("bob", "is_tracked", true);
+        SetFlag("carol", "is_online", true);
+        SetFlag("d\xe9sir\xe9", "is_tracked", true);
+        QCOMPARE(l_rows(), QStringList({u"bob:Online"_s, u"d\u00e9sir\u00e9:Offline"_s}));
+
+        SetFlag("bob", "is_online", false);
+        QCOMPARE(l_rows(), QStringList({u"bob:Offline"_s, u"d\u00e9sir\u00e9:Offline"_s}));
+
+        SetFlag("bob", "is_tracked", false);
+        QCOMPARE(l_rows(), QStringList{u"d\u00e9sir\u00e9:Offline"_s});
+        QCOMPARE(d["track_user_node"]->ItemCount(), std::size_t(1));
+        SetFlag("bob", "is_online", true);
+        QCOMPARE(l_rows(), QStringList{u"d\u00e9sir\u00e9:Offline"_s});
+
+        SetFlag("bob", "is_tracked", true);
+        QCOMPARE(l_rows(), QStringList({u"d\u00e9sir\u00e9:Offline"_s, u"bob:Online"_s}));
+        QCOMPARE(d["track_user_node"]->ItemCount(), std::size_t(2));
+    }
+
+    void look()
+    {
+        SetFlag("bob", "is_online", true);
+        SetFlag("bob", "is_tracked", true);
+        for (const char* lp_category : {"Configuration Data", "server", "Peer Messenger"})
+            Log(QString::fromLatin1(lp_category), 2, u"<i>started</i>"_s);
+        mp_form->resize(600, 300);
+        QVERIFY(!ViewHarness::Snapshot(mp_form.get(), u"diagnostics-logs"_s).isEmpty());
+        mp_form->findChild<QTabWidget*>(u"tabWidget"_s)->setCurrentIndex(0);
+        QVERIFY(!ViewHarness::Snapshot(mp_form.get(), u"diagnostics-users"_s).isEmpty());
+        LogForm l_logForm;
+        QVERIFY(!ViewHarness::Snapshot(&l_logForm, u"logform"_s).isEmpty());
+    }
+
+private:
+    std::unique_ptr<ViewHarness> mp_harness;
+    std::unique_ptr<DiagnosticsForm> mp_form;
+};
+
+VIEW_TEST_MAIN(TestDiagnostics)
+#include "tst_diagnostics.moc"

@@ -1,0 +1,73 @@
+#include "UserGroupsDialog.h"
+
+#include "Data.h"
+#include "ui_UserGroupsDialog.h"
+
+namespace
+{
+QString FromLatin1(const std::string& i_bytes)
+{
+    return QString::fromLatin1(i_bytes.data(), qsizetype(i_bytes.size()));
+}
+} // namespace
+
+UserGroupsDialog::UserGroupsDialog(std::string i_user, QWidget* ip_parent)
+    : QDialog(ip_parent), mp_ui(std::make_unique<Ui_UserGroupsDialog>()), m_user(std::move(i_user))
+{
+    mp_ui->setupUi(this);
+    // Closing ends the dialog and, with it, its store handler.
+    setAttribute(Qt::WA_DeleteOnClose);
+    Type* lp_groups = d["user_list_group"];
+    lp_groups->m_itemAddedEvent.AddHandler(
+        new EventHandler<UserGroupsDialog, Item*>(this, &UserGroupsDialog::OnUserGroupAdded));
+    setWindowTitle(QStringLiteral("User Groups for [") + FromLatin1(m_user) + QStringLiteral("]"));
+    ItemPtr l_listEntry = ItemPtr(d["user"]->GetItem(m_user))["in_user_list"];
+    for (Item* lp_group : lp_groups->GetItems())
+        AddRow(lp_group, l_listEntry.IsConnected(lp_group));
+    // Only now: building the rows changes nothing in the store.
+    connect(mp_ui->groupListWidget, &QListWidget::itemChanged, this,
+            &UserGroupsDialog::OnGroupItemChanged);
+    connect(mp_ui->newGroupButton, &QPushButton::clicked, this,
+            &UserGroupsDialog::OnNewGroupButtonClicked);
+}
+
+UserGroupsDialog::~UserGroupsDialog() = default;
+
+void UserGroupsDialog::AddRow(Item* ip_group, bool i_checked)
+{
+    auto* lp_row = new QListWidgetItem(FromLatin1(ItemPtr(ip_group).AsString()));
+    lp_row->setFlags(lp_row->flags() | Qt::ItemIsUserCheckable);
+    lp_row->setCheckState(i_checked ? Qt::Checked : Qt::Unchecked);
+    mp_ui->groupListWidget->addItem(lp_row);
+}
+
+void UserGroupsDialog::OnUserGroupAdded(Item* ip_group)
+{
+    AddRow(ip_group, false);
+}
+
+void UserGroupsDialog::OnNewGroupButtonClicked()
+{
+    const QString l_name = mp_ui->newGroupEdit->text().trimmed();
+    mp_ui->newGroupEdit->clear();
+    if (l_name.isEmpty())
+        return;
+    d["user_list_group"]->GetItem(l_name.toLatin1().toStdString());
+}
+
+void UserGroupsDialog::OnGroupItemChanged(QListWidgetItem* ip_row)
+{
+    const Qt::CheckState l_state = ip_row->checkState();
+    if (l_state == Qt::PartiallyChecked || ip_row->text().isEmpty())
+        return;
+    // A user taken off the list meanwhile has no entry to put in a group.
+    ItemPtr l_listEntry = ItemPtr(d["user"]->GetItem(m_user))["in_user_list"];
+    if (!l_listEntry)
+        return;
+    ItemPtr l_group = d["user_list_group"]->GetItem(ip_row->text().toLatin1().toStdString());
+    const bool l_connected = l_listEntry.IsConnected(l_group);
+    if (l_state == Qt::Checked && !l_connected)
+        l_listEntry += l_group;
+    else if (l_state == Qt::Unchecked && l_connected)
+        l_listEntry -= l_group;
+}
