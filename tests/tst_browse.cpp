@@ -2,6 +2,7 @@
 // sharing, messaging and transfer services on 127.0.0.1.
 #include "ActionSetToolBar.h"
 #include "Data.h"
+#include "FilterHelpDialog.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
 #include "ShareForm.h"
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
@@ -204,7 +206,7 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (Item* lp_entry : d["download_entry"]->GetItems())
             mp_harness->Transfers().RemoveDownload(lp_entry);
-        for (const char* lp_user : {"alice", "bob"})
+        for (const char* lp_user : {"alice", "bob", "carol"})
             sharedFoldersManager->RemoveUserShare(lp_user);
         // No tie outlives its row or tab.
         QCOMPARE(Count("user_share_tab"), 0);
@@ -458,6 +460,23 @@ private slots:
         StoreShare("alice", ParseFolders("Docs*f"));
         QTRY_COMPARE(Shape(lp_tree), u"Docs"_s);
         QCOMPARE(Files(lp_form->FileList()), u"f"_s);
+    }
+
+    // One help window for every tab; it goes with the tab that made it.
+    void filterHelp()
+    {
+        ShareForm* lp_alice = Browse("alice", "A");
+        ShareForm* lp_carol = mp_shares->OpenShareBrowse("carol");
+        auto* lp_button = lp_alice->findChild<QPushButton*>(u"filterHelpButton"_s);
+        QVERIFY(lp_button->isVisibleTo(lp_alice));
+        lp_button->click();
+        QPointer<FilterHelpDialog> l_dialog(filterHelpDialog);
+        QVERIFY(l_dialog && l_dialog->isVisible());
+        lp_carol->OnFilterHelpClicked();
+        QCOMPARE(filterHelpDialog, l_dialog.data());
+        mp_shares->OnTabCloseRequested(mp_shares->TabControl()->indexOf(lp_alice));
+        ViewHarness::Flush();
+        QVERIFY(!l_dialog && !filterHelpDialog);
     }
 
     // Ten thousand nested folders: built, filtered, queued and freed without deep recursion;

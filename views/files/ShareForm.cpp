@@ -3,9 +3,7 @@
 #include "ActionSetToolBar.h"
 #include "Data.h"
 #include "EventToolBar.h"
-#if __has_include("FilterHelpDialog.h")
 #include "FilterHelpDialog.h"
-#endif
 #include "FilterParser.h"
 #include "GeneralFunctions.h"
 #include "PeerMessenger.h"
@@ -615,10 +613,8 @@ void ShareForm::showEvent(QShowEvent* ip_event)
 
 void ShareForm::OnFilterHelpClicked()
 {
-#if __has_include("FilterHelpDialog.h")
     if (!filterHelpDialog)
         new FilterHelpDialog(this);
     filterHelpDialog->show();
     filterHelpDialog->raise();
-#endif
 }
