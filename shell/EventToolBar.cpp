@@ -40,7 +40,7 @@ EventToolBar::~EventToolBar()
 
 void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
 {
-    if (!mainWindow->isActiveWindow())
+    if (mainWindow && !mainWindow->isActiveWindow())
     {
         if (m_blinkIcons.empty())
         {
@@ -113,7 +113,7 @@ void EventToolBar::OnWidgetDestroyed(QObject* ip_object)
 
 void EventToolBar::OnIconAlertTimeout()
 {
-    if (m_blinkIcons.empty())
+    if (m_blinkIcons.empty() || !mainWindow)
         return;
     if (m_blinkPosition < int(m_blinkIcons.size()))
     {
@@ -131,9 +131,11 @@ void EventToolBar::OnApplicationFocusChanged(QWidget*, QWidget*)
         return;
     m_blinkIcons.clear();
     m_blinkTimer.stop();
-    mainWindow->SetApplicationIcon(gp_server && gp_server->IsConnected()
-                                       ? QStringLiteral(":/icons/online_icon")
-                                       : QStringLiteral(":/icons/offline_icon"));
+    // Views may stand without the main window (in their tests): there is no icon to reset then.
+    if (mainWindow)
+        mainWindow->SetApplicationIcon(gp_server && gp_server->IsConnected()
+                                           ? QStringLiteral(":/icons/online_icon")
+                                           : QStringLiteral(":/icons/offline_icon"));
 }
 
 void EventToolBar::RemoveAction(QAction* ip_action)
