@@ -68,7 +68,8 @@ qint64 RawCopy(const QString& i_source, const QString& i_target)
 }
 
 // One upload thread sending a sparse file of a few seconds' worth at the limit (kilobytes per
-// second) to a plain socket; the bytes per second that arrive after the first read, or -1.
+// second) to a plain socket; the bytes per second that arrive after the first read, or -1. The
+// last bytes may wait for a delayed acknowledgement (about 40 ms), which counts here as well.
 double LimitedUploadRate(const QString& i_folder, int i_limit)
 {
     const qint64 l_size = qint64(i_limit) * 1024 * limitedSeconds;
