@@ -57,7 +57,8 @@ void Request(const char* ip_what, const char* ip_user, int i_repeats = 1)
     QElapsedTimer l_timer;
     l_timer.start();
     for (int l_repeat = 0; l_repeat < i_repeats; ++l_repeat)
-        l_bytes = sharedFoldersManager->GetSharedFilesMessage(ip_user).GetPendingReadLength();
+        l_bytes =
+            sharedFoldersManager->GetSharedFilesMessage(ip_user).value().GetPendingReadLength();
     std::printf("%-46s %10.2f ms %10d bytes\n", ip_what,
                 double(l_timer.nsecsElapsed()) / 1e6 / i_repeats, l_bytes);
 }

@@ -4,6 +4,7 @@
 // to socket to file in the same run, with the same opening exchange. Files live on /dev/shm when
 // it exists, so that the disk does not set the pace; the source is sparse. Also counts the
 // progress signals that reach the GUI thread per second. Each is the best of three rounds.
+// First, the rate an upload thread achieves under a speed limit against the limit itself.
 #include "Data.h"
 #include "FileConnectionReceiver.h"
 #include "FileConnectionSender.h"
@@ -13,16 +14,22 @@
 #include "TestSettings.h"
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
+#include "UploadSpeedLimit.h"
+#include "UploadThread.h"
 #include "WireReader.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 
@@ -32,6 +39,9 @@ constexpr qint64 fileSize = qint64(1) << 30;
 constexpr quint32 token = 77;
 constexpr int timeoutMs = 600000;
 constexpr int rounds = 3;
+// Each limited upload lasts about this long, so that its first unpaced block hardly counts.
+constexpr qint64 limitedSeconds = 3;
+constexpr double limitTolerance = 0.05;
 
 double MegabytesPerSecond(qint64 i_bytes, qint64 i_milliseconds)
 {
@@ -56,6 +66,61 @@ qint64 RawCopy(const QString& i_source, const QString& i_target)
     QFile::remove(i_target);
     return l_elapsed;
 }
+
+// One upload thread sending a sparse file of a few seconds' worth at the limit (kilobytes per
+// second) to a plain socket; the bytes per second that arrive after the first read, or -1. The
+// last bytes may wait for a delayed acknowledgement (about 40 ms), which counts here as well.
+double LimitedUploadRate(const QString& i_folder, int i_limit)
+{
+    const qint64 l_size = qint64(i_limit) * 1024 * limitedSeconds;
+    QFile l_file(i_folder + QStringLiteral("/limited"));
+    if (!l_file.open(QIODevice::ReadWrite) || !l_file.resize(l_size))
+        return -1;
+    QTcpServer l_server;
+    l_server.listen(QHostAddress(QHostAddress::LocalHost));
+    QTcpSocket* lp_sender = new QTcpSocket;
+    lp_sender->connectToHost(QHostAddress(QHostAddress::LocalHost), l_server.serverPort());
+    if (!lp_sender->waitForConnected(timeoutMs) || !l_server.waitForNewConnection(timeoutMs))
+        return -1;
+    QTcpSocket* lp_receiver = l_server.nextPendingConnection();
+    UploadSpeedLimit l_limit;
+    l_limit.Set(i_limit, i_limit);
+    QThread* lp_home = QThread::currentThread();
+    UploadThread l_thread(lp_sender, &l_file, l_size, token, &l_limit, 1, lp_home);
+    lp_sender->moveToThread(&l_thread);
+    l_thread.start();
+    qint64 l_received = -4;
+    // Timed from the first bytes of the file, which are not counted.
+    qint64 l_first = 0;
+    QElapsedTimer l_timer;
+    QByteArray l_buffer(1 << 20, Qt::Uninitialized);
+    while (l_received < l_size && lp_receiver->waitForReadyRead(timeoutMs))
+        while (lp_receiver->bytesAvailable() > 0)
+        {
+            if (l_received == -4)
+            {
+                lp_receiver->read(4);
+                lp_receiver->write(QByteArray(8, '\0'));
+                lp_receiver->flush();
+                l_received = 0;
+                continue;
+            }
+            l_received += lp_receiver->read(l_buffer.data(), l_buffer.size());
+            if (!l_timer.isValid())
+            {
+                l_timer.start();
+                l_first = l_received;
+            }
+        }
+    const qint64 l_elapsed = l_timer.isValid() ? l_timer.nsecsElapsed() : 0;
+    lp_receiver->close();
+    l_thread.wait();
+    delete lp_sender;
+    if (l_received < l_size || l_elapsed <= 0)
+        return -1;
+    return double(l_received - l_first) * 1e9 / double(l_elapsed);
+}
+
 // One download of the source through the client, from the offer to the placed file; the
 // milliseconds from the first byte sent to the finished file placed, or -1.
 qint64 ClientDownload(TransferQueueManager& i_manager, TransferPeer& i_owner,
@@ -104,6 +169,16 @@ int main(int i_argc, char** ip_argv)
         if (!l_file.open(QIODevice::WriteOnly) || !l_file.resize(fileSize))
             return 1;
     }
+
+    for (const int l_limit : {1000, 10000, 50000})
+    {
+        const double l_rate = LimitedUploadRate(l_dir.path(), l_limit) / 1024.0;
+        const bool l_met = std::abs(l_rate - l_limit) <= limitTolerance * l_limit;
+        std::printf("aim: upload rate at a limit of %d KB/s: %.0f KB/s (aim %d KB/s within 5%%): "
+                    "%s\n",
+                    l_limit, l_rate, l_limit, l_met ? "met" : "not met");
+    }
+    QFile::remove(l_dir.path() + QStringLiteral("/limited"));
 
     PeerHarness l_harness;
     TransferQueueManager l_manager;

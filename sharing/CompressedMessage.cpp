@@ -3,6 +3,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <vector>
@@ -14,12 +16,13 @@ namespace
 class Deflater
 {
 public:
-    Deflater()
+    Deflater() : m_ready(deflateInit(&m_stream, Z_BEST_COMPRESSION) == Z_OK) {}
+    ~Deflater()
     {
-        if (deflateInit(&m_stream, Z_BEST_COMPRESSION) != Z_OK)
-            throw std::bad_alloc();
+        if (m_ready)
+            deflateEnd(&m_stream);
     }
-    ~Deflater() { deflateEnd(&m_stream); }
+    bool IsReady() const { return m_ready; }
     Deflater(const Deflater&) = delete;
     Deflater& operator=(const Deflater&) = delete;
 
@@ -39,21 +42,50 @@ public:
 
 private:
     z_stream m_stream{};
+    bool m_ready;
 };
+
+// Made on first use and kept once made, so that a failure to make it fails one message only.
+Deflater* ThreadDeflater()
+{
+    thread_local std::unique_ptr<Deflater> tp_deflater;
+    if (!tp_deflater)
+    {
+        auto lp_made = std::make_unique<Deflater>();
+        if (lp_made->IsReady())
+            tp_deflater = std::move(lp_made);
+    }
+    return tp_deflater.get();
+}
 } // namespace
 
-MemStream CompressedMessage(quint32 i_code, const MemStream& i_body)
+std::optional<MemStream> CompressedMessage(quint32 i_code, const MemStream& i_body)
 {
-    const uLong l_length = static_cast<uLong>(i_body.GetPendingReadLength());
+    const qint64 l_pending = i_body.GetPendingReadLength();
+    // One pass takes at most what zlib's 32-bit counts hold, output room included.
+    if (l_pending < 0 || l_pending > qint64(std::numeric_limits<uInt>::max() / 2 - 12))
+        return std::nullopt;
+    const uLong l_length = static_cast<uLong>(l_pending);
     // Twice the body and 12 bytes always hold level 9's output; compressBound covers the empty
     // body too. With room enough, running out of memory is the only failure.
     const uLong l_room = std::max<uLong>(2 * l_length + 12, compressBound(l_length));
-    std::vector<Bytef> l_packed(l_room);
-    thread_local Deflater t_deflater;
-    const std::optional<uLong> l_packedSize = t_deflater.Deflate(
+    std::vector<Bytef> l_packed;
+    Deflater* lp_deflater = nullptr;
+    try
+    {
+        l_packed.resize(l_room);
+        lp_deflater = ThreadDeflater();
+    }
+    catch (const std::bad_alloc&)
+    {
+        return std::nullopt;
+    }
+    if (!lp_deflater)
+        return std::nullopt;
+    const std::optional<uLong> l_packedSize = lp_deflater->Deflate(
         reinterpret_cast<const Bytef*>(i_body.GetReadBuffer()), l_length, l_packed.data(), l_room);
     if (!l_packedSize)
-        throw std::bad_alloc();
+        return std::nullopt;
 
     MemStream l_message;
     l_message.Write(i_code);

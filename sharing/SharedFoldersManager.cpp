@@ -166,6 +166,18 @@ void Shared(const QString& i_message)
     Log(QStringLiteral("Shared"), 1, i_message);
 }
 
+// A reply that cannot be compressed is logged and not sent: the requester gets nothing.
+std::optional<MemStream> CompressedReply(quint32 i_code, const MemStream& i_body,
+                                         const QString& i_what)
+{
+    std::optional<MemStream> l_message = CompressedMessage(i_code, i_body);
+    if (!l_message)
+        Shared(QStringLiteral("Could not compress the %1 (%2 bytes), not sending it")
+                   .arg(i_what)
+                   .arg(i_body.GetPendingReadLength()));
+    return l_message;
+}
+
 // The file connected to both items, or null.
 Item* CommonFile(Item* ip_folder, Item* ip_name, Type* ip_fileType)
 {
@@ -385,16 +397,34 @@ void SharedFoldersManager::AddSharedFile(ItemPtr i_folder, ItemPtr i_known,
         ++m_filesAdded;
     }
     else if (l_file["shared_file_size"].AsInt64() != i_size)
-    {
-        // Peers must get the file as it is now; its audio attributes may have changed with it.
-        l_file += mp_sizeType->GetItem(Value(static_cast<long long>(i_size)));
-        for (const char* lp_type : g_audioTypes)
-            l_file.Disconnect(lp_type);
-        l_file.Disconnect("is_scanned");
-    }
-    if (IsMp3Name(i_name) && !l_file.IsConnected("is_scanned"))
-        emit MP3ScanRequired(QString::fromLatin1(i_path.toUtf8()));
+        ResizeSharedFile(l_file, i_size);
+    ScanIfDue(l_file, i_name, i_path);
     TokenizeSharedFile(l_file);
+}
+
+void SharedFoldersManager::ResizeSharedFile(ItemPtr i_file, qint64 i_size)
+{
+    // Peers must get the file as it is now; its audio attributes may have changed with it.
+    i_file += mp_sizeType->GetItem(Value(static_cast<long long>(i_size)));
+    for (const char* lp_type : g_audioTypes)
+        i_file.Disconnect(lp_type);
+    i_file.Disconnect("is_scanned");
+}
+
+void SharedFoldersManager::ScanIfDue(ItemPtr i_file, const std::string& i_name,
+                                     const QString& i_path)
+{
+    if (IsMp3Name(i_name) && !i_file.IsConnected("is_scanned"))
+        emit MP3ScanRequired(QString::fromLatin1(i_path.toUtf8()));
+}
+
+void SharedFoldersManager::UpdateSharedFileSize(ItemPtr i_file, const QString& i_path,
+                                                qint64 i_size)
+{
+    if (i_file["shared_file_size"].AsInt64() == i_size)
+        return;
+    ResizeSharedFile(i_file, i_size);
+    ScanIfDue(i_file, i_file["shared_file_name"].AsString(), i_path);
 }
 
 bool SharedFoldersManager::IsSearchTokenSeparator(unsigned char i_byte)
@@ -512,7 +542,7 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const std::string& i_path)
     return ItemPtr();
 }
 
-MemStream SharedFoldersManager::GetSharedFilesMessage(std::string i_user)
+std::optional<MemStream> SharedFoldersManager::GetSharedFilesMessage(std::string i_user)
 {
     Shared(QStringLiteral("Shared file list requested by user %1").arg(PathText(i_user)));
     const ItemSet l_sharedFolders = GetUserSharedFolders(i_user);
@@ -524,11 +554,12 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(std::string i_user)
     auto l_cached = m_fileListCache.find(l_key);
     if (l_cached == m_fileListCache.end())
     {
+        std::optional<std::string> l_built = BuildSharedFilesMessage(l_sharedFolders);
+        if (!l_built)
+            return std::nullopt;
         if (m_fileListCache.size() >= MaxCachedFileLists)
             m_fileListCache.erase(m_fileListCache.begin());
-        l_cached =
-            m_fileListCache.emplace(std::move(l_key), BuildSharedFilesMessage(l_sharedFolders))
-                .first;
+        l_cached = m_fileListCache.emplace(std::move(l_key), std::move(*l_built)).first;
     }
     // Copies of a stream share their bytes and read position: the caller gets bytes of its own.
     MemStream l_message;
@@ -536,7 +567,8 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(std::string i_user)
     return l_message;
 }
 
-std::string SharedFoldersManager::BuildSharedFilesMessage(const ItemSet& i_sharedFolders)
+std::optional<std::string>
+SharedFoldersManager::BuildSharedFilesMessage(const ItemSet& i_sharedFolders)
 {
     FileInfoMap l_share;
     for (Item* lp_folder : i_sharedFolders.GetItems("shared_file_folder"))
@@ -549,8 +581,11 @@ std::string SharedFoldersManager::BuildSharedFilesMessage(const ItemSet& i_share
     MemStream l_body;
     l_body.Write(l_share);
     l_body.Write(AttributeTranslationTable());
-    const MemStream l_message = CompressedMessage(PeerMessageCode::SharedFileList, l_body);
-    return std::string(l_message.GetReadBuffer(), std::size_t(l_message.GetPendingReadLength()));
+    const std::optional<MemStream> l_message =
+        CompressedReply(PeerMessageCode::SharedFileList, l_body, QStringLiteral("file list"));
+    if (!l_message)
+        return std::nullopt;
+    return std::string(l_message->GetReadBuffer(), std::size_t(l_message->GetPendingReadLength()));
 }
 
 void SharedFoldersManager::OnIndexChanged(ConnectionInfo)
@@ -586,8 +621,10 @@ void SharedFoldersManager::OnFilesInFoldersRequested(std::string i_user, quint32
     l_body.Write(l_folderCount);
     l_body.Write(i_folder);
     l_body.Write(l_contents);
-    MemStream l_message = CompressedMessage(PeerMessageCode::SharedFilesInFolder, l_body);
-    peerMessenger->SendMessage(i_user, l_message);
+    std::optional<MemStream> l_message = CompressedReply(PeerMessageCode::SharedFilesInFolder,
+                                                         l_body, QStringLiteral("folder contents"));
+    if (l_message)
+        peerMessenger->SendMessage(i_user, *l_message);
 }
 
 void SharedFoldersManager::OnDNetSearchRequest(std::string i_user, quint32 i_req,
@@ -631,7 +668,8 @@ std::optional<MemStream> SharedFoldersManager::BuildSearchReply(const std::strin
     l_body.Write(quint32(SettingValue("upload_speed").AsInt()));
     l_body.Write(quint32(transferQueueManager ? transferQueueManager->QueuedUploadCount() : 0));
     l_body.Write(AttributeTranslationTable());
-    return CompressedMessage(PeerMessageCode::FileSearchResult, l_body);
+    return CompressedReply(PeerMessageCode::FileSearchResult, l_body,
+                           QStringLiteral("search reply"));
 }
 
 std::vector<Item*> SharedFoldersManager::FindSearchMatches(const SearchParser& i_parser,

@@ -89,7 +89,12 @@ public:
     // The whole shared-file list message for the user: code 5, then the zlib stream of the folders
     // the user may see, their files and an empty attribute translation table. Built once per set
     // of visible shared folders until the index changes; every call returns a copy of its own.
-    MemStream GetSharedFilesMessage(std::string i_user);
+    // None when it could not be compressed (logged).
+    std::optional<MemStream> GetSharedFilesMessage(std::string i_user);
+
+    // Records the size a shared file was found to have since it was indexed (i_path is where it
+    // lies on disk); an MP3 file is scanned again.
+    void UpdateSharedFileSize(ItemPtr i_file, const QString& i_path, qint64 i_size);
 
     // Deletes the list received from the user, if one is held.
     void RemoveUserShare(const std::string& i_user);
@@ -130,8 +135,11 @@ private:
     // Indexes one file of the folder: i_known is its item when the folder already held it.
     void AddSharedFile(ItemPtr i_folder, ItemPtr i_known, const std::string& i_name,
                        const QString& i_path, qint64 i_size);
-    // The compressed list message of every folder below the shared folders.
-    std::string BuildSharedFilesMessage(const ItemSet& i_sharedFolders);
+    // A new size: the audio attributes are forgotten with the old one.
+    void ResizeSharedFile(ItemPtr i_file, qint64 i_size);
+    void ScanIfDue(ItemPtr i_file, const std::string& i_name, const QString& i_path);
+    // The compressed list message of every folder below the shared folders; none on failure.
+    std::optional<std::string> BuildSharedFilesMessage(const ItemSet& i_sharedFolders);
     // Any change to files, folders or their access forgets the compressed lists.
     void OnIndexChanged(ConnectionInfo i_info);
     // The files that answer the search, in serial order; empty when none or too many do.

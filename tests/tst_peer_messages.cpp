@@ -304,7 +304,7 @@ private slots:
     {
         mp_peer->SendBody(m_connection, Messages::GetSharedFileList());
         QVERIFY(mp_peer->WaitForFrames(m_connection, 1));
-        MemStream l_expected = sharedFoldersManager->GetSharedFilesMessage("bob");
+        MemStream l_expected = sharedFoldersManager->GetSharedFilesMessage("bob").value();
         QCOMPARE(mp_peer->Frames(m_connection).first().body,
                  QByteArray(l_expected.GetReadBuffer(), l_expected.GetPendingReadLength()));
     }

@@ -228,7 +228,7 @@ private slots:
         SetAccess(Access::Public);
         const QString l_before = FileList();
         QCOMPARE(FileList(), l_before);
-        const MemStream l_direct = Manager().GetSharedFilesMessage("bob");
+        const MemStream l_direct = Manager().GetSharedFilesMessage("bob").value();
         QCOMPARE(QByteArray(l_direct.GetReadBuffer(), l_direct.GetPendingReadLength()),
                  mp_peer->Frames(m_connection).last().body);
         if (change == 0)

@@ -4,15 +4,18 @@
 #include "Data.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
+#include "Server.h"
 #include "SharedFoldersManager.h"
 #include "TestPeer.h"
+#include "TestPeerMessages.h"
 #include "TestServer.h"
 #include "TestSettings.h"
 #include "TransferHarness.h"
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "TransferThread.h"
-#include "UploadThread.h"
+#include "UploadPacer.h"
+#include "UploadSpeedLimit.h"
 #include "WireReader.h"
 
 #include <QDateTime>
@@ -20,6 +23,7 @@
 #include <QFile>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -27,11 +31,15 @@ using namespace Qt::StringLiterals;
 namespace
 {
 constexpr int timeoutMs = TransferHarness::timeoutMs;
+constexpr quint32 addUserCode = 5;
+constexpr quint32 fileListCode = 5;
 constexpr quint32 offerCode = 40;
 constexpr quint32 uploadFailedCode = 46;
 constexpr quint32 deniedCode = 50;
 constexpr quint32 uploadSpeedCode = 121;
 constexpr qint64 midSize = 2 << 20;
+constexpr qint64 mebibyte = 1 << 20;
+constexpr qint64 resizedSize = 3000;
 
 std::string Status(ItemPtr i_upload)
 {
@@ -118,6 +126,7 @@ private slots:
         for (const char* lp_name : {"a.bin", "b.bin", "c.bin", "d.bin"})
             QVERIFY(l_file(lp_name, 3000));
         QVERIFY(l_file("big.bin", (qint64(5) << 30) + 7) && l_file("mid.bin", midSize));
+        QVERIFY(l_file("mib.bin", mebibyte) && l_file("mibplus.bin", mebibyte + 1));
         SharePublicly(Share());
     }
 
@@ -154,8 +163,12 @@ private slots:
             << u"bob=1 carol!"_s << u"carol:a bob:b"_s << u"bob:b carol:a"_s;
         QTest::newRow("one user by arrival")
             << u"carol=5"_s << u"carol:c carol:a"_s << u"carol:c carol:a"_s;
+        QTest::newRow("highest group")
+            << u"carol=5,1 bob=3"_s << u"bob:a carol:b"_s << u"carol:b bob:a"_s;
+        QTest::newRow("highest group last")
+            << u"carol=1,5 bob=3"_s << u"bob:a carol:b"_s << u"carol:b bob:a"_s;
         QTest::newRow("negative is zero")
-            << u"bob=-3"_s << u"carol:a bob:b"_s << u"carol:a bob:b"_s;
+            << u"bob=-3,-5"_s << u"bob:a carol:b"_s << u"bob:a carol:b"_s;
     }
 
     void order()
@@ -170,10 +183,14 @@ private slots:
             if (l_term.endsWith(QLatin1Char('!')))
                 l_user.NewItem("is_privileged");
             else
-                (l_user.NewItem("in_user_list") +=
-                 d.GetType("user_list_group")->GetItem("g" + l_name.toStdString())) +=
-                    d.GetType("group_download_priority")
-                        ->GetItem(l_term.section(QLatin1Char('='), 1).toInt());
+            {
+                ItemPtr l_listed = l_user.NewItem("in_user_list");
+                const QStringList l_groups = l_term.section(QLatin1Char('='), 1).split(u',');
+                for (qsizetype l_group = 0; l_group < l_groups.size(); ++l_group)
+                    (l_listed += d.GetType("user_list_group")
+                                     ->GetItem(l_name.toStdString() + std::to_string(l_group))) +=
+                        d.GetType("group_download_priority")->GetItem(l_groups[l_group].toInt());
+            }
         }
         for (const QString& l_request : requests.split(QLatin1Char(' ')))
             Request(qPrintable(l_request.section(QLatin1Char(':'), 0, 0)),
@@ -253,36 +270,124 @@ private slots:
         QCOMPARE(Upload("bob", "big.bin")["denial_reason"].AsString(), "Queued");
     }
 
-    // From the queue request to the last byte; the speed of a file over 1 MiB reaches the server
-    // when bytes were sent, paced to the limit when one is set.
+    // A file rewritten at another length since the scan is offered at the length it has then,
+    // which the index takes; the bytes sent are those offered, and a file that shrank after its
+    // offer fails the upload rather than leave the downloader waiting.
+    void offeredSize_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("afterOffer");
+        QTest::newRow("shrunk") << qint64(1000) << false;
+        QTest::newRow("grown") << qint64(5000) << false;
+        QTest::newRow("grown after the offer") << qint64(5000) << true;
+        QTest::newRow("shrunk after the offer") << qint64(1000) << true;
+    }
+
+    void offeredSize()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, afterOffer);
+        QByteArray l_bytes(5000, Qt::Uninitialized);
+        for (qsizetype l_index = 0; l_index < l_bytes.size(); ++l_index)
+            l_bytes[l_index] = char(l_index * 7);
+        const auto l_write = [&](qint64 i_size)
+        {
+            QFile l_file(Share() + u"/resized.bin"_s);
+            return l_file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                   l_file.write(l_bytes.left(i_size)) == i_size;
+        };
+        QVERIFY(l_write(resizedSize));
+        sharedFoldersManager->AddSharedFiles(Share().toStdString(), Share().toStdString());
+        if (!afterOffer)
+            QVERIFY(l_write(size));
+        const Offer l_offer = Offered(Bob(), "resized.bin");
+        const qint64 l_offered = afterOffer ? resizedSize : size;
+        QCOMPARE(l_offer.size, quint64(l_offered));
+        ItemPtr l_upload = Upload("bob", "resized.bin");
+        QCOMPARE(l_upload["shared_file"]["shared_file_size"].AsInt64(), l_offered);
+        if (afterOffer)
+            QVERIFY(l_write(size));
+        Bob().Accept(l_offer.token);
+        quint32 l_token = 0;
+        const int l_connection = Bob().TakeFileConnection(l_token, 0);
+        QVERIFY(l_connection >= 0);
+        // The short read of a shrunk file comes before its block is sent.
+        const bool l_completes = size >= l_offered;
+        const qint64 l_sent = l_completes ? l_offered : 0;
+        QVERIFY(Bob().Peer().WaitForRawBytes(l_connection, 4 + l_sent, timeoutMs));
+        if (l_completes)
+            Bob().Peer().Close(l_connection);
+        QTRY_COMPARE_WITH_TIMEOUT(Status(l_upload), l_completes ? "complete" : "aborted",
+                                  timeoutMs);
+        QVERIFY(l_completes || Bob().Take(uploadFailedCode));
+        QCOMPARE(Bob().Peer().RawBytes(l_connection).mid(4), l_bytes.left(l_sent));
+        Bob().Peer().Abort(l_connection);
+    }
+
+    // A reply that cannot be compressed, memory having run out, is logged and not sent; the
+    // client goes on, and answers the next request.
+    void replyNotCompressed()
+    {
+        const QString l_wide = mp_t->Path(u"wide"_s);
+        QVERIFY(QDir().mkdir(l_wide));
+        // A list of about 300 KB: its compression takes a buffer of about 600 KB.
+        for (int l_index = 0; l_index < 2000; ++l_index)
+            QVERIFY(QFile(l_wide + u"/%1"_s.arg(l_index, 140, 10, QLatin1Char('0')))
+                        .open(QIODevice::WriteOnly));
+        SharePublicly(l_wide);
+        const qsizetype l_lines = mp_t->Peers().LogLines(u"Shared"_s).size();
+        Bob().SetOnline(true);
+        AllocationProbe::RefuseAbove(512 << 10);
+        Bob().Send(TestPeerMessages::GetSharedFileList());
+        // Answered in order: the refusal comes after whatever answers the list request.
+        Bob().Queue("nowhere\\x.bin");
+        const bool l_refused = bool(Bob().Take(deniedCode));
+        AllocationProbe::RefuseAbove(0);
+        QVERIFY(l_refused);
+        QCOMPARE(Bob().Count(fileListCode), 0);
+        QCOMPARE(mp_t->Peers()
+                     .LogLines(u"Shared"_s)
+                     .mid(l_lines)
+                     .filter(u"Could not compress the file list"_s)
+                     .size(),
+                 1);
+        Bob().Send(TestPeerMessages::GetSharedFileList());
+        QVERIFY(Bob().Take(fileListCode));
+    }
+
+    // From the queue request to the last byte; the speed of a file over 1 MiB (not of one of
+    // exactly 1 MiB) reaches the server when bytes were sent, paced to the limit when one is set.
     void uploadToCompletion_data()
     {
         QTest::addColumn<int>("limit");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<qint64>("size");
         QTest::addColumn<qint64>("offset");
         QTest::addColumn<bool>("completes");
-        QTest::newRow("whole") << 0 << qint64(0) << true;
-        QTest::newRow("resumed") << 0 << qint64(1 << 20) << true;
-        QTest::newRow("nothing left") << 0 << midSize << true;
-        QTest::newRow("past the end") << 0 << midSize + 1 << false;
-        QTest::newRow("negative") << 0 << qint64(-1) << false;
-        QTest::newRow("paced") << 512 << qint64(0) << true;
+        QTest::newRow("whole") << 0 << "mid.bin"_ba << midSize << qint64(0) << true;
+        QTest::newRow("resumed") << 0 << "mid.bin"_ba << midSize << mebibyte << true;
+        QTest::newRow("nothing left") << 0 << "mid.bin"_ba << midSize << midSize << true;
+        QTest::newRow("past the end") << 0 << "mid.bin"_ba << midSize << midSize + 1 << false;
+        QTest::newRow("negative") << 0 << "mid.bin"_ba << midSize << qint64(-1) << false;
+        QTest::newRow("paced") << 512 << "mid.bin"_ba << midSize << qint64(0) << true;
+        QTest::newRow("exactly 1 MiB") << 0 << "mib.bin"_ba << mebibyte << qint64(0) << true;
+        QTest::newRow("a byte more") << 0 << "mibplus.bin"_ba << mebibyte + 1 << qint64(0) << true;
     }
 
     void uploadToCompletion()
     {
         QFETCH(int, limit);
+        QFETCH(QByteArray, file);
+        QFETCH(qint64, size);
         QFETCH(qint64, offset);
         QFETCH(bool, completes);
         Manager().SetUploadSpeedLimit(limit);
         Manager().EnableUploadSpeedLimit(limit > 0);
         PeerHarness& l_peers = mp_t->Peers();
-        const auto l_reports = [&] {
-            return l_peers.Central()
-                .ReceivedFrames(l_peers.CentralConnection(), uploadSpeedCode)
-                .size();
-        };
-        const auto l_reportsBefore = l_reports();
-        const Offer l_offer = Offered(Bob(), "mid.bin");
+        const auto l_frames = [&](quint32 i_code)
+        { return l_peers.Central().ReceivedFrames(l_peers.CentralConnection(), i_code).size(); };
+        const auto l_reportsBefore = l_frames(uploadSpeedCode);
+        const Offer l_offer = Offered(Bob(), file.constData());
         Bob().Accept(l_offer.token);
         quint32 l_token = 0;
         QElapsedTimer l_timer;
@@ -290,15 +395,19 @@ private slots:
         const int l_connection = Bob().TakeFileConnection(l_token, offset);
         QVERIFY(l_connection >= 0);
         QCOMPARE(l_token, l_offer.token);
-        const qint64 l_expected = completes ? midSize - offset : 0;
+        const qint64 l_expected = completes ? size - offset : 0;
         QVERIFY(Bob().Peer().WaitForRawBytes(l_connection, 4 + l_expected, 60000));
         const qint64 l_elapsed = l_timer.elapsed();
         Bob().Peer().Close(l_connection);
-        QTRY_COMPARE_WITH_TIMEOUT(Status(Upload("bob", "mid.bin")),
+        QTRY_COMPARE_WITH_TIMEOUT(Status(Upload("bob", file.constData())),
                                   completes ? "complete" : "aborted", timeoutMs);
         if (!completes)
             QVERIFY(Bob().Take(uploadFailedCode));
-        QTRY_COMPARE_WITH_TIMEOUT(l_reports(), l_reportsBefore + (l_expected > 0), timeoutMs);
+        // A report would reach the server before a message sent after the upload's end.
+        const auto l_addedBefore = l_frames(addUserCode);
+        gp_server->AddUser("sentinel");
+        QTRY_COMPARE_WITH_TIMEOUT(l_frames(addUserCode), l_addedBefore + 1, timeoutMs);
+        QCOMPARE(l_frames(uploadSpeedCode), l_reportsBefore + (size > mebibyte && l_expected > 0));
         QCOMPARE(Bob().Peer().RawBytes(l_connection).mid(4), QByteArray(l_expected, '\0'));
         // 2 MiB at 512 KiB/s takes 4 s; at twice the limit it would take 2.
         QVERIFY(limit == 0 || l_elapsed > 2000);
@@ -336,12 +445,50 @@ private slots:
         QCOMPARE(Manager().GetUploadSpeed(), share == 0 ? 0 : limit);
     }
 
-    void pacingCredit()
+    // Blocks paced against a clock that only the test moves: each block costs some time to send,
+    // and each sleep lasts longer than asked, as a busy machine's do. The rate over ten simulated
+    // seconds stays within 5% of the limit, however fast the blocks go.
+    void pacing_data()
     {
-        // A share unused, a share overspent, and a credit beyond 32 bits.
-        QCOMPARE(UploadThread::PacingCredit(100, 1000, 0), qint64(102400));
-        QCOMPARE(UploadThread::PacingCredit(100, 1000, 200000), qint64(-97600));
-        QCOMPARE(UploadThread::PacingCredit(2000000, 3000, 0), qint64(6144000000));
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<qint64>("sendNanoseconds");
+        QTest::addColumn<qint64>("oversleepNanoseconds");
+        QTest::newRow("100 KB/s") << 100 << qint64(20000) << qint64(60000);
+        QTest::newRow("10,000 KB/s") << 10000 << qint64(20000) << qint64(60000);
+        QTest::newRow("50,000 KB/s") << 50000 << qint64(20000) << qint64(60000);
+        QTest::newRow("50,000 KB/s, millisecond sleeps") << 50000 << qint64(0) << qint64(1000000);
+        QTest::newRow("2,000,000 KB/s") << 2000000 << qint64(1000) << qint64(60000);
+    }
+
+    void pacing()
+    {
+        QFETCH(int, limit);
+        QFETCH(qint64, sendNanoseconds);
+        QFETCH(qint64, oversleepNanoseconds);
+        constexpr qint64 l_seconds = 10;
+        constexpr qint64 l_block = TransferThread::BlockSize;
+        qint64 l_now = 1000;
+        UploadSpeedLimit l_limit;
+        l_limit.Set(limit, limit);
+        UploadPacer l_pacer(&l_limit, [&l_now] { return l_now; });
+        l_pacer.Start();
+        const qint64 l_start = l_now;
+        qint64 l_sent = 0;
+        qint64 l_lastBlockAt = l_now;
+        while (l_lastBlockAt - l_start < l_seconds * 1000000000)
+        {
+            l_pacer.ReadShare();
+            for (qint64 l_wait = l_pacer.Delay(); l_wait > 0; l_wait = l_pacer.Delay())
+                l_now += l_wait + oversleepNanoseconds;
+            // The rate counts the bytes before the last block over the time to it.
+            l_lastBlockAt = l_now;
+            l_pacer.Sent(l_block);
+            l_sent += l_block;
+            l_now += sendNanoseconds;
+        }
+        const double l_rate =
+            double(l_sent - l_block) * 1e9 / double(l_lastBlockAt - l_start) / 1024.0;
+        QVERIFY2(std::abs(l_rate - limit) <= 0.05 * limit, qPrintable(QString::number(l_rate)));
     }
 
     // Hand-shake phases that hang end after 30 s; the next upload is offered in the same run.

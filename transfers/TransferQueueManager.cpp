@@ -309,9 +309,10 @@ void TransferQueueManager::DeclareUploadTypes()
     TypeOf("bytes_uploaded")
         ->m_itemRemovedEvent.AddHandler(new EventHandler<TransferQueueManager, Item*>(
             this, &TransferQueueManager::FreeValue<Counter>));
+    // file_size: the size the file was offered at, which is what is sent.
     for (const char* lp_type :
          {"user", "shared_file", "read_position", "upload_entry_status", "filename_as_requested",
-          "upload_start_time", "bytes_uploaded", "last_status_change_time"})
+          "upload_start_time", "bytes_uploaded", "last_status_change_time", "file_size"})
         Relate("upload_entry", lp_type, Many, One);
     for (const char* lp_type :
          {"upload_socket", "upload_file", "upload_order", "transfer_req", "last_receipt_time",
@@ -918,11 +919,7 @@ void TransferQueueManager::OnFileTransferResponse(std::string i_user, uint i_req
                                           "is %1. Not processing.")
                                .arg(Text(l_status)),
                            l_user);
-    ItemPtr l_shared = l_upload["shared_file"];
-    const QString l_path =
-        DiskPath(Text(l_shared["shared_file_folder"].AsString()) + QLatin1Char('/') +
-                 Text(l_shared["shared_file_name"].AsString()));
-    QFile* lp_file = new QFile(l_path);
+    QFile* lp_file = new QFile(SharedFilePath(l_upload["shared_file"]));
     if (!lp_file->open(QIODevice::ReadOnly))
     {
         delete lp_file;
@@ -959,9 +956,9 @@ void TransferQueueManager::OnFileConnectionAccepted(std::string i_user, QTcpSock
     SetUploadEntryStatus(l_upload, "uploading");
     AttachTransferValues(l_upload, uploads, 0);
     ip_socket->disconnect();
-    UploadThread* lp_thread = new UploadThread(ip_socket, l_upload["upload_file"].AsPtr<QFile>(),
-                                               l_upload["transfer_req"].AsUInt(), &m_speedLimit,
-                                               m_nextSerial++, thread());
+    UploadThread* lp_thread = new UploadThread(
+        ip_socket, l_upload["upload_file"].AsPtr<QFile>(), l_upload["file_size"].AsInt64(),
+        l_upload["transfer_req"].AsUInt(), &m_speedLimit, m_nextSerial++, thread());
     connect(lp_thread, &UploadThread::UploadError, this, &TransferQueueManager::OnUploadError);
     connect(lp_thread, &UploadThread::UploadProgress, this,
             &TransferQueueManager::OnUploadProgress);
@@ -1405,6 +1402,24 @@ void TransferQueueManager::RemoveUpload(ItemPtr i_upload)
     i_upload.Remove();
 }
 
+QString TransferQueueManager::SharedFilePath(ItemPtr i_shared)
+{
+    return DiskPath(Text(i_shared["shared_file_folder"].AsString()) + QLatin1Char('/') +
+                    Text(i_shared["shared_file_name"].AsString()));
+}
+
+qint64 TransferQueueManager::OfferedSize(ItemPtr i_shared)
+{
+    // The file may have changed since the last scan; the downloader expects what is offered.
+    const QString l_path = SharedFilePath(i_shared);
+    const QFileInfo l_file(l_path);
+    if (!l_file.isFile())
+        return i_shared["shared_file_size"].AsInt64();
+    const qint64 l_size = l_file.size();
+    sharedFoldersManager->UpdateSharedFileSize(i_shared, l_path, l_size);
+    return l_size;
+}
+
 void TransferQueueManager::StartNewUploads()
 {
     qint64 l_free = qint64(SettingValue("upload_slots").AsUInt()) - qint64(ActiveUploadCount());
@@ -1421,11 +1436,12 @@ void TransferQueueManager::StartNewUploads()
         if (!l_passed.insert(static_cast<Item*>(l_user)).second || !IsOnline(l_user) ||
             HasActiveUpload(l_user))
             continue;
-        const qint64 l_size = l_upload["shared_file"]["shared_file_size"].AsInt64();
+        const qint64 l_size = OfferedSize(l_upload["shared_file"]);
         const unsigned int l_token = peerMessenger->RequestUpload(
             l_user.AsString(), l_upload["filename_as_requested"].AsString(), l_size);
         SetUploadEntryStatus(l_upload, "requesting");
         SetValue(l_upload, "transfer_req", l_token);
+        SetValue(l_upload, "file_size", static_cast<long long>(l_size));
         DetermineUploadSpeedLimit();
         if (--l_free == 0)
             return;
@@ -1490,7 +1506,7 @@ void TransferQueueManager::OnUploadComplete(quint64 i_serial)
     const Speed* lp_speed = l_upload["bytes_per_second"].AsPtr<Speed>();
     const int l_speed = lp_speed ? lp_speed->load() : 0;
     TransferLog(1, QStringLiteral("Recording upload speed of %1").arg(l_speed));
-    if (l_upload["shared_file"]["shared_file_size"].AsInt64() > reportedUploadSize && l_speed > 0)
+    if (l_upload["file_size"].AsInt64() > reportedUploadSize && l_speed > 0)
         gp_server->SendUploadSpeed(l_speed);
     SetUploadEntryStatus(l_upload, "complete");
     StartNewUploads();

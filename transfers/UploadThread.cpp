@@ -1,7 +1,5 @@
 #include "UploadThread.h"
 
-#include "UploadSpeedLimit.h"
-
 #include <QFile>
 #include <QTcpSocket>
 #include <QtEndian>
@@ -10,13 +8,15 @@
 
 namespace
 {
-constexpr qint64 pacingSliceMilliseconds = 50;
+// The longest single sleep between two looks at the exit flag.
+constexpr qint64 pacingSliceNanoseconds = 50000000;
 } // namespace
 
-UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferToken,
-                           UploadSpeedLimit* ip_limit, quint64 i_serial, QThread* ip_home)
-    : TransferThread(ip_socket, ip_file, i_serial, ip_home), m_transferToken(i_transferToken),
-      mp_limit(ip_limit)
+UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, qint64 i_size,
+                           quint32 i_transferToken, UploadSpeedLimit* ip_limit, quint64 i_serial,
+                           QThread* ip_home)
+    : TransferThread(ip_socket, ip_file, i_serial, ip_home), m_size(i_size),
+      m_transferToken(i_transferToken), m_pacer(ip_limit)
 {
 }
 
@@ -59,62 +59,42 @@ bool UploadThread::Perform()
     qint64 l_offset = 0;
     if (!ReadStartOffset(l_offset))
         return false;
-    const qint64 l_size = mp_file->size();
+    const qint64 l_size = m_size;
     // An offset equal to the size asks for nothing: the downloader has the whole file.
     if (l_offset < 0 || l_offset > l_size || !mp_file->seek(l_offset))
         return false;
 
     RestartMeasurement();
-    m_pacingClock.start();
-    m_lastLimit = mp_limit->Total();
-    m_pending = 0;
+    m_pacer.Start();
     if (l_offset == l_size)
         Count(l_offset, 0, true);
     char l_buffer[BlockSize];
     while (l_offset < l_size)
     {
-        if (ExitRequested())
+        if (ExitRequested() || !Pace())
             return false;
-        Pace();
+        // A file that shrank since it was offered ends the upload here.
         const qint64 l_block = std::min(BlockSize, l_size - l_offset);
         if (mp_file->read(l_buffer, l_block) != l_block || !WriteAll(l_buffer, l_block))
             return false;
         l_offset += l_block;
-        m_pending += l_block;
+        m_pacer.Sent(l_block);
         Count(l_offset, l_block, l_offset == l_size);
     }
     WaitForClose();
     return true;
 }
 
-qint64 UploadThread::PacingCredit(int i_limit, qint64 i_elapsedMilliseconds, qint64 i_pending)
+bool UploadThread::Pace()
 {
-    return qint64(i_limit) * 1024 * i_elapsedMilliseconds / 1000 - i_pending;
-}
-
-void UploadThread::Pace()
-{
-    const int l_limit = mp_limit->PerUpload();
-    if (l_limit != m_lastLimit)
-    {
+    if (m_pacer.ReadShare())
         RestartMeasurement();
-        if (m_lastLimit == 0)
-            m_pending = 0;
+    for (qint64 l_wait = m_pacer.Delay(); l_wait > 0; l_wait = m_pacer.Delay())
+    {
+        if (ExitRequested())
+            return false;
+        // Whole microseconds, rounded up; an overslept part is paid back by the next blocks.
+        usleep(static_cast<unsigned long>((std::min(l_wait, pacingSliceNanoseconds) + 999) / 1000));
     }
-    m_lastLimit = l_limit;
-    if (l_limit == 0)
-        return;
-    m_pending = mp_limit->TakeFromPool(m_pending);
-    // Pending bytes at the share take pending / limit milliseconds (kilobytes per second).
-    QElapsedTimer l_step;
-    l_step.start();
-    const qint64 l_due = m_pending / l_limit;
-    // In slices, so that a stop request is seen soon even at a very low limit.
-    for (qint64 l_left = l_due; l_left > 0 && !ExitRequested(); l_left = l_due - l_step.elapsed())
-        msleep(static_cast<unsigned long>(std::min(l_left, pacingSliceMilliseconds)));
-    const qint64 l_elapsed = m_pacingClock.restart();
-    const qint64 l_credit = PacingCredit(l_limit, l_elapsed, m_pending);
-    m_pending = 0;
-    if (l_credit > 0)
-        mp_limit->AddToPool(l_credit);
+    return true;
 }

@@ -21,6 +21,8 @@ std::atomic<std::size_t> g_allocated{0};
 std::atomic<long long> g_held{0};
 std::atomic<long long> g_base{0};
 std::atomic<long long> g_peak{0};
+// Larger allocations fail as when memory runs out; 0 refuses none.
+std::atomic<std::size_t> g_refusedAbove{0};
 
 void Raise(std::atomic<long long>& i_maximum, long long i_value)
 {
@@ -32,6 +34,9 @@ void Raise(std::atomic<long long>& i_maximum, long long i_value)
 
 void* Allocate(std::size_t i_size) noexcept
 {
+    const std::size_t l_refusedAbove = g_refusedAbove.load(std::memory_order_relaxed);
+    if (l_refusedAbove > 0 && i_size > l_refusedAbove)
+        return nullptr;
     void* lp_memory = std::malloc(i_size ? i_size : 1);
     const long long l_held = g_held +=
         lp_memory ? static_cast<long long>(malloc_usable_size(lp_memory)) : 0;
@@ -89,6 +94,11 @@ AllocationProbe::~AllocationProbe()
 void AllocationProbe::Stop()
 {
     g_tracking = false;
+}
+
+void AllocationProbe::RefuseAbove(std::size_t i_bytes)
+{
+    g_refusedAbove = i_bytes;
 }
 
 std::size_t AllocationProbe::Largest() const

@@ -21,6 +21,10 @@ public:
     // Bytes allocated through operator new while recording, whether freed since or not.
     std::size_t Allocated() const;
 
+    // From now on allocations through operator new larger than this fail as when memory runs
+    // out (std::bad_alloc, or null for the nothrow forms); 0 lets all through again.
+    static void RefuseAbove(std::size_t i_bytes);
+
     // Buffers that Qt and the byte streams take with malloc escape the count above. The heap as
     // the allocator counts it, every thread's, can be sampled instead; the peak of the samples is
     // taken beyond what was held when the probe started.
