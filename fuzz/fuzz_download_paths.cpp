@@ -3,6 +3,7 @@
 #include "TransferQueueManager.h"
 
 #include <QDir>
+#include <QRegularExpression>
 
 #include <string>
 
@@ -22,6 +23,13 @@ void CheckComponent(const QString& i_name)
             "a safe name stays in its folder");
     for (QChar l_char : i_name)
         Require(l_char.unicode() >= 0x20 && l_char.unicode() != 0x7f, "a safe name has no control");
+    Require(std::size_t(i_name.toUtf8().size()) <= maxNameBytes, "a safe name fits a file system");
+}
+
+// The levels of a folder: its components between separators, empty ones not counted.
+qsizetype Levels(const QString& i_folder)
+{
+    return i_folder.split(QRegularExpression(QStringLiteral("[\\\\/]")), Qt::SkipEmptyParts).size();
 }
 
 // The folder and the path stay below the download folder and name themselves: cleaning them
@@ -70,6 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
         CheckPlaced(DiskPath(l_transfers.GetDownloadTargetPath(l_download, l_complete)),
                     l_downloads);
     }
+    // The save level keeps at most the remote folder's own levels, each once.
+    const qsizetype l_kept = Levels(l_transfers.GetDownloadRelativeDownloadFolder(l_download));
+    Require(l_kept <= std::max(l_level + 1, 0) &&
+                l_kept <= Levels(QString::fromUtf8(l_folder.data(), qsizetype(l_folder.size()))),
+            "the save level keeps no more levels than the remote folder has");
     const QString l_partialFolder =
         DiskPath(l_transfers.GetDownloadTargetFolder(l_download, false));
     QDir().mkpath(l_partialFolder);

@@ -23,7 +23,10 @@
 #include <QFile>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
+
+#include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
 
@@ -46,6 +49,29 @@ QByteArray ReadFile(const QString& i_path)
     return l_file.open(QIODevice::ReadOnly) ? l_file.readAll() : QByteArray("<missing>");
 }
 
+// Lowers the file-size limit of the process for its lifetime; a write past it fails instead of
+// ending the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t i_bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        mp_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit l_limit = m_saved;
+        l_limit.rlim_cur = i_bytes;
+        setrlimit(RLIMIT_FSIZE, &l_limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, mp_savedHandler);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*mp_savedHandler)(int);
+};
 } // namespace
 
 class TransfersTest : public QObject
@@ -85,6 +111,28 @@ class TransfersTest : public QObject
         if (!Offer(i_owner, m_nextToken, i_path, i_size).isEmpty())
             qWarning("the offer was not accepted");
         return m_nextToken++;
+    }
+
+    // The owner offers the download's file and sends all of it; true when the download ends
+    // complete.
+    bool Fetch(ItemPtr i_download, const QByteArray& i_path, const QByteArray& i_bytes)
+    {
+        auto lp_sender = Bob().SendFile(OfferAccepted(Bob(), i_path, i_bytes.size()), i_bytes);
+        return WaitForStatus(i_download, "complete") && lp_sender->Finish();
+    }
+
+    // The paths of bob's queue requests up to the one for f\\z.mp3, which the tests ask last.
+    QByteArrayList QueueRequests()
+    {
+        QByteArrayList l_paths;
+        while (l_paths.isEmpty() || l_paths.back() != "f\\z.mp3")
+        {
+            const auto l_fields = Bob().Take(43);
+            if (!l_fields)
+                return l_paths << "<none>";
+            l_paths << WireReader(*l_fields).ReadString();
+        }
+        return l_paths;
     }
 
     // bob's 5000-byte f\\a.mp3, offered, accepted and sent up to i_stopAt, then ended so.
@@ -167,6 +215,190 @@ private slots:
                 ItemPtr(lp_record)["complete_download_filename"].AsString());
         QCOMPARE(l_records,
                  l_moves ? QStringList{QFileInfo(Path(l_files[0])).fileName()} : QStringList());
+    }
+
+    // A name longer than a file system takes is shortened where it is placed: it keeps its
+    // extension and whole characters, and names that start alike stay apart.
+    void longNames_data()
+    {
+        QTest::addColumn<QByteArrayList>("names");
+        const QByteArray l_long(296, 'n');
+        QTest::newRow("300 bytes") << QByteArrayList{l_long + ".mp3"};
+        QTest::newRow("two-byte characters")
+            << QByteArrayList{QString(148, QChar(0xe9)).toUtf8() + ".mp3"};
+        QTest::newRow("alike at the start")
+            << QByteArrayList{l_long + ".mp3", l_long.left(295) + "m.mp3"};
+    }
+
+    void longNames()
+    {
+        QFETCH(QByteArrayList, names);
+        const QByteArray l_bytes = Pattern(5000);
+        for (const QByteArray& l_name : names)
+        {
+            ItemPtr l_download = Manager().AddDownload("bob", l_name.toStdString(), "f", 5000, 0);
+            QCOMPARE(Status(l_download), "queued");
+            QVERIFY(Fetch(l_download, "f\\" + l_name, l_bytes));
+        }
+        const QFileInfoList l_files = QDir(Path("complete/f")).entryInfoList(QDir::Files);
+        QCOMPARE(l_files.size(), names.size());
+        for (const QFileInfo& l_file : l_files)
+        {
+            QVERIFY(l_file.fileName().toUtf8().size() <= 255);
+            QVERIFY(l_file.fileName().endsWith(u".mp3"_s));
+            QVERIFY(!l_file.fileName().contains(QChar::ReplacementCharacter));
+            QCOMPARE(ReadFile(l_file.filePath()), l_bytes);
+        }
+    }
+
+    // Where a finished file lands: a save level keeps at most the owner's whole folder, once; the
+    // download folder's own path counts as it stands, backslash and all; the emptied partial
+    // folders go and the "downloading" folder itself stays.
+    void placement_data()
+    {
+        // The download folder below the test's folder, empty for the test's folder itself.
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QByteArray>("remote");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("relative");
+        QTest::newRow("within the folder") << QString() << "music\\a\\b"_ba << 1 << u"a/b"_s;
+        QTest::newRow("past the folder") << QString() << "C:\\x"_ba << 100000 << u"C:/x"_s;
+        QTest::newRow("past a one-level folder") << QString() << "music"_ba << 3 << u"music"_s;
+        QTest::newRow("no folder") << QString() << QByteArray() << 2 << QString();
+        QTest::newRow("backslash in the download folder") << u"E\\F"_s << "f"_ba << 0 << u"f"_s;
+    }
+
+    void placement()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QByteArray, remote);
+        QFETCH(int, level);
+        QFETCH(QString, relative);
+        const QString l_downloads = Path(folder.toUtf8());
+        TestSettings::SetSetting("download_folder", l_downloads);
+        ItemPtr l_download =
+            Manager().AddDownload("bob", "a.mp3", remote.toStdString(), 5000, level);
+        QVERIFY(Fetch(l_download, remote + "\\a.mp3", Pattern(5000)));
+        const QString l_subfolder = relative.isEmpty() ? QString() : relative + u'/';
+        QCOMPARE(ReadFile(l_downloads + u"/complete/"_s + l_subfolder + u"a.mp3"_s), Pattern(5000));
+        const QDir l_partials(l_downloads + u"/downloading"_s);
+        QVERIFY(l_partials.exists() && l_partials.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
+        const QStringList l_top =
+            folder.isEmpty() ? QStringList{u"complete"_s, u"downloading"_s} : QStringList{folder};
+        QCOMPARE(QDir(Path({})).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), l_top);
+        ItemPtr l_record = d.GetType("complete_download")->GetItems().front();
+        QCOMPARE(QString::fromStdString(l_record["complete_download_relative_folder"].AsString()),
+                 relative.replace(u'/', u'\\'));
+    }
+
+    // Numbered names: the number goes before the extension, a leading dot starts no extension,
+    // and a name at the length limit is cut before its number.
+    void numberedNames()
+    {
+        const struct
+        {
+            QString name;
+            int number;
+            QString numbered;
+        } l_rows[] = {
+            {u"x.cfg"_s, 1, u"x (1).cfg"_s},
+            {u"x"_s, 1, u"x (1)"_s},
+            {u".cfg"_s, 1, u".cfg (1)"_s},
+            {u"a.b.c"_s, 2, u"a.b (2).c"_s},
+            {QString(251, u'n') + u".mp3"_s, 10000, QString(243, u'n') + u" (10000).mp3"_s}};
+        for (const auto& l_row : l_rows)
+            QCOMPARE(NumberedFileName(l_row.name, l_row.number), l_row.numbered);
+    }
+
+    // A path component from another user: separators and control characters become "_", names
+    // that would mean a folder become underscores, anything else stays.
+    void safeComponents()
+    {
+        const struct
+        {
+            std::string component, safe;
+        } l_rows[] = {{"a\\b", "a_b"}, {"a/b", "a_b"}, {"a\x7f", "a_"}, {".", "_"},
+                      {"..", "__"},    {"", "_"},      {"...", "..."},  {"x.mp3", "x.mp3"}};
+        for (const auto& l_row : l_rows)
+            QCOMPARE(SafePathComponent(l_row.component), l_row.safe);
+    }
+
+    // While bob's download writes a.mp3, carol's takes the next free numbered name: a stray
+    // numbered file that no download knows is never appended to, and with every numbered name
+    // taken the download is a local error that writes nothing.
+    void numberedPartialNames_data()
+    {
+        QTest::addColumn<int>("strays");
+        QTest::newRow("stray numbered name") << 1;
+        QTest::newRow("every numbered name taken") << 10000;
+    }
+
+    void numberedPartialNames()
+    {
+        QFETCH(int, strays);
+        const bool l_free = strays < 10000;
+        ItemPtr l_first;
+        auto lp_stalled = Start(l_first, 1000);
+        QVERIFY(WaitForStatus(l_first, "downloading"));
+        const auto l_stray = [this](int i_number)
+        { return Path("downloading/f/a (" + QByteArray::number(i_number) + ").mp3"); };
+        for (int l_number = 1; l_number <= strays; ++l_number)
+            QVERIFY(SharingFixture::WriteFile(l_stray(l_number), "stray"));
+        ItemPtr l_second = Manager().AddDownload("carol", "a.mp3", "f", 5000, 0);
+        auto lp_sender =
+            m_t.Carol().SendFile(OfferAccepted(m_t.Carol(), "f\\a.mp3", 5000), Pattern(5000));
+        QVERIFY(WaitForStatus(l_second, l_free ? "complete" : "local error"));
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(lp_sender->ReceivedOffset(), l_free ? qint64(0) : qint64(-1));
+        QCOMPARE(ReadFile(l_stray(strays)), "stray"_ba);
+        QCOMPARE(QDir(Path("downloading/f")).entryList(QDir::Files).size(), strays + 1);
+        QCOMPARE(QFile::exists(Path("complete/f/a.mp3")), l_free);
+        Manager().RemoveDownload(l_first);
+        QVERIFY(lp_stalled->Finish());
+    }
+
+    // A write or flush that fails at the end (here past the file-size limit) never ends in
+    // "complete": the download is aborted and nothing reaches the complete folder.
+    void failedWrite_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::newRow("limit within the file") << 3000;
+        QTest::newRow("limit at the last byte") << 4999;
+    }
+
+    void failedWrite()
+    {
+        QFETCH(int, limit);
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
+        {
+            const FileSizeLimit l_limit{rlim_t(limit)};
+            auto lp_sender = Bob().SendFile(OfferAccepted(Bob(), "f\\a.mp3", 5000), Pattern(5000));
+            QVERIFY2(WaitForStatus(l_download, "aborted"), Status(l_download).c_str());
+            QVERIFY(lp_sender->Finish());
+        }
+        QVERIFY(!QDir(Path("complete")).exists());
+        QVERIFY(d.GetType("complete_download")->GetItems().empty());
+    }
+
+    // With no download folder set, an offered download is a local error and nothing is written
+    // anywhere, neither below the working folder nor below the root.
+    void emptyDownloadFolder()
+    {
+        TestSettings::SetSetting("download_folder", QString());
+        const auto l_made = []
+        {
+            QList<bool> l_exists;
+            for (const QString& l_folder : {u"/downloading"_s, u"/complete"_s})
+                l_exists << QFileInfo::exists(l_folder) << QFileInfo::exists(l_folder.mid(1));
+            return l_exists;
+        };
+        const QList<bool> l_before = l_made();
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
+        auto lp_sender = Bob().SendFile(OfferAccepted(Bob(), "f\\a.mp3", 5000), Pattern(5000));
+        QVERIFY(WaitForStatus(l_download, "local error"));
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(lp_sender->ReceivedOffset(), qint64(-1));
+        QCOMPARE(l_made(), l_before);
     }
 
     // Names in other users' lists and search results are kept as they came (up to a NUL byte),
@@ -399,6 +631,35 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(l_download["denial_reason"].AsString(), "File not shared.",
                                   timeoutMs);
         QCOMPARE(Status(l_download), "denied");
+    }
+
+    // Which downloads the owner is asked for again, by status: when the owner comes online, and
+    // by the five-minute check while the owner stays online.
+    void askedAgain_data()
+    {
+        QTest::addColumn<bool>("online");
+        QTest::addColumn<bool>("periodic");
+        QTest::newRow("queued") << true << true;
+        QTest::newRow("aborted") << true << true;
+        QTest::newRow("local error") << true << false;
+        QTest::newRow("denied") << false << false;
+        QTest::newRow("complete") << false << false;
+    }
+
+    void askedAgain()
+    {
+        QFETCH(bool, online);
+        QFETCH(bool, periodic);
+        Bob().SetOnline(false);
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 1, 0);
+        Manager().SetDownloadEntryStatus(l_download, QTest::currentDataTag());
+        Manager().AddDownload("bob", "z.mp3", "f", 1, 0);
+        const QByteArrayList l_both{"f\\a.mp3"_ba, "f\\z.mp3"_ba};
+        Bob().SetOnline(true);
+        QCOMPARE(QueueRequests(), online ? l_both : l_both.mid(1));
+        Manager().PeriodicCheck();
+        QCOMPARE(QueueRequests(), periodic ? l_both : l_both.mid(1));
+        QCOMPARE(Status(l_download), QTest::currentDataTag());
     }
 
     // A running download is saved as its entry, queued after loading, and no pointer. Whatever

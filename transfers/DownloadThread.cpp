@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
 DownloadThread::DownloadThread(QTcpSocket* ip_socket, QFile* ip_file, qint64 i_fileSize,
                                qint64 i_startOffset, quint64 i_serial, QThread* ip_home)
     : TransferThread(ip_socket, ip_file, i_serial, ip_home), m_fileSize(i_fileSize),
@@ -49,7 +51,9 @@ bool DownloadThread::Perform()
         Count(m_position, l_block, l_last);
         if (l_last)
         {
-            if (!mp_file->flush())
+            // On disk before the file is moved and recorded as complete: after a power loss a
+            // file recorded so must not be short. A failed write shows here at the latest.
+            if (!mp_file->flush() || ::fsync(mp_file->handle()) != 0)
                 return false;
             mp_socket->close();
             return true;

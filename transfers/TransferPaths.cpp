@@ -2,6 +2,47 @@
 
 #include <QDir>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+namespace
+{
+// An extension longer than this is taken for part of the name when a name is shortened.
+constexpr std::size_t maxExtensionBytes = 16;
+
+// The length of the longest start of the text within i_bytes that ends on a UTF-8 character
+// boundary.
+std::size_t FittingLength(const std::string& i_text, std::size_t i_bytes)
+{
+    if (i_text.size() <= i_bytes)
+        return i_text.size();
+    std::size_t l_end = i_bytes;
+    while (l_end > 0 && (static_cast<unsigned char>(i_text[l_end]) & 0xc0) == 0x80)
+        --l_end;
+    return l_end;
+}
+
+// 64-bit FNV-1a: the same on every run, so that a shortened name is found again after a restart.
+std::uint64_t NameHash(const std::string& i_name)
+{
+    std::uint64_t l_hash = 0xcbf29ce484222325ULL;
+    for (char l_char : i_name)
+    {
+        l_hash ^= static_cast<unsigned char>(l_char);
+        l_hash *= 0x100000001b3ULL;
+    }
+    return l_hash;
+}
+
+// Where the extension of a name starts: its last dot, unless that is its first character.
+std::size_t ExtensionStart(const std::string& i_name)
+{
+    const std::size_t l_dot = i_name.rfind('.');
+    return l_dot == std::string::npos || l_dot == 0 ? i_name.size() : l_dot;
+}
+} // namespace
+
 std::string SafePathComponent(const std::string& i_component)
 {
     if (i_component.empty())
@@ -15,7 +56,22 @@ std::string SafePathComponent(const std::string& i_component)
     }
     if (l_safe == "." || l_safe == "..")
         l_safe.assign(l_safe.size(), '_');
-    return l_safe;
+    return ShortenedName(l_safe);
+}
+
+std::string ShortenedName(const std::string& i_name)
+{
+    if (i_name.size() <= maxNameBytes)
+        return i_name;
+    std::size_t l_stemEnd = ExtensionStart(i_name);
+    if (i_name.size() - l_stemEnd > maxExtensionBytes)
+        l_stemEnd = i_name.size();
+    char l_mark[32];
+    std::snprintf(l_mark, sizeof l_mark, "~%016llx",
+                  static_cast<unsigned long long>(NameHash(i_name)));
+    const std::string l_tail = l_mark + i_name.substr(l_stemEnd);
+    const std::string l_stem = i_name.substr(0, l_stemEnd);
+    return l_stem.substr(0, FittingLength(l_stem, maxNameBytes - l_tail.size())) + l_tail;
 }
 
 bool IsPathBelowFolder(const QString& i_path, const QString& i_folder)
@@ -32,9 +88,14 @@ bool IsPathBelowFolder(const QString& i_path, const QString& i_folder)
 
 QString NumberedFileName(const QString& i_fileName, int i_number)
 {
-    const qsizetype l_dot = i_fileName.lastIndexOf(QLatin1Char('.'));
-    const QString l_number = QStringLiteral(" (%1)").arg(i_number);
-    if (l_dot <= 0)
-        return i_fileName + l_number;
-    return i_fileName.left(l_dot) + l_number + i_fileName.mid(l_dot);
+    const std::string l_name = i_fileName.toStdString();
+    const std::string l_number = " (" + std::to_string(i_number) + ")";
+    std::size_t l_stemEnd = ExtensionStart(l_name);
+    // An extension that leaves no room for the number is numbered as part of the name.
+    if (l_name.size() - l_stemEnd + l_number.size() > maxNameBytes)
+        l_stemEnd = l_name.size();
+    const std::string l_tail = l_number + l_name.substr(l_stemEnd);
+    const std::string l_stem = l_name.substr(0, l_stemEnd);
+    return QString::fromStdString(
+        l_stem.substr(0, FittingLength(l_stem, maxNameBytes - l_tail.size())) + l_tail);
 }

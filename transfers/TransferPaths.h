@@ -7,10 +7,17 @@
 // Paths of downloads, made from names that other users chose: every component becomes a name
 // that stays where it is put.
 
+// The longest file name that the file systems take, in bytes.
+constexpr std::size_t maxNameBytes = 255;
+
 // One path component: an empty name, "." or ".." becomes "_", "__"; separators, NUL and control
-// characters become "_".
+// characters become "_"; a name longer than maxNameBytes is shortened (ShortenedName).
 std::string SafePathComponent(const std::string& i_component);
+// A name of at most maxNameBytes: its start, cut on a character boundary, a mark made from the
+// whole name, so that names that start alike stay apart, and its extension when that is short.
+std::string ShortenedName(const std::string& i_name);
 // Whether a local path ("/"-separated) lies below the folder, once both are cleaned.
 bool IsPathBelowFolder(const QString& i_path, const QString& i_folder);
 // "name (n).ext" for the n-th free name of a file; the extension is what follows the last dot.
+// The name before the number is cut so that the whole stays within maxNameBytes.
 QString NumberedFileName(const QString& i_fileName, int i_number);

@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <list>
 #include <set>
 #include <tuple>
@@ -800,7 +801,7 @@ bool TransferQueueManager::IsTargetBeingWritten(ItemPtr i_download, const QStrin
 {
     for (Item* lp_other :
          EntriesWithStatus("download_entry_status", "download_entry", "downloading"))
-        if (lp_other != i_download && QDir::cleanPath(DiskPath(PartialPath(lp_other))) == i_path)
+        if (lp_other != i_download && QDir::cleanPath(PartialPath(lp_other)) == i_path)
             return true;
     return false;
 }
@@ -827,8 +828,18 @@ void TransferQueueManager::OnFileConnection(std::string i_user, QTcpSocket* ip_s
             QStringLiteral("Download already %1, closing the new connection").arg(Text(l_status)),
             l_user);
 
-    const QString l_folder = DiskPath(GetDownloadTargetFolder(l_download, false));
-    const QString l_path = QDir::cleanPath(DiskPath(ClaimPartialPath(l_download)));
+    const QString l_folder = LocalTargetFolder(l_download, false);
+    const QString l_claimed = ClaimPartialPath(l_download);
+    if (l_claimed.isEmpty())
+    {
+        SetDownloadEntryStatus(l_download, "local error");
+        return CloseFileConnection(
+            ip_socket,
+            QStringLiteral("Every name for the partial file in %1 is taken, aborting")
+                .arg(l_folder),
+            l_user);
+    }
+    const QString l_path = QDir::cleanPath(l_claimed);
     if (!IsPathBelowFolder(l_path, DownloadFolderSetting()))
     {
         SetDownloadEntryStatus(l_download, "local error");
@@ -988,18 +999,40 @@ void TransferQueueManager::OnUploadProgress(quint64 i_serial, qint64 i_offset, i
 
 // Placement and completion
 
-std::string TransferQueueManager::RelativeFolder(ItemPtr i_download)
+std::vector<std::string> TransferQueueManager::RelativeComponents(ItemPtr i_download)
 {
-    std::string l_rest = i_download["remote_folder"].AsString();
-    std::string l_relative;
-    // Levels beyond the remote folder's own add nothing.
-    for (long long l_level = i_download["subfolder_save_level"].AsInt64();
-         l_level >= 0 && !l_rest.empty(); --l_level)
+    const std::string l_remote = i_download["remote_folder"].AsString();
+    const long long l_level = i_download["subfolder_save_level"].AsInt64();
+    // Walks back from the end only as far as the level reaches: a level beyond the folder's depth
+    // keeps the whole folder, once.
+    std::vector<std::string> l_components;
+    std::size_t l_end = l_remote.size();
+    while (l_end > 0 && l_level >= 0 && static_cast<long long>(l_components.size()) <= l_level)
     {
-        l_relative = "\\" + SafePathComponent(GetFileName(l_rest)) + l_relative;
-        l_rest = GetParentFolder(l_rest);
+        const std::size_t l_separator = l_remote.find_last_of("\\/", l_end - 1);
+        const std::size_t l_start = l_separator == std::string::npos ? 0 : l_separator + 1;
+        if (l_start < l_end)
+            l_components.push_back(SafePathComponent(l_remote.substr(l_start, l_end - l_start)));
+        l_end = l_separator == std::string::npos ? 0 : l_separator;
     }
+    std::reverse(l_components.begin(), l_components.end());
+    return l_components;
+}
+
+std::string TransferQueueManager::RelativeFolder(ItemPtr i_download, char i_separator)
+{
+    std::string l_relative;
+    for (const std::string& l_component : RelativeComponents(i_download))
+        l_relative += i_separator + l_component;
     return l_relative;
+}
+
+QString TransferQueueManager::LocalTargetFolder(ItemPtr i_download, bool i_complete)
+{
+    // The download folder is a local path as it stands: only the owner's folder was "\"-separated.
+    return DownloadFolderSetting() +
+           (i_complete ? QStringLiteral("/complete") : QStringLiteral("/downloading")) +
+           Text(RelativeFolder(i_download, '/'));
 }
 
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_download, bool i_complete)
@@ -1007,7 +1040,7 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_download, bool i
     QString l_folder = DownloadFolderSetting();
     l_folder.replace(QLatin1Char('/'), QLatin1Char('\\'));
     l_folder += i_complete ? QStringLiteral("\\complete") : QStringLiteral("\\downloading");
-    return l_folder + Text(RelativeFolder(i_download));
+    return l_folder + Text(RelativeFolder(i_download, '\\'));
 }
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_complete)
@@ -1019,23 +1052,23 @@ QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_c
 QString TransferQueueManager::PartialPath(ItemPtr i_download)
 {
     ItemPtr l_claimed = i_download["partial_file_name"];
-    if (!l_claimed)
-        return GetDownloadTargetPath(i_download, false);
-    return GetDownloadTargetFolder(i_download, false) + QLatin1Char('\\') +
-           Text(SafePathComponent(l_claimed.AsString()));
+    const std::string l_name =
+        l_claimed ? l_claimed.AsString() : i_download["file_name"].AsString();
+    return LocalTargetFolder(i_download, false) + QLatin1Char('/') +
+           Text(SafePathComponent(l_name));
 }
 
 QString TransferQueueManager::ClaimPartialPath(ItemPtr i_download)
 {
     if (i_download["partial_file_name"])
         return PartialPath(i_download);
-    const QString l_folder = GetDownloadTargetFolder(i_download, false);
+    const QString l_folder = LocalTargetFolder(i_download, false);
     const QString l_name = Text(SafePathComponent(i_download["file_name"].AsString()));
     // A name is another's when a download that is not complete keeps its partial file there and
     // claimed it, or came first.
     const auto l_othersName = [&](const QString& i_candidate)
     {
-        const QString l_path = l_folder + QLatin1Char('\\') + i_candidate;
+        const QString l_path = l_folder + QLatin1Char('/') + i_candidate;
         ItemSet l_others = i_download["file_name"].GetItems("download_entry");
         for (const char* lp_type : {"file_name", "partial_file_name"})
             if (ItemPtr l_value = TypeOf(lp_type)->HasItem(i_candidate.toStdString()))
@@ -1051,51 +1084,59 @@ QString TransferQueueManager::ClaimPartialPath(ItemPtr i_download)
         }
         return false;
     };
-    // A numbered name is taken also by a file of that name on disk.
-    const auto l_free = [&](const QString& i_candidate, bool i_numbered)
+    // A numbered name is taken also by a file of that name on disk: only the download's own name
+    // resumes from what is there.
+    const auto l_claim = [&](const QString& i_candidate)
     {
-        return !l_othersName(i_candidate) &&
-               !(i_numbered && QFile::exists(DiskPath(l_folder + QLatin1Char('\\') + i_candidate)));
+        SetValue(i_download, "partial_file_name", i_candidate.toStdString());
+        return PartialPath(i_download);
     };
-    QString l_chosen = l_name;
-    for (int l_number = 1; !l_free(l_chosen, l_number > 1) && l_number <= freeNameAttempts;
-         ++l_number)
-        l_chosen = NumberedFileName(l_name, l_number);
-    SetValue(i_download, "partial_file_name", l_chosen.toStdString());
-    return PartialPath(i_download);
+    if (!l_othersName(l_name))
+        return l_claim(l_name);
+    for (int l_number = 1; l_number <= freeNameAttempts; ++l_number)
+    {
+        const QString l_candidate = NumberedFileName(l_name, l_number);
+        if (!l_othersName(l_candidate) && !QFile::exists(l_folder + QLatin1Char('/') + l_candidate))
+            return l_claim(l_candidate);
+    }
+    return QString();
 }
 
 QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_download)
 {
-    return Text(RelativeFolder(i_download)).mid(1);
+    return Text(RelativeFolder(i_download, '\\')).mid(1);
 }
 
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_download)
 {
-    return QFile::exists(DiskPath(GetDownloadTargetPath(i_download, true)));
+    return QFile::exists(LocalTargetFolder(i_download, true) + QLatin1Char('/') +
+                         Text(SafePathComponent(i_download["file_name"].AsString())));
 }
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_download)
 {
-    QString l_folder = DiskPath(GetDownloadTargetFolder(i_download, false));
     ItemSet l_sameFolder = i_download["remote_folder"].GetItems("download_entry");
     if (!l_sameFolder.NotConnected("download_entry_status", "complete").empty())
         return;
-    const QString l_top = QDir::cleanPath(DownloadFolderSetting() + QStringLiteral("/downloading"));
-    for (long long l_level = i_download["subfolder_save_level"].AsInt64(); l_level >= 0; --l_level)
+    // Only the relative folder's own levels, from the deepest up, never the "downloading" folder
+    // itself.
+    QString l_folder = LocalTargetFolder(i_download, false);
+    if (!IsPathBelowFolder(l_folder, DownloadFolderSetting()))
+        return;
+    for (std::size_t l_levels = RelativeComponents(i_download).size(); l_levels > 0; --l_levels)
     {
-        // Only the relative folder's own levels, never the "downloading" folder itself.
-        if (!IsPathBelowFolder(l_folder, l_top))
-            return;
-        QDir().rmdir(l_folder);
-        l_folder = QFileInfo(QDir::cleanPath(l_folder)).path();
+        // A folder whose path is longer than the system takes was never made; trying costs time in
+        // proportion to the path, for every level.
+        if (l_folder.size() < PATH_MAX)
+            QDir().rmdir(l_folder);
+        l_folder.truncate(l_folder.lastIndexOf(QLatin1Char('/')));
     }
 }
 
 QString TransferQueueManager::MoveToCompleteFolder(ItemPtr i_download)
 {
-    const QString l_from = QDir::cleanPath(DiskPath(PartialPath(i_download)));
-    const QString l_folder = QDir::cleanPath(DiskPath(GetDownloadTargetFolder(i_download, true)));
+    const QString l_from = QDir::cleanPath(PartialPath(i_download));
+    const QString l_folder = QDir::cleanPath(LocalTargetFolder(i_download, true));
     const QString l_name = Text(SafePathComponent(i_download["file_name"].AsString()));
     if (!IsPathBelowFolder(l_folder + QLatin1Char('/') + l_name, DownloadFolderSetting()))
         return QString();
@@ -1126,7 +1167,7 @@ void TransferQueueManager::OnDownloadComplete(quint64 i_serial)
                     QStringLiteral("Could not move finished download %1 of %2 to %3, keeping it in "
                                    "the downloading folder")
                         .arg(PartialPath(l_download), Text(l_user.AsString()),
-                             GetDownloadTargetFolder(l_download, true)),
+                             LocalTargetFolder(l_download, true)),
                     l_user);
         SetDownloadEntryStatus(l_download, "local error");
         return;

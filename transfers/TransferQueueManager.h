@@ -10,6 +10,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class Item;
 class QTcpSocket;
@@ -149,18 +150,25 @@ private:
     // Refuses a file connection that no download may take now.
     void CloseFileConnection(QTcpSocket* ip_socket, const QString& i_reason, ItemPtr i_user);
     bool IsTargetBeingWritten(ItemPtr i_download, const QString& i_path);
-    // Where the download keeps its partial file: the name it has claimed in the downloading
-    // folder, else its own file name.
+    // Where the download keeps its partial file, as a local path: the name it has claimed in the
+    // downloading folder, else its own file name.
     QString PartialPath(ItemPtr i_download);
     // Claims the partial file's name for a download that has none yet: its own file name, unless
     // an earlier download of another user keeps its partial file there; then the first free
-    // numbered name, so that no download resumes from another's bytes.
+    // numbered name, so that no download resumes from another's bytes. Empty text when every
+    // numbered name is taken.
     QString ClaimPartialPath(ItemPtr i_download);
     // Moves the finished file to the complete folder under a free name; the name or empty text.
     QString MoveToCompleteFolder(ItemPtr i_download);
     void RecordCompleteDownload(ItemPtr i_download, const QString& i_fileName);
-    // The relative folder with a leading "\", made of safe components; empty when there is none.
-    std::string RelativeFolder(ItemPtr i_download);
+    // The trailing levels of the remote folder that the download keeps, as safe components: at
+    // most the folder's own depth, however large the save level.
+    std::vector<std::string> RelativeComponents(ItemPtr i_download);
+    // The relative folder, each component led by the separator; empty when there is none.
+    std::string RelativeFolder(ItemPtr i_download, char i_separator);
+    // GetDownloadTargetFolder as a local path: the download folder as set, then the relative
+    // folder "/"-separated.
+    QString LocalTargetFolder(ItemPtr i_download, bool i_complete);
     static QString SharedFilePath(ItemPtr i_shared);
     // The size of the shared file as it is now, recorded in the index when it changed; a file
     // that cannot be seen keeps the indexed size (its opening fails later).
