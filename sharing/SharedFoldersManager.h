@@ -38,11 +38,13 @@ class SharedFoldersManager : public QObject, public DataHandler
     Q_OBJECT
 
 public:
-    // The most that a list received from another user may hold; a larger list is refused whole.
+    // The most that a list received from another user may hold; a larger list is refused whole,
+    // and so is one that would make the lists held from all users pass their file count.
     struct UserShareLimits
     {
         std::size_t m_folders;
         std::size_t m_files;
+        std::size_t m_allFiles = 3000000;
     };
     // Compressed file lists kept at once, one per set of shared folders that users may see.
     static constexpr std::size_t MaxCachedFileLists = 16;
@@ -91,7 +93,7 @@ public:
     // of visible shared folders until the index changes; every call returns a copy of its own.
     MemStream GetSharedFilesMessage(std::string i_user);
 
-    // Deletes the list received from the user, if one is held.
+    // Deletes the list received from the user, if one is held, and forgets one still asked for.
     void RemoveUserShare(const std::string& i_user);
     // A file's bitrate, bitrate mode and play length as one line, for instance "192 VBR, 3m35s".
     static QString GetFileItemDisplayString(ItemPtr i_file);
