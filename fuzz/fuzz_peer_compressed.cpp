@@ -33,11 +33,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-// The compressed bodies of a share list (code 5) and of search results (code 9) from "bob", on
-// bob's messaging connection. The first byte of the input chooses: bit 0 the code (set: 9), bit 1
-// whether the rest is the zlib stream itself (set) or the content that bob compresses, at the level
-// of the remaining bits (modulo 10). Search results count only for the client's search under
-// token 1 (see PeerScene.h). The store may not hold more items than the body justifies (see
+// The compressed bodies of a share list (code 5), asked for, and of search results (code 9) from
+// "bob", on bob's messaging connection. The first byte of the input chooses: bit 0 the code (set:
+// 9), bit 1 whether the rest is the zlib stream itself (set) or the content that bob compresses, at
+// the level of the remaining bits (modulo 10). Search results count only for the client's search
+// under token 1 (see PeerScene.h). The store may not hold more items than the body justifies (see
 // ItemBudget.h). Each input starts from an empty store.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
 {
@@ -64,6 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     l_budget.ChargeCompressed(8,
                               reinterpret_cast<const std::uint8_t*>(l_message.GetReadBuffer()) + 4,
                               std::size_t(l_message.GetPendingReadLength()) - 4);
+    if (l_code == 5)
+        l_messenger.GetUserSharedFiles("bob");
     const bool l_accepted = l_messenger.HandleMessage(lp_socket, l_message);
     l_budget.Check();
     Require(l_accepted || l_raw || !Readable(l_code, ip_data + 1, i_size - 1),

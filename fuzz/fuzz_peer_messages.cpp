@@ -38,6 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
                           l_budget.ChargeCompressed(8, ip_record + 4, i_length - 4);
                       else
                           l_budget.Charge(4 + i_length);
+                      // A share list is read only when asked for.
+                      if (l_code == shareListCode)
+                          l_messenger.GetUserSharedFiles("bob");
                       MemStream l_message;
                       l_message.WriteBuffer(ip_record, i_length);
                       const bool l_handled = l_messenger.HandleMessage(lp_socket, l_message);

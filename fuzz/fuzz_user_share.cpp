@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 }
 
 // The content of a share list (code 5) from "bob", which bob compresses, on bob's messaging
-// connection: what the peer layer reads of it becomes bob's list in the store, whole and linked
-// as a tree, or nothing when it passes the caps; removing the list leaves nothing of it.
+// connection, asked for: what the peer layer reads of it becomes bob's list in the store, whole and
+// linked as a tree, or nothing when it passes the caps; removing the list leaves nothing of it.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i_size)
 {
     MemStream l_message = PeerScene::Compressed(5, ip_data, i_size, 1);
@@ -50,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     QTcpSocket* lp_socket = PeerScene::BobConnects(l_bob);
 
     g_emitted = false;
+    l_messenger.GetUserSharedFiles("bob");
     const bool l_accepted = l_messenger.HandleMessage(lp_socket, l_message);
     const bool l_kept = g_emitted && g_folders <= limits.m_folders && g_files <= limits.m_files;
     ItemPtr l_share = d.GetType("user")->HasItem("bob")["user_share"];

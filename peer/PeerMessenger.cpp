@@ -109,27 +109,40 @@ int CodeOf(MemStream& i_message)
     return static_cast<int>(qFromLittleEndian<quint32>(StreamStart(i_message)));
 }
 
-// The folders of a share list into i_share; false when malformed. A list of more files than a
-// list may hold sets i_tooLarge and stops there.
-bool ReadShareList(InputStream& i_stream, FileInfoMap& i_share, bool& i_tooLarge)
+enum class ShareListRead
+{
+    Whole,
+    Malformed,
+    TooManyFiles,
+    FoldersTooDeep,
+    FolderPathsTooLong
+};
+
+// The folders of a share list into i_share. Reading stops at the first folder that passes a
+// bound, so that a list refused holds no more than the bound.
+ShareListRead ReadShareList(InputStream& i_stream, FileInfoMap& i_share,
+                            const PeerMessenger::Limits& i_limits)
 {
     quint32 l_folders = 0;
     if (!i_stream.Read(l_folders) || l_folders > InputStream::MaxReadLength)
-        return false;
+        return ShareListRead::Malformed;
     qint64 l_files = 0;
+    qint64 l_pathBytes = 0;
     for (quint32 l_index = 0; l_index < l_folders; ++l_index)
     {
         std::string l_name;
         quint32 l_count = 0;
         if (!i_stream.Read(l_name) || !i_stream.Read(l_count) ||
             l_count > InputStream::MaxReadLength)
-            return false;
+            return ShareListRead::Malformed;
         l_files += l_count;
         if (l_files > PeerMessenger::MaxShareListFiles)
-        {
-            i_tooLarge = true;
-            return true;
-        }
+            return ShareListRead::TooManyFiles;
+        l_pathBytes += qint64(l_name.size());
+        if (l_pathBytes > i_limits.m_shareListPathBytes)
+            return ShareListRead::FolderPathsTooLong;
+        if (std::count(l_name.begin(), l_name.end(), '\\') >= i_limits.m_shareListDepth)
+            return ShareListRead::FoldersTooDeep;
         // A folder named twice keeps its later files.
         std::set<FileInfo>& l_set = i_share[l_name];
         l_set.clear();
@@ -137,11 +150,11 @@ bool ReadShareList(InputStream& i_stream, FileInfoMap& i_share, bool& i_tooLarge
         {
             FileInfo l_info;
             if (!i_stream.Read(l_info))
-                return false;
+                return ShareListRead::Malformed;
             l_set.insert(std::move(l_info));
         }
     }
-    return true;
+    return ShareListRead::Whole;
 }
 
 // Lets the process open as many descriptors as its hard limit allows: every peer connection
@@ -1356,8 +1369,22 @@ void PeerMessenger::SendUnsentMessages(std::string i_user)
 
 void PeerMessenger::GetUserSharedFiles(std::string i_user)
 {
+    ForgetShareListRequest(i_user);
+    m_awaitedShareLists.push_back(i_user);
+    if (qint64(m_awaitedShareLists.size()) > m_limits.m_awaitedShareLists)
+    {
+        PeerLog(1,
+                QStringLiteral("Too many shared file lists awaited, forgetting the one of user %1")
+                    .arg(Text(m_awaitedShareLists.front())));
+        m_awaitedShareLists.erase(m_awaitedShareLists.begin());
+    }
     MemStream l_message = NewMessage(PeerMessageCode::GetSharedFileList);
     SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::ForgetShareListRequest(const std::string& i_user)
+{
+    std::erase(m_awaitedShareLists, i_user);
 }
 
 unsigned int PeerMessenger::RequestUpload(std::string i_user, std::string i_file, qint64 i_size)
@@ -1537,22 +1564,49 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
 
 bool PeerMessenger::HandleSharedFileList(const std::string& i_user, MemStream& i_message)
 {
+    const auto l_awaited =
+        std::find(m_awaitedShareLists.begin(), m_awaitedShareLists.end(), i_user);
+    if (l_awaited == m_awaitedShareLists.end())
+    {
+        PeerLog(
+            1,
+            QStringLiteral("Shared files of user %1 were not asked for, dropped").arg(Text(i_user)),
+            User(i_user));
+        return true;
+    }
+    m_awaitedShareLists.erase(l_awaited);
+
     FileInfoMap l_share;
     AttributeTranslationTable l_table;
     try
     {
         InflatingInputStream l_content(i_message.GetReadBuffer(), i_message.GetPendingReadLength(),
                                        MaxShareListLength);
-        bool l_tooLarge = false;
-        if (!ReadShareList(l_content, l_share, l_tooLarge))
-            return false;
-        if (l_tooLarge)
+        QString l_refusal;
+        switch (ReadShareList(l_content, l_share, m_limits))
         {
-            PeerLog(1,
-                    QStringLiteral("Shared files of user %1 are more than %2 files, dropped")
-                        .arg(Text(i_user))
-                        .arg(MaxShareListFiles),
-                    User(i_user));
+            case ShareListRead::Malformed:
+                return false;
+            case ShareListRead::TooManyFiles:
+                l_refusal = QStringLiteral("are more than %1 files").arg(MaxShareListFiles);
+                break;
+            case ShareListRead::FoldersTooDeep:
+                l_refusal =
+                    QStringLiteral("have folders more than %1 deep").arg(m_limits.m_shareListDepth);
+                break;
+            case ShareListRead::FolderPathsTooLong:
+                l_refusal = QStringLiteral("have folder paths of more than %1 bytes")
+                                .arg(m_limits.m_shareListPathBytes);
+                break;
+            case ShareListRead::Whole:
+                break;
+        }
+        if (!l_refusal.isEmpty())
+        {
+            PeerLog(
+                1,
+                QStringLiteral("Shared files of user %1 %2, dropped").arg(Text(i_user), l_refusal),
+                User(i_user));
             return true;
         }
         if (!l_content.Read(l_table))

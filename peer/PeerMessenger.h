@@ -86,6 +86,12 @@ public:
         // Incoming connections from one address, and the descriptors kept free for files.
         int m_connectionsPerAddress = 30;
         int m_descriptorReserve = 64;
+        // Share lists asked for and not yet come; past this the oldest request is forgotten.
+        qint64 m_awaitedShareLists = 100;
+        // The folders of one share list: the bytes of all their paths, and the components of one.
+        // Every folder's whole path is held, so that nesting costs the square of its depth.
+        qint64 m_shareListPathBytes = 16 * 1024 * 1024;
+        qint64 m_shareListDepth = 256;
     };
 
     // Results counted per search, so that a cap costs nothing to check.
@@ -109,7 +115,10 @@ public:
     // Over the newest messaging connection to the user, or queued until one exists.
     void SendMessage(std::string i_user, MemStream& i_message);
     void SendUnsentMessages(std::string i_user);
+    // Asks for the user's list; only a list asked for and still awaited is read.
     void GetUserSharedFiles(std::string i_user);
+    // The list asked of the user is no longer awaited.
+    void ForgetShareListRequest(const std::string& i_user);
     // Returns the token of the offer.
     unsigned int RequestUpload(std::string i_user, std::string i_file, qint64 i_size);
     void AcceptTransferRequest(std::string i_user, unsigned int i_req, bool i_includeSize,
@@ -247,6 +256,8 @@ private:
     Limits m_limits;
     // By search request serial.
     std::unordered_map<std::uint64_t, SearchTally> m_searchTallies;
+    // Users whose share list was asked for and has not come, oldest request first.
+    std::vector<std::string> m_awaitedShareLists;
     // Incoming connections by remote address.
     std::unordered_map<QString, std::vector<QPointer<QTcpSocket>>> m_connectionsByAddress;
     // Open descriptors as last counted, and the sockets accepted since.

@@ -719,15 +719,26 @@ bool SharedFoldersManager::IsUserShareAcceptable(const std::string& i_user,
     std::size_t l_files = 0;
     for (const auto& l_folder : i_share)
         l_files += l_folder.second.size();
-    if (i_share.size() <= m_userShareLimits.m_folders && l_files <= m_userShareLimits.m_files)
+    if (i_share.size() > m_userShareLimits.m_folders || l_files > m_userShareLimits.m_files)
+    {
+        Shared(QStringLiteral("Shared file list from user %1 refused: %2 folders and %3 files, "
+                              "more than %4 folders or %5 files")
+                   .arg(PathText(i_user))
+                   .arg(i_share.size())
+                   .arg(l_files)
+                   .arg(m_userShareLimits.m_folders)
+                   .arg(m_userShareLimits.m_files));
+        return false;
+    }
+    const std::size_t l_held = d.GetType("user_share_file")->ItemCount();
+    if (l_held + l_files <= m_userShareLimits.m_allFiles)
         return true;
-    Shared(QStringLiteral("Shared file list from user %1 refused: %2 folders and %3 files, more "
-                          "than %4 folders or %5 files")
+    Shared(QStringLiteral("Shared file list from user %1 refused: its %2 files and the %3 held "
+                          "from other users are more than %4 files")
                .arg(PathText(i_user))
-               .arg(i_share.size())
                .arg(l_files)
-               .arg(m_userShareLimits.m_folders)
-               .arg(m_userShareLimits.m_files));
+               .arg(l_held)
+               .arg(m_userShareLimits.m_allFiles));
     return false;
 }
 
@@ -735,10 +746,8 @@ void SharedFoldersManager::OnUserShare(std::string i_user, FileInfoMap& i_share,
                                        AttributeTranslationTable&)
 {
     Shared(QStringLiteral("Received shared file list from user %1").arg(PathText(i_user)));
-    if (!IsUserShareAcceptable(i_user, i_share))
-        return;
     ItemPtr l_user = d.GetType("user")->GetItem(i_user);
-    if (l_user["user_share"])
+    if (l_user["user_share"] || !IsUserShareAcceptable(i_user, i_share))
         return;
 
     Type* lp_folderNameType = d.GetType("user_share_folder_name");
@@ -749,8 +758,9 @@ void SharedFoldersManager::OnUserShare(std::string i_user, FileInfoMap& i_share,
     Type* lp_modeType = d.GetType("bitrate_mode");
 
     ItemPtr l_share = l_user.NewItem("user_share");
-    // The folders of this list by name: a parent comes before its children in byte order.
-    std::unordered_map<std::string, Item*> l_folders;
+    // The folders of this list by name: a parent comes before its children in byte order. The
+    // names are the list's own, not copies: a list may hold many long paths.
+    std::unordered_map<std::string_view, Item*> l_folders;
     for (const auto& [l_name, l_files] : i_share)
     {
         ItemPtr l_folder = l_share.NewItem("user_share_folder");
@@ -783,6 +793,8 @@ void SharedFoldersManager::OnUserShare(std::string i_user, FileInfoMap& i_share,
 
 void SharedFoldersManager::RemoveUserShare(const std::string& i_user)
 {
+    if (peerMessenger)
+        peerMessenger->ForgetShareListRequest(i_user);
     ItemPtr l_share = d.GetType("user")->HasItem(i_user)["user_share"];
     if (!l_share)
         return;

@@ -38,11 +38,13 @@ class SharedFoldersManager : public QObject, public DataHandler
     Q_OBJECT
 
 public:
-    // The most that a list received from another user may hold; a larger list is refused whole.
+    // The most that a list received from another user may hold; a larger list is refused whole,
+    // and so is one that would make the lists held from all users pass their file count.
     struct UserShareLimits
     {
         std::size_t m_folders;
         std::size_t m_files;
+        std::size_t m_allFiles = 3000000;
     };
     // Compressed file lists kept at once, one per set of shared folders that users may see.
     static constexpr std::size_t MaxCachedFileLists = 16;
@@ -96,7 +98,7 @@ public:
     // lies on disk); an MP3 file is scanned again.
     void UpdateSharedFileSize(ItemPtr i_file, const QString& i_path, qint64 i_size);
 
-    // Deletes the list received from the user, if one is held.
+    // Deletes the list received from the user, if one is held, and forgets one still asked for.
     void RemoveUserShare(const std::string& i_user);
     // A file's bitrate, bitrate mode and play length as one line, for instance "192 VBR, 3m35s".
     static QString GetFileItemDisplayString(ItemPtr i_file);

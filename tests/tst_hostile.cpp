@@ -23,6 +23,7 @@
 
 #include <dirent.h>
 
+#include <functional>
 #include <memory>
 
 namespace
@@ -47,6 +48,50 @@ QByteArray Records(const QList<File>& i_files)
     for (const File& l_file : i_files)
         l_records += Messages::FileRecord(l_file);
     return l_records;
+}
+
+// Files in each list of the tests of the bounds on lists held.
+constexpr int listFiles = 100000;
+
+enum class ListCase
+{
+    NotAsked,
+    Crowded,
+    Twice,
+    Forgotten,
+    SeveralUsers,
+    Deep,
+    LongPaths
+};
+
+// A list of that many files with short distinct names, in folders as full as a list allows.
+QByteArray ManyFiles(int i_files)
+{
+    WireWriter l_content;
+    const int l_folders = (i_files + 131071) / 131072;
+    l_content.WriteU32(quint32(l_folders));
+    for (int l_folder = 0, l_file = 0; l_folder < l_folders; ++l_folder)
+    {
+        const int l_count = qMin(131072, i_files - l_file);
+        l_content.WriteString("F" + QByteArray::number(l_folder)).WriteU32(quint32(l_count));
+        for (const int l_end = l_file + l_count; l_file < l_end; ++l_file)
+            l_content.WriteU8(1)
+                .WriteString(QByteArray::number(l_file))
+                .WriteU64(1)
+                .WriteString({})
+                .WriteU32(0);
+    }
+    return l_content.WriteU32(0).Bytes();
+}
+
+// A list of empty folders named by the function, which is called in order.
+QByteArray EmptyFolders(int i_count, const std::function<QByteArray(int)>& i_name)
+{
+    WireWriter l_content;
+    l_content.WriteU32(quint32(i_count));
+    for (int l_index = 0; l_index < i_count; ++l_index)
+        l_content.WriteString(i_name(l_index)).WriteU32(0);
+    return l_content.WriteU32(0).Bytes();
 }
 
 int Count(const char* ip_type)
@@ -124,6 +169,7 @@ class TestHostileInput : public QObject
     std::unique_ptr<PeerHarness> mp_harness;
     std::unique_ptr<TestPeer> mp_peer;
     PeerMessenger::Limits m_defaults;
+    SharedFoldersManager::UserShareLimits m_shareLimits{};
     int m_shares = 0;
     AllocationProbe* mp_probe = nullptr;
     QTemporaryDir m_disk;
@@ -189,11 +235,14 @@ class TestHostileInput : public QObject
         return int(mp_harness->PeerLinesSinceMark().filter(QLatin1String(ip_text)).size());
     }
 
+    QStringList SharedLines() const { return mp_harness->LogLines(QStringLiteral("Shared")); }
+
 private slots:
     void initTestCase()
     {
         mp_harness = std::make_unique<PeerHarness>(PeerHarness::Services::WholeClient);
         m_defaults = Messenger().GetLimits();
+        m_shareLimits = sharedFoldersManager->GetUserShareLimits();
         connect(&Messenger(), &PeerMessenger::UserShare, this,
                 [this](std::string, FileInfoMap&, AttributeTranslationTable&)
                 {
@@ -208,12 +257,15 @@ private slots:
         mp_peer = std::make_unique<TestPeer>();
         QVERIFY(mp_peer->Listen());
         Messenger().SetLimits(m_defaults);
+        sharedFoldersManager->SetUserShareLimits(m_shareLimits);
         m_shares = 0;
         mp_harness->Mark();
     }
 
     void cleanup()
     {
+        for (const char* lp_user : {"bob", "carol", "dave", "erin"})
+            sharedFoldersManager->RemoveUserShare(lp_user);
         mp_peer.reset();
         mp_harness->ResetPeers();
     }
@@ -278,6 +330,7 @@ private slots:
                               DistinctFiles(1000, "Some Artist - Some Album Title - Track ")});
         const QByteArray l_content = Messages::ShareListContent(l_folders);
         const int l_bob = DialIn("bob");
+        Messenger().GetUserSharedFiles("bob");
         AllocationProbe l_probe;
         mp_probe = &l_probe;
         QVERIFY(Exchange(l_bob, {Messages::SharedFileList(l_content)}));
@@ -298,6 +351,7 @@ private slots:
                 .WriteU32(131072)
                 .WriteRaw(QByteArray(l_folder < 7 ? 131072 : 0, '\0'));
         const int l_bob = DialIn("bob");
+        Messenger().GetUserSharedFiles("bob");
         QVERIFY(Exchange(l_bob, {Messages::SharedFileList(l_content.Bytes())}));
         QCOMPARE(m_shares, 0);
         QCOMPARE(LinesContaining("more than 1000000 files"), 1);
@@ -310,6 +364,7 @@ private slots:
         const QByteArray l_body = Messages::Message(
             5, Messages::CompressedZeros(quint64(8 * PeerMessenger::MaxShareListLength)));
         const int l_bob = DialIn("bob");
+        Messenger().GetUserSharedFiles("bob");
         AllocationProbe l_probe;
         mp_peer->SendBody(l_bob, l_body);
         QVERIFY(
@@ -318,6 +373,93 @@ private slots:
         QCOMPARE(m_shares, 0);
         QVERIFY(l_probe.Peak() < 1 << 20);
         QVERIFY(l_probe.SampledPeak() < 8 * std::size_t(l_body.size()) + (8 << 20));
+    }
+
+    // Only a list asked for and still awaited is read; the files of all lists held together are
+    // capped, and so are the paths of one list's folders, however deep they nest. A list refused
+    // or not read holds nothing, and what reading it held at its peak stays near its size.
+    void receivedListsAreBounded_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<QString>("line");
+        // The most held at the peak beyond twice the message, in MiB; none when a list is kept.
+        QTest::addColumn<int>("peak");
+        const QString l_unasked = QStringLiteral("were not asked for");
+        QTest::newRow("not asked for") << int(ListCase::NotAsked) << 0 << l_unasked << 4;
+        QTest::newRow("request crowded out") << int(ListCase::Crowded) << 0 << l_unasked << 4;
+        QTest::newRow("second list for one request")
+            << int(ListCase::Twice) << 1 << l_unasked << -1;
+        QTest::newRow("request forgotten with the share")
+            << int(ListCase::Forgotten) << 0 << l_unasked << 4;
+        QTest::newRow("several users")
+            << int(ListCase::SeveralUsers) << 3
+            << QStringLiteral("held from other users are more than 300000 files") << -1;
+        QTest::newRow("deep nesting")
+            << int(ListCase::Deep) << 0 << QStringLiteral("have folders more than 256 deep") << 4;
+        QTest::newRow("long folder paths")
+            << int(ListCase::LongPaths) << 0
+            << QStringLiteral("have folder paths of more than 16777216 bytes") << 40;
+    }
+
+    void receivedListsAreBounded()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, kept);
+        QFETCH(QString, line);
+        QFETCH(int, peak);
+        const auto l_case = ListCase(kind);
+        QByteArray l_content;
+        if (l_case == ListCase::Deep)
+            l_content = EmptyFolders(10000, [l_path = QByteArray()](int) mutable
+                                     { return l_path += l_path.isEmpty() ? "a" : "\\a"; });
+        else if (l_case == ListCase::LongPaths)
+            l_content =
+                EmptyFolders(1000, [](int i_index)
+                             { return QByteArray(100000, 'x') + QByteArray::number(i_index); });
+        else
+            l_content = ManyFiles(listFiles);
+        const QByteArray l_body = Messages::SharedFileList(l_content);
+        l_content = QByteArray();
+        SharedFoldersManager::UserShareLimits l_limits = m_shareLimits;
+        l_limits.m_allFiles = 3 * listFiles;
+        sharedFoldersManager->SetUserShareLimits(l_limits);
+        const QList<QByteArray> l_users = l_case == ListCase::SeveralUsers
+                                              ? QList<QByteArray>{"bob", "carol", "dave", "erin"}
+                                              : QList<QByteArray>{"bob"};
+        QList<int> l_connections;
+        for (const QByteArray& l_user : l_users)
+            l_connections.append(DialIn(l_user));
+        const qsizetype l_sharedLines = SharedLines().size();
+        if (l_case == ListCase::Crowded)
+        {
+            PeerMessenger::Limits l_one = m_defaults;
+            l_one.m_awaitedShareLists = 1;
+            Messenger().SetLimits(l_one);
+            Messenger().GetUserSharedFiles("bob");
+            Messenger().GetUserSharedFiles("carol");
+            QCOMPARE(LinesContaining("forgetting the one of user bob"), 1);
+        }
+
+        AllocationProbe l_probe;
+        for (qsizetype l_index = 0; l_index < l_users.size(); ++l_index)
+        {
+            const std::string l_user = l_users[l_index].toStdString();
+            if (l_case != ListCase::NotAsked && l_case != ListCase::Crowded)
+                Messenger().GetUserSharedFiles(l_user);
+            if (l_case == ListCase::Forgotten)
+                sharedFoldersManager->RemoveUserShare(l_user);
+            QVERIFY(Exchange(l_connections[l_index],
+                             QList<QByteArray>(l_case == ListCase::Twice ? 2 : 1, l_body)));
+        }
+        l_probe.Stop();
+        QCOMPARE(Count("user_share"), kept);
+        QCOMPARE(Count("user_share_file"), kept * listFiles);
+        QCOMPARE(LinesContaining(qPrintable(line)) +
+                     SharedLines().mid(l_sharedLines).filter(line).size(),
+                 1);
+        if (peak >= 0)
+            QVERIFY(l_probe.Peak() < 2 * std::size_t(l_body.size()) + (std::size_t(peak) << 20));
     }
 
     // Repeated requests for the file list are answered with the list kept from the first: each

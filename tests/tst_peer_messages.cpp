@@ -87,6 +87,13 @@ class TestPeerMessageHandling : public QObject
             [this] { return m_events.contains(QStringLiteral("failed bob marker")); }, timeoutMs);
     }
 
+    // A share list is read only when asked for.
+    bool ExchangeList(const QByteArray& i_body)
+    {
+        Messenger().GetUserSharedFiles("bob");
+        return Exchange(i_body);
+    }
+
     // The events before the marker.
     QStringList EventsBeforeMarker() const
     {
@@ -191,6 +198,7 @@ private slots:
 
     void cleanup()
     {
+        Messenger().ForgetShareListRequest("bob");
         mp_peer.reset();
         mp_harness->ResetPeers();
     }
@@ -293,6 +301,9 @@ private slots:
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, line);
+        // A share list is read only when asked for.
+        if (body.startsWith(Messages::Message(5, QByteArray())))
+            Messenger().GetUserSharedFiles("bob");
         mp_peer->SendBody(m_connection, body);
         QVERIFY(mp_peer->WaitForDisconnected(m_connection, timeoutMs));
         QVERIFY2(mp_harness->PeerLinesSinceMark().contains(line), qPrintable(line));
@@ -314,7 +325,7 @@ private slots:
         Messages::Folder l_music{
             "Music", {MakeFile("a.mp3", 1000, {{0, 320}, {1, 200}}), MakeFile("b.ogg", 20)}};
         Messages::Folder l_empty{"Empty", {}};
-        QVERIFY(Exchange(Messages::SharedFileList(
+        QVERIFY(ExchangeList(Messages::SharedFileList(
             Messages::ShareListContent({l_music, l_empty}, {{0, "bitrate"}}))));
         QCOMPARE(EventsBeforeMarker(), QStringList{QStringLiteral("share bob 2 1")});
         QCOMPARE(m_share.at("Music").size(), std::size_t(2));
@@ -330,7 +341,7 @@ private slots:
         m_events.clear();
         QByteArray l_noTable = Messages::ShareListContent({l_music});
         l_noTable.chop(4);
-        QVERIFY(Exchange(Messages::SharedFileList(l_noTable)));
+        QVERIFY(ExchangeList(Messages::SharedFileList(l_noTable)));
         QCOMPARE(EventsBeforeMarker(), QStringList{QStringLiteral("share bob 1 0")});
     }
 
@@ -350,10 +361,11 @@ private slots:
         const QByteArray l_body = Messages::Message(5, Messages::CompressedZeros(quint64(length)));
         if (accepted)
         {
-            QVERIFY(Exchange(l_body));
+            QVERIFY(ExchangeList(l_body));
             QCOMPARE(EventsBeforeMarker(), QStringList{QStringLiteral("share bob 0 0")});
             return;
         }
+        Messenger().GetUserSharedFiles("bob");
         mp_peer->SendBody(m_connection, l_body);
         QVERIFY(mp_peer->WaitForDisconnected(m_connection, timeoutMs));
         QVERIFY(m_events.isEmpty());
@@ -463,10 +475,11 @@ private slots:
         const QByteArray l_body = Messages::FileSearchResult(Padded(l_content, qsizetype(length)));
         if (accepted)
         {
-            QVERIFY(Exchange(l_body));
+            QVERIFY(ExchangeList(l_body));
             QCOMPARE(EventsBeforeMarker(), QStringList{QStringLiteral("results bob")});
             return;
         }
+        Messenger().GetUserSharedFiles("bob");
         mp_peer->SendBody(m_connection, l_body);
         QVERIFY(mp_peer->WaitForDisconnected(m_connection, timeoutMs));
         QVERIFY(m_events.isEmpty());

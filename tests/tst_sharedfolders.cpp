@@ -1,8 +1,10 @@
 #include "Data.h"
 #include "SharedFolderInfo.h"
 #include "SharingFixture.h"
+#include "TestPeerMessages.h"
 #include "TestSettings.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -205,6 +207,36 @@ private slots:
         QCOMPARE(l_requests.size(), 2);
         QCOMPARE(Attributes(l_song), S("////"));
         QTRY_COMPARE_WITH_TIMEOUT(Attributes(l_song), S("1/joint stereo/0/vbr/162"), 10000);
+    }
+
+    // A file rewritten at another length is indexed, and listed to other users, at its new length
+    // after the next rescan, however its length changed.
+    void rescanTakesANewLength_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("grown") << 70000;
+        QTest::newRow("shrunk") << 2;
+        QTest::newRow("emptied") << 0;
+    }
+
+    void rescanTakesANewLength()
+    {
+        QFETCH(int, length);
+        Write("w/a.txt", "abc");
+        Share("w") += d.GetType("shared_public")->GetGlobalNullItem();
+        const auto l_private = qScopeGuard([this] { Share("w").Disconnect("shared_public"); });
+        Rescan();
+        QCOMPARE(File("w/a.txt")["shared_file_size"].AsInt64(), qint64(3));
+        // The list is built before the change, and kept.
+        Manager().GetSharedFilesMessage("bob");
+        Write("w/a.txt", QByteArray(length, 'x'));
+        QCOMPARE(Rescan(), S("0 0"));
+        QCOMPARE(File("w/a.txt")["shared_file_size"].AsInt64(), qint64(length));
+        const auto l_list = TestPeerMessages::ReadShareListContent(
+            TestPeerMessages::CompressedContent(5, Unread(Manager().GetSharedFilesMessage("bob")))
+                .value_or(QByteArray()));
+        QVERIFY(l_list && l_list->folders.size() == 1 && l_list->folders[0].files.size() == 1);
+        QCOMPARE(l_list->folders[0].files[0].size, quint64(length));
     }
 
     // A link back to a folder being scanned is left out; other links are followed. A file gone

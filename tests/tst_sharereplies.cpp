@@ -138,9 +138,13 @@ class TestShareReplies : public QObject
         return l_folders.join(u" | "_s);
     }
 
-    // Bob's list as the peer layer receives it, handled once its log line is there.
+    // Bob's list as the peer layer receives it, asked for first, handled once its log line is
+    // there. The request has reached bob before the list goes, so that it is no answer of Ask.
     void SendList(const QList<Messages::Folder>& i_folders)
     {
+        const int l_frames = int(mp_peer->Frames(m_connection).size());
+        mp_harness->Messenger().GetUserSharedFiles("bob");
+        QVERIFY(mp_peer->WaitForFrames(m_connection, l_frames + 1));
         const auto l_lines = [this]
         {
             return mp_harness->LogLines(u"Shared"_s)

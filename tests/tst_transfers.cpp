@@ -443,6 +443,7 @@ private slots:
             const QByteArray l_list = TestPeerMessages::ShareListContent({{folder, {l_file}}});
             Bob().Send(TestPeerMessages::CompressedMessage(
                 37, WireWriter().WriteU32(7).WriteString(folder).Bytes() + l_list));
+            m_t.Peers().Messenger().GetUserSharedFiles("bob");
             Bob().Send(TestPeerMessages::SharedFileList(l_list));
             QTRY_VERIFY_WITH_TIMEOUT(
                 l_stored = ItemPtr(d.GetType("user")->GetItem(
