@@ -83,6 +83,8 @@ public slots:
     void OnTrayIconActivated(QSystemTrayIcon::ActivationReason i_reason);
     void OnChatTimestampsBoxIndexChanged(int i_index);
     void OnPrivateRoomAddEnabled(bool i_enabled);
+    // Posts a notice: other users cannot connect on the port.
+    void OnListeningFailed(quint16 i_port, QString i_reason);
 
 protected:
     void resizeEvent(QResizeEvent* ip_event) override;
@@ -96,6 +98,8 @@ private:
     // Writes the data file; with i_onlyWhenChanged, not when the store has not changed since the
     // last save.
     void SaveDataFile(bool i_onlyWhenChanged);
+    // Connects, asking for the user name first when none is stored.
+    void ConnectAskingForName();
 
     void OnRoomAdded(Item* ip_room);
     void OnRoomUserCountChanged(Item* ip_room);

@@ -1,5 +1,6 @@
 // The main window and the client program against the test central server on 127.0.0.1:2242. The
 // store is one per process, so each start-up runs in a child process with a home of its own.
+#include "ActionSetToolBar.h"
 #include "ChatForm.h"
 #include "CreateRoomDialog.h"
 #include "Data.h"
@@ -17,6 +18,7 @@
 #include "TabWidget.h"
 #include "TestServer.h"
 #include "TimerManager.h"
+#include "UIFunctions.h"
 #include "Ui_MainWindow.h"
 #include "WireWriter.h"
 
@@ -89,6 +91,8 @@ class TestMainWindow : public QObject
     QTemporaryDir m_homes;
     QTimer m_answerer;
     QStringList m_seen;
+    // The name the login dialog is given; with none it is cancelled.
+    QString m_loginName;
 
     static bool InChild() { return qEnvironmentVariableIsSet(kChildVariable); }
     static QString DataFile(const QString& i_home) { return i_home + u"/.Brindlex"_s; }
@@ -202,12 +206,12 @@ class TestMainWindow : public QObject
     }
 
     // In the child: starts the window, answering what start-up shows modally (message boxes
-    // with OK, the first start's dialog with the name, the gateway search kept off the network)
+    // with OK, the login dialog with m_loginName, the gateway search kept off the network)
     // and recording it.
-    std::unique_ptr<MainWindow> StartWindow(const QString& i_user = {})
+    std::unique_ptr<MainWindow> StartWindow()
     {
         connect(&m_answerer, &QTimer::timeout,
-                [this, i_user]
+                [this]
                 {
                     auto* lp_modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
                     if (auto* lp_box = qobject_cast<QMessageBox*>(lp_modal))
@@ -218,9 +222,11 @@ class TestMainWindow : public QObject
                         portForwarder->UseFixedDevices({}, 1);
                         for (const char* lp_edit : {"usernameEdit", "passwordEdit"})
                             lp_modal->findChild<QLineEdit*>(QString::fromLatin1(lp_edit))
-                                ->setText(i_user);
+                                ->setText(m_loginName);
                     }
-                    if (lp_modal)
+                    if (lp_modal && m_loginName.isEmpty() && !qobject_cast<QMessageBox*>(lp_modal))
+                        lp_modal->reject();
+                    else if (lp_modal)
                         lp_modal->accept();
                 });
         m_answerer.start(10);
@@ -248,14 +254,18 @@ private slots:
     }
 
     // A damaged data file is kept aside and the defaults stand, not an empty store; the user is
-    // asked for a name, logs in and chats.
+    // asked for a name, cancels, is asked again by "Connect", logs in and chats, with lines as
+    // long as a message carries.
     void damagedDataFileThenFirstRunLogsInAndChats()
     {
         if (InChild())
         {
-            std::unique_ptr<MainWindow> lp_window = StartWindow(u"alice"_s);
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
             Ui_MainWindow* lp_ui = lp_window->Ui();
             QCOMPARE(m_seen, (QStringList{u"Error loading configuration data"_s, u"login"_s}));
+            m_loginName = u"alice"_s;
+            lp_ui->action_Connect->trigger();
+            QCOMPARE(m_seen.size(), 3);
             QVERIFY(diagnosticsForm->Lines(u"Configuration Data"_s)
                         .last()
                         .endsWith(u"Failure to load configuration data."_s));
@@ -263,8 +273,19 @@ private slots:
                      u"2235"_s + QDir::homePath() + u"/Brindlex Downloads"_s);
             QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
             lp_window->OpenChatForm("bob");
-            QTest::keyClicks(lp_ui->chatTabControl->currentWidget()->findChild<QLineEdit*>(),
-                             u"hello bob\r"_s);
+            QWidget* lp_chat = lp_ui->chatTabControl->currentWidget();
+            auto* lp_entry = lp_chat->findChild<QLineEdit*>();
+            QTest::keyClicks(lp_entry, u"hello bob\r"_s);
+            // The longest line is sent whole; one longer in bytes as sent stays, and says why.
+            for (const QChar l_char : {u'x', u'\u00e9'})
+            {
+                lp_entry->setText(QString(MaxChatLineLength, l_char));
+                QCOMPARE(lp_entry->text().size(), MaxChatLineLength);
+                QTest::keyClick(lp_entry, Qt::Key_Return);
+            }
+            QCOMPARE(lp_entry->text().size(), MaxChatLineLength);
+            QVERIFY(lp_chat->findChild<QPlainTextEdit*>()->toPlainText().endsWith(
+                u"Not sent: the line takes 262144 bytes, a message carries at most 131072."_s));
             gp_server->EnterRoom("lobby", false);
             QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 1, kTimeoutMs);
             QWidget* lp_room = lp_ui->roomsTabControl->widget(0);
@@ -285,7 +306,9 @@ private slots:
         QCOMPARE(l_logins.size(), 1);
         const int l_connection = l_logins.at(0).at(0).toInt();
         QCOMPARE(Sent(l_connection, kPrivateMessage) + Sent(l_connection, kRoomChat),
-                 (QList<QByteArray>{Strings({"bob", "hello bob"}), Strings({"lobby", "hi room"})}));
+                 (QList<QByteArray>{Strings({"bob", "hello bob"}),
+                                    Strings({"bob", QByteArray(MaxChatLineLength, 'x')}),
+                                    Strings({"lobby", "hi room"})}));
         Load(l_home);
         QCOMPARE(Setting("username"), u"alice"_s);
     }
@@ -329,9 +352,28 @@ private slots:
             QCOMPARE(lp_list->topLevelItemCount(), 1);
             QCOMPARE(lp_list->topLevelItem(0), lp_stray);
 
-            // A notice shows a peer's text as it is, and goes with its page.
+            // Names from other users keep their "&" in tab titles and tool bar texts, and the
+            // tabs still name their room and user.
+            const std::string l_room = "<b>x</b>&amp;";
+            gp_server->EnterRoom(l_room, false);
+            QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 1, kTimeoutMs);
+            actionBar->SetWidgetActionText(lp_ui->roomList, u"enter_room"_s, u"&Enter"_s);
+            lp_ui->roomList->setFocus();
+            QTRY_VERIFY_WITH_TIMEOUT(!lp_ui->mainToolBar->actions().isEmpty(), kTimeoutMs);
+            actionBar->SetWidgetActionText(lp_ui->roomList, u"refresh_room_list"_s, u"R&R"_s);
+            QCOMPARE(lp_ui->mainToolBar->actions().at(0)->text(), u"&&Enter"_s);
+            QCOMPARE(lp_ui->mainToolBar->actions().at(2)->text(), u"R&&R"_s);
             const std::string l_sender = "<b>zed</b>&co";
             lp_window->GetChatForm(l_sender)->AddChat(l_sender, "hi");
+            const QList<QPair<QTabWidget*, QString>> l_titles = {
+                {lp_ui->roomsTabControl, u"<b>x</b>&&amp;"_s},
+                {lp_ui->chatTabControl, u"<b>zed</b>&&co"_s}};
+            for (const auto& [lp_tabs, l_title] : l_titles)
+                QCOMPARE(lp_tabs->tabText(lp_tabs->count() - 1), l_title);
+            lp_window->OnRoomTabClosed(0);
+            QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 0, kTimeoutMs);
+
+            // A notice shows a peer's text as it is, and goes with its page.
             QCOMPARE(eventToolBar->actions().size(), 1);
             QCOMPARE(eventToolBar->actions().at(0)->text(),
                      u"Private message from <b>zed</b>&&co"_s);
