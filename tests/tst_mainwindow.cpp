@@ -28,6 +28,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -246,9 +247,9 @@ private slots:
                  "the client's central server port 2242 is taken on 127.0.0.1");
     }
 
-    // A damaged data file is kept aside and the defaults stand, not an empty store; the user is
-    // asked for a name, cancels, is asked again by "Connect", logs in and chats, with lines as
-    // long as a message carries.
+    // A damaged data file is kept aside and the defaults stand, not an empty store; the peer port
+    // that another program holds has a notice; the user is asked for a name, cancels, is asked
+    // again by "Connect", logs in and chats, with lines as long as a message carries.
     void damagedDataFileThenFirstRunLogsInAndChats()
     {
         if (InChild())
@@ -259,6 +260,8 @@ private slots:
             m_loginName = u"alice"_s;
             lp_ui->action_Connect->trigger();
             QCOMPARE(m_seen.size(), 3);
+            QVERIFY(eventToolBar->actions().first()->text().startsWith(
+                u"Not listening on port 2235 ("_s));
             QVERIFY(diagnosticsForm->Lines(u"Configuration Data"_s)
                         .last()
                         .endsWith(u"Failure to load configuration data."_s));
@@ -290,6 +293,9 @@ private slots:
             return;
         }
         QSignalSpy l_logins(mp_central.get(), &TestServer::LoggedIn);
+        // Another program holds the default peer port.
+        QTcpServer l_holder;
+        l_holder.listen(QHostAddress::LocalHost, 2235);
         const QString l_home = Home(u"first"_s, {});
         const QByteArray l_damaged = QByteArrayLiteral("\x01\x00\x00\x00 not a data file");
         QVERIFY(SharingFixture::WriteFile(DataFile(l_home), l_damaged));
