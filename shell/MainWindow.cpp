@@ -48,6 +48,7 @@
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTreeWidget>
 
 MainWindow* mainWindow = nullptr;
@@ -87,6 +88,18 @@ bool Confirm(QWidget* ip_parent, const QString& i_title, const QString& i_text)
 {
     return QMessageBox::question(ip_parent, i_title, i_text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
+}
+
+// Adds a page whose tab shows a name from other users as it is; TabName gives the name back.
+void AddNamedTab(QTabWidget* ip_tabs, QWidget* ip_page, const QIcon& i_icon, const QString& i_name)
+{
+    ip_tabs->tabBar()->setTabData(ip_tabs->addTab(ip_page, i_icon, EscapeAmpersands(i_name)),
+                                  i_name);
+}
+
+std::string TabName(QTabWidget* ip_tabs, int i_index)
+{
+    return ip_tabs->tabBar()->tabData(i_index).toString().toStdString();
 }
 
 template <typename T, typename A>
@@ -231,6 +244,7 @@ void MainWindow::Init()
     connect(qApp, &QApplication::focusChanged, this, &MainWindow::OnFocusChanged);
 
     new PeerMessenger();
+    connect(peerMessenger, &PeerMessenger::ListeningFailed, this, &MainWindow::OnListeningFailed);
     DeclareSettingsTypes();
     DeclareUserDataTypes();
     new DelayedInvoker(nullptr);
@@ -271,13 +285,7 @@ void MainWindow::Init()
     LoadDataFile();
     SetSetting("data_version", 1);
 
-    if (SettingValue("username").IsNull())
-    {
-        ChangeUsernamePasswordDialog l_dialog(true);
-        l_dialog.exec();
-    }
-    if (!SettingValue("username").IsNull())
-        mp_server->Connect();
+    ConnectAskingForName();
 
     ShowSettings();
     SubscribePath(new PathNode(d["global"]->GetItem("new_listening_port")), "global_value",
@@ -495,12 +503,32 @@ void MainWindow::OnConnectionFailed(std::string i_reason)
 
 void MainWindow::OnConnectMenuOptionClicked()
 {
-    mp_server->Connect();
+    ConnectAskingForName();
+}
+
+void MainWindow::ConnectAskingForName()
+{
+    // Without a name there is nothing to log in with: the user is asked for one first.
+    if (SettingValue("username").IsNull())
+    {
+        ChangeUsernamePasswordDialog l_dialog(true);
+        l_dialog.exec();
+    }
+    if (!SettingValue("username").IsNull())
+        mp_server->Connect();
 }
 
 void MainWindow::OnDisconnectMenuOptionClicked()
 {
     mp_server->Disconnect();
+}
+
+void MainWindow::OnListeningFailed(quint16 i_port, QString i_reason)
+{
+    eventToolBar->AddEvent(tr("Not listening on port %1 (%2): choose another listening port")
+                               .arg(i_port)
+                               .arg(i_reason),
+                           QStringLiteral(":/icons/offline_icon"), mp_ui->loginOptionsTab);
 }
 
 void MainWindow::OnUsernameChanged(Item* ip_global)
@@ -593,14 +621,14 @@ void MainWindow::OnEnteredRoom(ConnectionInfo& i_info)
     if (!l_room["room_form"].IsNull())
         return;
     auto* lp_form = new RoomForm(l_room.AsString());
-    mp_ui->roomsTabControl->addTab(lp_form, Text(l_room));
+    AddNamedTab(mp_ui->roomsTabControl, lp_form, QIcon(), Text(l_room));
     lp_form->Init();
     FocusWidgetAndParents(lp_form);
 }
 
 void MainWindow::OnRoomTabClosed(int i_index)
 {
-    mp_server->LeaveRoom(mp_ui->roomsTabControl->tabText(i_index).toStdString());
+    mp_server->LeaveRoom(TabName(mp_ui->roomsTabControl, i_index));
 }
 
 ChatForm* MainWindow::GetChatForm(std::string i_user)
@@ -609,11 +637,10 @@ ChatForm* MainWindow::GetChatForm(std::string i_user)
     if (ItemPtr l_widget = l_user["user_chat_widget"])
         return l_widget.AsPtr<ChatForm>();
     auto* lp_form = new ChatForm(i_user, this);
-    mp_ui->chatTabControl->addTab(
-        lp_form,
-        QIcon(
-            QString::fromLatin1(l_user.IsConnected("is_online") ? OnlineDotIcon : OfflineDotIcon)),
-        QString::fromStdString(i_user));
+    AddNamedTab(mp_ui->chatTabControl, lp_form,
+                QIcon(QString::fromLatin1(l_user.IsConnected("is_online") ? OnlineDotIcon
+                                                                          : OfflineDotIcon)),
+                QString::fromStdString(i_user));
     l_user += d["user_chat_widget"]->GetItem(Value(lp_form));
     mp_server->TrackUser(i_user);
     return lp_form;
@@ -631,7 +658,7 @@ void MainWindow::OnPrivateChat(std::string i_user, std::string i_text, time_t, b
 
 void MainWindow::OnChatTabClosed(int i_index)
 {
-    ItemPtr l_user = d["user"]->GetItem(mp_ui->chatTabControl->tabText(i_index).toStdString());
+    ItemPtr l_user = d["user"]->GetItem(TabName(mp_ui->chatTabControl, i_index));
     ItemPtr l_widget = l_user["user_chat_widget"];
     if (l_widget.IsNull())
         return;
