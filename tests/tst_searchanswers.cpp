@@ -135,6 +135,7 @@ private slots:
 
         mp_harness = std::make_unique<PeerHarness>(PeerHarness::Services::WholeClient);
         mp_transfers = std::make_unique<TransferQueueManager>();
+        sharedFoldersManager->SetUploadStateProvider(&TransferQueueManager::CurrentUploadState);
         for (const char* lp_folder : {"pub", "hidden"})
             sharedFoldersManager->AddSharedFiles(Local(lp_folder).toStdString(),
                                                  Local(lp_folder).toStdString());
