@@ -9,11 +9,11 @@
 #include "PeerMessageCode.h"
 #include "PeerObfuscation.h"
 #include "Server.h"
-#include "SharedFoldersManager.h"
 #include "StoreFunctions.h"
 #include "TimerManager.h"
 
 #include <QDateTime>
+#include <QMetaMethod>
 #include <QtEndian>
 
 #include <sys/resource.h>
@@ -1471,12 +1471,8 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
     switch (l_code)
     {
         case PeerMessageCode::GetSharedFileList:
-            if (sharedFoldersManager)
-            {
-                if (std::optional<MemStream> l_reply =
-                        sharedFoldersManager->GetSharedFilesMessage(l_user))
-                    SendMessage(l_user, *l_reply);
-            }
+            if (isSignalConnected(QMetaMethod::fromSignal(&PeerMessenger::SharedFileListRequested)))
+                emit SharedFileListRequested(l_user);
             else
                 PeerLog(1, QStringLiteral("No sharing service, share list request not answered"),
                         l_userItem);

@@ -184,6 +184,8 @@ signals:
     void UploadFailed(std::string i_user, std::string i_file);
     void UploadDenied(std::string i_user, std::string i_file, std::string i_reason);
     void SharedFilesInFolderRequested(std::string i_user, quint32 i_req, std::string i_folder);
+    // The sharing service answers with the user's share list; nobody answers without one.
+    void SharedFileListRequested(std::string i_user);
     void DownloadPlaceInLine(std::string i_user, std::string i_file, int i_place);
     void ConnectionToUserFailed(std::string i_user, std::string i_type);
     // A listening port could not be opened: other users cannot connect on it.

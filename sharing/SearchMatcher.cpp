@@ -54,6 +54,57 @@ SearchMatcher::SearchMatcher(const Vocabulary& i_types, const SearchParser& i_pa
                       return true;
                   });
     std::sort(m_otherTokens.begin(), m_otherTokens.end());
+
+    if (m_parts.empty() || mp_walked->size() * WordsPerWalkedFile <= m_types.mp_token->ItemCount())
+        return;
+    // The longest part is likely the rarest.
+    const std::string& l_part = *std::max_element(m_parts.begin(), m_parts.end(),
+                                                  [](const std::string& i_a, const std::string& i_b)
+                                                  { return i_a.size() < i_b.size(); });
+    if (!NarrowByPart(l_part))
+        return;
+    m_isNarrowed = true;
+    m_followers.clear();
+    m_otherTokens.clear();
+    for (const std::string& l_word : i_parser.GetIncludedTokenSet())
+    {
+        Item* lp_token = m_types.mp_token->HasItem(l_word);
+        if (lp_token->ConnectedItems(m_types.mp_file)->size() != l_files)
+            m_otherTokens.push_back(lp_token);
+    }
+    std::sort(m_otherTokens.begin(), m_otherTokens.end());
+}
+
+bool SearchMatcher::NarrowByPart(const std::string& i_part)
+{
+    // The index splits names at these bytes and lowercases ASCII letters.
+    if (i_part.find_first_of(" /\\") != std::string::npos)
+        return false;
+    std::string l_lower = i_part;
+    for (char& l_byte : l_lower)
+        if (l_byte >= 'A' && l_byte <= 'Z')
+            l_byte = char(l_byte - 'A' + 'a');
+    std::size_t l_total = 0;
+    std::vector<const ItemSet*> l_groups;
+    for (Item* lp_token : m_types.mp_token->Items())
+    {
+        if (lp_token->Value().find(l_lower) == std::string::npos)
+            continue;
+        const ItemSet* lp_files = lp_token->ConnectedItems(m_types.mp_file);
+        if (!lp_files)
+            continue;
+        l_total += lp_files->size();
+        if (l_total >= mp_walked->size())
+            return false;
+        l_groups.push_back(lp_files);
+    }
+    m_narrowed.reserve(l_total);
+    for (const ItemSet* lp_files : l_groups)
+        m_narrowed.insert(m_narrowed.end(), lp_files->begin(), lp_files->end());
+    std::sort(m_narrowed.begin(), m_narrowed.end(),
+              [](Item* ip_a, Item* ip_b) { return ip_a->Serial() < ip_b->Serial(); });
+    m_narrowed.erase(std::unique(m_narrowed.begin(), m_narrowed.end()), m_narrowed.end());
+    return true;
 }
 
 std::vector<Item*> SearchMatcher::Find(ItemSet i_visible, bool i_seesEveryFile, std::size_t i_limit)
@@ -70,9 +121,15 @@ std::vector<Item*> SearchMatcher::Find(ItemSet i_visible, bool i_seesEveryFile, 
             return {};
         return std::vector<Item*>(mp_walked->begin(), mp_walked->end());
     }
+    return m_isNarrowed ? Walk(m_narrowed, i_limit) : Walk(*mp_walked, i_limit);
+}
+
+template <typename Files>
+std::vector<Item*> SearchMatcher::Walk(const Files& i_files, std::size_t i_limit)
+{
     std::vector<Item*> l_matches;
     bool l_more = true;
-    for (auto l_at = mp_walked->begin(); l_at != mp_walked->end() && l_more; ++l_at)
+    for (auto l_at = i_files.begin(); l_at != i_files.end() && l_more; ++l_at)
     {
         Item* lp_file = *l_at;
         if (!HoldsFollowedWords(lp_file, l_more) || !HoldsOtherWords(lp_file) ||

@@ -17,7 +17,10 @@ class Type;
 // at the first file past the limit. The files of a word not much more common are followed
 // alongside in serial order; a file's own tokens tell whether it holds a far more common word; a
 // word that every file holds costs nothing, and so does visibility for a searcher who sees every
-// file.
+// file. A "*part" narrows the walk through the words as well: a name holding it holds it within
+// one of its words that end at a space or slash, lowercased, so the files of the index's words
+// that contain the part are the only ones that may match; when those are fewer than the rarest
+// word's files, they are walked instead.
 class SearchMatcher
 {
 public:
@@ -50,6 +53,15 @@ private:
     };
     // Files of a word at most this many times as common as the rarest are followed.
     static constexpr std::size_t FollowedRatio = 16;
+    // Reading the index's words for a part costs about this many words per walked file saved:
+    // a part narrows the walk only when the rarest word has more files than the index has words
+    // divided by this.
+    static constexpr std::size_t WordsPerWalkedFile = 4;
+
+    // The files of every word that contains the part, in serial order; false when they are not
+    // fewer than the rarest word's files or the part may reach over the end of a word.
+    bool NarrowByPart(const std::string& i_part);
+    template <typename Files> std::vector<Item*> Walk(const Files& i_files, std::size_t i_limit);
 
     // False also when a followed word has no file past this one: i_more tells whether any may
     // still match.
@@ -65,6 +77,10 @@ private:
     bool m_seesEveryFile = false;
     // The files of the rarest included word; null when a word is held by no file.
     const ItemSet* mp_walked = nullptr;
+    // The files walked instead when a part narrows them; every included word is then checked
+    // among a file's own tokens.
+    std::vector<Item*> m_narrowed;
+    bool m_isNarrowed = false;
     std::vector<Follower> m_followers;
     // The tokens of the far more common words that not every file holds, by address.
     std::vector<Item*> m_otherTokens;

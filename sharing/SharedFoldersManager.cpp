@@ -16,7 +16,6 @@
 #include "Server.h"
 #include "SharedFolderInfo.h"
 #include "StoreFunctions.h"
-#include "TransferQueueManager.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -290,6 +289,8 @@ void SharedFoldersManager::DeclareUserShareTypes()
         connect(peerMessenger, &PeerMessenger::UserShare, this, &SharedFoldersManager::OnUserShare);
         connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
                 &SharedFoldersManager::OnFilesInFoldersRequested);
+        connect(peerMessenger, &PeerMessenger::SharedFileListRequested, this,
+                &SharedFoldersManager::OnSharedFileListRequested);
     }
 }
 
@@ -595,6 +596,12 @@ void SharedFoldersManager::OnIndexChanged(ConnectionInfo)
     m_everyFileSharedKnown = false;
 }
 
+void SharedFoldersManager::OnSharedFileListRequested(std::string i_user)
+{
+    if (std::optional<MemStream> l_reply = GetSharedFilesMessage(i_user))
+        peerMessenger->SendMessage(i_user, *l_reply);
+}
+
 void SharedFoldersManager::OnFilesInFoldersRequested(std::string i_user, quint32 i_req,
                                                      std::string i_folder)
 {
@@ -664,9 +671,10 @@ std::optional<MemStream> SharedFoldersManager::BuildSearchReply(const std::strin
     l_body.Write(SettingValue("username").AsString());
     l_body.Write(i_req);
     l_body.Write(l_files);
-    l_body.Write(quint8(transferQueueManager && transferQueueManager->IsFreeToUpload() ? 1 : 0));
+    const UploadState l_uploads = m_uploadStateProvider ? m_uploadStateProvider() : UploadState();
+    l_body.Write(quint8(l_uploads.m_freeSlot ? 1 : 0));
     l_body.Write(quint32(SettingValue("upload_speed").AsInt()));
-    l_body.Write(quint32(transferQueueManager ? transferQueueManager->QueuedUploadCount() : 0));
+    l_body.Write(l_uploads.m_queued);
     l_body.Write(AttributeTranslationTable());
     return CompressedReply(PeerMessageCode::FileSearchResult, l_body,
                            QStringLiteral("search reply"));

@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -46,6 +47,13 @@ public:
         std::size_t m_files;
         std::size_t m_allFiles = 3000000;
     };
+    // What a search reply tells of the own uploads; the transfer service provides it.
+    struct UploadState
+    {
+        bool m_freeSlot = false;
+        quint32 m_queued = 0;
+    };
+    using UploadStateProvider = std::function<UploadState()>;
     // Compressed file lists kept at once, one per set of shared folders that users may see.
     static constexpr std::size_t MaxCachedFileLists = 16;
     // A search matching more visible files than this gets no answer.
@@ -98,6 +106,13 @@ public:
     // lies on disk); an MP3 file is scanned again.
     void UpdateSharedFileSize(ItemPtr i_file, const QString& i_path, qint64 i_size);
 
+    // Where search replies learn the upload state; without one they tell of no free slot and
+    // nothing queued.
+    void SetUploadStateProvider(UploadStateProvider i_provider)
+    {
+        m_uploadStateProvider = std::move(i_provider);
+    }
+
     // Deletes the list received from the user, if one is held, and forgets one still asked for.
     void RemoveUserShare(const std::string& i_user);
     // A file's bitrate, bitrate mode and play length as one line, for instance "192 VBR, 3m35s".
@@ -123,6 +138,8 @@ public slots:
     // Another user's list becomes store items, unless one from that user is held already.
     void OnUserShare(std::string i_user, FileInfoMap& i_share,
                      AttributeTranslationTable& i_translationTable);
+    // Sends the whole shared-file list that the user may see.
+    void OnSharedFileListRequested(std::string i_user);
     // Sends the files of one folder, when the user may see it.
     void OnFilesInFoldersRequested(std::string i_user, quint32 i_req, std::string i_folder);
     // Another user's search from the distributed network.
@@ -165,6 +182,7 @@ private:
     Type* mp_fileFolderType = nullptr;
     Type* mp_sharedFolderType = nullptr;
     UserShareLimits m_userShareLimits;
+    UploadStateProvider m_uploadStateProvider;
     // By the serials of the visible shared folders, in serial order.
     std::map<std::vector<std::uint64_t>, std::string> m_fileListCache;
     bool m_everyFileShared = false;

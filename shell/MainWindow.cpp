@@ -266,6 +266,7 @@ void MainWindow::Init()
     new SizeManager();
     mp_ui->diagnosticsForm->Init();
     new TransferQueueManager();
+    sharedFoldersManager->SetUploadStateProvider(&TransferQueueManager::CurrentUploadState);
     mp_ui->transfersForm->Init();
     mp_ui->sharesForm->Init();
     mp_ui->searchForm->Init();

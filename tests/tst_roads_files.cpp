@@ -123,6 +123,7 @@ private slots:
         QVERIFY(SharingFixture::WriteFile(Local("share/Other/red.txt"), "red"));
         mp_harness = std::make_unique<PeerHarness>(PeerHarness::Services::WholeClient);
         mp_transfers = std::make_unique<TransferQueueManager>();
+        sharedFoldersManager->SetUploadStateProvider(&TransferQueueManager::CurrentUploadState);
         mp_transfers->DataLoaded();
         TestSettings::SetSetting("download_folder", Local("D"));
         const std::string l_share = Local("share").toStdString();

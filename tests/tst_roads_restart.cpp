@@ -82,6 +82,7 @@ int RunClient(int argc, char** argv)
     DNetManager l_dnet;
     SharedFoldersManager l_sharing;
     TransferQueueManager l_transfers;
+    l_sharing.SetUploadStateProvider(&TransferQueueManager::CurrentUploadState);
     WishListSearcher l_wishes;
     // Port 0 is saved, so that each run listens where it can.
     for (const char* lp_port : {"listening_port", "obfuscated_listening_port"})

@@ -135,6 +135,7 @@ private slots:
 
         mp_harness = std::make_unique<PeerHarness>(PeerHarness::Services::WholeClient);
         mp_transfers = std::make_unique<TransferQueueManager>();
+        sharedFoldersManager->SetUploadStateProvider(&TransferQueueManager::CurrentUploadState);
         for (const char* lp_folder : {"pub", "hidden"})
             sharedFoldersManager->AddSharedFiles(Local(lp_folder).toStdString(),
                                                  Local(lp_folder).toStdString());
@@ -193,6 +194,12 @@ private slots:
         l_row("every folder, 201 and 5", "bulk", true, QString());
         l_row("every folder, 200 and 5", "bulk -200", true, QString());
         l_row("every folder, 189 and 5", "bulk -19", true, u"194 bulk"_s);
+        // The files of "bulk" outnumber the index's words, so a part narrows them through the
+        // words that contain it; the names decide, bytes compared exactly.
+        l_row("part within words", "bulk *19", false, u"12 bulk"_s);
+        l_row("part within words, letter case of the name", "bulk *1.DAT", false, QString());
+        l_row("part within words, hidden folder", "bulk *h", true, u"5 bulk"_s);
+        l_row("part over a space", "bulk *\"k 19\"", false, u"10 bulk"_s);
     }
 
     void matchingFiles()

@@ -1408,6 +1408,14 @@ bool TransferQueueManager::IsFreeToUpload()
     return SettingValue("upload_slots").AsUInt() > ActiveUploadCount();
 }
 
+SharedFoldersManager::UploadState TransferQueueManager::CurrentUploadState()
+{
+    if (!transferQueueManager)
+        return {};
+    return {transferQueueManager->IsFreeToUpload(),
+            quint32(transferQueueManager->QueuedUploadCount())};
+}
+
 void TransferQueueManager::UnshareUser(std::string i_user)
 {
     ItemPtr l_user = User(i_user);

@@ -3,6 +3,7 @@
 #include "DataHandler.h"
 #include "DataLoadedEventHandler.h"
 #include "ItemPtr.h"
+#include "SharedFoldersManager.h"
 #include "UploadSpeedLimit.h"
 
 #include <QObject>
@@ -83,6 +84,8 @@ public:
     // Both cost the same however long the queue is: they answer every search.
     int QueuedUploadCount();
     bool IsFreeToUpload();
+    // The sharing service's provider of both: the transfer service's state while there is one.
+    static SharedFoldersManager::UploadState CurrentUploadState();
     void UnshareUser(std::string i_user);
     void ReshareUser(std::string i_user);
 

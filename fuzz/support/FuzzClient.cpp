@@ -96,6 +96,7 @@ FuzzClient::FuzzClient()
     mp_node = std::make_unique<DNetManager>();
     mp_sharing = std::make_unique<SharedFoldersManager>();
     mp_transfers = std::make_unique<TransferQueueManager>();
+    mp_sharing->SetUploadStateProvider(&TransferQueueManager::CurrentUploadState);
     TransferThread::SetWaitMilliseconds(transferWaitMs);
     portForwarder->UseFixedDevices({}, 0);
     mp_central->Watch(*mp_server);

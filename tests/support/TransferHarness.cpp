@@ -12,6 +12,7 @@ TransferHarness::TransferHarness()
       mp_bob(std::make_unique<TransferPeer>(*mp_peers, "bob")),
       mp_carol(std::make_unique<TransferPeer>(*mp_peers, "carol"))
 {
+    sharedFoldersManager->SetUploadStateProvider(&TransferQueueManager::CurrentUploadState);
 }
 
 TransferHarness::~TransferHarness() = default;
