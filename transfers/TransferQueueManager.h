@@ -161,12 +161,12 @@ private:
     void RecordCompleteDownload(ItemPtr i_download, const QString& i_fileName);
     // The relative folder with a leading "\", made of safe components; empty when there is none.
     std::string RelativeFolder(ItemPtr i_download);
+    // The number of upload entries in active statuses, kept with the statuses.
+    std::size_t ActiveUploadCount();
     static QString SharedFilePath(ItemPtr i_shared);
     // The size of the shared file as it is now, recorded in the index when it changed; a file
     // that cannot be seen keeps the indexed size (its opening fails later).
     static qint64 OfferedSize(ItemPtr i_shared);
-    // The number of upload entries in active statuses, kept with the statuses.
-    std::size_t ActiveUploadCount();
 
     UploadSpeedLimit m_speedLimit;
     ItemPtr m_lastOrderedUpload;
