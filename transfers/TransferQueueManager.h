@@ -172,12 +172,12 @@ private:
     // GetDownloadTargetFolder as a local path: the download folder as set, then the relative
     // folder "/"-separated.
     QString LocalTargetFolder(ItemPtr i_download, bool i_complete);
+    // The number of upload entries in active statuses, kept with the statuses.
+    std::size_t ActiveUploadCount();
     static QString SharedFilePath(ItemPtr i_shared);
     // The size of the shared file as it is now, recorded in the index when it changed; a file
     // that cannot be seen keeps the indexed size (its opening fails later).
     static qint64 OfferedSize(ItemPtr i_shared);
-    // The number of upload entries in active statuses, kept with the statuses.
-    std::size_t ActiveUploadCount();
 
     UploadSpeedLimit m_speedLimit;
     ItemPtr m_lastOrderedUpload;
