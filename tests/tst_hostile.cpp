@@ -23,7 +23,6 @@
 
 #include <dirent.h>
 
-#include <functional>
 #include <memory>
 
 namespace
@@ -63,36 +62,6 @@ enum class ListCase
     Deep,
     LongPaths
 };
-
-// A list of that many files with short distinct names, in folders as full as a list allows.
-QByteArray ManyFiles(int i_files)
-{
-    WireWriter l_content;
-    const int l_folders = (i_files + 131071) / 131072;
-    l_content.WriteU32(quint32(l_folders));
-    for (int l_folder = 0, l_file = 0; l_folder < l_folders; ++l_folder)
-    {
-        const int l_count = qMin(131072, i_files - l_file);
-        l_content.WriteString("F" + QByteArray::number(l_folder)).WriteU32(quint32(l_count));
-        for (const int l_end = l_file + l_count; l_file < l_end; ++l_file)
-            l_content.WriteU8(1)
-                .WriteString(QByteArray::number(l_file))
-                .WriteU64(1)
-                .WriteString({})
-                .WriteU32(0);
-    }
-    return l_content.WriteU32(0).Bytes();
-}
-
-// A list of empty folders named by the function, which is called in order.
-QByteArray EmptyFolders(int i_count, const std::function<QByteArray(int)>& i_name)
-{
-    WireWriter l_content;
-    l_content.WriteU32(quint32(i_count));
-    for (int l_index = 0; l_index < i_count; ++l_index)
-        l_content.WriteString(i_name(l_index)).WriteU32(0);
-    return l_content.WriteU32(0).Bytes();
-}
 
 int Count(const char* ip_type)
 {
@@ -409,18 +378,17 @@ private slots:
         QFETCH(QString, line);
         QFETCH(int, peak);
         const auto l_case = ListCase(kind);
-        QByteArray l_content;
+        QList<Messages::Folder> l_folders;
         if (l_case == ListCase::Deep)
-            l_content = EmptyFolders(10000, [l_path = QByteArray()](int) mutable
-                                     { return l_path += l_path.isEmpty() ? "a" : "\\a"; });
+            for (QByteArray l_path = "a"; l_folders.size() < 3000; l_path += "\\a")
+                l_folders.append({l_path, {}});
         else if (l_case == ListCase::LongPaths)
-            l_content =
-                EmptyFolders(1000, [](int i_index)
-                             { return QByteArray(100000, 'x') + QByteArray::number(i_index); });
+            for (int l_index = 0; l_index < 200; ++l_index)
+                l_folders.append({QByteArray(100000, 'x') + QByteArray::number(l_index), {}});
         else
-            l_content = ManyFiles(listFiles);
-        const QByteArray l_body = Messages::SharedFileList(l_content);
-        l_content = QByteArray();
+            l_folders.append({"Music", DistinctFiles(listFiles)});
+        const QByteArray l_body = Messages::SharedFileList(Messages::ShareListContent(l_folders));
+        l_folders.clear();
         SharedFoldersManager::UserShareLimits l_limits = m_shareLimits;
         l_limits.m_allFiles = 3 * listFiles;
         sharedFoldersManager->SetUserShareLimits(l_limits);

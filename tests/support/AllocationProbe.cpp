@@ -111,11 +111,6 @@ std::size_t AllocationProbe::Peak() const
     return static_cast<std::size_t>(g_peak.load());
 }
 
-std::size_t AllocationProbe::Held() const
-{
-    return static_cast<std::size_t>(std::max(0LL, g_held.load() - g_base.load()));
-}
-
 std::size_t AllocationProbe::Allocated() const
 {
     return g_allocated;

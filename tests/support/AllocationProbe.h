@@ -18,9 +18,6 @@ public:
     void Stop();
     std::size_t Largest() const;
     std::size_t Peak() const;
-    // Bytes held through operator new now beyond what was held when the probe started; 0 when
-    // fewer are held.
-    std::size_t Held() const;
     // Bytes allocated through operator new while recording, whether freed since or not.
     std::size_t Allocated() const;
 
