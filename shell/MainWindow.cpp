@@ -83,11 +83,27 @@ const char* YesNo(bool i_yes)
     return i_yes ? "yes" : "no";
 }
 
+// A modal box whose text shows as written: room names and the server's reasons are never markup.
+int ShowBox(QWidget* ip_parent, QMessageBox::Icon i_icon, const QString& i_title,
+            const QString& i_text, QMessageBox::StandardButtons i_buttons)
+{
+    QMessageBox l_box(i_icon, i_title, i_text, i_buttons, ip_parent);
+    l_box.setTextFormat(Qt::PlainText);
+    if (i_buttons & QMessageBox::No)
+        l_box.setDefaultButton(QMessageBox::No);
+    return l_box.exec();
+}
+
+void Inform(QWidget* ip_parent, const QString& i_title, const QString& i_text)
+{
+    ShowBox(ip_parent, QMessageBox::Information, i_title, i_text, QMessageBox::Ok);
+}
+
 // A question answered Yes; No is the default.
 bool Confirm(QWidget* ip_parent, const QString& i_title, const QString& i_text)
 {
-    return QMessageBox::question(ip_parent, i_title, i_text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    return ShowBox(ip_parent, QMessageBox::Question, i_title, i_text,
+                   QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 // Adds a page whose tab shows a name from other users as it is; TabName gives the name back.
@@ -378,9 +394,8 @@ void MainWindow::LoadDataFile()
     {
         // Loading left the store as it was, defaults included, and kept the bad file aside.
         Log(ConfigurationCategory, 1, QStringLiteral("Failure to load configuration data."));
-        QMessageBox::information(
-            this, tr("Error loading configuration data"),
-            tr("Your client configuration data could not be loaded. Starting from scratch..."));
+        Inform(this, tr("Error loading configuration data"),
+               tr("Your client configuration data could not be loaded. Starting from scratch..."));
     }
 }
 
@@ -485,19 +500,18 @@ void MainWindow::OnConnectionFailed(std::string i_reason)
     const QString l_advice = tr("Please change your login settings in the Options tab and try "
                                 "reconnecting.");
     if (i_reason == "INVALIDPASS")
-        QMessageBox::information(this, tr("Login Failure: Wrong Password"),
-                                 tr("Login failed. The password you supplied does not match "
-                                    "your username. ") +
-                                     l_advice);
+        Inform(this, tr("Login Failure: Wrong Password"),
+               tr("Login failed. The password you supplied does not match "
+                  "your username. ") +
+                   l_advice);
     else if (i_reason == "INVALIDUSERNAME")
-        QMessageBox::information(this, tr("Login Failure: Username is Invalid"),
-                                 tr("Login failed. The username you supplied is invalid. ") +
-                                     l_advice);
+        Inform(this, tr("Login Failure: Username is Invalid"),
+               tr("Login failed. The username you supplied is invalid. ") + l_advice);
     else if (!mp_server->IsAbruptlyDisconnected())
-        QMessageBox::information(this, tr("Login Failure"),
-                                 tr("Login failed. Reported failure reason: %1. ")
-                                         .arg(QString::fromStdString(i_reason)) +
-                                     l_advice);
+        Inform(this, tr("Login Failure"),
+               tr("Login failed. Reported failure reason: %1. ")
+                       .arg(QString::fromStdString(i_reason)) +
+                   l_advice);
     mp_ui->action_Connect->setEnabled(true);
     mp_ui->action_Disconnect->setEnabled(false);
 }
@@ -860,9 +874,9 @@ void MainWindow::RunSharingCommand(const std::string& i_id)
     else if (i_id == "set_user_pass")
     {
         if (mp_server->IsConnected())
-            QMessageBox::information(this, tr("Cannot change username while online"),
-                                     tr("You must be disconnected from the Brindlex server to "
-                                        "change your username."));
+            Inform(this, tr("Cannot change username while online"),
+                   tr("You must be disconnected from the Brindlex server to "
+                      "change your username."));
         else
             (new ChangeUsernamePasswordDialog(false, this))->show();
     }

@@ -211,7 +211,9 @@ class TestMainWindow : public QObject
                 {
                     auto* lp_modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
                     if (auto* lp_box = qobject_cast<QMessageBox*>(lp_modal))
-                        m_seen << lp_box->windowTitle();
+                        m_seen << lp_box->windowTitle() + (lp_box->textFormat() == Qt::PlainText
+                                                               ? u""_s
+                                                               : u" as markup"_s);
                     else if (lp_modal)
                     {
                         m_seen << u"login"_s;
@@ -416,6 +418,10 @@ private slots:
             QCOMPARE(lp_ui->chatTabControl->tabText(lp_ui->chatTabControl->currentIndex()),
                      u"ivy"_s);
             QCOMPARE(eventToolBar->actions().size(), 1);
+
+            // The server's reason is shown as written.
+            lp_window->OnConnectionFailed("<b>busy</b>");
+            QCOMPARE(m_seen, QStringList{u"Login Failure"_s});
             return;
         }
         const QString l_home =
