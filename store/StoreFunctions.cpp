@@ -1,6 +1,5 @@
 #include "StoreFunctions.h"
 
-#include "Clock.h"
 #include "Data.h"
 #include "DataSaver.h"
 
@@ -31,7 +30,7 @@ ItemPtr User(const std::string& i_name)
 
 std::string NowText()
 {
-    return Clock::Now().toString(Qt::TextDate).toStdString();
+    return QDateTime::currentDateTime().toString(Qt::TextDate).toStdString();
 }
 
 void DeclareSettingsTypes()

@@ -41,12 +41,13 @@ public:
     PeerHarness& Peers() { return *mp_peers; }
     TransferQueueManager& Transfers() { return *mp_transfers; }
 
-    // Between tests: every window closed and deleted, peer connections ended, transfers removed,
-    // the store emptied except the settings and the login, the clock back at its start and the
-    // captured URLs forgotten.
+    // Between tests: every top-level window deleted (a test keeps none of its own past Reset),
+    // peer connections ended, transfers removed, the store emptied except the settings and the
+    // login, the clock back at its start and the captured URLs forgotten.
     void Reset();
 
-    // The clock that Clock::Now reads: fixed until the test moves it.
+    // The clock that Clock::Now reads (the times views and the log show): fixed until the test
+    // moves it. The services keep the system clock.
     void SetNow(const QDateTime& i_now) { m_now = i_now; }
     void AdvanceSeconds(qint64 i_seconds) { m_now = m_now.addSecs(i_seconds); }
     QDateTime Now() const { return m_now; }
