@@ -57,8 +57,9 @@ public:
     bool Matches(const FilterParser& i_filter, Item* ip_file)
     {
         const ItemSet* lp_names = ip_file->ConnectedItems(mp_nameType);
-        const std::string_view l_bytes =
-            lp_names ? std::string_view(lp_names->front()->Value()) : std::string_view();
+        const std::string_view l_bytes = lp_names && !lp_names->empty()
+                                             ? std::string_view(lp_names->front()->Value())
+                                             : std::string_view();
         // UTF-16 never takes more units than UTF-8 takes bytes.
         m_name.resize(qsizetype(l_bytes.size()));
         QStringDecoder l_decoder(QStringDecoder::Utf8);
@@ -211,7 +212,8 @@ void ShareForm::BuildFolderTree(const ItemSet& i_folders)
     for (Item* lp_folder : i_folders)
     {
         const ItemSet* lp_names = lp_folder->ConnectedItems(lp_nameType);
-        l_folders.emplace_back(lp_names ? lp_names->front()->Value() : std::string(), lp_folder);
+        l_folders.emplace_back(
+            lp_names && !lp_names->empty() ? lp_names->front()->Value() : std::string(), lp_folder);
     }
     std::stable_sort(l_folders.begin(), l_folders.end(),
                      [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
