@@ -4,7 +4,8 @@
 // holds. Prints the median and 99th percentile of one search, building the reply included, and
 // the ratio against a linear scan of every file's lowercased path for the same words, measured
 // on every 25th search (the scan takes milliseconds each). Aims: 100 times faster than the scan,
-// median under 20 us.
+// median under 20 us, and the costliest search (a word of every file and 32 words within names)
+// within 10 times the median.
 
 #include "Data.h"
 #include "SharingFixture.h"
