@@ -1437,8 +1437,7 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
         case PeerMessageCode::GetSharedFileList:
             if (sharedFoldersManager)
             {
-                MemStream l_reply = sharedFoldersManager->GetSharedFilesMessage(l_user);
-                SendMessage(l_user, l_reply);
+                sharedFoldersManager->SendSharedFilesMessage(l_user);
             }
             else
                 PeerLog(1, QStringLiteral("No sharing service, share list request not answered"),
