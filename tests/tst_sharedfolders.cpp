@@ -238,6 +238,34 @@ private slots:
         QCOMPARE(FoldersOf("n/inner"), S("n/inner"));
     }
 
+    // A rescan that finds the disk as it was changes nothing in the store: the same files, names,
+    // sizes and words, and the store's change count stays.
+    void unchangedRescanChangesNothing()
+    {
+        Write("u/a b.txt", "a");
+        Write("u/Sub/C-d.MP3", cbr320.Frames(10));
+        Share("u");
+        QTRY_VERIFY_WITH_TIMEOUT(File("u/Sub/C-d.MP3").IsConnected("is_scanned"), 10000);
+        QCOMPARE(Rescan(), S("0 0"));
+        const auto l_index = [this]
+        {
+            QStringList l_files;
+            for (Item* lp_file : Share("u").GetItems("shared_file_folder").GetItems("shared_file"))
+                l_files << QString::number(lp_file->Serial()) + QLatin1Char(' ') +
+                               Values(ItemPtr(lp_file).GetItems("shared_file_name")) +
+                               QLatin1Char(' ') +
+                               Values(ItemPtr(lp_file).GetItems("shared_file_size")) +
+                               QLatin1Char(' ') + Values(ItemPtr(lp_file).GetItems("search_token"));
+            return l_files.join(QLatin1Char('|'));
+        };
+        const QString l_before = l_index();
+        const std::uint64_t l_changes = d.ChangeCount();
+        QCOMPARE(Rescan(), S("0 0"));
+        QCOMPARE(d.ChangeCount(), l_changes);
+        QCOMPARE(l_index(), l_before);
+        QVERIFY(File("u/a b.txt").IsConnected(d.GetType("search_token")->HasItem("b.txt")));
+    }
+
     void findsFilesWhateverTheCase_data()
     {
         Write("p/Music/Song.mp3", "1");
