@@ -25,8 +25,6 @@ char LowerAscii(char i_byte)
 // The name as text gives it back: bytes that are no UTF-8 become replacement characters.
 std::string AsListed(const std::string& i_name)
 {
-    if (IsAscii(i_name))
-        return i_name;
     return QString::fromUtf8(i_name.data(), qsizetype(i_name.size())).toUtf8().toStdString();
 }
 
@@ -80,16 +78,15 @@ FolderListing::FolderListing(const std::string& i_folder)
                 continue;
             l_isFolder = S_ISDIR(l_target.st_mode);
         }
-        Entry l_entry;
+        Entry& l_entry = m_entries.emplace_back();
         l_entry.m_name = lp_entry->d_name;
         l_entry.m_isFolder = l_isFolder;
-        std::string l_listed = AsListed(l_entry.m_name);
-        if (l_listed != l_entry.m_name)
-        {
-            l_entry.m_diskName = std::move(l_entry.m_name);
-            l_entry.m_name = std::move(l_listed);
-        }
-        m_entries.push_back(std::move(l_entry));
+        if (!IsAscii(l_entry.m_name))
+            if (std::string l_listed = AsListed(l_entry.m_name); l_listed != l_entry.m_name)
+            {
+                l_entry.m_diskName = std::move(l_entry.m_name);
+                l_entry.m_name = std::move(l_listed);
+            }
     }
     closedir(lp_dir);
     std::sort(m_entries.begin(), m_entries.end(),

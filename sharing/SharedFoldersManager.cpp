@@ -469,14 +469,16 @@ SharedFoldersManager::FolderWords SharedFoldersManager::WordsOfFolder(const std:
 
 void SharedFoldersManager::LinkWords(Item* ip_file, FolderWords& i_words, const std::string& i_name)
 {
-    // The text is the folder, "\" and the name; "\" parts words in both passes, so the folder's
+    // The text is the folder, "\\" and the name; "\\" parts words in both passes, so the folder's
     // words come first in each pass and the name's after them. Items are looked up in that
     // order, so new ones are made in the order of the words.
-    std::string l_name = i_name;
+    std::string& l_name = m_wordBuffers.m_name;
+    l_name.assign(i_name);
     for (char& l_byte : l_name)
         l_byte = LowerAscii(l_byte);
-    std::vector<Item*> l_items;
-    std::vector<std::string_view> l_nameWords;
+    std::vector<Item*>& l_items = m_wordBuffers.m_items;
+    std::vector<std::string_view>& l_nameWords = m_wordBuffers.m_words;
+    l_items.clear();
     for (int l_pass = 0; l_pass < 2; ++l_pass)
     {
         if (!i_words.m_resolved[l_pass])
@@ -494,9 +496,13 @@ void SharedFoldersManager::LinkWords(Item* ip_file, FolderWords& i_words, const 
     }
     std::sort(l_items.begin(), l_items.end());
     l_items.erase(std::unique(l_items.begin(), l_items.end()), l_items.end());
-    for (Item* lp_word : l_items)
+    // A store handler that starts another scan meanwhile gets buffers of its own.
+    std::vector<Item*> l_connected = std::move(l_items);
+    for (Item* lp_word : l_connected)
         if (!ip_file->IsRemoved() && !lp_word->IsRemoved())
             ip_file->Connect(lp_word);
+    l_connected.clear();
+    m_wordBuffers.m_items = std::move(l_connected);
 }
 
 void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)

@@ -190,6 +190,13 @@ private:
     std::set<std::string> m_foldersInProgress;
     // The folders in progress as found on disk: a link back to one of them is a cycle.
     std::set<FolderListing::Identity> m_foldersOnDiskInProgress;
+    // Kept from file to file so that linking a file's words allocates nothing.
+    struct WordBuffers
+    {
+        std::string m_name;
+        std::vector<std::string_view> m_words;
+        std::vector<Item*> m_items;
+    } m_wordBuffers;
     // Set by a scan that left items for the collector: files removed, sizes replaced.
     bool m_madeGarbage = false;
     // While a rescan runs, the folders that the scan of one shared folder reached.

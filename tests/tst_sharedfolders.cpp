@@ -1,4 +1,5 @@
 #include "Data.h"
+#include "FolderListing.h"
 #include "SharedFolderInfo.h"
 #include "SharingFixture.h"
 #include "TestSettings.h"
@@ -8,6 +9,9 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
+
+#include <sys/stat.h>
 
 namespace
 {
@@ -149,6 +153,29 @@ private slots:
                  std::size_t(2));
         QTRY_COMPARE_WITH_TIMEOUT(Attributes(File("s/Two Birds-Live.MP3")),
                                   S("1/joint stereo/0/cbr/320"), 10000);
+    }
+
+    // What a folder lists: files and folders, links followed, by name whatever the case; hidden
+    // entries, pipes and broken links left out (a pipe named .mp3 would block its reader).
+    void listsFilesAndFolders()
+    {
+        Write("ls/b.txt", "b");
+        Write("ls/A.txt", "a");
+        Write("ls/.hidden", "h");
+        Write("ls/Sub/c.txt", "c");
+        QVERIFY(mkfifo(Bytes("ls/pipe.mp3").c_str(), 0600) == 0);
+        QVERIFY(QFile::link(Path("ls/A.txt"), Path("ls/file link")));
+        QVERIFY(QFile::link(Path("ls/Sub"), Path("ls/folder link")));
+        QVERIFY(QFile::link(Path("ls/none"), Path("ls/broken link")));
+        const FolderListing l_listing(Bytes("ls"));
+        QStringList l_entries;
+        for (const FolderListing::Entry& l_entry : l_listing.Entries())
+            l_entries << S(l_entry.m_name.c_str()) + (l_entry.m_isFolder ? S("/") : S(""));
+        QCOMPARE(l_entries.join(QLatin1Char('|')), S("A.txt|b.txt|file link|folder link/|Sub/"));
+        QCOMPARE(l_listing.FileSize(l_listing.Entries().at(2)), std::optional<qint64>(1));
+        QVERIFY(QFile::remove(Path("ls/A.txt")));
+        QCOMPARE(l_listing.FileSize(l_listing.Entries().at(0)), std::nullopt);
+        QVERIFY(FolderListing(Bytes("ls/none")).Entries().empty());
     }
 
     void tokenisesFolderAndName_data()
