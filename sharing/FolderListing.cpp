@@ -49,19 +49,19 @@ bool ListedBefore(const std::string& i_a, const std::string& i_b)
 }
 } // namespace
 
-FolderListing::FolderListing(const std::string& i_folder)
+FolderListing::FolderListing(const std::string& i_folder) : m_folder(i_folder)
 {
-    m_fd = open(i_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_fd < 0)
+    const int l_fd = open(i_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (l_fd < 0)
         return;
     struct stat l_folder;
-    DIR* lp_dir = fstat(m_fd, &l_folder) == 0 ? fdopendir(dup(m_fd)) : nullptr;
+    DIR* lp_dir = fstat(l_fd, &l_folder) == 0 ? fdopendir(l_fd) : nullptr;
     if (!lp_dir)
     {
-        close(m_fd);
-        m_fd = -1;
+        close(l_fd);
         return;
     }
+    m_isListed = true;
     m_identity = {l_folder.st_dev, l_folder.st_ino};
     while (const dirent* lp_entry = readdir(lp_dir))
     {
@@ -73,7 +73,7 @@ FolderListing::FolderListing(const std::string& i_folder)
         {
             // A link or an entry of unknown kind: what it leads to decides.
             struct stat l_target;
-            if (fstatat(m_fd, lp_entry->d_name, &l_target, 0) != 0 ||
+            if (fstatat(dirfd(lp_dir), lp_entry->d_name, &l_target, 0) != 0 ||
                 !(S_ISDIR(l_target.st_mode) || S_ISREG(l_target.st_mode)))
                 continue;
             l_isFolder = S_ISDIR(l_target.st_mode);
@@ -96,12 +96,20 @@ FolderListing::FolderListing(const std::string& i_folder)
 
 FolderListing::~FolderListing()
 {
-    if (m_fd >= 0)
-        close(m_fd);
+    Release();
 }
 
-std::optional<qint64> FolderListing::FileSize(const Entry& i_entry) const
+void FolderListing::Release()
 {
+    if (m_fd >= 0)
+        close(m_fd);
+    m_fd = -1;
+}
+
+std::optional<qint64> FolderListing::FileSize(const Entry& i_entry)
+{
+    if (m_fd < 0 && m_isListed)
+        m_fd = open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const std::string& l_name = i_entry.m_diskName.empty() ? i_entry.m_name : i_entry.m_diskName;
     struct stat l_file;
     if (m_fd < 0 || fstatat(m_fd, l_name.c_str(), &l_file, 0) != 0 || !S_ISREG(l_file.st_mode))

@@ -13,6 +13,7 @@
 // followed), hidden entries and anything else left out, sorted by name ignoring case as a folder
 // view lists them. Read with one pass over the folder; a file is looked at when its size is asked
 // for, so that one removed meanwhile is seen as gone. A folder that cannot be read lists nothing.
+// Holds a descriptor of the folder only from the first size asked for until Release.
 class FolderListing
 {
 public:
@@ -32,14 +33,20 @@ public:
     FolderListing(const FolderListing&) = delete;
     FolderListing& operator=(const FolderListing&) = delete;
 
-    bool IsOpen() const { return m_fd >= 0; }
-    // Meaningful when open.
+    // Whether the folder could be read.
+    bool IsListed() const { return m_isListed; }
+    // Meaningful when listed.
     Identity GetIdentity() const { return m_identity; }
     const std::vector<Entry>& Entries() const { return m_entries; }
     // The file's size now; none when it is no longer a file.
-    std::optional<qint64> FileSize(const Entry& i_entry) const;
+    std::optional<qint64> FileSize(const Entry& i_entry);
+    // Gives back the folder's descriptor, as before going down into a subfolder: a deep tree
+    // must not hold one per level.
+    void Release();
 
 private:
+    std::string m_folder;
+    bool m_isListed = false;
     int m_fd = -1;
     Identity m_identity{};
     std::vector<Entry> m_entries;

@@ -334,10 +334,10 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
 {
     if (!m_foldersInProgress.insert(i_folder).second)
         return;
-    const FolderListing l_listing(i_folder);
+    FolderListing l_listing(i_folder);
     // A link back to a folder whose scan is running would be listed again under ever longer
     // paths.
-    if (l_listing.IsOpen() && !m_foldersOnDiskInProgress.insert(l_listing.GetIdentity()).second)
+    if (l_listing.IsListed() && !m_foldersOnDiskInProgress.insert(l_listing.GetIdentity()).second)
     {
         m_foldersInProgress.erase(i_folder);
         Log(QStringLiteral("Shared"), 1,
@@ -384,6 +384,7 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
     {
         if (l_entry.m_isFolder)
         {
+            l_listing.Release();
             AddSharedFiles(i_sharedFolder, l_path + l_entry.m_name);
             continue;
         }
@@ -410,7 +411,7 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
         m_madeGarbage = true;
     }
     m_foldersInProgress.erase(i_folder);
-    if (l_listing.IsOpen())
+    if (l_listing.IsListed())
         m_foldersOnDiskInProgress.erase(l_listing.GetIdentity());
 }
 

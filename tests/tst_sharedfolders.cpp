@@ -167,13 +167,14 @@ private slots:
         QVERIFY(QFile::link(Path("ls/A.txt"), Path("ls/file link")));
         QVERIFY(QFile::link(Path("ls/Sub"), Path("ls/folder link")));
         QVERIFY(QFile::link(Path("ls/none"), Path("ls/broken link")));
-        const FolderListing l_listing(Bytes("ls"));
+        FolderListing l_listing(Bytes("ls"));
         QStringList l_entries;
         for (const FolderListing::Entry& l_entry : l_listing.Entries())
             l_entries << S(l_entry.m_name.c_str()) + (l_entry.m_isFolder ? S("/") : S(""));
         QCOMPARE(l_entries.join(QLatin1Char('|')), S("A.txt|b.txt|file link|folder link/|Sub/"));
         QCOMPARE(l_listing.FileSize(l_listing.Entries().at(2)), std::optional<qint64>(1));
         QVERIFY(QFile::remove(Path("ls/A.txt")));
+        l_listing.Release();
         QCOMPARE(l_listing.FileSize(l_listing.Entries().at(0)), std::nullopt);
         QVERIFY(FolderListing(Bytes("ls/none")).Entries().empty());
     }
