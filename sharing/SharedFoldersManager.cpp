@@ -14,11 +14,11 @@
 #include "SearchMatcher.h"
 #include "SearchParser.h"
 #include "Server.h"
+#include "SharedFileList.h"
 #include "SharedFolderInfo.h"
 #include "StoreFunctions.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <optional>
@@ -136,9 +136,19 @@ char LowerAscii(char i_byte)
     return i_byte >= 'A' && i_byte <= 'Z' ? char(i_byte - 'A' + 'a') : i_byte;
 }
 
+bool IsFirstPassByte(char i_byte)
+{
+    return !SharedFoldersManager::IsSearchTokenSeparator(static_cast<unsigned char>(i_byte));
+}
+
+bool IsSecondPassByte(char i_byte)
+{
+    return i_byte != ' ' && i_byte != '/' && i_byte != '\\';
+}
+
 // The maximal runs of bytes for which i_isTokenByte holds, appended in order.
-template <typename Predicate>
-void Split(const std::string& i_text, Predicate i_isTokenByte, std::vector<std::string>& i_tokens)
+template <typename Token>
+void Split(const std::string& i_text, bool (*i_isTokenByte)(char), std::vector<Token>& i_tokens)
 {
     std::size_t l_start = 0;
     while (l_start < i_text.size())
@@ -149,7 +159,7 @@ void Split(const std::string& i_text, Predicate i_isTokenByte, std::vector<std::
         while (l_end < i_text.size() && i_isTokenByte(i_text[l_end]))
             ++l_end;
         if (l_end > l_start)
-            i_tokens.emplace_back(i_text, l_start, l_end - l_start);
+            i_tokens.emplace_back(std::string_view(i_text).substr(l_start, l_end - l_start));
         l_start = l_end;
     }
 }
@@ -177,6 +187,11 @@ std::optional<MemStream> CompressedReply(quint32 i_code, const MemStream& i_body
     return l_message;
 }
 
+void FileListNotCompressed()
+{
+    Shared(QStringLiteral("Could not compress the file list, not sending it"));
+}
+
 // The file connected to both items, or null.
 Item* CommonFile(Item* ip_folder, Item* ip_name, Type* ip_fileType)
 {
@@ -194,11 +209,12 @@ Item* CommonFile(Item* ip_folder, Item* ip_name, Type* ip_fileType)
 } // namespace
 
 SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
-    : QObject(ip_parent), m_userShareLimits{
-                              InputStream::MaxReadLength,
-                              static_cast<std::size_t>(PeerMessenger::MaxShareListFiles)}
+    : QObject(ip_parent), m_indexWatch([this] { OnIndexChanged(); }),
+      m_userShareLimits{InputStream::MaxReadLength,
+                        static_cast<std::size_t>(PeerMessenger::MaxShareListFiles)}
 {
     sharedFoldersManager = this;
+    m_fileListBuilder.setMaxThreadCount(1);
     DeclareIndexTypes();
     DeclareUserShareTypes();
 
@@ -240,22 +256,18 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
     mp_nameType = d.GetType("shared_file_name");
     mp_sizeType = d.GetType("shared_file_size");
     mp_tokenType = d.GetType("search_token");
+    mp_scannedType = d.GetType("is_scanned");
     mp_fileFolderType = d.GetType("shared_file_folder");
     mp_sharedFolderType = d.GetType("shared_folder");
     if (dnetManager)
         connect(dnetManager, &DNetManager::DNetSearchRequest, this,
                 &SharedFoldersManager::OnDNetSearchRequest);
-
-    // Every file and folder of a list hangs from these two, as do the access flags and groups.
-    for (Type* lp_type : {mp_fileType, d.GetType("shared_folder")})
-        for (Event<ConnectionInfo>* lp_event :
-             {&lp_type->m_connectionEvent, &lp_type->m_disconnectionEvent})
-            lp_event->AddHandler(new EventHandler<SharedFoldersManager, ConnectionInfo>(
-                this, &SharedFoldersManager::OnIndexChanged));
 }
 
 SharedFoldersManager::~SharedFoldersManager()
 {
+    // A list being built reports to this object: let it end first; its report is then dropped.
+    m_fileListBuilder.waitForDone();
     m_scanner.Quit();
     m_workerThread.exit(0);
     m_workerThread.wait();
@@ -272,12 +284,12 @@ void SharedFoldersManager::DeclareIndexTypes()
     dataSaver->AddSavedByConnectionType("shared_public", "shared_folder");
     dataSaver->AddSavedByConnectionType("shared_userlist", "shared_folder");
 
-    d.GetType("shared_file_name")
-        ->m_itemAddedEvent.AddHandler(new EventHandler<SharedFoldersManager, Item*>(
-            this, &SharedFoldersManager::OnSharedFileNameAdded));
-    d.GetType("shared_file_folder")
-        ->m_itemAddedEvent.AddHandler(new EventHandler<SharedFoldersManager, Item*>(
-            this, &SharedFoldersManager::OnSharedFileFolderAdded));
+    mp_lowerNameType = d.GetType("shared_file_lowercase_name");
+    mp_lowerFolderType = d.GetType("shared_file_folder_lowercase_name");
+    for (const char* lp_type : {"shared_file_name", "shared_file_folder"})
+        d.GetType(lp_type)->m_itemAddedEvent.AddHandler(
+            new EventHandler<SharedFoldersManager, Item*>(
+                this, &SharedFoldersManager::OnLookupNameAdded));
 }
 
 void SharedFoldersManager::DeclareUserShareTypes()
@@ -306,16 +318,32 @@ void SharedFoldersManager::RescanShares()
 {
     m_filesAdded = 0;
     m_filesRemoved = 0;
+    m_madeGarbage = false;
+    // Folders still on disk stay connected as they were: a rescan that finds nothing new
+    // changes nothing in the store.
+    m_rescanning = true;
     for (Item* lp_sharedFolder : g("shared_folder"))
     {
-        ItemPtr l_sharedFolder(lp_sharedFolder);
-        l_sharedFolder.Disconnect("shared_file_folder");
-        AddSharedFiles(l_sharedFolder.AsString(), l_sharedFolder.AsString());
+        if (lp_sharedFolder->IsRemoved())
+            continue;
+        m_reachedFolders.clear();
+        AddSharedFiles(lp_sharedFolder->Value(), lp_sharedFolder->Value());
+        if (const ItemSet* lp_folders = lp_sharedFolder->ConnectedItems(mp_fileFolderType))
+            for (Item* lp_folder : ItemSet(*lp_folders))
+                if (!m_reachedFolders.contains(lp_folder) && !lp_sharedFolder->IsRemoved())
+                    lp_sharedFolder->Disconnect(lp_folder);
     }
+    m_rescanning = false;
+    m_reachedFolders.clear();
     for (Item* lp_folder : g("shared_file_folder").NotConnected("shared_folder"))
+    {
+        m_madeGarbage = true;
         if (const ItemSet* lp_files = lp_folder->ConnectedItems(mp_fileType))
             m_filesRemoved += static_cast<qint32>(lp_files->size());
-    d.RemoveDisconnectedItems();
+    }
+    // What no root reaches any more came from this rescan or from removals since the last one.
+    if (m_madeGarbage)
+        d.RemoveDisconnectedItems();
     emit SharedFilesRescanned(m_filesAdded, m_filesRemoved);
 }
 
@@ -324,10 +352,10 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
 {
     if (!m_foldersInProgress.insert(i_folder).second)
         return;
+    FolderListing l_listing(i_folder);
     // A link back to a folder whose scan is running would be listed again under ever longer
     // paths.
-    const QString l_resolved = QFileInfo(PathText(i_folder)).canonicalFilePath();
-    if (!l_resolved.isEmpty() && !m_resolvedFoldersInProgress.insert(l_resolved).second)
+    if (l_listing.IsListed() && !m_foldersOnDiskInProgress.insert(l_listing.GetIdentity()).second)
     {
         m_foldersInProgress.erase(i_folder);
         Log(QStringLiteral("Shared"), 1,
@@ -339,68 +367,96 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
         QStringLiteral("Adding folder %1 as part of sharing %2")
             .arg(PathText(i_folder), PathText(i_sharedFolder)));
 
-    ItemPtr l_folder = d.GetType("shared_file_folder")->GetItem(i_folder);
-    ItemPtr(d.GetType("shared_folder")->GetItem(i_sharedFolder)) += l_folder;
+    Item* lp_folder = mp_fileFolderType->GetItem(i_folder);
+    if (m_rescanning)
+        m_reachedFolders.insert(lp_folder);
+    ItemPtr(mp_sharedFolderType->GetItem(i_sharedFolder)) += lp_folder;
 
     // The files indexed in this folder by name; those the listing does not show again vanished,
     // and so does a second item of one name, which only a damaged data file can hold.
-    std::unordered_map<std::string, Item*> l_notYetSeen;
+    std::unordered_map<std::string_view, Item*> l_notYetSeen;
     ItemSet l_vanished;
-    if (const ItemSet* lp_files = l_folder->ConnectedItems(mp_fileType))
-        for (Item* lp_file : *lp_files)
-            if (!l_notYetSeen.emplace(ItemPtr(lp_file)["shared_file_name"].AsString(), lp_file)
-                     .second)
-                l_vanished.insert(lp_file);
-
-    const QFileInfoList l_entries =
-        QDir(PathText(i_folder)).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
-    for (const QFileInfo& l_entry : l_entries)
+    if (const ItemSet* lp_files = lp_folder->ConnectedItems(mp_fileType))
     {
-        if (l_entry.isDir())
+        l_notYetSeen.reserve(lp_files->size());
+        for (Item* lp_file : *lp_files)
         {
-            AddSharedFiles(i_sharedFolder, Bytes(l_entry.absoluteFilePath()));
+            const ItemSet* lp_names = lp_file->ConnectedItems(mp_nameType);
+            const std::string_view l_name =
+                lp_names ? std::string_view(lp_names->front()->Value()) : std::string_view();
+            if (!l_notYetSeen.emplace(l_name, lp_file).second)
+                l_vanished.insert(lp_file);
+        }
+    }
+
+    // Subfolders and files go by the cleaned absolute path, as a folder view gives them.
+    std::string l_path;
+    if (!l_listing.Entries().empty())
+    {
+        l_path = Bytes(QDir(PathText(i_folder)).absolutePath());
+        if (l_path.empty() || l_path.back() != '/')
+            l_path += '/';
+    }
+    FolderWords l_words = WordsOfFolder(i_folder);
+    for (const FolderListing::Entry& l_entry : l_listing.Entries())
+    {
+        if (l_entry.m_isFolder)
+        {
+            l_listing.Release();
+            AddSharedFiles(i_sharedFolder, l_path + l_entry.m_name);
             continue;
         }
-        const qint64 l_size = l_entry.size();
-        // The size comes from a fresh look at the file: one removed since the listing is no
-        // file any more, and a known one goes with the files not seen.
-        if (!l_entry.isFile())
+        // A fresh look at the file: one removed since the listing is no file any more, and a
+        // known one goes with the files not seen.
+        const std::optional<qint64> l_size = l_listing.FileSize(l_entry);
+        if (!l_size)
             continue;
-        const std::string l_name = Bytes(l_entry.fileName());
-        ItemPtr l_known;
-        if (auto l_at = l_notYetSeen.find(l_name); l_at != l_notYetSeen.end())
+        Item* lp_known = nullptr;
+        if (auto l_at = l_notYetSeen.find(l_entry.m_name); l_at != l_notYetSeen.end())
         {
-            l_known = l_at->second;
+            lp_known = l_at->second;
             l_notYetSeen.erase(l_at);
         }
-        AddSharedFile(l_folder, l_known, l_name, l_entry.absoluteFilePath(), l_size);
+        AddSharedFile(lp_folder, lp_known, l_entry.m_name, l_path, *l_size, l_words);
     }
 
     for (const auto& l_file : l_notYetSeen)
         l_vanished.insert(l_file.second);
-    l_vanished.Remove();
-    m_filesRemoved += static_cast<qint32>(l_vanished.size());
+    if (!l_vanished.empty())
+    {
+        l_vanished.Remove();
+        m_filesRemoved += static_cast<qint32>(l_vanished.size());
+        m_madeGarbage = true;
+    }
     m_foldersInProgress.erase(i_folder);
-    if (!l_resolved.isEmpty())
-        m_resolvedFoldersInProgress.erase(l_resolved);
+    if (l_listing.IsListed())
+        m_foldersOnDiskInProgress.erase(l_listing.GetIdentity());
 }
 
-void SharedFoldersManager::AddSharedFile(ItemPtr i_folder, ItemPtr i_known,
-                                         const std::string& i_name, const QString& i_path,
-                                         qint64 i_size)
+void SharedFoldersManager::AddSharedFile(Item* ip_folder, Item* ip_known, const std::string& i_name,
+                                         const std::string& i_folderPath, qint64 i_size,
+                                         FolderWords& i_words)
 {
-    ItemPtr l_file = i_known;
+    ItemPtr l_file = ip_known;
     if (!l_file)
     {
-        l_file = i_folder.NewItem("shared_file");
+        l_file = ItemPtr(ip_folder).NewItem("shared_file");
         l_file += mp_nameType->GetItem(i_name);
         l_file += mp_sizeType->GetItem(Value(static_cast<long long>(i_size)));
         ++m_filesAdded;
     }
-    else if (l_file["shared_file_size"].AsInt64() != i_size)
+    else if (ip_known->ConnectedItems(mp_sizeType) == nullptr ||
+             ip_known->ConnectedItems(mp_sizeType)->front()->AsInt64() != i_size)
+    {
         ResizeSharedFile(l_file, i_size);
-    ScanIfDue(l_file, i_name, i_path);
-    TokenizeSharedFile(l_file);
+        m_madeGarbage = true;
+    }
+    if (IsMp3Name(i_name) && !l_file->IsConnected(mp_scannedType))
+        emit MP3ScanRequired(QString::fromLatin1(i_folderPath + i_name));
+    // A file's words follow from its folder and name, which never change: one that has them
+    // has them all.
+    if (!l_file.IsNull() && !l_file->ConnectedItems(mp_tokenType))
+        LinkWords(l_file, i_words, i_name);
 }
 
 void SharedFoldersManager::ResizeSharedFile(ItemPtr i_file, qint64 i_size)
@@ -436,23 +492,59 @@ bool SharedFoldersManager::IsSearchTokenSeparator(unsigned char i_byte)
     return i_byte < 128 && !l_alphanumeric;
 }
 
-void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)
+SharedFoldersManager::FolderWords SharedFoldersManager::WordsOfFolder(const std::string& i_folder)
 {
-    std::string l_text =
-        i_file["shared_file_folder"].AsString() + '\\' + i_file["shared_file_name"].AsString();
+    FolderWords l_words;
+    std::string l_text = i_folder;
     for (char& l_byte : l_text)
         l_byte = LowerAscii(l_byte);
+    Split(l_text, IsFirstPassByte, l_words.m_words[0]);
+    Split(l_text, IsSecondPassByte, l_words.m_words[1]);
+    return l_words;
+}
 
-    std::vector<std::string> l_tokens;
-    Split(
-        l_text,
-        [](char i_byte) { return !IsSearchTokenSeparator(static_cast<unsigned char>(i_byte)); },
-        l_tokens);
-    Split(
-        l_text, [](char i_byte) { return i_byte != ' ' && i_byte != '/' && i_byte != '\\'; },
-        l_tokens);
-    for (const std::string& l_token : l_tokens)
-        i_file += mp_tokenType->GetItem(l_token);
+void SharedFoldersManager::LinkWords(Item* ip_file, FolderWords& i_words, const std::string& i_name)
+{
+    // The text is the folder, "\\" and the name; "\\" parts words in both passes, so the folder's
+    // words come first in each pass and the name's after them. Items are looked up in that
+    // order, so new ones are made in the order of the words.
+    std::string& l_name = m_wordBuffers.m_name;
+    l_name.assign(i_name);
+    for (char& l_byte : l_name)
+        l_byte = LowerAscii(l_byte);
+    std::vector<Item*>& l_items = m_wordBuffers.m_items;
+    std::vector<std::string_view>& l_nameWords = m_wordBuffers.m_words;
+    l_items.clear();
+    for (int l_pass = 0; l_pass < 2; ++l_pass)
+    {
+        if (!i_words.m_resolved[l_pass])
+        {
+            for (const std::string& l_word : i_words.m_words[l_pass])
+                i_words.m_items[l_pass].push_back(mp_tokenType->GetItem(l_word));
+            i_words.m_resolved[l_pass] = true;
+        }
+        l_items.insert(l_items.end(), i_words.m_items[l_pass].begin(),
+                       i_words.m_items[l_pass].end());
+        l_nameWords.clear();
+        Split(l_name, l_pass == 0 ? IsFirstPassByte : IsSecondPassByte, l_nameWords);
+        for (std::string_view l_word : l_nameWords)
+            l_items.push_back(mp_tokenType->GetItem(std::string(l_word)));
+    }
+    std::sort(l_items.begin(), l_items.end());
+    l_items.erase(std::unique(l_items.begin(), l_items.end()), l_items.end());
+    // A store handler that starts another scan meanwhile gets buffers of its own.
+    std::vector<Item*> l_connected = std::move(l_items);
+    for (Item* lp_word : l_connected)
+        if (!ip_file->IsRemoved() && !lp_word->IsRemoved())
+            ip_file->Connect(lp_word);
+    l_connected.clear();
+    m_wordBuffers.m_items = std::move(l_connected);
+}
+
+void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)
+{
+    FolderWords l_words = WordsOfFolder(i_file["shared_file_folder"].AsString());
+    LinkWords(i_file, l_words, i_file["shared_file_name"].AsString());
 }
 
 void SharedFoldersManager::OnSharedFolderAdded(Item* ip_folder)
@@ -460,16 +552,21 @@ void SharedFoldersManager::OnSharedFolderAdded(Item* ip_folder)
     AddSharedFiles(ip_folder->Value(), ip_folder->Value());
 }
 
-void SharedFoldersManager::OnSharedFileNameAdded(Item* ip_name)
+void SharedFoldersManager::OnLookupNameAdded(Item*)
 {
-    ItemPtr(ip_name) +=
-        d.GetType("shared_file_lowercase_name")->GetItem(GetAbsoluteFileName(ip_name->Value()));
+    m_hasLowercasePartners = false;
 }
 
-void SharedFoldersManager::OnSharedFileFolderAdded(Item* ip_folder)
+void SharedFoldersManager::GiveLowercasePartners()
 {
-    ItemPtr(ip_folder) += d.GetType("shared_file_folder_lowercase_name")
-                              ->GetItem(GetAbsoluteFileName(ip_folder->Value()));
+    if (m_hasLowercasePartners)
+        return;
+    for (auto [lp_type, lp_lowerType] : {std::pair(mp_nameType, mp_lowerNameType),
+                                         std::pair(mp_fileFolderType, mp_lowerFolderType)})
+        for (Item* lp_item : lp_type->Items())
+            if (!lp_item->ConnectedItems(lp_lowerType) && !lp_item->IsRemoved())
+                lp_item->Connect(lp_lowerType->GetItem(GetAbsoluteFileName(lp_item->Value())));
+    m_hasLowercasePartners = true;
 }
 
 void SharedFoldersManager::OnMP3Scanned(QString i_file, int i_mpegVersion, QString i_channelMode,
@@ -529,6 +626,7 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const std::string& i_path)
         if (Item* lp_file = CommonFile(l_folder, l_name, mp_fileType))
             return lp_file;
 
+    GiveLowercasePartners();
     const std::string l_path = GetAbsoluteFileName(i_path);
     const ItemSet l_folders = d.GetType("shared_file_folder_lowercase_name")
                                   ->HasItem(GetFolder(l_path))
@@ -543,24 +641,39 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const std::string& i_path)
     return ItemPtr();
 }
 
+std::vector<std::uint64_t> SharedFoldersManager::FileListKey(const ItemSet& i_sharedFolders)
+{
+    std::vector<std::uint64_t> l_key;
+    l_key.reserve(i_sharedFolders.size());
+    for (Item* lp_folder : i_sharedFolders)
+        l_key.push_back(lp_folder->Serial());
+    return l_key;
+}
+
+void SharedFoldersManager::KeepFileList(std::vector<std::uint64_t> i_key, std::string i_message)
+{
+    WatchIndex();
+    if (m_fileListCache.size() >= MaxCachedFileLists && !m_fileListCache.contains(i_key))
+        m_fileListCache.erase(m_fileListCache.begin());
+    m_fileListCache.insert_or_assign(std::move(i_key), std::move(i_message));
+}
+
 std::optional<MemStream> SharedFoldersManager::GetSharedFilesMessage(std::string i_user)
 {
     Shared(QStringLiteral("Shared file list requested by user %1").arg(PathText(i_user)));
     const ItemSet l_sharedFolders = GetUserSharedFolders(i_user);
-    std::vector<std::uint64_t> l_key;
-    l_key.reserve(l_sharedFolders.size());
-    for (Item* lp_folder : l_sharedFolders)
-        l_key.push_back(lp_folder->Serial());
-
+    std::vector<std::uint64_t> l_key = FileListKey(l_sharedFolders);
     auto l_cached = m_fileListCache.find(l_key);
     if (l_cached == m_fileListCache.end())
     {
-        std::optional<std::string> l_built = BuildSharedFilesMessage(l_sharedFolders);
+        std::optional<std::string> l_built = SharedFileList::Snapshot(l_sharedFolders).BuildMessage();
         if (!l_built)
+        {
+            FileListNotCompressed();
             return std::nullopt;
-        if (m_fileListCache.size() >= MaxCachedFileLists)
-            m_fileListCache.erase(m_fileListCache.begin());
-        l_cached = m_fileListCache.emplace(std::move(l_key), std::move(*l_built)).first;
+        }
+        KeepFileList(l_key, std::move(*l_built));
+        l_cached = m_fileListCache.find(l_key);
     }
     // Copies of a stream share their bytes and read position: the caller gets bytes of its own.
     MemStream l_message;
@@ -568,38 +681,86 @@ std::optional<MemStream> SharedFoldersManager::GetSharedFilesMessage(std::string
     return l_message;
 }
 
-std::optional<std::string>
-SharedFoldersManager::BuildSharedFilesMessage(const ItemSet& i_sharedFolders)
+void SharedFoldersManager::SendSharedFilesMessage(std::string i_user)
 {
-    FileInfoMap l_share;
-    for (Item* lp_folder : i_sharedFolders.GetItems("shared_file_folder"))
+    Shared(QStringLiteral("Shared file list requested by user %1").arg(PathText(i_user)));
+    const ItemSet l_sharedFolders = GetUserSharedFolders(i_user);
+    std::vector<std::uint64_t> l_key = FileListKey(l_sharedFolders);
+    if (auto l_cached = m_fileListCache.find(l_key); l_cached != m_fileListCache.end())
     {
-        std::set<FileInfo>& l_files = l_share[WithSeparator(lp_folder->Value(), '/', '\\')];
-        if (const ItemSet* lp_files = lp_folder->ConnectedItems(mp_fileType))
-            for (Item* lp_file : *lp_files)
-                l_files.insert(FileInfo::FromSharedFile(lp_file, false));
+        DeliverFileList(i_user, l_cached->second);
+        return;
     }
-    MemStream l_body;
-    l_body.Write(l_share);
-    l_body.Write(AttributeTranslationTable());
-    const std::optional<MemStream> l_message =
-        CompressedReply(PeerMessageCode::SharedFileList, l_body, QStringLiteral("file list"));
-    if (!l_message)
-        return std::nullopt;
-    return std::string(l_message->GetReadBuffer(), std::size_t(l_message->GetPendingReadLength()));
+    for (auto& [l_id, l_build] : m_fileListBuilds)
+        if (l_build.m_key == l_key && l_build.m_generation == m_indexGeneration)
+        {
+            l_build.m_users.push_back(std::move(i_user));
+            return;
+        }
+    WatchIndex();
+    const std::uint64_t l_id = m_nextFileListBuild++;
+    m_fileListBuilds.emplace(l_id, FileListBuild{std::move(l_key), m_indexGeneration, {i_user}});
+    // Compressing the list of a large share takes a second or more: never on this thread.
+    m_fileListBuilder.start(
+        [this, l_id, l_list = SharedFileList::Snapshot(l_sharedFolders)]
+        {
+            std::optional<std::string> l_message = l_list.BuildMessage();
+            QMetaObject::invokeMethod(
+                this,
+                [this, l_id, l_message = std::move(l_message)]
+                { OnFileListBuilt(l_id, l_message); },
+                Qt::QueuedConnection);
+        });
 }
 
-void SharedFoldersManager::OnIndexChanged(ConnectionInfo)
+void SharedFoldersManager::OnFileListBuilt(std::uint64_t i_build,
+                                           std::optional<std::string> i_message)
 {
-    if (!m_fileListCache.empty())
-        m_fileListCache.clear();
+    auto l_found = m_fileListBuilds.find(i_build);
+    if (l_found == m_fileListBuilds.end())
+        return;
+    FileListBuild l_build = std::move(l_found->second);
+    m_fileListBuilds.erase(l_found);
+    if (!i_message)
+    {
+        // Those who asked get nothing, as for any reply that cannot be compressed.
+        FileListNotCompressed();
+        return;
+    }
+    for (const std::string& l_user : l_build.m_users)
+        DeliverFileList(l_user, *i_message);
+    // A list that misses a change made while it was built must not answer later requests.
+    if (l_build.m_generation == m_indexGeneration)
+        KeepFileList(std::move(l_build.m_key), std::move(*i_message));
+}
+
+void SharedFoldersManager::DeliverFileList(const std::string& i_user, const std::string& i_message)
+{
+    MemStream l_message;
+    l_message.WriteBuffer(i_message.data(), i_message.size());
+    if (peerMessenger)
+        peerMessenger->SendMessage(i_user, l_message);
+    emit SharedFilesMessageReady(i_user, QByteArray(i_message.data(), qsizetype(i_message.size())));
+}
+
+void SharedFoldersManager::WatchIndex()
+{
+    // Every file and folder of a list hangs from these two, as do the access flags and groups.
+    m_indexWatch.Start({mp_fileType, mp_sharedFolderType});
+}
+
+void SharedFoldersManager::OnIndexChanged()
+{
+    ++m_indexGeneration;
+    m_fileListCache.clear();
     m_everyFileSharedKnown = false;
+    // Nothing depends on the index now: the store's events go unheard until something does.
+    m_indexWatch.Stop();
 }
 
 void SharedFoldersManager::OnSharedFileListRequested(std::string i_user)
 {
-    if (std::optional<MemStream> l_reply = GetSharedFilesMessage(i_user))
-        peerMessenger->SendMessage(i_user, *l_reply);
+    SendSharedFilesMessage(std::move(i_user));
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(std::string i_user, quint32 i_req,
@@ -717,6 +878,7 @@ bool SharedFoldersManager::IsEveryFileShared()
                     l_shared += lp_files->size();
         m_everyFileShared = l_shared == mp_fileType->ItemCount();
         m_everyFileSharedKnown = true;
+        WatchIndex();
     }
     return m_everyFileShared;
 }

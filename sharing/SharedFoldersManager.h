@@ -1,17 +1,21 @@
 #pragma once
 
 #include "AttributeTranslationTable.h"
+#include "ConnectionWatch.h"
 #include "DataHandler.h"
 #include "FileInfoMap.h"
+#include "FolderListing.h"
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "MP3Scanner.h"
 #include "MemStream.h"
 #include "UserStats.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <QThreadPool>
 
 #include <cstdint>
 #include <functional>
@@ -19,6 +23,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class Item;
@@ -101,6 +107,10 @@ public:
     // of visible shared folders until the index changes; every call returns a copy of its own.
     // None when it could not be compressed (logged).
     std::optional<MemStream> GetSharedFilesMessage(std::string i_user);
+    // Sends the user the same message through the messenger: at once when a kept copy serves,
+    // otherwise once a worker thread has built and compressed it from a copy of the index taken
+    // now. A list built while the index changed is sent to those who asked before, not kept.
+    void SendSharedFilesMessage(std::string i_user);
 
     // Records the size a shared file was found to have since it was indexed (i_path is where it
     // lies on disk); an MP3 file is scanned again.
@@ -126,6 +136,8 @@ signals:
     // i_file carries the path's bytes one character each.
     void MP3ScanRequired(QString i_file);
     void SharedFilesRescanned(int i_filesAdded, int i_filesRemoved);
+    // SendSharedFilesMessage's answer, as it goes to the messenger.
+    void SharedFilesMessageReady(std::string i_user, QByteArray i_message);
 
 public slots:
     // Stores a scan result on the file, replacing older attributes.
@@ -149,18 +161,48 @@ private:
     void DeclareIndexTypes();
     void DeclareUserShareTypes();
     void OnSharedFolderAdded(Item* ip_folder);
-    void OnSharedFileNameAdded(Item* ip_name);
-    void OnSharedFileFolderAdded(Item* ip_folder);
-    // Indexes one file of the folder: i_known is its item when the folder already held it.
-    void AddSharedFile(ItemPtr i_folder, ItemPtr i_known, const std::string& i_name,
-                       const QString& i_path, qint64 i_size);
     // A new size: the audio attributes are forgotten with the old one.
     void ResizeSharedFile(ItemPtr i_file, qint64 i_size);
     void ScanIfDue(ItemPtr i_file, const std::string& i_name, const QString& i_path);
-    // The compressed list message of every folder below the shared folders; none on failure.
-    std::optional<std::string> BuildSharedFilesMessage(const ItemSet& i_sharedFolders);
+    // A new file or folder name lacks its lowercase partner until a lookup needs one: made at
+    // once, they would double the cost of loading the data file and of scanning new files.
+    void OnLookupNameAdded(Item* ip_name);
+    // Connects every file and folder name to the item of its lowercased value.
+    void GiveLowercasePartners();
+    // The search words of a folder's path, which every file below it shares: each pass's words
+    // as text, and their items once a file first needs them.
+    struct FolderWords
+    {
+        std::vector<std::string> m_words[2];
+        std::vector<Item*> m_items[2];
+        bool m_resolved[2] = {false, false};
+    };
+    // Indexes one file of the folder: ip_known is its item when the folder already held it;
+    // i_folderPath ends with a separator.
+    void AddSharedFile(Item* ip_folder, Item* ip_known, const std::string& i_name,
+                       const std::string& i_folderPath, qint64 i_size, FolderWords& i_words);
+    static FolderWords WordsOfFolder(const std::string& i_folder);
+    // Connects the file to the folder's words and those of its name, each once.
+    void LinkWords(Item* ip_file, FolderWords& i_words, const std::string& i_name);
+
+    // A file list being built on the worker, and who waits for it.
+    struct FileListBuild
+    {
+        std::vector<std::uint64_t> m_key;
+        std::uint64_t m_generation = 0;
+        std::vector<std::string> m_users;
+    };
+    // The serials of the shared folders that a user may see: the key of the kept lists.
+    static std::vector<std::uint64_t> FileListKey(const ItemSet& i_sharedFolders);
+    void KeepFileList(std::vector<std::uint64_t> i_key, std::string i_message);
+    // An empty message: the list could not be compressed (logged).
+    void OnFileListBuilt(std::uint64_t i_build, std::optional<std::string> i_message);
+    void DeliverFileList(const std::string& i_user, const std::string& i_message);
+    // Hears of changes to the index while kept lists, lists being built or the known coverage
+    // of the shared folders depend on it.
+    void WatchIndex();
     // Any change to files, folders or their access forgets the compressed lists.
-    void OnIndexChanged(ConnectionInfo i_info);
+    void OnIndexChanged();
     // The files that answer the search, in serial order; empty when none or too many do.
     std::vector<Item*> FindSearchMatches(const SearchParser& i_parser, const std::string& i_user);
     // Whether every file lies in a folder of some shared folder; known until the index changes.
@@ -170,21 +212,44 @@ private:
 
     QThread m_workerThread;
     MP3Scanner m_scanner;
+    ConnectionWatch m_indexWatch;
     qint32 m_filesAdded = 0;
     qint32 m_filesRemoved = 0;
     std::set<std::string> m_foldersInProgress;
-    // The resolved paths of the folders in progress: a link back to one of them is a cycle.
-    std::set<QString> m_resolvedFoldersInProgress;
+    // The folders in progress as found on disk: a link back to one of them is a cycle.
+    std::set<FolderListing::Identity> m_foldersOnDiskInProgress;
+    // Kept from file to file so that linking a file's words allocates nothing.
+    struct WordBuffers
+    {
+        std::string m_name;
+        std::vector<std::string_view> m_words;
+        std::vector<Item*> m_items;
+    } m_wordBuffers;
+    // Set by a scan that left items for the collector: files removed, sizes replaced.
+    bool m_madeGarbage = false;
+    // While a rescan runs, the folders that the scan of one shared folder reached.
+    std::set<Item*> m_reachedFolders;
+    bool m_rescanning = false;
     Type* mp_fileType = nullptr;
     Type* mp_nameType = nullptr;
     Type* mp_sizeType = nullptr;
     Type* mp_tokenType = nullptr;
+    Type* mp_scannedType = nullptr;
+    Type* mp_lowerNameType = nullptr;
+    Type* mp_lowerFolderType = nullptr;
+    bool m_hasLowercasePartners = true;
     Type* mp_fileFolderType = nullptr;
     Type* mp_sharedFolderType = nullptr;
     UserShareLimits m_userShareLimits;
     UploadStateProvider m_uploadStateProvider;
     // By the serials of the visible shared folders, in serial order.
     std::map<std::vector<std::uint64_t>, std::string> m_fileListCache;
+    // Grows with every change to the files, folders or their access.
+    std::uint64_t m_indexGeneration = 0;
+    std::map<std::uint64_t, FileListBuild> m_fileListBuilds;
+    std::uint64_t m_nextFileListBuild = 1;
+    // One thread: lists are built one after another.
+    QThreadPool m_fileListBuilder;
     bool m_everyFileShared = false;
     bool m_everyFileSharedKnown = false;
 };

@@ -1,4 +1,5 @@
 #include "Data.h"
+#include "FolderListing.h"
 #include "SharedFolderInfo.h"
 #include "SharingFixture.h"
 #include "TestPeerMessages.h"
@@ -10,6 +11,9 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
+
+#include <sys/stat.h>
 
 namespace
 {
@@ -153,6 +157,30 @@ private slots:
                                   S("1/joint stereo/0/cbr/320"), 10000);
     }
 
+    // What a folder lists: files and folders, links followed, by name whatever the case; hidden
+    // entries, pipes and broken links left out (a pipe named .mp3 would block its reader).
+    void listsFilesAndFolders()
+    {
+        Write("ls/b.txt", "b");
+        Write("ls/A.txt", "a");
+        Write("ls/.hidden", "h");
+        Write("ls/Sub/c.txt", "c");
+        QVERIFY(mkfifo(Bytes("ls/pipe.mp3").c_str(), 0600) == 0);
+        QVERIFY(QFile::link(Path("ls/A.txt"), Path("ls/file link")));
+        QVERIFY(QFile::link(Path("ls/Sub"), Path("ls/folder link")));
+        QVERIFY(QFile::link(Path("ls/none"), Path("ls/broken link")));
+        FolderListing l_listing(Bytes("ls"));
+        QStringList l_entries;
+        for (const FolderListing::Entry& l_entry : l_listing.Entries())
+            l_entries << S(l_entry.m_name.c_str()) + (l_entry.m_isFolder ? S("/") : S(""));
+        QCOMPARE(l_entries.join(QLatin1Char('|')), S("A.txt|b.txt|file link|folder link/|Sub/"));
+        QCOMPARE(l_listing.FileSize(l_listing.Entries().at(2)), std::optional<qint64>(1));
+        QVERIFY(QFile::remove(Path("ls/A.txt")));
+        l_listing.Release();
+        QCOMPARE(l_listing.FileSize(l_listing.Entries().at(0)), std::nullopt);
+        QVERIFY(FolderListing(Bytes("ls/none")).Entries().empty());
+    }
+
     void tokenisesFolderAndName_data()
     {
         QTest::addColumn<QString>("folder");
@@ -268,6 +296,34 @@ private slots:
         QCOMPARE(Rescan(), S("0 0"));
         QCOMPARE(FoldersOf("n"), S("n n/inner"));
         QCOMPARE(FoldersOf("n/inner"), S("n/inner"));
+    }
+
+    // A rescan that finds the disk as it was changes nothing in the store: the same files, names,
+    // sizes and words, and the store's change count stays.
+    void unchangedRescanChangesNothing()
+    {
+        Write("u/a b.txt", "a");
+        Write("u/Sub/C-d.MP3", cbr320.Frames(10));
+        Share("u");
+        QTRY_VERIFY_WITH_TIMEOUT(File("u/Sub/C-d.MP3").IsConnected("is_scanned"), 10000);
+        QCOMPARE(Rescan(), S("0 0"));
+        const auto l_index = [this]
+        {
+            QStringList l_files;
+            for (Item* lp_file : Share("u").GetItems("shared_file_folder").GetItems("shared_file"))
+                l_files << QString::number(lp_file->Serial()) + QLatin1Char(' ') +
+                               Values(ItemPtr(lp_file).GetItems("shared_file_name")) +
+                               QLatin1Char(' ') +
+                               Values(ItemPtr(lp_file).GetItems("shared_file_size")) +
+                               QLatin1Char(' ') + Values(ItemPtr(lp_file).GetItems("search_token"));
+            return l_files.join(QLatin1Char('|'));
+        };
+        const QString l_before = l_index();
+        const std::uint64_t l_changes = d.ChangeCount();
+        QCOMPARE(Rescan(), S("0 0"));
+        QCOMPARE(d.ChangeCount(), l_changes);
+        QCOMPARE(l_index(), l_before);
+        QVERIFY(File("u/a b.txt").IsConnected(d.GetType("search_token")->HasItem("b.txt")));
     }
 
     void findsFilesWhateverTheCase_data()

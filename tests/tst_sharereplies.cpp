@@ -2,8 +2,12 @@
 // and the test server, decoded with the tests' own readers: the file list within the access rules
 // and its reuse until the index changes, one folder's contents, received lists with their caps,
 // the counts and own speed of each login, and the wish-list searches.
+#include "AttributeTranslationTable.h"
+#include "CompressedMessage.h"
 #include "Data.h"
+#include "FileInfoMap.h"
 #include "PeerHarness.h"
+#include "PeerMessageCode.h"
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "SharedFoldersManager.h"
@@ -19,8 +23,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -247,6 +253,74 @@ private slots:
         Scan("pub");
         QVERIFY(!l_before.contains(expected));
         QVERIFY2(FileList().contains(expected), qPrintable(FileList()));
+    }
+
+    // A list built on the worker is, byte for byte, the list that the records give: paths that
+    // differ only in their separators make one folder, and of two files that end in the same
+    // name the first stays. A change made while a list is built reaches the next list.
+    void listBuiltOnTheWorker()
+    {
+        SetAccess(Access::Public);
+        ItemPtr l_slashes =
+            d.GetType("shared_file_folder")->GetItem((Local("pub") + "/Twin").toStdString());
+        ItemPtr l_backslash =
+            d.GetType("shared_file_folder")->GetItem((Local("pub") + "\\Twin").toStdString());
+        for (auto [lp_folder, lp_name, l_size] :
+             {std::tuple(&l_slashes, "t.txt", 1), std::tuple(&l_backslash, "t.txt", 2),
+              std::tuple(&l_backslash, "x\\t.txt", 3), std::tuple(&l_backslash, "y\\Z.mP3", 4)})
+        {
+            Folder("pub") += *lp_folder;
+            ItemPtr l_file = lp_folder->NewItem("shared_file");
+            l_file += d.GetType("shared_file_name")->GetItem(lp_name);
+            l_file += d.GetType("shared_file_size")->GetItem(l_size);
+        }
+        SetValue(File("pub/Song.Mp3"), "bitrate", 256);
+        const auto l_byRecords = [this]
+        {
+            FileInfoMap l_share;
+            for (Item* lp_folder :
+                 Manager().GetUserSharedFolders("bob").GetItems("shared_file_folder"))
+            {
+                std::string l_path = lp_folder->Value();
+                std::replace(l_path.begin(), l_path.end(), '/', '\\');
+                std::set<FileInfo>& l_files = l_share[l_path];
+                for (Item* lp_file : ItemPtr(lp_folder).GetItems("shared_file"))
+                    l_files.insert(FileInfo::FromSharedFile(lp_file, false));
+            }
+            MemStream l_body;
+            l_body.Write(l_share);
+            l_body.Write(AttributeTranslationTable());
+            const MemStream l_message = CompressedMessage(PeerMessageCode::SharedFileList, l_body);
+            return QByteArray(l_message.GetReadBuffer(), l_message.GetPendingReadLength());
+        };
+        QList<QByteArray> l_sent;
+        const QMetaObject::Connection l_ready =
+            connect(&Manager(), &SharedFoldersManager::SharedFilesMessageReady,
+                    [&](std::string, QByteArray i_message) { l_sent << i_message; });
+        const QByteArray l_before = l_byRecords();
+        const qsizetype l_framesBefore = mp_peer->Frames(m_connection).size();
+        Manager().SendSharedFilesMessage("bob");
+        SetValue(File("pub/Song.Mp3"), "bitrate", 192);
+        QTRY_COMPARE_WITH_TIMEOUT(l_sent.size(), 1, timeoutMs);
+        QCOMPARE(l_sent[0], l_before);
+        Manager().SendSharedFilesMessage("bob");
+        QTRY_COMPARE_WITH_TIMEOUT(l_sent.size(), 2, timeoutMs);
+        QCOMPARE(l_sent[1], l_byRecords());
+        QVERIFY(l_sent[1] != l_before);
+        // Kept now: the next request is answered at once.
+        Manager().SendSharedFilesMessage("bob");
+        QCOMPARE(l_sent.size(), 3);
+        disconnect(l_ready);
+        // Each went to bob too.
+        QTRY_COMPARE_WITH_TIMEOUT(mp_peer->Frames(m_connection).size(), l_framesBefore + 3,
+                                  timeoutMs);
+        QCOMPARE(mp_peer->Frames(m_connection).last().body, l_sent[2]);
+        for (ItemPtr l_folder : {l_slashes, l_backslash})
+        {
+            l_folder.GetItems("shared_file").Remove();
+            l_folder.Remove();
+        }
+        d.RemoveDisconnectedItems();
     }
 
     void folderContents_data()
