@@ -290,7 +290,8 @@ private slots:
             MemStream l_body;
             l_body.Write(l_share);
             l_body.Write(AttributeTranslationTable());
-            const MemStream l_message = CompressedMessage(PeerMessageCode::SharedFileList, l_body);
+            const MemStream l_message =
+                CompressedMessage(PeerMessageCode::SharedFileList, l_body).value();
             return QByteArray(l_message.GetReadBuffer(), l_message.GetPendingReadLength());
         };
         QList<QByteArray> l_sent;
