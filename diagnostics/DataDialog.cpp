@@ -7,12 +7,40 @@
 #include <QHeaderView>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
 namespace
 {
 constexpr int typeListWidth = 300;
+// An item's row text with its first code units packed into numbers that order as the text does:
+// sorting a million of them rarely needs to read the texts themselves.
+struct SortEntry
+{
+    static constexpr int packedUnits = 12;
+
+    explicit SortEntry(Item* ip_item) : m_text(ValueText(ip_item)), mp_item(ip_item)
+    {
+        const qsizetype l_units = std::min<qsizetype>(m_text.size(), packedUnits);
+        for (qsizetype l_unit = 0; l_unit < l_units; ++l_unit)
+            m_prefix[l_unit / 4] |= std::uint64_t(m_text.at(l_unit).unicode())
+                                    << (16 * (3 - l_unit % 4));
+    }
+
+    bool operator<(const SortEntry& i_other) const
+    {
+        if (m_prefix != i_other.m_prefix)
+            return m_prefix < i_other.m_prefix;
+        return m_text < i_other.m_text;
+    }
+
+    std::array<std::uint64_t, packedUnits / 4> m_prefix{};
+    QString m_text;
+    Item* mp_item;
+};
+
 enum TypeColumn
 {
     NameColumn = 0,
@@ -94,29 +122,23 @@ void DataDialog::OnTypeItemSelectionChanged()
     // Sorted here once, by the order the list keeps, and added in one go with sorting off: the
     // list would otherwise place each of a million rows on its own.
     const ItemSet& l_items = mp_currentType->Items();
-    std::vector<std::pair<QString, Item*>> l_sorted;
+    std::vector<SortEntry> l_sorted;
     l_sorted.reserve(l_items.size());
     for (Item* lp_item : l_items)
-        l_sorted.emplace_back(ValueText(lp_item), lp_item);
-    std::sort(l_sorted.begin(), l_sorted.end(),
-              [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
+        l_sorted.emplace_back(lp_item);
+    std::sort(l_sorted.begin(), l_sorted.end());
     QStringList l_texts;
     l_texts.reserve(qsizetype(l_sorted.size()));
-    for (auto& l_entry : l_sorted)
-        l_texts.append(std::move(l_entry.first));
+    for (SortEntry& l_entry : l_sorted)
+        l_texts.append(std::move(l_entry.m_text));
 
     QListWidget* lp_list = mp_ui->itemList;
     lp_list->setSortingEnabled(false);
     lp_list->addItems(l_texts);
     lp_list->setSortingEnabled(true);
-    m_listRows.reserve(l_sorted.size());
     m_listItems.reserve(l_sorted.size());
     for (std::size_t l_row = 0; l_row < l_sorted.size(); ++l_row)
-    {
-        QListWidgetItem* lp_row = lp_list->item(int(l_row));
-        m_listRows.emplace(l_sorted[l_row].second, lp_row);
-        m_listItems.emplace(lp_row, l_sorted[l_row].second);
-    }
+        m_listItems.emplace(lp_list->item(int(l_row)), l_sorted[l_row].mp_item);
 }
 
 void DataDialog::OnItemClicked(QListWidgetItem* ip_row)
@@ -155,7 +177,6 @@ void DataDialog::OnItemAdded(Item* ip_item)
         return;
     auto* lp_row = new QListWidgetItem(ValueText(ip_item));
     mp_ui->itemList->addItem(lp_row);
-    m_listRows.emplace(ip_item, lp_row);
     m_listItems.emplace(lp_row, ip_item);
 }
 
@@ -165,11 +186,10 @@ void DataDialog::OnItemRemoved(Item* ip_item)
     if (!m_typeRows.contains(lp_type))
         return;
     ShowCount(lp_type);
-    if (auto l_row = m_listRows.find(ip_item); l_row != m_listRows.end())
+    if (QListWidgetItem* lp_row = lp_type == mp_currentType ? ListRow(ip_item) : nullptr)
     {
-        m_listItems.erase(l_row->second);
-        delete l_row->second;
-        m_listRows.erase(l_row);
+        m_listItems.erase(lp_row);
+        delete lp_row;
     }
     if (ip_item == mp_currentItem)
     {
@@ -230,7 +250,6 @@ void DataDialog::ClearTree()
 void DataDialog::ClearList()
 {
     mp_ui->itemList->clear();
-    m_listRows.clear();
     m_listItems.clear();
 }
 
@@ -263,4 +282,32 @@ void DataDialog::ForgetTreeRows(QTreeWidgetItem* ip_row)
 void DataDialog::ShowCount(const Type* ip_type)
 {
     m_typeRows.at(ip_type)->setText(CountColumn, QString::number(ip_type->ItemCount()));
+}
+
+QListWidgetItem* DataDialog::ListRow(const Item* ip_item) const
+{
+    const QListWidget* lp_list = mp_ui->itemList;
+    const QString l_text = ValueText(ip_item);
+    int l_first = 0;
+    int l_count = lp_list->count();
+    while (l_count > 0)
+    {
+        const int l_half = l_count / 2;
+        if (lp_list->item(l_first + l_half)->text() < l_text)
+        {
+            l_first += l_half + 1;
+            l_count -= l_half + 1;
+        }
+        else
+            l_count = l_half;
+    }
+    // Values that are not UTF-8 may share a text: the row is the one that names this item.
+    for (int l_row = l_first; l_row < lp_list->count() && lp_list->item(l_row)->text() == l_text;
+         ++l_row)
+    {
+        auto l_found = m_listItems.find(lp_list->item(l_row));
+        if (l_found != m_listItems.end() && l_found->second == ip_item)
+            return lp_list->item(l_row);
+    }
+    return nullptr;
 }

@@ -49,12 +49,14 @@ private:
     // Forgets the row and every row below it.
     void ForgetTreeRows(QTreeWidgetItem* ip_row);
     void ShowCount(const Type* ip_type);
+    // The list row of an item of the current type, found by its text in the sorted list; null
+    // when it has none.
+    QListWidgetItem* ListRow(const Item* ip_item) const;
 
     std::unique_ptr<Ui_DataDialog> mp_ui;
     Data* mp_data;
     std::unordered_map<const Type*, QTreeWidgetItem*> m_typeRows;
     std::unordered_map<const QTreeWidgetItem*, Type*> m_rowTypes;
-    std::unordered_map<const Item*, QListWidgetItem*> m_listRows;
     std::unordered_map<const QListWidgetItem*, Item*> m_listItems;
     std::unordered_map<const Item*, std::unordered_set<QTreeWidgetItem*>> m_treeRows;
     std::unordered_map<const QTreeWidgetItem*, Item*> m_treeItems;

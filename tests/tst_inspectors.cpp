@@ -282,6 +282,23 @@ private slots:
         QCOMPARE(List()->count(), 0);
     }
 
+    // Values that are not UTF-8 show alike; a removal takes the row of the removed item.
+    void removalOfTextsAlike()
+    {
+        for (const char* lp_value : {"\xff", "\xfe", "a"})
+            (*mp_store)["empty_type"]->NewItem(lp_value);
+        SelectType(u"empty_type"_s);
+        QCOMPARE(List()->count(), 3);
+        ItemPtr(((*mp_store)["empty_type"])->HasItem("\xfe")).Remove();
+        QCOMPARE(List()->count(), 2);
+        ClickItem(u"a"_s);
+        emit List()->itemClicked(List()->item(1));
+        QCOMPARE(Tree()->topLevelItem(0)->text(0), QString::fromUtf8("\xff"));
+        ItemPtr(((*mp_store)["empty_type"])->HasItem("\xff")).Remove();
+        QCOMPARE(ListTexts(List()), QStringList{u"a"_s});
+        QCOMPARE(Tree()->topLevelItemCount(), 0);
+    }
+
     void closingDeletes()
     {
         Browser()->close();
