@@ -335,7 +335,7 @@ void MainWindow::OnShowData()
 {
     if (!mp_dataDialog)
     {
-        mp_dataDialog = new DataDialog(this);
+        mp_dataDialog = new DataDialog(&d, this);
         // Closed and deleted, it is made anew on the next call.
         connect(mp_dataDialog, &QObject::destroyed, this, [this] { mp_dataDialog = nullptr; });
     }
@@ -345,7 +345,10 @@ void MainWindow::OnShowData()
 void MainWindow::OnTypeNavigator()
 {
     if (!mp_typeNavigatorDialog)
+    {
         mp_typeNavigatorDialog = new TypeNavigatorDialog(this);
+        mp_typeNavigatorDialog->Init();
+    }
     mp_typeNavigatorDialog->show();
 }
 

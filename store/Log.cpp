@@ -28,7 +28,12 @@ void Log(const QString& i_category, int i_level, const QString& i_message, ItemP
 
 QString FormatLogLine(int i_level, const QString& i_message)
 {
+    return FormatLogLine(Clock::Now().toString(Qt::TextDate), i_level, i_message);
+}
+
+QString FormatLogLine(const QString& i_time, int i_level, const QString& i_message)
+{
     const int l_indent = i_level > 1 ? 3 * (i_level - 1) : 0;
-    return QStringLiteral("[") + Clock::Now().toString(Qt::TextDate) + QStringLiteral("] ") +
+    return QStringLiteral("[") + i_time + QStringLiteral("] ") +
            QString(l_indent, QLatin1Char(' ')) + i_message;
 }

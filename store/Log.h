@@ -12,3 +12,5 @@ void Log(const QString& i_category, int i_level, const QString& i_message,
 // "[" + the local date and time in Qt's text format + "] " + three blanks per level above 1
 // + the message.
 QString FormatLogLine(int i_level, const QString& i_message);
+// The same line for a time given as text.
+QString FormatLogLine(const QString& i_time, int i_level, const QString& i_message);
