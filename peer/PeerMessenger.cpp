@@ -378,17 +378,26 @@ void PeerMessenger::DataLoaded()
         l_newPort.Remove();
     }
 
-    m_listeningServer.close();
-    m_obfuscatedListeningServer.close();
-    m_listeningServer.listen(m_listeningAddress,
-                             static_cast<quint16>(SettingValue("listening_port").AsInt()));
-    m_obfuscatedListeningServer.listen(
-        m_listeningAddress,
-        static_cast<quint16>(SettingValue("obfuscated_listening_port").AsInt()));
+    Listen(m_listeningServer, "listening_port");
+    Listen(m_obfuscatedListeningServer, "obfuscated_listening_port");
     connect(&m_listeningServer, &QTcpServer::newConnection, this, &PeerMessenger::OnNewConnection,
             Qt::UniqueConnection);
     connect(&m_obfuscatedListeningServer, &QTcpServer::newConnection, this,
             &PeerMessenger::OnNewObfuscatedConnection, Qt::UniqueConnection);
+}
+
+void PeerMessenger::Listen(QTcpServer& i_server, const char* ip_portSetting)
+{
+    i_server.close();
+    const auto l_port = static_cast<quint16>(SettingValue(ip_portSetting).AsInt());
+    if (i_server.listen(m_listeningAddress, l_port))
+        return;
+    // Another program, often a second client on this machine, may hold the port: the user must
+    // learn that no one can connect on it.
+    PeerLog(
+        1,
+        QStringLiteral("Could not listen on port %1: %2").arg(l_port).arg(i_server.errorString()));
+    emit ListeningFailed(l_port, i_server.errorString());
 }
 
 void PeerMessenger::OnNewConnection()

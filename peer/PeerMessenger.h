@@ -177,6 +177,8 @@ signals:
     void SharedFilesInFolderRequested(std::string i_user, quint32 i_req, std::string i_folder);
     void DownloadPlaceInLine(std::string i_user, std::string i_file, int i_place);
     void ConnectionToUserFailed(std::string i_user, std::string i_type);
+    // A listening port could not be opened: other users cannot connect on it.
+    void ListeningFailed(quint16 i_port, QString i_reason);
 
 public slots:
     void OnNewConnection();
@@ -201,6 +203,7 @@ private:
     void DeclareOutgoingTypes();
 
     void AcceptConnections(QTcpServer& i_server, bool i_obfuscated);
+    void Listen(QTcpServer& i_server, const char* ip_portSetting);
     // Whether a new connection from the address may be kept; logs refusals once a minute.
     bool AdmitConnection(QTcpSocket* ip_socket);
     int FreeDescriptors();

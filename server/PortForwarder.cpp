@@ -59,6 +59,7 @@ PortForwarder::PortForwarder()
 
 PortForwarder::~PortForwarder()
 {
+    m_worker.Stop();
     m_thread.exit(0);
     m_thread.wait();
     if (portForwarder == this)
@@ -93,13 +94,21 @@ void PortForwarder::RemovePortMapping(int i_port)
         Qt::QueuedConnection);
 }
 
-void PortForwarder::UseFixedDevices(const QList<ThreadedServices::Device>& i_devices, int i_error)
+void PortForwarder::UseDiscovery(ThreadedServices::Discovery i_discovery)
 {
     QMetaObject::invokeMethod(
-        &m_worker,
-        [lp_worker = &m_worker, i_devices, i_error]
-        { lp_worker->UseFixedDevices(i_devices, i_error); },
+        &m_worker, [lp_worker = &m_worker, i_discovery] { lp_worker->UseDiscovery(i_discovery); },
         Qt::QueuedConnection);
+}
+
+void PortForwarder::UseFixedDevices(const QList<ThreadedServices::Device>& i_devices, int i_error)
+{
+    UseDiscovery(
+        [i_devices, i_error](int* op_error)
+        {
+            *op_error = i_error;
+            return i_devices;
+        });
 }
 
 void PortForwarder::LogLines(QStringList i_lines)

@@ -17,6 +17,7 @@ class PortForwarder : public QObject
 
 public:
     PortForwarder();
+    // Does not wait for a discovery under way: shut-down would wait seconds for its end.
     ~PortForwarder() override;
 
     // Discovers the gateway; only the first call of a run does anything.
@@ -25,8 +26,10 @@ public:
     void AddPortMapping(QTcpSocket* ip_socket, int i_port);
     void RemovePortMapping(int i_port);
 
-    // Discovery finds these devices instead of searching the network (tests: no multicast may
-    // leave the machine). Takes effect for the calls queued after it.
+    // Discovery runs this instead of searching the network (tests: no multicast may leave the
+    // machine). Takes effect for the calls queued after it.
+    void UseDiscovery(ThreadedServices::Discovery i_discovery);
+    // Discovery finds these devices, or fails with the error code when there are none.
     void UseFixedDevices(const QList<ThreadedServices::Device>& i_devices, int i_error);
 
 public slots:

@@ -3,8 +3,12 @@
 #include <miniupnpc/miniwget.h>
 #include <miniupnpc/upnpcommands.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace
 {
@@ -13,9 +17,31 @@ const unsigned char kDiscoveryTtl = 2;
 const int kConflictInMappingEntry = 718;
 const char kMappingDescription[] = "BrindlexQT";
 const char kProtocol[] = "TCP";
+
+QList<ThreadedServices::Device> SearchNetwork(int* op_error)
+{
+    QList<ThreadedServices::Device> l_devices;
+    UPNPDev* lp_list = upnpDiscover(kDiscoveryWaitMs, nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0,
+                                    kDiscoveryTtl, op_error);
+    for (const UPNPDev* lp_device = lp_list; lp_device; lp_device = lp_device->pNext)
+        l_devices.append(
+            {QByteArray(lp_device->descURL), QByteArray(lp_device->st), lp_device->scope_id});
+    freeUPNPDevlist(lp_list);
+    return l_devices;
+}
 } // namespace
 
+struct ThreadedServices::Shared
+{
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_stopped = false;
+    std::optional<QList<Device>> m_devices;
+    int m_error = 0;
+};
+
 ThreadedServices::ThreadedServices()
+    : m_discovery(SearchNetwork), mp_shared(std::make_shared<Shared>())
 {
     std::memset(&m_data, 0, sizeof m_data);
     std::memset(&m_urls, 0, sizeof m_urls);
@@ -26,15 +52,27 @@ ThreadedServices::~ThreadedServices()
     FreeUPNPUrls(&m_urls);
 }
 
-void ThreadedServices::UseFixedDevices(const QList<Device>& i_devices, int i_error)
+void ThreadedServices::UseDiscovery(Discovery i_discovery)
 {
-    m_fixedDevices = i_devices;
-    m_fixedError = i_error;
+    m_discovery = std::move(i_discovery);
+}
+
+void ThreadedServices::Stop()
+{
+    const std::lock_guard l_lock(mp_shared->m_mutex);
+    mp_shared->m_stopped = true;
+    mp_shared->m_changed.notify_all();
+}
+
+bool ThreadedServices::Stopped() const
+{
+    const std::lock_guard l_lock(mp_shared->m_mutex);
+    return mp_shared->m_stopped;
 }
 
 void ThreadedServices::Init()
 {
-    if (m_initialized)
+    if (m_initialized || Stopped())
         return;
 
     QStringList l_lines;
@@ -42,7 +80,10 @@ void ThreadedServices::Init()
     ClearGateway();
 
     int l_error = 0;
-    const QList<Device> l_devices = Discover(&l_error);
+    const std::optional<QList<Device>> l_found = Discover(&l_error);
+    if (!l_found)
+        return;
+    const QList<Device>& l_devices = *l_found;
     if (l_devices.isEmpty())
     {
         l_lines << QStringLiteral("No device list found during discovery. miniupnp error code: %1")
@@ -97,6 +138,8 @@ void ThreadedServices::Init()
 
 void ThreadedServices::AddPortMapping(QString i_address, int i_port)
 {
+    if (Stopped())
+        return;
     const QByteArray l_port = QByteArray::number(i_port);
     const QByteArray l_address = i_address.toLatin1();
 
@@ -142,6 +185,8 @@ void ThreadedServices::AddPortMapping(QString i_address, int i_port)
 
 void ThreadedServices::RemovePortMapping(int i_port)
 {
+    if (Stopped())
+        return;
     QStringList l_lines;
     l_lines << QStringLiteral("Removing mapping for port %1").arg(i_port);
 
@@ -164,22 +209,35 @@ void ThreadedServices::RemovePortMapping(int i_port)
     emit LinesReady(l_lines);
 }
 
-QList<ThreadedServices::Device> ThreadedServices::Discover(int* op_error)
+std::optional<QList<ThreadedServices::Device>> ThreadedServices::Discover(int* op_error)
 {
-    if (m_fixedDevices)
+    // The search runs on a thread of its own, so that shut-down need not wait for its end: a
+    // search left behind finishes alone, holding only the shared state.
+    const auto l_search = [lp_shared = mp_shared, l_discovery = m_discovery]
     {
-        *op_error = m_fixedError;
-        return *m_fixedDevices;
+        int l_error = 0;
+        QList<Device> l_devices = l_discovery(&l_error);
+        const std::lock_guard l_lock(lp_shared->m_mutex);
+        lp_shared->m_devices = std::move(l_devices);
+        lp_shared->m_error = l_error;
+        lp_shared->m_changed.notify_all();
+    };
+    try
+    {
+        std::thread(l_search).detach();
+    }
+    catch (const std::system_error&)
+    {
+        l_search();
     }
 
-    QList<Device> l_devices;
-    UPNPDev* lp_list = upnpDiscover(kDiscoveryWaitMs, nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0,
-                                    kDiscoveryTtl, op_error);
-    for (const UPNPDev* lp_device = lp_list; lp_device; lp_device = lp_device->pNext)
-        l_devices.append(
-            {QByteArray(lp_device->descURL), QByteArray(lp_device->st), lp_device->scope_id});
-    freeUPNPDevlist(lp_list);
-    return l_devices;
+    std::unique_lock l_lock(mp_shared->m_mutex);
+    mp_shared->m_changed.wait(l_lock,
+                              [this] { return mp_shared->m_stopped || mp_shared->m_devices; });
+    if (mp_shared->m_stopped)
+        return std::nullopt;
+    *op_error = mp_shared->m_error;
+    return mp_shared->m_devices;
 }
 
 bool ThreadedServices::HasGateway() const

@@ -7,6 +7,8 @@
 
 #include <miniupnpc/miniupnpc.h>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 // The blocking UPnP work of PortForwarder. It lives on a thread of its own, runs the queued
@@ -25,12 +27,19 @@ public:
         unsigned int m_scopeId = 0;
     };
 
+    // Searches for devices, setting the error code; it may block for seconds.
+    using Discovery = std::function<QList<Device>(int* op_error)>;
+
     ThreadedServices();
     ~ThreadedServices() override;
 
-    // From now on discovery does not search the network but finds these devices, in this order;
-    // with none it fails with the error code. Tests use it: no multicast may leave the machine.
-    void UseFixedDevices(const QList<Device>& i_devices, int i_error);
+    // From now on discovery runs this instead of searching the network. Tests use it: no
+    // multicast may leave the machine.
+    void UseDiscovery(Discovery i_discovery);
+
+    // Called from any thread, at shut-down: a discovery under way is no longer waited for, and
+    // the calls still to come do nothing.
+    void Stop();
 
 public slots:
     void Init();
@@ -41,7 +50,13 @@ signals:
     void LinesReady(QStringList i_lines);
 
 private:
-    QList<Device> Discover(int* op_error);
+    // What the worker and the thread that runs a discovery share; it outlives the worker when a
+    // discovery is abandoned.
+    struct Shared;
+
+    bool Stopped() const;
+    // The devices found, or none when stopped first.
+    std::optional<QList<Device>> Discover(int* op_error);
     // A gateway was described and it offers a WAN connection service to map ports with.
     bool HasGateway() const;
     void ClearGateway();
@@ -49,6 +64,6 @@ private:
     bool m_initialized = false;
     IGDdatas m_data;
     UPNPUrls m_urls;
-    std::optional<QList<Device>> m_fixedDevices;
-    int m_fixedError = 0;
+    Discovery m_discovery;
+    std::shared_ptr<Shared> mp_shared;
 };

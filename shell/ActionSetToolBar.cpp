@@ -172,7 +172,7 @@ void ActionSetToolBar::SetWidgetActionText(QWidget* ip_widget, QString i_id, QSt
     SetValue(l_override, "toolbar_action_text", i_text);
     if (ip_widget == mp_shownWidget)
         for (QAction* lp_action : ShownActions(l_id))
-            lp_action->setText(i_text);
+            lp_action->setText(EscapeAmpersands(i_text));
 }
 
 void ActionSetToolBar::SetWidgetActionHidden(QWidget* ip_widget, QString i_id, bool i_hidden)
@@ -333,7 +333,8 @@ void ActionSetToolBar::ChangeSet(QWidget* ip_widget, ItemPtr i_set)
         ItemPtr l_id = l_action["toolbar_action_id"];
         ItemPtr l_override = PairItem(l_widget, l_id, "widget_action_text");
         const QString l_text = Text((l_override ? l_override : l_action)["toolbar_action_text"]);
-        QAction* lp_shown = addAction(QIcon(Text(l_action["toolbar_action_icon"])), l_text);
+        QAction* lp_shown =
+            addAction(QIcon(Text(l_action["toolbar_action_icon"])), EscapeAmpersands(l_text));
         if (PairItem(l_widget, l_id, "widget_action_hidden"))
             lp_shown->setVisible(false);
         connect(lp_shown, &QAction::triggered, this, &ActionSetToolBar::OnActionTriggered);

@@ -7,8 +7,9 @@
 
 namespace
 {
-constexpr int HighestPort = 65535;
-}
+// The obfuscated port is the one above the plain port, and must exist too.
+constexpr int HighestPort = 65534;
+} // namespace
 
 ChangeListeningPortDialog::ChangeListeningPortDialog(QWidget* ip_parent)
     : QDialog(ip_parent), mp_ui(std::make_unique<Ui_ChangeListeningPortDialog>())
@@ -28,7 +29,7 @@ void ChangeListeningPortDialog::accept()
     if (l_port < 1 || l_port > HighestPort)
     {
         QMessageBox::information(this, QStringLiteral("Invalid Port Number"),
-                                 QStringLiteral("Port number must be in the range of 1 to 65535."));
+                                 QStringLiteral("Port number must be in the range of 1 to 65534."));
         return;
     }
     if (l_port == SettingValue("listening_port").AsInt())

@@ -58,8 +58,7 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
     }
     // The text may come from peers: an ampersand stays a character, and the tool tip, which
     // would take markup for rich text, gets the text as plain text.
-    QAction* lp_action =
-        addAction(QIcon(i_icon), QString(i_text).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    QAction* lp_action = addAction(QIcon(i_icon), EscapeAmpersands(i_text));
     lp_action->setToolTip(Qt::convertFromPlainText(i_text));
     connect(lp_action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ItemPtr(d["event_toolbar_action"]->GetItem(AddressText(lp_action))) +=

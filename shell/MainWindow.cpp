@@ -48,6 +48,7 @@
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTreeWidget>
 
 MainWindow* mainWindow = nullptr;
@@ -82,11 +83,39 @@ const char* YesNo(bool i_yes)
     return i_yes ? "yes" : "no";
 }
 
+// A modal box whose text shows as written: room names and the server's reasons are never markup.
+int ShowBox(QWidget* ip_parent, QMessageBox::Icon i_icon, const QString& i_title,
+            const QString& i_text, QMessageBox::StandardButtons i_buttons)
+{
+    QMessageBox l_box(i_icon, i_title, i_text, i_buttons, ip_parent);
+    l_box.setTextFormat(Qt::PlainText);
+    if (i_buttons & QMessageBox::No)
+        l_box.setDefaultButton(QMessageBox::No);
+    return l_box.exec();
+}
+
+void Inform(QWidget* ip_parent, const QString& i_title, const QString& i_text)
+{
+    ShowBox(ip_parent, QMessageBox::Information, i_title, i_text, QMessageBox::Ok);
+}
+
 // A question answered Yes; No is the default.
 bool Confirm(QWidget* ip_parent, const QString& i_title, const QString& i_text)
 {
-    return QMessageBox::question(ip_parent, i_title, i_text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    return ShowBox(ip_parent, QMessageBox::Question, i_title, i_text,
+                   QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+// Adds a page whose tab shows a name from other users as it is; TabName gives the name back.
+void AddNamedTab(QTabWidget* ip_tabs, QWidget* ip_page, const QIcon& i_icon, const QString& i_name)
+{
+    ip_tabs->tabBar()->setTabData(ip_tabs->addTab(ip_page, i_icon, EscapeAmpersands(i_name)),
+                                  i_name);
+}
+
+std::string TabName(QTabWidget* ip_tabs, int i_index)
+{
+    return ip_tabs->tabBar()->tabData(i_index).toString().toStdString();
 }
 
 template <typename T, typename A>
@@ -231,6 +260,7 @@ void MainWindow::Init()
     connect(qApp, &QApplication::focusChanged, this, &MainWindow::OnFocusChanged);
 
     new PeerMessenger();
+    connect(peerMessenger, &PeerMessenger::ListeningFailed, this, &MainWindow::OnListeningFailed);
     DeclareSettingsTypes();
     DeclareUserDataTypes();
     new DelayedInvoker(nullptr);
@@ -271,13 +301,7 @@ void MainWindow::Init()
     LoadDataFile();
     SetSetting("data_version", 1);
 
-    if (SettingValue("username").IsNull())
-    {
-        ChangeUsernamePasswordDialog l_dialog(true);
-        l_dialog.exec();
-    }
-    if (!SettingValue("username").IsNull())
-        mp_server->Connect();
+    ConnectAskingForName();
 
     ShowSettings();
     SubscribePath(new PathNode(d["global"]->GetItem("new_listening_port")), "global_value",
@@ -369,9 +393,8 @@ void MainWindow::LoadDataFile()
     {
         // Loading left the store as it was, defaults included, and kept the bad file aside.
         Log(ConfigurationCategory, 1, QStringLiteral("Failure to load configuration data."));
-        QMessageBox::information(
-            this, tr("Error loading configuration data"),
-            tr("Your client configuration data could not be loaded. Starting from scratch..."));
+        Inform(this, tr("Error loading configuration data"),
+               tr("Your client configuration data could not be loaded. Starting from scratch..."));
     }
 }
 
@@ -476,31 +499,50 @@ void MainWindow::OnConnectionFailed(std::string i_reason)
     const QString l_advice = tr("Please change your login settings in the Options tab and try "
                                 "reconnecting.");
     if (i_reason == "INVALIDPASS")
-        QMessageBox::information(this, tr("Login Failure: Wrong Password"),
-                                 tr("Login failed. The password you supplied does not match "
-                                    "your username. ") +
-                                     l_advice);
+        Inform(this, tr("Login Failure: Wrong Password"),
+               tr("Login failed. The password you supplied does not match "
+                  "your username. ") +
+                   l_advice);
     else if (i_reason == "INVALIDUSERNAME")
-        QMessageBox::information(this, tr("Login Failure: Username is Invalid"),
-                                 tr("Login failed. The username you supplied is invalid. ") +
-                                     l_advice);
+        Inform(this, tr("Login Failure: Username is Invalid"),
+               tr("Login failed. The username you supplied is invalid. ") + l_advice);
     else if (!mp_server->IsAbruptlyDisconnected())
-        QMessageBox::information(this, tr("Login Failure"),
-                                 tr("Login failed. Reported failure reason: %1. ")
-                                         .arg(QString::fromStdString(i_reason)) +
-                                     l_advice);
+        Inform(this, tr("Login Failure"),
+               tr("Login failed. Reported failure reason: %1. ")
+                       .arg(QString::fromStdString(i_reason)) +
+                   l_advice);
     mp_ui->action_Connect->setEnabled(true);
     mp_ui->action_Disconnect->setEnabled(false);
 }
 
 void MainWindow::OnConnectMenuOptionClicked()
 {
-    mp_server->Connect();
+    ConnectAskingForName();
+}
+
+void MainWindow::ConnectAskingForName()
+{
+    // Without a name there is nothing to log in with: the user is asked for one first.
+    if (SettingValue("username").IsNull())
+    {
+        ChangeUsernamePasswordDialog l_dialog(true);
+        l_dialog.exec();
+    }
+    if (!SettingValue("username").IsNull())
+        mp_server->Connect();
 }
 
 void MainWindow::OnDisconnectMenuOptionClicked()
 {
     mp_server->Disconnect();
+}
+
+void MainWindow::OnListeningFailed(quint16 i_port, QString i_reason)
+{
+    eventToolBar->AddEvent(tr("Not listening on port %1 (%2): choose another listening port")
+                               .arg(i_port)
+                               .arg(i_reason),
+                           QStringLiteral(":/icons/offline_icon"), mp_ui->loginOptionsTab);
 }
 
 void MainWindow::OnUsernameChanged(Item* ip_global)
@@ -593,14 +635,14 @@ void MainWindow::OnEnteredRoom(ConnectionInfo& i_info)
     if (!l_room["room_form"].IsNull())
         return;
     auto* lp_form = new RoomForm(l_room.AsString());
-    mp_ui->roomsTabControl->addTab(lp_form, Text(l_room));
+    AddNamedTab(mp_ui->roomsTabControl, lp_form, QIcon(), Text(l_room));
     lp_form->Init();
     FocusWidgetAndParents(lp_form);
 }
 
 void MainWindow::OnRoomTabClosed(int i_index)
 {
-    mp_server->LeaveRoom(mp_ui->roomsTabControl->tabText(i_index).toStdString());
+    mp_server->LeaveRoom(TabName(mp_ui->roomsTabControl, i_index));
 }
 
 ChatForm* MainWindow::GetChatForm(std::string i_user)
@@ -609,11 +651,10 @@ ChatForm* MainWindow::GetChatForm(std::string i_user)
     if (ItemPtr l_widget = l_user["user_chat_widget"])
         return l_widget.AsPtr<ChatForm>();
     auto* lp_form = new ChatForm(i_user, this);
-    mp_ui->chatTabControl->addTab(
-        lp_form,
-        QIcon(
-            QString::fromLatin1(l_user.IsConnected("is_online") ? OnlineDotIcon : OfflineDotIcon)),
-        QString::fromStdString(i_user));
+    AddNamedTab(mp_ui->chatTabControl, lp_form,
+                QIcon(QString::fromLatin1(l_user.IsConnected("is_online") ? OnlineDotIcon
+                                                                          : OfflineDotIcon)),
+                QString::fromStdString(i_user));
     l_user += d["user_chat_widget"]->GetItem(Value(lp_form));
     mp_server->TrackUser(i_user);
     return lp_form;
@@ -631,7 +672,7 @@ void MainWindow::OnPrivateChat(std::string i_user, std::string i_text, time_t, b
 
 void MainWindow::OnChatTabClosed(int i_index)
 {
-    ItemPtr l_user = d["user"]->GetItem(mp_ui->chatTabControl->tabText(i_index).toStdString());
+    ItemPtr l_user = d["user"]->GetItem(TabName(mp_ui->chatTabControl, i_index));
     ItemPtr l_widget = l_user["user_chat_widget"];
     if (l_widget.IsNull())
         return;
@@ -832,9 +873,9 @@ void MainWindow::RunSharingCommand(const std::string& i_id)
     else if (i_id == "set_user_pass")
     {
         if (mp_server->IsConnected())
-            QMessageBox::information(this, tr("Cannot change username while online"),
-                                     tr("You must be disconnected from the Brindlex server to "
-                                        "change your username."));
+            Inform(this, tr("Cannot change username while online"),
+                   tr("You must be disconnected from the Brindlex server to "
+                      "change your username."));
         else
             (new ChangeUsernamePasswordDialog(false, this))->show();
     }

@@ -86,6 +86,8 @@ public slots:
     // The store browser and the type navigator, one of each, shown modeless.
     void OnShowData();
     void OnTypeNavigator();
+    // Posts a notice: other users cannot connect on the port.
+    void OnListeningFailed(quint16 i_port, QString i_reason);
 
 protected:
     void resizeEvent(QResizeEvent* ip_event) override;
@@ -99,6 +101,8 @@ private:
     // Writes the data file; with i_onlyWhenChanged, not when the store has not changed since the
     // last save.
     void SaveDataFile(bool i_onlyWhenChanged);
+    // Connects, asking for the user name first when none is stored.
+    void ConnectAskingForName();
 
     void OnRoomAdded(Item* ip_room);
     void OnRoomUserCountChanged(Item* ip_room);

@@ -1,5 +1,6 @@
 #include "UIFunctions.h"
 
+#include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QVariant>
 
@@ -15,6 +16,23 @@ const char* const FocusProperty = "get_focus";
 void InitIconResources()
 {
     Q_INIT_RESOURCE(icons);
+}
+
+QString EscapeAmpersands(QString i_text)
+{
+    return i_text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+bool ChatLineFits(const std::string& i_line, QPlainTextEdit* ip_lines)
+{
+    // Counted in bytes as sent: a character may take up to four.
+    if (i_line.size() <= std::size_t(MaxChatLineLength))
+        return true;
+    ip_lines->appendPlainText(
+        QStringLiteral("Not sent: the line takes %1 bytes, a message carries at most %2.")
+            .arg(i_line.size())
+            .arg(MaxChatLineLength));
+    return false;
 }
 
 void RegisterWidgetForTabFocus(QWidget* ip_widget, int i_priority)

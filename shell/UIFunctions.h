@@ -1,5 +1,12 @@
 #pragma once
 
+#include "InputStream.h"
+
+#include <QString>
+
+#include <string>
+
+class QPlainTextEdit;
 class QWidget;
 
 // Set first by the main window's destructor: from then on the tool bars ignore destroyed
@@ -8,6 +15,15 @@ extern bool g_showIsOver;
 
 // Makes the compiled-in icons (":/icons/...") available; safe to call more than once.
 void InitIconResources();
+
+// The text for a tab title, menu title or action text, where "&" would mark a shortcut: names
+// from other users show as they are.
+QString EscapeAmpersands(QString i_text);
+
+// The longest line a chat entry field takes: what a message may carry.
+constexpr int MaxChatLineLength = InputStream::MaxReadLength;
+// Whether the chat line, as sent, fits in a message; if not, the chat's lines say so.
+bool ChatLineFits(const std::string& i_line, QPlainTextEdit* ip_lines);
 
 // Marks the widget that takes the keyboard focus when its tab page becomes current: of the
 // visible marked widgets of a page, the one of highest priority wins (0 or less never does).

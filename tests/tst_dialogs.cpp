@@ -139,7 +139,8 @@ private slots:
     {
         for (const char* lp_column : {"typed", "pending", "box", "stored"})
             QTest::addColumn<QString>(lp_column);
-        Row("highest port", {"65535", "", "Change to Listening Port Pending", "65535"});
+        Row("highest port", {"65534", "", "Change to Listening Port Pending", "65534"});
+        Row("no port above it", {"65535", "", "Invalid Port Number", ""});
         Row("short entry", {"80", "", "Change to Listening Port Pending", "80"});
         Row("above the range", {"65536", "", "Invalid Port Number", ""});
         Row("empty", {"", "", "Invalid Port Number", ""});

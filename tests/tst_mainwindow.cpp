@@ -1,5 +1,6 @@
 // The main window and the client program against the test central server on 127.0.0.1:2242. The
 // store is one per process, so each start-up runs in a child process with a home of its own.
+#include "ActionSetToolBar.h"
 #include "ChatForm.h"
 #include "CreateRoomDialog.h"
 #include "Data.h"
@@ -19,6 +20,7 @@
 #include "TestServer.h"
 #include "TimerManager.h"
 #include "TypeNavigatorDialog.h"
+#include "UIFunctions.h"
 #include "Ui_MainWindow.h"
 #include "WireWriter.h"
 
@@ -49,26 +51,15 @@ constexpr quint32 kWatchUser = 5, kRoomChat = 13, kPrivateMessage = 22, kAcknowl
 
 using Settings = QList<QPair<const char*, QString>>;
 
-// Two free neighbouring ports, the peer service's plain and obfuscated ones.
-QString FreePortPair()
-{
-    for (int l_try = 0; l_try < 100; ++l_try)
-    {
-        QTcpServer l_first, l_second;
-        if (l_first.listen(QHostAddress::LocalHost) && l_first.serverPort() < 65535 &&
-            l_second.listen(QHostAddress::LocalHost, l_first.serverPort() + 1))
-            return QString::number(l_first.serverPort());
-    }
-    return QString();
-}
+// Peer ports of their own: the client listens where it can. Ports found free beforehand could
+// be taken by another program while a slow machine starts the client.
+const Settings kAnyPeerPorts = {{"listening_port", u"0"_s}, {"obfuscated_listening_port", u"0"_s}};
 
-// A user who logs in at start, with peer ports of its own and no gateway search.
-Settings LoginSettings(const QString& i_user, const QString& i_port = FreePortPair())
+// A user who logs in at start, with no gateway search.
+Settings LoginSettings(const QString& i_user)
 {
-    return {{"username", i_user},
-            {"password", u"pw"_s},
-            {"use_upnp", u"no"_s},
-            {"listening_port", i_port}};
+    return Settings{{"username", i_user}, {"password", u"pw"_s}, {"use_upnp", u"no"_s}} +
+           kAnyPeerPorts;
 }
 
 // The file's identity: a save replaces it by a new file.
@@ -91,6 +82,8 @@ class TestMainWindow : public QObject
     QTemporaryDir m_homes;
     QTimer m_answerer;
     QStringList m_seen;
+    // The name the login dialog is given; with none it is cancelled.
+    QString m_loginName;
 
     static bool InChild() { return qEnvironmentVariableIsSet(kChildVariable); }
     static QString DataFile(const QString& i_home) { return i_home + u"/.Brindlex"_s; }
@@ -143,20 +136,25 @@ class TestMainWindow : public QObject
         QFAIL("the program failed: its output is above");
     }
 
-    // The local addresses of the sockets listening on the port, in the kernel's hexadecimal.
-    static QStringList ListeningAddresses(const QString& i_port)
+    // The local addresses of the process's listening sockets, in the kernel's hexadecimal.
+    static QStringList ListeningAddresses(qint64 i_pid)
     {
+        QSet<QByteArray> l_inodes;
+        const QString l_descriptors = u"/proc/%1/fd"_s.arg(i_pid);
+        for (const QString& l_name : QDir(l_descriptors).entryList(QDir::Files | QDir::System))
+            if (const QString l_target = QFile::symLinkTarget(l_descriptors + u'/' + l_name);
+                l_target.contains(u"socket:["_s))
+                l_inodes << l_target.section(u'[', 1).chopped(1).toLatin1();
         QStringList l_addresses;
-        const QByteArray l_port =
-            u":%1"_s.arg(i_port.toUInt(), 4, 16, QLatin1Char('0')).toUpper().toLatin1();
         for (const char* lp_table : {"/proc/net/tcp", "/proc/net/tcp6"})
         {
             QFile l_file(QString::fromLatin1(lp_table));
-            // The local address and port, then the state: "0A" is listening.
+            // The local address and port, the state ("0A" is listening), then the inode tenth.
             if (l_file.open(QIODevice::ReadOnly))
                 for (const QByteArray& l_line : l_file.readAll().split('\n'))
                     if (const QList<QByteArray> l_fields = l_line.simplified().split(' ');
-                        l_fields.size() > 3 && l_fields[3] == "0A" && l_fields[1].endsWith(l_port))
+                        l_fields.size() > 9 && l_fields[3] == "0A" &&
+                        l_inodes.contains(l_fields[9]))
                         l_addresses << QString::fromLatin1(l_fields[1].chopped(5));
         }
         return l_addresses;
@@ -204,25 +202,29 @@ class TestMainWindow : public QObject
     }
 
     // In the child: starts the window, answering what start-up shows modally (message boxes
-    // with OK, the first start's dialog with the name, the gateway search kept off the network)
+    // with OK, the login dialog with m_loginName, the gateway search kept off the network)
     // and recording it.
-    std::unique_ptr<MainWindow> StartWindow(const QString& i_user = {})
+    std::unique_ptr<MainWindow> StartWindow()
     {
         connect(&m_answerer, &QTimer::timeout,
-                [this, i_user]
+                [this]
                 {
                     auto* lp_modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
                     if (auto* lp_box = qobject_cast<QMessageBox*>(lp_modal))
-                        m_seen << lp_box->windowTitle();
+                        m_seen << lp_box->windowTitle() + (lp_box->textFormat() == Qt::PlainText
+                                                               ? u""_s
+                                                               : u" as markup"_s);
                     else if (lp_modal)
                     {
                         m_seen << u"login"_s;
                         portForwarder->UseFixedDevices({}, 1);
                         for (const char* lp_edit : {"usernameEdit", "passwordEdit"})
                             lp_modal->findChild<QLineEdit*>(QString::fromLatin1(lp_edit))
-                                ->setText(i_user);
+                                ->setText(m_loginName);
                     }
-                    if (lp_modal)
+                    if (lp_modal && m_loginName.isEmpty() && !qobject_cast<QMessageBox*>(lp_modal))
+                        lp_modal->reject();
+                    else if (lp_modal)
                         lp_modal->accept();
                 });
         m_answerer.start(10);
@@ -249,15 +251,21 @@ private slots:
                  "the client's central server port 2242 is taken on 127.0.0.1");
     }
 
-    // A damaged data file is kept aside and the defaults stand, not an empty store; the user is
-    // asked for a name, logs in and chats.
+    // A damaged data file is kept aside and the defaults stand, not an empty store; the peer port
+    // that another program holds has a notice; the user is asked for a name, cancels, is asked
+    // again by "Connect", logs in and chats, with lines as long as a message carries.
     void damagedDataFileThenFirstRunLogsInAndChats()
     {
         if (InChild())
         {
-            std::unique_ptr<MainWindow> lp_window = StartWindow(u"alice"_s);
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
             Ui_MainWindow* lp_ui = lp_window->Ui();
             QCOMPARE(m_seen, (QStringList{u"Error loading configuration data"_s, u"login"_s}));
+            m_loginName = u"alice"_s;
+            lp_ui->action_Connect->trigger();
+            QCOMPARE(m_seen.size(), 3);
+            QVERIFY(eventToolBar->actions().first()->text().startsWith(
+                u"Not listening on port 2235 ("_s));
             QVERIFY(diagnosticsForm->Lines(u"Configuration Data"_s)
                         .last()
                         .endsWith(u"Failure to load configuration data."_s));
@@ -276,8 +284,19 @@ private slots:
                      u"2235"_s + QDir::homePath() + u"/Brindlex Downloads"_s);
             QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
             lp_window->OpenChatForm("bob");
-            QTest::keyClicks(lp_ui->chatTabControl->currentWidget()->findChild<QLineEdit*>(),
-                             u"hello bob\r"_s);
+            QWidget* lp_chat = lp_ui->chatTabControl->currentWidget();
+            auto* lp_entry = lp_chat->findChild<QLineEdit*>();
+            QTest::keyClicks(lp_entry, u"hello bob\r"_s);
+            // The longest line is sent whole; one longer in bytes as sent stays, and says why.
+            for (const QChar l_char : {u'x', u'\u00e9'})
+            {
+                lp_entry->setText(QString(MaxChatLineLength, l_char));
+                QCOMPARE(lp_entry->text().size(), MaxChatLineLength);
+                QTest::keyClick(lp_entry, Qt::Key_Return);
+            }
+            QCOMPARE(lp_entry->text().size(), MaxChatLineLength);
+            QVERIFY(lp_chat->findChild<QPlainTextEdit*>()->toPlainText().endsWith(
+                u"Not sent: the line takes 262144 bytes, a message carries at most 131072."_s));
             gp_server->EnterRoom("lobby", false);
             QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 1, kTimeoutMs);
             QWidget* lp_room = lp_ui->roomsTabControl->widget(0);
@@ -289,6 +308,9 @@ private slots:
             return;
         }
         QSignalSpy l_logins(mp_central.get(), &TestServer::LoggedIn);
+        // Another program holds the default peer port.
+        QTcpServer l_holder;
+        l_holder.listen(QHostAddress::LocalHost, 2235);
         const QString l_home = Home(u"first"_s, {});
         const QByteArray l_damaged = QByteArrayLiteral("\x01\x00\x00\x00 not a data file");
         QVERIFY(SharingFixture::WriteFile(DataFile(l_home), l_damaged));
@@ -298,7 +320,9 @@ private slots:
         QCOMPARE(l_logins.size(), 1);
         const int l_connection = l_logins.at(0).at(0).toInt();
         QCOMPARE(Sent(l_connection, kPrivateMessage) + Sent(l_connection, kRoomChat),
-                 (QList<QByteArray>{Strings({"bob", "hello bob"}), Strings({"lobby", "hi room"})}));
+                 (QList<QByteArray>{Strings({"bob", "hello bob"}),
+                                    Strings({"bob", QByteArray(MaxChatLineLength, 'x')}),
+                                    Strings({"lobby", "hi room"})}));
         Load(l_home);
         QCOMPARE(Setting("username"), u"alice"_s);
     }
@@ -342,9 +366,32 @@ private slots:
             QCOMPARE(lp_list->topLevelItemCount(), 1);
             QCOMPARE(lp_list->topLevelItem(0), lp_stray);
 
-            // A notice shows a peer's text as it is, and goes with its page.
+            // Names from other users keep their "&" in tab titles and tool bar texts, and the
+            // tabs still name their room and user.
+            const std::string l_room = "<b>x</b>&amp;";
+            gp_server->EnterRoom(l_room, false);
+            QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 1, kTimeoutMs);
+            actionBar->SetWidgetActionText(lp_ui->roomList, u"enter_room"_s, u"&Enter"_s);
+            lp_ui->roomList->setFocus();
+            const auto l_firstAction = [lp_ui]
+            {
+                const QList<QAction*> l_actions = lp_ui->mainToolBar->actions();
+                return l_actions.isEmpty() ? QString() : l_actions.first()->text();
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(l_firstAction(), u"&&Enter"_s, kTimeoutMs);
+            actionBar->SetWidgetActionText(lp_ui->roomList, u"refresh_room_list"_s, u"R&R"_s);
+            QCOMPARE(lp_ui->mainToolBar->actions().at(2)->text(), u"R&&R"_s);
             const std::string l_sender = "<b>zed</b>&co";
             lp_window->GetChatForm(l_sender)->AddChat(l_sender, "hi");
+            const QList<QPair<QTabWidget*, QString>> l_titles = {
+                {lp_ui->roomsTabControl, u"<b>x</b>&&amp;"_s},
+                {lp_ui->chatTabControl, u"<b>zed</b>&&co"_s}};
+            for (const auto& [lp_tabs, l_title] : l_titles)
+                QCOMPARE(lp_tabs->tabText(lp_tabs->count() - 1), l_title);
+            lp_window->OnRoomTabClosed(0);
+            QTRY_COMPARE_WITH_TIMEOUT(lp_ui->roomsTabControl->count(), 0, kTimeoutMs);
+
+            // A notice shows a peer's text as it is, and goes with its page.
             QCOMPARE(eventToolBar->actions().size(), 1);
             QCOMPARE(eventToolBar->actions().at(0)->text(),
                      u"Private message from <b>zed</b>&&co"_s);
@@ -371,6 +418,10 @@ private slots:
             QCOMPARE(lp_ui->chatTabControl->tabText(lp_ui->chatTabControl->currentIndex()),
                      u"ivy"_s);
             QCOMPARE(eventToolBar->actions().size(), 1);
+
+            // The server's reason is shown as written.
+            lp_window->OnConnectionFailed("<b>busy</b>");
+            QCOMPARE(m_seen, QStringList{u"Login Failure"_s});
             return;
         }
         const QString l_home =
@@ -389,18 +440,13 @@ private slots:
     {
         const QStringList l_users = {u"ann"_s, u"ben"_s};
         std::vector<std::unique_ptr<QProcess>> l_clients;
-        QStringList l_ports;
         for (const QString& l_user : l_users)
-        {
-            l_ports << FreePortPair();
-            l_clients.push_back(
-                Launch(Home(l_user, LoginSettings(l_user, l_ports.last()), {u"lobby"_s}), false));
-        }
+            l_clients.push_back(Launch(Home(l_user, LoginSettings(l_user), {u"lobby"_s}), false));
         QTRY_VERIFY_WITH_TIMEOUT(mp_central->RoomMembers("lobby").size() == 2, kTimeoutMs);
         // The clients a test starts are reachable on the loopback address only.
-        for (const QString& l_port : l_ports)
-            QTRY_COMPARE_WITH_TIMEOUT(ListeningAddresses(l_port), QStringList{u"0100007F"_s},
-                                      kTimeoutMs);
+        for (auto& lp_client : l_clients)
+            QTRY_COMPARE_WITH_TIMEOUT(ListeningAddresses(lp_client->processId()),
+                                      QStringList(2, u"0100007F"_s), kTimeoutMs);
         const int l_ann = mp_central->ConnectionOf("ann");
         const int l_ben = mp_central->ConnectionOf("ben");
         QVERIFY(l_ann != 0 && l_ben != 0);
@@ -428,7 +474,7 @@ private slots:
     void signalDuringTheFirstStartDialog()
     {
         const QString l_home =
-            Home(u"signalled"_s, {{"use_upnp", u"no"_s}, {"listening_port", FreePortPair()}});
+            Home(u"signalled"_s, Settings{{"use_upnp", u"no"_s}} + kAnyPeerPorts);
         std::unique_ptr<QProcess> lp_client = Launch(l_home, false);
         QTRY_VERIFY_WITH_TIMEOUT(CatchesTermination(lp_client->processId()), kTimeoutMs);
         Finish(*lp_client, true);

@@ -10,10 +10,12 @@
 #include "Server.h"
 #include "TestPeer.h"
 #include "TestPeerMessages.h"
+#include "TestSettings.h"
 #include "WireReader.h"
 #include "WireWriter.h"
 
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
@@ -451,6 +453,29 @@ private slots:
         SetEndpoint("ivy", 0x7f000003, 4001, 4002);
         QCOMPARE(Messenger().GetUserPort(l_ivy, l_obfuscated), 4002);
         QVERIFY(l_obfuscated);
+    }
+
+    // A port that another program holds: the failure is logged with the port and the reason,
+    // and announced for the user to see.
+    void listeningFailureIsReported()
+    {
+        QTcpServer l_holder;
+        QVERIFY(l_holder.listen(QHostAddress(QHostAddress::LocalHost)));
+        const int l_port = Messenger().ListeningPort();
+        QSignalSpy l_failures(&Messenger(), &PeerMessenger::ListeningFailed);
+        TestSettings::SetSetting("listening_port", int(l_holder.serverPort()));
+        Messenger().DataLoaded();
+        QCOMPARE(l_failures.size(), 1);
+        QCOMPARE(l_failures.first().first().value<quint16>(), l_holder.serverPort());
+        QVERIFY(HasLine(QStringLiteral("Could not listen on port %1: %2")
+                            .arg(l_holder.serverPort())
+                            .arg(l_failures.first().last().toString())));
+        QVERIFY(!l_failures.first().last().toString().isEmpty());
+
+        TestSettings::SetSetting("listening_port", l_port);
+        Messenger().DataLoaded();
+        QCOMPARE(l_failures.size(), 1);
+        QCOMPARE(int(Messenger().ListeningPort()), l_port);
     }
 };
 

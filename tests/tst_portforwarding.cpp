@@ -4,6 +4,7 @@
 #include "PortForwarder.h"
 
 #include <QHostAddress>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -401,17 +402,33 @@ private slots:
         QCOMPARE(l_adds[0].arguments.value("NewExternalPort"), QByteArray("2237"));
     }
 
-    void destroyedWithWorkPending()
+    // Shut-down waits neither for a discovery that still waits for answers nor for the work
+    // queued behind it; the search ends alone later, and nothing it finds is logged.
+    void destroyedWhileDiscoveryWaits()
     {
+        struct Gate
+        {
+            QSemaphore m_started, m_released, m_ended;
+        };
+        const auto lp_gate = std::make_shared<Gate>();
         RecordingForm l_form;
         auto lp_forwarder = std::make_unique<PortForwarder>();
-        lp_forwarder->UseFixedDevices({}, -1);
+        lp_forwarder->UseDiscovery(
+            [lp_gate](int*)
+            {
+                lp_gate->m_started.release();
+                lp_gate->m_released.tryAcquire(1, kTimeoutMs);
+                lp_gate->m_ended.release();
+                return QList<ThreadedServices::Device>{{"http://127.0.0.1:1/d.xml", kGatewayType}};
+            });
         lp_forwarder->Init();
         lp_forwarder->RemovePortMapping(2235);
-        lp_forwarder->RemovePortMapping(2236);
+        QVERIFY(lp_gate->m_started.tryAcquire(1, kTimeoutMs));
         lp_forwarder.reset();
         QCOMPARE(portForwarder, nullptr);
-        // Lines handed back after the forwarder went are dropped with it.
+        QCOMPARE(lp_gate->m_ended.available(), 0);
+        lp_gate->m_released.release();
+        QVERIFY(lp_gate->m_ended.tryAcquire(1, kTimeoutMs));
         QCoreApplication::processEvents();
         QVERIFY(l_form.Messages().isEmpty());
     }

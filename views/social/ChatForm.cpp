@@ -3,6 +3,7 @@
 #include "EventToolBar.h"
 #include "Server.h"
 #include "StoreFunctions.h"
+#include "UIFunctions.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -18,6 +19,7 @@ ChatForm::ChatForm(std::string i_user, QWidget* ip_parent)
     // Focusing the page puts the cursor in its entry field.
     setFocusProxy(mp_entry);
     mp_entry->setObjectName(QStringLiteral("chatEntry"));
+    mp_entry->setMaxLength(MaxChatLineLength);
     auto* lp_layout = new QVBoxLayout(this);
     lp_layout->addWidget(mp_lines);
     lp_layout->addWidget(mp_entry);
@@ -41,7 +43,8 @@ void ChatForm::Focus()
 void ChatForm::OnReturnPressed()
 {
     const std::string l_text = mp_entry->text().toStdString();
-    if (l_text.empty() || !gp_server || !gp_server->IsConnected())
+    if (l_text.empty() || !gp_server || !gp_server->IsConnected() ||
+        !ChatLineFits(l_text, mp_lines))
         return;
     gp_server->SendPrivateChat(m_user, l_text);
     AppendLine(SettingValue("username").AsString(), l_text);

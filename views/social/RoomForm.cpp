@@ -23,6 +23,7 @@ RoomForm::RoomForm(std::string i_room, QWidget* ip_parent)
     // Focusing the page puts the cursor in its entry field.
     setFocusProxy(mp_entry);
     mp_entry->setObjectName(QStringLiteral("roomEntry"));
+    mp_entry->setMaxLength(MaxChatLineLength);
     mp_users->setObjectName(QStringLiteral("roomUsers"));
     mp_users->setSortingEnabled(true);
     mp_users->setMaximumWidth(200);
@@ -73,7 +74,7 @@ void RoomForm::OnRoomChat(std::string i_room, std::string i_user, std::string i_
 void RoomForm::OnReturnPressed()
 {
     const std::string l_text = mp_entry->text().toStdString();
-    if (l_text.empty() || !gp_server->IsConnected())
+    if (l_text.empty() || !gp_server->IsConnected() || !ChatLineFits(l_text, mp_lines))
         return;
     gp_server->SendRoomChat(m_room, l_text);
     mp_entry->clear();
