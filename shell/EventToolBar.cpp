@@ -40,7 +40,8 @@ EventToolBar::~EventToolBar()
 
 void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
 {
-    if (!mainWindow->isActiveWindow())
+    // Without a main window (views on their own) there is no icon to alert with.
+    if (mainWindow && !mainWindow->isActiveWindow())
     {
         if (m_blinkIcons.empty())
         {
@@ -112,7 +113,7 @@ void EventToolBar::OnWidgetDestroyed(QObject* ip_object)
 
 void EventToolBar::OnIconAlertTimeout()
 {
-    if (m_blinkIcons.empty())
+    if (m_blinkIcons.empty() || !mainWindow)
         return;
     if (m_blinkPosition < int(m_blinkIcons.size()))
     {
@@ -130,9 +131,10 @@ void EventToolBar::OnApplicationFocusChanged(QWidget*, QWidget*)
         return;
     m_blinkIcons.clear();
     m_blinkTimer.stop();
-    mainWindow->SetApplicationIcon(gp_server && gp_server->IsConnected()
-                                       ? QStringLiteral(":/icons/online_icon")
-                                       : QStringLiteral(":/icons/offline_icon"));
+    if (mainWindow)
+        mainWindow->SetApplicationIcon(gp_server && gp_server->IsConnected()
+                                           ? QStringLiteral(":/icons/online_icon")
+                                           : QStringLiteral(":/icons/offline_icon"));
 }
 
 void EventToolBar::RemoveAction(QAction* ip_action)
