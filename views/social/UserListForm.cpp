@@ -16,6 +16,8 @@
 #include <QIcon>
 #include <QMenu>
 
+#include <vector>
+
 namespace
 {
 constexpr int userListNoteColumn = 2;
@@ -35,6 +37,11 @@ QTreeWidgetItem* RowOf(Item* ip_user, const char* ip_nodeType)
     return ItemPtr(ip_user)[ip_nodeType].AsPtr<QTreeWidgetItem>();
 }
 
+UserListItemWidget* ListRowOf(Item* ip_user)
+{
+    return ItemPtr(ip_user)["user_list_node"].AsPtr<UserListItemWidget>();
+}
+
 void SetNote(QTreeWidgetItem* ip_row, int i_column, ItemPtr i_note)
 {
     if (!ip_row)
@@ -50,14 +57,6 @@ void SetNote(QTreeWidgetItem* ip_row, int i_column, ItemPtr i_note)
     ip_row->setIcon(i_column, QIcon(QStringLiteral(":/icons/note_icon")));
 }
 
-void SetOnlineIcon(QTreeWidgetItem* ip_row, bool i_online)
-{
-    // Made once: thousands of rows change icon at every login.
-    static const QIcon onlineIcon(QStringLiteral(":/icons/online_dot_icon"));
-    static const QIcon offlineIcon(QStringLiteral(":/icons/offline_dot_icon"));
-    if (ip_row)
-        ip_row->setIcon(0, i_online ? onlineIcon : offlineIcon);
-}
 } // namespace
 
 UserListForm::UserListForm(QWidget* ip_parent)
@@ -98,7 +97,7 @@ void UserListForm::Init()
 
     for (Item* lp_user : d["user"]->GetItems().Connected("in_user_list"))
         AddListRow(lp_user);
-    SortUserList();
+    mp_ui->userList->sortByColumn(0, Qt::AscendingOrder);
     for (Item* lp_user : d["user"]->GetItems().Connected("unshared"))
         OnUserUnshared(lp_user);
     mp_ui->unsharedList->setSortingEnabled(true);
@@ -147,39 +146,46 @@ void UserListForm::Init()
     sizeManager->RegisterTreeWidget(QStringLiteral("user_list"), mp_ui->userList);
 }
 
-void UserListForm::AddListRow(Item* ip_user)
+UserListItemWidget* UserListForm::AddListRow(Item* ip_user)
 {
     ItemPtr l_user(ip_user);
     auto* lp_row = new UserListItemWidget(mp_ui->userList);
-    lp_row->setText(0, NameText(l_user.AsString()));
-    SetOnlineIcon(lp_row, l_user.IsConnected("is_online"));
+    lp_row->SetName(NameText(l_user.AsString()));
+    lp_row->SetOnline(l_user.IsConnected("is_online"));
     l_user += d["user_list_node"]->GetItem(lp_row);
     gp_server->TrackUser(l_user.AsString());
     UpdateUserGroupsDisplay(l_user.AsString());
     if (ItemPtr l_note = l_user["user_note"])
         SetNote(lp_row, userListNoteColumn, l_note);
+    return lp_row;
 }
 
 void UserListForm::OnUserAddedToList(Item* ip_user)
 {
-    AddListRow(ip_user);
-    ScheduleSort();
+    ScheduleSort(AddListRow(ip_user));
 }
 
 void UserListForm::OnUserOnline(Item* ip_user)
 {
-    SetOnlineIcon(RowOf(ip_user, "user_list_node"), true);
-    ScheduleSort();
+    if (UserListItemWidget* lp_row = ListRowOf(ip_user))
+    {
+        lp_row->SetOnline(true);
+        ScheduleSort(lp_row);
+    }
 }
 
 void UserListForm::OnUserOffline(Item* ip_user)
 {
-    SetOnlineIcon(RowOf(ip_user, "user_list_node"), false);
-    ScheduleSort();
+    if (UserListItemWidget* lp_row = ListRowOf(ip_user))
+    {
+        lp_row->SetOnline(false);
+        ScheduleSort(lp_row);
+    }
 }
 
-void UserListForm::ScheduleSort()
+void UserListForm::ScheduleSort(UserListItemWidget* ip_row)
 {
+    m_movedRows.insert(ip_row);
     if (m_sortPending)
         return;
     m_sortPending = true;
@@ -189,7 +195,47 @@ void UserListForm::ScheduleSort()
 void UserListForm::SortUserList()
 {
     m_sortPending = false;
-    mp_ui->userList->sortByColumn(0, Qt::AscendingOrder);
+    QTreeWidget* lp_tree = mp_ui->userList;
+    const int l_count = lp_tree->topLevelItemCount();
+    // Many moved rows: one sort of all costs less than placing each.
+    if (m_movedRows.size() * 8 >= l_count)
+    {
+        m_movedRows.clear();
+        lp_tree->sortByColumn(0, Qt::AscendingOrder);
+        return;
+    }
+    // Otherwise the moved rows are taken out, which leaves the rest in order, and each is put
+    // back in its place, found by halving. Taking rows out moves the current row and the
+    // selection elsewhere: both are put back.
+    const QList<QTreeWidgetItem*> l_selected = lp_tree->selectedItems();
+    QTreeWidgetItem* lp_current = lp_tree->currentItem();
+    std::vector<QTreeWidgetItem*> l_moved;
+    for (int l_index = l_count - 1; l_index >= 0; --l_index)
+    {
+        if (m_movedRows.contains(lp_tree->topLevelItem(l_index)))
+            l_moved.push_back(lp_tree->takeTopLevelItem(l_index));
+    }
+    m_movedRows.clear();
+    if (l_moved.empty())
+        return;
+    for (auto l_row = l_moved.rbegin(); l_row != l_moved.rend(); ++l_row)
+    {
+        int l_low = 0;
+        int l_high = lp_tree->topLevelItemCount();
+        while (l_low < l_high)
+        {
+            const int l_middle = l_low + (l_high - l_low) / 2;
+            if (**l_row < *lp_tree->topLevelItem(l_middle))
+                l_high = l_middle;
+            else
+                l_low = l_middle + 1;
+        }
+        lp_tree->insertTopLevelItem(l_low, *l_row);
+    }
+    lp_tree->setCurrentItem(lp_current, 0, QItemSelectionModel::NoUpdate);
+    lp_tree->clearSelection();
+    for (QTreeWidgetItem* lp_row : l_selected)
+        lp_row->setSelected(true);
 }
 
 void UserListForm::AddPlainRow(Item* ip_user, QTreeWidget* ip_tree, const char* ip_nodeType)
@@ -212,6 +258,7 @@ void UserListForm::RemoveRow(Item* ip_user, const char* ip_nodeType)
 
 void UserListForm::OnUserRemovedFromList(Item* ip_user)
 {
+    m_movedRows.remove(RowOf(ip_user, "user_list_node"));
     RemoveRow(ip_user, "user_list_node");
 }
 

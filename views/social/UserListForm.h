@@ -2,6 +2,7 @@
 
 #include "DataHandler.h"
 
+#include <QSet>
 #include <QWidget>
 
 #include <memory>
@@ -13,6 +14,7 @@ class QPoint;
 class QTreeWidget;
 class QTreeWidgetItem;
 class Ui_UserListForm;
+class UserListItemWidget;
 
 // The Users page: the own user list with online state, groups and notes, the users the own
 // shares are withheld from, and the ignored users, each kept in step with the store. Every row is
@@ -50,17 +52,19 @@ public slots:
     void OnIgnoredListContextMenuRequested(const QPoint& i_position);
 
 private:
+    // Many users change at once (at login every listed user comes online): the rows that changed
+    // are put in place once per turn of the event loop, all together.
+    void ScheduleSort(UserListItemWidget* ip_row);
     void SortUserList();
-    // Many users change at once (at login every listed user comes online): one sort per turn of
-    // the event loop serves them all.
-    void ScheduleSort();
     // A plain row of the Unshared or Ignored list.
-    void AddListRow(Item* ip_user);
+    UserListItemWidget* AddListRow(Item* ip_user);
     void AddPlainRow(Item* ip_user, QTreeWidget* ip_tree, const char* ip_nodeType);
     void RemoveRow(Item* ip_user, const char* ip_nodeType);
     void ShowMenu(QTreeWidget* ip_tree, const QPoint& i_position);
     void Subscribe(PathNode* ip_root, void (UserListForm::*ip_method)(Item*));
 
     std::unique_ptr<Ui_UserListForm> mp_ui;
+    // Rows whose place may have changed since the last sort.
+    QSet<QTreeWidgetItem*> m_movedRows;
     bool m_sortPending = false;
 };

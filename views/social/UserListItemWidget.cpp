@@ -1,23 +1,28 @@
 #include "UserListItemWidget.h"
 
-#include "Data.h"
-
-namespace
-{
-bool IsOnline(const QString& i_name)
-{
-    return ItemPtr(d["user"]->HasItem(i_name.toLatin1().toStdString())).IsConnected("is_online");
-}
-} // namespace
+#include <QIcon>
 
 UserListItemWidget::UserListItemWidget(QTreeWidget* ip_tree) : QTreeWidgetItem(ip_tree, 0) {}
 
+void UserListItemWidget::SetName(const QString& i_name)
+{
+    m_name = i_name;
+    setText(0, i_name);
+}
+
+void UserListItemWidget::SetOnline(bool i_online)
+{
+    // Made once: thousands of rows change icon at every login.
+    static const QIcon onlineIcon(QStringLiteral(":/icons/online_dot_icon"));
+    static const QIcon offlineIcon(QStringLiteral(":/icons/offline_dot_icon"));
+    m_online = i_online;
+    setIcon(0, i_online ? onlineIcon : offlineIcon);
+}
+
 bool UserListItemWidget::operator<(const QTreeWidgetItem& i_other) const
 {
-    const QString l_name = text(0);
-    const QString l_otherName = i_other.text(0);
-    const bool l_online = IsOnline(l_name);
-    if (l_online != IsOnline(l_otherName))
-        return l_online;
-    return QString::compare(l_name, l_otherName, Qt::CaseInsensitive) < 0;
+    const auto& l_other = static_cast<const UserListItemWidget&>(i_other);
+    if (m_online != l_other.m_online)
+        return m_online;
+    return QString::compare(m_name, l_other.m_name, Qt::CaseInsensitive) < 0;
 }
