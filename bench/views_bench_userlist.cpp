@@ -153,8 +153,7 @@ UserListFigures MeasureUserList(int i_users, int i_batch)
 void BenchUserList()
 {
     // Five hundred status messages to a read of the server connection.
-    const int l_batch =
-        qEnvironmentVariableIntValue("BATCH") ? qEnvironmentVariableIntValue("BATCH") : 500;
+    constexpr int l_batch = 500;
     const UserListFigures l_small = MeasureUserList(500, l_batch);
     const UserListFigures l_large = MeasureUserList(5000, l_batch);
     double l_bare = 1e30;
