@@ -152,6 +152,7 @@ UserListItemWidget* UserListForm::AddListRow(Item* ip_user)
     auto* lp_row = new UserListItemWidget(mp_ui->userList);
     lp_row->SetName(NameText(l_user.AsString()));
     lp_row->SetOnline(l_user.IsConnected("is_online"));
+    lp_row->ShowOnline();
     l_user += d["user_list_node"]->GetItem(lp_row);
     gp_server->TrackUser(l_user.AsString());
     UpdateUserGroupsDisplay(l_user.AsString());
@@ -200,13 +201,16 @@ void UserListForm::SortUserList()
     // Many moved rows: one sort of all costs less than placing each.
     if (m_movedRows.size() * 8 >= l_count)
     {
+        for (QTreeWidgetItem* lp_row : std::as_const(m_movedRows))
+            static_cast<UserListItemWidget*>(lp_row)->ShowOnline();
         m_movedRows.clear();
         lp_tree->sortByColumn(0, Qt::AscendingOrder);
         return;
     }
     // Otherwise the moved rows are taken out, which leaves the rest in order, and each is put
-    // back in its place, found by halving. Taking rows out moves the current row and the
-    // selection elsewhere: both are put back.
+    // back in its place, found by halving, with its new icon (set while out of the list, where
+    // it costs no update). Taking rows out moves the current row and the selection elsewhere:
+    // both are put back.
     const QList<QTreeWidgetItem*> l_selected = lp_tree->selectedItems();
     QTreeWidgetItem* lp_current = lp_tree->currentItem();
     std::vector<QTreeWidgetItem*> l_moved;
@@ -230,6 +234,7 @@ void UserListForm::SortUserList()
             else
                 l_low = l_middle + 1;
         }
+        static_cast<UserListItemWidget*>(*l_row)->ShowOnline();
         lp_tree->insertTopLevelItem(l_low, *l_row);
     }
     lp_tree->setCurrentItem(lp_current, 0, QItemSelectionModel::NoUpdate);

@@ -10,13 +10,12 @@ void UserListItemWidget::SetName(const QString& i_name)
     setText(0, i_name);
 }
 
-void UserListItemWidget::SetOnline(bool i_online)
+void UserListItemWidget::ShowOnline()
 {
     // Made once: thousands of rows change icon at every login.
     static const QIcon onlineIcon(QStringLiteral(":/icons/online_dot_icon"));
     static const QIcon offlineIcon(QStringLiteral(":/icons/offline_dot_icon"));
-    m_online = i_online;
-    setIcon(0, i_online ? onlineIcon : offlineIcon);
+    setIcon(0, m_online ? onlineIcon : offlineIcon);
 }
 
 bool UserListItemWidget::operator<(const QTreeWidgetItem& i_other) const

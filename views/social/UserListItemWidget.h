@@ -11,7 +11,9 @@ public:
     explicit UserListItemWidget(QTreeWidget* ip_tree);
 
     void SetName(const QString& i_name);
-    void SetOnline(bool i_online);
+    // The state that sorting reads; the icon follows with ShowOnline.
+    void SetOnline(bool i_online) { m_online = i_online; }
+    void ShowOnline();
 
     // The User List holds rows of this class only.
     bool operator<(const QTreeWidgetItem& i_other) const override;
