@@ -211,6 +211,8 @@ void Server::CreateData()
     dataSaver->AddSavedType("in_user_list");
     dataSaver->AddSavedByConnectionType("user", "in_user_list");
     dataSaver->AddSavedType("user_list_group");
+    // A group's download priority is the user's choice like the group itself.
+    dataSaver->AddSavedByConnectionType("group_download_priority", "user_list_group");
     dataSaver->AddSavedType("is_ignored");
     dataSaver->AddSavedByConnectionType("user", "is_ignored");
 }

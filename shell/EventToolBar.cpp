@@ -40,6 +40,7 @@ EventToolBar::~EventToolBar()
 
 void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
 {
+    // Without a main window (views on their own) there is no icon to alert with.
     if (mainWindow && !mainWindow->isActiveWindow())
     {
         if (m_blinkIcons.empty())

@@ -128,7 +128,7 @@ QStringList Snapshot(const std::function<bool(Item*)>& i_included)
 }
 
 // What the data file keeps: the settings, the rooms to enter at login, the user list with its
-// groups, and the ignored users.
+// groups and their priorities, and the ignored users.
 bool Kept(Item* ip_item)
 {
     const std::string& l_type = ip_item->GetType()->Name();
@@ -138,6 +138,8 @@ bool Kept(Item* ip_item)
         return ip_item->IsConnected("in_user_list") || ip_item->IsConnected("is_ignored");
     if (l_type == "global_value")
         return ip_item->IsConnected("global");
+    if (l_type == "group_download_priority")
+        return ip_item->IsConnected("user_list_group");
     return l_type == "global" || l_type == "room_autojoin" || l_type == "in_user_list" ||
            l_type == "user_list_group" || l_type == "is_ignored";
 }
@@ -520,7 +522,7 @@ private slots:
     {
         // Besides what the start-up file brought: bob on the user list in two groups, a group
         // priority, another ignored user, a room no longer to enter; and all the state of the
-        // roads before, none of which is kept.
+        // roads before, none of which is kept, nor a priority that no group holds.
         ItemPtr l_bob = d.GetType("user")->GetItem("bob");
         ItemPtr l_entry = l_bob.NewItem("in_user_list");
         l_entry += d.GetType("user_list_group")->GetItem("friends");
@@ -529,15 +531,18 @@ private slots:
             d.GetType("group_download_priority")->GetItem("2");
         ItemPtr(d.GetType("user")->GetItem("mallory")).NewItem("is_ignored");
         RoomItem("music").Disconnect("room_autojoin");
+        d.GetType("group_download_priority")->GetItem("5");
         const QStringList l_kept = Snapshot(Kept);
         const QStringList l_all = Snapshot([](Item*) { return true; });
-        for (const char* lp_gone : {"room:music", "user:carol", "group_download_priority:2",
+        for (const char* lp_gone : {"room:music", "user:carol", "group_download_priority:5",
                                     "is_tracked{user:bob,user:dave}"})
         {
             QVERIFY2(l_all.contains(QString::fromLatin1(lp_gone)), lp_gone);
             QVERIFY(!l_kept.contains(QString::fromLatin1(lp_gone)));
         }
         QVERIFY(l_kept.contains(QStringLiteral("room_autojoin{room:lobby}")));
+        QVERIFY(
+            l_kept.contains(QStringLiteral("group_download_priority:2 -- user_list_group:band")));
         QVERIFY(l_kept.contains(
             QStringLiteral("in_user_list{user:bob,user_list_group:band,user_list_group:friends}")));
         QVERIFY(

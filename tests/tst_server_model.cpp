@@ -42,6 +42,7 @@ private slots:
     void valuesAreSharedAndReplaced();
     void userListGroupsAndRoomRoles();
     void dataFileKeepsListsAndMarks();
+    void dataFileKeepsGroupPriorities();
     void eachMessagingSocketOwnsItsTime();
     void attemptsHoldOnePartnerPerOneEnd();
     void resultsGoWithTheirSearch();
@@ -148,6 +149,31 @@ void TestServerModel::dataFileKeepsListsAndMarks()
     QVERIFY(T("user")->HasItem("ignored").IsConnected("is_ignored"));
     QVERIFY(!T("user")->HasItem("plain"));
     QCOMPARE(T("is_tracked")->ItemCount(), 0u);
+}
+
+// A group's download priority comes back as it was; a priority that no group holds is not kept.
+void TestServerModel::dataFileKeepsGroupPriorities()
+{
+    ItemPtr l_three = T("group_download_priority")->GetItem("3");
+    ItemPtr(T("user_list_group")->GetItem("a")) += l_three;
+    ItemPtr(T("user_list_group")->GetItem("b")) += l_three;
+    T("user_list_group")->GetItem("c");
+    ItemPtr(T("user_list_group")->GetItem("d")) += T("group_download_priority")->GetItem("99");
+    T("group_download_priority")->GetItem("7");
+
+    const QString l_path = m_folder.filePath(QStringLiteral("priorities"));
+    dataSaver->Save(l_path);
+    d.RemoveAllItems();
+    dataSaver->Load(l_path);
+
+    const auto l_priority = [](const char* ip_group)
+    { return T("user_list_group")->HasItem(ip_group)["group_download_priority"]; };
+    QCOMPARE(l_priority("a").AsString(), std::string("3"));
+    QCOMPARE(l_priority("b"), l_priority("a"));
+    QVERIFY(T("user_list_group")->HasItem("c"));
+    QVERIFY(!l_priority("c"));
+    QCOMPARE(l_priority("d").AsInt(), 99);
+    QVERIFY(!T("group_download_priority")->HasItem("7"));
 }
 
 void TestServerModel::eachMessagingSocketOwnsItsTime()

@@ -49,6 +49,13 @@ QString WithoutMarkers(QString i_text)
     }
     return l_result;
 }
+bool IsWithin(QWidget* ip_widget, QWidget* ip_owner)
+{
+    for (QWidget* lp_widget = ip_widget; lp_widget; lp_widget = lp_widget->parentWidget())
+        if (lp_widget == ip_owner)
+            return true;
+    return false;
+}
 } // namespace
 
 ViewHarness::ViewHarness()
@@ -89,8 +96,9 @@ QDateTime ViewHarness::StartTime()
 
 void ViewHarness::Reset()
 {
+    // The tool bars' own pop-ups are top-level windows too, and theirs to delete.
     for (QWidget* lp_window : QApplication::topLevelWidgets())
-        if (lp_window != mp_actions.get() && lp_window != mp_events.get())
+        if (!IsWithin(lp_window, mp_actions.get()) && !IsWithin(lp_window, mp_events.get()))
             lp_window->deleteLater();
     Flush();
     mp_peers->ResetPeers();

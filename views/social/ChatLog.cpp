@@ -1,0 +1,160 @@
+#include "ChatLog.h"
+
+#include "Clock.h"
+#include "GeneralFunctions.h"
+#include "StoreFunctions.h"
+
+#include <QDesktopServices>
+#include <QTextBrowser>
+#include <QUrl>
+
+namespace
+{
+const QString activityBased = QStringLiteral("activity_based");
+const QString longFormat = QStringLiteral("MMM d h:mm:ss ap");
+const QString shortFormat = QStringLiteral("h:mm:ss");
+
+QString FromUtf8(const std::string& i_bytes)
+{
+    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
+}
+
+QString TimestampSetting()
+{
+    return FromUtf8(SettingValue("chat_timestamps").AsString());
+}
+} // namespace
+
+ChatLog::ChatLog(QTextBrowser* ip_view, Trimming i_trimming)
+    : mp_view(ip_view), m_trimming(i_trimming), m_lastChatTime(Clock::Now())
+{
+    mp_view->setOpenLinks(false);
+    mp_view->setOpenExternalLinks(false);
+    m_measuredLength = mp_view->document()->isEmpty() ? 0 : -1;
+}
+
+QString ChatLog::ActionText(const QString& i_sender, const QString& i_text)
+{
+    const QString l_trimmed = i_text.trimmed();
+    if (!l_trimmed.startsWith(QStringLiteral("/me ")))
+        return {};
+    return QStringLiteral("%1 %2").arg(i_sender, l_trimmed.mid(4).trimmed());
+}
+
+QString ChatLog::ChatLineHtml(const QString& i_timestampSetting, const QDateTime& i_now,
+                              const QString& i_sender, const QString& i_text)
+{
+    QString l_line;
+    if (i_timestampSetting == QStringLiteral("per_message_short"))
+        l_line = QStringLiteral("[<font color=\"#0066FF\">") + i_now.toString(shortFormat) +
+                 QStringLiteral("</font>]");
+    else if (i_timestampSetting == QStringLiteral("per_message_long"))
+        l_line = QStringLiteral("[<font color=\"#0066FF\">") + i_now.toString(longFormat) +
+                 QStringLiteral("</font>]");
+    l_line += QStringLiteral("[<font color=\"#0033FF\">") + EscapeHTML(i_sender) +
+              QStringLiteral("</font>] ") + EscapeHTML(i_text);
+    return ConvertLinks(l_line);
+}
+
+QString ChatLog::StatusLineHtml(const QString& i_text)
+{
+    return ConvertLinks(QStringLiteral("* <font color=\"green\">") + EscapeHTML(i_text) +
+                        QStringLiteral("</font>"));
+}
+
+qsizetype ChatLog::HtmlGrowthBound(const QString& i_entry)
+{
+    // Written back, a character takes at most an entity of six; each tag may become a styled
+    // span; the paragraph brings its own style.
+    constexpr qsizetype perParagraph = 400;
+    constexpr qsizetype perTag = 100;
+    constexpr qsizetype perEscapable = 6;
+    qsizetype l_bound = perParagraph;
+    for (QChar l_char : i_entry)
+    {
+        if (l_char == QLatin1Char('<'))
+            l_bound += perTag;
+        const bool l_plain =
+            l_char.unicode() < 128 && (l_char.isLetterOrNumber() || l_char == QLatin1Char(' '));
+        l_bound += l_plain ? 1 : perEscapable;
+    }
+    return l_bound;
+}
+
+bool ChatLog::OpenUrl(const QUrl& i_url)
+{
+    const QString l_scheme = i_url.scheme().toLower();
+    if (l_scheme != QStringLiteral("http") && l_scheme != QStringLiteral("https"))
+        return false;
+    return QDesktopServices::openUrl(i_url);
+}
+
+ChatLog::LineKind ChatLog::AddChat(const std::string& i_sender, const std::string& i_text)
+{
+    const QString l_sender = FromUtf8(i_sender);
+    const QString l_text = FromUtf8(i_text);
+    const QString l_action = ActionText(l_sender, l_text);
+    if (!l_action.isNull())
+    {
+        AddStatusMessage(l_action);
+        return LineKind::Action;
+    }
+
+    const QString l_setting = TimestampSetting();
+    const QDateTime l_now = Clock::Now();
+    m_lastChatTime = l_now;
+    if (!m_chatActive)
+    {
+        m_chatActive = true;
+        if (l_setting == activityBased)
+            AddStatusMessage(QStringLiteral("Chat started ") + l_now.toString(longFormat));
+    }
+    const QString l_line = ChatLineHtml(l_setting, l_now, l_sender, l_text);
+    if (m_trimming == Trimming::Never || !TrimAndAppend(l_line))
+        Append(l_line);
+    return LineKind::Chat;
+}
+
+void ChatLog::AddStatusMessage(const QString& i_text)
+{
+    Append(StatusLineHtml(i_text));
+}
+
+void ChatLog::CheckChatInactivity()
+{
+    if (!m_chatActive || m_lastChatTime.msecsTo(Clock::Now()) < inactivityMs)
+        return;
+    m_chatActive = false;
+    if (TimestampSetting() == activityBased)
+        AddStatusMessage(QStringLiteral("Chat ended ") + m_lastChatTime.toString(longFormat));
+}
+
+void ChatLog::Append(const QString& i_entry)
+{
+    mp_view->append(i_entry);
+    m_growthBound += HtmlGrowthBound(i_entry);
+}
+
+bool ChatLog::TrimAndAppend(const QString& i_line)
+{
+    // Writing the whole log as HTML costs as much as the log is long: it is done only when
+    // what was appended since the last measurement may have taken the log past its limit.
+    if (m_measuredLength >= 0 && m_measuredLength + m_growthBound <= maxHtmlLength)
+        return false;
+    QString l_html = mp_view->document()->toHtml();
+    m_growthBound = 0;
+    if (l_html.size() <= maxHtmlLength)
+    {
+        m_measuredLength = l_html.size();
+        return false;
+    }
+    l_html.remove(0, trimmedHtmlLength);
+    l_html.remove(0, l_html.indexOf(QLatin1Char('\n')) + 1);
+    mp_view->setUpdatesEnabled(false);
+    mp_view->clear();
+    mp_view->append(l_html);
+    mp_view->append(i_line);
+    mp_view->setUpdatesEnabled(true);
+    m_measuredLength = -1;
+    return true;
+}

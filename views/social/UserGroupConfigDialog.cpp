@@ -1,0 +1,88 @@
+#include "UserGroupConfigDialog.h"
+
+#include "Data.h"
+#include "UIFunctions.h"
+#include "ui_UserGroupConfigDialog.h"
+
+#include <string>
+
+UserGroupConfigDialog* userGroupConfigDialog = nullptr;
+
+namespace
+{
+QString GroupText(Item* ip_group)
+{
+    const std::string l_name = ItemPtr(ip_group).AsString();
+    return QString::fromLatin1(l_name.data(), qsizetype(l_name.size()));
+}
+
+ItemPtr GroupOf(const QListWidgetItem* ip_row)
+{
+    return d["user_list_group"]->GetItem(ip_row->text().toLatin1().toStdString());
+}
+} // namespace
+
+UserGroupConfigDialog::UserGroupConfigDialog(QWidget* ip_parent)
+    : QDialog(ip_parent), mp_ui(std::make_unique<Ui_UserGroupConfigDialog>())
+{
+    userGroupConfigDialog = this;
+    mp_ui->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    Type* lp_groups = d["user_list_group"];
+    lp_groups->m_itemAddedEvent.AddHandler(new EventHandler<UserGroupConfigDialog, Item*>(
+        this, &UserGroupConfigDialog::OnUserGroupAdded));
+    lp_groups->m_itemRemovedEvent.AddHandler(new EventHandler<UserGroupConfigDialog, Item*>(
+        this, &UserGroupConfigDialog::OnUserGroupRemoved));
+    for (Item* lp_group : lp_groups->GetItems())
+        OnUserGroupAdded(lp_group);
+    mp_ui->prioritySpinBox->setEnabled(false);
+    connect(mp_ui->groupList, &QListWidget::currentItemChanged, this,
+            &UserGroupConfigDialog::OnCurrentGroupItemChanged);
+    connect(mp_ui->prioritySpinBox, &QSpinBox::valueChanged, this,
+            &UserGroupConfigDialog::OnPrioritySpinValueChanged);
+}
+
+UserGroupConfigDialog::~UserGroupConfigDialog()
+{
+    userGroupConfigDialog = nullptr;
+}
+
+void UserGroupConfigDialog::OnUserGroupAdded(Item* ip_group)
+{
+    mp_ui->groupList->addItem(GroupText(ip_group));
+}
+
+void UserGroupConfigDialog::OnUserGroupRemoved(Item* ip_group)
+{
+    const QList<QListWidgetItem*> l_rows =
+        mp_ui->groupList->findItems(GroupText(ip_group), Qt::MatchExactly);
+    if (!l_rows.isEmpty())
+        delete l_rows.first();
+}
+
+void UserGroupConfigDialog::OnCurrentGroupItemChanged(QListWidgetItem* ip_current, QListWidgetItem*)
+{
+    if (!ip_current)
+    {
+        mp_ui->prioritySpinBox->setEnabled(false);
+        mp_ui->groupBox->setTitle(QString());
+        return;
+    }
+    mp_ui->prioritySpinBox->setEnabled(true);
+    mp_ui->groupBox->setTitle(EscapeAmpersands(ip_current->text()));
+    mp_ui->prioritySpinBox->setValue(GroupOf(ip_current)["group_download_priority"].AsInt());
+}
+
+void UserGroupConfigDialog::OnPrioritySpinValueChanged(int i_value)
+{
+    QListWidgetItem* lp_row = mp_ui->groupList->currentItem();
+    if (!lp_row)
+        return;
+    ItemPtr l_group = GroupOf(lp_row);
+    if (i_value <= 0)
+    {
+        l_group.Disconnect("group_download_priority");
+        return;
+    }
+    l_group += d["group_download_priority"]->GetItem(std::to_string(i_value));
+}
