@@ -64,8 +64,9 @@ QString ChatLog::StatusLineHtml(const QString& i_text)
 
 qsizetype ChatLog::HtmlGrowthBound(const QString& i_entry)
 {
-    // Written back, a character takes at most an entity of six; each tag may become a styled
-    // span; the paragraph brings its own style.
+    // Written back, a character takes at most an entity of six, and a separator or control
+    // character may end the paragraph, so that the next one brings its own style; each tag may
+    // become a styled span.
     constexpr qsizetype perParagraph = 400;
     constexpr qsizetype perTag = 100;
     constexpr qsizetype perEscapable = 6;
@@ -74,9 +75,16 @@ qsizetype ChatLog::HtmlGrowthBound(const QString& i_entry)
     {
         if (l_char == QLatin1Char('<'))
             l_bound += perTag;
-        const bool l_plain =
-            l_char.unicode() < 128 && (l_char.isLetterOrNumber() || l_char == QLatin1Char(' '));
-        l_bound += l_plain ? 1 : perEscapable;
+        if (l_char.unicode() < 128 && (l_char.isLetterOrNumber() || l_char == QLatin1Char(' ')))
+            l_bound += 1;
+        else if (l_char.unicode() < 0x20 || l_char.isNonCharacter() ||
+                 l_char.category() == QChar::Separator_Line ||
+                 l_char.category() == QChar::Separator_Paragraph ||
+                 l_char.category() == QChar::Other_Control ||
+                 l_char.unicode() == QChar::ObjectReplacementCharacter)
+            l_bound += perParagraph;
+        else
+            l_bound += perEscapable;
     }
     return l_bound;
 }
