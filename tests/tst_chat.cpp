@@ -449,6 +449,23 @@ private slots:
         QVERIFY(d["user_chat_widget"]->GetItems().empty());
     }
 
+    // The half-minute tick ends the chat; Focus puts the cursor in the entry field.
+    void pageTicksAndFocus()
+    {
+        ChatForm l_form("bob");
+        auto* lp_view = l_form.findChild<QTextBrowser*>(u"chatView"_s);
+        l_form.AddChat("bob", "hi");
+        mp_harness->AdvanceSeconds(300);
+        PeerHarness::Tick();
+        QCOMPARE(Entries(*lp_view),
+                 QStringList({started, u"[bob] hi"_s, u"* Chat ended May 2 2:05:09 pm"_s}));
+        l_form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&l_form));
+        l_form.Focus();
+        QTRY_VERIFY_WITH_TIMEOUT(l_form.findChild<QLineEdit*>(u"chatEdit"_s)->hasFocus(),
+                                 ViewHarness::timeoutMs);
+    }
+
     // A click on a link goes to the desktop's handler and the log stays where it is.
     void linkClickOpensWithoutNavigation()
     {
