@@ -281,21 +281,6 @@ private slots:
         QCOMPARE(Entries(l_view), Split(entries));
     }
 
-    // Switching to activity_based mid-chat writes the first start line only after that chat ends.
-    void settingChangedMidChat()
-    {
-        SetTimestamps("no_timestamps");
-        QTextBrowser l_view;
-        ChatLog l_log(&l_view, ChatLog::Trimming::Never);
-        l_log.AddChat("bob", "a");
-        SetTimestamps("activity_based");
-        l_log.AddChat("bob", "b");
-        mp_harness->AdvanceSeconds(300);
-        l_log.CheckChatInactivity();
-        QCOMPARE(Entries(l_view),
-                 QStringList({u"[bob] a"_s, u"[bob] b"_s, u"* Chat ended May 2 2:05:09 pm"_s}));
-    }
-
     // A log of exactly the limit keeps its oldest lines; one character more and the next chat
     // line comes after the rebuilt log, as cutting the written HTML says.
     void trimmingBoundary_data()
