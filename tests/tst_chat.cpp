@@ -281,21 +281,6 @@ private slots:
         QCOMPARE(Entries(l_view), Split(entries));
     }
 
-    // Switching to activity_based mid-chat writes the first start line only after that chat ends.
-    void settingChangedMidChat()
-    {
-        SetTimestamps("no_timestamps");
-        QTextBrowser l_view;
-        ChatLog l_log(&l_view, ChatLog::Trimming::Never);
-        l_log.AddChat("bob", "a");
-        SetTimestamps("activity_based");
-        l_log.AddChat("bob", "b");
-        mp_harness->AdvanceSeconds(300);
-        l_log.CheckChatInactivity();
-        QCOMPARE(Entries(l_view),
-                 QStringList({u"[bob] a"_s, u"[bob] b"_s, u"* Chat ended May 2 2:05:09 pm"_s}));
-    }
-
     // A log of exactly the limit keeps its oldest lines; one character more and the next chat
     // line comes after the rebuilt log, as cutting the written HTML says.
     void trimmingBoundary_data()
@@ -365,24 +350,36 @@ private slots:
         QTest::newRow("links") << u"bob"_s << u"http://a.b "_s.repeated(100);
         QTest::newRow("frame marks")
             << u"bob"_s << u"a\ufdd0b\ufdd1c\ufffcd\u0000e\u0085"_s.repeated(50);
+        QTest::newRow("right to left") << u"\u05d0\u05d1"_s << u"\u05e9\u05dc\u05d5\u05dd"_s;
+        QTest::newRow("punctuation") << u"b.o-b"_s << u"';:,.!?()[]{}=+*/\\|~`^%$#@"_s;
         QTest::newRow("emoji") << u"bob"_s << u"\U0001F600"_s.repeated(100);
     }
     void growthBoundHolds()
     {
         QFETCH(QString, sender);
         QFETCH(QString, text);
-        for (const QString& l_entry :
-             {ChatLog::ChatLineHtml(u"per_message_long"_s, mp_harness->Now(), sender, text),
-              ChatLog::StatusLineHtml(sender + u" "_s + text)})
-        {
-            QTextBrowser l_view;
-            l_view.append(u"[<font color=\"#0033FF\">a</font>] b"_s);
-            const qsizetype l_before = l_view.document()->toHtml().size();
-            l_view.append(l_entry);
-            QVERIFY2(l_view.document()->toHtml().size() - l_before <=
-                         ChatLog::HtmlGrowthBound(l_entry),
-                     qPrintable(l_entry.left(80)));
-        }
+        // A log whose first line has a format of its own, and one rebuilt from written HTML.
+        QTextBrowser l_fresh;
+        l_fresh.append(ChatLog::ChatLineHtml(u"per_message_short"_s, mp_harness->Now(), u"a"_s,
+                                             u"http://a.b <b>"_s));
+        QTextBrowser l_rebuilt;
+        for (int l_line = 0; l_line < 20; ++l_line)
+            l_rebuilt.append(ChatLog::ChatLineHtml(u"per_message_long"_s, mp_harness->Now(), u"a"_s,
+                                                   u"https://c.d/e & \"f\""_s));
+        const QString l_html = l_rebuilt.document()->toHtml();
+        l_rebuilt.clear();
+        l_rebuilt.append(l_html.mid(l_html.indexOf(u"<p"_s, 600)));
+        for (QTextBrowser* lp_view : {&l_fresh, &l_rebuilt})
+            for (const QString& l_entry :
+                 {ChatLog::ChatLineHtml(u"per_message_long"_s, mp_harness->Now(), sender, text),
+                  ChatLog::StatusLineHtml(sender + u" "_s + text)})
+            {
+                const qsizetype l_before = lp_view->document()->toHtml().size();
+                lp_view->append(l_entry);
+                QVERIFY2(lp_view->document()->toHtml().size() - l_before <=
+                             ChatLog::HtmlGrowthBound(l_entry),
+                         qPrintable(l_entry.left(80)));
+            }
     }
 
     // The page echoes an own line at once, styled like the partner's, then sends it; every chat
@@ -435,6 +432,23 @@ private slots:
         delete lp_form;
         QVERIFY(User("bob")["user_chat_widget"].IsNull());
         QVERIFY(d["user_chat_widget"]->GetItems().empty());
+    }
+
+    // The half-minute tick ends the chat; Focus puts the cursor in the entry field.
+    void pageTicksAndFocus()
+    {
+        ChatForm l_form("bob");
+        auto* lp_view = l_form.findChild<QTextBrowser*>(u"chatView"_s);
+        l_form.AddChat("bob", "hi");
+        mp_harness->AdvanceSeconds(300);
+        PeerHarness::Tick();
+        QCOMPARE(Entries(*lp_view),
+                 QStringList({started, u"[bob] hi"_s, u"* Chat ended May 2 2:05:09 pm"_s}));
+        l_form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&l_form));
+        l_form.Focus();
+        QTRY_VERIFY_WITH_TIMEOUT(l_form.findChild<QLineEdit*>(u"chatEdit"_s)->hasFocus(),
+                                 ViewHarness::timeoutMs);
     }
 
     // A click on a link goes to the desktop's handler and the log stays where it is.
