@@ -168,34 +168,24 @@ private slots:
         QTest::addColumn<QByteArray>("country");
         QTest::addColumn<qint64>("files");
         QTest::addColumn<qint64>("speed");
-        QTest::addColumn<QString>("flag");
-        QTest::addColumn<QString>("filesText");
-        QTest::addColumn<QString>("speedText");
-        QTest::addRow("upper-case code")
-            << "alice"_ba
-            << "DE"_ba << 1000LL << 1536LL << u"de"_s << u"1,000"_s << u"1.5"_s;
-        QTest::addRow("lower-case code, nothing shared")
-            << "bob"_ba
-            << "fr"_ba << 0LL << 0LL << u"fr"_s << QString() << QString();
-        QTest::addRow("no code") << "carol"_ba
-                                 << ""_ba << 12345678LL << 1024LL << QString() << u"12,345,678"_s
-                                 << u"1.0"_s;
-        QTest::addRow("one letter") << "dave"_ba
-                                    << "D"_ba << 1LL << 1LL << QString() << u"1"_s << u"0.0"_s;
-        QTest::addRow("three letters")
-            << "eve"_ba
-            << "DEU"_ba << 5LL << 102400LL << QString() << u"5"_s << u"100.0"_s;
-        QTest::addRow("path in code") << "frank"_ba
-                                      << "/."_ba << 5LL << 0LL << QString() << u"5"_s << QString();
-        QTest::addRow("non-ASCII code")
-            << "gina"_ba
-            << "\xc3\xa9"_ba << 5LL << 0LL << QString() << u"5"_s << QString();
-        QTest::addRow("code without flag")
-            << "hal"_ba
-            << "zz"_ba << 5LL << 0LL << QString() << u"5"_s << QString();
-        QTest::addRow("ampersand and Latin-1 name")
-            << "a&b \xe9"_ba
-            << "se"_ba << 7LL << 2048LL << u"se"_s << u"7"_s << u"2.0"_s;
+        // The flag shown ("-" for none), the files and the speed cell.
+        QTest::addColumn<QStringList>("cells");
+        const auto l_row = [](const char* ip_name, const char* ip_country, qint64 i_files,
+                              qint64 i_speed, const char* ip_cells)
+        {
+            QTest::addRow("%s, %s", ip_name, ip_country)
+                << QByteArray(ip_name) << QByteArray(ip_country) << i_files << i_speed
+                << QString::fromLatin1(ip_cells).split(u'|');
+        };
+        l_row("alice", "DE", 1000, 1536, "de|1,000|1.5");
+        l_row("bob", "fr", 0, 0, "fr||");
+        l_row("carol", "", 12345678, 1024, "-|12,345,678|1.0");
+        l_row("dave", "D", 1, 1, "-|1|0.0");
+        l_row("eve", "DEU", 5, 102400, "-|5|100.0");
+        l_row("frank", "/.", 5, 0, "-|5|");
+        l_row("gina", "\xc3\xa9", 5, 0, "-|5|");
+        l_row("hal", "zz", 5, 0, "-|5|");
+        l_row("a&b \xe9", "se", 7, 2048, "se|7|2.0");
     }
     void userRowCells()
     {
@@ -203,22 +193,19 @@ private slots:
         QFETCH(QByteArray, country);
         QFETCH(qint64, files);
         QFETCH(qint64, speed);
-        QFETCH(QString, flag);
-        QFETCH(QString, filesText);
-        QFETCH(QString, speedText);
+        QFETCH(QStringList, cells);
         RoomForm l_form("lobby");
         Join("lobby", {name.toStdString(), country.toStdString(), files, speed});
 
         QTreeWidgetItem* lp_row = RowOf(&l_form, QString::fromLatin1(name));
         QVERIFY(lp_row);
         QCOMPARE(static_cast<Row*>(lp_row)->Name(), name.toStdString());
-        if (flag.isEmpty())
-            QVERIFY(lp_row->icon(Row::FlagColumn).isNull());
-        else
-            QVERIFY(SameImage(lp_row->icon(Row::FlagColumn),
-                              u":/resources/flags/"_s + flag + u".png"_s));
-        QCOMPARE(lp_row->text(Row::FilesColumn), filesText);
-        QCOMPARE(lp_row->text(Row::SpeedColumn), speedText);
+        const QIcon l_flag = lp_row->icon(Row::FlagColumn);
+        QVERIFY(cells[0] == u"-"_s
+                    ? l_flag.isNull()
+                    : SameImage(l_flag, u":/resources/flags/"_s + cells[0] + u".png"_s));
+        QCOMPARE(lp_row->text(Row::FilesColumn), cells[1]);
+        QCOMPARE(lp_row->text(Row::SpeedColumn), cells[2]);
         QVERIFY(lp_row->icon(Row::NoteColumn).isNull());
         for (int l_column : {int(Row::NoneColumn), int(Row::FlagColumn), int(Row::NoteColumn)})
             QVERIFY(lp_row->text(l_column).isEmpty());
