@@ -23,15 +23,22 @@ QString EscapeAmpersands(QString i_text)
     return i_text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-bool ChatLineFits(const std::string& i_line, QPlainTextEdit* ip_lines)
+QString ChatLineTooLongText(const std::string& i_line)
 {
     // Counted in bytes as sent: a character may take up to four.
     if (i_line.size() <= std::size_t(MaxChatLineLength))
+        return {};
+    return QStringLiteral("Not sent: the line takes %1 bytes, a message carries at most %2.")
+        .arg(i_line.size())
+        .arg(MaxChatLineLength);
+}
+
+bool ChatLineFits(const std::string& i_line, QPlainTextEdit* ip_lines)
+{
+    const QString l_reason = ChatLineTooLongText(i_line);
+    if (l_reason.isEmpty())
         return true;
-    ip_lines->appendPlainText(
-        QStringLiteral("Not sent: the line takes %1 bytes, a message carries at most %2.")
-            .arg(i_line.size())
-            .arg(MaxChatLineLength));
+    ip_lines->appendPlainText(l_reason);
     return false;
 }
 

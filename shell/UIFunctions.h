@@ -22,6 +22,8 @@ QString EscapeAmpersands(QString i_text);
 
 // The longest line a chat entry field takes: what a message may carry.
 constexpr int MaxChatLineLength = InputStream::MaxReadLength;
+// Why the chat line, as sent, does not fit in a message; empty when it fits.
+QString ChatLineTooLongText(const std::string& i_line);
 // Whether the chat line, as sent, fits in a message; if not, the chat's lines say so.
 bool ChatLineFits(const std::string& i_line, QPlainTextEdit* ip_lines);
 

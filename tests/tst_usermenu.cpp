@@ -68,14 +68,6 @@ QStringList PrivateRooms(const QMenu& i_menu)
     return l_rooms;
 }
 
-template <typename T> QList<T*> OpenWindows()
-{
-    QList<T*> l_windows;
-    for (QWidget* lp_window : QApplication::topLevelWidgets())
-        if (auto* lp_match = qobject_cast<T*>(lp_window); lp_match && lp_match->isVisible())
-            l_windows.append(lp_match);
-    return l_windows;
-}
 } // namespace
 
 class TestUserMenu : public QObject
@@ -205,83 +197,63 @@ private slots:
         QVERIFY(l_rooms[1]->icon().isNull());
     }
 
-    // Each store entry changes the user as it says; names reach the store byte for byte.
-    void storeEntriesChangeTheUser_data()
+    // Each entry changes the user as it says and opens its dialog; names reach the store byte
+    // for byte.
+    void entriesChangeTheUser_data()
     {
         QTest::addColumn<QByteArray>("user");
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("flag");
         QTest::addColumn<bool>("connected");
-        QTest::newRow("add to list")
-            << "bob"_ba << u""_s << u"Add user to list"_s << u"in_user_list"_s << true;
+        QTest::addColumn<QString>("window");
+        QTest::newRow("add to list") << "bob"_ba << u""_s << u"Add user to list"_s
+                                     << u"in_user_list"_s << true << u"UserGroupsDialog"_s;
+        QTest::newRow("groups") << "bob"_ba << u"in_user_list"_s << u"Set user's groups"_s
+                                << u"in_user_list"_s << true << u"UserGroupsDialog"_s;
         QTest::newRow("remove from list")
             << "bob"_ba << u"in_user_list"_s << u"Remove user from list"_s << u"in_user_list"_s
-            << false;
+            << false << u""_s;
+        QTest::newRow("note") << "b&b"_ba << u""_s << u"Add user note"_s << u"user_note"_s << false
+                              << u"UserNoteDialog"_s;
         QTest::newRow("ignore") << "R&D \xe9t\xe9"_ba << u""_s << u"Ignore chat from user"_s
-                                << u"is_ignored"_s << true;
+                                << u"is_ignored"_s << true << u""_s;
         QTest::newRow("receive") << "bob"_ba << u"is_ignored"_s << u"Receive chat from user"_s
-                                 << u"is_ignored"_s << false;
+                                 << u"is_ignored"_s << false << u""_s;
         QTest::newRow("unshare") << "\xff<b>"_ba << u""_s << u"Unshare files from user"_s
-                                 << u"unshared"_s << true;
+                                 << u"unshared"_s << true << u""_s;
         QTest::newRow("re-share") << "bob"_ba << u"unshared"_s << u"Re-share files with user"_s
-                                  << u"unshared"_s << false;
+                                  << u"unshared"_s << false << u""_s;
     }
-    void storeEntriesChangeTheUser()
+    void entriesChangeTheUser()
     {
         QFETCH(QByteArray, user);
         QFETCH(QString, setup);
         QFETCH(QString, entry);
         QFETCH(QString, flag);
         QFETCH(bool, connected);
+        QFETCH(QString, window);
         const std::string l_name = user.toStdString();
         const std::string l_flag = flag.toStdString();
         if (setup == u"in_user_list"_s)
             User(l_name).NewItem("in_user_list");
         else if (!setup.isEmpty())
             Flag(User(l_name), l_flag.c_str());
-        QMenu l_menu;
-        UserMenuOptions l_options(&l_menu, l_name);
-        QVERIFY(ViewHarness::Trigger(l_menu, entry));
+        {
+            QMenu l_menu;
+            UserMenuOptions l_options(&l_menu, l_name);
+            QVERIFY(ViewHarness::Trigger(l_menu, entry));
+        }
         ViewHarness::Flush();
         QCOMPARE(User(l_name).IsConnected(l_flag), connected);
         QCOMPARE(d["user"]->GetItems().size(), std::size_t(1));
-    }
-
-    // Adding to the list opens the groups dialog at once; a user added again starts with no
-    // groups.
-    void listEntriesOpenTheGroupsDialog()
-    {
-        ItemPtr l_group = d["user_list_group"]->GetItem("friends");
-        User(bob).NewItem("in_user_list") += l_group;
-        {
-            QMenu l_menu;
-            UserMenuOptions l_options(&l_menu, bob);
-            QVERIFY(ViewHarness::Trigger(l_menu, u"Set user's groups"_s));
-        }
-        QCOMPARE(OpenWindows<UserGroupsDialog>().size(), 1);
-        mp_harness->Reset();
-        l_group = d["user_list_group"]->GetItem("friends");
-        User(bob).NewItem("in_user_list") += l_group;
-        for (const QString& l_entry : {u"Remove user from list"_s, u"Add user to list"_s})
-        {
-            QMenu l_menu;
-            UserMenuOptions l_options(&l_menu, bob);
-            QVERIFY(ViewHarness::Trigger(l_menu, l_entry));
-        }
-        QCOMPARE(OpenWindows<UserGroupsDialog>().size(), 1);
-        QVERIFY(User(bob)["in_user_list"]);
-        QVERIFY(!User(bob)["in_user_list"].IsConnected(l_group));
-    }
-
-    void noteEntryOpensTheNoteDialog()
-    {
-        QMenu l_menu;
-        UserMenuOptions l_options(&l_menu, bob);
-        QVERIFY(ViewHarness::Trigger(l_menu, u"Add user note"_s));
-        const QList<UserNoteDialog*> l_dialogs = OpenWindows<UserNoteDialog>();
-        QCOMPARE(l_dialogs.size(), 1);
-        QCOMPARE(l_dialogs[0], UserNoteDialog::GetDialog(bob));
+        QStringList l_windows;
+        for (QWidget* lp_window : QApplication::topLevelWidgets())
+            if (lp_window->isVisible() && lp_window->inherits("QDialog"))
+                l_windows.append(QString::fromLatin1(lp_window->metaObject()->className()));
+        QCOMPARE(l_windows, Split(window));
+        if (window == u"UserNoteDialog"_s)
+            QVERIFY(UserNoteDialog::GetDialog(l_name)->isVisible());
     }
 
     void browseEntryHandsTheNameOver()

@@ -1,31 +1,46 @@
 #pragma once
 
+#include "ChatLog.h"
+
 #include <QWidget>
 
+#include <memory>
 #include <string>
 
-class QLineEdit;
-class QPlainTextEdit;
+class QMenu;
+class QUrl;
+class Ui_ChatForm;
 
-// The page of one private chat: the lines exchanged with the user and an entry field that sends.
+// The page of a private conversation with one user: its log and an entry field that echoes and
+// sends. Every chat line posts a notice, which goes when the page is shown. The user_chat_widget
+// item named after the page's address ties it to the user.
 class ChatForm : public QWidget
 {
     Q_OBJECT
 
 public:
     ChatForm(std::string i_user, QWidget* ip_parent = nullptr);
+    ~ChatForm() override;
 
-    // Appends a line and posts the page's notice.
+    // One line from the sender (the user, or the own name for echoed lines), both byte strings.
     void AddChat(std::string i_sender, std::string i_text);
+    void AddStatusMessage(const QString& i_text);
     void Focus();
 
+    // The partner's user menu, as a right click in the log shows it; owns its entries.
+    std::unique_ptr<QMenu> MakeContextMenu() const;
+
 public slots:
-    void OnReturnPressed();
+    void OnEnter();
+    void CheckChatInactivity();
+    void OnContextMenuRequested(const QPoint& i_point);
+    void OnURLClicked(const QUrl& i_url);
+
+protected:
+    void showEvent(QShowEvent* ip_event) override;
 
 private:
-    void AppendLine(const std::string& i_sender, const std::string& i_text);
-
+    std::unique_ptr<Ui_ChatForm> mp_ui;
     std::string m_user;
-    QPlainTextEdit* mp_lines;
-    QLineEdit* mp_entry;
+    std::unique_ptr<ChatLog> mp_log;
 };

@@ -64,19 +64,32 @@ QString ChatLog::StatusLineHtml(const QString& i_text)
 
 qsizetype ChatLog::HtmlGrowthBound(const QString& i_entry)
 {
-    // Written back, a character takes at most an entity of six; each tag may become a styled
-    // span; the paragraph brings its own style.
-    constexpr qsizetype perParagraph = 400;
-    constexpr qsizetype perTag = 100;
+    // Written back, the paragraph brings its own style and the text may take on the formats of
+    // the log's first line; a link becomes an anchor with a styled span; a character that HTML
+    // escapes may take an entity of six, a control or separator character may start another
+    // paragraph; any other printable ASCII character stays one.
+    constexpr qsizetype perParagraph = 300;
+    constexpr qsizetype perLink = 128;
     constexpr qsizetype perEscapable = 6;
     qsizetype l_bound = perParagraph;
-    for (QChar l_char : i_entry)
+    for (qsizetype l_index = 0; l_index < i_entry.size(); ++l_index)
     {
-        if (l_char == QLatin1Char('<'))
-            l_bound += perTag;
-        const bool l_plain =
-            l_char.unicode() < 128 && (l_char.isLetterOrNumber() || l_char == QLatin1Char(' '));
-        l_bound += l_plain ? 1 : perEscapable;
+        const QChar l_char = i_entry[l_index];
+        const char16_t l_code = l_char.unicode();
+        if (l_code == u'<' && l_index + 1 < i_entry.size() && i_entry[l_index + 1] == u'a')
+            l_bound += perLink;
+        if (l_code >= 0x20 && l_code < 0x7f)
+            l_bound += (l_code == u'"' || l_code == u'&' || l_code == u'<' || l_code == u'>')
+                           ? perEscapable
+                           : 1;
+        else if (l_code < 0x20 || l_char.isNonCharacter() ||
+                 l_char.category() == QChar::Separator_Line ||
+                 l_char.category() == QChar::Separator_Paragraph ||
+                 l_char.category() == QChar::Other_Control ||
+                 l_code == QChar::ObjectReplacementCharacter)
+            l_bound += perParagraph;
+        else
+            l_bound += perEscapable;
     }
     return l_bound;
 }

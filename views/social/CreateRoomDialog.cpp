@@ -1,26 +1,17 @@
 #include "CreateRoomDialog.h"
 
 #include "Server.h"
-
-#include <QCheckBox>
-#include <QDialogButtonBox>
-#include <QFormLayout>
-#include <QLineEdit>
+#include "ui_CreateRoomDialog.h"
 
 CreateRoomDialog* createRoomDialog = nullptr;
 
 CreateRoomDialog::CreateRoomDialog(QWidget* ip_parent)
-    : QDialog(ip_parent), mp_nameEdit(new QLineEdit(this)),
-      mp_privateBox(new QCheckBox(tr("Private room"), this))
+    : QDialog(ip_parent), mp_ui(std::make_unique<Ui_CreateRoomDialog>())
 {
-    setWindowTitle(tr("Create Room"));
-    auto* lp_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    auto* lp_layout = new QFormLayout(this);
-    lp_layout->addRow(tr("Room name"), mp_nameEdit);
-    lp_layout->addRow(mp_privateBox);
-    lp_layout->addRow(lp_buttons);
-    connect(lp_buttons, &QDialogButtonBox::accepted, this, &CreateRoomDialog::accept);
-    connect(lp_buttons, &QDialogButtonBox::rejected, this, &CreateRoomDialog::reject);
+    mp_ui->setupUi(this);
+    connect(mp_ui->createRoomButton, &QPushButton::clicked, this,
+            &CreateRoomDialog::OnButtonClicked);
+    createRoomDialog = this;
 }
 
 CreateRoomDialog::~CreateRoomDialog()
@@ -29,12 +20,21 @@ CreateRoomDialog::~CreateRoomDialog()
         createRoomDialog = nullptr;
 }
 
-void CreateRoomDialog::accept()
+void CreateRoomDialog::OnButtonClicked()
 {
-    const QString l_name = mp_nameEdit->text().trimmed();
+    const QString l_name = mp_ui->roomNameEdit->text().trimmed();
     if (l_name.isEmpty())
         return;
-    gp_server->EnterRoom(l_name.toStdString(), mp_privateBox->isChecked());
-    mp_nameEdit->clear();
-    QDialog::accept();
+    // The server connection would drop the request: keep what was typed for a later try.
+    if (!gp_server->IsConnected())
+    {
+        mp_ui->statusLabel->setText(tr("Not sent: the client is not connected."));
+        mp_ui->statusLabel->setVisible(true);
+        return;
+    }
+    gp_server->EnterRoom(l_name.toUtf8().toStdString(), mp_ui->createPrivateCheckBox->isChecked());
+    // The next create_room makes a fresh dialog, even before this one is gone.
+    createRoomDialog = nullptr;
+    close();
+    deleteLater();
 }

@@ -2,10 +2,12 @@
 
 #include <QDialog>
 
-class QCheckBox;
-class QLineEdit;
+#include <memory>
 
-// Creates a room, public or private, by entering it. One at a time, the global createRoomDialog.
+class Ui_CreateRoomDialog;
+
+// Asks for a room's name and whether it is private, and enters it: the server makes a room that
+// does not exist yet. One at a time, the global createRoomDialog; closing it only hides it.
 class CreateRoomDialog : public QDialog
 {
     Q_OBJECT
@@ -15,11 +17,10 @@ public:
     ~CreateRoomDialog() override;
 
 public slots:
-    void accept() override;
+    void OnButtonClicked();
 
 private:
-    QLineEdit* mp_nameEdit;
-    QCheckBox* mp_privateBox;
+    std::unique_ptr<Ui_CreateRoomDialog> mp_ui;
 };
 
 extern CreateRoomDialog* createRoomDialog;

@@ -2,27 +2,32 @@
 
 #include "Data.h"
 
-QRoomListItemWidget::QRoomListItemWidget(QTreeWidget* ip_parent) : QTreeWidgetItem(ip_parent) {}
-
-bool QRoomListItemWidget::operator<(const QTreeWidgetItem& i_other) const
+namespace
 {
-    const int l_column = treeWidget() ? treeWidget()->sortColumn() : 0;
-    if (l_column != 0)
-        return text(l_column).toLongLong() < i_other.text(l_column).toLongLong();
-    const auto* lp_other = dynamic_cast<const QRoomListItemWidget*>(&i_other);
-    const int l_rank = Rank();
-    const int l_otherRank = lp_other ? lp_other->Rank() : 3;
-    if (l_rank != l_otherRank)
-        return l_rank < l_otherRank;
-    return text(0) < i_other.text(0);
-}
-
-int QRoomListItemWidget::Rank() const
+// 0 owned, 1 operated, 2 member, 3 none. Sorting looks rooms up without making any.
+int Rank(const QTreeWidgetItem& i_row)
 {
-    const ItemPtr l_room = ::d["room"]->HasItem(text(0));
+    const ItemPtr l_room = d["room"]->HasItem(i_row.text(0));
     if (l_room.IsConnected("is_owner"))
         return 0;
     if (l_room.IsConnected("is_operator"))
         return 1;
     return l_room.IsConnected("is_member") ? 2 : 3;
+}
+} // namespace
+
+QRoomListItemWidget::QRoomListItemWidget(QTreeWidget* ip_parent) : QTreeWidgetItem(ip_parent) {}
+
+QRoomListItemWidget::~QRoomListItemWidget() = default;
+
+bool QRoomListItemWidget::operator<(const QTreeWidgetItem& i_other) const
+{
+    const QTreeWidget* lp_list = treeWidget();
+    if (lp_list && lp_list->sortColumn() != 0)
+        return text(1).toLongLong() < i_other.text(1).toLongLong();
+    const int l_rank = Rank(*this);
+    const int l_otherRank = Rank(i_other);
+    if (l_rank != l_otherRank)
+        return l_rank < l_otherRank;
+    return text(0).compare(i_other.text(0), Qt::CaseInsensitive) < 0;
 }
