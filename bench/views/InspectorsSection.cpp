@@ -5,6 +5,7 @@
 
 #include "Data.h"
 #include "DataDialog.h"
+#include "ViewsBench.h"
 
 #include <QApplication>
 #include <QListWidget>
@@ -99,11 +100,8 @@ void BenchInspectors()
                 l_ratio, inspectorsAimRatio, l_ratio <= inspectorsAimRatio ? "met" : "not met");
 }
 
-int main(int i_argc, char** ip_argv)
+int RunInspectorsSection()
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication l_application(i_argc, ip_argv);
     BenchInspectors();
     return 0;
 }

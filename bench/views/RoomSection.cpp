@@ -16,6 +16,7 @@
 #include "Server.h"
 #include "ServerHarness.h"
 #include "StoreFunctions.h"
+#include "ViewsBench.h"
 #include "WireWriter.h"
 
 #include <QApplication>
@@ -171,11 +172,8 @@ void Aim(const char* ip_what, double i_figure, double i_limit)
 }
 } // namespace
 
-int main(int argc, char** argv)
+int RunRoomSection()
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication l_application(argc, argv);
     ServerHarness l_harness;
     if (!l_harness.LogIn())
     {

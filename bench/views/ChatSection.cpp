@@ -7,6 +7,7 @@
 #include "ChatLog.h"
 #include "Data.h"
 #include "StoreFunctions.h"
+#include "ViewsBench.h"
 
 #include <QApplication>
 #include <QTextBrowser>
@@ -87,11 +88,8 @@ void ChatSection()
 }
 } // namespace
 
-int main(int argc, char** argv)
+int RunChatSection()
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication l_application(argc, argv);
     ChatSection();
     return 0;
 }

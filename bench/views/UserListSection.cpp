@@ -14,6 +14,7 @@
 #include "StoreFunctions.h"
 #include "UIFunctions.h"
 #include "UserListForm.h"
+#include "ViewsBench.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -171,15 +172,8 @@ void BenchUserList()
 }
 } // namespace
 
-int main(int i_argc, char** ip_argv)
+int RunUserListSection()
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication l_app(i_argc, ip_argv);
-    if (i_argc > 1 && std::strcmp(ip_argv[1], "userlist") != 0)
-    {
-        std::fprintf(stderr, "usage: views_bench_userlist [userlist]\n");
-        return 2;
-    }
     InitIconResources();
     // The server connection stays logged out: watch requests are flagged, not sent.
     ServerHarness l_server;
