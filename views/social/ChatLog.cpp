@@ -30,7 +30,6 @@ ChatLog::ChatLog(QTextBrowser* ip_view, Trimming i_trimming)
 {
     mp_view->setOpenLinks(false);
     mp_view->setOpenExternalLinks(false);
-    m_measuredLength = mp_view->document()->isEmpty() ? 0 : -1;
 }
 
 QString ChatLog::ActionText(const QString& i_sender, const QString& i_text)
