@@ -299,8 +299,11 @@ private slots:
         auto l_fill = [](QTextBrowser& i_view, ChatLog& i_log)
         {
             for (int l_line = 0; i_view.document()->toHtml().size() < 240000; ++l_line)
-                i_log.AddChat("bob", "line " + std::to_string(l_line) + " <&> http://a.b/" +
-                                         std::string(200, 'x'));
+                if (l_line % 5 == 4)
+                    i_log.AddChat("\xc3\xa9ve", "/me waves at http://c.d \"x\"");
+                else
+                    i_log.AddChat("bob", "line " + std::to_string(l_line) + " <&> http://a.b/" +
+                                             std::string(200, 'x'));
         };
         QTextBrowser l_probe;
         ChatLog l_probeLog(&l_probe, ChatLog::Trimming::AtLimit);
@@ -332,6 +335,23 @@ private slots:
         l_expected.append(
             ChatLog::ChatLineHtml(u"no_timestamps"_s, mp_harness->Now(), u"bob"_s, u"last"_s));
         QCOMPARE(l_view.document()->toHtml(), l_expected.document()->toHtml());
+    }
+
+    // A cut inside the one long paragraph of a log keeps the rest of it, read anew.
+    void trimmingInsideAParagraph()
+    {
+        SetTimestamps("no_timestamps");
+        QTextBrowser l_view;
+        ChatLog l_log(&l_view, ChatLog::Trimming::AtLimit);
+        l_log.AddChat("bob", std::string(260000, 'y'));
+        const QString l_before = l_view.document()->toHtml();
+        l_log.AddChat("bob", "last");
+        QTextBrowser l_expected;
+        QString l_rest = l_before.mid(ChatLog::trimmedHtmlLength);
+        l_expected.append(l_rest.mid(l_rest.indexOf(u'\n') + 1));
+        l_expected.append(u"[<font color=\"#0033FF\">bob</font>] last"_s);
+        QCOMPARE(l_view.document()->toHtml(), l_expected.document()->toHtml());
+        QCOMPARE(Entries(l_view).size(), 2);
     }
 
     // What an entry can add to the log's HTML stays within the bound that decides when the log

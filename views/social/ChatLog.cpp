@@ -5,7 +5,9 @@
 #include "StoreFunctions.h"
 
 #include <QDesktopServices>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QUrl>
 
 namespace
@@ -30,7 +32,6 @@ ChatLog::ChatLog(QTextBrowser* ip_view, Trimming i_trimming)
 {
     mp_view->setOpenLinks(false);
     mp_view->setOpenExternalLinks(false);
-    m_measuredLength = mp_view->document()->isEmpty() ? 0 : -1;
 }
 
 QString ChatLog::ActionText(const QString& i_sender, const QString& i_text)
@@ -161,6 +162,29 @@ bool ChatLog::TrimAndAppend(const QString& i_line)
         m_measuredLength = l_html.size();
         return false;
     }
+    m_measuredLength = -1;
+    const qsizetype l_cutEnd = l_html.indexOf(QLatin1Char('\n'), trimmedHtmlLength);
+    const qsizetype l_bodyLineEnd =
+        l_html.indexOf(QLatin1Char('\n'), l_html.indexOf(QStringLiteral("<body")));
+    if (l_cutEnd >= 0 && l_bodyLineEnd >= 0 && l_bodyLineEnd < trimmedHtmlLength)
+    {
+        // After the body's opening line the written HTML holds one paragraph per line: a cut
+        // at a line's end drops whole paragraphs, which go from the document itself rather
+        // than by reading what is left anew.
+        const int l_dropped = int(QStringView(l_html)
+                                      .mid(l_bodyLineEnd + 1, l_cutEnd - l_bodyLineEnd)
+                                      .count(QLatin1Char('\n')));
+        const QTextBlock l_first = mp_view->document()->findBlockByNumber(l_dropped);
+        if (l_first.isValid())
+        {
+            QTextCursor l_cursor(mp_view->document());
+            l_cursor.setPosition(l_first.position(), QTextCursor::KeepAnchor);
+            l_cursor.removeSelectedText();
+            Append(i_line);
+            return true;
+        }
+    }
+    // The cut falls inside a paragraph: what is left is read anew as it stands.
     l_html.remove(0, trimmedHtmlLength);
     l_html.remove(0, l_html.indexOf(QLatin1Char('\n')) + 1);
     mp_view->setUpdatesEnabled(false);
@@ -168,6 +192,5 @@ bool ChatLog::TrimAndAppend(const QString& i_line)
     mp_view->append(l_html);
     mp_view->append(i_line);
     mp_view->setUpdatesEnabled(true);
-    m_measuredLength = -1;
     return true;
 }

@@ -67,6 +67,6 @@ private:
     bool m_chatActive = false;
     QDateTime m_lastChatTime;
     // The HTML length at the last measurement (-1: unknown), and a bound of the growth since.
-    qsizetype m_measuredLength = 0;
+    qsizetype m_measuredLength = -1;
     qsizetype m_growthBound = 0;
 };
