@@ -34,6 +34,7 @@
 #include "UIFunctions.h"
 #include "Ui_MainWindow.h"
 #include "UserListForm.h"
+#include "UserMenuOptions.h"
 #include "UserNoteDialog.h"
 #include "WishListSearcher.h"
 
@@ -285,6 +286,9 @@ void MainWindow::Init()
     sharedFoldersManager->SetUploadStateProvider(&TransferQueueManager::CurrentUploadState);
     mp_ui->transfersForm->Init();
     mp_ui->sharesForm->Init();
+    // The user menu sits below the browse page: it opens a user's share through this.
+    UserMenuOptions::SetBrowseHandler([](const std::string& i_user)
+                                      { sharesForm->OpenShareBrowse(i_user); });
     mp_ui->searchForm->Init();
     new WishListSearcher(this);
     setContextMenuPolicy(Qt::NoContextMenu);

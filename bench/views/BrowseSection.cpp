@@ -66,24 +66,6 @@ private:
     qint64 m_longest = 0;
 };
 
-// The GUI thread's own processor time: the machine is shared, and other programs' work is not
-// the view's.
-double Milliseconds(const std::function<void()>& i_work)
-{
-    timespec l_start{}, l_end{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &l_start);
-    i_work();
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &l_end);
-    return double(l_end.tv_sec - l_start.tv_sec) * 1e3 +
-           double(l_end.tv_nsec - l_start.tv_nsec) / 1e6;
-}
-
-void Aim(const char* ip_what, double i_figure, const char* ip_unit, double i_limit)
-{
-    std::printf("aim: %s: %.2f %s (aim %.2f %s): %s\n", ip_what, i_figure, ip_unit, i_limit,
-                ip_unit, i_figure <= i_limit ? "met" : "not met");
-}
-
 // Folder paths: a heap of two children per folder down to 12 levels, the rest spread over the
 // folders above the last level. Folder 1 holds i_bigFolder files, the others share the rest.
 struct Share
@@ -155,7 +137,7 @@ double BareFolderFill(const Share& i_share, QWidget* ip_host)
     QTreeWidget l_tree(ip_host);
     l_tree.resize(ip_host->size());
     l_tree.show();
-    return Milliseconds(
+    return ThreadMilliseconds(
         [&]
         {
             l_tree.setUpdatesEnabled(false);
@@ -186,7 +168,7 @@ double BareFileFill(int i_rows, QWidget* ip_host)
     l_list.setColumnCount(3);
     l_list.resize(ip_host->size());
     l_list.show();
-    return Milliseconds(
+    return ThreadMilliseconds(
         [&]
         {
             QList<QTreeWidgetItem*> l_rows;
@@ -208,7 +190,7 @@ double ShowShare(SharesForm& i_page, const std::string& i_user, ItemPtr i_share,
 {
     o_form = i_page.OpenShareBrowse(i_user);
     QCoreApplication::processEvents();
-    return Milliseconds(
+    return ThreadMilliseconds(
         [&]
         {
             o_form->SetShare(i_share);
@@ -278,11 +260,12 @@ void BenchBrowse(StallWatch& i_stalls)
     const double l_bareMs = BestOf([&] { return BareFolderFill(l_large, &l_page); });
     std::printf("browse: tree of 10,000 folders shown in %.1f ms; bare tree %.1f ms\n", l_largeMs,
                 l_bareMs);
-    Aim("browse tree shown / bare tree", l_largeMs / l_bareMs, "x", 3.0);
+    PrintAim("browse tree shown / bare tree", l_largeMs / l_bareMs, "x", 3.0);
     const double l_perFileSmall = l_smallMs / 10000, l_perFileLarge = l_largeMs / 100000;
     std::printf("browse: per file %.2f us at 10,000 files, %.2f us at 100,000\n",
                 l_perFileSmall * 1000, l_perFileLarge * 1000);
-    Aim("browse cost per file at 100,000 / at 10,000", l_perFileLarge / l_perFileSmall, "x", 1.5);
+    PrintAim("browse cost per file at 100,000 / at 10,000", l_perFileLarge / l_perFileSmall, "x",
+             1.5);
 
     QTreeWidgetItem* lp_big = nullptr;
     for (QTreeWidgetItemIterator l_row(lp_form->FolderTree()); *l_row && !lp_big; ++l_row)
@@ -292,7 +275,7 @@ void BenchBrowse(StallWatch& i_stalls)
         [&]
         {
             lp_form->FolderTree()->setCurrentItem(nullptr);
-            return Milliseconds(
+            return ThreadMilliseconds(
                 [&]
                 {
                     lp_form->FolderTree()->setCurrentItem(lp_big);
@@ -302,7 +285,8 @@ void BenchBrowse(StallWatch& i_stalls)
     const double l_bareFilesMs = BestOf([&] { return BareFileFill(1000, &l_page); });
     std::printf("browse: folder of %d files selected in %.1f ms; bare list %.1f ms\n",
                 lp_form->FileList()->topLevelItemCount(), l_selectMs, l_bareFilesMs);
-    Aim("browse folder of 1,000 files selected / bare list", l_selectMs / l_bareFilesMs, "x", 3.0);
+    PrintAim("browse folder of 1,000 files selected / bare list", l_selectMs / l_bareFilesMs, "x",
+             3.0);
     const long long l_heapAfter = ProcessFigures::HeapInUseKb();
     std::printf("browse: the tab adds %.0f bytes per file (%lld kB for 100,000 files)\n",
                 double(l_heapAfter - l_heapBefore) * 1024 / 100000, l_heapAfter - l_heapBefore);
@@ -315,7 +299,7 @@ void BenchBrowse(StallWatch& i_stalls)
             [&]
             {
                 lp_form->ApplyFilter(QString());
-                return Milliseconds(
+                return ThreadMilliseconds(
                     [&]
                     {
                         lp_form->ApplyFilter(QString::fromUtf8(lp_filter));
@@ -325,9 +309,9 @@ void BenchBrowse(StallWatch& i_stalls)
         std::printf("browse: filter \"%s\" over 100,000 files: %.1f ms\n", lp_filter, l_ms);
         l_longestFilter = std::max(l_longestFilter, l_ms);
     }
-    Aim("browse filter keystroke over 100,000 files (longest)", l_longestFilter, "ms", 100.0);
+    PrintAim("browse filter keystroke over 100,000 files (longest)", l_longestFilter, "ms", 100.0);
     std::printf("browse: tab of 100,000 files closed (its list removed) in %.1f ms\n",
-                Milliseconds([&] { Close(l_page); }));
+                ThreadMilliseconds([&] { Close(l_page); }));
 }
 } // namespace
 

@@ -22,16 +22,6 @@ namespace
 constexpr int FloodLines = 10000;
 constexpr int EmptyLogLines = 500;
 
-double Milliseconds(const std::function<void()>& i_work)
-{
-    timespec l_start{}, l_end{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &l_start);
-    i_work();
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &l_end);
-    return double(l_end.tv_sec - l_start.tv_sec) * 1e3 +
-           double(l_end.tv_nsec - l_start.tv_nsec) / 1e6;
-}
-
 // Lines of a busy room: different senders, now and then a link and characters to escape.
 void AddLines(ChatLog& i_log, int i_first, int i_count)
 {
@@ -54,7 +44,7 @@ void ChatSection()
     l_emptyView.resize(567, 330);
     l_emptyView.show();
     ChatLog l_emptyLog(&l_emptyView, ChatLog::Trimming::AtLimit);
-    const double l_emptyMs = Milliseconds([&] { AddLines(l_emptyLog, 0, EmptyLogLines); });
+    const double l_emptyMs = ThreadMilliseconds([&] { AddLines(l_emptyLog, 0, EmptyLogLines); });
     const double l_emptyPerLine = l_emptyMs * 1000.0 / EmptyLogLines;
     std::printf("chat: %d lines into an empty log: %.1f us per line (log %lld characters of "
                 "HTML)\n",
@@ -72,10 +62,11 @@ void ChatSection()
     std::printf("chat: the log at its limit after %d lines (%lld characters of HTML)\n", l_filled,
                 static_cast<long long>(l_view.document()->toHtml().size()));
     qsizetype l_html = 0;
-    const double l_toHtmlMs = Milliseconds([&] { l_html = l_view.document()->toHtml().size(); });
+    const double l_toHtmlMs =
+        ThreadMilliseconds([&] { l_html = l_view.document()->toHtml().size(); });
     std::printf("chat: writing that log as HTML once: %.2f ms\n", l_toHtmlMs);
 
-    const double l_floodMs = Milliseconds([&] { AddLines(l_log, l_filled, FloodLines); });
+    const double l_floodMs = ThreadMilliseconds([&] { AddLines(l_log, l_filled, FloodLines); });
     const double l_floodPerLine = l_floodMs * 1000.0 / FloodLines;
     std::printf("chat: %d lines into the log at its limit: %.1f us per line (log %lld characters "
                 "of HTML after)\n",

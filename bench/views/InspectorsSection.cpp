@@ -39,7 +39,6 @@ void SettleWidgets()
 // The section "inspectors".
 void BenchInspectors()
 {
-    std::printf("== inspectors\n");
     Data l_store;
     std::mt19937_64 l_random(42);
     const int l_largest = inspectorsItemCount / 2;

@@ -39,7 +39,7 @@ constexpr quint32 userJoinedRoomCode = 16;
 constexpr quint32 userLeftRoomCode = 17;
 const char* const countries[] = {"de", "fr", "se", "us", "br", "jp", "zz", ""};
 
-double ThreadMilliseconds()
+double ThreadClockMilliseconds()
 {
     timespec l_now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &l_now);
@@ -105,13 +105,13 @@ void MeasureRoom(Server& i_server, Figures& i_figures)
     QCoreApplication::processEvents();
 
     std::vector<double> l_joinCosts;
-    const double l_start = ThreadMilliseconds();
+    const double l_start = ThreadClockMilliseconds();
     for (const QByteArray& l_join : l_joins)
     {
-        const double l_before = ThreadMilliseconds();
+        const double l_before = ThreadClockMilliseconds();
         Handle(i_server, userJoinedRoomCode, l_join);
         QCoreApplication::processEvents();
-        l_joinCosts.push_back(ThreadMilliseconds() - l_before);
+        l_joinCosts.push_back(ThreadClockMilliseconds() - l_before);
     }
     for (const QByteArray& l_leave : l_leaves)
     {
@@ -123,7 +123,7 @@ void MeasureRoom(Server& i_server, Figures& i_figures)
     while (lp_list->topLevelItemCount() != joins - leaves)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QCoreApplication::processEvents();
-    const double l_whole = ThreadMilliseconds() - l_start;
+    const double l_whole = ThreadClockMilliseconds() - l_start;
 
     const auto l_average = [&](int i_end)
     {
@@ -148,7 +148,7 @@ void MeasureBareFill(Figures& i_figures)
     l_list.show();
     QCoreApplication::processEvents();
     std::vector<QTreeWidgetItem*> l_rows;
-    const double l_start = ThreadMilliseconds();
+    const double l_start = ThreadClockMilliseconds();
     for (int l_index = 0; l_index < joins; ++l_index)
     {
         auto* lp_row = new QTreeWidgetItem();
@@ -162,14 +162,9 @@ void MeasureBareFill(Figures& i_figures)
     for (int l_index = 0; l_index < leaves; ++l_index)
         delete l_rows[std::size_t(l_index * 5)];
     QCoreApplication::processEvents();
-    i_figures.bare = std::min(i_figures.bare, ThreadMilliseconds() - l_start);
+    i_figures.bare = std::min(i_figures.bare, ThreadClockMilliseconds() - l_start);
 }
 
-void Aim(const char* ip_what, double i_figure, double i_limit)
-{
-    std::printf("aim: %s: %.2f (aim %.2f): %s\n", ip_what, i_figure, i_limit,
-                i_figure <= i_limit ? "met" : "not met");
-}
 } // namespace
 
 int RunRoomSection()
@@ -196,9 +191,9 @@ int RunRoomSection()
     std::printf("  cost per join at %d users: %.1f us\n", joins, l_figures.joinAt5000);
     std::printf("  whole run: %.1f ms; bare QTreeWidget fill of the same rows: %.1f ms\n",
                 l_figures.whole, l_figures.bare);
-    Aim("room: cost per join at 5,000 users against 500 (ratio)",
-        l_figures.joinAt5000 / l_figures.joinAt500, 1.5);
-    Aim("room: whole run against the bare fill (ratio)", l_figures.whole / l_figures.bare, 3.0);
+    PrintAim("room: cost per join at 5,000 users against 500",
+             l_figures.joinAt5000 / l_figures.joinAt500, "x", 1.5);
+    PrintAim("room: whole run against the bare fill", l_figures.whole / l_figures.bare, "x", 3.0);
     l_harness.Reset();
     return 0;
 }

@@ -34,22 +34,6 @@ namespace
 constexpr int UserListGroups = 20;
 constexpr int UserListRounds = 3;
 
-double ThreadMilliseconds(const std::function<void()>& i_work)
-{
-    timespec l_start{}, l_end{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &l_start);
-    i_work();
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &l_end);
-    return double(l_end.tv_sec - l_start.tv_sec) * 1e3 +
-           double(l_end.tv_nsec - l_start.tv_nsec) / 1e6;
-}
-
-void UserListAim(const char* ip_what, double i_figure, const char* ip_unit, double i_limit)
-{
-    std::printf("aim: %s: %.2f %s (aim %.2f %s): %s\n", ip_what, i_figure, ip_unit, i_limit,
-                ip_unit, i_figure <= i_limit ? "met" : "not met");
-}
-
 std::string UserName(int i_index)
 {
     return "user" + std::to_string(i_index * 7919 % 100003);
@@ -165,10 +149,10 @@ void BenchUserList()
     std::printf("userlist: 5,000 users online then offline: %.1f ms, %.2f us per user\n",
                 l_large.m_whole, l_large.m_perUser);
     std::printf("userlist: bare QTreeWidget fill of the same 5,000 rows: %.1f ms\n", l_bare);
-    UserListAim("userlist cost per user at 5,000 against 500",
-                l_large.m_perUser / l_small.m_perUser, "x", 1.5);
-    UserListAim("userlist 5,000 users online then offline against the bare fill",
-                l_large.m_whole / l_bare, "x", 3.0);
+    PrintAim("userlist cost per user at 5,000 against 500", l_large.m_perUser / l_small.m_perUser,
+             "x", 1.5);
+    PrintAim("userlist 5,000 users online then offline against the bare fill",
+             l_large.m_whole / l_bare, "x", 3.0);
 }
 } // namespace
 
