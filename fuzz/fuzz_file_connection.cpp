@@ -80,7 +80,7 @@ void Upload(const char* ip_bytes, qint64 i_size)
     Require(l_file.open(QIODevice::ReadOnly), "the shared file opens");
     QTcpSocket* lp_client = nullptr;
     auto lp_peer = Pair(lp_client);
-    UploadThread l_thread(lp_client, &l_file, plantedToken,
+    UploadThread l_thread(lp_client, &l_file, l_file.size(), plantedToken,
                           &FuzzClient::Instance().Transfers().SpeedLimit(), 1,
                           QThread::currentThread());
     lp_client->moveToThread(&l_thread);
