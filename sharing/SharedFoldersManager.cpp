@@ -18,6 +18,7 @@
 #include "SharedFolderInfo.h"
 #include "StoreFunctions.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 #include <algorithm>
@@ -666,7 +667,8 @@ std::optional<MemStream> SharedFoldersManager::GetSharedFilesMessage(std::string
     auto l_cached = m_fileListCache.find(l_key);
     if (l_cached == m_fileListCache.end())
     {
-        std::optional<std::string> l_built = SharedFileList::Snapshot(l_sharedFolders).BuildMessage();
+        std::optional<std::string> l_built =
+            SharedFileList::Snapshot(l_sharedFolders).BuildMessage();
         if (!l_built)
         {
             FileListNotCompressed();
@@ -711,6 +713,12 @@ void SharedFoldersManager::SendSharedFilesMessage(std::string i_user)
                 { OnFileListBuilt(l_id, l_message); },
                 Qt::QueuedConnection);
         });
+}
+
+void SharedFoldersManager::FinishFileLists()
+{
+    m_fileListBuilder.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void SharedFoldersManager::OnFileListBuilt(std::uint64_t i_build,

@@ -128,6 +128,8 @@ public:
     // A file's bitrate, bitrate mode and play length as one line, for instance "192 VBR, 3m35s".
     static QString GetFileItemDisplayString(ItemPtr i_file);
 
+    // For tests: waits for the file lists being built and sends them now.
+    void FinishFileLists();
     // For tests: the caps on received lists.
     void SetUserShareLimits(const UserShareLimits& i_limits) { m_userShareLimits = i_limits; }
     const UserShareLimits& GetUserShareLimits() const { return m_userShareLimits; }

@@ -158,6 +158,8 @@ void FuzzClient::ClearStore()
         lp_socket->abort();
     mp_node->OnDNetParentMinSpeed(-1);
     mp_node->OnDNetParentSpeedConnectionRatio(-1);
+    // A file list still being built is sent now, so that what it leaves waiting expires below.
+    mp_sharing->FinishFileLists();
     // The peer layer's work in progress ends as after an hour without news: its expiry pass
     // closes and forgets what it holds, and the sockets it let go are deleted.
     m_clock += 3600000;
