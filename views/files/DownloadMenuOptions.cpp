@@ -24,7 +24,7 @@ namespace
 // nothing, so it is never followed out.
 QString ResolvedPath(const QString& i_path)
 {
-    QString l_existing = QDir::cleanPath(QDir(QDir::rootPath()).absoluteFilePath(i_path));
+    QString l_existing = QDir::cleanPath(QFileInfo(i_path).absoluteFilePath());
     QString l_rest;
     while (!QFileInfo::exists(l_existing) && !QFileInfo(l_existing).isSymLink())
     {
@@ -37,7 +37,6 @@ QString ResolvedPath(const QString& i_path)
     const QString l_canonical = QFileInfo(l_existing).canonicalFilePath();
     return l_canonical.isEmpty() ? QString() : l_canonical + l_rest;
 }
-
 } // namespace
 
 bool DownloadMenuOptions::OpenDownloadedPath(const QString& i_targetPath)
