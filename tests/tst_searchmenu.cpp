@@ -148,6 +148,7 @@ class TestSearchMenu : public QObject
         QTreeWidgetItem* lp_row = mp_tree->AddFile(l_reply, "a&b", "music\\rock", "b.mp3");
         mp_tree->AddFile(l_reply, "a&b", "music\\rock", "a.mp3", "3000000000");
         mp_tree->AddFile(l_reply, "a&b", "music\\jazz", "j.mp3");
+        mp_tree->AddFile(l_reply, "a&b", "", "e.mp3");
         mp_tree->AddFile(mp_tree->Reply("carol", "stones"), "carol", "music\\rock", "c.mp3");
         return lp_row;
     }
@@ -158,6 +159,8 @@ class TestSearchMenu : public QObject
             return ip_fileRow;
         if (i_kind == u"folder"_s)
             return mp_tree->FolderRow("a&b", "music\\rock");
+        if (i_kind == u"unnamed folder"_s)
+            return mp_tree->FolderRow("a&b", "");
         if (i_kind == u"user"_s)
             return mp_tree->UserRow("a&b");
         return nullptr;
@@ -206,6 +209,7 @@ private slots:
         QTest::newRow("folder row") << u"folder"_s << false << l_folder;
         QTest::newRow("file row after other entries")
             << u"file"_s << true << (QStringList{u"Earlier"_s, u"-"_s} + l_file);
+        QTest::newRow("folder row without text") << u"unnamed folder"_s << false << l_folder;
         QTest::newRow("user row") << u"user"_s << false << QStringList();
         QTest::newRow("no row") << u"none"_s << true << QStringList{u"Earlier"_s};
         QTest::newRow("untied row") << u"untied"_s << false << QStringList();
