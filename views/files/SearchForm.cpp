@@ -9,6 +9,7 @@
 #include "GeneralFunctions.h"
 #include "PeerMessenger.h"
 #include "SearchResultListItem.h"
+#include "SearchResultMenuOptions.h"
 #include "SearchResultsForm.h"
 #include "Server.h"
 #include "SharedFoldersManager.h"
@@ -566,6 +567,7 @@ void SearchForm::OnSearchResultsContextMenuRequested(QPoint i_point)
     if (!lp_userRow)
         return;
     auto lp_menu = std::make_unique<QMenu>();
+    SearchResultMenuOptions l_result(lp_menu.get(), lp_row);
     UserMenuOptions l_user(lp_menu.get(), lp_userRow->text(0).toLatin1().toStdString());
     lp_menu->exec(lp_tree->viewport()->mapToGlobal(i_point));
 }
