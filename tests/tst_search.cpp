@@ -151,6 +151,7 @@ class TestSearch : public QObject
     void Deliver(ItemPtr i_request, const QString& i_reply)
     {
         mp_search->OnUserSearchResults(Store(i_request, ParseReply(i_reply)));
+        mp_search->ShowHeldReplies();
     }
 
     static int Count(const char* ip_type) { return int(d[ip_type]->ItemCount()); }
@@ -357,6 +358,18 @@ private slots:
         Deliver(l_next, u"fast,N,0,9000:m/a"_s);
         QTRY_COMPARE_WITH_TIMEOUT(lp_new->searchResults()->topLevelItem(0)->text(0), u"fast"_s,
                                   timeoutMs);
+    }
+
+    void burstOfRepliesShownTogether()
+    {
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("q", &l_request);
+        for (const char* lp_user : {"ann", "bob", "carl"})
+            mp_search->OnUserSearchResults(
+                Store(l_request, ParseReply(QString::fromLatin1(lp_user) + u",Y,0,0:m/a"_s)));
+        // The first at once, the others together a moment later.
+        QCOMPARE(lp_form->searchResults()->topLevelItemCount(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(lp_form->searchResults()->topLevelItemCount(), 3, timeoutMs);
     }
 
     void replyForClosedPageDropped()

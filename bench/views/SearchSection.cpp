@@ -91,10 +91,12 @@ Fill FillPage(SearchForm& i_search, StallWatch& i_stalls, int i_users)
                 emit peerMessenger->SearchResults(l_reply);
                 QCoreApplication::processEvents();
             });
-    // The page's own sort, a second after the first reply, and the paint.
+    // Every held reply shown, the page's own sort a second after the last batch, and the paint.
     l_fill.m_ms += ThreadMilliseconds(
         [&]
         {
+            while (l_fill.mp_form->HasHeldReplies())
+                QTest::qWait(20);
             QTest::qWait(1200);
             i_search.window()->repaint();
         });

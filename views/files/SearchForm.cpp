@@ -42,6 +42,7 @@ constexpr int FileColumn = 4;
 constexpr int SizeColumn = 5;
 constexpr int AttributesColumn = 6;
 constexpr int SortDelayMs = 1000;
+constexpr std::size_t MaxRowsPerTurn = 5000;
 const QString g_downloadIcon = QStringLiteral(":/icons/download_icon");
 const QString g_searchIcon = QStringLiteral(":/icons/search_icon");
 const QString g_wishListIcon = QStringLiteral(":/icons/wishlist_icon");
@@ -334,6 +335,8 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, std::strin
     connect(lp_form->filterEdit(), &QLineEdit::textChanged, this, &SearchForm::OnFilterTextChanged);
     connect(lp_form->RefilterTimer(), &QTimer::timeout, this,
             [this, lp_form] { RefilterTab(lp_form); });
+    connect(lp_form->ArrivalTimer(), &QTimer::timeout, this,
+            [this, lp_form] { ShowHeldReplies(lp_form); });
     if (sizeManager)
         sizeManager->RegisterTreeWidget(QStringLiteral("search_results"), lp_tree);
     lp_form->Init();
@@ -374,12 +377,58 @@ void SearchForm::OnUserSearchResults(ItemPtr i_searchResults)
     auto* lp_form = RowOf<SearchResultsForm>(l_widget);
     if (!lp_form)
         return;
-    const bool l_expandUsers = l_widget["expand_users"].AsString() == "yes";
-    const bool l_expandFolders = l_widget["expand_folders"].AsString() == "yes";
-    for (Item* lp_result : i_searchResults.GetItems("search_result"))
-        AddResult(lp_form, l_widget, lp_result, l_expandUsers, l_expandFolders);
+    // A reply right after another waits a little, so that a burst of replies costs the tree one
+    // layout instead of one per reply.
+    if (lp_form->ArrivalTimer()->isActive())
+        lp_form->HoldReply(i_searchResults);
+    else
+    {
+        ShowReply(lp_form, l_widget, i_searchResults);
+        lp_form->ArrivalTimer()->start();
+    }
     if (delayedInvoker)
         delayedInvoker->Invoke(lp_form, QStringLiteral("1Sort()"), SortDelayMs);
+}
+
+void SearchForm::ShowReply(SearchResultsForm* ip_form, ItemPtr i_widget, ItemPtr i_results)
+{
+    const bool l_expandUsers = i_widget["expand_users"].AsString() == "yes";
+    const bool l_expandFolders = i_widget["expand_folders"].AsString() == "yes";
+    for (Item* lp_result : i_results.GetItems("search_result"))
+        AddResult(ip_form, i_widget, lp_result, l_expandUsers, l_expandFolders);
+}
+
+void SearchForm::ShowHeldReplies(SearchResultsForm* ip_form)
+{
+    const std::vector<ItemPtr> l_replies = ip_form->TakeHeldReplies();
+    if (l_replies.empty())
+        return;
+    ItemPtr l_widget = WidgetItemOf(ip_form);
+    // A long burst is shown over several turns, so the page never stalls long on one.
+    std::size_t l_shown = 0;
+    for (std::size_t l_index = 0; l_index < l_replies.size(); ++l_index)
+    {
+        if (l_shown >= MaxRowsPerTurn)
+        {
+            ip_form->HoldReply(l_replies[l_index]);
+            continue;
+        }
+        ShowReply(ip_form, l_widget, l_replies[l_index]);
+        l_shown += l_replies[l_index].GetItems("search_result").size();
+    }
+    if (l_shown >= MaxRowsPerTurn)
+        ip_form->ArrivalTimer()->start();
+    // Rows shown after the batch's sort ran are ordered by a sort of their own.
+    if (delayedInvoker)
+        delayedInvoker->Invoke(ip_form, QStringLiteral("1Sort()"), SortDelayMs);
+}
+
+void SearchForm::ShowHeldReplies()
+{
+    for (TabWidget* lp_tabs : {mp_searchTabs, mp_wishTabs})
+        for (int l_index = 0; l_index < lp_tabs->count(); ++l_index)
+            if (auto* lp_form = qobject_cast<SearchResultsForm*>(lp_tabs->widget(l_index)))
+                ShowHeldReplies(lp_form);
 }
 
 void SearchForm::OnSearchResult(ItemPtr i_widget, ItemPtr i_result)

@@ -43,6 +43,8 @@ public:
     SearchResultsForm* GetCurrentSearchResultsForm() const;
     // Adds one file of a reply to the page of the widget item.
     void OnSearchResult(ItemPtr i_widget, ItemPtr i_result);
+    // Shows the replies that wait on every page.
+    void ShowHeldReplies();
     // Filters every row of the page with its filter edit's text.
     void RefilterTab(SearchResultsForm* ip_form);
     // The toolbar's per-page actions, for the page given.
@@ -69,6 +71,8 @@ public slots:
     void OnCorrelationClicked(QTreeWidgetItem* ip_item, int i_column);
 
 private:
+    void ShowReply(SearchResultsForm* ip_form, ItemPtr i_widget, ItemPtr i_results);
+    void ShowHeldReplies(SearchResultsForm* ip_form);
     void AddResult(SearchResultsForm* ip_form, ItemPtr i_widget, ItemPtr i_result,
                    bool i_expandUsers, bool i_expandFolders);
     void FilterNewRow(SearchResultsForm* ip_form, QTreeWidgetItem* ip_row, ItemPtr i_result);

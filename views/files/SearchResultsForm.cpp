@@ -27,6 +27,8 @@ const QString g_removeFilter = QStringLiteral("Remove Filter");
 constexpr int CorrelationsWidth = 150;
 // Long enough to let a word be typed, short enough to feel immediate.
 constexpr int RefilterDelayMs = 250;
+// Replies closer together than this are shown together.
+constexpr int ArrivalBatchMs = 100;
 
 QString Utf8(const std::string& i_text)
 {
@@ -87,6 +89,9 @@ SearchResultsForm::SearchResultsForm(std::string i_searchText, bool i_wishListSe
     mp_refilterTimer = new QTimer(this);
     mp_refilterTimer->setSingleShot(true);
     mp_refilterTimer->setInterval(RefilterDelayMs);
+    mp_arrivalTimer = new QTimer(this);
+    mp_arrivalTimer->setSingleShot(true);
+    mp_arrivalTimer->setInterval(ArrivalBatchMs);
 
     connect(mp_filterHelp, &QPushButton::clicked, this, &SearchResultsForm::OnFilterHelpClicked);
     connect(mp_saveFilter, &QPushButton::clicked, this, &SearchResultsForm::OnSaveFilterClicked);

@@ -2,11 +2,14 @@
 
 #include "DataHandler.h"
 #include "FilterParser.h"
+#include "ItemPtr.h"
 
 #include <QHash>
 #include <QWidget>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 class Item;
 class QComboBox;
@@ -48,6 +51,12 @@ public:
     void SetVisibleFiles(QTreeWidgetItem* ip_folder, int i_count);
     // Fires once typing in the filter edit pauses.
     QTimer* RefilterTimer() const { return mp_refilterTimer; }
+    // Runs while replies that arrived shortly after another wait to be shown together: the tree
+    // lays out all its rows once per turn of the event loop in which rows were added.
+    QTimer* ArrivalTimer() const { return mp_arrivalTimer; }
+    void HoldReply(ItemPtr i_results) { m_heldReplies.push_back(i_results); }
+    bool HasHeldReplies() const { return !m_heldReplies.empty(); }
+    std::vector<ItemPtr> TakeHeldReplies() { return std::exchange(m_heldReplies, {}); }
 
     static QString FilterKey(const QString& i_text);
 
@@ -78,6 +87,8 @@ private:
     QPushButton* mp_clear;
     QPushButton* mp_saveFilter;
     QTimer* mp_refilterTimer;
+    QTimer* mp_arrivalTimer;
+    std::vector<ItemPtr> m_heldReplies;
     int m_sortColumn = 1;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     std::string m_searchText;
