@@ -6,15 +6,21 @@
 #include "SearchResultsForm.h"
 #include "StoreFunctions.h"
 #include "TabWidget.h"
+#include "TestPeerMessages.h"
+#include "TestSettings.h"
+#include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "ViewHarness.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -135,6 +141,8 @@ class TestSearch : public QObject
     Q_OBJECT
 
     std::unique_ptr<ViewHarness> mp_harness;
+    std::unique_ptr<TransferPeer> mp_bob;
+    QTemporaryDir m_dir;
     SearchForm* mp_search = nullptr;
 
     // A manual search's page, opened as the server's announcement of the search opens it.
@@ -159,7 +167,9 @@ class TestSearch : public QObject
 private slots:
     void initTestCase()
     {
+        QVERIFY(m_dir.isValid());
         mp_harness = std::make_unique<ViewHarness>();
+        mp_bob = std::make_unique<TransferPeer>(mp_harness->Peers(), "bob");
         auto* lp_window = new QMainWindow;
         mp_search = new SearchForm(lp_window);
         lp_window->setCentralWidget(mp_search);
@@ -169,7 +179,11 @@ private slots:
         lp_window->show();
     }
 
-    void cleanupTestCase() { mp_harness.reset(); }
+    void cleanupTestCase()
+    {
+        mp_bob.reset();
+        mp_harness.reset();
+    }
 
     void cleanup()
     {
@@ -544,6 +558,45 @@ private slots:
         QCOMPARE(mp_search->WishList()->topLevelItemCount(), 0);
         QCOMPARE(mp_search->WishListTabControl()->count(), 1);
         QCOMPARE(Count("wish_list_node"), 0);
+    }
+
+    // The whole road: a search typed in the box, a peer's reply shown, a file queued by a double
+    // click and received.
+    void searchPeerEndToEnd()
+    {
+        mp_bob->SetOnline(true);
+        mp_bob->Forget();
+        const QString l_downloads = m_dir.filePath(u"downloads"_s);
+        TestSettings::SetSetting("download_folder", l_downloads.toStdString());
+        mp_search->SearchEdit()->setText(u"blue train"_s);
+        emit mp_search->SearchEdit()->returnPressed();
+        QVERIFY(mp_search->SearchEdit()->text().isEmpty());
+        QCOMPARE(mp_search->SearchTabControl()->count(), 1);
+        QCOMPARE(mp_search->SearchTabControl()->tabText(0), u"blue train"_s);
+        auto* lp_form = qobject_cast<SearchResultsForm*>(mp_search->SearchTabControl()->widget(0));
+        const quint32 l_token =
+            d["search_results_widget"]->HasItem(Value(lp_form))["search_request"].AsUInt();
+        QVERIFY(l_token != 0);
+
+        mp_bob->Send(TestPeerMessages::FileSearchResult(TestPeerMessages::SearchReplyContent(
+            "bob", l_token,
+            {{"Music\\Blue\\blue train.mp3", 6, "mp3", {}},
+             {"Music\\Blue\\moment's notice.mp3", 7, "mp3", {}}},
+            1, 51200, 0)));
+        QTRY_COMPARE_WITH_TIMEOUT(Dump(lp_form->searchResults()),
+                                  Split("bob|Y|50.0\n Blue/Music\n  blue train.mp3|6\n  "
+                                        "moment's notice.mp3|7"),
+                                  timeoutMs);
+
+        QTreeWidgetItem* lp_file = lp_form->searchResults()->topLevelItem(0)->child(0)->child(0);
+        emit lp_form->searchResults()->itemDoubleClicked(lp_file, 4);
+        QCOMPARE(Count("download_entry"), 1);
+        mp_bob->Offer(900, "Music\\Blue\\blue train.mp3", 6);
+        QVERIFY(mp_bob->Take(41));
+        auto lp_sender = mp_bob->SendFile(900, QByteArray(6, 'x'));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(l_downloads + u"/complete/Blue/blue train.mp3"_s),
+                                 timeoutMs);
+        QDir(l_downloads).removeRecursively();
     }
 
     void snapshot()
