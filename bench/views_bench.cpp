@@ -25,6 +25,7 @@ constexpr Section g_sections[] = {
     {"userlist", RunUserListSection},
     {"inspectors", RunInspectorsSection},
     {"finished", RunFinishedSection},
+    {"search", RunSearchSection},
 };
 } // namespace
 
@@ -41,7 +42,7 @@ int main(int i_argc, char** ip_argv)
                 return l_section.m_run();
             }
         std::fprintf(stderr,
-                     "usage: views_bench [browse|room|chat|userlist|inspectors|finished]\n");
+                     "usage: views_bench [browse|room|chat|userlist|inspectors|finished|search]\n");
         return 2;
     }
     int l_failures = 0;

@@ -33,39 +33,6 @@ namespace
 {
 constexpr int MaxNesting = 12;
 
-// The longest time that the GUI thread kept a 10 ms timer waiting beyond its period.
-class StallWatch : public QObject
-{
-public:
-    StallWatch()
-    {
-        m_clock.start();
-        m_timer.setTimerType(Qt::PreciseTimer);
-        connect(&m_timer, &QTimer::timeout, this,
-                [this]
-                {
-                    const qint64 l_now = m_clock.elapsed();
-                    m_longest = std::max(m_longest, l_now - m_last - 10);
-                    m_last = l_now;
-                });
-        m_timer.start(10);
-    }
-    qint64 Longest() const { return m_longest; }
-    // Preparing the data is the benchmark's own work, not the view's.
-    void Suspend() { m_timer.stop(); }
-    void Resume()
-    {
-        m_last = m_clock.elapsed();
-        m_timer.start(10);
-    }
-
-private:
-    QElapsedTimer m_clock;
-    QTimer m_timer;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-};
-
 // Folder paths: a heap of two children per folder down to 12 levels, the rest spread over the
 // folders above the last level. Folder 1 holds i_bigFolder files, the others share the rest.
 struct Share

@@ -1,0 +1,615 @@
+// The Search page: rows built from replies, their filters and orders, downloads by double click,
+// saved filters shared by the pages, pages closed and wish-list pages, over the real services.
+#include "Data.h"
+#include "ItemSet.h"
+#include "SearchForm.h"
+#include "SearchResultsForm.h"
+#include "StoreFunctions.h"
+#include "TabWidget.h"
+#include "TestPeerMessages.h"
+#include "TestSettings.h"
+#include "TransferPeer.h"
+#include "TransferQueueManager.h"
+#include "ViewHarness.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace
+{
+constexpr int timeoutMs = ViewHarness::timeoutMs;
+
+// A reply as "user,free,queue,speed:folder/file=size;folder/file..." with "\" in folders.
+struct Reply
+{
+    std::string m_user;
+    bool m_free = false;
+    int m_queue = 0;
+    long long m_speed = 0;
+    QList<std::tuple<std::string, std::string, long long>> m_files;
+};
+
+Reply ParseReply(const QString& i_text)
+{
+    Reply l_reply;
+    const QStringList l_parts = i_text.split(u':');
+    const QStringList l_head = l_parts[0].split(u',');
+    l_reply.m_user = l_head.value(0).toStdString();
+    l_reply.m_free = l_head.value(1) == u"Y"_s;
+    l_reply.m_queue = l_head.value(2).toInt();
+    l_reply.m_speed = l_head.value(3).toLongLong();
+    for (const QString& l_file : l_parts.value(1).split(u';', Qt::SkipEmptyParts))
+    {
+        const QStringList l_sized = l_file.split(u'=');
+        const qsizetype l_slash = l_sized[0].lastIndexOf(u'/');
+        l_reply.m_files.append({l_sized[0].left(l_slash).toStdString(),
+                                l_sized[0].mid(l_slash + 1).toStdString(),
+                                l_sized.value(1, u"1"_s).toLongLong()});
+    }
+    return l_reply;
+}
+
+unsigned int g_lastToken = 5000;
+
+ItemPtr Request(const std::string& i_text, bool i_wishList)
+{
+    ItemPtr l_request = d["search_request"]->NewItem(Value(++g_lastToken));
+    l_request += d["search_request_text"]->GetItem(Value(i_text));
+    if (i_wishList)
+        l_request += d["wishlist_search"]->GetGlobalNullItem();
+    return l_request;
+}
+
+// Stores a reply as the messaging service does.
+ItemPtr Store(ItemPtr i_request, const Reply& i_reply)
+{
+    ItemPtr l_results = d["search_results"]->NewItem();
+    for (const auto& [l_folder, l_name, l_size] : i_reply.m_files)
+    {
+        ItemPtr l_result = l_results.NewItem("search_result");
+        l_result += d["search_result_file_name"]->GetItem(Value(l_name));
+        l_result += d["search_result_file_folder"]->GetItem(Value(l_folder));
+        l_result += d["file_size"]->GetItem(Value(l_size));
+    }
+    i_request += l_results;
+    if (!i_reply.m_user.empty())
+        l_results += User(i_reply.m_user);
+    l_results += d["search_results_user_available"]->GetItem(Value(i_reply.m_free ? "yes" : "no"));
+    l_results += d["search_results_user_speed"]->GetItem(Value(i_reply.m_speed));
+    l_results += d["search_results_uploads_in_queue"]->GetItem(Value(i_reply.m_queue));
+    return l_results;
+}
+
+// The rows as lines: a user row "user|free|speed", a folder row " folder", a file row
+// "  file|size", each with "-" in front when hidden; or only the rows that show.
+QStringList Dump(QTreeWidget* ip_tree, bool i_visibleOnly = false)
+{
+    QStringList l_lines;
+    const auto l_shows = [](QTreeWidgetItem* ip_row)
+    {
+        for (; ip_row; ip_row = ip_row->parent())
+            if (ip_row->isHidden())
+                return false;
+        return true;
+    };
+    const auto l_add = [&](QTreeWidgetItem* ip_row, const QString& i_line)
+    {
+        if (!i_visibleOnly || l_shows(ip_row))
+            l_lines.append((ip_row->isHidden() && !i_visibleOnly ? u"-"_s : QString()) + i_line);
+    };
+    for (int l_user = 0; l_user < ip_tree->topLevelItemCount(); ++l_user)
+    {
+        QTreeWidgetItem* lp_user = ip_tree->topLevelItem(l_user);
+        l_add(lp_user, lp_user->text(0) + u'|' + lp_user->text(1) + u'|' + lp_user->text(2));
+        for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
+        {
+            QTreeWidgetItem* lp_folder = lp_user->child(l_folder);
+            l_add(lp_folder, u" "_s + lp_folder->text(3));
+            for (int l_file = 0; l_file < lp_folder->childCount(); ++l_file)
+            {
+                QTreeWidgetItem* lp_file = lp_folder->child(l_file);
+                l_add(lp_file, u"  "_s + lp_file->text(4) + u'|' + lp_file->text(5));
+            }
+        }
+    }
+    return l_lines;
+}
+
+QStringList Split(const char* ip_text)
+{
+    return QString::fromUtf8(ip_text).split(u'\n', Qt::SkipEmptyParts);
+}
+} // namespace
+
+class TestSearch : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ViewHarness> mp_harness;
+    std::unique_ptr<TransferPeer> mp_bob;
+    QTemporaryDir m_dir;
+    SearchForm* mp_search = nullptr;
+
+    // A manual search's page, opened as the server's announcement of the search opens it.
+    SearchResultsForm* Manual(const std::string& i_text, ItemPtr* ip_request = nullptr)
+    {
+        ItemPtr l_request = Request(i_text, false);
+        if (ip_request)
+            *ip_request = l_request;
+        mp_search->OnSearchRequest(l_request.AsUInt(), i_text, false);
+        return qobject_cast<SearchResultsForm*>(
+            mp_search->SearchTabControl()->widget(mp_search->SearchTabControl()->count() - 1));
+    }
+
+    void Deliver(ItemPtr i_request, const QString& i_reply)
+    {
+        mp_search->OnUserSearchResults(Store(i_request, ParseReply(i_reply)));
+        mp_search->ShowHeldReplies();
+    }
+
+    static int Count(const char* ip_type) { return int(d[ip_type]->ItemCount()); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        mp_harness = std::make_unique<ViewHarness>();
+        mp_bob = std::make_unique<TransferPeer>(mp_harness->Peers(), "bob");
+        auto* lp_window = new QMainWindow;
+        mp_search = new SearchForm(lp_window);
+        lp_window->setCentralWidget(mp_search);
+        mp_search->Init();
+        mp_search->DataLoaded();
+        lp_window->resize(900, 500);
+        lp_window->show();
+    }
+
+    void cleanupTestCase()
+    {
+        mp_bob.reset();
+        mp_harness.reset();
+    }
+
+    void cleanup()
+    {
+        for (TabWidget* lp_tabs : {mp_search->SearchTabControl(), mp_search->WishListTabControl()})
+            while (lp_tabs->count() > 0)
+                lp_tabs == mp_search->SearchTabControl() ? mp_search->OnTabCloseRequested(0)
+                                                         : mp_search->OnWishTabCloseRequested(0);
+        for (Item* lp_entry : d["download_entry"]->GetItems())
+            mp_harness->Transfers().RemoveDownload(lp_entry);
+        for (const char* lp_type : {"wish_list_item", "saved_filter", "search_request"})
+            for (Item* lp_item : d[lp_type]->GetItems())
+                ItemPtr(lp_item).Remove();
+        d.RemoveDisconnectedItems();
+        // No tie outlives its row or page.
+        QCOMPARE(Count("search_results_widget"), 0);
+        QCOMPARE(Count("search_results_user_node"), 0);
+        QCOMPARE(Count("search_results_folder_node"), 0);
+        QCOMPARE(Count("search_result_node"), 0);
+        QCOMPARE(mp_search->WishList()->topLevelItemCount(), 0);
+    }
+
+    void rows_data()
+    {
+        QTest::addColumn<QStringList>("replies");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("first file opens user, folder and file rows")
+            << QStringList{u"ann,Y,0,1536:a\\b\\c/x.mp3=5"_s}
+            << Split("ann|Y|1.5\n c/b/a\n  x.mp3|5");
+        QTest::newRow("same folder adds a file, another folder a folder")
+            << QStringList{u"ann,N,3,0:m/x=1;m/y=2;n/z=3"_s}
+            << Split("ann|3|\n m\n  x|1\n  y|2\n n\n  z|3");
+        QTest::newRow("users get their own folder rows; a second reply adds rows again")
+            << QStringList{u"ann,Y,0,0:m/x=1"_s, u"bob,N,2,2048:m/x=1"_s, u"ann,N,9,4096:m/x=1"_s}
+            << Split("ann|Y|\n m\n  x|1\n  x|1\nbob|2|2.0\n m\n  x|1");
+        QTest::newRow("sizes past 32 bits in full")
+            << QStringList{u"ann,Y,0,0:m/big=3000000000;m/huge=123456789012"_s}
+            << Split("ann|Y|\n m\n  big|3,000,000,000\n  huge|123,456,789,012");
+        QTest::newRow("remote text shown as it is")
+            << QStringList{u"a&b,Y,0,0:<b>&x<b>/<i>y&z<i>=1"_s}
+            << Split("a&b|Y|\n <b>&x<b>\n  <i>y&z<i>|1");
+    }
+
+    void rows()
+    {
+        QFETCH(QStringList, replies);
+        QFETCH(QStringList, rows);
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("q", &l_request);
+        for (const QString& l_reply : replies)
+            Deliver(l_request, l_reply);
+        QCOMPARE(Dump(lp_form->searchResults()), rows);
+        QTreeWidgetItem* lp_user = lp_form->searchResults()->topLevelItem(0);
+        QCOMPARE(lp_user->textAlignment(1) & Qt::AlignHorizontal_Mask, int(Qt::AlignHCenter));
+        QVERIFY(lp_user->isExpanded() && lp_user->child(0)->isExpanded());
+    }
+
+    void tabTitleAndAmpersand()
+    {
+        Manual("rock & roll");
+        QCOMPARE(mp_search->SearchTabControl()->tabText(0), u"rock && roll"_s);
+        Manual("");
+        QCOMPARE(mp_search->SearchTabControl()->count(), 2);
+        QCOMPARE(mp_search->SearchTabControl()->tabText(1), QString());
+    }
+
+    void arrivalFilter_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("words over folder and file together")
+            << u"rock live"_s << u"ann,Y,0,0:rock/live.mp3;rock/studio.mp3;pop/live.mp3"_s
+            << Split("ann|Y|\n rock\n  live.mp3|1\n-  studio.mp3|1\n- pop\n-  live.mp3|1");
+        QTest::newRow("excluded word") << u"-pop"_s << u"ann,Y,0,0:pop/a;rock/b"_s
+                                       << Split("ann|Y|\n- pop\n-  a|1\n rock\n  b|1");
+        QTest::newRow("user hidden when its only folder fails")
+            << u"zzz"_s << u"ann,Y,0,0:m/a"_s << Split("-ann|Y|\n- m\n-  a|1");
+        QTest::newRow("a minimum of files hides every new row")
+            << u"mfif:3"_s << u"ann,Y,0,0:m/a;m/b;m/c;m/d"_s
+            << Split("-ann|Y|\n- m\n-  a|1\n-  b|1\n-  c|1\n-  d|1");
+    }
+
+    void arrivalFilter()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, reply);
+        QFETCH(QStringList, rows);
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("q", &l_request);
+        lp_form->filterEdit()->setText(filter);
+        Deliver(l_request, reply);
+        QCOMPARE(Dump(lp_form->searchResults()), rows);
+    }
+
+    void refilter_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("visible");
+        const char* lp_all =
+            "ann|Y|\n rock\n  live one|1\n  studio|1\n  live two|1\n pop\n  live|1";
+        QTest::newRow("folder words then file names")
+            << u"rock live"_s << Split("ann|Y|\n rock\n  live one|1\n  live two|1");
+        QTest::newRow("excluded word in the folder hides it")
+            << u"-pop"_s << Split(lp_all).mid(0, 5);
+        QTest::newRow("minimum of files counts matches") << u"mfif:3"_s << Split(lp_all).mid(0, 5);
+        QTest::newRow("minimum not reached by matches") << u"live mfif:3"_s << QStringList();
+        QTest::newRow("cleared shows all") << QString() << Split(lp_all);
+    }
+
+    void refilter()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QStringList, visible);
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("q", &l_request);
+        lp_form->filterEdit()->setText(u"nothing matches this"_s);
+        Deliver(l_request, u"ann,Y,0,0:rock/live one;rock/studio;rock/live two;pop/live"_s);
+        QVERIFY(Dump(lp_form->searchResults(), true).isEmpty());
+        lp_form->filterEdit()->setText(filter);
+        // Applied once typing pauses, not at once.
+        QVERIFY(lp_form->RefilterTimer()->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!lp_form->RefilterTimer()->isActive(), timeoutMs);
+        QCOMPARE(Dump(lp_form->searchResults(), true), visible);
+        QVERIFY(lp_form->searchResults()->updatesEnabled());
+    }
+
+    void orders_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("users");
+        QTest::newRow("available: free first, then shorter queues, faster among equals")
+            << u"order_by_available"_s
+            << QStringList{u"free fast"_s, u"free slow"_s, u"queue 0"_s, u"queue 2"_s,
+                           u"queue 10"_s};
+        QTest::newRow("fastest first") << u"order_by_fastest"_s
+                                       << QStringList{u"queue 10"_s, u"free fast"_s, u"queue 2"_s,
+                                                      u"free slow"_s, u"queue 0"_s};
+    }
+
+    void orders()
+    {
+        QFETCH(QString, action);
+        QFETCH(QStringList, users);
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("q", &l_request);
+        for (const char* lp_reply :
+             {"queue 10,N,10,9000:m/b;m/c;m/a", "queue 2,N,2,3000:m/a", "free slow,Y,0,1024:m/a",
+              "queue 0,N,0,100:m/a", "free fast,Y,0,5000:m/a"})
+            Deliver(l_request, QString::fromUtf8(lp_reply));
+        mp_search->ApplyTabAction(lp_form, action.toStdString());
+        QTreeWidget* lp_tree = lp_form->searchResults();
+        QStringList l_users;
+        for (int l_row = 0; l_row < lp_tree->topLevelItemCount(); ++l_row)
+            l_users.append(lp_tree->topLevelItem(l_row)->text(0));
+        QCOMPARE(l_users, users);
+        QTreeWidgetItem* lp_folder =
+            lp_tree->findItems(u"queue 10"_s, Qt::MatchExactly)[0]->child(0);
+        QCOMPARE(lp_folder->child(0)->text(4) + lp_folder->child(1)->text(4) +
+                     lp_folder->child(2)->text(4),
+                 u"abc"_s);
+    }
+
+    void sortAfterFirstReplyAndClosedPage()
+    {
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("q", &l_request);
+        mp_search->ApplyTabAction(lp_form, "order_by_fastest");
+        Deliver(l_request, u"slow,N,0,1024:m/a"_s);
+        Deliver(l_request, u"fast,N,0,9000:m/a"_s);
+        QCOMPARE(lp_form->searchResults()->topLevelItem(0)->text(0), u"slow"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(lp_form->searchResults()->topLevelItem(0)->text(0), u"fast"_s,
+                                  timeoutMs);
+
+        // A page closed with its sort pending: the sort goes with it, the requests and rows too.
+        Deliver(l_request, u"faster,N,0,99999:m/a"_s);
+        QPointer<SearchResultsForm> lp_closed = lp_form;
+        mp_search->OnTabCloseRequested(0);
+        QVERIFY(lp_closed.isNull());
+        QCOMPARE(Count("search_request"), 0);
+        QCOMPARE(Count("search_result"), 0);
+        // A new page is sorted in its turn, wherever it lives.
+        ItemPtr l_next;
+        SearchResultsForm* lp_new = Manual("q", &l_next);
+        mp_search->ApplyTabAction(lp_new, "order_by_fastest");
+        Deliver(l_next, u"slow,N,0,1024:m/a"_s);
+        Deliver(l_next, u"fast,N,0,9000:m/a"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(lp_new->searchResults()->topLevelItem(0)->text(0), u"fast"_s,
+                                  timeoutMs);
+    }
+
+    void burstOfRepliesShownTogether()
+    {
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("q", &l_request);
+        for (const char* lp_user : {"ann", "bob", "carl"})
+            mp_search->OnUserSearchResults(
+                Store(l_request, ParseReply(QString::fromLatin1(lp_user) + u",Y,0,0:m/a"_s)));
+        // The first at once, the others together a moment later.
+        QCOMPARE(lp_form->searchResults()->topLevelItemCount(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(lp_form->searchResults()->topLevelItemCount(), 3, timeoutMs);
+    }
+
+    void replyForClosedPageDropped()
+    {
+        ItemPtr l_request;
+        Manual("q", &l_request);
+        const unsigned int l_token = l_request.AsUInt();
+        mp_search->OnTabCloseRequested(0);
+        QVERIFY(!d["search_request"]->HasItem(Value(l_token)));
+        // A reply to a request that no page holds opens nothing.
+        ItemPtr l_orphan = Request("q", false);
+        Deliver(l_orphan, u"ann,Y,0,0:m/a"_s);
+        QCOMPARE(mp_search->SearchTabControl()->count(), 0);
+        QCOMPARE(Count("search_results_widget"), 0);
+    }
+
+    void doubleClick_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<QStringList>("queued");
+        QTest::newRow("user row: every file, hidden ones too")
+            << u"ann"_s << QStringList{u"m\\a"_s, u"n\\b"_s, u"m\\c"_s, u"\\e"_s};
+        QTest::newRow("folder row") << u"m"_s << QStringList{u"m\\a"_s, u"m\\c"_s};
+        QTest::newRow("file row") << u"c"_s << QStringList{u"m\\c"_s};
+        QTest::newRow("folder row without folder text") << u""_s << QStringList{u"\\e"_s};
+    }
+
+    void doubleClick()
+    {
+        QFETCH(QString, row);
+        QFETCH(QStringList, queued);
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("song search", &l_request);
+        Deliver(l_request, u"ann,Y,0,0:m/c=30;n/b=20;m/a=10;/e=5"_s);
+        // A result without a name, as a broken reply could leave it, is never queued.
+        Deliver(l_request, u"ann,Y,0,0:m/=7"_s);
+        lp_form->filterEdit()->setText(u"c"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!lp_form->RefilterTimer()->isActive(), timeoutMs);
+        // The row by its own cell: user name, folder text (empty included) or file name.
+        QTreeWidgetItem* lp_row = nullptr;
+        for (QTreeWidgetItemIterator l_it(lp_form->searchResults()); *l_it && !lp_row; ++l_it)
+        {
+            const int l_depth = !(*l_it)->parent() ? 0 : !(*l_it)->parent()->parent() ? 1 : 2;
+            const int l_column = l_depth == 0 ? 0 : l_depth == 1 ? 3 : 4;
+            const int l_wanted = row == u"ann"_s ? 0 : row.isEmpty() || row == u"m"_s ? 1 : 2;
+            if (l_depth == l_wanted && (*l_it)->text(l_column) == row)
+                lp_row = *l_it;
+        }
+        QVERIFY(lp_row);
+        emit lp_form->searchResults()->itemDoubleClicked(lp_row, 0);
+        QStringList l_queued;
+        for (Item* lp_entry : d["download_entry"]->GetItems().SortNumericBy("download_order", true))
+        {
+            ItemPtr l_entry(lp_entry);
+            QCOMPARE(l_entry["user"].AsString(), std::string("ann"));
+            QCOMPARE(l_entry["search_request_text"].AsString(), std::string("song search"));
+            l_queued.append(QString::fromStdString(l_entry["remote_folder"].AsString() + "\\" +
+                                                   l_entry["file_name"].AsString()));
+        }
+        QCOMPARE(l_queued, queued);
+        int l_marked = 0;
+        for (QTreeWidgetItemIterator l_it(lp_form->searchResults()); *l_it; ++l_it)
+            l_marked += (*l_it)->icon(4).isNull() ? 0 : 1;
+        QCOMPARE(l_marked, queued.size());
+    }
+
+    void savedFiltersAcrossPages()
+    {
+        SearchResultsForm* lp_first = Manual("one");
+        SearchResultsForm* lp_second = Manual("two");
+        lp_second->filterEdit()->setText(u"Live"_s);
+        lp_first->filterEdit()->setText(u"  Live   Rock "_s);
+        QCOMPARE(lp_first->SaveFilterButton()->text(), u"Save Filter"_s);
+        lp_first->OnSaveFilterClicked();
+        QCOMPARE(lp_first->SaveFilterButton()->text(), u"Remove Filter"_s);
+        for (SearchResultsForm* lp_form : {lp_first, lp_second})
+        {
+            QCOMPARE(lp_form->SavedFiltersBox()->count(), 2);
+            QCOMPARE(lp_form->SavedFiltersBox()->itemText(1), u"live rock"_s);
+        }
+        QCOMPARE(lp_second->SaveFilterButton()->text(), u"Save Filter"_s);
+        lp_second->SavedFiltersBox()->setCurrentIndex(1);
+        QCOMPARE(lp_second->filterEdit()->text(), u"live rock"_s);
+        QCOMPARE(lp_second->SavedFiltersBox()->currentIndex(), 0);
+        QCOMPARE(lp_second->SaveFilterButton()->text(), u"Remove Filter"_s);
+        // A page opened later lists it too.
+        SearchResultsForm* lp_third = Manual("three");
+        QCOMPARE(lp_third->SavedFiltersBox()->itemText(1), u"live rock"_s);
+        lp_second->OnSaveFilterClicked();
+        for (SearchResultsForm* lp_form : {lp_first, lp_second, lp_third})
+            QCOMPARE(lp_form->SavedFiltersBox()->count(), 1);
+        QCOMPARE(lp_first->SaveFilterButton()->text(), u"Save Filter"_s);
+        lp_first->filterEdit()->setText(u"   "_s);
+        lp_first->OnSaveFilterClicked();
+        QCOMPARE(Count("saved_filter"), 0);
+    }
+
+    void relatedSearchesByRank()
+    {
+        ItemPtr l_text = d["search_request_text"]->GetItem(Value("jazz"));
+        for (const auto& [l_related, l_rank] :
+             {std::pair{"bebop", "5"}, {"swing", "20"}, {"cool", "7"}, {"unranked", ""}})
+        {
+            ItemPtr l_correlation = l_text.NewItem("search_correlation");
+            l_correlation += d["correlation_text"]->GetItem(Value(l_related));
+            if (*l_rank)
+                l_correlation += d["correlation_rank"]->GetItem(Value(l_rank));
+        }
+        SearchResultsForm* lp_form = Manual("jazz");
+        QTreeWidget* lp_list = lp_form->CorrelationsWidget();
+        QVERIFY(!lp_list->isHidden());
+        QCOMPARE(lp_list->topLevelItemCount(), 3);
+        QCOMPARE(lp_list->topLevelItem(0)->text(0) + u","_s + lp_list->topLevelItem(1)->text(0) +
+                     u","_s + lp_list->topLevelItem(2)->text(0),
+                 u"swing,cool,bebop"_s);
+        emit lp_list->itemClicked(lp_list->topLevelItem(1), 0);
+        QCOMPARE(mp_search->SearchEdit()->text(), u"cool"_s);
+        QVERIFY(Manual("blues")->CorrelationsWidget()->isHidden());
+        for (Item* lp_item : l_text.GetItems("search_correlation"))
+            ItemPtr(lp_item).Remove();
+    }
+
+    void wishListPages()
+    {
+        QVERIFY(!mp_search->WishList()->topLevelItemCount());
+        ItemPtr l_wish = d["wish_list_item"]->GetItem(Value("blue note"));
+        l_wish += d["wish_list_item_enabled"]->GetGlobalNullItem();
+        mp_search->OnWishListItemAdded(l_wish);
+        QTreeWidgetItem* lp_row = mp_search->WishList()->topLevelItem(0);
+        QCOMPARE(lp_row->text(0), u"Y"_s);
+        auto* lp_box = qobject_cast<QCheckBox*>(mp_search->WishList()->itemWidget(lp_row, 0));
+        QVERIFY(lp_box && lp_box->isChecked());
+
+        // The search itself opens no page; its first reply does.
+        ItemPtr l_first = Request("blue note", true);
+        mp_search->OnSearchRequest(l_first.AsUInt(), "blue note", true);
+        QCOMPARE(mp_search->WishListTabControl()->count(), 0);
+        Deliver(l_first, u"ann,Y,0,0:m/a"_s);
+        QCOMPARE(mp_search->WishListTabControl()->count(), 1);
+        QCOMPARE(mp_search->SearchTabControl()->count(), 0);
+        // Later searches of the entry feed the same page.
+        ItemPtr l_second = Request("blue note", true);
+        Deliver(l_second, u"bob,Y,0,0:m/b"_s);
+        QCOMPARE(mp_search->WishListTabControl()->count(), 1);
+        auto* lp_form =
+            qobject_cast<SearchResultsForm*>(mp_search->WishListTabControl()->widget(0));
+        QCOMPARE(lp_form->searchResults()->topLevelItemCount(), 2);
+
+        // Disabled: earlier requests keep feeding the page, a new search opens nothing.
+        lp_box->setChecked(false);
+        QVERIFY(!l_wish.IsConnected("wish_list_item_enabled"));
+        QCOMPARE(lp_row->text(0), QString());
+        mp_search->OnWishTabCloseRequested(0);
+        Deliver(Request("blue note", true), u"carl,Y,0,0:m/c"_s);
+        QCOMPARE(mp_search->WishListTabControl()->count(), 0);
+
+        // A reply for a text off the list opens nothing and puts nothing on the list.
+        Deliver(Request("not listed", true), u"ann,Y,0,0:m/a"_s);
+        QCOMPARE(mp_search->WishListTabControl()->count(), 0);
+        QVERIFY(!d["wish_list_item"]->HasItem(Value("not listed")));
+        QCOMPARE(Count("wish_list_item"), 1);
+
+        mp_search->OnActionBarTriggered("enable_all_wish_list_items");
+        QVERIFY(lp_box->isChecked() && l_wish.IsConnected("wish_list_item_enabled"));
+        Deliver(Request("blue note", true), u"dan,Y,0,0:m/d"_s);
+        QCOMPARE(mp_search->WishListTabControl()->count(), 1);
+        mp_search->OnActionBarTriggered("disable_all_wish_list_items");
+        QVERIFY(!l_wish.IsConnected("wish_list_item_enabled"));
+
+        // Removing the entry removes its row and leaves its page.
+        l_wish.Remove();
+        QCOMPARE(mp_search->WishList()->topLevelItemCount(), 0);
+        QCOMPARE(mp_search->WishListTabControl()->count(), 1);
+        QCOMPARE(Count("wish_list_node"), 0);
+    }
+
+    // The whole road: a search typed in the box, a peer's reply shown, a file queued by a double
+    // click and received.
+    void searchPeerEndToEnd()
+    {
+        mp_bob->SetOnline(true);
+        mp_bob->Forget();
+        const QString l_downloads = m_dir.filePath(u"downloads"_s);
+        TestSettings::SetSetting("download_folder", l_downloads.toStdString());
+        mp_search->SearchEdit()->setText(u"blue train"_s);
+        emit mp_search->SearchEdit()->returnPressed();
+        QVERIFY(mp_search->SearchEdit()->text().isEmpty());
+        QCOMPARE(mp_search->SearchTabControl()->count(), 1);
+        QCOMPARE(mp_search->SearchTabControl()->tabText(0), u"blue train"_s);
+        auto* lp_form = qobject_cast<SearchResultsForm*>(mp_search->SearchTabControl()->widget(0));
+        const quint32 l_token =
+            d["search_results_widget"]->HasItem(Value(lp_form))["search_request"].AsUInt();
+        QVERIFY(l_token != 0);
+
+        mp_bob->Send(TestPeerMessages::FileSearchResult(TestPeerMessages::SearchReplyContent(
+            "bob", l_token,
+            {{"Music\\Blue\\blue train.mp3", 6, "mp3", {}},
+             {"Music\\Blue\\moment's notice.mp3", 7, "mp3", {}}},
+            1, 51200, 0)));
+        QTRY_COMPARE_WITH_TIMEOUT(Dump(lp_form->searchResults()),
+                                  Split("bob|Y|50.0\n Blue/Music\n  blue train.mp3|6\n  "
+                                        "moment's notice.mp3|7"),
+                                  timeoutMs);
+
+        QTreeWidgetItem* lp_file = lp_form->searchResults()->topLevelItem(0)->child(0)->child(0);
+        emit lp_form->searchResults()->itemDoubleClicked(lp_file, 4);
+        QCOMPARE(Count("download_entry"), 1);
+        mp_bob->Offer(900, "Music\\Blue\\blue train.mp3", 6);
+        QVERIFY(mp_bob->Take(41));
+        auto lp_sender = mp_bob->SendFile(900, QByteArray(6, 'x'));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(l_downloads + u"/complete/Blue/blue train.mp3"_s),
+                                 timeoutMs);
+        QDir(l_downloads).removeRecursively();
+    }
+
+    void snapshot()
+    {
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("miles davis", &l_request);
+        Deliver(l_request, u"ann,Y,0,153600:jazz\\miles/so what.mp3=7340032;jazz\\miles/blue "
+                           u"in green.mp3=5242880"_s);
+        Deliver(l_request, u"bob,N,4,20480:music/kind of blue.mp3=3000000000"_s);
+        lp_form->Sort();
+        QVERIFY(!ViewHarness::Snapshot(mp_search->window(), u"search"_s).isEmpty());
+    }
+};
+
+VIEW_TEST_MAIN(TestSearch)
+#include "tst_search.moc"
