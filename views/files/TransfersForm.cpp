@@ -152,11 +152,11 @@ void TransfersForm::DeclareNodeTypes(const Side& i_side, const char* ip_folderTy
                                      const char* ip_entryType)
 {
     d.NewType(i_side.mp_userNode, true, false, true)->RelateToType("user", One, One, false);
+    d.NewType(i_side.mp_fileNode, true, false, true)->RelateToType(ip_entryType, One, One, false);
     Type* lp_folder = d.NewType(i_side.mp_folderNode, true, false, true);
     lp_folder->RelateToType(i_side.mp_userNode, Many, One, false);
     lp_folder->RelateToType(ip_folderType, Many, One, false);
     lp_folder->RelateToType(i_side.mp_fileNode, One, Many, false);
-    d.NewType(i_side.mp_fileNode, true, false, true)->RelateToType(ip_entryType, One, One, false);
 }
 
 void TransfersForm::Init()
@@ -296,8 +296,8 @@ double TransfersForm::Percent(qint64 i_done, qint64 i_total)
 
 QString TransfersForm::ProgressText(qint64 i_done, double i_percent)
 {
-    return QStringLiteral("%1 (%2%)")
-        .arg(CommafyNumber(i_done), QString::number(i_percent, 'f', 1));
+    const QString l_done = i_done > 0 ? CommafyNumber(i_done) : QString::number(i_done);
+    return QStringLiteral("%1 (%2%)").arg(l_done, QString::number(i_percent, 'f', 1));
 }
 
 QString TransfersForm::SpeedText(int i_bytesPerSecond)
@@ -408,6 +408,8 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(Side& i_side, ItemPtr i_entry, ItemP
                                             const QString& i_fileName, const QString& i_size)
 {
     ItemPtr l_user = i_entry["user"];
+    if (!l_user || !i_folder)
+        return nullptr;
     QTreeWidgetItem* lp_userRow = RowOf(l_user[i_side.mp_userNode]);
     if (!lp_userRow)
     {
