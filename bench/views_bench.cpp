@@ -24,6 +24,7 @@ constexpr Section g_sections[] = {
     {"chat", RunChatSection},
     {"userlist", RunUserListSection},
     {"inspectors", RunInspectorsSection},
+    {"finished", RunFinishedSection},
 };
 } // namespace
 
@@ -39,7 +40,8 @@ int main(int i_argc, char** ip_argv)
                 QApplication l_application(i_argc, ip_argv);
                 return l_section.m_run();
             }
-        std::fprintf(stderr, "usage: views_bench [browse|room|chat|userlist|inspectors]\n");
+        std::fprintf(stderr,
+                     "usage: views_bench [browse|room|chat|userlist|inspectors|finished]\n");
         return 2;
     }
     int l_failures = 0;

@@ -609,6 +609,11 @@ void DataSaver::AddDataLoadedEventHandler(DataLoadedEventHandler* ip_handler)
     m_dataLoadedEventHandlers.insert(ip_handler);
 }
 
+void DataSaver::RemoveDataLoadedEventHandler(DataLoadedEventHandler* ip_handler)
+{
+    m_dataLoadedEventHandlers.erase(ip_handler);
+}
+
 void DataSaver::EmitDataLoaded()
 {
     // A handler may register another one.

@@ -30,6 +30,8 @@ public:
     // one type accumulate. Both types must be declared.
     void AddSavedByConnectionType(std::string i_type, std::string i_connectedType);
     void AddDataLoadedEventHandler(DataLoadedEventHandler* ip_handler);
+    // For a handler that goes before the program ends.
+    void RemoveDataLoadedEventHandler(DataLoadedEventHandler* ip_handler);
     // Calls DataLoaded() once on every registered handler.
     void EmitDataLoaded();
 

@@ -5,6 +5,7 @@
 // The sections of views_bench, each run in a process of its own under a QApplication.
 int RunBrowseSection();
 int RunChatSection();
+int RunFinishedSection();
 int RunInspectorsSection();
 int RunRoomSection();
 int RunUserListSection();

@@ -1,0 +1,134 @@
+#include "DownloadMenuOptions.h"
+
+#include "Log.h"
+#include "Server.h"
+#include "StoreFunctions.h"
+#include "TransferQueueManager.h"
+#include "UIFunctions.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMenu>
+#include <QUrl>
+
+#include <utility>
+#include <vector>
+
+namespace
+{
+// The path with every link resolved. A path that does not exist yet (the folder of a download
+// still running) resolves through its deepest existing ancestor; a dangling link resolves to
+// nothing, so it is never followed out.
+QString ResolvedPath(const QString& i_path)
+{
+    QString l_existing = QDir::cleanPath(QDir(QDir::rootPath()).absoluteFilePath(i_path));
+    QString l_rest;
+    while (!QFileInfo::exists(l_existing) && !QFileInfo(l_existing).isSymLink())
+    {
+        const qsizetype l_slash = l_existing.lastIndexOf(QLatin1Char('/'));
+        if (l_slash <= 0)
+            return QString();
+        l_rest = l_existing.mid(l_slash) + l_rest;
+        l_existing.truncate(l_slash);
+    }
+    const QString l_canonical = QFileInfo(l_existing).canonicalFilePath();
+    return l_canonical.isEmpty() ? QString() : l_canonical + l_rest;
+}
+
+} // namespace
+
+bool DownloadMenuOptions::OpenDownloadedPath(const QString& i_targetPath)
+{
+    QString l_path = i_targetPath;
+    l_path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const std::string l_setting = SettingValue("download_folder").AsString();
+    const QString l_folder =
+        l_setting.empty()
+            ? QString()
+            : ResolvedPath(QString::fromUtf8(l_setting.data(), qsizetype(l_setting.size())));
+    const QString l_resolved = ResolvedPath(l_path);
+    const QString l_prefix =
+        l_folder.endsWith(QLatin1Char('/')) ? l_folder : l_folder + QLatin1Char('/');
+    if (l_folder.isEmpty() || l_resolved.isEmpty() || !l_resolved.startsWith(l_prefix))
+    {
+        Log(QStringLiteral("transfers"), 1,
+            QStringLiteral("Not opening %1: it is not inside the download folder.").arg(l_path));
+        return false;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(l_path));
+    return true;
+}
+
+DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_downloads, QObject* ip_parent)
+    : QObject(ip_parent), m_downloads(std::move(i_downloads))
+{
+    if (m_downloads.empty())
+        return;
+    if (!ip_menu->actions().isEmpty())
+        ip_menu->addSeparator();
+    ItemPtr l_first = FirstDownload();
+    if (m_downloads.size() == 1 && l_first["download_entry_status"].AsString() == "complete")
+        connect(ip_menu->addAction(QStringLiteral("Open File")), &QAction::triggered, this,
+                &DownloadMenuOptions::OnOpenFile);
+    connect(ip_menu->addAction(QStringLiteral("Open Folder")), &QAction::triggered, this,
+            &DownloadMenuOptions::OnOpenFolder);
+    ip_menu->addSeparator();
+    connect(ip_menu->addAction(QIcon(QStringLiteral(":/icons/transfer_icon")),
+                               m_downloads.size() == 1 ? QStringLiteral("Remove download")
+                                                       : QStringLiteral("Remove downloads")),
+            &QAction::triggered, this, &DownloadMenuOptions::OnRemoveDownloads);
+    ItemPtr l_search = l_first["search_request_text"];
+    if (l_search)
+    {
+        const std::string l_text = l_search.AsString();
+        m_searchText = QString::fromUtf8(l_text.data(), qsizetype(l_text.size()));
+        connect(
+            ip_menu->addAction(QIcon(QStringLiteral(":/icons/search_icon")),
+                               EscapeAmpersands(QStringLiteral("Re-run Search: ") + m_searchText)),
+            &QAction::triggered, this, &DownloadMenuOptions::OnRerunSearch);
+    }
+}
+
+DownloadMenuOptions::~DownloadMenuOptions() = default;
+
+bool DownloadMenuOptions::OpenFinishedFile(ItemPtr i_download)
+{
+    return OpenDownloadedPath(transferQueueManager->GetDownloadTargetPath(i_download, true));
+}
+
+bool DownloadMenuOptions::OpenFinishedFolder(ItemPtr i_download)
+{
+    return OpenDownloadedPath(transferQueueManager->GetDownloadTargetFolder(i_download, true));
+}
+
+void DownloadMenuOptions::OnRemoveDownloads()
+{
+    // Handles first: each removal changes the store the set's items live in.
+    std::vector<ItemPtr> l_downloads(m_downloads.begin(), m_downloads.end());
+    for (ItemPtr& l_download : l_downloads)
+        transferQueueManager->RemoveDownload(l_download);
+}
+
+void DownloadMenuOptions::OnRerunSearch()
+{
+    const QByteArray l_text = m_searchText.toUtf8();
+    gp_server->FileSearch(l_text.toStdString(), false);
+}
+
+void DownloadMenuOptions::OnOpenFile()
+{
+    OpenFinishedFile(FirstDownload());
+}
+
+void DownloadMenuOptions::OnOpenFolder()
+{
+    OpenFinishedFolder(FirstDownload());
+}
+
+ItemPtr DownloadMenuOptions::FirstDownload() const
+{
+    return ItemPtr(m_downloads.front());
+}
