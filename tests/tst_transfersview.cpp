@@ -1,6 +1,7 @@
 // The Transfers page: its download and upload trees over the real transfer queue, the settings
 // row, the clean-ups and the opening of finished downloads.
 #include "Data.h"
+#include "DownloadMenuOptions.h"
 #include "Log.h"
 #include "StoreFunctions.h"
 #include "TestSettings.h"
@@ -426,31 +427,33 @@ private slots:
     // Only a path that really lies under the download folder is opened; names come from others.
     void openFinished_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<bool>("opened");
-        // The folder (Music under the finished branch) is opened in each case.
-        QTest::newRow("inside") << u"song.mp3"_s << true;
-        QTest::newRow("climbing out") << u"..\\..\\..\\outside.txt"_s << false;
-        QTest::newRow("missing") << u"nothing.txt"_s << false;
+        QTest::addColumn<QString>("spec");
+        QTest::addColumn<int>("opened");
+        QTest::newRow("inside") << u"alice/Music/song.mp3"_s << 2;
+        QTest::newRow("not there yet") << u"alice/Music/nothing.txt"_s << 2;
+        QTest::newRow("names climbing out") << u"alice/Music/..\\..\\..\\outside.txt"_s << 2;
+        QTest::newRow("linked out") << u"alice/Linked/outside.txt"_s << 0;
     }
     void openFinished()
     {
-        QFETCH(QString, file);
-        QFETCH(bool, opened);
+        QFETCH(QString, spec);
+        QFETCH(int, opened);
         QFile l_outside(m_dir.path() + u"/outside.txt"_s);
         QVERIFY(l_outside.open(QIODevice::WriteOnly));
         l_outside.close();
-        ItemPtr l_entry = Add(u"alice/Music/"_s + file, 10);
-        if (file == u"song.mp3"_s)
-            QVERIFY(!PlaceFinished(l_entry).isEmpty());
+        QDir().mkpath(m_dir.path() + u"/downloads/complete"_s);
+        QFile::link(m_dir.path(), m_dir.path() + u"/downloads/complete/Linked"_s);
+        ItemPtr l_entry = Add(spec, 10);
+        QVERIFY(!PlaceFinished(l_entry).isEmpty());
         const qsizetype l_before = mp_harness->OpenedUrls().size();
         emit mp_form->DownloadsList()->itemDoubleClicked(Row(l_entry), 2);
-        mp_form->OpenDownloadPath(l_entry, true);
+        DownloadMenuOptions::OpenFinishedFolder(l_entry);
         const QList<QUrl> l_urls = mp_harness->OpenedUrls().mid(l_before);
-        QCOMPARE(l_urls.size(), opened ? 2 : 1);
+        QCOMPARE(l_urls.size(), opened);
         for (const QUrl& l_url : l_urls)
-            QVERIFY(l_url.toLocalFile().startsWith(QDir(m_dir.path()).canonicalPath() +
-                                                   u"/downloads/"_s));
+            QVERIFY(QFileInfo(l_url.toLocalFile())
+                        .canonicalFilePath()
+                        .startsWith(QDir(m_dir.path()).canonicalPath() + u"/downloads/"_s));
     }
 
     void snapshot()

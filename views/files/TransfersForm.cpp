@@ -2,8 +2,10 @@
 
 #include "ActionSetToolBar.h"
 #include "Clock.h"
+#include "CompleteDownloadsForm.h"
 #include "Data.h"
 #include "DataSaver.h"
+#include "DownloadMenuOptions.h"
 #include "EventHandler.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
@@ -846,6 +848,16 @@ void TransfersForm::OnActionBarTriggered(std::string i_id)
             if (ItemPtr l_user = NodeOf(m_downloads.mp_userNode, lp_userRow)["user"])
                 l_user.NewItem("in_user_list");
     }
+    else if (i_id == "complete_downloads")
+    {
+        if (!completeDownloadsForm)
+        {
+            auto* lp_form = new CompleteDownloadsForm(this);
+            mp_tabs->addTab(lp_form, QStringLiteral("Complete"));
+            lp_form->Init();
+        }
+        completeDownloadsForm->show();
+    }
 }
 
 void TransfersForm::EveryHalfMinute()
@@ -895,28 +907,10 @@ void TransfersForm::OnKeyPressedInDownloadList(QKeyEvent* ip_event)
         DeleteSelectedDownloads();
 }
 
-void TransfersForm::OpenDownloadPath(ItemPtr i_entry, bool i_folder)
-{
-    QString l_path = i_folder ? transferQueueManager->GetDownloadTargetFolder(i_entry, true)
-                              : transferQueueManager->GetDownloadTargetPath(i_entry, true);
-    l_path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    const QString l_real = QFileInfo(l_path).canonicalFilePath();
-    const QString l_root =
-        QDir(QString::fromUtf8(SettingValue("download_folder").AsString())).canonicalPath();
-    if (l_real.isEmpty() || l_root.isEmpty() ||
-        !(l_real == l_root || l_real.startsWith(l_root + QLatin1Char('/'))))
-    {
-        Log(QStringLiteral("transfers"), 1,
-            QStringLiteral("Not opening %1: it is not inside the download folder").arg(l_path));
-        return;
-    }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(l_real));
-}
-
 void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_row, int)
 {
     if (ItemPtr l_node = NodeOf(m_downloads.mp_fileNode, ip_row))
-        OpenDownloadPath(l_node["download_entry"], false);
+        DownloadMenuOptions::OpenFinishedFile(l_node["download_entry"]);
 }
 
 void TransfersForm::OnDownloadsContextMenuRequested(const QPoint& i_point)
@@ -927,6 +921,7 @@ void TransfersForm::OnDownloadsContextMenuRequested(const QPoint& i_point)
     const std::string l_user =
         NodeOf(m_downloads.mp_userNode, GetDownloadNodeUserNode(lp_row))["user"].AsString();
     QMenu l_menu;
+    DownloadMenuOptions l_downloads(&l_menu, GetNodeDownloadEntryItems(lp_row), nullptr);
     UserMenuOptions l_users(&l_menu, l_user, nullptr);
     l_menu.exec(mp_downloadsList->viewport()->mapToGlobal(i_point));
 }

@@ -59,10 +59,6 @@ public:
     QTreeWidgetItem* GetDownloadNodeUserNode(QTreeWidgetItem* ip_row) const;
     QTreeWidgetItem* GetUploadNodeUserNode(QTreeWidgetItem* ip_row) const;
 
-    // Opens the finished file (or its folder) of a download, refusing anything whose real place
-    // is not under the download folder: file and folder names come from other users.
-    void OpenDownloadPath(ItemPtr i_entry, bool i_folder);
-
 signals:
     void DownloadComplete(ItemPtr i_entry);
 
