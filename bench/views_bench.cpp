@@ -25,6 +25,7 @@ constexpr Section g_sections[] = {
     {"userlist", RunUserListSection},
     {"inspectors", RunInspectorsSection},
     {"finished", RunFinishedSection},
+    {"transfers", RunTransfersSection},
 };
 } // namespace
 

@@ -8,6 +8,7 @@ int RunChatSection();
 int RunFinishedSection();
 int RunInspectorsSection();
 int RunRoomSection();
+int RunTransfersSection();
 int RunUserListSection();
 
 // The GUI thread's own processor time for the work, in milliseconds: the machine is shared, and
