@@ -323,6 +323,10 @@ QColor TransfersForm::StatusColor(const std::string& i_status)
 void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* ip_row, const std::string& i_status)
 {
     const QBrush l_brush(StatusColor(i_status), Qt::SolidPattern);
+    // Each change repaints the row: a row already in its colour is left alone.
+    if (ip_row->foreground(ip_row->columnCount() - 1) == l_brush &&
+        ip_row->foreground(0) == l_brush)
+        return;
     for (int l_column = 0; l_column < ip_row->columnCount(); ++l_column)
         ip_row->setForeground(l_column, l_brush);
 }
