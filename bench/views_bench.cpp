@@ -26,6 +26,7 @@ constexpr Section g_sections[] = {
     {"inspectors", RunInspectorsSection},
     {"finished", RunFinishedSection},
     {"search", RunSearchSection},
+    {"transfers", RunTransfersSection},
 };
 } // namespace
 
@@ -41,8 +42,8 @@ int main(int i_argc, char** ip_argv)
                 QApplication l_application(i_argc, ip_argv);
                 return l_section.m_run();
             }
-        std::fprintf(stderr,
-                     "usage: views_bench [browse|room|chat|userlist|inspectors|finished|search]\n");
+        std::fprintf(stderr, "usage: views_bench "
+                             "[browse|room|chat|userlist|inspectors|finished|search|transfers]\n");
         return 2;
     }
     int l_failures = 0;

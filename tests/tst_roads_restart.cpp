@@ -96,14 +96,19 @@ int RunClient(int argc, char** argv)
     const auto l_ready = [&]
     {
         if (l_firstRun)
+        {
             for (const Download& l_download : g_downloads)
                 l_transfers.AddDownload(l_download.mp_owner, l_download.mp_name,
                                         g_folder.toStdString(), l_download.m_size, 0);
+            l_transfers.SetUploadSlots(5);
+        }
         QStringList l_statuses;
         for (ItemPtr l_download : d.GetType("download_entry")->GetItems())
             l_statuses << QString::fromStdString(l_download["file_name"].AsString() + ':' +
                                                  l_download["download_entry_status"].AsString());
         l_statuses.sort();
+        l_statuses << QStringLiteral("slots:") +
+                          QString::fromStdString(SettingValue("upload_slots").AsString());
         std::printf("ready %u %s\n", unsigned(l_messenger.ListeningPort()),
                     qPrintable(l_statuses.join(QLatin1Char(' '))));
         std::fflush(stdout);
@@ -224,12 +229,13 @@ private slots:
 
     // Two downloads are running, with part of their bytes on disk, and one is only queued at the
     // exit; the next run queues all three again, resumes each from where its partial file ends
-    // and completes it; the run after finds them all complete.
+    // and completes it; the run after finds them all complete. The upload slots chosen on the
+    // first run stay through both restarts.
     void downloadsResumeAfterRestart()
     {
         const QByteArrayList l_allQueued = {"bob music\\album\\a.bin", "bob music\\album\\c.bin",
                                             "carol music\\album\\b.bin"};
-        QCOMPARE(StartClient(), QByteArray("a.bin:queued b.bin:queued c.bin:queued"));
+        QCOMPARE(StartClient(), QByteArray("a.bin:queued b.bin:queued c.bin:queued slots:5"));
         QTRY_COMPARE_WITH_TIMEOUT(m_queued.keys(), l_allQueued, timeoutMs);
         for (const Download& l_download : g_downloads)
             if (l_download.m_sentBefore > 0)
@@ -250,7 +256,7 @@ private slots:
             QVERIFY(lp_sender->Finish(timeoutMs));
         m_senders.clear();
 
-        QCOMPARE(StartClient(), QByteArray("a.bin:queued b.bin:queued c.bin:queued"));
+        QCOMPARE(StartClient(), QByteArray("a.bin:queued b.bin:queued c.bin:queued slots:5"));
         QTRY_COMPARE_WITH_TIMEOUT(m_queued.keys(), l_allQueued, timeoutMs);
         for (const Download& l_download : g_downloads)
             QVERIFY(Send(l_download, 0));
@@ -265,7 +271,7 @@ private slots:
             QVERIFY(!QFile::exists(Path("downloading", l_download)));
         }
         QVERIFY(QuitClient());
-        QCOMPARE(StartClient(), QByteArray("a.bin:complete b.bin:complete c.bin:complete"));
+        QCOMPARE(StartClient(), QByteArray("a.bin:complete b.bin:complete c.bin:complete slots:5"));
         QVERIFY(m_queued.isEmpty());
         QVERIFY(QuitClient());
     }

@@ -360,7 +360,7 @@ void TransferQueueManager::WriteSettingDefaults()
         SetSetting("upload_speed_limit", 0);
         SetSetting("upload_speed_limit_enabled", "no");
     }
-    SetSetting("upload_slots", 1);
+    WriteDefault("upload_slots", 1);
 }
 
 void TransferQueueManager::OnDownloadStatusAdded(Item* ip_status)

@@ -14,6 +14,7 @@ int RunFinishedSection();
 int RunInspectorsSection();
 int RunRoomSection();
 int RunSearchSection();
+int RunTransfersSection();
 int RunUserListSection();
 
 // The GUI thread's own processor time for the work, in milliseconds: the machine is shared, and

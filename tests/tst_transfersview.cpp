@@ -1,0 +1,471 @@
+// The Transfers page: its download and upload trees over the real transfer queue, the settings
+// row, the clean-ups and the opening of finished downloads.
+#include "Data.h"
+#include "DownloadMenuOptions.h"
+#include "Log.h"
+#include "StoreFunctions.h"
+#include "TestSettings.h"
+#include "TransferFigures.h"
+#include "TransferQueueManager.h"
+#include "TransfersForm.h"
+#include "TreeWidget.h"
+#include "ViewHarness.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace
+{
+// "user(folder(file,...),...),..." as the tree shows it; user rows by name, folder rows by
+// column 1, file rows by column 2.
+QString Shape(QTreeWidget* ip_list)
+{
+    QStringList l_users;
+    for (int l_user = 0; l_user < ip_list->topLevelItemCount(); ++l_user)
+    {
+        QTreeWidgetItem* lp_user = ip_list->topLevelItem(l_user);
+        QStringList l_folders;
+        for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
+        {
+            QTreeWidgetItem* lp_folder = lp_user->child(l_folder);
+            QStringList l_files;
+            for (int l_file = 0; l_file < lp_folder->childCount(); ++l_file)
+                l_files << lp_folder->child(l_file)->text(2);
+            l_folders << lp_folder->text(1) + u'(' + l_files.join(u',') + u')';
+        }
+        l_users << lp_user->text(0) + u'(' + l_folders.join(u',') + u')';
+    }
+    return l_users.join(u',');
+}
+
+// "user/folder/file" -> (user, remote folder, file name).
+QStringList Split(const QString& i_spec)
+{
+    return i_spec.split(u'/');
+}
+} // namespace
+
+class TransfersViewTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ViewHarness> mp_harness;
+    TransfersForm* mp_form = nullptr;
+    QTemporaryDir m_dir;
+
+    TransferQueueManager& Queue() { return mp_harness->Transfers(); }
+
+    ItemPtr Add(const QString& i_spec, qint64 i_size = 2097152)
+    {
+        const QStringList l_parts = Split(i_spec);
+        return Queue().AddDownload(l_parts[0].toStdString(), l_parts[2].toStdString(),
+                                   l_parts[1].toStdString(), i_size, 0);
+    }
+
+    ItemPtr Entry(const QString& i_spec)
+    {
+        const QStringList l_parts = Split(i_spec);
+        return Queue().GetDownloadEntry(l_parts[0].toStdString(), l_parts[2].toStdString(),
+                                        l_parts[1].toStdString());
+    }
+
+    void Report(ItemPtr i_entry, qint64 i_position, int i_speed)
+    {
+        // The queue frees them with the entry, as it does a running transfer's.
+        SetValue(i_entry, "write_position", Value(new TransferFigures::Counter(i_position)));
+        SetValue(i_entry, "bytes_per_second", Value(new TransferFigures::Speed(i_speed)));
+        emit Queue().DownloadProgressed(i_entry);
+        ViewHarness::Flush();
+    }
+
+    QTreeWidgetItem* Row(ItemPtr i_entry) { return mp_form->DownloadRow(i_entry); }
+
+    static QString BarText(QTreeWidgetItem* ip_row)
+    {
+        auto* lp_bar = qobject_cast<QProgressBar*>(ip_row->treeWidget()->itemWidget(ip_row, 4));
+        return lp_bar ? lp_bar->format() + u' ' + QString::number(lp_bar->value()) : QString();
+    }
+
+    // A finished file on disk for the download, as the queue would have placed it.
+    QString PlaceFinished(ItemPtr i_entry)
+    {
+        QString l_path = Queue().GetDownloadTargetPath(i_entry, true);
+        l_path.replace(u'\\', u'/');
+        QDir().mkpath(QFileInfo(l_path).path());
+        QFile l_file(l_path);
+        return l_file.open(QIODevice::WriteOnly) ? l_path : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        mp_harness = std::make_unique<ViewHarness>();
+        TestSettings::SetSetting("download_folder", m_dir.path() + u"/downloads"_s);
+        QDir().mkpath(m_dir.path() + u"/downloads"_s);
+        auto* lp_window = new QMainWindow;
+        mp_form = new TransfersForm(lp_window);
+        lp_window->setCentralWidget(mp_form);
+        mp_form->Init();
+        mp_form->DataLoaded();
+        emit Queue().TransfersLoaded();
+        lp_window->resize(1000, 400);
+        lp_window->show();
+    }
+
+    void cleanupTestCase() { mp_harness.reset(); }
+
+    void cleanup()
+    {
+        for (Item* lp_entry : d["download_entry"]->GetItems())
+            Queue().RemoveDownload(lp_entry);
+        for (Item* lp_entry : d["upload_entry"]->GetItems())
+            Queue().RemoveUpload(lp_entry);
+        ViewHarness::Flush();
+        TestSettings::SetSetting("clear_complete_downloads", "no");
+        TestSettings::SetSetting("clear_complete_aborted_uploads", "no");
+        // No node outlives its row.
+        for (const char* lp_type :
+             {"download_list_user_node", "download_list_folder_node", "download_list_node",
+              "upload_list_user_node", "upload_list_folder_node", "upload_list_node"})
+            QCOMPARE(d[lp_type]->ItemCount(), std::size_t(0));
+        QCOMPARE(mp_form->DownloadsList()->topLevelItemCount(), 0);
+    }
+
+    // Rows come with their entries and go with the last of them, parents included.
+    void cascades_data()
+    {
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QString>("shape");
+        const QStringList l_three{u"alice/Music\\Rock/a.mp3"_s, u"alice/Music\\Rock/b.mp3"_s,
+                                  u"alice/Docs/c.txt"_s, u"bob/Music\\Rock/d.mp3"_s};
+        QTest::newRow("built")
+            << l_three << QStringList()
+            << u"alice(Rock/Music(a.mp3,b.mp3),Docs(c.txt)),bob(Rock/Music(d.mp3))"_s;
+        QTest::newRow("file of two")
+            << l_three << QStringList{u"alice/Music\\Rock/a.mp3"_s}
+            << u"alice(Rock/Music(b.mp3),Docs(c.txt)),bob(Rock/Music(d.mp3))"_s;
+        QTest::newRow("last of folder")
+            << l_three << QStringList{u"alice/Docs/c.txt"_s}
+            << u"alice(Rock/Music(a.mp3,b.mp3)),bob(Rock/Music(d.mp3))"_s;
+        QTest::newRow("last of user") << l_three << QStringList{u"bob/Music\\Rock/d.mp3"_s}
+                                      << u"alice(Rock/Music(a.mp3,b.mp3),Docs(c.txt))"_s;
+        QTest::newRow("all") << l_three << l_three << QString();
+    }
+    void cascades()
+    {
+        QFETCH(QStringList, added);
+        QFETCH(QStringList, removed);
+        QFETCH(QString, shape);
+        for (const QString& l_spec : added)
+            QVERIFY(Add(l_spec));
+        for (const QString& l_spec : removed)
+            Queue().RemoveDownload(Entry(l_spec));
+        QCOMPARE(Shape(mp_form->DownloadsList()), shape);
+        QCOMPARE(d["download_list_node"]->ItemCount(), std::size_t(added.size() - removed.size()));
+    }
+
+    // Each status word in its colour and text; the place in line is cleared by any change.
+    void statusColours_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QColor>("colour");
+        QTest::newRow("complete") << u"complete"_s << u"complete"_s << QColor(0, 100, 0);
+        QTest::newRow("downloading") << u"downloading"_s << u"downloading"_s << QColor(0, 0, 255);
+        QTest::newRow("queued") << u"queued"_s << u"queued"_s << QColor(51, 102, 255);
+        QTest::newRow("denied") << u"denied"_s << u"file not shared."_s << QColor(255, 10, 71);
+        QTest::newRow("aborted") << u"aborted"_s << u"aborted"_s << QColor(255, 10, 71);
+        QTest::newRow("local error") << u"local error"_s << u"local error"_s << QColor(255, 10, 71);
+    }
+    void statusColours()
+    {
+        QFETCH(QString, status);
+        QFETCH(QString, shown);
+        QFETCH(QColor, colour);
+        ItemPtr l_entry = Add(u"alice/Docs/a.txt"_s);
+        SetValue(l_entry, "denial_reason", "File not shared.");
+        Queue().SetDownloadEntryStatus(l_entry, status == u"aborted"_s ? "denied" : "aborted");
+        SetValue(l_entry, "place_in_line", 7);
+        QCOMPARE(Row(l_entry)->text(8), u"7"_s);
+        Queue().SetDownloadEntryStatus(l_entry, status.toStdString());
+        QTreeWidgetItem* lp_row = Row(l_entry);
+        QCOMPARE(lp_row->text(3), shown);
+        QCOMPARE(lp_row->text(8), QString());
+        for (int l_column : {0, 2, 3, 7})
+            QCOMPARE(lp_row->foreground(l_column).color(), colour);
+        mp_form->DownloadsList()->collapseAll();
+        ViewHarness::Flush();
+        // One entry alone: its own word, except that a local error has no aggregate.
+        const QString l_aggregate = status == u"local error"_s ? QString() : status;
+        QCOMPARE(lp_row->parent()->text(3), l_aggregate);
+        QCOMPARE(lp_row->parent()->foreground(1).color(),
+                 TransfersForm::StatusColor(l_aggregate.toStdString()));
+        mp_form->DownloadsList()->expandAll();
+    }
+
+    // Collapsed rows: the first rule that holds among their entries.
+    void aggregates_data()
+    {
+        QTest::addColumn<QStringList>("statuses");
+        QTest::addColumn<QString>("aggregate");
+        QTest::newRow("running first")
+            << QStringList{u"queued"_s, u"downloading"_s} << u"downloading"_s;
+        QTest::newRow("queued next") << QStringList{u"complete"_s, u"queued"_s} << u"queued"_s;
+        QTest::newRow("all complete") << QStringList{u"complete"_s, u"complete"_s} << u"complete"_s;
+        QTest::newRow("denied") << QStringList{u"aborted"_s, u"denied"_s} << u"denied"_s;
+        QTest::newRow("aborted") << QStringList{u"complete"_s, u"aborted"_s} << u"aborted"_s;
+        QTest::newRow("local error") << QStringList{u"complete"_s, u"local error"_s} << QString();
+    }
+    void aggregates()
+    {
+        QFETCH(QStringList, statuses);
+        QFETCH(QString, aggregate);
+        for (int l_index = 0; l_index < statuses.size(); ++l_index)
+            Queue().SetDownloadEntryStatus(Add(u"alice/Docs/%1.txt"_s.arg(l_index)),
+                                           statuses[l_index].toStdString());
+        mp_form->DownloadsList()->collapseAll();
+        ViewHarness::Flush();
+        QTreeWidgetItem* lp_user = mp_form->DownloadsList()->topLevelItem(0);
+        QCOMPARE(lp_user->text(3), aggregate);
+        QCOMPARE(lp_user->child(0)->text(3), aggregate);
+        QCOMPARE(lp_user->foreground(0).color(),
+                 TransfersForm::StatusColor(aggregate.toStdString()));
+        mp_form->DownloadsList()->expandAll();
+        QCOMPARE(lp_user->text(3), QString());
+    }
+
+    // Time left, progress and speed texts of a file row, and the totals of its collapsed user.
+    void progressTexts_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("position");
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<QString>("eta");
+        QTest::addColumn<QString>("progress");
+        QTest::addColumn<QString>("kbs");
+        QTest::newRow("hours") << qint64(3725 * 1024) << qint64(0) << 1024 << u"   1h:2m:5s"_s
+                               << u"0 (0.0%) 0"_s << u"1.0"_s;
+        QTest::newRow("minutes") << qint64(2097152) << qint64(1048576) << 16000 << u"   1m:5s"_s
+                                 << u"1,048,576 (50.0%) 50"_s << u"15.6"_s;
+        QTest::newRow("no speed") << qint64(2097152) << qint64(1048576) << 0 << u"   0s"_s
+                                  << u"1,048,576 (50.0%) 50"_s << u"0.0"_s;
+        QTest::newRow("beyond the end")
+            << qint64(100) << qint64(150) << 10 << u"   0s"_s << u"150 (100.0%) 100"_s << u"0.0"_s;
+        QTest::newRow("empty file")
+            << qint64(0) << qint64(0) << 0 << u"   0s"_s << u"0 (0.0%) 0"_s << u"0.0"_s;
+    }
+    void progressTexts()
+    {
+        QFETCH(qint64, size);
+        QFETCH(qint64, position);
+        QFETCH(int, speed);
+        QFETCH(QString, eta);
+        QFETCH(QString, progress);
+        QFETCH(QString, kbs);
+        ItemPtr l_entry = Add(u"alice/Docs/a.txt"_s, size);
+        Add(u"alice/Other/b.txt"_s, size);
+        Queue().SetDownloadEntryStatus(l_entry, "downloading");
+        Report(l_entry, position, speed);
+        QTreeWidgetItem* lp_row = Row(l_entry);
+        QCOMPARE(lp_row->text(5), eta);
+        QCOMPARE(BarText(lp_row), progress);
+        QCOMPARE(lp_row->text(6), kbs);
+        // The user holds two folders: its totals are kept even while expanded.
+        QVERIFY(!BarText(lp_row->parent()->parent()).isEmpty() || size == 0);
+    }
+
+    // A file with no bytes is whole once complete.
+    void emptyFileComplete()
+    {
+        ItemPtr l_entry = Add(u"alice/Docs/empty.txt"_s, 0);
+        Queue().SetDownloadEntryStatus(l_entry, "complete");
+        QCOMPARE(BarText(Row(l_entry)), u"0 (100.0%) 100"_s);
+    }
+
+    // Restoring the row from the settings writes nothing back; later changes do.
+    void settingsRow()
+    {
+        auto* lp_slots = mp_form->findChild<QSpinBox*>(u"uploadSlotsSpinBox"_s);
+        auto* lp_limit = mp_form->findChild<QSpinBox*>(u"uploadLimitSpinBox"_s);
+        auto* lp_limitBox = mp_form->findChild<QCheckBox*>(u"uploadLimitCheckBox"_s);
+        auto* lp_clear = mp_form->findChild<QCheckBox*>(u"clearDownloadsCheckBox"_s);
+        QVERIFY(lp_slots && lp_limit && lp_limitBox && lp_clear);
+        lp_limit->setValue(40);
+        QVERIFY(lp_limitBox->isChecked());
+        QCOMPARE(TestSettings::Setting("upload_speed_limit").AsString(), "40");
+        QCOMPARE(TestSettings::Setting("upload_speed_limit_enabled").AsString(), "yes");
+        lp_limit->setValue(0);
+        QVERIFY(!lp_limitBox->isChecked());
+        QCOMPARE(TestSettings::Setting("upload_speed_limit_enabled").AsString(), "no");
+        lp_slots->setValue(4);
+        QCOMPARE(TestSettings::Setting("upload_slots").AsString(), "4");
+        lp_clear->setChecked(true);
+        QCOMPARE(TestSettings::Setting("clear_complete_downloads").AsString(), "yes");
+        lp_clear->setChecked(false);
+        QVERIFY(!SettingValue("clear_complete_downloads"));
+
+        // A fresh page restores the saved values and stores nothing while doing so.
+        TestSettings::SetSetting("upload_slots", 7);
+        TestSettings::SetSetting("upload_speed_limit", 300);
+        TestSettings::SetSetting("upload_speed_limit_enabled", "no");
+        const auto l_values = []
+        {
+            QList<Item*> l_items;
+            for (const char* lp_key :
+                 {"upload_slots", "upload_speed_limit", "upload_speed_limit_enabled",
+                  "clear_complete_downloads", "clear_complete_aborted_uploads"})
+                l_items << SettingValue(lp_key).operator->();
+            return l_items;
+        };
+        const QList<Item*> l_before = l_values();
+        TransfersForm l_fresh;
+        l_fresh.DataLoaded();
+        QCOMPARE(l_values(), l_before);
+        QCOMPARE(l_fresh.findChild<QSpinBox*>(u"uploadSlotsSpinBox"_s)->value(), 7);
+        QCOMPARE(l_fresh.findChild<QSpinBox*>(u"uploadLimitSpinBox"_s)->value(), 300);
+        QVERIFY(!l_fresh.findChild<QCheckBox*>(u"uploadLimitCheckBox"_s)->isChecked());
+    }
+
+    // Delete removes every download under the selected row.
+    void deleteKey_data()
+    {
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<QString>("shape");
+        QTest::newRow("file") << 2 << u"alice(Rock/Music(b.mp3),Docs(c.txt))"_s;
+        QTest::newRow("folder") << 1 << u"alice(Docs(c.txt))"_s;
+        QTest::newRow("user") << 0 << QString();
+    }
+    void deleteKey()
+    {
+        QFETCH(int, depth);
+        QFETCH(QString, shape);
+        for (const QString& l_spec :
+             {u"alice/Music\\Rock/a.mp3"_s, u"alice/Music\\Rock/b.mp3"_s, u"alice/Docs/c.txt"_s})
+            Add(l_spec);
+        QTreeWidgetItem* lp_row = mp_form->DownloadsList()->topLevelItem(0);
+        for (int l_level = 0; l_level < depth; ++l_level)
+            lp_row = lp_row->child(0);
+        mp_form->DownloadsList()->setCurrentItem(lp_row);
+        QKeyEvent l_key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+        emit mp_form->DownloadsList()->KeyPressed(&l_key);
+        QCOMPARE(Shape(mp_form->DownloadsList()), shape);
+    }
+
+    // With the option on, a completed download goes after the event, not during it; one removed
+    // before then is left alone.
+    void clearCompleteQueued()
+    {
+        TestSettings::SetSetting("clear_complete_downloads", "yes");
+        ItemPtr l_entry = Add(u"alice/Docs/a.txt"_s);
+        Queue().SetDownloadEntryStatus(l_entry, "complete");
+        QVERIFY(Row(l_entry));
+        ViewHarness::Flush();
+        QCOMPARE(d["download_entry"]->ItemCount(), std::size_t(0));
+
+        QSignalSpy l_spy(mp_form, &TransfersForm::DownloadComplete);
+        ItemPtr l_gone = Add(u"alice/Docs/b.txt"_s);
+        ItemPtr l_kept = Add(u"alice/Docs/c.txt"_s);
+        Queue().SetDownloadEntryStatus(l_gone, "complete");
+        Queue().RemoveDownload(l_gone);
+        TestSettings::SetSetting("clear_complete_downloads", "no");
+        ViewHarness::Flush();
+        QCOMPARE(l_spy.count(), 1);
+        QVERIFY(Row(l_kept));
+    }
+
+    // Finished uploads go at the first tick more than 299999 ms after their last change; queued
+    // ones never.
+    void halfMinuteCleanUp_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("ageMs");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("old complete") << u"complete"_s << 300000 << true << true;
+        QTest::newRow("young complete") << u"complete"_s << 299000 << true << false;
+        QTest::newRow("old queued") << u"queued"_s << 9000000 << true << false;
+        QTest::newRow("old aborted, option off") << u"aborted"_s << 9000000 << false << false;
+        QTest::newRow("stalled uploading") << u"uploading"_s << 400000 << true << true;
+    }
+    void halfMinuteCleanUp()
+    {
+        QFETCH(QString, status);
+        QFETCH(int, ageMs);
+        QFETCH(bool, enabled);
+        QFETCH(bool, removed);
+        TestSettings::SetSetting("clear_complete_aborted_uploads", enabled ? "yes" : "no");
+        ItemPtr l_upload = d["upload_entry"]->NewItem();
+        l_upload += d["user"]->NewItem("bob");
+        ItemPtr l_shared = d["shared_file"]->NewItem();
+        SetValue(l_shared, "shared_file_folder", "/share");
+        SetValue(l_shared, "shared_file_name", "/share/x.bin");
+        SetValue(l_shared, "shared_file_size", 10);
+        l_upload += l_shared;
+        Queue().SetUploadEntryStatus(l_upload, status.toStdString());
+        SetValue(l_upload, "last_status_change_time",
+                 mp_harness->Now().addMSecs(-ageMs).toString(Qt::TextDate));
+        QCOMPARE(mp_form->UploadsList()->topLevelItemCount(), 1);
+        mp_form->EveryHalfMinute();
+        QCOMPARE(d["upload_entry"]->ItemCount(), std::size_t(removed ? 0 : 1));
+    }
+
+    // Only a path that really lies under the download folder is opened; names come from others.
+    void openFinished_data()
+    {
+        QTest::addColumn<QString>("spec");
+        QTest::addColumn<int>("opened");
+        QTest::newRow("inside") << u"alice/Music/song.mp3"_s << 2;
+        QTest::newRow("not there yet") << u"alice/Music/nothing.txt"_s << 2;
+        QTest::newRow("names climbing out") << u"alice/Music/..\\..\\..\\outside.txt"_s << 2;
+        QTest::newRow("linked out") << u"alice/Linked/outside.txt"_s << 0;
+    }
+    void openFinished()
+    {
+        QFETCH(QString, spec);
+        QFETCH(int, opened);
+        QFile l_outside(m_dir.path() + u"/outside.txt"_s);
+        QVERIFY(l_outside.open(QIODevice::WriteOnly));
+        l_outside.close();
+        QDir().mkpath(m_dir.path() + u"/downloads/complete"_s);
+        QFile::link(m_dir.path(), m_dir.path() + u"/downloads/complete/Linked"_s);
+        ItemPtr l_entry = Add(spec, 10);
+        QVERIFY(!PlaceFinished(l_entry).isEmpty());
+        const qsizetype l_before = mp_harness->OpenedUrls().size();
+        emit mp_form->DownloadsList()->itemDoubleClicked(Row(l_entry), 2);
+        DownloadMenuOptions::OpenFinishedFolder(l_entry);
+        const QList<QUrl> l_urls = mp_harness->OpenedUrls().mid(l_before);
+        QCOMPARE(l_urls.size(), opened);
+        for (const QUrl& l_url : l_urls)
+            QVERIFY(QFileInfo(l_url.toLocalFile())
+                        .canonicalFilePath()
+                        .startsWith(QDir(m_dir.path()).canonicalPath() + u"/downloads/"_s));
+    }
+
+    void snapshot()
+    {
+        Add(u"alice/Music\\Rock/a.mp3"_s);
+        ItemPtr l_running = Add(u"alice/Music\\Rock/b.mp3"_s);
+        Queue().SetDownloadEntryStatus(Add(u"bob/Docs/c.txt"_s), "complete");
+        Queue().SetDownloadEntryStatus(l_running, "downloading");
+        Report(l_running, 1048576, 40000);
+        QVERIFY(!ViewHarness::Snapshot(mp_form, u"transfers"_s).isEmpty());
+    }
+};
+
+VIEW_TEST_MAIN(TransfersViewTest)
+#include "tst_transfersview.moc"
