@@ -261,7 +261,8 @@ private slots:
         QCOMPARE(Rescan(), S("0 0"));
         QCOMPARE(File("w/a.txt")["shared_file_size"].AsInt64(), qint64(length));
         const auto l_list = TestPeerMessages::ReadShareListContent(
-            TestPeerMessages::CompressedContent(5, Unread(Manager().GetSharedFilesMessage("bob").value()))
+            TestPeerMessages::CompressedContent(
+                5, Unread(Manager().GetSharedFilesMessage("bob").value()))
                 .value_or(QByteArray()));
         QVERIFY(l_list && l_list->folders.size() == 1 && l_list->folders[0].files.size() == 1);
         QCOMPARE(l_list->folders[0].files[0].size, quint64(length));
