@@ -652,10 +652,16 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
         std::printf("  connections closed by the client: %s; left open: %s\n",
                     qPrintable(l_closed.value(1)), qPrintable(l_closed.value(2)));
         PrintChanges(l_before, l_after);
-        std::printf(
-            "  log lines kept:                %lld (at most %lld per page)\n",
-            static_cast<long long>(l_diagnostics.Lines(QStringLiteral("Peer Messenger")).size()),
-            static_cast<long long>(DiagnosticsForm::MaxLinesPerPage));
+        const long long l_logLines =
+            static_cast<long long>(l_diagnostics.Lines(QStringLiteral("Peer Messenger")).size());
+        const long long l_logCap = static_cast<long long>(DiagnosticsForm::MaxLinesPerPage);
+        std::printf("  log lines kept:                %lld (at most %lld per page)\n", l_logLines,
+                    l_logCap);
+        const std::size_t l_left = LiveItems();
+        std::printf("aim: peer soak connection items left after the round: %zu (aim 0): %s\n",
+                    l_left, l_left == 0 ? "met" : "not met");
+        std::printf("aim: peer soak log lines kept on one page: %lld (aim %lld): %s\n", l_logLines,
+                    l_logCap, l_logLines <= l_logCap ? "met" : "not met");
         std::fflush(stdout);
         l_before = l_after;
     }

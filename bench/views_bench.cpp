@@ -23,7 +23,7 @@ constexpr Section g_sections[] = {
     {"room", RunRoomSection},
     {"chat", RunChatSection},
     {"userlist", RunUserListSection},
-    {"inspectors", RunInspectorsSection},
+    {"inspectors", RunStoreBrowserSection},
     {"finished", RunFinishedSection},
     {"search", RunSearchSection},
     {"transfers", RunTransfersSection},

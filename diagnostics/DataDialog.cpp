@@ -1,7 +1,7 @@
 #include "DataDialog.h"
 
 #include "Data.h"
-#include "InspectorTexts.h"
+#include "StoreRowTexts.h"
 #include "ui_DataDialog.h"
 
 #include <QHeaderView>

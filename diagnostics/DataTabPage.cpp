@@ -1,7 +1,7 @@
 #include "DataTabPage.h"
 
 #include "Data.h"
-#include "InspectorTexts.h"
+#include "StoreRowTexts.h"
 #include "ui_DataTabPage.h"
 
 DataTabPage::DataTabPage(Type* ip_type, QWidget* ip_parent)

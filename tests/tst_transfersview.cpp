@@ -52,9 +52,9 @@ QString Shape(QTreeWidget* ip_list)
 }
 
 // "user/folder/file" -> (user, remote folder, file name).
-QStringList Split(const QString& i_spec)
+QStringList Split(const QString& i_path)
 {
-    return i_spec.split(u'/');
+    return i_path.split(u'/');
 }
 } // namespace
 
@@ -68,16 +68,16 @@ class TransfersViewTest : public QObject
 
     TransferQueueManager& Queue() { return mp_harness->Transfers(); }
 
-    ItemPtr Add(const QString& i_spec, qint64 i_size = 2097152)
+    ItemPtr Add(const QString& i_path, qint64 i_size = 2097152)
     {
-        const QStringList l_parts = Split(i_spec);
+        const QStringList l_parts = Split(i_path);
         return Queue().AddDownload(l_parts[0].toStdString(), l_parts[2].toStdString(),
                                    l_parts[1].toStdString(), i_size, 0);
     }
 
-    ItemPtr Entry(const QString& i_spec)
+    ItemPtr Entry(const QString& i_path)
     {
-        const QStringList l_parts = Split(i_spec);
+        const QStringList l_parts = Split(i_path);
         return Queue().GetDownloadEntry(l_parts[0].toStdString(), l_parts[2].toStdString(),
                                         l_parts[1].toStdString());
     }
@@ -171,10 +171,10 @@ private slots:
         QFETCH(QStringList, added);
         QFETCH(QStringList, removed);
         QFETCH(QString, shape);
-        for (const QString& l_spec : added)
-            QVERIFY(Add(l_spec));
-        for (const QString& l_spec : removed)
-            Queue().RemoveDownload(Entry(l_spec));
+        for (const QString& l_path : added)
+            QVERIFY(Add(l_path));
+        for (const QString& l_path : removed)
+            Queue().RemoveDownload(Entry(l_path));
         QCOMPARE(Shape(mp_form->DownloadsList()), shape);
         QCOMPARE(d["download_list_node"]->ItemCount(), std::size_t(added.size() - removed.size()));
     }
@@ -354,9 +354,9 @@ private slots:
     {
         QFETCH(int, depth);
         QFETCH(QString, shape);
-        for (const QString& l_spec :
+        for (const QString& l_path :
              {u"alice/Music\\Rock/a.mp3"_s, u"alice/Music\\Rock/b.mp3"_s, u"alice/Docs/c.txt"_s})
-            Add(l_spec);
+            Add(l_path);
         QTreeWidgetItem* lp_row = mp_form->DownloadsList()->topLevelItem(0);
         for (int l_level = 0; l_level < depth; ++l_level)
             lp_row = lp_row->child(0);
@@ -427,7 +427,7 @@ private slots:
     // Only a path that really lies under the download folder is opened; names come from others.
     void openFinished_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("entry");
         QTest::addColumn<int>("opened");
         QTest::newRow("inside") << u"alice/Music/song.mp3"_s << 2;
         QTest::newRow("not there yet") << u"alice/Music/nothing.txt"_s << 2;
@@ -436,14 +436,14 @@ private slots:
     }
     void openFinished()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, entry);
         QFETCH(int, opened);
         QFile l_outside(m_dir.path() + u"/outside.txt"_s);
         QVERIFY(l_outside.open(QIODevice::WriteOnly));
         l_outside.close();
         QDir().mkpath(m_dir.path() + u"/downloads/complete"_s);
         QFile::link(m_dir.path(), m_dir.path() + u"/downloads/complete/Linked"_s);
-        ItemPtr l_entry = Add(spec, 10);
+        ItemPtr l_entry = Add(entry, 10);
         QVERIFY(!PlaceFinished(l_entry).isEmpty());
         const qsizetype l_before = mp_harness->OpenedUrls().size();
         emit mp_form->DownloadsList()->itemDoubleClicked(Row(l_entry), 2);

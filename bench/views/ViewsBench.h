@@ -11,7 +11,7 @@
 int RunBrowseSection();
 int RunChatSection();
 int RunFinishedSection();
-int RunInspectorsSection();
+int RunStoreBrowserSection();
 int RunRoomSection();
 int RunSearchSection();
 int RunTransfersSection();

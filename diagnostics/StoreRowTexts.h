@@ -4,7 +4,8 @@
 
 class Item;
 
-// Texts that the store inspectors show for items. Values are shown as plain text only.
+// Texts that the store browser and its type page show for items. Values are shown as plain text
+// only.
 
 // The item's value (UTF-8).
 QString ValueText(const Item* ip_item);

@@ -1,8 +1,8 @@
 #include "Data.h"
 #include "DataDialog.h"
 #include "DataTabPage.h"
-#include "InspectorTexts.h"
 #include "ItemLogDialog.h"
+#include "StoreRowTexts.h"
 #include "TypeNavigatorDialog.h"
 #include "ViewHarness.h"
 
@@ -88,7 +88,7 @@ void Relate(std::string_view i_a, std::string_view i_b, OneOrMany i_aEnd, OneOrM
 }
 } // namespace
 
-class TestInspectors : public QObject
+class TestStoreBrowser : public QObject
 {
     Q_OBJECT
 
@@ -634,5 +634,5 @@ private:
     QPointer<DataDialog> mp_dialog;
 };
 
-VIEW_TEST_MAIN(TestInspectors)
-#include "tst_inspectors.moc"
+VIEW_TEST_MAIN(TestStoreBrowser)
+#include "tst_storebrowser.moc"

@@ -99,7 +99,7 @@ void BenchInspectors()
                 l_ratio, inspectorsAimRatio, l_ratio <= inspectorsAimRatio ? "met" : "not met");
 }
 
-int RunInspectorsSection()
+int RunStoreBrowserSection()
 {
     BenchInspectors();
     return 0;

@@ -1,4 +1,4 @@
-#include "InspectorTexts.h"
+#include "StoreRowTexts.h"
 
 #include "Item.h"
 #include "Type.h"
