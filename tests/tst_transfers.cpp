@@ -321,6 +321,11 @@ private slots:
                       {"..", "__"},    {"", "_"},      {"...", "..."},  {"x.mp3", "x.mp3"}};
         for (const auto& l_row : l_rows)
             QCOMPARE(SafePathComponent(l_row.component), l_row.safe);
+        // Bytes that are not UTF-8 triple in length on disk: the cut counts them as written.
+        const std::string l_latin1 = SafePathComponent(std::string(200, '\xe9') + ".mp3");
+        QVERIFY(l_latin1.size() <= maxNameBytes);
+        QVERIFY(l_latin1.ends_with(".mp3"));
+        QCOMPARE(QString::fromStdString(l_latin1).toStdString(), l_latin1);
     }
 
     // While bob's download writes a.mp3, carol's takes the next free numbered name: a stray

@@ -47,7 +47,10 @@ std::string SafePathComponent(const std::string& i_component)
 {
     if (i_component.empty())
         return "_";
-    std::string l_safe = i_component;
+    // The name is measured as it reaches the disk: bytes that are not UTF-8 are written as
+    // U+FFFD, three bytes each, so the name is decoded before it is cut.
+    std::string l_safe =
+        QString::fromUtf8(i_component.data(), qsizetype(i_component.size())).toStdString();
     for (char& l_char : l_safe)
     {
         const unsigned char l_byte = static_cast<unsigned char>(l_char);

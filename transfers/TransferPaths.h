@@ -11,7 +11,8 @@
 constexpr std::size_t maxNameBytes = 255;
 
 // One path component: an empty name, "." or ".." becomes "_", "__"; separators, NUL and control
-// characters become "_"; a name longer than maxNameBytes is shortened (ShortenedName).
+// characters become "_"; bytes that are not UTF-8 become U+FFFD; a name longer than maxNameBytes
+// is shortened (ShortenedName).
 std::string SafePathComponent(const std::string& i_component);
 // A name of at most maxNameBytes: its start, cut on a character boundary, a mark made from the
 // whole name, so that names that start alike stay apart, and its extension when that is short.
