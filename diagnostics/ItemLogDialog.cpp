@@ -37,11 +37,14 @@ ItemLogDialog::ItemLogDialog(ItemPtr i_item, QWidget* ip_parent)
 {
     mp_ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    mp_allPage = NewPage(tr("All"));
+    // The client declares no log entry types: without them there is nothing to show or follow.
+    if (!d.HasType("item_log"))
+        return;
     auto* lp_root = new PathNode(&d, "item_log");
     new PathNode(lp_root, static_cast<Item*>(i_item), OnConnect);
     d.AddPathEventHandler(lp_root,
                           new EventHandler<ItemLogDialog, Item*>(this, &ItemLogDialog::OnItemLog));
-    mp_allPage = NewPage(tr("All"));
     for (Item* lp_entry : i_item.GetItems("item_log").SortNumericBy("log_order", true))
         OnItemLog(lp_entry);
 }

@@ -269,6 +269,23 @@ private slots:
         QCOMPARE(l_browsed, QList<std::string>{l_name});
     }
 
+    // The item log opens on the menu's user, made when it is missing, and goes when closed.
+    void userLogOpensOnTheUser()
+    {
+        const std::string l_name = "log\xe9";
+        QMenu l_menu;
+        UserMenuOptions l_options(&l_menu, l_name);
+        l_options.OnUserLog();
+        QPointer<QWidget> l_dialog;
+        for (QWidget* lp_window : QApplication::topLevelWidgets())
+            if (lp_window->isVisible() && lp_window->inherits("ItemLogDialog"))
+                l_dialog = lp_window;
+        QVERIFY(l_dialog);
+        QVERIFY(d["user"]->HasItem(l_name));
+        l_dialog->close();
+        QTRY_VERIFY(!l_dialog);
+    }
+
     // The private-room entries ask the server, with the room of the submenu and the user.
     void roomEntriesAskTheServer_data()
     {

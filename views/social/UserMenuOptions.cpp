@@ -1,6 +1,7 @@
 #include "UserMenuOptions.h"
 
 #include "Data.h"
+#include "ItemLogDialog.h"
 #include "ItemSet.h"
 #include "MainWindow.h"
 #include "Server.h"
@@ -191,6 +192,11 @@ void UserMenuOptions::OnBrowseUser()
 {
     if (g_browseHandler)
         g_browseHandler(SenderValue());
+}
+
+void UserMenuOptions::OnUserLog()
+{
+    (new ItemLogDialog(d["user"]->GetItem(m_user)))->show();
 }
 
 void UserMenuOptions::OnUnshareFilesFromUser()

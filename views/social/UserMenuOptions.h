@@ -28,6 +28,8 @@ public slots:
     void OnAddUser();
     void OnRemoveUser();
     void OnBrowseUser();
+    // Opens the user's item log; no entry of the menu leads here.
+    void OnUserLog();
     void OnUnshareFilesFromUser();
     void OnReshareFilesWithUser();
     void OnIgnoreUser();
