@@ -24,6 +24,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -258,15 +259,15 @@ private slots:
             << QStringList{u"ann,Y,0,0:m/x=1"_s, u"bob,N,2,2048:m/x=1"_s, u"ann,N,9,4096:m/x=1"_s}
             << Split("ann|Y|\n m\n  x|1\n  x|1\nbob|2|2.0\n m\n  x|1");
         QTest::newRow("sizes past 32 bits in full")
-            << QStringList{u"ann,Y,0,0:m/big=3000000000;m/huge=123456789012"_s}
-            << Split("ann|Y|\n m\n  big|3,000,000,000\n  huge|123,456,789,012");
+            << QStringList{u"ann,N,1234,153600:m/big=3000000000;m/huge=123456789012"_s}
+            << Split("ann|1234|150.0\n m\n  big|3,000,000,000\n  huge|123,456,789,012");
         QTest::newRow("remote text shown as it is")
             << QStringList{u"a&b,Y,0,0:<b>&x<b>/<i>y&z<i>=1"_s}
             << Split("a&b|Y|\n <b>&x<b>\n  <i>y&z<i>|1");
         QTest::newRow("attributes: bitrate, its mode and the length, each alone too")
-            << QStringList{u"ann,Y,0,0:m/a=1=bitrate 192,bitrate_mode vbr,length_seconds 215;"
+            << QStringList{u"ann,Y,0,0:m/a=1=bitrate 320,bitrate_mode vbr,length_seconds 4522;"
                            u"m/b=1=bitrate 128,bitrate_mode cbr;m/c=1=length_seconds 3725"_s}
-            << Split("ann|Y|\n m\n  a|1|192 VBR, 3m35s\n  b|1|128 CBR\n  c|1|, 1h2m5s");
+            << Split("ann|Y|\n m\n  a|1|320 VBR, 1h15m22s\n  b|1|128 CBR\n  c|1|, 1h2m5s");
     }
 
     void rows()
@@ -281,6 +282,20 @@ private slots:
         QTreeWidgetItem* lp_user = lp_form->searchResults()->topLevelItem(0);
         QCOMPARE(lp_user->textAlignment(1) & Qt::AlignHorizontal_Mask, int(Qt::AlignHCenter));
         QVERIFY(lp_user->isExpanded() && lp_user->child(0)->isExpanded());
+        // No figure is cut short: each fits its column as the view draws it.
+        QTreeWidget* lp_tree = lp_form->searchResults();
+        QStyleOptionViewItem l_option;
+        l_option.initFrom(lp_tree);
+        l_option.font = lp_tree->font();
+        for (QTreeWidgetItemIterator l_it(lp_tree); *l_it; ++l_it)
+            for (int l_column : {1, 2, 5, 6})
+            {
+                lp_tree->setCurrentItem(*l_it, l_column);
+                QVERIFY2(
+                    lp_tree->itemDelegate()->sizeHint(l_option, lp_tree->currentIndex()).width() <=
+                        lp_tree->columnWidth(l_column),
+                    qPrintable((*l_it)->text(l_column)));
+            }
     }
 
     void tabTitleAndAmpersand()

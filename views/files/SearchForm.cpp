@@ -27,11 +27,14 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace
 {
@@ -285,9 +288,23 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, std::strin
     lp_tree->setHeaderLabels({QStringLiteral("User"), QStringLiteral("Free"), QStringLiteral("K/s"),
                               QStringLiteral("Folder"), QStringLiteral("File"),
                               QStringLiteral("Size"), QStringLiteral("Attributes")});
-    const int l_widths[] = {100, 40, 40, 150, 170, 70};
-    for (int l_column = 0; l_column < 6; ++l_column)
-        lp_tree->setColumnWidth(l_column, l_widths[l_column]);
+    // Never narrower than the widest usual figure in the tree's font: a number cut short reads as
+    // another number ("15..." for 150.0).
+    const std::pair<int, const char*> l_columns[] = {{100, ""},
+                                                     {40, "0000"},
+                                                     {40, "00000.0"},
+                                                     {150, ""},
+                                                     {170, ""},
+                                                     {70, "000,000,000,000"},
+                                                     {100, "000 VBR, 00h00m00s"}};
+    const int l_margins =
+        2 * (lp_tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lp_tree) + 1);
+    for (int l_column = 0; l_column < 7; ++l_column)
+        lp_tree->setColumnWidth(l_column,
+                                std::max(l_columns[l_column].first,
+                                         lp_tree->fontMetrics().horizontalAdvance(
+                                             QString::fromLatin1(l_columns[l_column].second)) +
+                                             l_margins));
     lp_tree->header()->setStretchLastSection(false);
     lp_tree->header()->setSectionsMovable(false);
     lp_tree->header()->setSectionsClickable(false);
