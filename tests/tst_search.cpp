@@ -662,6 +662,12 @@ private slots:
         QCOMPARE(lp_row->text(0), u"Y"_s);
         auto* lp_box = qobject_cast<QCheckBox*>(mp_search->WishList()->itemWidget(lp_row, 0));
         QVERIFY(lp_box && lp_box->isChecked());
+        // The box covers the cell: its "Y" does not show around it.
+        QCoreApplication::processEvents();
+        const auto l_image = [](const QPixmap& i_pixmap)
+        { return i_pixmap.toImage().convertToFormat(QImage::Format_RGB32); };
+        QCOMPARE(l_image(mp_search->WishList()->viewport()->grab(lp_box->geometry())),
+                 l_image(lp_box->grab()));
 
         // The search itself opens no page; its first reply does.
         ItemPtr l_first = Request("blue note", true);

@@ -785,6 +785,9 @@ void SearchForm::OnWishListItemAdded(Item* ip_item)
     auto* lp_row = new QTreeWidgetItem(mp_wishList);
     lp_row->setText(1, Utf8(l_item.AsString()));
     auto* lp_box = new QCheckBox();
+    // Opaque, so that the cell's "Y" stays under the box instead of showing beside it.
+    lp_box->setBackgroundRole(QPalette::Base);
+    lp_box->setAutoFillBackground(true);
     mp_wishList->setItemWidget(lp_row, 0, lp_box);
     lp_row->setTextAlignment(0, Qt::AlignHCenter);
     if (l_item.IsConnected("wish_list_item_enabled"))
