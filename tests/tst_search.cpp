@@ -1,6 +1,8 @@
 // The Search page: rows built from replies, their filters and orders, downloads by double click,
 // saved filters shared by the pages, pages closed and wish-list pages, over the real services.
+#include "ActionSetToolBar.h"
 #include "Data.h"
+#include "DelayedInvoker.h"
 #include "ItemSet.h"
 #include "SearchForm.h"
 #include "SearchResultsForm.h"
@@ -10,6 +12,7 @@
 #include "TestSettings.h"
 #include "TransferPeer.h"
 #include "TransferQueueManager.h"
+#include "UIFunctions.h"
 #include "ViewHarness.h"
 
 #include <QCheckBox>
@@ -20,12 +23,15 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -34,14 +40,15 @@ namespace
 {
 constexpr int timeoutMs = ViewHarness::timeoutMs;
 
-// A reply as "user,free,queue,speed:folder/file=size;folder/file..." with "\" in folders.
+// A reply as "user,free,queue,speed:folder/file=size=type value,type value;folder/file..." with
+// "\" in folders; the size (1 when left out) and the attribute items are optional.
 struct Reply
 {
     std::string m_user;
     bool m_free = false;
     int m_queue = 0;
     long long m_speed = 0;
-    QList<std::tuple<std::string, std::string, long long>> m_files;
+    QList<std::tuple<std::string, std::string, long long, QStringList>> m_files;
 };
 
 Reply ParseReply(const QString& i_text)
@@ -59,7 +66,8 @@ Reply ParseReply(const QString& i_text)
         const qsizetype l_slash = l_sized[0].lastIndexOf(u'/');
         l_reply.m_files.append({l_sized[0].left(l_slash).toStdString(),
                                 l_sized[0].mid(l_slash + 1).toStdString(),
-                                l_sized.value(1, u"1"_s).toLongLong()});
+                                l_sized.value(1, u"1"_s).toLongLong(),
+                                l_sized.value(2).split(u',', Qt::SkipEmptyParts)});
     }
     return l_reply;
 }
@@ -79,12 +87,17 @@ ItemPtr Request(const std::string& i_text, bool i_wishList)
 ItemPtr Store(ItemPtr i_request, const Reply& i_reply)
 {
     ItemPtr l_results = d["search_results"]->NewItem();
-    for (const auto& [l_folder, l_name, l_size] : i_reply.m_files)
+    for (const auto& [l_folder, l_name, l_size, l_attributes] : i_reply.m_files)
     {
         ItemPtr l_result = l_results.NewItem("search_result");
         l_result += d["search_result_file_name"]->GetItem(Value(l_name));
         l_result += d["search_result_file_folder"]->GetItem(Value(l_folder));
         l_result += d["file_size"]->GetItem(Value(l_size));
+        for (const QString& l_attribute : l_attributes)
+        {
+            const QStringList l_pair = l_attribute.split(u' ');
+            l_result += d[l_pair[0].toStdString()]->GetItem(Value(l_pair[1].toStdString()));
+        }
     }
     i_request += l_results;
     if (!i_reply.m_user.empty())
@@ -96,7 +109,8 @@ ItemPtr Store(ItemPtr i_request, const Reply& i_reply)
 }
 
 // The rows as lines: a user row "user|free|speed", a folder row " folder", a file row
-// "  file|size", each with "-" in front when hidden; or only the rows that show.
+// "  file|size" with "|attributes" when there are any, each with "-" in front when hidden; or only
+// the rows that show.
 QStringList Dump(QTreeWidget* ip_tree, bool i_visibleOnly = false)
 {
     QStringList l_lines;
@@ -123,7 +137,9 @@ QStringList Dump(QTreeWidget* ip_tree, bool i_visibleOnly = false)
             for (int l_file = 0; l_file < lp_folder->childCount(); ++l_file)
             {
                 QTreeWidgetItem* lp_file = lp_folder->child(l_file);
-                l_add(lp_file, u"  "_s + lp_file->text(4) + u'|' + lp_file->text(5));
+                const QString l_attributes = lp_file->text(6);
+                l_add(lp_file, u"  "_s + lp_file->text(4) + u'|' + lp_file->text(5) +
+                                   (l_attributes.isEmpty() ? QString() : u'|' + l_attributes));
             }
         }
     }
@@ -142,6 +158,7 @@ class TestSearch : public QObject
 
     std::unique_ptr<ViewHarness> mp_harness;
     std::unique_ptr<TransferPeer> mp_bob;
+    std::unique_ptr<TransferPeer> mp_carl;
     QTemporaryDir m_dir;
     SearchForm* mp_search = nullptr;
 
@@ -164,6 +181,27 @@ class TestSearch : public QObject
 
     static int Count(const char* ip_type) { return int(d[ip_type]->ItemCount()); }
 
+    // The tool bar's entries as the user sees them (the privileges group has no text).
+    static QStringList ToolBar()
+    {
+        QStringList l_texts;
+        for (QAction* lp_action : actionBar->actions())
+            if (lp_action->isVisible() && !lp_action->text().isEmpty())
+                l_texts.append(lp_action->text());
+        return l_texts;
+    }
+
+    // As a user clicks a tool bar entry: the widget takes the focus, the bar shows its set with
+    // the widget's own texts, and the entry with that text is clicked.
+    static void Click(QWidget* ip_widget, const QString& i_entry)
+    {
+        FocusWidget(ip_widget);
+        QTRY_VERIFY_WITH_TIMEOUT(ToolBar().contains(i_entry), timeoutMs);
+        for (QAction* lp_action : actionBar->actions())
+            if (lp_action->text() == i_entry)
+                return lp_action->trigger();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -177,10 +215,12 @@ private slots:
         mp_search->DataLoaded();
         lp_window->resize(900, 500);
         lp_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(lp_window));
     }
 
     void cleanupTestCase()
     {
+        mp_carl.reset();
         mp_bob.reset();
         mp_harness.reset();
     }
@@ -219,11 +259,15 @@ private slots:
             << QStringList{u"ann,Y,0,0:m/x=1"_s, u"bob,N,2,2048:m/x=1"_s, u"ann,N,9,4096:m/x=1"_s}
             << Split("ann|Y|\n m\n  x|1\n  x|1\nbob|2|2.0\n m\n  x|1");
         QTest::newRow("sizes past 32 bits in full")
-            << QStringList{u"ann,Y,0,0:m/big=3000000000;m/huge=123456789012"_s}
-            << Split("ann|Y|\n m\n  big|3,000,000,000\n  huge|123,456,789,012");
+            << QStringList{u"ann,N,1234,153600:m/big=3000000000;m/huge=123456789012"_s}
+            << Split("ann|1234|150.0\n m\n  big|3,000,000,000\n  huge|123,456,789,012");
         QTest::newRow("remote text shown as it is")
             << QStringList{u"a&b,Y,0,0:<b>&x<b>/<i>y&z<i>=1"_s}
             << Split("a&b|Y|\n <b>&x<b>\n  <i>y&z<i>|1");
+        QTest::newRow("attributes: bitrate, its mode and the length, each alone too")
+            << QStringList{u"ann,Y,0,0:m/a=1=bitrate 320,bitrate_mode vbr,length_seconds 4522;"
+                           u"m/b=1=bitrate 128,bitrate_mode cbr;m/c=1=length_seconds 3725"_s}
+            << Split("ann|Y|\n m\n  a|1|320 VBR, 1h15m22s\n  b|1|128 CBR\n  c|1|, 1h2m5s");
     }
 
     void rows()
@@ -238,6 +282,20 @@ private slots:
         QTreeWidgetItem* lp_user = lp_form->searchResults()->topLevelItem(0);
         QCOMPARE(lp_user->textAlignment(1) & Qt::AlignHorizontal_Mask, int(Qt::AlignHCenter));
         QVERIFY(lp_user->isExpanded() && lp_user->child(0)->isExpanded());
+        // No figure is cut short: each fits its column as the view draws it.
+        QTreeWidget* lp_tree = lp_form->searchResults();
+        QStyleOptionViewItem l_option;
+        l_option.initFrom(lp_tree);
+        l_option.font = lp_tree->font();
+        for (QTreeWidgetItemIterator l_it(lp_tree); *l_it; ++l_it)
+            for (int l_column : {1, 2, 5, 6})
+            {
+                lp_tree->setCurrentItem(*l_it, l_column);
+                QVERIFY2(
+                    lp_tree->itemDelegate()->sizeHint(l_option, lp_tree->currentIndex()).width() <=
+                        lp_tree->columnWidth(l_column),
+                    qPrintable((*l_it)->text(l_column)));
+            }
     }
 
     void tabTitleAndAmpersand()
@@ -315,10 +373,10 @@ private slots:
         QTest::addColumn<QString>("action");
         QTest::addColumn<QStringList>("users");
         QTest::newRow("available: free first, then shorter queues, faster among equals")
-            << u"order_by_available"_s
+            << u"Order by Available [on]"_s
             << QStringList{u"free fast"_s, u"free slow"_s, u"queue 0"_s, u"queue 2"_s,
                            u"queue 10"_s};
-        QTest::newRow("fastest first") << u"order_by_fastest"_s
+        QTest::newRow("fastest first") << u"Order by Fastest"_s
                                        << QStringList{u"queue 10"_s, u"free fast"_s, u"queue 2"_s,
                                                       u"free slow"_s, u"queue 0"_s};
     }
@@ -333,8 +391,8 @@ private slots:
              {"queue 10,N,10,9000:m/b;m/c;m/a", "queue 2,N,2,3000:m/a", "free slow,Y,0,1024:m/a",
               "queue 0,N,0,100:m/a", "free fast,Y,0,5000:m/a"})
             Deliver(l_request, QString::fromUtf8(lp_reply));
-        mp_search->ApplyTabAction(lp_form, action.toStdString());
         QTreeWidget* lp_tree = lp_form->searchResults();
+        Click(lp_tree, action);
         QStringList l_users;
         for (int l_row = 0; l_row < lp_tree->topLevelItemCount(); ++l_row)
             l_users.append(lp_tree->topLevelItem(l_row)->text(0));
@@ -344,6 +402,76 @@ private slots:
         QCOMPARE(lp_folder->child(0)->text(4) + lp_folder->child(1)->text(4) +
                      lp_folder->child(2)->text(4),
                  u"abc"_s);
+    }
+
+    // The page's and the wish list's entries, clicked in turn ("wish list: " names an entry of the
+    // wish list's own set, clicked with its first row selected); then the page's rows, the wish
+    // list, and the bar's texts with the page focused, "[on]" where the rows are expanded.
+    void toolBar_data()
+    {
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<QString>("state");
+        const QString l_add = u"Add to Wishlist"_s;
+        const QString l_disable = u"wish list: Disable All Wish List Searches"_s;
+        const auto l_row =
+            [](const char* ip_name, const QStringList& i_clicks, const char* ip_state)
+        { QTest::newRow(ip_name) << i_clicks << QString::fromUtf8(ip_state); };
+        l_row("folders collapsed", {u"Expand Folders [on]"_s},
+              "users open, folders shut, wish list:");
+        l_row("folders expanded again", {u"Expand Folders [on]"_s, u"Expand Folders [off]"_s},
+              "users open, folders open, wish list:");
+        l_row("users collapsed", {u"Expand Users [on]"_s}, "users shut, folders open, wish list:");
+        l_row("added to the wish list once", {l_add, l_add},
+              "users open, folders open, wish list: a&b Y");
+        l_row("wish list disabled", {l_add, l_disable},
+              "users open, folders open, wish list: a&b -");
+        l_row("wish list enabled again",
+              {l_add, l_disable, u"wish list: Enable All Wish List Searches"_s},
+              "users open, folders open, wish list: a&b Y");
+        l_row("wish list entry removed", {l_add, u"wish list: Remove Wish List Search"_s},
+              "users open, folders open, wish list:");
+    }
+
+    void toolBar()
+    {
+        QFETCH(QStringList, clicks);
+        QFETCH(QString, state);
+        // Two pages: the entries act on the focused one only.
+        ItemPtr l_request;
+        SearchResultsForm* lp_other = Manual("other", &l_request);
+        Deliver(l_request, u"bob,Y,0,0:m/a"_s);
+        SearchResultsForm* lp_form = Manual("a&b", &l_request);
+        Deliver(l_request, u"ann,Y,0,0:m/a;n/b"_s);
+        QTreeWidget* lp_tree = lp_form->searchResults();
+        const QString l_wish = u"wish list: "_s;
+        for (const QString& l_click : clicks)
+        {
+            if (!l_click.startsWith(l_wish))
+                Click(lp_tree, l_click);
+            else
+            {
+                mp_search->WishList()->setCurrentItem(mp_search->WishList()->topLevelItem(0));
+                Click(mp_search->WishList(), l_click.mid(l_wish.size()));
+            }
+        }
+        QTreeWidgetItem* lp_user = lp_tree->topLevelItem(0);
+        const bool l_users = lp_user->isExpanded();
+        const bool l_folders = lp_user->child(0)->isExpanded() && lp_user->child(1)->isExpanded();
+        QString l_state = u"users %1, folders %2, wish list:"_s.arg(
+            l_users ? u"open"_s : u"shut"_s, l_folders ? u"open"_s : u"shut"_s);
+        if (QTreeWidgetItem* lp_entry = mp_search->WishList()->topLevelItem(0))
+            l_state += u' ' + lp_entry->text(1) + (lp_entry->text(0).isEmpty() ? u" -"_s : u" Y"_s);
+        QCOMPARE(l_state, state);
+        FocusWidget(lp_tree);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            ToolBar(),
+            (QStringList{u"Order by Available [on]"_s, u"Order by Fastest"_s,
+                         u"Expand Folders [%1]"_s.arg(l_folders ? u"on"_s : u"off"_s),
+                         u"Expand Users [%1]"_s.arg(l_users ? u"on"_s : u"off"_s),
+                         u"Add to Wishlist"_s}),
+            timeoutMs);
+        QTreeWidgetItem* lp_otherUser = lp_other->searchResults()->topLevelItem(0);
+        QVERIFY(lp_otherUser->isExpanded() && lp_otherUser->child(0)->isExpanded());
     }
 
     void sortAfterFirstReplyAndClosedPage()
@@ -378,12 +506,25 @@ private slots:
     {
         ItemPtr l_request;
         SearchResultsForm* lp_form = Manual("q", &l_request);
-        for (const char* lp_user : {"ann", "bob", "carl"})
+        QSignalSpy l_sorts(lp_form->searchResults()->model(), &QAbstractItemModel::layoutChanged);
+        const auto l_reply = [&](const char* ip_user)
+        {
             mp_search->OnUserSearchResults(
-                Store(l_request, ParseReply(QString::fromLatin1(lp_user) + u",Y,0,0:m/a"_s)));
+                Store(l_request, ParseReply(QString::fromLatin1(ip_user) + u",Y,0,0:m/a"_s)));
+        };
+        for (const char* lp_user : {"ann", "bob", "carl"})
+            l_reply(lp_user);
         // The first at once, the others together a moment later.
         QCOMPARE(lp_form->searchResults()->topLevelItemCount(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(lp_form->searchResults()->topLevelItemCount(), 3, timeoutMs);
+        // One sort for the three, and none left pending once it ran.
+        QTRY_COMPARE_WITH_TIMEOUT(l_sorts.count(), 1, timeoutMs);
+        const QList<QTimer*> l_timers = delayedInvoker->findChildren<QTimer*>();
+        QVERIFY(std::none_of(l_timers.begin(), l_timers.end(),
+                             [](QTimer* ip_timer) { return ip_timer->isActive(); }));
+        // A reply after the sort is ordered by a sort of its own.
+        l_reply("dan");
+        QTRY_COMPARE_WITH_TIMEOUT(l_sorts.count(), 2, timeoutMs);
     }
 
     void replyForClosedPageDropped()
@@ -516,6 +657,12 @@ private slots:
         QCOMPARE(lp_row->text(0), u"Y"_s);
         auto* lp_box = qobject_cast<QCheckBox*>(mp_search->WishList()->itemWidget(lp_row, 0));
         QVERIFY(lp_box && lp_box->isChecked());
+        // The box covers the cell: its "Y" does not show around it.
+        QCoreApplication::processEvents();
+        const auto l_image = [](const QPixmap& i_pixmap)
+        { return i_pixmap.toImage().convertToFormat(QImage::Format_RGB32); };
+        QCOMPARE(l_image(mp_search->WishList()->viewport()->grab(lp_box->geometry())),
+                 l_image(lp_box->grab()));
 
         // The search itself opens no page; its first reply does.
         ItemPtr l_first = Request("blue note", true);
@@ -553,19 +700,26 @@ private slots:
         mp_search->OnActionBarTriggered("disable_all_wish_list_items");
         QVERIFY(!l_wish.IsConnected("wish_list_item_enabled"));
 
-        // Removing the entry removes its row and leaves its page.
-        l_wish.Remove();
+        // Removed from the page's tool bar: its row goes, the page stays.
+        Click(qobject_cast<SearchResultsForm*>(mp_search->WishListTabControl()->widget(0))
+                  ->searchResults(),
+              u"Remove from Wish List"_s);
+        QVERIFY(!d["wish_list_item"]->HasItem(Value("blue note")));
         QCOMPARE(mp_search->WishList()->topLevelItemCount(), 0);
         QCOMPARE(mp_search->WishListTabControl()->count(), 1);
         QCOMPARE(Count("wish_list_node"), 0);
     }
 
-    // The whole road: a search typed in the box, a peer's reply shown, a file queued by a double
-    // click and received.
+    // The whole road: a search typed in the box reaches two users through the server, both
+    // replies are shown, and a file queued by a double click is received.
     void searchPeerEndToEnd()
     {
-        mp_bob->SetOnline(true);
-        mp_bob->Forget();
+        mp_carl = std::make_unique<TransferPeer>(mp_harness->Peers(), "carl");
+        for (TransferPeer* lp_peer : {mp_bob.get(), mp_carl.get()})
+        {
+            lp_peer->SetOnline(true);
+            lp_peer->Forget();
+        }
         const QString l_downloads = m_dir.filePath(u"downloads"_s);
         TestSettings::SetSetting("download_folder", l_downloads.toStdString());
         mp_search->SearchEdit()->setText(u"blue train"_s);
@@ -574,18 +728,22 @@ private slots:
         QCOMPARE(mp_search->SearchTabControl()->count(), 1);
         QCOMPARE(mp_search->SearchTabControl()->tabText(0), u"blue train"_s);
         auto* lp_form = qobject_cast<SearchResultsForm*>(mp_search->SearchTabControl()->widget(0));
-        const quint32 l_token =
-            d["search_results_widget"]->HasItem(Value(lp_form))["search_request"].AsUInt();
-        QVERIFY(l_token != 0);
 
+        const std::optional<quint32> l_bobToken = mp_bob->TakeSearch("blue train");
+        const std::optional<quint32> l_carlToken = mp_carl->TakeSearch("blue train");
+        QVERIFY(l_bobToken && l_carlToken);
         mp_bob->Send(TestPeerMessages::FileSearchResult(TestPeerMessages::SearchReplyContent(
-            "bob", l_token,
-            {{"Music\\Blue\\blue train.mp3", 6, "mp3", {}},
+            "bob", *l_bobToken,
+            {{"Music\\Blue\\blue train.mp3", 6, "mp3", {{0, 192}, {1, 643}, {2, 1}}},
              {"Music\\Blue\\moment's notice.mp3", 7, "mp3", {}}},
             1, 51200, 0)));
+        mp_carl->Send(TestPeerMessages::FileSearchResult(TestPeerMessages::SearchReplyContent(
+            "carl", *l_carlToken, {{"Jazz\\blue train (live).flac", 9, "flac", {}}}, 0, 0, 3)));
+        // Shown as they arrive, then ordered: the free slot first.
         QTRY_COMPARE_WITH_TIMEOUT(Dump(lp_form->searchResults()),
-                                  Split("bob|Y|50.0\n Blue/Music\n  blue train.mp3|6\n  "
-                                        "moment's notice.mp3|7"),
+                                  Split("bob|Y|50.0\n Blue/Music\n  blue train.mp3|6|192 VBR, "
+                                        "10m43s\n  moment's notice.mp3|7\ncarl|3|\n Jazz\n  "
+                                        "blue train (live).flac|9"),
                                   timeoutMs);
 
         QTreeWidgetItem* lp_file = lp_form->searchResults()->topLevelItem(0)->child(0)->child(0);

@@ -6,6 +6,7 @@
 #include "PeerMessenger.h"
 #include "TestPeer.h"
 #include "TestPeerMessages.h"
+#include "WireReader.h"
 #include "WireWriter.h"
 
 #include <QTest>
@@ -113,6 +114,24 @@ int TransferPeer::Count(quint32 i_code)
             for (const TestPeer::Frame& l_frame : mp_peer->Frames(l_connection))
                 l_count += l_frame.code == i_code ? 1 : 0;
     return l_count;
+}
+
+std::optional<quint32> TransferPeer::TakeSearch(const QByteArray& i_text, int i_timeoutMs)
+{
+    constexpr quint32 l_embeddedCode = 93;
+    constexpr quint8 l_distributedSearch = 3;
+    constexpr quint32 l_searchCode = 49;
+    while (std::optional<QByteArray> l_fields = mp_central->Take(l_embeddedCode, i_timeoutMs))
+    {
+        WireReader l_reader(*l_fields);
+        const bool l_search =
+            l_reader.ReadU8() == l_distributedSearch && l_reader.ReadU32() == l_searchCode;
+        l_reader.ReadString();
+        const quint32 l_token = l_reader.ReadU32();
+        if (l_search && l_reader.ReadString() == i_text && l_reader.Ok())
+            return l_token;
+    }
+    return std::nullopt;
 }
 
 std::unique_ptr<FileConnectionSender> TransferPeer::SendFile(quint32 i_token,

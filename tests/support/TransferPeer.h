@@ -41,6 +41,9 @@ public:
     void Forget();
     // How many messages of that code have arrived so far.
     int Count(quint32 i_code);
+    // The token of the next search that the server passed on to this user with that text, or
+    // nullopt.
+    std::optional<quint32> TakeSearch(const QByteArray& i_text, int i_timeoutMs = 20000);
 
     // Uploading: a sender for the file connection of the token, started.
     std::unique_ptr<FileConnectionSender>

@@ -27,11 +27,14 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace
 {
@@ -285,9 +288,23 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, std::strin
     lp_tree->setHeaderLabels({QStringLiteral("User"), QStringLiteral("Free"), QStringLiteral("K/s"),
                               QStringLiteral("Folder"), QStringLiteral("File"),
                               QStringLiteral("Size"), QStringLiteral("Attributes")});
-    const int l_widths[] = {100, 40, 40, 150, 170, 70};
-    for (int l_column = 0; l_column < 6; ++l_column)
-        lp_tree->setColumnWidth(l_column, l_widths[l_column]);
+    // Never narrower than the widest usual figure in the tree's font: a number cut short reads as
+    // another number ("15..." for 150.0).
+    const std::pair<int, const char*> l_columns[] = {{100, ""},
+                                                     {40, "0000"},
+                                                     {40, "00000.0"},
+                                                     {150, ""},
+                                                     {170, ""},
+                                                     {70, "000,000,000,000"},
+                                                     {100, "000 VBR, 00h00m00s"}};
+    const int l_margins =
+        2 * (lp_tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lp_tree) + 1);
+    for (int l_column = 0; l_column < 7; ++l_column)
+        lp_tree->setColumnWidth(l_column,
+                                std::max(l_columns[l_column].first,
+                                         lp_tree->fontMetrics().horizontalAdvance(
+                                             QString::fromLatin1(l_columns[l_column].second)) +
+                                             l_margins));
     lp_tree->header()->setStretchLastSection(false);
     lp_tree->header()->setSectionsMovable(false);
     lp_tree->header()->setSectionsClickable(false);
@@ -768,6 +785,9 @@ void SearchForm::OnWishListItemAdded(Item* ip_item)
     auto* lp_row = new QTreeWidgetItem(mp_wishList);
     lp_row->setText(1, Utf8(l_item.AsString()));
     auto* lp_box = new QCheckBox();
+    // Opaque, so that the cell's "Y" stays under the box instead of showing beside it.
+    lp_box->setBackgroundRole(QPalette::Base);
+    lp_box->setAutoFillBackground(true);
     mp_wishList->setItemWidget(lp_row, 0, lp_box);
     lp_row->setTextAlignment(0, Qt::AlignHCenter);
     if (l_item.IsConnected("wish_list_item_enabled"))
