@@ -8,12 +8,14 @@
 
 #include <QColor>
 #include <QDateTime>
+#include <QIcon>
 #include <QString>
 #include <QWidget>
 
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 class QCheckBox;
 class QKeyEvent;
@@ -107,6 +109,7 @@ private:
     void OnDownloadPlaceInLine(Item* ip_entry);
 
     void DeclareNodeTypes(const Side& i_side, const char* ip_folderType, const char* ip_entryType);
+    static ItemPtr FolderNode(const Side& i_side, ItemPtr i_userNode, ItemPtr i_folder);
     QTreeWidgetItem* AddEntryRow(Side& i_side, ItemPtr i_entry, ItemPtr i_folder,
                                  const QString& i_fileName, const QString& i_size);
     void RemoveEntryRow(Side& i_side, ItemPtr i_entry);
@@ -115,10 +118,10 @@ private:
     void RefreshParents();
     void RefreshParent(QTreeWidgetItem* ip_row);
     void ScheduleRefresh(QTreeWidgetItem* ip_row, bool i_totals, int i_speed);
-    std::string AggregateStatus(const Side& i_side, const ItemSet& i_entries) const;
-    void ProgressStats(const Side& i_side, const ItemSet& i_entries, qint64& o_done,
+    std::string AggregateStatus(const Side& i_side, QTreeWidgetItem* ip_row) const;
+    void ProgressStats(const Side& i_side, QTreeWidgetItem* ip_row, qint64& o_done,
                        qint64& o_remaining, qint64& o_total) const;
-    ItemSet EntriesUnder(const Side& i_side, QTreeWidgetItem* ip_row) const;
+    static ItemSet EntriesUnder(QTreeWidgetItem* ip_row);
     QTreeWidgetItem* RowOf(ItemPtr i_node) const;
     ItemPtr NodeOf(const char* ip_type, QTreeWidgetItem* ip_row) const;
     Side& SideOf(QTreeWidgetItem* ip_row);
@@ -142,6 +145,11 @@ private:
     Side m_downloads;
     Side m_uploads;
     bool m_transfersLoaded = false;
+    // While the saved downloads are shown at once: new user rows wait outside the list.
+    bool m_filling = false;
+    std::vector<QTreeWidgetItem*> m_detachedRows;
+    QIcon m_onlineIcon;
+    QIcon m_offlineIcon;
 
     // Downloads whose DownloadComplete is on its way; a removal cancels the delivery.
     std::unordered_set<Item*> m_completing;
