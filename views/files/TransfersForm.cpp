@@ -150,7 +150,14 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
 
     const QStringList l_labels{u"User"_s,     u"Folder"_s, u"File"_s, u"Status"_s,
                                u"Progress"_s, u"   ETA"_s, u"Kbs"_s,  u"Size"_s};
-    const QList<int> l_widths{100, 125, 125, 100, 140, 80, 40, 90};
+    // The speed and progress columns are as wide as a speed of thousands of kilobytes a second
+    // and the progress of a file of gigabytes need: narrower, they would be cut off.
+    const QFontMetrics l_metrics = mp_downloadsList->fontMetrics();
+    const int l_speedWidth =
+        std::max(40, l_metrics.horizontalAdvance(QStringLiteral("99999.9")) + 12);
+    const int l_progressWidth =
+        std::max(140, l_metrics.horizontalAdvance(QStringLiteral("9,999,999,999 (100.0%)")) + 24);
+    const QList<int> l_widths{100, 125, 125, 100, l_progressWidth, 80, l_speedWidth, 90};
     SetUpList(mp_downloadsList, l_labels + QStringList{u"Place"_s}, l_widths + QList<int>{40});
     SetUpList(mp_uploadsList, l_labels, l_widths);
     mp_uploadsList->header()->setStretchLastSection(false);
