@@ -443,23 +443,9 @@ qint64 TransfersForm::EntrySize(ItemPtr i_entry)
                                 : i_entry["shared_file"]["shared_file_size"].AsInt64();
 }
 
-// The folder node of the user's row for the folder: one scan of the smaller of the two sets of
-// folder nodes, the user's or the folder's.
-ItemPtr TransfersForm::FolderNode(const Side& i_side, ItemPtr i_userNode, ItemPtr i_folder)
+std::size_t TransfersForm::FolderKeyHash::operator()(const FolderKey& i_key) const
 {
-    Type* lp_type = d[i_side.mp_folderNode];
-    const ItemSet* lp_ofUser = i_userNode->ConnectedItems(lp_type);
-    const ItemSet* lp_ofFolder = i_folder->ConnectedItems(lp_type);
-    if (!lp_ofUser || !lp_ofFolder)
-        return {};
-    const bool l_byUser = lp_ofUser->size() <= lp_ofFolder->size();
-    ItemPtr l_other = l_byUser ? i_folder : i_userNode;
-    Type* lp_otherType = l_other->GetType();
-    for (Item* lp_node : l_byUser ? *lp_ofUser : *lp_ofFolder)
-        if (const ItemSet* lp_ends = lp_node->ConnectedItems(lp_otherType))
-            if (lp_ends->contains(l_other))
-                return lp_node;
-    return {};
+    return std::hash<const void*>()(i_key.first) * 31 + std::hash<const void*>()(i_key.second);
 }
 
 QTreeWidgetItem* TransfersForm::AddEntryRow(Side& i_side, ItemPtr i_entry, ItemPtr i_folder,
@@ -484,14 +470,16 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(Side& i_side, ItemPtr i_entry, ItemP
             lp_userRow->setExpanded(i_side.m_expandUsers);
         }
     }
-    ItemPtr l_userNode = l_user[i_side.mp_userNode];
-    ItemPtr l_folderNode = FolderNode(i_side, l_userNode, i_folder);
-    QTreeWidgetItem* lp_folderRow = RowOf(l_folderNode);
+    // Found through the rows, as the store would find it only by intersecting two sets of nodes.
+    QTreeWidgetItem*& lp_folderRow = m_folderRows[{lp_userRow, i_folder.operator->()}];
     if (!lp_folderRow)
     {
-        lp_folderRow = new TransferListItem();
-        l_folderNode = d[i_side.mp_folderNode]->NewItem(Value(lp_folderRow));
-        l_folderNode += l_userNode;
+        auto* lp_newRow = new TransferListItem();
+        lp_folderRow = lp_newRow;
+        ItemPtr l_folderNode = d[i_side.mp_folderNode]->NewItem(Value(lp_folderRow));
+        lp_newRow->SetNode(l_folderNode);
+        lp_newRow->SetFolder(i_folder);
+        l_folderNode += l_user[i_side.mp_userNode];
         l_folderNode += i_folder;
         lp_folderRow->setText(1, QString::fromUtf8(ReversePathname(i_folder.AsString())));
         lp_userRow->addChild(lp_folderRow);
@@ -505,7 +493,7 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(Side& i_side, ItemPtr i_entry, ItemP
     lp_fileRow->SetEntry(i_entry.operator->());
     ItemPtr l_fileNode = d[i_side.mp_fileNode]->NewItem(Value(lp_fileRow));
     i_entry += l_fileNode;
-    l_fileNode += l_folderNode;
+    l_fileNode += ListItem(lp_folderRow)->Node();
     lp_folderRow->addChild(lp_fileRow);
     return lp_fileRow;
 }
@@ -539,6 +527,8 @@ void TransfersForm::DropRow(QTreeWidgetItem* ip_row, const char* ip_nodeType)
 {
     m_pending.erase(ip_row);
     std::erase(m_detachedRows, ip_row);
+    if (Item* lp_folder = ListItem(ip_row)->Folder())
+        m_folderRows.erase({ip_row->parent(), lp_folder});
     if (ItemPtr l_node = NodeOf(ip_nodeType, ip_row))
         l_node->Remove();
     delete ip_row;

@@ -15,6 +15,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
@@ -109,7 +110,6 @@ private:
     void OnDownloadPlaceInLine(Item* ip_entry);
 
     void DeclareNodeTypes(const Side& i_side, const char* ip_folderType, const char* ip_entryType);
-    static ItemPtr FolderNode(const Side& i_side, ItemPtr i_userNode, ItemPtr i_folder);
     QTreeWidgetItem* AddEntryRow(Side& i_side, ItemPtr i_entry, ItemPtr i_folder,
                                  const QString& i_fileName, const QString& i_size);
     void RemoveEntryRow(Side& i_side, ItemPtr i_entry);
@@ -148,6 +148,13 @@ private:
     // While the saved downloads are shown at once: new user rows wait outside the list.
     bool m_filling = false;
     std::vector<QTreeWidgetItem*> m_detachedRows;
+    // Folder rows by their user row and folder.
+    using FolderKey = std::pair<const QTreeWidgetItem*, const Item*>;
+    struct FolderKeyHash
+    {
+        std::size_t operator()(const FolderKey& i_key) const;
+    };
+    std::unordered_map<FolderKey, QTreeWidgetItem*, FolderKeyHash> m_folderRows;
     QIcon m_onlineIcon;
     QIcon m_offlineIcon;
 
