@@ -654,6 +654,7 @@ private slots:
         sharedFoldersManager->AddSharedFiles(l_share.toStdString(), l_share.toStdString());
         mp_dave->SetOnline(true);
         mp_dave->Forget();
+        Queue().EnableUploadSpeedLimit(false);
         mp_dave->Queue((l_share + u"/up.bin"_s).toUtf8().replace('/', '\\'));
         const quint32 l_token = OfferedToken(*mp_dave);
         QVERIFY(l_token != 0);
