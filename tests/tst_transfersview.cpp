@@ -495,6 +495,31 @@ private slots:
         QCOMPARE(Shape(mp_form->DownloadsList()), shape);
     }
 
+    // "Clear Complete" takes every complete download and leaves the others as they were shown.
+    void clearComplete_data()
+    {
+        QTest::addColumn<QStringList>("queued");
+        QTest::addColumn<QString>("shape");
+        QTest::newRow("some users keep downloads")
+            << QStringList{u"alice/Docs/b.txt"_s, u"carol/Docs/e.txt"_s}
+            << u"alice(Docs(b.txt)),carol(Docs(e.txt))"_s;
+        QTest::newRow("nothing kept") << QStringList() << QString();
+    }
+    void clearComplete()
+    {
+        QFETCH(QStringList, queued);
+        QFETCH(QString, shape);
+        for (const QString& l_path : {u"alice/Docs/a.txt"_s, u"bob/Docs/c.txt"_s,
+                                      u"bob/Music\\Rock/d.mp3"_s, u"carol/Music/f.mp3"_s})
+            Queue().SetDownloadEntryStatus(Add(l_path), "complete");
+        for (const QString& l_path : queued)
+            Add(l_path);
+        mp_form->OnActionBarTriggered("clear_complete_downloads");
+        QCOMPARE(Shape(mp_form->DownloadsList()), shape);
+        for (int l_user = 0; l_user < mp_form->DownloadsList()->topLevelItemCount(); ++l_user)
+            QVERIFY(mp_form->DownloadsList()->topLevelItem(l_user)->isExpanded());
+    }
+
     // With the option on, a completed download goes after the event, not during it; one removed
     // before then is left alone.
     void clearCompleteQueued()

@@ -38,6 +38,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -888,18 +889,20 @@ void TransfersForm::OnActionBarTriggered(std::string i_id)
         ToggleExpansion(m_uploads, true);
     else if (i_id == "clear_complete_downloads")
     {
-        for (Item* lp_entry :
-             ItemPtr(d["download_entry_status"]->GetItem("complete")).GetItems("download_entry"))
-            transferQueueManager->RemoveDownload(lp_entry);
+        const ItemSet l_complete =
+            ItemPtr(d["download_entry_status"]->GetItem("complete")).GetItems("download_entry");
+        RemoveEntries(m_downloads, std::vector<Item*>(l_complete.begin(), l_complete.end()));
     }
     else if (i_id == "clear_complete_and_aborted_uploads")
     {
+        std::vector<Item*> l_finished;
         for (Item* lp_entry : d["upload_entry"]->GetItems())
         {
             ItemPtr l_status = ItemPtr(lp_entry)["upload_entry_status"];
             if (!l_status.IsConnected("is_active") && l_status.AsString() != "queued")
-                transferQueueManager->RemoveUpload(lp_entry);
+                l_finished.push_back(lp_entry);
         }
+        RemoveEntries(m_uploads, l_finished);
     }
     else if (i_id == "remove_download")
         DeleteSelectedDownloads();
@@ -960,8 +963,49 @@ void TransfersForm::DeleteSelectedDownloads()
     ItemSet l_entries;
     for (QTreeWidgetItem* lp_row : mp_downloadsList->selectedItems())
         l_entries.Add(EntriesUnder(lp_row));
-    for (Item* lp_entry : std::vector<Item*>(l_entries.begin(), l_entries.end()))
-        transferQueueManager->RemoveDownload(lp_entry);
+    RemoveEntries(m_downloads, std::vector<Item*>(l_entries.begin(), l_entries.end()));
+}
+
+// A row taken from a shown list costs a pass over every open row of the list, so rows taken one
+// by one would cost their number times the open rows: a user row all of whose entries go leaves
+// the list first, in one change, and its rows then go outside the list.
+void TransfersForm::RemoveEntries(Side& i_side, const std::vector<Item*>& i_entries)
+{
+    std::unordered_map<QTreeWidgetItem*, int> l_goingPerUser;
+    for (Item* lp_entry : i_entries)
+        if (QTreeWidgetItem* lp_row = RowOf(ItemPtr(lp_entry)[i_side.mp_fileNode]))
+            if (lp_row->parent() && lp_row->parent()->parent())
+                ++l_goingPerUser[lp_row->parent()->parent()];
+    std::vector<QTreeWidgetItem*> l_leaving;
+    for (const auto& [lp_user, l_going] : l_goingPerUser)
+    {
+        int l_files = 0;
+        for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
+            l_files += lp_user->child(l_folder)->childCount();
+        if (l_files == l_going)
+            l_leaving.push_back(lp_user);
+    }
+    if (int(l_leaving.size()) == i_side.mp_list->topLevelItemCount())
+        i_side.mp_list->invisibleRootItem()->takeChildren();
+    else
+        for (QTreeWidgetItem* lp_user : l_leaving)
+            i_side.mp_list->takeTopLevelItem(i_side.mp_list->indexOfTopLevelItem(lp_user));
+    m_detachedRows.insert(m_detachedRows.end(), l_leaving.begin(), l_leaving.end());
+    for (Item* lp_entry : i_entries)
+    {
+        if (IsDownloadSide(i_side))
+            transferQueueManager->RemoveDownload(lp_entry);
+        else
+            transferQueueManager->RemoveUpload(lp_entry);
+    }
+    // The row of an entry that the queue kept comes back.
+    for (QTreeWidgetItem* lp_user : std::exchange(m_detachedRows, {}))
+    {
+        i_side.mp_list->addTopLevelItem(lp_user);
+        lp_user->setExpanded(i_side.m_expandUsers);
+        for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
+            lp_user->child(l_folder)->setExpanded(i_side.m_expandFolders);
+    }
 }
 
 void TransfersForm::OnKeyPressedInDownloadList(QKeyEvent* ip_event)

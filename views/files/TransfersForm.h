@@ -113,6 +113,7 @@ private:
     QTreeWidgetItem* AddEntryRow(Side& i_side, ItemPtr i_entry, ItemPtr i_folder,
                                  const QString& i_fileName, const QString& i_size);
     void RemoveEntryRow(Side& i_side, ItemPtr i_entry);
+    void RemoveEntries(Side& i_side, const std::vector<Item*>& i_entries);
     void PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status);
     void ShowProgress(Side& i_side, ItemPtr i_entry, qint64 i_size);
     void RefreshParents();
@@ -145,7 +146,8 @@ private:
     Side m_downloads;
     Side m_uploads;
     bool m_transfersLoaded = false;
-    // While the saved downloads are shown at once: new user rows wait outside the list.
+    // User rows outside the list for a while: new ones while the saved downloads are shown at
+    // once, and those all of whose entries are being removed.
     bool m_filling = false;
     std::vector<QTreeWidgetItem*> m_detachedRows;
     // Folder rows by their user row and folder.
