@@ -527,7 +527,8 @@ void TransfersForm::OnUploadEntryAdded(Item* ip_entry)
 void TransfersForm::DropRow(QTreeWidgetItem* ip_row, const char* ip_nodeType)
 {
     m_pending.erase(ip_row);
-    std::erase(m_detachedRows, ip_row);
+    if (!ip_row->parent())
+        std::erase(m_detachedRows, ip_row);
     if (Item* lp_folder = ListItem(ip_row)->Folder())
         m_folderRows.erase({ip_row->parent(), lp_folder});
     if (ItemPtr l_node = NodeOf(ip_nodeType, ip_row))
