@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 
 #include <cctype>
+#include <iterator>
 
 namespace
 {
@@ -107,16 +108,20 @@ std::string ReversePathname(const std::string& i_path)
 
 QString CommafyNumber(qint64 i_number)
 {
-    QString l_result;
+    // Written from the end into a buffer: lists show one figure per row.
+    char16_t l_buffer[32];
+    char16_t* lp_start = std::end(l_buffer);
     int l_digits = 0;
     while (i_number > 0)
     {
-        l_result.prepend(QChar(static_cast<char16_t>(u'0' + i_number % 10)));
+        *--lp_start = static_cast<char16_t>(u'0' + i_number % 10);
         i_number /= 10;
         if (++l_digits % 3 == 0 && i_number > 0)
-            l_result.prepend(QLatin1Char(','));
+            *--lp_start = u',';
     }
-    return l_result;
+    if (lp_start == std::end(l_buffer))
+        return {};
+    return QString(reinterpret_cast<const QChar*>(lp_start), std::end(l_buffer) - lp_start);
 }
 
 std::string FormatSeconds(long i_seconds)

@@ -3,13 +3,17 @@
 #include "Data.h"
 #include "DownloadMenuOptions.h"
 #include "Log.h"
+#include "SharedFoldersManager.h"
 #include "StoreFunctions.h"
+#include "TestPeer.h"
 #include "TestSettings.h"
 #include "TransferFigures.h"
+#include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
 #include "TreeWidget.h"
 #include "ViewHarness.h"
+#include "WireReader.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -51,6 +55,11 @@ QString Shape(QTreeWidget* ip_list)
     return l_users.join(u',');
 }
 
+constexpr quint32 queueRequestCode = 43;
+constexpr quint32 offerCode = 40;
+constexpr quint32 offerAnswerCode = 41;
+const QColor completeGreen(0, 100, 0);
+
 // "user/folder/file" -> (user, remote folder, file name).
 QStringList Split(const QString& i_path)
 {
@@ -64,6 +73,7 @@ class TransfersViewTest : public QObject
 
     std::unique_ptr<ViewHarness> mp_harness;
     TransfersForm* mp_form = nullptr;
+    std::unique_ptr<TransferPeer> mp_dave;
     QTemporaryDir m_dir;
 
     TransferQueueManager& Queue() { return mp_harness->Transfers(); }
@@ -93,6 +103,43 @@ class TransfersViewTest : public QObject
 
     QTreeWidgetItem* Row(ItemPtr i_entry) { return mp_form->DownloadRow(i_entry); }
 
+    // An upload of a file of the share to a user, as the queue keeps one.
+    ItemPtr AddUpload(const char* ip_user, const std::string& i_status)
+    {
+        ItemPtr l_upload = d["upload_entry"]->NewItem();
+        l_upload += d["user"]->GetItem(ip_user);
+        ItemPtr l_shared = d["shared_file"]->NewItem();
+        SetValue(l_shared, "shared_file_folder", "/share");
+        SetValue(l_shared, "shared_file_name", "/share/x.bin");
+        SetValue(l_shared, "shared_file_size", 10);
+        l_upload += l_shared;
+        Queue().SetUploadEntryStatus(l_upload, i_status);
+        return l_upload;
+    }
+
+    // The token of the next offer the client sends to the peer, 0 when none came.
+    static quint32 OfferedToken(TransferPeer& i_peer)
+    {
+        const auto l_fields = i_peer.Take(offerCode);
+        if (!l_fields)
+            return 0;
+        WireReader l_reader(*l_fields);
+        l_reader.ReadU32();
+        return l_reader.ReadU32();
+    }
+
+    // The peer offers the file and the client accepts it.
+    static bool OfferAccepted(TransferPeer& i_owner, quint32 i_token, const QByteArray& i_path,
+                              qint64 i_size)
+    {
+        i_owner.Offer(i_token, i_path, quint64(i_size));
+        const auto l_answer = i_owner.Take(offerAnswerCode);
+        if (!l_answer)
+            return false;
+        WireReader l_reader(*l_answer);
+        return l_reader.ReadU32() == i_token && l_reader.ReadU8() != 0;
+    }
+
     static QString BarText(QTreeWidgetItem* ip_row)
     {
         auto* lp_bar = qobject_cast<QProgressBar*>(ip_row->treeWidget()->itemWidget(ip_row, 4));
@@ -121,12 +168,21 @@ private slots:
         lp_window->setCentralWidget(mp_form);
         mp_form->Init();
         mp_form->DataLoaded();
+        // Saved downloads, shown once the queue has loaded them (the first test looks at them).
+        Queue().SetDownloadEntryStatus(Add(u"bob/Music\\Rock/d.mp3"_s), "complete");
+        Add(u"alice/Music\\Rock/a.mp3"_s);
+        Queue().SetDownloadEntryStatus(Add(u"alice/Docs/c.txt"_s), "aborted");
         emit Queue().TransfersLoaded();
+        mp_dave = std::make_unique<TransferPeer>(mp_harness->Peers(), "dave");
         lp_window->resize(1000, 400);
         lp_window->show();
     }
 
-    void cleanupTestCase() { mp_harness.reset(); }
+    void cleanupTestCase()
+    {
+        mp_dave.reset();
+        mp_harness.reset();
+    }
 
     void cleanup()
     {
@@ -143,6 +199,25 @@ private slots:
               "upload_list_user_node", "upload_list_folder_node", "upload_list_node"})
             QCOMPARE(d[lp_type]->ItemCount(), std::size_t(0));
         QCOMPARE(mp_form->DownloadsList()->topLevelItemCount(), 0);
+    }
+
+    // Downloads saved before the page: shown in their order when the queue has loaded them, each
+    // with its status, their parents open and counted; a second announcement adds nothing.
+    void loadedAtStart()
+    {
+        const QString l_shape = u"bob(Rock/Music(d.mp3)),alice(Rock/Music(a.mp3),Docs(c.txt))"_s;
+        QCOMPARE(Shape(mp_form->DownloadsList()), l_shape);
+        QTreeWidgetItem* lp_bob = mp_form->DownloadsList()->topLevelItem(0);
+        QTreeWidgetItem* lp_alice = mp_form->DownloadsList()->topLevelItem(1);
+        QVERIFY(lp_bob->isExpanded() && lp_alice->child(1)->isExpanded());
+        QCOMPARE(lp_bob->child(0)->child(0)->text(3), u"complete"_s);
+        QCOMPARE(lp_alice->child(0)->child(0)->text(3), u"queued"_s);
+        QCOMPARE(lp_alice->child(1)->child(0)->foreground(3).color(), QColor(255, 10, 71));
+        ViewHarness::Flush();
+        QCOMPARE(lp_bob->foreground(0).color(), completeGreen);
+        QCOMPARE(lp_alice->foreground(0).color(), QColor(51, 102, 255));
+        emit Queue().TransfersLoaded();
+        QCOMPARE(Shape(mp_form->DownloadsList()), l_shape);
     }
 
     // Rows come with their entries and go with the last of them, parents included.
@@ -216,6 +291,49 @@ private slots:
         QCOMPARE(lp_row->parent()->foreground(1).color(),
                  TransfersForm::StatusColor(l_aggregate.toStdString()));
         mp_form->DownloadsList()->expandAll();
+    }
+
+    // Each upload status in its words and colour, alone under its collapsed user.
+    void uploadStatuses_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<QString>("aggregate");
+        const QColor l_blue(0, 0, 255), l_red(255, 10, 71), l_black(Qt::black);
+        QTest::newRow("queued") << u"queued"_s << u"queued"_s << QColor(51, 102, 255)
+                                << u"queued"_s;
+        QTest::newRow("requesting") << u"requesting"_s << u"requesting"_s << l_black << QString();
+        QTest::newRow("connecting") << u"connecting"_s << u"connecting"_s << l_blue << QString();
+        QTest::newRow("waiting for offset")
+            << u"waiting for offset"_s << u"waiting for offset"_s << l_black << QString();
+        QTest::newRow("uploading") << u"uploading"_s << u"uploading"_s << l_blue << u"uploading"_s;
+        QTest::newRow("complete") << u"complete"_s << u"complete"_s << completeGreen
+                                  << u"complete"_s;
+        QTest::newRow("aborted") << u"aborted"_s << u"aborted"_s << l_red << u"aborted"_s;
+        QTest::newRow("denied") << u"denied"_s << u"too many files"_s << l_red << u"denied"_s;
+        QTest::newRow("local error") << u"local error"_s << u"local error"_s << l_red << QString();
+    }
+    void uploadStatuses()
+    {
+        QFETCH(QString, status);
+        QFETCH(QString, shown);
+        QFETCH(QColor, colour);
+        QFETCH(QString, aggregate);
+        ItemPtr l_upload = AddUpload("carol", "queued");
+        SetValue(l_upload, "denial_reason", "Too many files");
+        Queue().SetUploadEntryStatus(l_upload, status.toStdString());
+        QTreeWidgetItem* lp_row = mp_form->UploadRow(l_upload);
+        QVERIFY(lp_row);
+        QCOMPARE(lp_row->text(3), shown);
+        QCOMPARE(lp_row->foreground(2).color(), colour);
+        mp_form->UploadsList()->collapseAll();
+        ViewHarness::Flush();
+        QTreeWidgetItem* lp_user = mp_form->UploadsList()->topLevelItem(0);
+        QCOMPARE(lp_user->text(3), aggregate);
+        QCOMPARE(lp_user->foreground(0).color(),
+                 TransfersForm::StatusColor(aggregate.toStdString()));
+        mp_form->UploadsList()->expandAll();
     }
 
     // Collapsed rows: the first rule that holds among their entries.
@@ -305,7 +423,18 @@ private slots:
         auto* lp_limitBox = mp_form->findChild<QCheckBox*>(u"uploadLimitCheckBox"_s);
         auto* lp_clear = mp_form->findChild<QCheckBox*>(u"clearDownloadsCheckBox"_s);
         QVERIFY(lp_slots && lp_limit && lp_limitBox && lp_clear);
+        // The box is ticked, and the limit switched on, before the new limit is stored.
+        QString l_limitWhenTicked;
+        connect(lp_limitBox, &QCheckBox::stateChanged, this,
+                [&]
+                {
+                    l_limitWhenTicked = QString::fromStdString(
+                        TestSettings::Setting("upload_speed_limit").AsString());
+                });
+        lp_limit->setValue(25);
+        lp_limit->setValue(0);
         lp_limit->setValue(40);
+        QCOMPARE(l_limitWhenTicked, u"0"_s);
         QVERIFY(lp_limitBox->isChecked());
         QCOMPARE(TestSettings::Setting("upload_speed_limit").AsString(), "40");
         QCOMPARE(TestSettings::Setting("upload_speed_limit_enabled").AsString(), "yes");
@@ -366,6 +495,31 @@ private slots:
         QCOMPARE(Shape(mp_form->DownloadsList()), shape);
     }
 
+    // "Clear Complete" takes every complete download and leaves the others as they were shown.
+    void clearComplete_data()
+    {
+        QTest::addColumn<QStringList>("queued");
+        QTest::addColumn<QString>("shape");
+        QTest::newRow("some users keep downloads")
+            << QStringList{u"alice/Docs/b.txt"_s, u"carol/Docs/e.txt"_s}
+            << u"alice(Docs(b.txt)),carol(Docs(e.txt))"_s;
+        QTest::newRow("nothing kept") << QStringList() << QString();
+    }
+    void clearComplete()
+    {
+        QFETCH(QStringList, queued);
+        QFETCH(QString, shape);
+        for (const QString& l_path : {u"alice/Docs/a.txt"_s, u"bob/Docs/c.txt"_s,
+                                      u"bob/Music\\Rock/d.mp3"_s, u"carol/Music/f.mp3"_s})
+            Queue().SetDownloadEntryStatus(Add(l_path), "complete");
+        for (const QString& l_path : queued)
+            Add(l_path);
+        mp_form->OnActionBarTriggered("clear_complete_downloads");
+        QCOMPARE(Shape(mp_form->DownloadsList()), shape);
+        for (int l_user = 0; l_user < mp_form->DownloadsList()->topLevelItemCount(); ++l_user)
+            QVERIFY(mp_form->DownloadsList()->topLevelItem(l_user)->isExpanded());
+    }
+
     // With the option on, a completed download goes after the event, not during it; one removed
     // before then is left alone.
     void clearCompleteQueued()
@@ -409,14 +563,7 @@ private slots:
         QFETCH(bool, enabled);
         QFETCH(bool, removed);
         TestSettings::SetSetting("clear_complete_aborted_uploads", enabled ? "yes" : "no");
-        ItemPtr l_upload = d["upload_entry"]->NewItem();
-        l_upload += d["user"]->NewItem("bob");
-        ItemPtr l_shared = d["shared_file"]->NewItem();
-        SetValue(l_shared, "shared_file_folder", "/share");
-        SetValue(l_shared, "shared_file_name", "/share/x.bin");
-        SetValue(l_shared, "shared_file_size", 10);
-        l_upload += l_shared;
-        Queue().SetUploadEntryStatus(l_upload, status.toStdString());
+        ItemPtr l_upload = AddUpload("bob", status.toStdString());
         SetValue(l_upload, "last_status_change_time",
                  mp_harness->Now().addMSecs(-ageMs).toString(Qt::TextDate));
         QCOMPARE(mp_form->UploadsList()->topLevelItemCount(), 1);
@@ -454,6 +601,105 @@ private slots:
             QVERIFY(QFileInfo(l_url.toLocalFile())
                         .canonicalFilePath()
                         .startsWith(QDir(m_dir.path()).canonicalPath() + u"/downloads/"_s));
+    }
+
+    // "Add user to list" from any row of a user's downloads gives that user an entry of the user
+    // list of its own.
+    void addUserFromDownloads_data()
+    {
+        QTest::addColumn<int>("depth");
+        QTest::newRow("user") << 0;
+        QTest::newRow("folder") << 1;
+        QTest::newRow("file") << 2;
+    }
+    void addUserFromDownloads()
+    {
+        QFETCH(int, depth);
+        Add(u"erin/Docs/a.txt"_s);
+        Add(u"frank/Docs/b.txt"_s);
+        for (int l_user : {0, 1})
+        {
+            QTreeWidgetItem* lp_row = mp_form->DownloadsList()->topLevelItem(l_user);
+            for (int l_level = 0; l_level < depth; ++l_level)
+                lp_row = lp_row->child(0);
+            mp_form->DownloadsList()->setCurrentItem(lp_row);
+            mp_form->OnActionBarTriggered("dl_add_user");
+        }
+        ItemPtr l_erin = User("erin")["in_user_list"], l_frank = User("frank")["in_user_list"];
+        QVERIFY(l_erin && l_frank && l_erin != l_frank);
+        for (const char* lp_name : {"erin", "frank"})
+            User(lp_name).Disconnect("in_user_list");
+    }
+
+    // A download from another user on the network: queued, running with its progress, then
+    // complete in green and opened from its row.
+    void downloadFromPeer()
+    {
+        constexpr qint64 l_size = 1 << 20;
+        const QByteArray l_bytes(l_size, 'x');
+        mp_dave->SetOnline(true);
+        mp_dave->Forget();
+        ItemPtr l_entry = Queue().AddDownload("dave", "song.bin", "Music", l_size, 0);
+        QVERIFY(mp_dave->Take(queueRequestCode));
+        QCOMPARE(Row(l_entry)->text(3), u"queued"_s);
+        QVERIFY(OfferAccepted(*mp_dave, 1, "Music\\song.bin", l_size));
+        auto lp_stalled =
+            mp_dave->SendFile(1, l_bytes, FileConnectionSender::Ending::Stall, 100000);
+        QTRY_VERIFY_WITH_TIMEOUT(BarText(Row(l_entry)).contains(u"%) "_s), ViewHarness::timeoutMs);
+        QCOMPARE(Row(l_entry)->text(3), u"downloading"_s);
+        QCOMPARE(Row(l_entry)->foreground(2).color(), QColor(0, 0, 255));
+        QVERIFY(!Row(l_entry)->text(6).isEmpty() && Row(l_entry)->text(5).startsWith(u"   "_s));
+        // A new offer ends the stalled transfer; the rest comes in full.
+        QVERIFY(OfferAccepted(*mp_dave, 2, "Music\\song.bin", l_size));
+        QVERIFY(lp_stalled->Finish());
+        auto lp_sender = mp_dave->SendFile(2, l_bytes);
+        QTRY_COMPARE_WITH_TIMEOUT(Row(l_entry)->text(3), u"complete"_s, ViewHarness::timeoutMs);
+        QVERIFY(lp_sender->Finish());
+        QCOMPARE(Row(l_entry)->foreground(0).color(), completeGreen);
+        QCOMPARE(BarText(Row(l_entry)), u"1,048,576 (100.0%) 100"_s);
+        const qsizetype l_before = mp_harness->OpenedUrls().size();
+        emit mp_form->DownloadsList()->itemDoubleClicked(Row(l_entry), 2);
+        QCOMPARE(mp_harness->OpenedUrls().size(), l_before + 1);
+        const QString l_opened = mp_harness->OpenedUrls().back().toLocalFile();
+        QVERIFY(l_opened.endsWith(u"/song.bin"_s));
+        QCOMPARE(QFileInfo(l_opened).size(), l_size);
+    }
+
+    // An upload that the other user asks for: asked, sending with its progress, then complete.
+    void uploadToPeer()
+    {
+        constexpr qint64 l_size = 2 << 20;
+        const QString l_share = m_dir.path() + u"/share"_s;
+        QDir().mkpath(l_share);
+        QFile l_file(l_share + u"/up.bin"_s);
+        QVERIFY(l_file.open(QIODevice::WriteOnly) && l_file.resize(l_size));
+        l_file.close();
+        ItemPtr(d["shared_folder"]->GetItem(l_share.toStdString())) +=
+            d["shared_public"]->GetGlobalNullItem();
+        sharedFoldersManager->AddSharedFiles(l_share.toStdString(), l_share.toStdString());
+        mp_dave->SetOnline(true);
+        mp_dave->Forget();
+        Queue().EnableUploadSpeedLimit(false);
+        mp_dave->Queue((l_share + u"/up.bin"_s).toUtf8().replace('/', '\\'));
+        const quint32 l_token = OfferedToken(*mp_dave);
+        QVERIFY(l_token != 0);
+        QTRY_COMPARE_WITH_TIMEOUT(mp_form->UploadsList()->topLevelItemCount(), 1,
+                                  ViewHarness::timeoutMs);
+        QTreeWidgetItem* lp_row = mp_form->UploadsList()->topLevelItem(0)->child(0)->child(0);
+        QCOMPARE(lp_row->text(2), u"up.bin"_s);
+        QCOMPARE(lp_row->text(3), u"requesting"_s);
+        mp_dave->Accept(l_token);
+        quint32 l_connectionToken = 0;
+        const int l_connection = mp_dave->TakeFileConnection(l_connectionToken, 0);
+        QVERIFY(l_connection >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(lp_row->text(3), u"uploading"_s, ViewHarness::timeoutMs);
+        QCOMPARE(lp_row->foreground(2).color(), QColor(0, 0, 255));
+        QVERIFY(mp_dave->Peer().WaitForRawBytes(l_connection, 4 + l_size, ViewHarness::timeoutMs));
+        QTRY_COMPARE_WITH_TIMEOUT(BarText(lp_row), u"2,097,152 (100.0%) 100"_s,
+                                  ViewHarness::timeoutMs);
+        mp_dave->Peer().Close(l_connection);
+        QTRY_COMPARE_WITH_TIMEOUT(lp_row->text(3), u"complete"_s, ViewHarness::timeoutMs);
+        QCOMPARE(lp_row->foreground(0).color(), completeGreen);
     }
 
     void snapshot()

@@ -15,6 +15,7 @@
 #include "TabWidget.h"
 #include "TimerManager.h"
 #include "TransferFigures.h"
+#include "TransferListItem.h"
 #include "TransferQueueManager.h"
 #include "TreeWidget.h"
 #include "UIFunctions.h"
@@ -37,6 +38,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -61,6 +63,23 @@ bool SettingIsYes(const char* ip_key)
     return SettingValue(ip_key).AsString() == "yes";
 }
 
+TransferListItem* ListItem(QTreeWidgetItem* ip_row)
+{
+    return static_cast<TransferListItem*>(ip_row);
+}
+
+// Calls i_visit with every file row at or under the row.
+template <typename Visit> void ForEachFileRow(QTreeWidgetItem* ip_row, const Visit& i_visit)
+{
+    if (ListItem(ip_row)->Entry())
+    {
+        i_visit(*ListItem(ip_row));
+        return;
+    }
+    for (int l_child = 0; l_child < ip_row->childCount(); ++l_child)
+        ForEachFileRow(ip_row->child(l_child), i_visit);
+}
+
 QTreeWidget* SetUpList(QTreeWidget* ip_list, const QStringList& i_labels,
                        const QList<int>& i_widths)
 {
@@ -69,11 +88,16 @@ QTreeWidget* SetUpList(QTreeWidget* ip_list, const QStringList& i_labels,
     for (int l_column = 0; l_column < i_widths.size(); ++l_column)
         ip_list->setColumnWidth(l_column, i_widths[l_column]);
     ip_list->header()->setSectionsMovable(false);
+    // Every row is one line high: a list of varying heights measures each row above the one it
+    // places, which made every progress report cost the whole list.
+    ip_list->setUniformRowHeights(true);
     return ip_list;
 }
 } // namespace
 
-TransfersForm::TransfersForm(QWidget* ip_parent) : QWidget(ip_parent)
+TransfersForm::TransfersForm(QWidget* ip_parent)
+    : QWidget(ip_parent), m_onlineIcon(QString::fromLatin1(onlineIcon)),
+      m_offlineIcon(QString::fromLatin1(offlineIcon))
 {
     setObjectName(QStringLiteral("TransfersForm"));
     setWindowTitle(QStringLiteral("Form"));
@@ -127,7 +151,14 @@ TransfersForm::TransfersForm(QWidget* ip_parent) : QWidget(ip_parent)
 
     const QStringList l_labels{u"User"_s,     u"Folder"_s, u"File"_s, u"Status"_s,
                                u"Progress"_s, u"   ETA"_s, u"Kbs"_s,  u"Size"_s};
-    const QList<int> l_widths{100, 125, 125, 100, 140, 80, 40, 90};
+    // The speed and progress columns are as wide as a speed of thousands of kilobytes a second
+    // and the progress of a file of gigabytes need: narrower, they would be cut off.
+    const QFontMetrics l_metrics = mp_downloadsList->fontMetrics();
+    const int l_speedWidth =
+        std::max(40, l_metrics.horizontalAdvance(QStringLiteral("99999.9")) + 12);
+    const int l_progressWidth =
+        std::max(140, l_metrics.horizontalAdvance(QStringLiteral("9,999,999,999 (100.0%)")) + 24);
+    const QList<int> l_widths{100, 125, 125, 100, l_progressWidth, 80, l_speedWidth, 90};
     SetUpList(mp_downloadsList, l_labels + QStringList{u"Place"_s}, l_widths + QList<int>{40});
     SetUpList(mp_uploadsList, l_labels, l_widths);
     mp_uploadsList->header()->setStretchLastSection(false);
@@ -272,8 +303,24 @@ void TransfersForm::OnTransfersLoaded()
     for (Item* lp_entry : d["download_entry"]->GetItems())
         if (ItemPtr(lp_entry).IsConnected("download_order"))
             l_ordered.insert(lp_entry);
+    // The new user rows join the list together at the end: a row that joins a shown list
+    // announces itself, and each row added under it would too.
+    m_filling = true;
     for (Item* lp_entry : l_ordered.SortNumericBy("download_order", true))
         OnDownloadEntryAdded(lp_entry);
+    m_filling = false;
+    const QList<QTreeWidgetItem*> l_users(m_detachedRows.begin(), m_detachedRows.end());
+    m_detachedRows.clear();
+    mp_downloadsList->addTopLevelItems(l_users);
+    for (QTreeWidgetItem* lp_user : l_users)
+    {
+        lp_user->setExpanded(m_downloads.m_expandUsers);
+        for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
+        {
+            lp_user->child(l_folder)->setExpanded(m_downloads.m_expandFolders);
+            ScheduleRefresh(lp_user->child(l_folder), false, 0);
+        }
+    }
 }
 
 // ---- Texts and colours ----
@@ -322,13 +369,7 @@ QColor TransfersForm::StatusColor(const std::string& i_status)
 
 void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* ip_row, const std::string& i_status)
 {
-    const QBrush l_brush(StatusColor(i_status), Qt::SolidPattern);
-    // Each change repaints the row: a row already in its colour is left alone.
-    if (ip_row->foreground(ip_row->columnCount() - 1) == l_brush &&
-        ip_row->foreground(0) == l_brush)
-        return;
-    for (int l_column = 0; l_column < ip_row->columnCount(); ++l_column)
-        ip_row->setForeground(l_column, l_brush);
+    ListItem(ip_row)->SetRowColor(StatusColor(i_status));
 }
 
 // ---- Rows and their nodes ----
@@ -360,30 +401,23 @@ TransfersForm::Side& TransfersForm::SideOf(QTreeWidgetItem* ip_row)
     return ip_row->treeWidget() == mp_uploadsList ? m_uploads : m_downloads;
 }
 
-ItemSet TransfersForm::EntriesUnder(const Side& i_side, QTreeWidgetItem* ip_row) const
+ItemSet TransfersForm::EntriesUnder(QTreeWidgetItem* ip_row)
 {
     ItemSet l_entries;
-    if (!ip_row)
-        return l_entries;
-    if (ItemPtr l_node = NodeOf(i_side.mp_fileNode, ip_row))
-    {
-        if (ItemPtr l_entry = l_node[IsDownloadSide(i_side) ? "download_entry" : "upload_entry"])
-            l_entries.insert(l_entry.operator->());
-        return l_entries;
-    }
-    for (int l_child = 0; l_child < ip_row->childCount(); ++l_child)
-        l_entries.Add(EntriesUnder(i_side, ip_row->child(l_child)));
+    if (ip_row)
+        ForEachFileRow(ip_row,
+                       [&](const TransferListItem& i_row) { l_entries.insert(i_row.Entry()); });
     return l_entries;
 }
 
 ItemSet TransfersForm::GetNodeDownloadEntryItems(QTreeWidgetItem* ip_row) const
 {
-    return EntriesUnder(m_downloads, ip_row);
+    return EntriesUnder(ip_row);
 }
 
 ItemSet TransfersForm::GetNodeUploadEntryItems(QTreeWidgetItem* ip_row) const
 {
-    return EntriesUnder(m_uploads, ip_row);
+    return EntriesUnder(ip_row);
 }
 
 QTreeWidgetItem* TransfersForm::UserRowAbove(const Side& i_side, QTreeWidgetItem* ip_row) const
@@ -410,6 +444,11 @@ qint64 TransfersForm::EntrySize(ItemPtr i_entry)
                                 : i_entry["shared_file"]["shared_file_size"].AsInt64();
 }
 
+std::size_t TransfersForm::FolderKeyHash::operator()(const FolderKey& i_key) const
+{
+    return std::hash<const void*>()(i_key.first) * 31 + std::hash<const void*>()(i_key.second);
+}
+
 QTreeWidgetItem* TransfersForm::AddEntryRow(Side& i_side, ItemPtr i_entry, ItemPtr i_folder,
                                             const QString& i_fileName, const QString& i_size)
 {
@@ -419,34 +458,44 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(Side& i_side, ItemPtr i_entry, ItemP
     QTreeWidgetItem* lp_userRow = RowOf(l_user[i_side.mp_userNode]);
     if (!lp_userRow)
     {
-        lp_userRow = new QTreeWidgetItem(i_side.mp_list);
+        lp_userRow = new TransferListItem();
         l_user += d[i_side.mp_userNode]->NewItem(Value(lp_userRow));
         lp_userRow->setText(0, QString::fromLatin1(l_user.AsString()));
         if (IsDownloadSide(i_side))
-            lp_userRow->setIcon(0,
-                                QIcon(QString::fromLatin1(
-                                    l_user.IsConnected("is_online") ? onlineIcon : offlineIcon)));
-        lp_userRow->setExpanded(i_side.m_expandUsers);
+            lp_userRow->setIcon(0, l_user.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon);
+        if (m_filling)
+            m_detachedRows.push_back(lp_userRow);
+        else
+        {
+            i_side.mp_list->addTopLevelItem(lp_userRow);
+            lp_userRow->setExpanded(i_side.m_expandUsers);
+        }
     }
-    ItemPtr l_userNode = l_user[i_side.mp_userNode];
-    ItemPtr l_folderNode = d.GetItemSubset(ItemSet{l_userNode.operator->(), i_folder.operator->()},
-                                           i_side.mp_folderNode);
-    QTreeWidgetItem* lp_folderRow = RowOf(l_folderNode);
+    // Found through the rows, as the store would find it only by intersecting two sets of nodes.
+    QTreeWidgetItem*& lp_folderRow = m_folderRows[{lp_userRow, i_folder.operator->()}];
     if (!lp_folderRow)
     {
-        lp_folderRow = new QTreeWidgetItem(lp_userRow);
-        l_folderNode = d[i_side.mp_folderNode]->NewItem(Value(lp_folderRow));
-        l_folderNode += l_userNode;
+        auto* lp_newRow = new TransferListItem();
+        lp_folderRow = lp_newRow;
+        ItemPtr l_folderNode = d[i_side.mp_folderNode]->NewItem(Value(lp_folderRow));
+        lp_newRow->SetNode(l_folderNode);
+        lp_newRow->SetFolder(i_folder);
+        l_folderNode += l_user[i_side.mp_userNode];
         l_folderNode += i_folder;
         lp_folderRow->setText(1, QString::fromUtf8(ReversePathname(i_folder.AsString())));
-        lp_folderRow->setExpanded(i_side.m_expandFolders);
+        lp_userRow->addChild(lp_folderRow);
+        if (lp_folderRow->treeWidget())
+            lp_folderRow->setExpanded(i_side.m_expandFolders);
     }
-    auto* lp_fileRow = new QTreeWidgetItem(lp_folderRow);
+    // Filled before it joins the list, which then announces one new row, not each cell.
+    auto* lp_fileRow = new TransferListItem();
     lp_fileRow->setText(2, i_fileName);
     lp_fileRow->setText(sizeColumn, i_size);
+    lp_fileRow->SetEntry(i_entry.operator->());
     ItemPtr l_fileNode = d[i_side.mp_fileNode]->NewItem(Value(lp_fileRow));
     i_entry += l_fileNode;
-    l_fileNode += l_folderNode;
+    l_fileNode += ListItem(lp_folderRow)->Node();
+    lp_folderRow->addChild(lp_fileRow);
     return lp_fileRow;
 }
 
@@ -471,11 +520,17 @@ void TransfersForm::OnUploadEntryAdded(Item* ip_entry)
     AddEntryRow(m_uploads, l_entry, l_file["shared_file_folder"],
                 QString::fromUtf8(GetFileName(l_file["shared_file_name"].AsString())),
                 CommafyNumber(l_file["shared_file_size"].AsInt64()));
+    if (ItemPtr l_status = l_entry[m_uploads.mp_statusType])
+        PaintStatus(m_uploads, l_entry, l_status);
 }
 
 void TransfersForm::DropRow(QTreeWidgetItem* ip_row, const char* ip_nodeType)
 {
     m_pending.erase(ip_row);
+    if (!ip_row->parent())
+        std::erase(m_detachedRows, ip_row);
+    if (Item* lp_folder = ListItem(ip_row)->Folder())
+        m_folderRows.erase({ip_row->parent(), lp_folder});
     if (ItemPtr l_node = NodeOf(ip_nodeType, ip_row))
         l_node->Remove();
     delete ip_row;
@@ -524,6 +579,7 @@ void TransfersForm::PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status)
     if (!lp_row)
         return;
     const std::string l_word = i_status.AsString();
+    ListItem(lp_row)->SetStatus(l_word);
     SetItemColorByStatus(lp_row, l_word);
     if (l_word == "complete")
     {
@@ -537,11 +593,13 @@ void TransfersForm::PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status)
         }
         lp_row->setText(progressColumn, QString());
     }
-    if (IsDownloadSide(i_side))
+    if (IsDownloadSide(i_side) && !lp_row->data(placeColumn, Qt::DisplayRole).isNull())
         lp_row->setText(placeColumn, QString());
     const std::string l_shown = l_word == "denied" ? i_entry["denial_reason"].AsString() : l_word;
     lp_row->setText(statusColumn, QString::fromUtf8(l_shown).toLower());
-    ScheduleRefresh(lp_row->parent(), false, 0);
+    // Rows shown at once are recounted together when they join the list.
+    if (!m_filling)
+        ScheduleRefresh(lp_row->parent(), false, 0);
 }
 
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_info)
@@ -561,23 +619,26 @@ void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& i_info)
     PaintStatus(m_uploads, l_entry, l_status);
 }
 
-std::string TransfersForm::AggregateStatus(const Side& i_side, const ItemSet& i_entries) const
+std::string TransfersForm::AggregateStatus(const Side& i_side, QTreeWidgetItem* ip_row) const
 {
-    std::size_t l_running = 0, l_queued = 0, l_complete = 0, l_denied = 0, l_aborted = 0;
-    for (Item* lp_entry : i_entries)
-    {
-        const std::string l_word = ItemPtr(lp_entry)[i_side.mp_statusType].AsString();
-        l_running += l_word == i_side.mp_runningWord;
-        l_queued += l_word == "queued";
-        l_complete += l_word == "complete";
-        l_denied += l_word == "denied";
-        l_aborted += l_word == "aborted";
-    }
+    std::size_t l_files = 0, l_running = 0, l_queued = 0, l_complete = 0, l_denied = 0,
+                l_aborted = 0;
+    ForEachFileRow(ip_row,
+                   [&](const TransferListItem& i_row)
+                   {
+                       const std::string& l_word = i_row.Status();
+                       ++l_files;
+                       l_running += l_word == i_side.mp_runningWord;
+                       l_queued += l_word == "queued";
+                       l_complete += l_word == "complete";
+                       l_denied += l_word == "denied";
+                       l_aborted += l_word == "aborted";
+                   });
     if (l_running)
         return i_side.mp_runningWord;
     if (l_queued)
         return "queued";
-    if (l_complete == i_entries.size())
+    if (l_complete == l_files)
         return "complete";
     if (l_denied)
         return "denied";
@@ -586,28 +647,30 @@ std::string TransfersForm::AggregateStatus(const Side& i_side, const ItemSet& i_
     return {};
 }
 
-void TransfersForm::ProgressStats(const Side& i_side, const ItemSet& i_entries, qint64& o_done,
+void TransfersForm::ProgressStats(const Side& i_side, QTreeWidgetItem* ip_row, qint64& o_done,
                                   qint64& o_remaining, qint64& o_total) const
 {
     o_done = o_remaining = o_total = 0;
-    for (Item* lp_entry : i_entries)
-    {
-        ItemPtr l_entry(lp_entry);
-        const std::string l_word = l_entry[i_side.mp_statusType].AsString();
-        const qint64 l_size = EntrySize(l_entry);
-        if (l_word == "complete")
-        {
-            o_done += l_size;
-            o_total += l_size;
-        }
-        else if (l_word == "aborted" || l_word == i_side.mp_runningWord || l_word == "queued")
-        {
-            const qint64 l_position = TransferFigures::Position(l_entry);
-            o_done += l_position;
-            o_remaining += l_size - l_position;
-            o_total += l_size;
-        }
-    }
+    ForEachFileRow(ip_row,
+                   [&](const TransferListItem& i_row)
+                   {
+                       ItemPtr l_entry(i_row.Entry());
+                       const std::string& l_word = i_row.Status();
+                       const qint64 l_size = EntrySize(l_entry);
+                       if (l_word == "complete")
+                       {
+                           o_done += l_size;
+                           o_total += l_size;
+                       }
+                       else if (l_word == "aborted" || l_word == i_side.mp_runningWord ||
+                                l_word == "queued")
+                       {
+                           const qint64 l_position = TransferFigures::Position(l_entry);
+                           o_done += l_position;
+                           o_remaining += l_size - l_position;
+                           o_total += l_size;
+                       }
+                   });
 }
 
 // Recounting a parent row's entries on every event would make a burst of n events cost n
@@ -636,8 +699,7 @@ void TransfersForm::RefreshParents()
     for (const auto& [lp_row, l_pending] : l_rows)
     {
         Side& l_side = SideOf(lp_row);
-        const ItemSet l_entries = EntriesUnder(l_side, lp_row);
-        const std::string l_aggregate = AggregateStatus(l_side, l_entries);
+        const std::string l_aggregate = AggregateStatus(l_side, lp_row);
         if (!lp_row->isExpanded())
             lp_row->setText(statusColumn, QString::fromStdString(l_aggregate));
         SetItemColorByStatus(lp_row, l_aggregate);
@@ -646,7 +708,7 @@ void TransfersForm::RefreshParents()
             (!lp_row->parent() && lp_row->isExpanded() && lp_row->childCount() <= 1))
             continue;
         qint64 l_done, l_remaining, l_total;
-        ProgressStats(l_side, l_entries, l_done, l_remaining, l_total);
+        ProgressStats(l_side, lp_row, l_done, l_remaining, l_total);
         if (l_total == 0)
             continue;
         lp_row->setText(etaColumn,
@@ -718,7 +780,7 @@ void TransfersForm::OnDownloadPlaceInLine(Item* ip_entry)
 void TransfersForm::OnItemExpanded(QTreeWidgetItem* ip_row)
 {
     Side& l_side = SideOf(ip_row);
-    if (NodeOf(l_side.mp_fileNode, ip_row))
+    if (ListItem(ip_row)->Entry())
         return;
     for (int l_column : {statusColumn, etaColumn, speedColumn})
         ip_row->setText(l_column, QString());
@@ -732,22 +794,21 @@ void TransfersForm::OnItemExpanded(QTreeWidgetItem* ip_row)
 void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_row)
 {
     Side& l_side = SideOf(ip_row);
-    if (NodeOf(l_side.mp_fileNode, ip_row))
+    if (ListItem(ip_row)->Entry())
         return;
-    ip_row->setText(statusColumn,
-                    QString::fromStdString(AggregateStatus(l_side, EntriesUnder(l_side, ip_row))));
+    ip_row->setText(statusColumn, QString::fromStdString(AggregateStatus(l_side, ip_row)));
 }
 
 void TransfersForm::OnUserOnline(Item* ip_user)
 {
     if (QTreeWidgetItem* lp_row = RowOf(ItemPtr(ip_user)[m_downloads.mp_userNode]))
-        lp_row->setIcon(0, QIcon(QString::fromLatin1(onlineIcon)));
+        lp_row->setIcon(0, m_onlineIcon);
 }
 
 void TransfersForm::OnUserOffline(Item* ip_user)
 {
     if (QTreeWidgetItem* lp_row = RowOf(ItemPtr(ip_user)[m_downloads.mp_userNode]))
-        lp_row->setIcon(0, QIcon(QString::fromLatin1(offlineIcon)));
+        lp_row->setIcon(0, m_offlineIcon);
 }
 
 // ---- Settings ----
@@ -829,18 +890,20 @@ void TransfersForm::OnActionBarTriggered(std::string i_id)
         ToggleExpansion(m_uploads, true);
     else if (i_id == "clear_complete_downloads")
     {
-        for (Item* lp_entry :
-             ItemPtr(d["download_entry_status"]->GetItem("complete")).GetItems("download_entry"))
-            transferQueueManager->RemoveDownload(lp_entry);
+        const ItemSet l_complete =
+            ItemPtr(d["download_entry_status"]->GetItem("complete")).GetItems("download_entry");
+        RemoveEntries(m_downloads, std::vector<Item*>(l_complete.begin(), l_complete.end()));
     }
     else if (i_id == "clear_complete_and_aborted_uploads")
     {
+        std::vector<Item*> l_finished;
         for (Item* lp_entry : d["upload_entry"]->GetItems())
         {
             ItemPtr l_status = ItemPtr(lp_entry)["upload_entry_status"];
             if (!l_status.IsConnected("is_active") && l_status.AsString() != "queued")
-                transferQueueManager->RemoveUpload(lp_entry);
+                l_finished.push_back(lp_entry);
         }
+        RemoveEntries(m_uploads, l_finished);
     }
     else if (i_id == "remove_download")
         DeleteSelectedDownloads();
@@ -900,9 +963,50 @@ void TransfersForm::DeleteSelectedDownloads()
 {
     ItemSet l_entries;
     for (QTreeWidgetItem* lp_row : mp_downloadsList->selectedItems())
-        l_entries.Add(EntriesUnder(m_downloads, lp_row));
-    for (Item* lp_entry : std::vector<Item*>(l_entries.begin(), l_entries.end()))
-        transferQueueManager->RemoveDownload(lp_entry);
+        l_entries.Add(EntriesUnder(lp_row));
+    RemoveEntries(m_downloads, std::vector<Item*>(l_entries.begin(), l_entries.end()));
+}
+
+// A row taken from a shown list costs a pass over every open row of the list, so rows taken one
+// by one would cost their number times the open rows: a user row all of whose entries go leaves
+// the list first, in one change, and its rows then go outside the list.
+void TransfersForm::RemoveEntries(Side& i_side, const std::vector<Item*>& i_entries)
+{
+    std::unordered_map<QTreeWidgetItem*, int> l_goingPerUser;
+    for (Item* lp_entry : i_entries)
+        if (QTreeWidgetItem* lp_row = RowOf(ItemPtr(lp_entry)[i_side.mp_fileNode]))
+            if (lp_row->parent() && lp_row->parent()->parent())
+                ++l_goingPerUser[lp_row->parent()->parent()];
+    std::vector<QTreeWidgetItem*> l_leaving;
+    for (const auto& [lp_user, l_going] : l_goingPerUser)
+    {
+        int l_files = 0;
+        for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
+            l_files += lp_user->child(l_folder)->childCount();
+        if (l_files == l_going)
+            l_leaving.push_back(lp_user);
+    }
+    if (int(l_leaving.size()) == i_side.mp_list->topLevelItemCount())
+        i_side.mp_list->invisibleRootItem()->takeChildren();
+    else
+        for (QTreeWidgetItem* lp_user : l_leaving)
+            i_side.mp_list->takeTopLevelItem(i_side.mp_list->indexOfTopLevelItem(lp_user));
+    m_detachedRows.insert(m_detachedRows.end(), l_leaving.begin(), l_leaving.end());
+    for (Item* lp_entry : i_entries)
+    {
+        if (IsDownloadSide(i_side))
+            transferQueueManager->RemoveDownload(lp_entry);
+        else
+            transferQueueManager->RemoveUpload(lp_entry);
+    }
+    // The row of an entry that the queue kept comes back.
+    for (QTreeWidgetItem* lp_user : std::exchange(m_detachedRows, {}))
+    {
+        i_side.mp_list->addTopLevelItem(lp_user);
+        lp_user->setExpanded(i_side.m_expandUsers);
+        for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
+            lp_user->child(l_folder)->setExpanded(i_side.m_expandFolders);
+    }
 }
 
 void TransfersForm::OnKeyPressedInDownloadList(QKeyEvent* ip_event)
@@ -913,8 +1017,8 @@ void TransfersForm::OnKeyPressedInDownloadList(QKeyEvent* ip_event)
 
 void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_row, int)
 {
-    if (ItemPtr l_node = NodeOf(m_downloads.mp_fileNode, ip_row))
-        DownloadMenuOptions::OpenFinishedFile(l_node["download_entry"]);
+    if (Item* lp_entry = ListItem(ip_row)->Entry())
+        DownloadMenuOptions::OpenFinishedFile(lp_entry);
 }
 
 void TransfersForm::OnDownloadsContextMenuRequested(const QPoint& i_point)

@@ -8,12 +8,15 @@
 
 #include <QColor>
 #include <QDateTime>
+#include <QIcon>
 #include <QString>
 #include <QWidget>
 
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QKeyEvent;
@@ -110,15 +113,16 @@ private:
     QTreeWidgetItem* AddEntryRow(Side& i_side, ItemPtr i_entry, ItemPtr i_folder,
                                  const QString& i_fileName, const QString& i_size);
     void RemoveEntryRow(Side& i_side, ItemPtr i_entry);
+    void RemoveEntries(Side& i_side, const std::vector<Item*>& i_entries);
     void PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status);
     void ShowProgress(Side& i_side, ItemPtr i_entry, qint64 i_size);
     void RefreshParents();
     void RefreshParent(QTreeWidgetItem* ip_row);
     void ScheduleRefresh(QTreeWidgetItem* ip_row, bool i_totals, int i_speed);
-    std::string AggregateStatus(const Side& i_side, const ItemSet& i_entries) const;
-    void ProgressStats(const Side& i_side, const ItemSet& i_entries, qint64& o_done,
+    std::string AggregateStatus(const Side& i_side, QTreeWidgetItem* ip_row) const;
+    void ProgressStats(const Side& i_side, QTreeWidgetItem* ip_row, qint64& o_done,
                        qint64& o_remaining, qint64& o_total) const;
-    ItemSet EntriesUnder(const Side& i_side, QTreeWidgetItem* ip_row) const;
+    static ItemSet EntriesUnder(QTreeWidgetItem* ip_row);
     QTreeWidgetItem* RowOf(ItemPtr i_node) const;
     ItemPtr NodeOf(const char* ip_type, QTreeWidgetItem* ip_row) const;
     Side& SideOf(QTreeWidgetItem* ip_row);
@@ -142,6 +146,19 @@ private:
     Side m_downloads;
     Side m_uploads;
     bool m_transfersLoaded = false;
+    // User rows outside the list for a while: new ones while the saved downloads are shown at
+    // once, and those all of whose entries are being removed.
+    bool m_filling = false;
+    std::vector<QTreeWidgetItem*> m_detachedRows;
+    // Folder rows by their user row and folder.
+    using FolderKey = std::pair<const QTreeWidgetItem*, const Item*>;
+    struct FolderKeyHash
+    {
+        std::size_t operator()(const FolderKey& i_key) const;
+    };
+    std::unordered_map<FolderKey, QTreeWidgetItem*, FolderKeyHash> m_folderRows;
+    QIcon m_onlineIcon;
+    QIcon m_offlineIcon;
 
     // Downloads whose DownloadComplete is on its way; a removal cancels the delivery.
     std::unordered_set<Item*> m_completing;
