@@ -7,6 +7,7 @@
 #include "CompleteDownloadsForm.h"
 #include "Data.h"
 #include "DataDialog.h"
+#include "DataTabPage.h"
 #include "DiagnosticsForm.h"
 #include "EventToolBar.h"
 #include "ItemLogDialog.h"
@@ -19,7 +20,9 @@
 #include "SharesForm.h"
 #include "StoreFunctions.h"
 #include "TabWidget.h"
+#include "TestPeerMessages.h"
 #include "TestSettings.h"
+#include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
 #include "UIFunctions.h"
@@ -48,6 +51,7 @@
 #include <QWindow>
 
 using namespace Qt::StringLiterals;
+using Messages = TestPeerMessages;
 
 namespace
 {
@@ -232,6 +236,8 @@ class TestHostileViews : public QObject
     // Built once, as the main window builds them.
     QPointer<SharesForm> mp_shares;
     QPointer<TransfersForm> mp_transfers;
+    // Another user whose client sends lists and replies over the network, new for each test.
+    std::unique_ptr<TransferPeer> mp_bob;
 
     void Show(View i_view, const QByteArray& i_text)
     {
@@ -321,6 +327,13 @@ class TestHostileViews : public QObject
                     l_results += User(i_text);
                     lp_search->OnUserSearchResults(l_results);
                 }
+                // bob's reply to the manual search, over the network.
+                mp_bob->SetOnline(true);
+                mp_bob->Send(Messages::FileSearchResult(Messages::SearchReplyContent(
+                    "bob", 7000, {{i_text + '\\' + i_text, 1, "mp3", {}}}, 1, 0, 0)));
+                QTRY_VERIFY_WITH_TIMEOUT(d["search_results"]->ItemCount() == 3 ||
+                                             QTest::currentTestFailed(),
+                                         ViewHarness::timeoutMs);
                 lp_search->ShowHeldReplies();
                 return;
             }
@@ -332,19 +345,17 @@ class TestHostileViews : public QObject
                     mp_harness->Keep(Window(mp_shares));
                     mp_shares->Init();
                 }
-                ShareForm* lp_form = mp_shares->OpenShareBrowse(l_text);
-                ItemPtr l_share = User(i_text).NewItem("user_share");
-                ItemPtr l_folder = l_share.NewItem("user_share_folder");
-                l_folder += d["user_share_folder_name"]->GetItem(l_text);
-                ItemPtr l_file = l_folder.NewItem("user_share_file");
-                l_file += d["user_share_file_name"]->GetItem(l_text);
-                l_file += d["file_size"]->GetItem(Value(1));
-                l_share.NewItem("user_share_loaded");
-                QTRY_VERIFY_WITH_TIMEOUT(
-                    Child<QTreeWidget>(lp_form, "folderTree")->topLevelItemCount(),
-                    ViewHarness::timeoutMs);
+                // The user's tab waits for a list that cannot come; bob's list names a folder
+                // and a file with the text and comes over the network.
+                mp_shares->OpenShareBrowse(l_text)->OnConnectionToUserFailed(l_text, "P");
+                mp_bob->SetOnline(true);
+                ShareForm* lp_form = mp_shares->OpenShareBrowse("bob");
+                QVERIFY(mp_bob->Take(4));
+                mp_bob->Send(Messages::SharedFileList(
+                    Messages::ShareListContent({{i_text, {{i_text, 1, "mp3", {}}}}})));
+                QTRY_VERIFY_WITH_TIMEOUT(lp_form->FolderTree()->topLevelItemCount(),
+                                         ViewHarness::timeoutMs);
                 lp_form->BrowseToFolder(l_text);
-                lp_form->OnConnectionToUserFailed(l_text, "P");
                 return;
             }
             case View::Transfers:
@@ -384,6 +395,8 @@ class TestHostileViews : public QObject
             }
             case View::StoreBrowser:
             {
+                // The type page lists the items made while it is open.
+                (new DataTabPage(d["user"]))->show();
                 User(i_text);
                 auto* lp_dialog = new DataDialog(&d);
                 lp_dialog->show();
@@ -430,15 +443,21 @@ private slots:
             d["item_log"]->RelateToType(lp_field, Many, One, false);
         }
     }
-    void cleanupTestCase() { mp_harness.reset(); }
+    void cleanupTestCase()
+    {
+        mp_bob.reset();
+        mp_harness.reset();
+    }
     void init()
     {
         if (!mp_harness->Peers().Client().IsConnected())
             QVERIFY(mp_harness->Peers().LogIn() != 0);
         mp_harness->Reset();
+        mp_bob = std::make_unique<TransferPeer>(mp_harness->Peers(), "bob");
     }
     void cleanup()
     {
+        mp_bob.reset();
         while (mp_shares && mp_shares->TabControl()->count() > 0)
             mp_shares->OnTabCloseRequested(0);
         for (QWidget* lp_kept :
