@@ -206,9 +206,10 @@ ItemPtr User(const QByteArray& i_name)
 // A text cut short where it cannot show whole: a beginning of the text as sent, then "…".
 bool IsCutShort(const QString& i_shown, const QByteArray& i_bytes)
 {
+    if (!i_shown.endsWith(u'…') || i_shown.size() < 17)
+        return false;
     const QString l_start = i_shown.chopped(1);
-    return i_shown.endsWith(u'…') && l_start.size() >= 16 &&
-           (QString::fromLatin1(i_bytes).startsWith(l_start) ||
+    return (QString::fromLatin1(i_bytes).startsWith(l_start) ||
             QString::fromUtf8(i_bytes).startsWith(l_start));
 }
 
