@@ -9,8 +9,10 @@
 #include "DataDialog.h"
 #include "DataTabPage.h"
 #include "DiagnosticsForm.h"
+#include "DownloadMenuOptions.h"
 #include "EventToolBar.h"
 #include "ItemLogDialog.h"
+#include "ItemSet.h"
 #include "PeerHarness.h"
 #include "RoomForm.h"
 #include "RoomTabWidget.h"
@@ -369,7 +371,12 @@ class TestHostileViews : public QObject
                     mp_transfers->DataLoaded();
                     emit mp_harness->Transfers().TransfersLoaded();
                 }
-                mp_harness->Transfers().AddDownload(l_text, l_text, l_text, 1, 0);
+                ItemPtr l_download =
+                    mp_harness->Transfers().AddDownload(l_text, l_text, l_text, 1, 0);
+                // Found by a search of the text: the row's menu offers to run it again.
+                l_download += d["search_request_text"]->GetItem(l_text);
+                auto* lp_menu = new QMenu;
+                new DownloadMenuOptions(lp_menu, ItemSet(l_download), lp_menu);
                 return;
             }
             case View::CompleteDownloads:
@@ -493,7 +500,7 @@ private slots:
             {"user menu", View::UserMenu, "menu"},
             {"search", View::Search, "tab tree notice"},
             {"browse", View::Browse, "tab tree notice"},
-            {"transfers", View::Transfers, "tree"},
+            {"transfers", View::Transfers, "tree menu"},
             {"complete downloads", View::CompleteDownloads, "tree"},
             {"diagnostics", View::Diagnostics, "document tree"},
             {"store browser", View::StoreBrowser, "list tree"},
