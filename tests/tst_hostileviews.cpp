@@ -13,6 +13,7 @@
 #include "EventToolBar.h"
 #include "ItemLogDialog.h"
 #include "ItemSet.h"
+#include "LogSink.h"
 #include "PeerHarness.h"
 #include "RoomForm.h"
 #include "RoomTabWidget.h"
@@ -397,8 +398,13 @@ class TestHostileViews : public QObject
                 auto* lp_form = new DiagnosticsForm;
                 lp_form->Init();
                 Window(lp_form);
-                lp_form->Log(u"peer"_s, 2, QString::fromUtf8(i_text), {});
                 User(i_text).NewItem("is_tracked");
+                // bob offers a file of that name: the transfer queue logs it.
+                mp_bob->SetOnline(true);
+                mp_bob->Offer(1, i_text, 1);
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    lp_form->Lines(u"Transfer Queue"_s).join(u'\n').contains(u"upload request"_s),
+                    ViewHarness::timeoutMs);
                 return;
             }
             case View::StoreBrowser:
@@ -462,6 +468,8 @@ private slots:
             QVERIFY(mp_harness->Peers().LogIn() != 0);
         mp_harness->Reset();
         mp_bob = std::make_unique<TransferPeer>(mp_harness->Peers(), "bob");
+        // The log goes to the harness again after a diagnostics view took it.
+        gp_logSink = &mp_harness->Peers();
     }
     void cleanup()
     {
@@ -490,6 +498,7 @@ private slots:
             {"controls", "a\x01z\tb\nc\rd\x1b[31me\x7f"
                          "f\xc2\x85g"},
             {"override", "abc\xe2\x80\xaetxt.exe"},
+            {"placeholders", "%1 %2 %3 %L1 %%"},
             {"web link", "see http://a.b/c&d<b>e</b> file:///etc/passwd"},
             {"long word", QByteArray(10000, 'w')},
             {"not UTF-8", "\xff\xfe x\xc0\xaf y\xed\xa0\x80 z\xe9"}};
