@@ -37,9 +37,7 @@
 #include "WireWriter.h"
 
 #include <QAction>
-#include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
@@ -149,8 +147,9 @@ void ReadDocument(QTextEdit* ip_edit, Screen& io_screen)
         }
 }
 
-// Every text that the widgets on screen show, read as they render it.
-Screen ReadScreen()
+// Every text that the widgets on screen show, read as they render it; a label that holds the
+// text reads it as plain text.
+Screen ReadScreen(const QList<QRegularExpression>& i_patterns)
 {
     Screen l_screen;
     auto& l_texts = l_screen.m_texts;
@@ -160,14 +159,14 @@ Screen ReadScreen()
         if (lp_widget->isWindow() && lp_widget->windowHandle())
             l_texts.insert(u"title"_s, lp_widget->windowHandle()->title());
         l_texts.insert(u"tooltip"_s, Rendered(lp_widget->toolTip(), Qt::AutoText));
-        if (auto* lp_label = qobject_cast<QLabel*>(lp_widget))
-            l_texts.insert(u"label"_s, Rendered(lp_label->text(), lp_label->textFormat()));
-        else if (auto* lp_edit = qobject_cast<QTextEdit*>(lp_widget))
+        if (auto* lp_label = qobject_cast<QLabel*>(lp_widget);
+            lp_label && Rendered(lp_label->text(), lp_label->textFormat()) != lp_label->text() &&
+            std::any_of(i_patterns.begin(), i_patterns.end(),
+                        [&](const auto& i_pattern)
+                        { return i_pattern.match(lp_label->text()).hasMatch(); }))
+            l_screen.m_faults << u"markup in %1"_s.arg(lp_label->objectName());
+        if (auto* lp_edit = qobject_cast<QTextEdit*>(lp_widget))
             ReadDocument(lp_edit, l_screen);
-        else if (auto* lp_line = qobject_cast<QLineEdit*>(lp_widget))
-            l_texts.insert(u"edit"_s, lp_line->text());
-        else if (auto* lp_box = qobject_cast<QGroupBox*>(lp_widget))
-            l_texts.insert(u"label"_s, WithoutMnemonics(lp_box->title()));
         else if (auto* lp_bar = qobject_cast<QTabBar*>(lp_widget))
             for (int l_index = 0; l_index < lp_bar->count(); ++l_index)
             {
@@ -530,11 +529,11 @@ private slots:
             return;
         ViewHarness::Flush();
         // Read before the views are shown: shown, they withdraw their notices.
-        const Screen l_screen = ReadScreen();
+        const QList<QRegularExpression> l_patterns = Patterns(text);
+        const Screen l_screen = ReadScreen(l_patterns);
         QCOMPARE(l_screen.m_faults, QStringList());
         for (const QUrl& l_opened : mp_harness->OpenedUrls())
             QVERIFY2(l_opened.scheme().startsWith(u"http"_s), qPrintable(l_opened.toString()));
-        const QList<QRegularExpression> l_patterns = Patterns(text);
         for (const QString& l_place : places)
         {
             bool l_shown = false;
