@@ -94,10 +94,12 @@ QString WithoutMnemonics(const QString& i_text)
     return l_shown;
 }
 
-// The text as sent, read as Latin-1 or as UTF-8; a control or blank character may show as
-// itself, as white space or as a visible replacement, never as nothing.
-QList<QRegularExpression> Patterns(const QByteArray& i_bytes)
+// The text as sent, read as Latin-1 or as UTF-8, up to its first zero byte (where text from the
+// network ends); a control or blank character may show as itself, as white space or as a visible
+// replacement, never as nothing.
+QList<QRegularExpression> Patterns(QByteArray i_bytes)
 {
+    i_bytes.truncate(i_bytes.indexOf('\0') < 0 ? i_bytes.size() : i_bytes.indexOf('\0'));
     QList<QRegularExpression> l_patterns;
     for (const QString& l_text : {QString::fromLatin1(i_bytes), QString::fromUtf8(i_bytes)})
     {
@@ -496,6 +498,7 @@ private slots:
             {"ampersands", "a&b &amp; &&c [*]"},
             {"controls", "a\x01z\tb\nc\rd\x1b[31me\x7f"
                          "f\xc2\x85g"},
+            {"zero byte", QByteArray("before\0after", 12)},
             {"override", "abc\xe2\x80\xaetxt.exe"},
             {"placeholders", "%1 %2 %3 %L1 %%"},
             {"web link", "see http://a.b/c&d<b>e</b> file:///etc/passwd"},
