@@ -336,9 +336,8 @@ class TestHostileViews : public QObject
                 mp_bob->SetOnline(true);
                 mp_bob->Send(Messages::FileSearchResult(Messages::SearchReplyContent(
                     "bob", 7000, {{i_text + '\\' + i_text, 1, "mp3", {}}}, 1, 0, 0)));
-                QTRY_VERIFY_WITH_TIMEOUT(d["search_results"]->ItemCount() == 3 ||
-                                             QTest::currentTestFailed(),
-                                         ViewHarness::timeoutMs);
+                QTRY_COMPARE_WITH_TIMEOUT(d["search_results"]->ItemCount(), std::size_t(3),
+                                          ViewHarness::timeoutMs);
                 lp_search->ShowHeldReplies();
                 return;
             }
