@@ -522,11 +522,11 @@ void PeerMessenger::DropUnsent(QTcpSocket* ip_socket)
 {
     ItemPtr l_peerSocket = SocketItem("peer_socket", ip_socket);
     const std::string l_user = l_peerSocket["user"].AsString();
+    // The name is filled in with the rest: a "%1" in it would take a later argument.
     PeerLog(1,
             QStringLiteral("Connection to user %1 does not take what is sent to it (%2 bytes "
                            "waiting), closing")
-                .arg(Text(l_user))
-                .arg(ip_socket->bytesToWrite()),
+                .arg(Text(l_user), QString::number(ip_socket->bytesToWrite())),
             l_peerSocket ? User(l_user) : ItemPtr());
     ip_socket->disconnect(this);
     ip_socket->abort();
@@ -1733,8 +1733,7 @@ bool PeerMessenger::HandleSearchResults(const std::string& i_user, MemStream& i_
         PeerLog(1,
                 QStringLiteral("User %1 sent more results for search %2 than are kept, the rest "
                                "dropped")
-                    .arg(Text(i_user))
-                    .arg(l_token),
+                    .arg(Text(i_user), QString::number(l_token)),
                 l_user);
     if (l_added > 0)
     {

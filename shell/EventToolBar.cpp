@@ -14,7 +14,21 @@ EventToolBar* eventToolBar = nullptr;
 namespace
 {
 constexpr int BlinkIntervalMs = 1000;
+// The longest notice text shown whole: a longer one would widen the tool bar, and with it the
+// main window, past the screen.
+constexpr qsizetype MaxNoticeLength = 64;
+
+// The start of a long text, then "…"; the tool tip holds the whole text.
+QString NoticeText(const QString& i_text)
+{
+    if (i_text.size() <= MaxNoticeLength)
+        return i_text;
+    qsizetype l_length = MaxNoticeLength - 1;
+    if (i_text[l_length - 1].isHighSurrogate())
+        --l_length;
+    return i_text.left(l_length) + QChar(0x2026);
 }
+} // namespace
 
 EventToolBar::EventToolBar(QWidget* ip_parent) : QToolBar(ip_parent)
 {
@@ -59,7 +73,7 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
     }
     // The text may come from peers: an ampersand stays a character, and the tool tip, which
     // would take markup for rich text, gets the text as plain text.
-    QAction* lp_action = addAction(QIcon(i_icon), EscapeAmpersands(i_text));
+    QAction* lp_action = addAction(QIcon(i_icon), EscapeAmpersands(NoticeText(i_text)));
     lp_action->setToolTip(Qt::convertFromPlainText(i_text));
     connect(lp_action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ItemPtr(d["event_toolbar_action"]->GetItem(AddressText(lp_action))) +=

@@ -4,6 +4,9 @@
 
 TabWidget::TabWidget(QWidget* ip_parent) : QTabWidget(ip_parent)
 {
+    // Titles may be names or search texts from other users: a long one is cut short rather than
+    // pushing its close button out of reach.
+    setElideMode(Qt::ElideRight);
     connect(this, &QTabWidget::currentChanged, this, &TabWidget::OnTabChanged);
 }
 

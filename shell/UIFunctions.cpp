@@ -23,6 +23,11 @@ QString EscapeAmpersands(QString i_text)
     return i_text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+QString EscapeTitlePlaceholders(QString i_text)
+{
+    return i_text.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+}
+
 QString ChatLineTooLongText(const std::string& i_line)
 {
     // Counted in bytes as sent: a character may take up to four.

@@ -20,6 +20,10 @@ void InitIconResources();
 // from other users show as they are.
 QString EscapeAmpersands(QString i_text);
 
+// The text for a window title, where "[*]" would mark the place of the modified-window star:
+// names from other users show as they are.
+QString EscapeTitlePlaceholders(QString i_text);
+
 // The longest line a chat entry field takes: what a message may carry.
 constexpr int MaxChatLineLength = InputStream::MaxReadLength;
 // Why the chat line, as sent, does not fit in a message; empty when it fits.

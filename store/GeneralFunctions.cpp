@@ -151,10 +151,13 @@ QString EscapeHTML(const QString& i_text)
 QString ConvertLinks(const QString& i_text)
 {
     // The scheme must start a word. Letters, digits, combining marks and "_" of every script are
-    // word characters here; a plain \b would count only ASCII ones.
+    // word characters here; a plain \b would count only ASCII ones. The text is escaped HTML:
+    // "&amp;" is one character of an address, and "&lt;" or "&gt;" (no characters of one) end
+    // it, so that a link never cuts an entity or takes in what was markup.
     static const QRegularExpression link(
-        QStringLiteral("(?<![\\p{L}\\p{N}\\p{M}_])(https?://[-a-zA-Z0-9+&@#/%?=~_|!:,.;]*"
-                       "[a-zA-Z0-9+&@#/%=~_|])"));
+        QStringLiteral("(?<![\\p{L}\\p{N}\\p{M}_])(https?://"
+                       "(?:[-a-zA-Z0-9+@#/%?=~_|!:,.;]|&amp;)[-a-zA-Z0-9+@#/%?=~_|!:,.;]*"
+                       "(?:&amp;[-a-zA-Z0-9+@#/%?=~_|!:,.;]*)*(?<=[a-zA-Z0-9+@#/%=~_|]|&amp;))"));
     QString l_result = i_text;
     l_result.replace(link, QStringLiteral("<a href=\"\\1\">\\1</a>"));
     return l_result;

@@ -246,6 +246,11 @@ void TestText::ConvertLinks_data()
     QTest::newRow("query kept, trailing punctuation dropped")
         << u"go http://a.com/x?y=1&amp;z=2,; now"_s
         << u"go <a href=\"http://a.com/x?y=1&amp;z=2\">http://a.com/x?y=1&amp;z=2</a>,; now"_s;
+    QTest::newRow("what was markup ends the address")
+        << u"http://a.b/c&lt;b&gt;x"_s << u"<a href=\"http://a.b/c\">http://a.b/c</a>&lt;b&gt;x"_s;
+    QTest::newRow("an ampersand ends the address whole")
+        << u"http://a.b/?c&amp;; x"_s
+        << u"<a href=\"http://a.b/?c&amp;\">http://a.b/?c&amp;</a>; x"_s;
     QTest::newRow("two addresses")
         << u"http://a.b and http://c.d"_s
         << u"<a href=\"http://a.b\">http://a.b</a> and <a href=\"http://c.d\">http://c.d</a>"_s;

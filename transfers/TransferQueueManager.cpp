@@ -661,10 +661,10 @@ void TransferQueueManager::OnFileTransferRequest(std::string i_user, int i_direc
                     l_user);
         return;
     }
+    // Names are filled in by one call: a "%1" in a name would take a later argument.
     TransferLog(1,
                 QStringLiteral("Received upload request from %1 for file %2, req %3")
-                    .arg(Text(i_user), Text(i_file))
-                    .arg(i_req),
+                    .arg(Text(i_user), Text(i_file), QString::number(i_req)),
                 l_user);
     ItemPtr l_download = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
     if (!l_download)
@@ -812,8 +812,7 @@ void TransferQueueManager::OnFileConnection(std::string i_user, QTcpSocket* ip_s
     ItemPtr l_user = User(i_user);
     TransferLog(1,
                 QStringLiteral("File connection created by user %1 for req %2")
-                    .arg(Text(i_user))
-                    .arg(i_requestID),
+                    .arg(Text(i_user), QString::number(i_requestID)),
                 l_user);
     ItemPtr l_req = TypeOf("remote_transfer_req")->HasItem(i_requestID);
     ItemPtr l_download = l_req ? d.GetItem(l_req, l_user, "download_entry") : ItemPtr();
@@ -895,9 +894,8 @@ void TransferQueueManager::OnFileTransferResponse(std::string i_user, uint i_req
     TransferLog(1,
                 QStringLiteral("Received file transfer response from user %1 for req %2, "
                                "transfer %3")
-                    .arg(Text(i_user))
-                    .arg(i_req)
-                    .arg(i_accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")),
+                    .arg(Text(i_user), QString::number(i_req),
+                         i_accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")),
                 l_user);
     ItemPtr l_req = TypeOf("transfer_req")->HasItem(i_req);
     if (!l_req)

@@ -98,7 +98,8 @@ void ViewHarness::Reset()
 {
     // The tool bars' own pop-ups are top-level windows too, and theirs to delete.
     for (QWidget* lp_window : QApplication::topLevelWidgets())
-        if (!IsWithin(lp_window, mp_actions.get()) && !IsWithin(lp_window, mp_events.get()))
+        if (!IsWithin(lp_window, mp_actions.get()) && !IsWithin(lp_window, mp_events.get()) &&
+            !m_kept.contains(lp_window))
             lp_window->deleteLater();
     Flush();
     mp_peers->ResetPeers();

@@ -4,9 +4,11 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <QWidget>
 
 #include <memory>
 
@@ -15,7 +17,6 @@ class EventToolBar;
 class PeerHarness;
 class QAction;
 class QMenu;
-class QWidget;
 class SizeManager;
 class TransferQueueManager;
 
@@ -45,6 +46,9 @@ public:
     // peer connections ended, transfers removed, the store emptied except the settings and the
     // login, the clock back at its start and the captured URLs forgotten.
     void Reset();
+    // A window that Reset keeps: a view that the program builds once (its types are declared
+    // once) and that the test builds once too.
+    void Keep(QWidget* ip_window) { m_kept.append(ip_window); }
 
     // The clock that Clock::Now reads (the times views and the log show): fixed until the test
     // moves it. The services keep the system clock.
@@ -87,6 +91,7 @@ private:
     std::unique_ptr<EventToolBar> mp_events;
     QDateTime m_now;
     QList<QUrl> m_openedUrls;
+    QList<QPointer<QWidget>> m_kept;
 };
 
 // QTEST_MAIN for views.

@@ -1,6 +1,7 @@
 #include "UserGroupsDialog.h"
 
 #include "Data.h"
+#include "UIFunctions.h"
 #include "ui_UserGroupsDialog.h"
 
 namespace
@@ -20,7 +21,8 @@ UserGroupsDialog::UserGroupsDialog(std::string i_user, QWidget* ip_parent)
     Type* lp_groups = d["user_list_group"];
     lp_groups->m_itemAddedEvent.AddHandler(
         new EventHandler<UserGroupsDialog, Item*>(this, &UserGroupsDialog::OnUserGroupAdded));
-    setWindowTitle(QStringLiteral("User Groups for [") + FromLatin1(m_user) + QStringLiteral("]"));
+    setWindowTitle(QStringLiteral("User Groups for [") +
+                   EscapeTitlePlaceholders(FromLatin1(m_user)) + QStringLiteral("]"));
     ItemPtr l_listEntry = ItemPtr(d["user"]->GetItem(m_user))["in_user_list"];
     for (Item* lp_group : lp_groups->GetItems())
         AddRow(lp_group, l_listEntry.IsConnected(lp_group));
