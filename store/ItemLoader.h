@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Data.h"
+#include "LoadArena.h"
 
 #include <cstdint>
 #include <string_view>
@@ -22,6 +23,7 @@ public:
     ItemLoader(Data* ip_data, std::vector<Type*> i_types);
     ItemLoader(ItemLoader const&) = delete;
     ItemLoader& operator=(ItemLoader const&) = delete;
+    ~ItemLoader();
 
     // Makes room in the type's index for i_count more items.
     void Expect(std::uint32_t i_type, std::size_t i_count);
@@ -43,6 +45,9 @@ private:
     void BuildGroups(Item* ip_item, std::uint32_t* ip_partners, std::uint32_t* ip_end);
 
     Data* mp_data;
+    // The items, connection tables and small sets of the load; the store's arena meanwhile.
+    LoadArena m_arena;
+    LoadArena* mp_outerArena;
     Data::Operation m_operation;
     std::vector<Type*> m_types;
     std::vector<Item*> m_items;
