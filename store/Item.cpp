@@ -39,7 +39,7 @@ void Item::Free(Item* ip_item)
         return;
     }
     ip_item->~Item();
-    LoadArena::Give(ip_item);
+    LoadArena::Give(ip_item, sizeof(Item));
 }
 
 void Item::MakeConnections(std::uint32_t i_count, LoadArena& i_arena)
@@ -62,7 +62,7 @@ void Item::ReleaseConnections()
     if (m_flags & ArenaConnectionsFlag)
     {
         std::destroy_n(mp_connections, m_connectionCapacity);
-        LoadArena::Give(mp_connections);
+        LoadArena::Give(mp_connections, m_connectionCapacity * sizeof(Connection));
         m_flags &= ~ArenaConnectionsFlag;
     }
     else

@@ -31,6 +31,13 @@ void ItemLoader::Expect(std::uint32_t i_type, std::size_t i_count)
     m_made.reserve(m_made.size() + i_count);
 }
 
+void ItemLoader::Prefetch(std::uint32_t i_type, std::string_view i_value) const
+{
+    Type* lp_type = m_types[i_type];
+    if (!lp_type->IsNull())
+        lp_type->m_index.Prefetch(ValueIndex::Hash(i_value));
+}
+
 void ItemLoader::Add(std::uint32_t i_type, std::string_view i_value)
 {
     Type* lp_type = m_types[i_type];

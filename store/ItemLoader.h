@@ -30,6 +30,9 @@ public:
     // The item of the next record: a valued type's item of that value, made when missing; a new
     // item of a null type.
     void Add(std::uint32_t i_type, std::string_view i_value);
+    // Starts reading what an Add of the record will look up; a load that asks for a record a few
+    // records ahead of the one it adds waits on memory far less than once per valued item.
+    void Prefetch(std::uint32_t i_type, std::string_view i_value) const;
     // Connects the items of each pair, in order, as Item::Connect does; pairs with a missing,
     // removed or single item are passed over.
     void Connect(Pairs const& i_pairs);

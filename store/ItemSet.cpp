@@ -108,7 +108,7 @@ ItemSet::~ItemSet()
 void ItemSet::FreeFlat()
 {
     if (m_capacity & Borrowed)
-        LoadArena::Give(mp_flat);
+        LoadArena::Give(mp_flat, FlatCapacity() * sizeof(Item*));
     else
         delete[] mp_flat;
 }

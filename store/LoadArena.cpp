@@ -41,8 +41,10 @@ void* LoadArena::Take(std::size_t i_bytes)
     return lp_piece;
 }
 
-void LoadArena::Give(void* ip_piece)
+void LoadArena::Give(void* ip_piece, std::size_t i_bytes)
 {
+    // A piece is never cut twice, so a sanitizer build reports any later use of it.
+    ASAN_POISON_MEMORY_REGION(ip_piece, RoundUp(i_bytes == 0 ? 1 : i_bytes, Alignment));
     // Blocks are aligned to their size, so a piece's address names its block.
     auto const l_address = reinterpret_cast<std::uintptr_t>(ip_piece);
     Drop(reinterpret_cast<Header*>(l_address & ~std::uintptr_t(BlockSize - 1)));
@@ -94,8 +96,6 @@ LoadArena::Header* LoadArena::MapBlock()
     std::size_t const l_tail = l_start + BlockSize - l_aligned;
     if (l_tail > 0)
         ::munmap(reinterpret_cast<void*>(l_aligned + BlockSize), l_tail);
-    // Merely a hint: without huge pages the block is made of ordinary ones.
-    ::madvise(reinterpret_cast<void*>(l_aligned), BlockSize, MADV_HUGEPAGE);
     ++g_mapped;
     return reinterpret_cast<Header*>(l_aligned);
 }

@@ -22,14 +22,15 @@ public:
     // Room for i_bytes, aligned for the store's pieces (pointers and 64-bit numbers); null when the
     // piece is too large for a block or no block can be had, and the caller takes it from the heap.
     void* Take(std::size_t i_bytes);
-    // Gives back a piece that Take returned.
-    static void Give(void* ip_piece);
+    // Gives back a piece that Take returned for i_bytes.
+    static void Give(void* ip_piece, std::size_t i_bytes);
     // Blocks that hold pieces or are being cut from.
     static std::size_t BlocksInUse() { return g_mapped - Kept().size(); }
 
 private:
-    // The size of a huge page, so that a block costs the system one page fault and one entry of
-    // the address cache rather than hundreds.
+    // Large enough that a load maps few blocks. Not marked for huge pages: the system may stop
+    // to compact memory for each, which made the first load of a process, the one at start-up,
+    // slower by half.
     static constexpr std::size_t BlockSize = std::size_t(2) * 1024 * 1024;
     static constexpr std::size_t Alignment = 8;
 

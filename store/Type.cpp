@@ -96,7 +96,7 @@ Item* Type::Create(std::string_view i_value, ValueIndex::Slot* ip_slot, std::uin
         }
         catch (...)
         {
-            LoadArena::Give(lp_memory);
+            LoadArena::Give(lp_memory, sizeof(Item));
             throw;
         }
         lp_item->m_flags |= Item::ArenaFlag;
@@ -122,12 +122,16 @@ Item* Type::Create(std::string_view i_value, ValueIndex::Slot* ip_slot, std::uin
 
 Item* Type::FindOrCreate(std::string_view i_value, bool i_create)
 {
+    return FindOrCreate(i_value, ValueIndex::Hash(i_value), i_create);
+}
+
+Item* Type::FindOrCreate(std::string_view i_value, std::uint64_t i_hash, bool i_create)
+{
     AssertValued();
-    std::uint64_t const l_hash = ValueIndex::Hash(i_value);
-    ValueIndex::Slot* lp_slot = m_index.Probe(i_value, l_hash);
+    ValueIndex::Slot* lp_slot = m_index.Probe(i_value, i_hash);
     if (lp_slot->mp_item || !i_create)
         return lp_slot->mp_item;
-    return Create(i_value, lp_slot, l_hash);
+    return Create(i_value, lp_slot, i_hash);
 }
 
 Item* Type::GetItem(Value const& i_value)
