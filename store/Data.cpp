@@ -74,7 +74,7 @@ Data::~Data()
     for (Type* lp_type : m_typeOrder)
     {
         for (Item* lp_item : lp_type->m_items)
-            delete lp_item;
+            Item::Free(lp_item);
         delete lp_type;
     }
 }
@@ -170,7 +170,7 @@ void Data::FreeDead()
 {
     m_hasDead = false;
     for (Item* lp_item : m_deadItems)
-        delete lp_item;
+        Item::Free(lp_item);
     m_deadItems.clear();
     for (PathNodeHandlerInfo* lp_info : m_deadSubscriptions)
     {

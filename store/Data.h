@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+class LoadArena;
+
 // Stops the process when the condition is false: the store's reaction to misuse.
 void CrashAssert(bool i_condition);
 // Test-only: with false, CrashAssert returns instead of aborting, so that tests can check the
@@ -186,6 +188,8 @@ private:
     Listeners m_disconnectionListeners;
     std::set<PathNodeHandlerInfo*, SubscriptionLess> m_pathSubscriptions;
 
+    // While a data-file load runs, the arena that its items come from.
+    LoadArena* mp_arena = nullptr;
     std::uint64_t m_nextItemSerial = 1;
     std::uint64_t m_nextTypeSerial = 1;
     std::uint64_t m_nextSubscriptionSerial = 1;

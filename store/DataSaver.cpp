@@ -491,6 +491,9 @@ template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isS
         }
 
         std::size_t const l_itemCount = i_reader.ReadCount(l_isNull ? 4 : 8);
+        // Room at once for a large type; still doubling, for a file of many small types.
+        if (lp_type && l_records.capacity() - l_records.size() < l_itemCount)
+            l_records.reserve(std::max(l_records.size() + l_itemCount, 2 * l_records.capacity()));
         for (std::size_t l_itemNumber = 0; l_itemNumber < l_itemCount; ++l_itemNumber)
         {
             std::int32_t const l_id = i_reader.ReadType();
@@ -581,8 +584,16 @@ void Apply(ParsedFile const& i_file)
         ++l_counts[l_info.m_type];
     for (std::uint32_t l_type = 0; l_type < l_counts.size(); ++l_type)
         l_loader.Expect(l_type, l_counts[l_type]);
-    for (ItemInfo const& l_info : i_file.m_items)
-        l_loader.Add(l_info.m_type, l_info.m_value);
+    // Far enough ahead for the memory to answer, near enough for the slots to stay cached.
+    constexpr std::size_t l_ahead = 16;
+    std::vector<ItemInfo> const& l_items = i_file.m_items;
+    for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index)
+    {
+        if (l_index + l_ahead < l_items.size())
+            l_loader.Prefetch(l_items[l_index + l_ahead].m_type,
+                              l_items[l_index + l_ahead].m_value);
+        l_loader.Add(l_items[l_index].m_type, l_items[l_index].m_value);
+    }
     l_loader.Connect(i_file.m_connections);
 }
 } // namespace

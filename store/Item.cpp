@@ -1,12 +1,15 @@
 #include "Item.h"
 
 #include "Data.h"
+#include "LoadArena.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <memory>
+#include <new>
 
 bool ItemLess::operator()(Item const* ip_a, Item const* ip_b) const
 {
@@ -25,7 +28,47 @@ Item::Item(Type* ip_type, std::string_view i_value, std::uint64_t i_serial)
 
 Item::~Item()
 {
-    delete[] mp_connections;
+    ReleaseConnections();
+}
+
+void Item::Free(Item* ip_item)
+{
+    if (!(ip_item->m_flags & ArenaFlag))
+    {
+        delete ip_item;
+        return;
+    }
+    ip_item->~Item();
+    LoadArena::Give(ip_item, sizeof(Item));
+}
+
+void Item::MakeConnections(std::uint32_t i_count, LoadArena& i_arena)
+{
+    void* lp_memory = i_arena.Take(i_count * sizeof(Connection));
+    if (lp_memory)
+    {
+        auto* lp_table = static_cast<Connection*>(lp_memory);
+        std::uninitialized_value_construct_n(lp_table, i_count);
+        mp_connections = lp_table;
+        m_flags |= ArenaConnectionsFlag;
+    }
+    else
+        mp_connections = new Connection[i_count];
+    m_connectionCapacity = i_count;
+}
+
+void Item::ReleaseConnections()
+{
+    if (m_flags & ArenaConnectionsFlag)
+    {
+        std::destroy_n(mp_connections, m_connectionCapacity);
+        LoadArena::Give(mp_connections, m_connectionCapacity * sizeof(Connection));
+        m_flags &= ~ArenaConnectionsFlag;
+    }
+    else
+        delete[] mp_connections;
+    mp_connections = nullptr;
+    m_connectionCapacity = 0;
 }
 
 Data* Item::GetData() const
@@ -108,7 +151,7 @@ ItemSet& Item::ConnectionFor(Type* ip_type)
         std::uint32_t const l_capacity = m_connectionCapacity ? m_connectionCapacity * 2 : 2;
         Connection* lp_grown = new Connection[l_capacity];
         std::move(mp_connections, mp_connections + m_connectionCount, lp_grown);
-        delete[] mp_connections;
+        ReleaseConnections();
         mp_connections = lp_grown;
         m_connectionCapacity = l_capacity;
     }
@@ -126,9 +169,7 @@ void Item::EraseConnection(Connection* ip_connection)
     --m_connectionCount;
     if (m_connectionCount == 0)
     {
-        delete[] mp_connections;
-        mp_connections = nullptr;
-        m_connectionCapacity = 0;
+        ReleaseConnections();
         return;
     }
     mp_connections[m_connectionCount].mp_type = nullptr;

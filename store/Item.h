@@ -11,6 +11,7 @@
 #include <vector>
 
 class Data;
+class LoadArena;
 class Type;
 
 // Orders items by creation serial: the identity order of the store.
@@ -95,9 +96,14 @@ private:
 
     static constexpr std::uint8_t RemovedFlag = 1;
     static constexpr std::uint8_t CandidateFlag = 2;
+    // The item, or its connection table, lies in a load's arena rather than on the heap.
+    static constexpr std::uint8_t ArenaFlag = 4;
+    static constexpr std::uint8_t ArenaConnectionsFlag = 8;
 
     Item(Type* ip_type, std::string_view i_value, std::uint64_t i_serial);
     ~Item();
+    // Destroys an item made by new or in an arena.
+    static void Free(Item* ip_item);
 
     // Connect with the relation of the two types looked up already; a copy, since handlers
     // may change the relation tables.
@@ -106,6 +112,11 @@ private:
     Connection* FindConnection(Type* ip_type) const;
     ItemSet& ConnectionFor(Type* ip_type);
     void EraseConnection(Connection* ip_connection);
+    // Gives an item without connections a table of i_count empty groups cut from the arena, or
+    // from the heap when the arena has no room.
+    void MakeConnections(std::uint32_t i_count, LoadArena& i_arena);
+    // Frees the table, whatever its groups; the caller settles the count.
+    void ReleaseConnections();
     void AssertValued() const;
 
     Type* mp_type;

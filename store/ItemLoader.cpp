@@ -10,8 +10,15 @@ constexpr std::uint32_t OrdinaryPartner = 0x80000000U;
 } // namespace
 
 ItemLoader::ItemLoader(Data* ip_data, std::vector<Type*> i_types)
-    : mp_data(ip_data), m_operation(ip_data), m_types(std::move(i_types))
+    : mp_data(ip_data), mp_outerArena(ip_data->mp_arena), m_operation(ip_data),
+      m_types(std::move(i_types))
 {
+    mp_data->mp_arena = &m_arena;
+}
+
+ItemLoader::~ItemLoader()
+{
+    mp_data->mp_arena = mp_outerArena;
 }
 
 void ItemLoader::Expect(std::uint32_t i_type, std::size_t i_count)
@@ -22,6 +29,13 @@ void ItemLoader::Expect(std::uint32_t i_type, std::size_t i_count)
     m_items.reserve(m_items.size() + i_count);
     m_typeOf.reserve(m_typeOf.size() + i_count);
     m_made.reserve(m_made.size() + i_count);
+}
+
+void ItemLoader::Prefetch(std::uint32_t i_type, std::string_view i_value) const
+{
+    Type* lp_type = m_types[i_type];
+    if (!lp_type->IsNull())
+        lp_type->m_index.Prefetch(ValueIndex::Hash(i_value));
 }
 
 void ItemLoader::Add(std::uint32_t i_type, std::string_view i_value)
@@ -199,9 +213,8 @@ void ItemLoader::BuildGroups(Item* ip_item, std::uint32_t* ip_partners, std::uin
         return;
     std::sort(l_groupTypes.begin(), l_groupTypes.end(), TypeLess());
 
-    ip_item->mp_connections = new Item::Connection[l_groupTypes.size()];
-    ip_item->m_connectionCount = ip_item->m_connectionCapacity =
-        static_cast<std::uint32_t>(l_groupTypes.size());
+    ip_item->MakeConnections(static_cast<std::uint32_t>(l_groupTypes.size()), m_arena);
+    ip_item->m_connectionCount = ip_item->m_connectionCapacity;
     std::vector<Item*>& l_members = m_members;
     for (std::size_t l_group = 0; l_group < l_groupTypes.size(); ++l_group)
     {
@@ -210,6 +223,6 @@ void ItemLoader::BuildGroups(Item* ip_item, std::uint32_t* ip_partners, std::uin
             if (m_types[m_typeOf[*lp_at]] == l_groupTypes[l_group])
                 l_members.push_back(m_items[*lp_at]);
         ip_item->mp_connections[l_group].mp_type = l_groupTypes[l_group];
-        ip_item->mp_connections[l_group].m_items.AssignSorted(l_members);
+        ip_item->mp_connections[l_group].m_items.AssignSorted(l_members, &m_arena);
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Data.h"
+#include "LoadArena.h"
 
 #include <cstdint>
 #include <string_view>
@@ -22,12 +23,16 @@ public:
     ItemLoader(Data* ip_data, std::vector<Type*> i_types);
     ItemLoader(ItemLoader const&) = delete;
     ItemLoader& operator=(ItemLoader const&) = delete;
+    ~ItemLoader();
 
     // Makes room in the type's index for i_count more items.
     void Expect(std::uint32_t i_type, std::size_t i_count);
     // The item of the next record: a valued type's item of that value, made when missing; a new
     // item of a null type.
     void Add(std::uint32_t i_type, std::string_view i_value);
+    // Starts reading what an Add of the record will look up; a load that asks for a record a few
+    // records ahead of the one it adds waits on memory far less than once per valued item.
+    void Prefetch(std::uint32_t i_type, std::string_view i_value) const;
     // Connects the items of each pair, in order, as Item::Connect does; pairs with a missing,
     // removed or single item are passed over.
     void Connect(Pairs const& i_pairs);
@@ -43,6 +48,9 @@ private:
     void BuildGroups(Item* ip_item, std::uint32_t* ip_partners, std::uint32_t* ip_end);
 
     Data* mp_data;
+    // The items, connection tables and small sets of the load; the store's arena meanwhile.
+    LoadArena m_arena;
+    LoadArena* mp_outerArena;
     Data::Operation m_operation;
     std::vector<Type*> m_types;
     std::vector<Item*> m_items;

@@ -1,6 +1,7 @@
 #include "ItemSet.h"
 
 #include "Data.h"
+#include "LoadArena.h"
 
 #include <algorithm>
 #include <bit>
@@ -57,6 +58,8 @@ ItemSet::ItemSet(ItemSet const& i_other)
 {
     if (IsFlat())
     {
+        // A copy lives on the heap, whatever the original.
+        m_capacity = i_other.FlatCapacity();
         mp_flat = new Item*[m_capacity];
         std::copy(i_other.mp_flat, i_other.mp_flat + m_size, mp_flat);
     }
@@ -102,10 +105,18 @@ ItemSet::~ItemSet()
     Release();
 }
 
+void ItemSet::FreeFlat()
+{
+    if (m_capacity & Borrowed)
+        LoadArena::Give(mp_flat, FlatCapacity() * sizeof(Item*));
+    else
+        delete[] mp_flat;
+}
+
 void ItemSet::Release()
 {
     if (IsFlat())
-        delete[] mp_flat;
+        FreeFlat();
     else if (IsChunked())
         delete mp_chunks;
     m_size = 0;
@@ -162,7 +173,7 @@ Item* ItemSet::front() const
     return *begin();
 }
 
-void ItemSet::AssignSorted(std::span<Item* const> i_sorted)
+void ItemSet::AssignSorted(std::span<Item* const> i_sorted, LoadArena* ip_arena)
 {
     Release();
     std::size_t const l_size = i_sorted.size();
@@ -175,7 +186,10 @@ void ItemSet::AssignSorted(std::span<Item* const> i_sorted)
     if (l_size <= FlatMax)
     {
         m_capacity = FlatCapacityFor(l_size);
-        mp_flat = new Item*[m_capacity];
+        void* lp_memory = ip_arena ? ip_arena->Take(m_capacity * sizeof(Item*)) : nullptr;
+        mp_flat = lp_memory ? static_cast<Item**>(lp_memory) : new Item*[m_capacity];
+        if (lp_memory)
+            m_capacity |= Borrowed;
         std::copy(i_sorted.begin(), i_sorted.end(), mp_flat);
         m_size = static_cast<std::uint32_t>(l_size);
         return;
@@ -228,19 +242,20 @@ bool ItemSet::insert(Item* ip_item)
                        : LowerBound(mp_flat, mp_flat + m_size, l_serial);
     if (lp_at != mp_flat + m_size && *lp_at == ip_item)
         return false;
-    if (m_size == m_capacity)
+    std::uint32_t const l_capacity = FlatCapacity();
+    if (m_size == l_capacity)
     {
-        if (m_capacity >= FlatMax)
+        if (l_capacity >= FlatMax)
         {
             FlatToChunked();
             return InsertChunked(ip_item);
         }
         std::size_t const l_offset = lp_at - mp_flat;
-        Item** lp_grown = new Item*[m_capacity * 2];
+        Item** lp_grown = new Item*[l_capacity * 2];
         std::copy(mp_flat, mp_flat + m_size, lp_grown);
-        delete[] mp_flat;
+        FreeFlat();
         mp_flat = lp_grown;
-        m_capacity *= 2;
+        m_capacity = l_capacity * 2;
         lp_at = mp_flat + l_offset;
     }
     std::memmove(lp_at + 1, lp_at, (mp_flat + m_size - lp_at) * sizeof(Item*));
@@ -326,20 +341,21 @@ std::size_t ItemSet::erase(Item* ip_item)
         return 0;
     std::memmove(lp_at, lp_at + 1, (lp_end - lp_at - 1) * sizeof(Item*));
     --m_size;
+    std::uint32_t const l_capacity = FlatCapacity();
     if (m_size == 1)
     {
         Item* lp_left = mp_flat[0];
-        delete[] mp_flat;
+        FreeFlat();
         mp_one = lp_left;
         m_capacity = 0;
     }
-    else if (m_capacity > 4 && m_size <= m_capacity / 4)
+    else if (l_capacity > 4 && m_size <= l_capacity / 4)
     {
-        Item** lp_shrunk = new Item*[m_capacity / 2];
+        Item** lp_shrunk = new Item*[l_capacity / 2];
         std::copy(mp_flat, mp_flat + m_size, lp_shrunk);
-        delete[] mp_flat;
+        FreeFlat();
         mp_flat = lp_shrunk;
-        m_capacity /= 2;
+        m_capacity = l_capacity / 2;
     }
     return 1;
 }
@@ -400,7 +416,7 @@ void ItemSet::FlatToChunked()
     l_chunk.m_items.reserve(2 * FlatMax);
     l_chunk.m_items.assign(mp_flat, mp_flat + m_size);
     l_chunk.m_lastSerial = l_chunk.m_items.back()->Serial();
-    delete[] mp_flat;
+    FreeFlat();
     mp_chunks = lp_chunks;
     m_capacity = Chunked;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 class Item;
+class LoadArena;
 class Value;
 
 // An ordered set of items without duplicates, ordered by the items' creation serial, so that its
@@ -132,10 +133,15 @@ private:
 
     static constexpr std::uint32_t FlatMax = 64;
     static constexpr std::uint32_t Chunked = UINT32_MAX;
+    // Marks a flat array cut from a load's arena rather than taken from the heap.
+    static constexpr std::uint32_t Borrowed = 0x40000000U;
 
     bool IsFlat() const { return m_capacity != 0 && m_capacity != Chunked; }
     bool IsChunked() const { return m_capacity == Chunked; }
-    void AssignSorted(std::span<Item* const> i_sorted);
+    std::uint32_t FlatCapacity() const { return m_capacity & ~Borrowed; }
+    // A flat array cut from i_arena when given and it has room, else from the heap.
+    void AssignSorted(std::span<Item* const> i_sorted, LoadArena* ip_arena = nullptr);
+    void FreeFlat();
     bool InsertChunked(Item* ip_item);
     bool EraseChunked(Item* ip_item);
     void FlatToChunked();
@@ -144,7 +150,8 @@ private:
     template <typename Key> std::list<Item*> SortBy(Key i_key, bool i_ascending) const;
 
     std::uint32_t m_size = 0;
-    // 0 while at most one member is held inline, Chunked for chunks, else the flat array's size.
+    // 0 while at most one member is held inline, Chunked for chunks, else the flat array's size,
+    // with Borrowed when it lies in an arena.
     std::uint32_t m_capacity = 0;
     union
     {

@@ -1,8 +1,10 @@
 #include "Type.h"
 
 #include "Data.h"
+#include "LoadArena.h"
 
 #include <algorithm>
+#include <new>
 
 Type::Type(Data* ip_data, std::string_view i_name, bool i_isPrimary, bool i_isNull,
            bool i_autoCreate, std::uint64_t i_serial)
@@ -84,7 +86,23 @@ Item* Type::Create(std::string_view i_value, ValueIndex::Slot* ip_slot, std::uin
         return nullptr;
     }
     Data::Operation l_operation(mp_data);
-    Item* lp_item = new Item(this, i_value, mp_data->NextItemSerial());
+    Item* lp_item = nullptr;
+    if (void* lp_memory = mp_data->mp_arena ? mp_data->mp_arena->Take(sizeof(Item)) : nullptr)
+    {
+        // A value too large for the string's own room may fail to copy: the piece goes back.
+        try
+        {
+            lp_item = new (lp_memory) Item(this, i_value, mp_data->NextItemSerial());
+        }
+        catch (...)
+        {
+            LoadArena::Give(lp_memory, sizeof(Item));
+            throw;
+        }
+        lp_item->m_flags |= Item::ArenaFlag;
+    }
+    else
+        lp_item = new Item(this, i_value, mp_data->NextItemSerial());
     if (ip_slot)
         m_index.Put(ip_slot, i_hash, lp_item);
     m_items.insert(lp_item);
@@ -104,12 +122,16 @@ Item* Type::Create(std::string_view i_value, ValueIndex::Slot* ip_slot, std::uin
 
 Item* Type::FindOrCreate(std::string_view i_value, bool i_create)
 {
+    return FindOrCreate(i_value, ValueIndex::Hash(i_value), i_create);
+}
+
+Item* Type::FindOrCreate(std::string_view i_value, std::uint64_t i_hash, bool i_create)
+{
     AssertValued();
-    std::uint64_t const l_hash = ValueIndex::Hash(i_value);
-    ValueIndex::Slot* lp_slot = m_index.Probe(i_value, l_hash);
+    ValueIndex::Slot* lp_slot = m_index.Probe(i_value, i_hash);
     if (lp_slot->mp_item || !i_create)
         return lp_slot->mp_item;
-    return Create(i_value, lp_slot, l_hash);
+    return Create(i_value, lp_slot, i_hash);
 }
 
 Item* Type::GetItem(Value const& i_value)

@@ -75,6 +75,7 @@ private:
     RelationInfo const& Relation(Type* ip_other) const;
     // The item of the value, made when missing and i_create holds; one probe of the index.
     Item* FindOrCreate(std::string_view i_value, bool i_create);
+    Item* FindOrCreate(std::string_view i_value, std::uint64_t i_hash, bool i_create);
     // A new item; a valued one goes into the empty slot of the index that Probe gave.
     Item* Create(std::string_view i_value, ValueIndex::Slot* ip_slot, std::uint64_t i_hash);
     void AssertValued() const;

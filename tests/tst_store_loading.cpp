@@ -1,5 +1,6 @@
 #include "Data.h"
 #include "DataSaver.h"
+#include "LoadArena.h"
 #include "StoreRecorder.h"
 
 #include <QTemporaryDir>
@@ -155,6 +156,67 @@ private slots:
         QVERIFY(l_changes([&] { mp_file->HasItem("z").Remove(); }));
         QVERIFY(!l_changes([&] { d.RemoveDisconnectedItems(); }));
         QVERIFY(l_changes([&] { m_saver.Load(Path()); }));
+    }
+
+    // Loaded items, their tables and sets grow, shrink, are copied and removed as items made by
+    // the ordinary calls are, and give back all their memory when removed.
+    void loadedItemsChangeAndFreeAsOthers()
+    {
+        Type* lp_hub = d.NewType("ld_group_hub", true, false, true);
+        Type* lp_leaf = d.NewType("ld_group_leaf", true, false, true);
+        Type* lp_tag = d.NewType("ld_group_tag", true, true, true);
+        lp_hub->RelateToType(lp_leaf, Many, Many, false);
+        lp_hub->RelateToType(lp_tag, Many, One, false);
+        m_saver.AddSavedType("ld_group_hub");
+        m_saver.AddSavedType("ld_group_leaf");
+        // One, a few, a flat array's most and a chunked set of partners.
+        std::vector<int> const l_sizes{1, 3, 64, 700};
+        auto const l_leaf = [&](int i_number)
+        { return lp_leaf->NewItem(Value("leaf" + std::to_string(i_number))); };
+        auto const l_build = [&]
+        {
+            for (std::size_t l_hub = 0; l_hub < l_sizes.size(); ++l_hub)
+            {
+                Item* lp_item = lp_hub->NewItem(Value("hub" + std::to_string(l_hub)));
+                for (int l_number = 0; l_number < l_sizes[l_hub]; ++l_number)
+                    lp_item->Connect(l_leaf(l_number));
+            }
+        };
+        auto const l_change = [&]
+        {
+            std::vector<Item*> l_hubs;
+            for (std::size_t l_hub = 0; l_hub < l_sizes.size(); ++l_hub)
+                l_hubs.push_back(lp_hub->HasItem(Value("hub" + std::to_string(l_hub))));
+            ItemSet const l_copy = *l_hubs[2]->ConnectedItems(lp_leaf);
+            for (std::size_t l_hub = 0; l_hub < l_hubs.size(); ++l_hub)
+            {
+                l_hubs[l_hub]->Connect(l_leaf(1000 + int(l_hub)));
+                l_hubs[l_hub]->NewItem("ld_group_tag");
+            }
+            l_hubs[1]->Connect(l_leaf(2000));
+            for (int l_number = 1; l_number < 700; ++l_number)
+                l_hubs[3]->Disconnect(lp_leaf->HasItem(Value("leaf" + std::to_string(l_number))));
+            for (int l_number = 0; l_number < 3; ++l_number)
+                l_hubs[1]->Disconnect(lp_leaf->HasItem(Value("leaf" + std::to_string(l_number))));
+            lp_leaf->HasItem(Value("leaf5")).Remove();
+            l_hubs[0]->Remove();
+            QCOMPARE(l_copy.size(), std::size_t(64));
+        };
+
+        d.RemoveAllItems();
+        std::size_t const l_blocks = LoadArena::BlocksInUse();
+        l_build();
+        m_saver.Save(Path());
+        l_change();
+        QStringList const l_expected = Snapshot();
+
+        d.RemoveAllItems();
+        m_saver.Load(Path());
+        QVERIFY(LoadArena::BlocksInUse() > l_blocks);
+        l_change();
+        QCOMPARE(Snapshot(), l_expected);
+        d.RemoveAllItems();
+        QCOMPARE(LoadArena::BlocksInUse(), l_blocks);
     }
 
     // More connection groups than a 16-bit table size holds.
