@@ -529,7 +529,10 @@ void SharedFoldersManager::LinkWords(Item* ip_file, FolderWords& i_words, const 
         l_nameWords.clear();
         Split(l_name, l_pass == 0 ? IsFirstPassByte : IsSecondPassByte, l_nameWords);
         for (std::string_view l_word : l_nameWords)
-            l_items.push_back(mp_tokenType->GetItem(std::string(l_word)));
+            // A word of the second pass made of first-pass bytes only is a word of the first
+            // pass, linked already.
+            if (l_pass == 0 || !std::all_of(l_word.begin(), l_word.end(), IsFirstPassByte))
+                l_items.push_back(mp_tokenType->GetItem(std::string(l_word)));
     }
     std::sort(l_items.begin(), l_items.end());
     l_items.erase(std::unique(l_items.begin(), l_items.end()), l_items.end());
@@ -761,7 +764,8 @@ void SharedFoldersManager::OnIndexChanged()
 {
     ++m_indexGeneration;
     m_fileListCache.clear();
-    m_everyFileSharedKnown = false;
+    m_everyFileShared.reset();
+    m_everyFileNamed.reset();
     // Nothing depends on the index now: the store's events go unheard until something does.
     m_indexWatch.Stop();
 }
@@ -872,23 +876,36 @@ std::vector<Item*> SharedFoldersManager::FindSearchMatches(const SearchParser& i
     ItemSet l_visible = GetUserSharedFolders(i_user);
     const bool l_seesEveryFile =
         l_visible.size() == mp_sharedFolderType->ItemCount() && IsEveryFileShared();
-    return l_matcher.Find(std::move(l_visible), l_seesEveryFile, MaxSearchResults);
+    return l_matcher.Find(
+        std::move(l_visible), l_seesEveryFile, [this] { return IsEveryFileNamed(); },
+        MaxSearchResults);
 }
 
 bool SharedFoldersManager::IsEveryFileShared()
 {
-    if (!m_everyFileSharedKnown)
+    return IsEveryFileHeld(m_everyFileShared, mp_fileFolderType, mp_sharedFolderType);
+}
+
+bool SharedFoldersManager::IsEveryFileNamed()
+{
+    return IsEveryFileHeld(m_everyFileNamed, mp_nameType, nullptr);
+}
+
+bool SharedFoldersManager::IsEveryFileHeld(std::optional<bool>& io_known, Type* ip_holders,
+                                           Type* ip_required)
+{
+    if (!io_known)
     {
-        std::size_t l_shared = 0;
-        for (Item* lp_folder : g("shared_file_folder"))
-            if (lp_folder->ConnectedItems(mp_sharedFolderType))
-                if (const ItemSet* lp_files = lp_folder->ConnectedItems(mp_fileType))
-                    l_shared += lp_files->size();
-        m_everyFileShared = l_shared == mp_fileType->ItemCount();
-        m_everyFileSharedKnown = true;
+        // A file has at most one holder of each type: the counts add up to the files held.
+        std::size_t l_held = 0;
+        for (Item* lp_holder : ip_holders->Items())
+            if (!ip_required || lp_holder->ConnectedItems(ip_required))
+                if (const ItemSet* lp_files = lp_holder->ConnectedItems(mp_fileType))
+                    l_held += lp_files->size();
+        io_known = l_held == mp_fileType->ItemCount();
         WatchIndex();
     }
-    return m_everyFileShared;
+    return *io_known;
 }
 
 bool SharedFoldersManager::IsUserShareAcceptable(const std::string& i_user,

@@ -209,6 +209,11 @@ private:
     std::vector<Item*> FindSearchMatches(const SearchParser& i_parser, const std::string& i_user);
     // Whether every file lies in a folder of some shared folder; known until the index changes.
     bool IsEveryFileShared();
+    // Whether every file has a name; known until the index changes.
+    bool IsEveryFileNamed();
+    // Whether every file is connected to an item of ip_holders that is connected to an item of
+    // ip_required (any item when null); io_known keeps the answer.
+    bool IsEveryFileHeld(std::optional<bool>& io_known, Type* ip_holders, Type* ip_required);
     // Whether the list is within the caps; logs the refusal when not.
     bool IsUserShareAcceptable(const std::string& i_user, const FileInfoMap& i_share);
 
@@ -252,8 +257,9 @@ private:
     std::uint64_t m_nextFileListBuild = 1;
     // One thread: lists are built one after another.
     QThreadPool m_fileListBuilder;
-    bool m_everyFileShared = false;
-    bool m_everyFileSharedKnown = false;
+    // Known until the index changes.
+    std::optional<bool> m_everyFileShared;
+    std::optional<bool> m_everyFileNamed;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;
