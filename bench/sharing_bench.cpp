@@ -1,8 +1,8 @@
 // Measures the shared-folder index on real folders of empty files (100 per folder, names of
 // several words), each against a bare walk of the same tree in the same run (readdir, and one
 // stat per file): the first scan of 200,000 files and the heap it holds per file, beside the
-// store alone making the same items and links with no disk work, the floor of any scan; for 100,000
-// files the first scan, a rescan with nothing changed, a rescan after 1 % more files, the
+// store alone making the same items and links with no disk work, the floor of any scan; for
+// 100,000 files the first scan, a rescan with nothing changed, a rescan after 1 % more files, the
 // case-insensitive lookup of every file by path and the access check of every file; then the
 // load of the data file that holds those 100,000 files with the sharing service's handlers, and
 // without them (the service destroyed), and the start-up rescan after the load. With
