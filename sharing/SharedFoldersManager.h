@@ -95,8 +95,9 @@ public:
 
     // Answers another user's search when between 1 and MaxSearchResults files that the user may
     // see hold every included word, contain every "*part" and no "-word" in their names. The
-    // cost grows with the files of the rarest included word, and stops at the first file past
-    // the limit.
+    // cost grows with the files of the rarest included word, or with the distinct names when
+    // those are at most twice as many and there are words to match within names, and stops
+    // at the first file past the limit.
     void ProcessSearch(std::string i_user, quint32 i_req, std::string i_searchText);
     // The message that ProcessSearch sends, code word first; none when the search gets no answer.
     std::optional<MemStream> BuildSearchReply(const std::string& i_user, quint32 i_req,
