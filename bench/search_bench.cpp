@@ -217,11 +217,26 @@ int main(int i_argc, char** ip_argv)
          {"a", "e", "i", "o", "u", "y", "0", "1", "2", "3", "4", "5", "6", "7", "8", "9",
           "b", "c", "d", "f", "g", "h", "j", "k", "l", "m", "n", "p", "q", "r", "s", "t"})
         l_worst += std::string(" -") + lp_word;
+    // The first such search after a change of the index also learns whether every file has a
+    // name; the second finds that known.
+    double l_worstMicroseconds = 0;
+    for (const char* lp_which : {"first", "again"})
+    {
+        l_timer.restart();
+        const bool l_worstAnswered = l_manager.BuildSearchReply("searcher", 0, l_worst).has_value();
+        const double l_microseconds = double(l_timer.nsecsElapsed()) / 1000;
+        l_worstMicroseconds = std::max(l_worstMicroseconds, l_microseconds);
+        std::printf("a search that drops every file by 32 words within names, %s: %.1f ms%s\n",
+                    lp_which, l_microseconds / 1000, l_worstAnswered ? " (answered)" : "");
+    }
+    // The floor of a search that has to look at every distinct name: one byte of each read.
+    // That search's names all start with an excluded digit.
     l_timer.restart();
-    const bool l_worstAnswered = l_manager.BuildSearchReply("searcher", 0, l_worst).has_value();
-    const double l_worstMicroseconds = double(l_timer.nsecsElapsed()) / 1000;
-    std::printf("a search that reads every file against 32 words: %.1f ms%s\n",
-                l_worstMicroseconds / 1000, l_worstAnswered ? " (answered)" : "");
+    std::size_t l_digits = 0;
+    for (Item* lp_name : lp_nameType->Items())
+        l_digits += std::isdigit(static_cast<unsigned char>(lp_name->Value().front())) ? 1 : 0;
+    std::printf("the first byte of each of the %zu distinct names read (%zu digits): %.1f ms\n",
+                lp_nameType->ItemCount(), l_digits, double(l_timer.nsecsElapsed()) / 1e6);
 
     // A word of every file with a part of a few names: the part narrows the walk to them.
     const std::string l_partSearch = "music *" + Capitalised(l_words[Words / 2]);

@@ -1,7 +1,8 @@
 // Measures the shared-folder index on real folders of empty files (100 per folder, names of
 // several words), each against a bare walk of the same tree in the same run (readdir, and one
-// stat per file): the first scan of 200,000 files and the heap it holds per file; for 100,000
-// files the first scan, a rescan with nothing changed, a rescan after 1 % more files, the
+// stat per file): the first scan of 200,000 files and the heap it holds per file, beside the
+// store alone making the same items and links with no disk work, the floor of any scan; for
+// 100,000 files the first scan, a rescan with nothing changed, a rescan after 1 % more files, the
 // case-insensitive lookup of every file by path and the access check of every file; then the
 // load of the data file that holds those 100,000 files with the sharing service's handlers, and
 // without them (the service destroyed), and the start-up rescan after the load. With
@@ -18,9 +19,11 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <dirent.h>
@@ -140,47 +143,98 @@ void Unshare(SharedFoldersManager& i_manager, const QString& i_folder)
     i_manager.RescanShares();
 }
 
-// What the store alone costs to hold what a first scan finds, nothing read from disk: per file
-// its item in its folder, its name and size, and its 14 words (12 shared with other files, the
-// number and the number with its extension its own), each connected once. Returns ms.
-double StoreOperations(int i_files)
+// The search words connected to each file of the index, on average.
+double WordsPerFile()
+{
+    Type* lp_wordType = d.GetType("search_token");
+    std::size_t l_words = 0;
+    for (Item* lp_file : d.GetType("shared_file")->Items())
+        if (const ItemSet* lp_held = lp_file->ConnectedItems(lp_wordType))
+            l_words += lp_held->size();
+    return double(l_words) /
+           double(std::max<std::size_t>(1, d.GetType("shared_file")->ItemCount()));
+}
+
+// The words of the root's lowercased path, as the index splits it: at every byte that is no
+// letter or digit, and again at spaces and slashes only; each once.
+std::vector<std::string> RootWords(const QString& i_root)
+{
+    const std::string l_root = i_root.toLower().toStdString();
+    std::vector<std::string> l_words;
+    for (const bool l_alphanumeric : {true, false})
+    {
+        std::string l_word;
+        for (const char l_byte : l_root + '/')
+            if (l_alphanumeric ? std::isalnum(static_cast<unsigned char>(l_byte)) != 0
+                               : l_byte != ' ' && l_byte != '/')
+                l_word += l_byte;
+            else if (!l_word.empty())
+            {
+                if (std::find(l_words.begin(), l_words.end(), l_word) == l_words.end())
+                    l_words.push_back(l_word);
+                l_word.clear();
+            }
+    }
+    return l_words;
+}
+
+// What the store alone costs to hold what a first scan of the tree under i_root finds, nothing
+// read from disk: per file its item in its folder, its name and size, and the words of its path,
+// each connected once: those of the root and the fixed words of every folder and name, the
+// artist's and album's numbers (looked up once a folder), the track's number, and the file's
+// number alone and with its extension (its own). Returns ms, the heap those items hold per file
+// and the words per file.
+std::tuple<double, double, double> StoreOperations(const QString& i_root, int i_files)
 {
     Type* lp_folderType = d.GetType("shared_file_folder");
     Type* lp_nameType = d.GetType("shared_file_name");
     Type* lp_sizeType = d.GetType("shared_file_size");
     Type* lp_wordType = d.GetType("search_token");
+    std::vector<std::string> l_words = RootWords(i_root);
+    for (const char* lp_word : {"artist", "album", "track", "title", "flac", "-"})
+        l_words.emplace_back(lp_word);
     std::vector<Item*> l_shared;
-    for (const char* lp_word : {"tmp", "qt", "xxxxxx", "qt-xxxxxx", "large", "artist", "album",
-                                "track", "title", "flac", "-", "1", "2"})
-        l_shared.push_back(lp_wordType->GetItem(lp_word));
+    for (const std::string& l_word : l_words)
+        l_shared.push_back(lp_wordType->GetItem(l_word));
     std::vector<Item*> l_folders;
+    const long long l_heapBefore = ProcessFigures::HeapInUseKb();
     QElapsedTimer l_timer;
     l_timer.start();
     Item* lp_folder = nullptr;
+    Item* lp_artist = nullptr;
+    Item* lp_album = nullptr;
     for (int l_file = 0; l_file < i_files; ++l_file)
     {
+        const int l_folderNumber = l_file / FilesPerFolder;
         if (l_file % FilesPerFolder == 0)
         {
             lp_folder = lp_folderType->GetItem("/floor/" + std::to_string(l_file));
             l_folders.push_back(lp_folder);
+            lp_artist = lp_wordType->GetItem(std::to_string(l_folderNumber / 10));
+            lp_album = lp_wordType->GetItem(std::to_string(l_folderNumber % 10));
         }
         ItemPtr l_item = lp_folder->NewItem("shared_file");
         const std::string l_number = std::to_string(l_file);
         l_item += lp_nameType->GetItem(FileName(l_file).toStdString());
         l_item += lp_sizeType->GetItem("0");
-        for (std::size_t l_word = 0; l_word + 1 < l_shared.size(); ++l_word)
-            l_item += l_shared[l_word];
+        for (Item* lp_word : l_shared)
+            l_item += lp_word;
+        l_item += lp_artist;
+        l_item += lp_album;
+        l_item += lp_wordType->GetItem(std::to_string(l_file % FilesPerFolder));
         l_item += lp_wordType->GetItem(l_number);
         l_item += lp_wordType->GetItem(l_number + ".flac");
     }
     const double l_elapsed = Milliseconds(l_timer);
+    const double l_held = double(ProcessFigures::HeapInUseKb() - l_heapBefore) * 1024 / i_files;
+    const double l_wordsPerFile = WordsPerFile();
     for (Item* lp_made : l_folders)
     {
         ItemPtr(lp_made).GetItems("shared_file").Remove();
         lp_made->Remove();
     }
     d.RemoveDisconnectedItems();
-    return l_elapsed;
+    return {l_elapsed, l_held, l_wordsPerFile};
 }
 
 // 200,000 files: the first scan against the walk, and the heap the index holds.
@@ -188,6 +242,8 @@ void FirstScan(SharedFoldersManager& i_manager, const QString& i_root, int i_fil
 {
     const double l_walk = Fastest([&] { Walk(i_root.toStdString()); });
     Print("bare walk", i_files, l_walk);
+    // On the same empty store as the scan after it.
+    const auto [l_store, l_storeHeld, l_storeWords] = StoreOperations(i_root, i_files);
     const long long l_heapBefore = ProcessFigures::HeapInUseKb();
     QElapsedTimer l_scan;
     l_scan.start();
@@ -196,11 +252,13 @@ void FirstScan(SharedFoldersManager& i_manager, const QString& i_root, int i_fil
     const double l_held = double(ProcessFigures::HeapInUseKb() - l_heapBefore) * 1024 / i_files;
     Print("first scan", i_files, l_first);
     Aim("first scan of 200,000 files against a bare walk", l_first / l_walk, 2, "x");
-    const double l_store = StoreOperations(i_files);
     Print("store operations of that scan, no disk", i_files, l_store);
     std::printf("floor of a scan, walk and store operations: %.2fx the walk\n",
                 (l_walk + l_store) / l_walk);
     Aim("heap held by the index of 200,000 files per file", l_held, 1024, " B");
+    std::printf("heap held by those store operations alone: %.0f B per file\n", l_storeHeld);
+    std::printf("search words per file: %.2f in the index, %.2f in the store operations\n",
+                WordsPerFile(), l_storeWords);
     Unshare(i_manager, i_root);
 }
 

@@ -19,7 +19,8 @@ std::vector<Item*> g_files;
 
 // A file for every few combinations of short words, in public folders, folders of the user list
 // and a folder that no shared folder holds, so that a text of a few words lands on either side of
-// the limit for either user.
+// the limit for either user. Every 50th file takes the name of another in another folder, and one
+// file has no name, as a damaged data file may leave it.
 void BuildIndex()
 {
     SharedFoldersManager& l_manager = *sharedFoldersManager;
@@ -39,15 +40,21 @@ void BuildIndex()
             l_public += l_folderItem;
         else if (l_place < 9)
             l_listed += l_folderItem;
-        const std::string l_name = "x" + std::to_string(l_file % 7) + " Y" +
-                                   std::to_string(l_file % 11) + " z" + std::to_string(l_file % 3) +
-                                   "-" + std::to_string(l_file) + (l_file % 2 ? ".mp3" : ".Txt");
+        const int l_named = l_file % 50 == 49 ? l_file - 25 : l_file;
+        const std::string l_name = "x" + std::to_string(l_named % 7) + " Y" +
+                                   std::to_string(l_named % 11) + " z" +
+                                   std::to_string(l_named % 3) + "-" + std::to_string(l_named) +
+                                   (l_named % 2 ? ".mp3" : ".Txt");
         ItemPtr l_item = l_folderItem.NewItem("shared_file");
         l_item += d.GetType("shared_file_name")->GetItem(l_name);
         l_item += d.GetType("shared_file_size")->GetItem(Value(l_file));
         l_manager.TokenizeSharedFile(l_item);
         g_files.push_back(l_item);
     }
+    ItemPtr l_nameless = ItemPtr(lp_folderType->GetItem("/pub/d0")).NewItem("shared_file");
+    l_nameless += d.GetType("shared_file_size")->GetItem(Value(1));
+    l_manager.TokenizeSharedFile(l_nameless);
+    g_files.push_back(l_nameless);
     ItemPtr l_carol = d.GetType("user")->GetItem("carol");
     l_carol.NewItem("in_user_list");
 }

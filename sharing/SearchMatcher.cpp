@@ -22,6 +22,11 @@ SearchMatcher::SearchMatcher(const Vocabulary& i_types, const SearchParser& i_pa
     : m_types(i_types), m_excluded(i_parser.GetExcludedTokenSet()),
       m_parts(i_parser.GetIncludedPartTokenSet())
 {
+    for (const std::string& l_word : m_excluded)
+        if (l_word.size() == 1)
+            m_excludesBytes = m_excludedBytes[static_cast<unsigned char>(l_word[0])] = true;
+        else
+            m_excludedWords.push_back(l_word);
     std::vector<const ItemSet*> l_groups;
     for (const std::string& l_word : i_parser.GetIncludedTokenSet())
     {
@@ -42,6 +47,10 @@ SearchMatcher::SearchMatcher(const Vocabulary& i_types, const SearchParser& i_pa
     // A word that every file holds needs no check; one not far more common than the rarest is
     // followed alongside; the others stay to be looked for among a file's own tokens.
     const std::size_t l_files = m_types.mp_file->ItemCount();
+    for (Item* lp_token : m_otherTokens)
+        if (lp_token->ConnectedItems(m_types.mp_file)->size() != l_files)
+            m_includedTokens.push_back(lp_token);
+    std::sort(m_includedTokens.begin(), m_includedTokens.end());
     std::erase_if(m_otherTokens,
                   [this, l_files](Item* ip_token)
                   {
@@ -107,7 +116,9 @@ bool SearchMatcher::NarrowByPart(const std::string& i_part)
     return true;
 }
 
-std::vector<Item*> SearchMatcher::Find(ItemSet i_visible, bool i_seesEveryFile, std::size_t i_limit)
+std::vector<Item*> SearchMatcher::Find(ItemSet i_visible, bool i_seesEveryFile,
+                                       const std::function<bool()>& i_isEveryFileNamed,
+                                       std::size_t i_limit)
 {
     m_visible = std::move(i_visible);
     m_seesEveryFile = i_seesEveryFile;
@@ -121,7 +132,41 @@ std::vector<Item*> SearchMatcher::Find(ItemSet i_visible, bool i_seesEveryFile, 
             return {};
         return std::vector<Item*>(mp_walked->begin(), mp_walked->end());
     }
-    return m_isNarrowed ? Walk(m_narrowed, i_limit) : Walk(*mp_walked, i_limit);
+    if (m_isNarrowed)
+        return Walk(m_narrowed, i_limit);
+    // A file without a name is reached through no name; it matches only words that an empty
+    // name passes.
+    if ((!m_excluded.empty() || !m_parts.empty()) &&
+        m_types.mp_name->ItemCount() <= mp_walked->size() * NamesPerWalkedFile &&
+        (!NameMatches(std::string()) || i_isEveryFileNamed()))
+        return WalkNames(i_limit);
+    return Walk(*mp_walked, i_limit);
+}
+
+std::vector<Item*> SearchMatcher::WalkNames(std::size_t i_limit)
+{
+    const bool l_walksEveryFile = mp_walked->size() == m_types.mp_file->ItemCount();
+    std::vector<Item*> l_matches;
+    for (Item* lp_name : m_types.mp_name->Items())
+    {
+        if (!NameMatches(lp_name->Value()))
+            continue;
+        const ItemSet* lp_files = lp_name->ConnectedItems(m_types.mp_file);
+        if (!lp_files)
+            continue;
+        for (Item* lp_file : *lp_files)
+        {
+            if ((!l_walksEveryFile && !mp_walked->contains(lp_file)) ||
+                !HoldsTokens(lp_file, m_includedTokens) || !IsVisible(lp_file))
+                continue;
+            if (l_matches.size() == i_limit)
+                return {};
+            l_matches.push_back(lp_file);
+        }
+    }
+    std::sort(l_matches.begin(), l_matches.end(),
+              [](Item* ip_a, Item* ip_b) { return ip_a->Serial() < ip_b->Serial(); });
+    return l_matches;
 }
 
 template <typename Files>
@@ -132,7 +177,7 @@ std::vector<Item*> SearchMatcher::Walk(const Files& i_files, std::size_t i_limit
     for (auto l_at = i_files.begin(); l_at != i_files.end() && l_more; ++l_at)
     {
         Item* lp_file = *l_at;
-        if (!HoldsFollowedWords(lp_file, l_more) || !HoldsOtherWords(lp_file) ||
+        if (!HoldsFollowedWords(lp_file, l_more) || !HoldsTokens(lp_file, m_otherTokens) ||
             !NameMatches(lp_file) || !IsVisible(lp_file))
             continue;
         if (l_matches.size() == i_limit)
@@ -160,9 +205,9 @@ bool SearchMatcher::HoldsFollowedWords(Item* ip_file, bool& o_more)
     return true;
 }
 
-bool SearchMatcher::HoldsOtherWords(Item* ip_file) const
+bool SearchMatcher::HoldsTokens(Item* ip_file, const std::vector<Item*>& i_tokens) const
 {
-    if (m_otherTokens.empty())
+    if (i_tokens.empty())
         return true;
     // The file's own few tokens, compared by address: asking the other words' large sets would
     // read a dozen items scattered in memory for each file.
@@ -171,9 +216,9 @@ bool SearchMatcher::HoldsOtherWords(Item* ip_file) const
         return false;
     std::size_t l_count = 0;
     for (Item* lp_token : *lp_held)
-        if (std::binary_search(m_otherTokens.begin(), m_otherTokens.end(), lp_token))
+        if (std::binary_search(i_tokens.begin(), i_tokens.end(), lp_token))
             ++l_count;
-    return l_count == m_otherTokens.size();
+    return l_count == i_tokens.size();
 }
 
 bool SearchMatcher::NameMatches(Item* ip_file) const
@@ -182,10 +227,18 @@ bool SearchMatcher::NameMatches(Item* ip_file) const
         return true;
     Item* lp_name = OneConnected(ip_file, m_types.mp_name);
     const std::string l_none;
-    const std::string& l_name = lp_name ? lp_name->Value() : l_none;
-    const auto l_inName = [&l_name](const std::string& i_word)
-    { return l_name.find(i_word) != std::string::npos; };
-    return std::none_of(m_excluded.begin(), m_excluded.end(), l_inName) &&
+    return NameMatches(lp_name ? lp_name->Value() : l_none);
+}
+
+bool SearchMatcher::NameMatches(const std::string& i_name) const
+{
+    if (m_excludesBytes)
+        for (char l_byte : i_name)
+            if (m_excludedBytes[static_cast<unsigned char>(l_byte)])
+                return false;
+    const auto l_inName = [&i_name](std::string_view i_word)
+    { return i_name.find(i_word) != std::string::npos; };
+    return std::none_of(m_excludedWords.begin(), m_excludedWords.end(), l_inName) &&
            std::all_of(m_parts.begin(), m_parts.end(), l_inName);
 }
 

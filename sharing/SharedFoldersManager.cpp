@@ -22,6 +22,8 @@
 #include <QDir>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -137,27 +139,44 @@ char LowerAscii(char i_byte)
     return i_byte >= 'A' && i_byte <= 'Z' ? char(i_byte - 'A' + 'a') : i_byte;
 }
 
-bool IsFirstPassByte(char i_byte)
+// The passes of the tokeniser, as bits: the first takes ASCII letters, digits and bytes of 128 and
+// above into its words, the second every byte but spaces and slashes.
+constexpr std::uint8_t FirstPass = 1;
+constexpr std::uint8_t SecondPass = 2;
+
+constexpr bool IsFirstPassValue(int i_byte)
 {
-    return !SharedFoldersManager::IsSearchTokenSeparator(static_cast<unsigned char>(i_byte));
+    return i_byte >= 128 || (i_byte >= 'a' && i_byte <= 'z') || (i_byte >= 'A' && i_byte <= 'Z') ||
+           (i_byte >= '0' && i_byte <= '9');
 }
 
-bool IsSecondPassByte(char i_byte)
+// The passes whose words take each byte: one look-up a byte while splitting.
+constexpr std::array<std::uint8_t, 256> g_passesOfByte = []
 {
-    return i_byte != ' ' && i_byte != '/' && i_byte != '\\';
+    std::array<std::uint8_t, 256> l_passes{};
+    for (int l_byte = 0; l_byte < 256; ++l_byte)
+        l_passes[std::size_t(l_byte)] =
+            std::uint8_t((IsFirstPassValue(l_byte) ? FirstPass : 0) |
+                         (l_byte != ' ' && l_byte != '/' && l_byte != '\\' ? SecondPass : 0));
+    return l_passes;
+}();
+
+bool InPass(char i_byte, std::uint8_t i_pass)
+{
+    return (g_passesOfByte[static_cast<unsigned char>(i_byte)] & i_pass) != 0;
 }
 
-// The maximal runs of bytes for which i_isTokenByte holds, appended in order.
+// The maximal runs of bytes that the pass takes, appended in order.
 template <typename Token>
-void Split(const std::string& i_text, bool (*i_isTokenByte)(char), std::vector<Token>& i_tokens)
+void Split(const std::string& i_text, std::uint8_t i_pass, std::vector<Token>& i_tokens)
 {
     std::size_t l_start = 0;
     while (l_start < i_text.size())
     {
-        while (l_start < i_text.size() && !i_isTokenByte(i_text[l_start]))
+        while (l_start < i_text.size() && !InPass(i_text[l_start], i_pass))
             ++l_start;
         std::size_t l_end = l_start;
-        while (l_end < i_text.size() && i_isTokenByte(i_text[l_end]))
+        while (l_end < i_text.size() && InPass(i_text[l_end], i_pass))
             ++l_end;
         if (l_end > l_start)
             i_tokens.emplace_back(std::string_view(i_text).substr(l_start, l_end - l_start));
@@ -487,10 +506,7 @@ void SharedFoldersManager::UpdateSharedFileSize(ItemPtr i_file, const QString& i
 
 bool SharedFoldersManager::IsSearchTokenSeparator(unsigned char i_byte)
 {
-    const bool l_alphanumeric = (i_byte >= 'a' && i_byte <= 'z') ||
-                                (i_byte >= 'A' && i_byte <= 'Z') ||
-                                (i_byte >= '0' && i_byte <= '9');
-    return i_byte < 128 && !l_alphanumeric;
+    return !IsFirstPassValue(i_byte);
 }
 
 SharedFoldersManager::FolderWords SharedFoldersManager::WordsOfFolder(const std::string& i_folder)
@@ -499,8 +515,8 @@ SharedFoldersManager::FolderWords SharedFoldersManager::WordsOfFolder(const std:
     std::string l_text = i_folder;
     for (char& l_byte : l_text)
         l_byte = LowerAscii(l_byte);
-    Split(l_text, IsFirstPassByte, l_words.m_words[0]);
-    Split(l_text, IsSecondPassByte, l_words.m_words[1]);
+    Split(l_text, FirstPass, l_words.m_words[0]);
+    Split(l_text, SecondPass, l_words.m_words[1]);
     return l_words;
 }
 
@@ -527,9 +543,13 @@ void SharedFoldersManager::LinkWords(Item* ip_file, FolderWords& i_words, const 
         l_items.insert(l_items.end(), i_words.m_items[l_pass].begin(),
                        i_words.m_items[l_pass].end());
         l_nameWords.clear();
-        Split(l_name, l_pass == 0 ? IsFirstPassByte : IsSecondPassByte, l_nameWords);
+        Split(l_name, l_pass == 0 ? FirstPass : SecondPass, l_nameWords);
         for (std::string_view l_word : l_nameWords)
-            l_items.push_back(mp_tokenType->GetItem(std::string(l_word)));
+            // A word of the second pass made of first-pass bytes only is a word of the first
+            // pass, linked already.
+            if (l_pass == 0 || !std::all_of(l_word.begin(), l_word.end(),
+                                            [](char i_byte) { return InPass(i_byte, FirstPass); }))
+                l_items.push_back(mp_tokenType->GetItem(std::string(l_word)));
     }
     std::sort(l_items.begin(), l_items.end());
     l_items.erase(std::unique(l_items.begin(), l_items.end()), l_items.end());
@@ -761,7 +781,8 @@ void SharedFoldersManager::OnIndexChanged()
 {
     ++m_indexGeneration;
     m_fileListCache.clear();
-    m_everyFileSharedKnown = false;
+    m_everyFileShared.reset();
+    m_everyFileNamed.reset();
     // Nothing depends on the index now: the store's events go unheard until something does.
     m_indexWatch.Stop();
 }
@@ -872,23 +893,36 @@ std::vector<Item*> SharedFoldersManager::FindSearchMatches(const SearchParser& i
     ItemSet l_visible = GetUserSharedFolders(i_user);
     const bool l_seesEveryFile =
         l_visible.size() == mp_sharedFolderType->ItemCount() && IsEveryFileShared();
-    return l_matcher.Find(std::move(l_visible), l_seesEveryFile, MaxSearchResults);
+    return l_matcher.Find(
+        std::move(l_visible), l_seesEveryFile, [this] { return IsEveryFileNamed(); },
+        MaxSearchResults);
 }
 
 bool SharedFoldersManager::IsEveryFileShared()
 {
-    if (!m_everyFileSharedKnown)
+    return IsEveryFileHeld(m_everyFileShared, mp_fileFolderType, mp_sharedFolderType);
+}
+
+bool SharedFoldersManager::IsEveryFileNamed()
+{
+    return IsEveryFileHeld(m_everyFileNamed, mp_nameType, nullptr);
+}
+
+bool SharedFoldersManager::IsEveryFileHeld(std::optional<bool>& io_known, Type* ip_holders,
+                                           Type* ip_required)
+{
+    if (!io_known)
     {
-        std::size_t l_shared = 0;
-        for (Item* lp_folder : g("shared_file_folder"))
-            if (lp_folder->ConnectedItems(mp_sharedFolderType))
-                if (const ItemSet* lp_files = lp_folder->ConnectedItems(mp_fileType))
-                    l_shared += lp_files->size();
-        m_everyFileShared = l_shared == mp_fileType->ItemCount();
-        m_everyFileSharedKnown = true;
+        // A file has at most one holder of each type: the counts add up to the files held.
+        std::size_t l_held = 0;
+        for (Item* lp_holder : ip_holders->Items())
+            if (!ip_required || lp_holder->ConnectedItems(ip_required))
+                if (const ItemSet* lp_files = lp_holder->ConnectedItems(mp_fileType))
+                    l_held += lp_files->size();
+        io_known = l_held == mp_fileType->ItemCount();
         WatchIndex();
     }
-    return m_everyFileShared;
+    return *io_known;
 }
 
 bool SharedFoldersManager::IsUserShareAcceptable(const std::string& i_user,

@@ -95,8 +95,9 @@ public:
 
     // Answers another user's search when between 1 and MaxSearchResults files that the user may
     // see hold every included word, contain every "*part" and no "-word" in their names. The
-    // cost grows with the files of the rarest included word, and stops at the first file past
-    // the limit.
+    // cost grows with the files of the rarest included word, or with the distinct names when
+    // those are at most twice as many and there are words to match within names, and stops
+    // at the first file past the limit.
     void ProcessSearch(std::string i_user, quint32 i_req, std::string i_searchText);
     // The message that ProcessSearch sends, code word first; none when the search gets no answer.
     std::optional<MemStream> BuildSearchReply(const std::string& i_user, quint32 i_req,
@@ -209,6 +210,11 @@ private:
     std::vector<Item*> FindSearchMatches(const SearchParser& i_parser, const std::string& i_user);
     // Whether every file lies in a folder of some shared folder; known until the index changes.
     bool IsEveryFileShared();
+    // Whether every file has a name; known until the index changes.
+    bool IsEveryFileNamed();
+    // Whether every file is connected to an item of ip_holders that is connected to an item of
+    // ip_required (any item when null); io_known keeps the answer.
+    bool IsEveryFileHeld(std::optional<bool>& io_known, Type* ip_holders, Type* ip_required);
     // Whether the list is within the caps; logs the refusal when not.
     bool IsUserShareAcceptable(const std::string& i_user, const FileInfoMap& i_share);
 
@@ -252,8 +258,9 @@ private:
     std::uint64_t m_nextFileListBuild = 1;
     // One thread: lists are built one after another.
     QThreadPool m_fileListBuilder;
-    bool m_everyFileShared = false;
-    bool m_everyFileSharedKnown = false;
+    // Known until the index changes.
+    std::optional<bool> m_everyFileShared;
+    std::optional<bool> m_everyFileNamed;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

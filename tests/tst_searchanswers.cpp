@@ -173,7 +173,8 @@ private slots:
     // Matching itself is checked against a slow reference by a fuzz target; these rows keep the
     // limits and the access. With everyFolder, bob is on the user list and so sees every shared
     // folder (the files of one word are then counted without reading each), but never those of a
-    // folder that no shared folder holds. Files of the folder bulk are counted, not named.
+    // folder that no shared folder holds. Files of the folder bulk are counted, not named; they
+    // are about as many as the index's names, so "-word"s are matched once per name, not per file.
     void matchingFiles_data()
     {
         QTest::addColumn<QByteArray>("text");
