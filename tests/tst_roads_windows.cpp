@@ -69,7 +69,9 @@ QList<QPair<QString, QByteArray>> BobsFiles()
     return {{u"live/tour song.mp3"_s, Mp3Bytes(300)},
             {u"live/tour setlist.txt"_s, FileBytes(2000, 2)},
             {u"photos/tour stage.jpg"_s, FileBytes(150000, 3)},
-            {u"photos/tour crowd.jpg"_s, FileBytes(90000, 4)}};
+            {u"photos/tour crowd.jpg"_s, FileBytes(90000, 4)},
+            {u"encore/notes.txt"_s, FileBytes(3000, 5)},
+            {u"encore/bonus.bin"_s, FileBytes(70000, 6)}};
 }
 
 // One client process and its home.
@@ -280,7 +282,85 @@ private slots:
         STEP(m_a, u"absent"_s, u"downloadsList"_s, u"tour setlist.txt"_s);
         const QString l_complete = Downloads(m_a) + u"/complete/"_s;
         for (const auto& [l_path, l_bytes] : BobsFiles())
-            QCOMPARE(SameFile(l_complete + l_path, l_bytes), !l_path.endsWith(u".txt"_s));
+            QCOMPARE(SameFile(l_complete + l_path, l_bytes),
+                     l_path.endsWith(u".jpg"_s) || l_path.endsWith(u".mp3"_s));
+    }
+
+    // A makes a room, which B finds in the room list and enters; A browses B through the user
+    // menu of the room; the Browse page shows B's folders; A downloads one of them.
+    void browseFromARoom()
+    {
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Rooms"_s);
+        STEP(m_a, u"click"_s, u"roomList"_s);
+        STEP(m_a, u"trigger"_s, u"Create Room"_s);
+        STEP(m_a, u"type"_s, u"CreateRoomDialog/roomNameEdit"_s, u"lobby"_s);
+        STEP(m_a, u"click"_s, u"CreateRoomDialog/createRoomButton"_s);
+        STEP(m_a, u"await"_s, u"roomsTabControl"_s, u"lobby"_s);
+        STEP(m_b, u"tab"_s, u"tabControl"_s, u"Rooms"_s);
+        STEP(m_b, u"click"_s, u"roomList"_s);
+        STEP(m_b, u"trigger"_s, u"Refresh Room List"_s);
+        STEP(m_b, u"await"_s, u"roomList"_s, u"lobby"_s);
+        STEP(m_b, u"dclick"_s, u"roomList"_s, u"lobby"_s);
+        STEP(m_b, u"await"_s, u"roomsTabControl"_s, u"lobby"_s);
+
+        STEP(m_a, u"await"_s, u"RoomForm/userList"_s, u"bob"_s);
+        STEP(m_a, u"menu"_s, u"RoomForm/userList"_s, u"bob"_s, u"Browse user's files"_s);
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Browse"_s);
+        STEP(m_a, u"await"_s, u"ShareForm/folderTree"_s, u"encore"_s);
+        STEP(m_a, u"await"_s, u"ShareForm/folderTree"_s, u"photos"_s);
+        STEP(m_a, u"dclick"_s, u"ShareForm/folderTree"_s, u"encore"_s);
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Transfers"_s);
+        STEP(m_a, u"await"_s, u"downloadsList"_s, u"bonus.bin | complete"_s);
+        STEP(m_a, u"await"_s, u"downloadsList"_s, u"notes.txt | complete"_s);
+        const QString l_complete = Downloads(m_a) + u"/complete/"_s;
+        for (const auto& [l_path, l_bytes] : BobsFiles())
+            if (l_path.startsWith(u"encore/"_s))
+                QVERIFY2(SameFile(l_complete + l_path, l_bytes), qPrintable(l_path));
+    }
+
+    // They chat in the room and in private; A puts B on the user list in a group, with a note,
+    // and the list follows B going offline and coming back.
+    void chatAndTheUserList()
+    {
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Rooms"_s);
+        STEP(m_a, u"type"_s, u"RoomForm/chatEdit"_s, u"hello room"_s);
+        STEP(m_a, u"key"_s, u"RoomForm/chatEdit"_s, u"Return"_s);
+        STEP(m_b, u"await"_s, u"RoomForm/chatView"_s, u"[alice] hello room"_s);
+        STEP(m_a, u"menu"_s, u"RoomForm/userList"_s, u"bob"_s, u"Message user"_s);
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Chat"_s);
+        STEP(m_a, u"await"_s, u"chatTabControl"_s, u"bob"_s);
+        STEP(m_a, u"type"_s, u"ChatForm/chatEdit"_s, u"hi bob"_s);
+        STEP(m_a, u"key"_s, u"ChatForm/chatEdit"_s, u"Return"_s);
+        STEP(m_b, u"tab"_s, u"tabControl"_s, u"Chat"_s);
+        STEP(m_b, u"await"_s, u"ChatForm/chatView"_s, u"[alice] hi bob"_s);
+        STEP(m_b, u"type"_s, u"ChatForm/chatEdit"_s, u"hi alice"_s);
+        STEP(m_b, u"key"_s, u"ChatForm/chatEdit"_s, u"Return"_s);
+        STEP(m_a, u"await"_s, u"ChatForm/chatView"_s, u"[bob] hi alice"_s);
+
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Rooms"_s);
+        STEP(m_a, u"menu"_s, u"RoomForm/userList"_s, u"bob"_s, u"Add user to list"_s);
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Users"_s);
+        STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"bob"_s);
+        STEP(m_a, u"menu"_s, u"UserListForm/userList"_s, u"bob"_s, u"Set user's groups"_s);
+        STEP(m_a, u"type"_s, u"UserGroupsDialog/newGroupEdit"_s, u"friends"_s);
+        STEP(m_a, u"click"_s, u"UserGroupsDialog/newGroupButton"_s);
+        STEP(m_a, u"await"_s, u"UserGroupsDialog/groupListWidget"_s, u"[ ] friends"_s);
+        STEP(m_a, u"click"_s, u"UserGroupsDialog/groupListWidget"_s, u"friends"_s);
+        STEP(m_a, u"key"_s, u"UserGroupsDialog/groupListWidget"_s, u"Space"_s);
+        STEP(m_a, u"await"_s, u"UserGroupsDialog/groupListWidget"_s, u"[x] friends"_s);
+        STEP(m_a, u"close"_s, u"UserGroupsDialog"_s);
+        STEP(m_a, u"menu"_s, u"UserListForm/userList"_s, u"bob"_s, u"Add user note"_s);
+        STEP(m_a, u"type"_s, u"UserNoteDialog/noteEdit"_s, u"met on tour"_s);
+        STEP(m_a, u"click"_s, u"UserNoteDialog/saveButton"_s);
+        STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"met on tour"_s);
+        STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"bob | friends | "_s);
+        const QString l_online = m_answer;
+
+        STEP(m_b, u"trigger"_s, u"Disconnect"_s);
+        STEP(m_a, u"absent"_s, u"UserListForm/userList"_s, l_online);
+        STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"bob | friends | "_s);
+        STEP(m_b, u"trigger"_s, u"Connect"_s);
+        STEP(m_a, u"await"_s, u"UserListForm/userList"_s, l_online);
     }
 
     void bothQuit()

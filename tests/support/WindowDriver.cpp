@@ -302,8 +302,19 @@ void WindowDriver::Answer(bool i_ok, const QString& i_text)
     std::fflush(stdout);
 }
 
+void WindowDriver::Retry(const QStringList& i_step, const QString& i_why)
+{
+    if (m_stepDeadline.hasExpired())
+        return Answer(false, i_why);
+    m_retrying = true;
+    QTimer::singleShot(pollMs, this, [this, i_step] { Run(i_step); });
+}
+
 void WindowDriver::Run(const QStringList& i_step)
 {
+    if (!m_retrying)
+        m_stepDeadline = QDeadlineTimer(awaitMs);
+    m_retrying = false;
     const QString l_verb = i_step.value(0);
     QWidget* lp_widget = l_verb == QLatin1String("trigger") ? nullptr : Find(i_step.value(1));
     if (l_verb == QLatin1String("await") || l_verb == QLatin1String("absent"))
@@ -335,13 +346,13 @@ void WindowDriver::Run(const QStringList& i_step)
     {
         QAction* lp_action = FindAction(i_step.value(1));
         if (!lp_action)
-            return Answer(false, QStringLiteral("no action ") + i_step.value(1));
+            return Retry(i_step, QStringLiteral("no action ") + i_step.value(1));
         Answer(true, QString());
         QTimer::singleShot(0, lp_action, &QAction::trigger);
         return;
     }
     if (!lp_widget)
-        return Answer(false, QStringLiteral("no widget ") + i_step.value(1));
+        return Retry(i_step, QStringLiteral("no widget ") + i_step.value(1));
     if (l_verb == QLatin1String("show"))
         return Answer(true, Shown(lp_widget));
     if (l_verb == QLatin1String("type"))
@@ -389,7 +400,7 @@ void WindowDriver::Run(const QStringList& i_step)
                     lp_bar->setCurrentIndex(l_index);
                     return Answer(true, QString());
                 }
-        return Answer(false, QStringLiteral("no tab ") + i_step.value(2));
+        return Retry(i_step, QStringLiteral("no tab ") + i_step.value(2));
     }
     auto* lp_view = qobject_cast<QAbstractItemView*>(lp_widget);
     if (l_verb == QLatin1String("click") && !lp_view)
@@ -399,7 +410,7 @@ void WindowDriver::Run(const QStringList& i_step)
             if (!lp_button && lp_child->isVisible() && Plain(lp_child->text()) == i_step.value(2))
                 lp_button = lp_child;
         if (!lp_button)
-            return Answer(false, QStringLiteral("no button ") + i_step.value(2));
+            return Retry(i_step, QStringLiteral("no button ") + i_step.value(2));
         Answer(true, QString());
         QTimer::singleShot(
             0, lp_button,
@@ -423,7 +434,7 @@ void WindowDriver::Run(const QStringList& i_step)
     }
     const QModelIndex l_row = FindRow(lp_view, i_step.value(2));
     if (!l_row.isValid())
-        return Answer(false, QStringLiteral("no row ") + i_step.value(2) +
+        return Retry(i_step, QStringLiteral("no row ") + i_step.value(2) +
                                  QStringLiteral("; it shows: ") + Shown(lp_view));
     Answer(true, QString());
     const QPersistentModelIndex l_kept(l_row);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QStringList>
 
@@ -39,7 +40,12 @@ private:
     void OnInput();
     void Run(const QStringList& i_step);
     void Answer(bool i_ok, const QString& i_text);
+    // What the step needs is not there yet: the step runs again a little later, until its time
+    // is up, as a person waits for a window to open.
+    void Retry(const QStringList& i_step, const QString& i_why);
 
     QSocketNotifier* mp_input;
     QByteArray m_pending;
+    QDeadlineTimer m_stepDeadline;
+    bool m_retrying = false;
 };
