@@ -187,6 +187,27 @@ class TestRoadsWindows : public QObject
         STEP(i_client, u"await"_s, u"sharedFoldersList"_s, i_folder + u" | Everyone"_s);
     }
 
+    // The download priority of A's group "friends", set through the group dialog when given;
+    // m_answer holds the priority shown.
+    void SetPriority(const QString& i_priority)
+    {
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Users"_s);
+        STEP(m_a, u"click"_s, u"UserListForm/userList"_s);
+        STEP(m_a, u"trigger"_s, u"Configure User Groups"_s);
+        STEP(m_a, u"click"_s, u"UserGroupConfigDialog/groupList"_s, u"friends"_s);
+        if (!i_priority.isEmpty())
+        {
+            // The shown priority, 0, goes first.
+            STEP(m_a, u"key"_s, u"UserGroupConfigDialog/prioritySpinBox"_s, u"End"_s);
+            STEP(m_a, u"key"_s, u"UserGroupConfigDialog/prioritySpinBox"_s, u"Backspace"_s);
+            STEP(m_a, u"type"_s, u"UserGroupConfigDialog/prioritySpinBox"_s, i_priority);
+        }
+        STEP(m_a, u"show"_s, u"UserGroupConfigDialog/prioritySpinBox"_s);
+        const QString l_shown = m_answer;
+        STEP(m_a, u"close"_s, u"UserGroupConfigDialog"_s);
+        m_answer = l_shown;
+    }
+
     static bool SameFile(const QString& i_path, const QByteArray& i_bytes)
     {
         QFile l_file(i_path);
@@ -361,6 +382,50 @@ private slots:
         STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"bob | friends | "_s);
         STEP(m_b, u"trigger"_s, u"Connect"_s);
         STEP(m_a, u"await"_s, u"UserListForm/userList"_s, l_online);
+    }
+
+    // A saves a filter, puts the search on the wish list, gives the group a priority and queues
+    // a file of B's while B is away; both quit and start again from their data files, and all of
+    // it is there; the queued file comes when B is back.
+    void restartFromTheDataFiles()
+    {
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Search"_s);
+        STEP(m_a, u"type"_s, u"SearchResultsForm/QLineEdit"_s, u"jpg"_s);
+        STEP(m_a, u"click"_s, u"SearchResultsForm"_s, u"Save Filter"_s);
+        STEP(m_a, u"await"_s, u"SearchResultsForm/QComboBox"_s, u"jpg"_s);
+        STEP(m_a, u"click"_s, u"searchResultsTreeWidget"_s, u"tour crowd.jpg"_s);
+        STEP(m_a, u"trigger"_s, u"Add to Wishlist"_s);
+        STEP(m_a, u"await"_s, u"wishList"_s, u"tour"_s);
+        SetPriority(u"3"_s);
+        QVERIFY2(Quit(m_b), qPrintable(m_failure));
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Browse"_s);
+        STEP(m_a, u"click"_s, u"ShareForm/folderTree"_s, u"live"_s);
+        STEP(m_a, u"dclick"_s, u"ShareForm/fileList"_s, u"tour setlist.txt"_s);
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Transfers"_s);
+        STEP(m_a, u"await"_s, u"downloadsList"_s, u"tour setlist.txt | queued"_s);
+        QVERIFY2(Quit(m_a), qPrintable(m_failure));
+
+        Start(m_a);
+        STEP(m_a, u"await"_s, u"downloadsList"_s, u"tour setlist.txt | queued"_s);
+        STEP(m_a, u"await"_s, u"wishList"_s, u"tour"_s);
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Users"_s);
+        STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"met on tour"_s);
+        STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"bob | friends | "_s);
+        SetPriority(QString());
+        QCOMPARE(m_answer, u"3"_s);
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Search"_s);
+        STEP(m_a, u"type"_s, u"searchEdit"_s, u"tour"_s);
+        STEP(m_a, u"key"_s, u"searchEdit"_s, u"Return"_s);
+        STEP(m_a, u"await"_s, u"SearchResultsForm/QComboBox"_s, u"jpg"_s);
+
+        Start(m_b);
+        STEP(m_b, u"tab"_s, u"tabControl"_s, u"Options"_s);
+        STEP(m_b, u"tab"_s, u"optionsTabControl"_s, u"File Sharing"_s);
+        STEP(m_b, u"await"_s, u"sharedFoldersList"_s, m_b.m_home + u"/tour | Everyone"_s);
+        STEP(m_a, u"tab"_s, u"tabControl"_s, u"Transfers"_s);
+        STEP(m_a, u"await"_s, u"downloadsList"_s, u"tour setlist.txt | complete"_s);
+        QVERIFY(SameFile(Downloads(m_a) + u"/complete/live/tour setlist.txt"_s,
+                         BobsFiles().at(1).second));
     }
 
     void bothQuit()

@@ -162,9 +162,14 @@ void Focus(QWidget* ip_widget)
 std::optional<Qt::Key> KeyNamed(const QString& i_name)
 {
     static const QList<QPair<QString, Qt::Key>> l_keys = {
-        {QStringLiteral("Return"), Qt::Key_Return}, {QStringLiteral("Space"), Qt::Key_Space},
-        {QStringLiteral("Escape"), Qt::Key_Escape}, {QStringLiteral("Delete"), Qt::Key_Delete},
-        {QStringLiteral("Down"), Qt::Key_Down},     {QStringLiteral("Up"), Qt::Key_Up}};
+        {QStringLiteral("Return"), Qt::Key_Return},
+        {QStringLiteral("Space"), Qt::Key_Space},
+        {QStringLiteral("Escape"), Qt::Key_Escape},
+        {QStringLiteral("Delete"), Qt::Key_Delete},
+        {QStringLiteral("Down"), Qt::Key_Down},
+        {QStringLiteral("Up"), Qt::Key_Up},
+        {QStringLiteral("End"), Qt::Key_End},
+        {QStringLiteral("Backspace"), Qt::Key_Backspace}};
     for (const auto& [l_name, l_key] : l_keys)
         if (l_name == i_name)
             return l_key;

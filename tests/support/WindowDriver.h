@@ -11,7 +11,7 @@ class QWidget;
 // answers each step with one line on its standard output: "ok<TAB>what the widget shows" or
 // "fail<TAB>why". A step is words separated by tabs:
 //   type WIDGET TEXT           keys typed into the widget, which takes the focus
-//   key WIDGET KEY             one key (Return, Space, Escape, Delete, Down, Up)
+//   key WIDGET KEY             one key (Return, Space, Escape, Delete, Down, Up, End, Backspace)
 //   click WIDGET [ROW]         a click on the widget, on its row showing ROW, or on its button
 //   dclick WIDGET ROW          a double click on the row showing ROW
 //   menu WIDGET ROW ENTRY      the context menu of that row, and its entry (submenus "A>B")
