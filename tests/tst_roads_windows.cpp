@@ -208,6 +208,22 @@ class TestRoadsWindows : public QObject
         m_answer = l_shown;
     }
 
+    // With ROAD_PICTURES naming a folder, a picture of each page of both windows, to look at.
+    void TakePictures()
+    {
+        const QString l_folder = qEnvironmentVariable("ROAD_PICTURES");
+        if (l_folder.isEmpty())
+            return;
+        for (Client* lp_client : {&m_a, &m_b})
+            for (const QString& l_page : {u"Transfers"_s, u"Rooms"_s, u"Chat"_s, u"Search"_s,
+                                          u"Users"_s, u"Browse"_s, u"Options"_s, u"Diagnostics"_s})
+            {
+                STEP(*lp_client, u"tab"_s, u"tabControl"_s, l_page);
+                STEP(*lp_client, u"grab"_s, u"MainWindow"_s,
+                     u"%1/%2-%3.png"_s.arg(l_folder, lp_client->m_name, l_page.toLower()));
+            }
+    }
+
     static bool SameFile(const QString& i_path, const QByteArray& i_bytes)
     {
         QFile l_file(i_path);
@@ -382,6 +398,7 @@ private slots:
         STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"bob | friends | "_s);
         STEP(m_b, u"trigger"_s, u"Connect"_s);
         STEP(m_a, u"await"_s, u"UserListForm/userList"_s, l_online);
+        TakePictures();
     }
 
     // A saves a filter, puts the search on the wish list, gives the group a priority and queues

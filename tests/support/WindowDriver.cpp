@@ -360,6 +360,8 @@ void WindowDriver::Run(const QStringList& i_step)
         return Retry(i_step, QStringLiteral("no widget ") + i_step.value(1));
     if (l_verb == QLatin1String("show"))
         return Answer(true, Shown(lp_widget));
+    if (l_verb == QLatin1String("grab"))
+        return Answer(lp_widget->grab().save(i_step.value(2)), i_step.value(2));
     if (l_verb == QLatin1String("type"))
     {
         Focus(lp_widget);
@@ -393,7 +395,9 @@ void WindowDriver::Run(const QStringList& i_step)
     {
         // The widget's own tab bar, or the first below it with a tab of that title.
         QList<QTabBar*> l_bars = lp_widget->findChildren<QTabBar*>();
-        if (auto* lp_bar = qobject_cast<QTabBar*>(lp_widget))
+        if (auto* lp_tabs = qobject_cast<QTabWidget*>(lp_widget))
+            l_bars.prepend(lp_tabs->tabBar());
+        else if (auto* lp_bar = qobject_cast<QTabBar*>(lp_widget))
             l_bars.prepend(lp_bar);
         for (QTabBar* lp_bar : l_bars)
             for (int l_index = 0; l_index < lp_bar->count(); ++l_index)

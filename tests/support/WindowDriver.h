@@ -21,6 +21,7 @@ class QWidget;
 //   await WIDGET TEXT          waits until what the widget shows holds TEXT
 //   absent WIDGET TEXT         waits until it no longer does
 //   close WIDGET               closes the window
+//   grab WIDGET FILE           saves a picture of the widget as it is drawn
 // WIDGET is a path of object or class names, "a/b/c", each one found below the one before
 // among the open windows, a visible one first; "name#2" is the third match. What a list shows
 // is its rows that are not hidden, one a line, columns separated by " | ", two blanks of
