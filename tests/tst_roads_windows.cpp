@@ -291,6 +291,15 @@ private slots:
     // downloads; the photos come as a folder through the result menu.
     void searchAndDownload()
     {
+        // B limits its uploads, so that the transfers are seen moving.
+        STEP(m_b, u"tab"_s, u"tabControl"_s, u"Transfers"_s);
+        STEP(m_b, u"tab"_s, u"transfersTabControl"_s, u"Uploads"_s);
+        STEP(m_b, u"key"_s, u"uploadLimitSpinBox"_s, u"End"_s);
+        STEP(m_b, u"key"_s, u"uploadLimitSpinBox"_s, u"Backspace"_s);
+        // A limit typed in turns the limit on.
+        STEP(m_b, u"type"_s, u"uploadLimitSpinBox"_s, u"50"_s);
+        STEP(m_b, u"await"_s, u"uploadLimitCheckBox"_s, u"[x]"_s);
+
         STEP(m_a, u"tab"_s, u"tabControl"_s, u"Search"_s);
         STEP(m_a, u"type"_s, u"searchEdit"_s, u"tour"_s);
         STEP(m_a, u"key"_s, u"searchEdit"_s, u"Return"_s);
@@ -307,9 +316,10 @@ private slots:
              u"Download Folder"_s);
 
         STEP(m_a, u"tab"_s, u"tabControl"_s, u"Transfers"_s);
-        STEP(m_b, u"tab"_s, u"tabControl"_s, u"Transfers"_s);
-        STEP(m_b, u"tab"_s, u"transfersTabControl"_s, u"Uploads"_s);
-        // Both Transfers pages show the transfers, then each complete; the files arrive whole.
+        // Both Transfers pages show the transfers moving, then each complete; the files arrive
+        // whole.
+        STEP(m_a, u"await"_s, u"downloadsList"_s, u"tour stage.jpg | downloading"_s);
+        STEP(m_b, u"await"_s, u"uploadsList"_s, u"tour stage.jpg | uploading"_s);
         for (const char* lp_name : {"tour song.mp3", "tour crowd.jpg", "tour stage.jpg"})
         {
             const QString l_row = QString::fromLatin1(lp_name) + u" | complete"_s;
@@ -317,6 +327,8 @@ private slots:
             STEP(m_b, u"await"_s, u"uploadsList"_s, l_row);
         }
         STEP(m_a, u"absent"_s, u"downloadsList"_s, u"tour setlist.txt"_s);
+        STEP(m_b, u"key"_s, u"uploadLimitCheckBox"_s, u"Space"_s);
+        STEP(m_b, u"await"_s, u"uploadLimitCheckBox"_s, u"[ ]"_s);
         const QString l_complete = Downloads(m_a) + u"/complete/"_s;
         for (const auto& [l_path, l_bytes] : BobsFiles())
             QCOMPARE(SameFile(l_complete + l_path, l_bytes),
