@@ -166,6 +166,7 @@ class TestRoadsWindows : public QObject
     {
         STEP(i_client, u"type"_s, u"ChangeUsernamePasswordDialog/usernameEdit"_s, i_client.m_name);
         STEP(i_client, u"type"_s, u"ChangeUsernamePasswordDialog/passwordEdit"_s, u"pw"_s);
+        Picture(i_client, u"ChangeUsernamePasswordDialog"_s, u"login"_s);
         STEP(i_client, u"click"_s, u"ChangeUsernamePasswordDialog/buttonBox"_s, u"OK"_s);
         QTRY_VERIFY_WITH_TIMEOUT(m_central.ConnectionOf(i_client.m_name.toLatin1()) != 0,
                                  stepTimeoutMs);
@@ -183,6 +184,7 @@ class TestRoadsWindows : public QObject
         STEP(i_client, u"key"_s, u"QFileDialog/fileNameEdit"_s, u"Return"_s);
         STEP(i_client, u"await"_s, u"AddSharedFolderDialog/selectedFolderEdit"_s, i_folder);
         STEP(i_client, u"await"_s, u"AddSharedFolderDialog/everyoneCheckBox"_s, u"[x]"_s);
+        Picture(i_client, u"AddSharedFolderDialog"_s, u"share"_s);
         STEP(i_client, u"click"_s, u"AddSharedFolderDialog/buttonBox"_s, u"OK"_s);
         STEP(i_client, u"await"_s, u"sharedFoldersList"_s, i_folder + u" | Everyone"_s);
     }
@@ -204,23 +206,31 @@ class TestRoadsWindows : public QObject
         }
         STEP(m_a, u"show"_s, u"UserGroupConfigDialog/prioritySpinBox"_s);
         const QString l_shown = m_answer;
+        Picture(m_a, u"UserGroupConfigDialog"_s, u"group-config"_s);
         STEP(m_a, u"close"_s, u"UserGroupConfigDialog"_s);
         m_answer = l_shown;
     }
 
-    // With ROAD_PICTURES naming a folder, a picture of each page of both windows, to look at.
-    void TakePictures()
+    // With ROAD_PICTURES naming a folder, pictures of windows as the road goes, to look at.
+    void Picture(Client& i_client, const QString& i_widget, const QString& i_name)
     {
         const QString l_folder = qEnvironmentVariable("ROAD_PICTURES");
-        if (l_folder.isEmpty())
+        if (!l_folder.isEmpty())
+            STEP(i_client, u"grab"_s, i_widget,
+                 u"%1/%2-%3.png"_s.arg(l_folder, i_client.m_name, i_name));
+    }
+
+    // Every page of both windows.
+    void PicturePages()
+    {
+        if (qEnvironmentVariableIsEmpty("ROAD_PICTURES"))
             return;
         for (Client* lp_client : {&m_a, &m_b})
             for (const QString& l_page : {u"Transfers"_s, u"Rooms"_s, u"Chat"_s, u"Search"_s,
                                           u"Users"_s, u"Browse"_s, u"Options"_s, u"Diagnostics"_s})
             {
                 STEP(*lp_client, u"tab"_s, u"tabControl"_s, l_page);
-                STEP(*lp_client, u"grab"_s, u"MainWindow"_s,
-                     u"%1/%2-%3.png"_s.arg(l_folder, lp_client->m_name, l_page.toLower()));
+                Picture(*lp_client, u"MainWindow"_s, l_page.toLower());
             }
     }
 
@@ -343,6 +353,7 @@ private slots:
         STEP(m_a, u"click"_s, u"roomList"_s);
         STEP(m_a, u"trigger"_s, u"Create Room"_s);
         STEP(m_a, u"type"_s, u"CreateRoomDialog/roomNameEdit"_s, u"lobby"_s);
+        Picture(m_a, u"CreateRoomDialog"_s, u"create-room"_s);
         STEP(m_a, u"click"_s, u"CreateRoomDialog/createRoomButton"_s);
         STEP(m_a, u"await"_s, u"roomsTabControl"_s, u"lobby"_s);
         STEP(m_b, u"tab"_s, u"tabControl"_s, u"Rooms"_s);
@@ -397,9 +408,11 @@ private slots:
         STEP(m_a, u"click"_s, u"UserGroupsDialog/groupListWidget"_s, u"friends"_s);
         STEP(m_a, u"key"_s, u"UserGroupsDialog/groupListWidget"_s, u"Space"_s);
         STEP(m_a, u"await"_s, u"UserGroupsDialog/groupListWidget"_s, u"[x] friends"_s);
+        Picture(m_a, u"UserGroupsDialog"_s, u"groups"_s);
         STEP(m_a, u"close"_s, u"UserGroupsDialog"_s);
         STEP(m_a, u"menu"_s, u"UserListForm/userList"_s, u"bob"_s, u"Add user note"_s);
         STEP(m_a, u"type"_s, u"UserNoteDialog/noteEdit"_s, u"met on tour"_s);
+        Picture(m_a, u"UserNoteDialog"_s, u"note"_s);
         STEP(m_a, u"click"_s, u"UserNoteDialog/saveButton"_s);
         STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"met on tour"_s);
         STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"bob | friends | "_s);
@@ -410,7 +423,7 @@ private slots:
         STEP(m_a, u"await"_s, u"UserListForm/userList"_s, u"bob | friends | "_s);
         STEP(m_b, u"trigger"_s, u"Connect"_s);
         STEP(m_a, u"await"_s, u"UserListForm/userList"_s, l_online);
-        TakePictures();
+        PicturePages();
     }
 
     // A saves a filter, puts the search on the wish list, gives the group a priority and queues

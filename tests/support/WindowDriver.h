@@ -26,7 +26,8 @@ class QWidget;
 // among the open windows, a visible one first; "name#2" is the third match. What a list shows
 // is its rows that are not hidden, one a line, columns separated by " | ", two blanks of
 // indentation for each level, each icon as a number in braces. Steps that open something modal
-// answer before they act, so the next steps can work the dialog or menu that they open.
+// answer before they act, so the next steps can work the dialog or menu that they open. A step
+// waits up to a minute for the widget, row, tab or action that it needs.
 class WindowDriver : public QObject
 {
     Q_OBJECT
