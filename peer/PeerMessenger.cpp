@@ -493,8 +493,14 @@ int PeerMessenger::FreeDescriptors()
 
 void PeerMessenger::OnConnectedToServer()
 {
-    gp_server->SetWaitPort(SettingValue("listening_port").AsInt(),
-                           SettingValue("obfuscated_listening_port").AsInt());
+    // With port 0 saved the system chose the port: the server must learn the one chosen, or no
+    // other user could connect.
+    const auto l_port = [](const QTcpServer& i_server, const char* ip_setting) {
+        return i_server.isListening() ? int(i_server.serverPort())
+                                      : SettingValue(ip_setting).AsInt();
+    };
+    gp_server->SetWaitPort(l_port(m_listeningServer, "listening_port"),
+                           l_port(m_obfuscatedListeningServer, "obfuscated_listening_port"));
 }
 
 // Framing.

@@ -154,15 +154,30 @@ private slots:
 
     void cleanupTestCase() { mp_harness.reset(); }
 
-    void loginAnnouncesTheListeningPorts()
+    // At login, and again with port 0 saved, which lets the system choose where to listen: the
+    // server is told the ports listened on, or no one could connect.
+    void listeningPortsAreAnnounced()
     {
         const int l_central = mp_harness->CentralConnection();
-        QTRY_VERIFY_WITH_TIMEOUT(!mp_harness->Central().ReceivedFrames(l_central, 2).isEmpty(),
-                                 timeoutMs);
-        WireReader l_reader(mp_harness->Central().ReceivedFrames(l_central, 2).first().body);
-        QCOMPARE(l_reader.ReadU32(), quint32(Messenger().ListeningPort()));
-        QCOMPARE(l_reader.ReadU32(), 1u);
-        QCOMPARE(l_reader.ReadU32(), quint32(Messenger().ObfuscatedListeningPort()));
+        for (bool l_chosen : {false, true})
+        {
+            if (l_chosen)
+            {
+                for (const char* lp_setting : {"listening_port", "obfuscated_listening_port"})
+                    TestSettings::SetSetting(lp_setting, 0);
+                mp_harness->Central().ClearReceivedFrames(l_central);
+                Messenger().OnConnectedToServer();
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(!mp_harness->Central().ReceivedFrames(l_central, 2).isEmpty(),
+                                     timeoutMs);
+            WireReader l_reader(mp_harness->Central().ReceivedFrames(l_central, 2).first().body);
+            QCOMPARE(l_reader.ReadU32(), quint32(Messenger().ListeningPort()));
+            QCOMPARE(l_reader.ReadU32(), 1u);
+            QCOMPARE(l_reader.ReadU32(), quint32(Messenger().ObfuscatedListeningPort()));
+        }
+        TestSettings::SetSetting("listening_port", int(Messenger().ListeningPort()));
+        TestSettings::SetSetting("obfuscated_listening_port",
+                                 int(Messenger().ObfuscatedListeningPort()));
     }
 
     void directConnectionPrefersTheObfuscatedPort()

@@ -2,6 +2,7 @@
 // partners, what the data file keeps, and the time item that each messaging socket owns.
 #include "Data.h"
 #include "DataSaver.h"
+#include "PeerMessenger.h"
 #include "Server.h"
 #include "ServerHarness.h"
 #include "WireWriter.h"
@@ -239,13 +240,17 @@ void TestServerModel::resultsGoWithTheirSearch()
 
 void TestServerModel::portsAnnouncedAtLogin()
 {
-    // Without port settings the peer layer announces 0 for both.
+    // The peer layer announces the ports it listens on, whatever the settings hold now.
     const int l_connection = mp_harness->LogIn();
     QVERIFY(l_connection);
     const QList<TestServer::ReceivedFrame> l_sent = mp_harness->SentFrames(l_connection);
     QCOMPARE(l_sent.size(), 2);
     QCOMPARE(l_sent[1].code, 2u);
-    QCOMPARE(l_sent[1].body, WireWriter().WriteU32(0).WriteU32(1).WriteU32(0).Bytes());
+    QCOMPARE(l_sent[1].body, WireWriter()
+                                 .WriteU32(peerMessenger->ListeningPort())
+                                 .WriteU32(1)
+                                 .WriteU32(peerMessenger->ObfuscatedListeningPort())
+                                 .Bytes());
 }
 
 QTEST_GUILESS_MAIN(TestServerModel)
