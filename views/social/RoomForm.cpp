@@ -214,12 +214,13 @@ void RoomForm::OnUserAdded(Item* ip_user)
     ItemPtr l_user(ip_user);
     const std::string l_name = l_user.AsString();
     // A user is shown as first reported: later counts, speed or country leave the row alone.
-    if (m_rows.contains(l_name))
+    const auto [l_entry, l_new] = m_rows.try_emplace(l_name, UserRowEntry{nullptr, 0});
+    if (!l_new)
         return;
     auto* lp_row =
         new Row(l_name, l_user["country_code"].AsString(), l_user["shared_files_count"].AsInt64(),
                 l_user["average_download_speed"].AsInt64(), l_user.IsConnected("user_note"));
-    m_rows.emplace(l_name, UserRowEntry{lp_row, m_waitingRows.size()});
+    l_entry->second = UserRowEntry{lp_row, m_waitingRows.size()};
     m_waitingRows.push_back(lp_row);
     if (!m_placeTimer.isActive())
         m_placeTimer.start();
