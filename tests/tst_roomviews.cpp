@@ -246,6 +246,32 @@ private slots:
         QCOMPARE(UserCount("lobby"), u"2"_s);
     }
 
+    // Users who leave before their rows went in leave no row behind and take no other user's row
+    // with them, in a batch large enough to go in with one sort of a list already holding rows.
+    void usersLeavingBeforeTheirRowsGoIn()
+    {
+        RoomForm l_form("lobby");
+        Join("lobby", {"m", "", 1, 0});
+        QCOMPARE(Names(&l_form), QStringList{u"m"_s});
+        QStringList l_expected{u"m"_s};
+        for (int l_index = 0; l_index < 30; ++l_index)
+        {
+            const std::string l_name = "u" + std::to_string(10 + l_index);
+            Join("lobby", {l_name, "", l_index, 0});
+            if (l_index % 3 == 0)
+                Leave("lobby", l_name);
+            else
+                l_expected.append(QString::fromStdString(l_name));
+        }
+        // Gone and back before the rows went in: one row.
+        Leave("lobby", "u11");
+        Join("lobby", {"u11", "", 1, 0});
+        l_expected.sort();
+        QCOMPARE(Names(&l_form, false), QStringList{u"m"_s});
+        QCOMPARE(UserCount("lobby"), QString::number(l_expected.size()));
+        QCOMPARE(Names(&l_form), l_expected);
+    }
+
     // The note icon follows the user's note; a click on it opens the note dialog, a click on a
     // row without a note or on another column does nothing.
     void noteColumn()

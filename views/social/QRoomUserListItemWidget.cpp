@@ -38,7 +38,9 @@ QRoomUserListItemWidget::QRoomUserListItemWidget(const std::string& i_name,
         setIcon(FlagColumn, Flag(i_countryCode));
     setText(FilesColumn, CommafyNumber(i_sharedFiles));
     setText(SpeedColumn, SpeedText(i_bytesPerSecond));
-    SetNote(i_hasNote);
+    // Most users have no note: their rows keep no note cell at all.
+    if (i_hasNote)
+        SetNote(true);
 }
 
 QRoomUserListItemWidget::~QRoomUserListItemWidget() = default;

@@ -16,6 +16,8 @@
 #include <QHeaderView>
 #include <QMenu>
 
+#include <algorithm>
+
 namespace
 {
 using Row = QRoomUserListItemWidget;
@@ -137,7 +139,7 @@ void RoomForm::AddStatusMessage(const std::string& i_text)
 QRoomUserListItemWidget* RoomForm::UserRow(const std::string& i_user) const
 {
     const auto l_found = m_rows.find(i_user);
-    return l_found == m_rows.end() ? nullptr : l_found->second;
+    return l_found == m_rows.end() ? nullptr : l_found->second.mp_row;
 }
 
 void RoomForm::OnRoomChat(std::string i_room, std::string i_user, std::string i_chat)
@@ -212,13 +214,14 @@ void RoomForm::OnUserAdded(Item* ip_user)
     ItemPtr l_user(ip_user);
     const std::string l_name = l_user.AsString();
     // A user is shown as first reported: later counts, speed or country leave the row alone.
-    if (m_rows.contains(l_name))
+    const auto [l_entry, l_new] = m_rows.try_emplace(l_name, UserRowEntry{nullptr, 0});
+    if (!l_new)
         return;
     auto* lp_row =
         new Row(l_name, l_user["country_code"].AsString(), l_user["shared_files_count"].AsInt64(),
                 l_user["average_download_speed"].AsInt64(), l_user.IsConnected("user_note"));
-    m_rows.emplace(l_name, lp_row);
-    m_waitingRows.insert(lp_row);
+    l_entry->second = UserRowEntry{lp_row, m_waitingRows.size()};
+    m_waitingRows.push_back(lp_row);
     if (!m_placeTimer.isActive())
         m_placeTimer.start();
     WriteUserCount();
@@ -229,10 +232,14 @@ void RoomForm::OnUserRemoved(Item* ip_user)
     const auto l_found = m_rows.find(ip_user->AsString());
     if (l_found == m_rows.end())
         return;
-    Row* lp_row = l_found->second;
+    const UserRowEntry l_entry = l_found->second;
     m_rows.erase(l_found);
-    if (m_waitingRows.erase(lp_row))
+    Row* lp_row = l_entry.mp_row;
+    if (!lp_row->treeWidget())
+    {
+        m_waitingRows[l_entry.m_waitingIndex] = nullptr;
         delete lp_row;
+    }
     else
     {
         m_leftRows.push_back(lp_row);
@@ -293,19 +300,39 @@ void RoomForm::OnPlaceRows()
     for (Row* lp_row : m_leftRows)
         delete lp_row;
     m_leftRows.clear();
-    const std::vector<Row*> l_rows(m_waitingRows.begin(), m_waitingRows.end());
+    QList<QTreeWidgetItem*> l_rows;
+    l_rows.reserve(qsizetype(m_waitingRows.size()));
+    for (Row* lp_row : m_waitingRows)
+        if (lp_row)
+            l_rows.append(lp_row);
     m_waitingRows.clear();
     QTreeWidget* lp_list = mp_ui->userList;
-    // Many at once, as when entering a room: one sort costs less than a place found for each.
-    if (l_rows.size() > std::size_t(lp_list->topLevelItemCount()) / 4 + 16)
+    const int l_column = lp_list->header()->sortIndicatorSection();
+    const bool l_ascending = lp_list->header()->sortIndicatorOrder() == Qt::AscendingOrder;
+    // In the list's order among themselves, as its stable sort would leave them.
+    std::stable_sort(l_rows.begin(), l_rows.end(),
+                     [&](const QTreeWidgetItem* ip_left, const QTreeWidgetItem* ip_right)
+                     {
+                         const auto* lp_left = static_cast<const Row*>(ip_left);
+                         const auto* lp_right = static_cast<const Row*>(ip_right);
+                         return l_ascending ? lp_left->LessThan(*lp_right, l_column)
+                                            : lp_right->LessThan(*lp_left, l_column);
+                     });
+    // Into an empty list, as when entering a room, they go in as they stand.
+    if (lp_list->topLevelItemCount() == 0)
     {
-        lp_list->addTopLevelItems(QList<QTreeWidgetItem*>(l_rows.begin(), l_rows.end()));
-        lp_list->sortItems(lp_list->header()->sortIndicatorSection(),
-                           lp_list->header()->sortIndicatorOrder());
+        lp_list->addTopLevelItems(l_rows);
         return;
     }
-    for (Row* lp_row : l_rows)
-        PlaceRow(lp_row);
+    // Many at once: one sort costs less than a place found for each.
+    if (l_rows.size() > lp_list->topLevelItemCount() / 4 + 16)
+    {
+        lp_list->addTopLevelItems(l_rows);
+        lp_list->sortItems(l_column, lp_list->header()->sortIndicatorOrder());
+        return;
+    }
+    for (QTreeWidgetItem* lp_row : l_rows)
+        PlaceRow(static_cast<Row*>(lp_row));
 }
 
 void RoomForm::OnSortChanged(int i_column, Qt::SortOrder i_order)

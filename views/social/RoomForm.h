@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 class ChatLog;
@@ -76,9 +75,16 @@ private:
     std::unique_ptr<Ui_RoomForm> mp_ui;
     std::string m_room;
     std::unique_ptr<ChatLog> mp_log;
+    struct UserRowEntry
+    {
+        QRoomUserListItemWidget* mp_row;
+        // The row's place in m_waitingRows while it is outside the list.
+        std::size_t m_waitingIndex;
+    };
     // Every user in the room: the row in the list, or the row waiting to go in.
-    std::unordered_map<std::string, QRoomUserListItemWidget*> m_rows;
-    std::unordered_set<QRoomUserListItemWidget*> m_waitingRows;
+    std::unordered_map<std::string, UserRowEntry> m_rows;
+    // In the order of joining; null where the user left before the row went in.
+    std::vector<QRoomUserListItemWidget*> m_waitingRows;
     // Rows in the list whose users left.
     std::vector<QRoomUserListItemWidget*> m_leftRows;
     QTimer m_placeTimer;
