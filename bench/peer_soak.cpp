@@ -14,6 +14,7 @@
 #include "BenchOptions.h"
 #include "Data.h"
 #include "DiagnosticsForm.h"
+#include "ForkedLoad.h"
 #include "ObjectCensus.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
@@ -687,41 +688,25 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "warning: only %llu file descriptors for %d connections\n", l_limit,
                      l_options.connections);
 
-    int l_toLoad[2];
-    int l_fromLoad[2];
-    if (::pipe(l_toLoad) != 0 || ::pipe(l_fromLoad) != 0)
-    {
-        std::perror("pipe");
-        return 1;
-    }
-    // The load is forked before anything else starts: the two processes share nothing but the
-    // pipes and the loopback interface.
-    const pid_t l_load = fork();
-    if (l_load < 0)
-    {
-        std::perror("fork");
-        return 1;
-    }
-    if (l_load == 0)
-    {
-        ::close(l_toLoad[1]);
-        ::close(l_fromLoad[0]);
-        // One round for each time the client sends the ports.
-        quint16 l_ports[2] = {0, 0};
-        while (::read(l_toLoad[0], l_ports, sizeof l_ports) == ssize_t(sizeof l_ports))
+    // One round for each time the client sends the ports.
+    const ForkedLoad::Ends l_load = ForkedLoad::Start(
+        [&l_options](int i_fromClient, int i_toClient)
         {
-            Load l_round(l_options, l_ports[0], l_ports[1], l_fromLoad[1]);
-            l_round.Run();
-        }
-        _exit(0);
-    }
-    ::close(l_toLoad[0]);
-    ::close(l_fromLoad[1]);
+            quint16 l_ports[2] = {0, 0};
+            while (::read(i_fromClient, l_ports, sizeof l_ports) == ssize_t(sizeof l_ports))
+            {
+                Load l_round(l_options, l_ports[0], l_ports[1], i_toClient);
+                l_round.Run();
+            }
+            return 0;
+        });
+    if (l_load.m_pid < 0)
+        return 1;
 
     ObjectCensus::Start();
-    const int l_result = RunClient(argc, argv, l_options, l_toLoad[1], l_fromLoad[0]);
+    const int l_result = RunClient(argc, argv, l_options, l_load.m_toLoad, l_load.m_fromLoad);
     ObjectCensus::Stop();
-    ::close(l_toLoad[1]);
-    waitpid(l_load, nullptr, 0);
+    ::close(l_load.m_toLoad);
+    waitpid(l_load.m_pid, nullptr, 0);
     return l_result;
 }
