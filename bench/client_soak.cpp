@@ -21,6 +21,7 @@
 #include "DataSaver.h"
 #include "DiagnosticsForm.h"
 #include "ForkedLoad.h"
+#include "LineReader.h"
 #include "MainWindow.h"
 #include "ObjectCensus.h"
 #include "PeerHarness.h"
@@ -49,7 +50,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -105,67 +105,6 @@ int Scaled(int i_fullCount, int i_seconds)
     return std::max(1, int(qint64(i_fullCount) * i_seconds / fullSeconds));
 }
 
-// ---- Lines between the two processes ----
-
-void WriteLine(int i_pipe, const QByteArray& i_line)
-{
-    const QByteArray l_line = i_line + '\n';
-    if (::write(i_pipe, l_line.constData(), size_t(l_line.size())) != ssize_t(l_line.size()))
-        std::perror("pipe");
-}
-
-// Reads whole lines from a pipe as the event loop runs.
-class LineReader
-{
-public:
-    explicit LineReader(int i_pipe) : m_pipe(i_pipe), m_notifier(i_pipe, QSocketNotifier::Read)
-    {
-        QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { Read(); });
-    }
-
-    // The next line, waiting at most i_timeoutMs; empty on time-out or end.
-    QByteArray Next(int i_timeoutMs)
-    {
-        if (!QTest::qWaitFor([this] { return !m_lines.isEmpty() || m_ended; }, i_timeoutMs))
-            return QByteArray();
-        return m_lines.isEmpty() ? QByteArray() : m_lines.takeFirst();
-    }
-    // When set, each line goes here instead of waiting for Next; m_onEnd is called at the end.
-    std::function<void(const QByteArray&)> m_onLine;
-    std::function<void()> m_onEnd;
-
-private:
-    void Read()
-    {
-        char l_buffer[512];
-        const ssize_t l_read = ::read(m_pipe, l_buffer, sizeof l_buffer);
-        if (l_read <= 0)
-        {
-            m_ended = true;
-            m_notifier.setEnabled(false);
-            if (m_onEnd)
-                m_onEnd();
-            return;
-        }
-        m_pending.append(l_buffer, l_read);
-        for (qsizetype l_end; (l_end = m_pending.indexOf('\n')) >= 0;)
-        {
-            const QByteArray l_line = m_pending.left(l_end);
-            m_pending.remove(0, l_end + 1);
-            if (m_onLine)
-                m_onLine(l_line);
-            else
-                m_lines.append(l_line);
-        }
-    }
-
-    int m_pipe;
-    QSocketNotifier m_notifier;
-    QByteArray m_pending;
-    QList<QByteArray> m_lines;
-    bool m_ended = false;
-};
-
 // ---- The other users (second process) ----
 
 class Load
@@ -205,7 +144,7 @@ int Load::Run()
 {
     if (!m_server.Listen(TestServer::kDefaultPort))
     {
-        WriteLine(m_toClient, "failed: port 2242 of 127.0.0.1 is taken");
+        LineReader::Write(m_toClient, "failed: port 2242 of 127.0.0.1 is taken");
         return 1;
     }
     m_server.SetRecording(false);
@@ -218,7 +157,7 @@ int Load::Run()
     }
     (void)QTest::qWaitFor([this] { return m_server.RoomMembers(roomName).size() == peerCount; },
                           waitMs);
-    WriteLine(m_toClient, "ready");
+    LineReader::Write(m_toClient, "ready");
     // Commands wait for any login under way: a login waits for the server with the event loop
     // running, and a command run inside that wait would outlast it.
     m_commands.m_onLine = [this](const QByteArray& i_line) { m_pending.append(i_line); };
@@ -355,12 +294,13 @@ void Load::Stop()
         l_sum.filesReceived += l_figures.filesReceived;
         l_sum.bytesReceived += l_figures.bytesReceived;
     }
-    WriteLine(m_toClient, "stopped " + QByteArray::number(l_sum.searchesAnswered) + ' ' +
-                              QByteArray::number(l_sum.listsSent) + ' ' +
-                              QByteArray::number(l_sum.filesSent) + ' ' +
-                              QByteArray::number(l_sum.filesReceived) + ' ' +
-                              QByteArray::number(l_sum.bytesReceived) + ' ' +
-                              QByteArray::number(m_lines) + ' ' + QByteArray::number(m_upload));
+    LineReader::Write(m_toClient, "stopped " + QByteArray::number(l_sum.searchesAnswered) + ' ' +
+                                      QByteArray::number(l_sum.listsSent) + ' ' +
+                                      QByteArray::number(l_sum.filesSent) + ' ' +
+                                      QByteArray::number(l_sum.filesReceived) + ' ' +
+                                      QByteArray::number(l_sum.bytesReceived) + ' ' +
+                                      QByteArray::number(m_lines) + ' ' +
+                                      QByteArray::number(m_upload));
 }
 
 // ---- The client (this process) ----
@@ -676,8 +616,8 @@ int Client::Run()
     std::fflush(stdout);
     mainWindow->OnRoomListItemDoubleClicked(
         Ui().roomList->findItems(QString::fromLatin1(roomName), Qt::MatchExactly).first(), 0);
-    WriteLine(m_toLoad, "go " + QByteArray::number(peerMessenger->ListeningPort()) + ' ' +
-                            QByteArray::number(m_options.seconds));
+    LineReader::Write(m_toLoad, "go " + QByteArray::number(peerMessenger->ListeningPort()) + ' ' +
+                                    QByteArray::number(m_options.seconds));
 
     QTimer l_stall, l_search, l_browse;
     l_stall.setTimerType(Qt::PreciseTimer);
@@ -717,7 +657,7 @@ int Client::Run()
     l_search.stop();
     l_browse.stop();
 
-    WriteLine(m_toLoad, "stop");
+    LineReader::Write(m_toLoad, "stop");
     const QList<QByteArray> l_load = m_replies.Next(2 * waitMs).split(' ');
     // Downloads still under way may finish; the rest are removed.
     (void)QTest::qWaitFor([] { return d.GetType("download_entry")->ItemCount() == 0; }, 20000);
@@ -829,7 +769,7 @@ int Client::Run()
                 m_longestStall, m_longestStallAt, stallAimMs,
                 m_longestStall <= stallAimMs ? "met" : "not met");
     std::fflush(stdout);
-    WriteLine(m_toLoad, "quit");
+    LineReader::Write(m_toLoad, "quit");
     mp_window.reset();
 
     // Time and memory depend on the machine; what is left over, or a load that never reached the
