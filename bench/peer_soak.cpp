@@ -14,6 +14,8 @@
 #include "BenchOptions.h"
 #include "Data.h"
 #include "DiagnosticsForm.h"
+#include "ForkedLoad.h"
+#include "LineReader.h"
 #include "ObjectCensus.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
@@ -24,7 +26,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
@@ -94,9 +95,7 @@ Kind KindOf(int i_index, int i_connections)
 // Line-based reports from the load to the client's process.
 void Report(int i_pipe, const std::string& i_line)
 {
-    const std::string l_line = i_line + '\n';
-    if (::write(i_pipe, l_line.data(), l_line.size()) != ssize_t(l_line.size()))
-        std::perror("report");
+    LineReader::Write(i_pipe, QByteArray::fromStdString(i_line));
 }
 
 // ---- The load (second process) ----
@@ -563,27 +562,7 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
     QObject::connect(&l_messenger, &PeerMessenger::FileTransferRequested, l_count);
 
     // The load's reports, one line each.
-    std::string l_pending;
-    QStringList l_reports;
-    QSocketNotifier l_notifier(i_fromLoad, QSocketNotifier::Read);
-    QObject::connect(&l_notifier, &QSocketNotifier::activated,
-                     [&]
-                     {
-                         char l_buffer[512];
-                         const ssize_t l_read = ::read(i_fromLoad, l_buffer, sizeof l_buffer);
-                         if (l_read <= 0)
-                         {
-                             l_notifier.setEnabled(false);
-                             return;
-                         }
-                         l_pending.append(l_buffer, std::size_t(l_read));
-                         for (std::size_t l_end;
-                              (l_end = l_pending.find('\n')) != std::string::npos;)
-                         {
-                             l_reports.append(QString::fromStdString(l_pending.substr(0, l_end)));
-                             l_pending.erase(0, l_end + 1);
-                         }
-                     });
+    LineReader l_reports(i_fromLoad);
 
     // Real time on the client's clock while the load runs, with the 30 s tick.
     QTimer l_second;
@@ -608,7 +587,6 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
     Counts l_before = l_start;
     for (int l_round = 1; l_round <= i_options.rounds; ++l_round)
     {
-        l_reports.clear();
         l_handled = 0;
         l_lastHandled = 0;
         l_second.start(1000);
@@ -616,10 +594,11 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
         if (::write(i_toLoad, l_ports, sizeof l_ports) != ssize_t(sizeof l_ports))
             std::perror("ports");
         const int l_waitMs = (i_options.seconds + 60) * 1000;
-        if (!QTest::qWaitFor([&] { return !l_reports.isEmpty(); }, l_waitMs))
+        const QByteArray l_streamedLine = l_reports.Next(l_waitMs);
+        if (l_streamedLine.isEmpty())
             std::fprintf(stderr, "the load did not report\n");
         l_second.stop();
-        const QStringList l_streamed = l_reports.value(0).split(QLatin1Char(' '));
+        const QStringList l_streamed = QString::fromLatin1(l_streamedLine).split(QLatin1Char(' '));
         const std::size_t l_liveAtEnd = LiveItems();
 
         // Expiry: each tick is 30 s later on the client's clock.
@@ -632,10 +611,10 @@ int RunClient(int argc, char** argv, const Options& i_options, int i_toLoad, int
             if (QTest::qWaitFor([] { return LiveItems() == 0; }, 1000))
                 break;
         }
-        if (!QTest::qWaitFor([&] { return l_reports.size() > 1; },
-                             (closeDeadlineSeconds + 30) * 1000))
+        const QByteArray l_closedLine = l_reports.Next((closeDeadlineSeconds + 30) * 1000);
+        if (l_closedLine.isEmpty())
             std::fprintf(stderr, "the load did not finish\n");
-        const QStringList l_closed = l_reports.value(1).split(QLatin1Char(' '));
+        const QStringList l_closed = QString::fromLatin1(l_closedLine).split(QLatin1Char(' '));
         const Counts l_after = Measure();
 
         std::printf("Round %d:\n", l_round);
@@ -687,41 +666,25 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "warning: only %llu file descriptors for %d connections\n", l_limit,
                      l_options.connections);
 
-    int l_toLoad[2];
-    int l_fromLoad[2];
-    if (::pipe(l_toLoad) != 0 || ::pipe(l_fromLoad) != 0)
-    {
-        std::perror("pipe");
-        return 1;
-    }
-    // The load is forked before anything else starts: the two processes share nothing but the
-    // pipes and the loopback interface.
-    const pid_t l_load = fork();
-    if (l_load < 0)
-    {
-        std::perror("fork");
-        return 1;
-    }
-    if (l_load == 0)
-    {
-        ::close(l_toLoad[1]);
-        ::close(l_fromLoad[0]);
-        // One round for each time the client sends the ports.
-        quint16 l_ports[2] = {0, 0};
-        while (::read(l_toLoad[0], l_ports, sizeof l_ports) == ssize_t(sizeof l_ports))
+    // One round for each time the client sends the ports.
+    const ForkedLoad::Ends l_load = ForkedLoad::Start(
+        [&l_options](int i_fromClient, int i_toClient)
         {
-            Load l_round(l_options, l_ports[0], l_ports[1], l_fromLoad[1]);
-            l_round.Run();
-        }
-        _exit(0);
-    }
-    ::close(l_toLoad[0]);
-    ::close(l_fromLoad[1]);
+            quint16 l_ports[2] = {0, 0};
+            while (::read(i_fromClient, l_ports, sizeof l_ports) == ssize_t(sizeof l_ports))
+            {
+                Load l_round(l_options, l_ports[0], l_ports[1], i_toClient);
+                l_round.Run();
+            }
+            return 0;
+        });
+    if (l_load.m_pid < 0)
+        return 1;
 
     ObjectCensus::Start();
-    const int l_result = RunClient(argc, argv, l_options, l_toLoad[1], l_fromLoad[0]);
+    const int l_result = RunClient(argc, argv, l_options, l_load.m_toLoad, l_load.m_fromLoad);
     ObjectCensus::Stop();
-    ::close(l_toLoad[1]);
-    waitpid(l_load, nullptr, 0);
+    ::close(l_load.m_toLoad);
+    waitpid(l_load.m_pid, nullptr, 0);
     return l_result;
 }
