@@ -394,8 +394,9 @@ void MainWindow::LoadDataFile()
     Log(ConfigurationCategory, 1, QStringLiteral("Loading configuration data from %1").arg(l_path));
     try
     {
-        dataSaver->Load(l_path);
-        Log(ConfigurationCategory, 1, QStringLiteral("Data loaded successfully."));
+        // On a first run the saver has said that there was no file to load.
+        if (dataSaver->Load(l_path))
+            Log(ConfigurationCategory, 1, QStringLiteral("Data loaded successfully."));
     }
     catch (DataLoadFailure&)
     {
