@@ -9,6 +9,7 @@
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataDialog.h"
+#include "DataFileLock.h"
 #include "DataSaver.h"
 #include "DelayedInvoker.h"
 #include "DiagnosticsForm.h"
@@ -181,10 +182,22 @@ MainWindow::MainWindow(QWidget* ip_parent) : QMainWindow(ip_parent), mp_ui(new U
     mp_ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
 }
 
-void MainWindow::Init()
+bool MainWindow::Init()
 {
     mp_dataDialog = nullptr;
     mp_typeNavigatorDialog = nullptr;
+    // Two clients on one data file would log each other out as the same user, and the last to
+    // quit would overwrite what the other saved.
+    mp_dataFileLock = std::make_unique<DataFileLock>(DataFilePath());
+    if (mp_dataFileLock->IsHeldElsewhere())
+    {
+        ShowBox(this, QMessageBox::Warning, tr("Data file in use"),
+                tr("The data file %1 is in use by another running client. Only one client at a "
+                   "time can use it: this one ends.")
+                    .arg(DataFilePath()),
+                QMessageBox::Ok);
+        return false;
+    }
     new TimerManager();
     new DataSaver();
     mp_server = new Server();
@@ -333,6 +346,7 @@ void MainWindow::Init()
                   Handler(this, &MainWindow::OnUserOnline));
     SubscribePath(new PathNode(&d, "user"), "is_online", RequireAbsent,
                   Handler(this, &MainWindow::OnUserOffline));
+    return true;
 }
 
 void MainWindow::OnShowData()
@@ -394,8 +408,9 @@ void MainWindow::LoadDataFile()
     Log(ConfigurationCategory, 1, QStringLiteral("Loading configuration data from %1").arg(l_path));
     try
     {
-        dataSaver->Load(l_path);
-        Log(ConfigurationCategory, 1, QStringLiteral("Data loaded successfully."));
+        // On a first run the saver has said that there was no file to load.
+        if (dataSaver->Load(l_path))
+            Log(ConfigurationCategory, 1, QStringLiteral("Data loaded successfully."));
     }
     catch (DataLoadFailure&)
     {

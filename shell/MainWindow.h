@@ -9,11 +9,13 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 
 class ChatForm;
 class DataDialog;
+class DataFileLock;
 class Item;
 class QTreeWidgetItem;
 class Server;
@@ -43,7 +45,9 @@ public:
     explicit MainWindow(QWidget* ip_parent = nullptr);
     ~MainWindow() override;
 
-    void Init();
+    // False when another running client uses the data file: the user was told, and nothing was
+    // loaded, connected or started.
+    bool Init();
 
     // Where the client keeps its data: a file in the home folder.
     static QString DataFilePath();
@@ -130,6 +134,8 @@ private:
     DataDialog* mp_dataDialog = nullptr;
     TypeNavigatorDialog* mp_typeNavigatorDialog = nullptr;
     Server* mp_server = nullptr;
+    // Held from start-up until the window, the last save done, is gone.
+    std::unique_ptr<DataFileLock> mp_dataFileLock;
     SizeProxy m_sizeProxy;
     QSystemTrayIcon m_trayIcon;
     // The store's change count at the last save; none before the first.

@@ -800,7 +800,7 @@ void DataSaver::Save(QString i_path)
     SyncFolder(i_path);
 }
 
-void DataSaver::Load(QString i_path)
+bool DataSaver::Load(QString i_path)
 {
     std::unique_ptr<char[]> l_bytes;
     std::size_t l_size = 0;
@@ -808,8 +808,9 @@ void DataSaver::Load(QString i_path)
     switch (ReadWholeFile(i_path, l_bytes, l_size, l_error))
     {
         case ReadResult::Missing:
+            Log(g_category, 1, QStringLiteral("No data file found; a new one will be written."));
             EmitDataLoaded();
-            return;
+            return false;
         case ReadResult::Unreadable:
             Log(g_category, 1,
                 QStringLiteral("Could not read the configuration data in %1: %2.")
@@ -843,4 +844,5 @@ void DataSaver::Load(QString i_path)
                 .arg(i_path));
     Apply(l_file);
     EmitDataLoaded();
+    return true;
 }

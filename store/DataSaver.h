@@ -38,10 +38,11 @@ public:
     // Writes the file through a temporary file renamed over it; never throws. A failure is
     // logged and leaves the file at the path as it was.
     void Save(QString i_path);
-    // Reads the file into the store and tells the handlers. A missing file is a first run. A file
-    // that cannot be loaded changes nothing in the store, is copied aside (path + ".bad", or
-    // ".bad.1", ".bad.2"... when taken), the handlers are told, and DataLoadFailure is thrown.
-    void Load(QString i_path);
+    // Reads the file into the store and tells the handlers; true when a file was read. A missing
+    // file is a first run, logged as such, and gives false. A file that cannot be loaded changes
+    // nothing in the store, is copied aside (path + ".bad", or ".bad.1", ".bad.2"... when taken),
+    // the handlers are told, and DataLoadFailure is thrown.
+    bool Load(QString i_path);
 
 private:
     bool IsSaved(Type* ip_type) const;

@@ -9,6 +9,7 @@
 #include "DiagnosticsForm.h"
 #include "EventToolBar.h"
 #include "MainWindow.h"
+#include "PeerMessenger.h"
 #include "PortForwarder.h"
 #include "RoomTabWidget.h"
 #include "Server.h"
@@ -69,6 +70,12 @@ QPair<quint64, qint64> FileStamp(const QString& i_path)
     struct stat l_stat = {};
     stat(QFile::encodeName(i_path).constData(), &l_stat);
     return {quint64(l_stat.st_ino), qint64(l_stat.st_mtim.tv_nsec) + l_stat.st_mtim.tv_sec};
+}
+
+QByteArray FileBytes(const QString& i_path)
+{
+    QFile l_file(i_path);
+    return l_file.open(QIODevice::ReadOnly) ? l_file.readAll() : QByteArray();
 }
 } // namespace
 
@@ -467,6 +474,35 @@ private slots:
             Load(m_homes.filePath(l_user));
             QVERIFY(ItemPtr(d["room"]->HasItem("lobby")).IsConnected("room_autojoin"));
         }
+    }
+
+    // One client at a time on a data file: a second one on the same home says so and ends
+    // without loading, saving, listening or logging in; a client killed outright does not stop
+    // the next start.
+    void secondClientOnOneHomeEnds()
+    {
+        if (InChild())
+        {
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            QCOMPARE(m_seen, QStringList{u"Data file in use"_s});
+            QVERIFY(!gp_server && !peerMessenger);
+            return;
+        }
+        QSignalSpy l_logins(mp_central.get(), &TestServer::LoggedIn);
+        const QString l_home = Home(u"shared"_s, LoginSettings(u"cat"_s));
+        std::unique_ptr<QProcess> lp_first = Launch(l_home, false);
+        QTRY_COMPARE_WITH_TIMEOUT(l_logins.size(), 1, kTimeoutMs);
+        const auto l_stamp = FileStamp(DataFile(l_home));
+        const QByteArray l_bytes = FileBytes(DataFile(l_home));
+        Finish(*Launch(l_home, true));
+        QCOMPARE(FileStamp(DataFile(l_home)), l_stamp);
+        QCOMPARE(FileBytes(DataFile(l_home)), l_bytes);
+        QCOMPARE(l_logins.size(), 1);
+        kill(pid_t(lp_first->processId()), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(lp_first->state() == QProcess::NotRunning, kTimeoutMs);
+        std::unique_ptr<QProcess> lp_next = Launch(l_home, false);
+        QTRY_COMPARE_WITH_TIMEOUT(l_logins.size(), 2, kTimeoutMs);
+        Finish(*lp_next, true);
     }
 
     // A signal while the first start's name dialog waits, before the application's own loop:

@@ -58,8 +58,10 @@ int main(int argc, char** argv)
     {
         MainWindow l_window;
         l_window.setVisible(true);
-        l_window.Init();
-        if (!g_quitRequested)
+        // A client that finds its data file in use by another one has said so, and ends.
+        if (!l_window.Init())
+            l_result = 1;
+        else if (!g_quitRequested)
             l_result = l_application.exec();
     }
     return l_result;
