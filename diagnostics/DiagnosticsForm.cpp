@@ -2,12 +2,15 @@
 
 #include "Data.h"
 #include "Log.h"
+#include "StoreExceptions.h"
 #include "ui_DiagnosticsForm.h"
 
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
+
+#include <utility>
 
 DiagnosticsForm* diagnosticsForm = nullptr;
 
@@ -52,6 +55,12 @@ DiagnosticsForm::~DiagnosticsForm()
 
 void DiagnosticsForm::Init()
 {
+    if (m_initialised)
+    {
+        CrashAssert(false);
+        throw new TypeAlreadyExistsException();
+    }
+    m_initialised = true;
     struct Subscription
     {
         const char* mp_flag;
@@ -81,22 +90,48 @@ void DiagnosticsForm::Init()
 void DiagnosticsForm::Log(const QString& i_category, int i_level, const QString& i_message, ItemPtr)
 {
     QTextBrowser* lp_page = Page(i_category);
-    QScrollBar* lp_bar = lp_page->verticalScrollBar();
-    const bool l_atEnd = lp_bar->value() == lp_bar->maximum();
-    // Inserted as text: whatever markup a line holds is shown as typed.
-    QTextCursor l_cursor(lp_page->document());
-    l_cursor.movePosition(QTextCursor::End);
-    if (!lp_page->document()->isEmpty())
-        l_cursor.insertBlock();
-    l_cursor.insertText(FormatLogLine(i_level, i_message));
-    if (l_atEnd)
-        lp_bar->setValue(lp_bar->maximum());
+    if (m_waitingLines.isEmpty())
+        QMetaObject::invokeMethod(this, &DiagnosticsForm::AppendWaitingLines, Qt::QueuedConnection);
+    QStringList& l_lines = m_waitingLines[lp_page];
+    // A turn that logs more than a page holds keeps only what the page would keep.
+    if (l_lines.size() == MaxLinesPerPage)
+        l_lines.removeFirst();
+    l_lines.append(FormatLogLine(i_level, i_message));
+}
+
+void DiagnosticsForm::AppendWaitingLines()
+{
+    // Taken whole: a line logged while the pages change waits for the next turn.
+    const QHash<QTextBrowser*, QStringList> l_pages = std::exchange(m_waitingLines, {});
+    for (auto l_waiting = l_pages.cbegin(); l_waiting != l_pages.cend(); ++l_waiting)
+    {
+        QTextBrowser* lp_page = l_waiting.key();
+        QScrollBar* lp_bar = lp_page->verticalScrollBar();
+        const bool l_atEnd = lp_bar->value() == lp_bar->maximum();
+        // Inserted as text: whatever markup a line holds is shown as typed. One edit block, so
+        // that the page's layout follows once for all the lines.
+        QTextCursor l_cursor(lp_page->document());
+        l_cursor.beginEditBlock();
+        l_cursor.movePosition(QTextCursor::End);
+        bool l_first = lp_page->document()->isEmpty();
+        for (const QString& l_line : l_waiting.value())
+        {
+            if (!l_first)
+                l_cursor.insertBlock();
+            l_first = false;
+            l_cursor.insertText(l_line);
+        }
+        l_cursor.endEditBlock();
+        if (l_atEnd)
+            lp_bar->setValue(lp_bar->maximum());
+    }
 }
 
 void DiagnosticsForm::RegisterLoggableItemType(std::string) {}
 
-QStringList DiagnosticsForm::Lines(const QString& i_category) const
+QStringList DiagnosticsForm::Lines(const QString& i_category)
 {
+    AppendWaitingLines();
     ItemPtr l_page = d["log"]->HasItem(i_category.toLatin1().toStdString())["log_widget"];
     if (!l_page)
         return {};

@@ -15,6 +15,11 @@ QDateTime Clock::Now()
     return l_now ? l_now() : QDateTime::currentDateTime();
 }
 
+bool Clock::IsReplaced()
+{
+    return bool(NowFunction());
+}
+
 void Clock::Set(std::function<QDateTime()> i_now)
 {
     NowFunction() = std::move(i_now);

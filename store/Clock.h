@@ -10,6 +10,8 @@ class Clock
 {
 public:
     static QDateTime Now();
+    // Whether a test's clock stands in for the system's.
+    static bool IsReplaced();
     // An empty function brings the system clock back. Main thread only.
     static void Set(std::function<QDateTime()> i_now);
 };

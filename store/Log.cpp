@@ -1,7 +1,7 @@
 #include "Log.h"
 
-#include "Clock.h"
 #include "LogSink.h"
+#include "LogTime.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -28,7 +28,7 @@ void Log(const QString& i_category, int i_level, const QString& i_message, ItemP
 
 QString FormatLogLine(int i_level, const QString& i_message)
 {
-    return FormatLogLine(Clock::Now().toString(Qt::TextDate), i_level, i_message);
+    return FormatLogLine(LogTime::Now(), i_level, i_message);
 }
 
 QString FormatLogLine(const QString& i_time, int i_level, const QString& i_message)

@@ -2,6 +2,8 @@
 #include "DiagnosticsForm.h"
 #include "Log.h"
 #include "LogForm.h"
+#include "LogTime.h"
+#include "StoreExceptions.h"
 #include "ViewHarness.h"
 
 #include <QTabWidget>
@@ -10,6 +12,8 @@
 #include <QThread>
 #include <QTreeWidget>
 #include <QtTest>
+
+#include <ctime>
 
 using namespace Qt::StringLiterals;
 
@@ -139,6 +143,100 @@ private slots:
         QCOMPARE(l_page.size(), DiagnosticsForm::MaxLinesPerPage);
         QCOMPARE(l_page.first(), stamp + u"26"_s);
         QCOMPARE(l_page.last(), stamp + QString::number(l_total));
+    }
+
+    // The lines of one turn reach their pages together once the turn is over, in order; a turn
+    // that logs more than a page holds leaves the page its newest lines.
+    void linesOfTurnAppendedAfterIt_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("a few lines") << 3;
+        QTest::newRow("more than a page holds") << DiagnosticsForm::MaxLinesPerPage + 25;
+    }
+
+    void linesOfTurnAppendedAfterIt()
+    {
+        QFETCH(int, count);
+        for (int l_line = 1; l_line <= count; ++l_line)
+        {
+            Log(u"Peer Messenger"_s, 1, QString::number(l_line));
+            Log(u"server"_s, 1, QString::number(l_line));
+        }
+        const QList<QTextBrowser*> l_pages = mp_form->findChildren<QTextBrowser*>();
+        QCOMPARE(l_pages.size(), 2);
+        for (QTextBrowser* lp_page : l_pages)
+            QVERIFY(lp_page->document()->isEmpty());
+        const int l_kept = std::min(count, int(DiagnosticsForm::MaxLinesPerPage));
+        for (QTextBrowser* lp_page : l_pages)
+        {
+            QTRY_VERIFY_WITH_TIMEOUT(!lp_page->document()->isEmpty(), 20000);
+            const QStringList l_lines = lp_page->toPlainText().split(u'\n');
+            QCOMPARE(l_lines.size(), l_kept);
+            QCOMPARE(l_lines.first(), stamp + QString::number(count - l_kept + 1));
+            QCOMPARE(l_lines.last(), stamp + QString::number(count));
+        }
+    }
+
+    // The time stamp of a line is the local time in Qt's text format, also in the seconds about
+    // a change of the zone's offset: a moment early and late in the second before and in the
+    // second that begins at the given time.
+    void timeStampText_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QDateTime>("moment");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("summer time begins")
+            << QByteArray("Europe/Berlin") << QDateTime(QDate(2011, 3, 27), QTime(1, 0), Qt::UTC)
+            << u"Sun Mar 27 01:59:59 2011"_s << u"Sun Mar 27 03:00:00 2011"_s;
+        QTest::newRow("summer time ends")
+            << QByteArray("Europe/Berlin") << QDateTime(QDate(2011, 10, 30), QTime(1, 0), Qt::UTC)
+            << u"Sun Oct 30 02:59:59 2011"_s << u"Sun Oct 30 02:00:00 2011"_s;
+        QTest::newRow("the epoch in UTC")
+            << QByteArray("UTC") << QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC)
+            << u"Wed Dec 31 23:59:59 1969"_s << u"Thu Jan 1 00:00:00 1970"_s;
+    }
+
+    void timeStampText()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QDateTime, moment);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        const QByteArray l_oldZone = qgetenv("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        LogTime l_time;
+        QStringList l_texts;
+        QStringList l_qtTexts;
+        for (qint64 l_offset : {-1000, -1, 0, 999})
+        {
+            const qint64 l_ms = moment.toMSecsSinceEpoch() + l_offset;
+            l_texts.append(l_time.Text(l_ms));
+            l_qtTexts.append(QDateTime::fromMSecsSinceEpoch(l_ms).toString(Qt::TextDate));
+        }
+        l_oldZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", l_oldZone);
+        tzset();
+        QCOMPARE(l_texts, l_qtTexts);
+        QCOMPARE(l_texts, QStringList({before, before, after, after}));
+    }
+
+    // Init runs once: a second call is refused as the store refuses a type declared twice.
+    void secondInitRefused()
+    {
+        SetCrashAssertAborts(false);
+        bool l_refused = false;
+        try
+        {
+            mp_form->Init();
+        }
+        catch (TypeAlreadyExistsException* lp_exception)
+        {
+            delete lp_exception;
+            l_refused = true;
+        }
+        SetCrashAssertAborts(true);
+        QVERIFY(l_refused);
     }
 
     // Rows follow tracking and the online state; an untracked user's tie goes with its row.
