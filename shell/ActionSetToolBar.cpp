@@ -273,8 +273,10 @@ void ActionSetToolBar::OnActionTriggered(bool)
             for (Item* lp_pair : WidgetItem(mp_shownWidget).GetItems("action_key_column_pair"))
             {
                 const int l_column = ItemPtr(lp_pair)["action_column"].AsInt();
+                const QVariant l_kept = l_selected.first()->data(l_column, Qt::UserRole);
                 SetActiveKey(ItemPtr(lp_pair)["action_key"].AsString(),
-                             l_selected.first()->text(l_column));
+                             l_kept.isValid() ? l_kept.toString()
+                                              : l_selected.first()->text(l_column));
             }
         }
     }

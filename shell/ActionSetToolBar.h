@@ -37,7 +37,9 @@ public:
     void RegisterWidget(QWidget* ip_widget, QString i_set);
     // A fixed key that the widget supplies whenever it takes the focus.
     void AddWidgetKey(QWidget* ip_widget, QString i_key, QString i_value);
-    // A key read from a column of the selected row of the widget's list when an action is clicked.
+    // A key read from a column of the selected row of the widget's list when an action is clicked:
+    // the column's Qt::UserRole data where the row keeps some, as its text may differ, else the
+    // text.
     void AddWidgetColumnKey(QWidget* ip_widget, QString i_key, int i_column);
     // The key's latest value; empty when it never had one.
     QString GetKey(QString i_key);

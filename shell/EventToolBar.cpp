@@ -1,6 +1,7 @@
 #include "EventToolBar.h"
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "MainWindow.h"
 #include "Server.h"
 #include "UIFunctions.h"
@@ -73,8 +74,9 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
     }
     // The text may come from peers: an ampersand stays a character, and the tool tip, which
     // would take markup for rich text, gets the text as plain text.
-    QAction* lp_action = addAction(QIcon(i_icon), EscapeAmpersands(NoticeText(i_text)));
-    lp_action->setToolTip(Qt::convertFromPlainText(i_text));
+    const QString l_shown = MarkDirectionControls(i_text);
+    QAction* lp_action = addAction(QIcon(i_icon), EscapeAmpersands(NoticeText(l_shown)));
+    lp_action->setToolTip(Qt::convertFromPlainText(l_shown));
     connect(lp_action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ItemPtr(d["event_toolbar_action"]->GetItem(AddressText(lp_action))) +=
         d["event_toolbar_widget"]->GetItem(AddressText(ip_widget));

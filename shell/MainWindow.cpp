@@ -14,6 +14,7 @@
 #include "DelayedInvoker.h"
 #include "DiagnosticsForm.h"
 #include "EventToolBar.h"
+#include "GeneralFunctions.h"
 #include "Log.h"
 #include "PeerMessenger.h"
 #include "PortForwarder.h"
@@ -108,16 +109,18 @@ bool Confirm(QWidget* ip_parent, const QString& i_title, const QString& i_text)
                    QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-// Adds a page whose tab shows a name from other users as it is; TabName gives the name back.
-void AddNamedTab(QTabWidget* ip_tabs, QWidget* ip_page, const QIcon& i_icon, const QString& i_name)
+// Adds a page whose tab shows a name from other users as it is; the tab keeps the name's bytes,
+// which the shown text may not give back, for TabName.
+void AddNamedTab(QTabWidget* ip_tabs, QWidget* ip_page, const QIcon& i_icon, const QString& i_shown,
+                 const std::string& i_name)
 {
-    ip_tabs->tabBar()->setTabData(ip_tabs->addTab(ip_page, i_icon, EscapeAmpersands(i_name)),
-                                  i_name);
+    ip_tabs->tabBar()->setTabData(ip_tabs->addTab(ip_page, i_icon, EscapeAmpersands(i_shown)),
+                                  QByteArray::fromStdString(i_name));
 }
 
 std::string TabName(QTabWidget* ip_tabs, int i_index)
 {
-    return ip_tabs->tabBar()->tabData(i_index).toString().toStdString();
+    return ip_tabs->tabBar()->tabData(i_index).toByteArray().toStdString();
 }
 
 template <typename T, typename A>
@@ -584,7 +587,8 @@ void MainWindow::OnRoomAdded(Item* ip_room)
     if (!l_room["room_node"].IsNull())
         return;
     auto* lp_row = new QRoomListItemWidget(mp_ui->roomList);
-    lp_row->setText(0, Text(l_room));
+    lp_row->setText(0, MarkDirectionControls(Text(l_room)));
+    QRoomListItemWidget::SetRoomName(lp_row, l_room.AsString());
     l_room += d["room_node"]->GetItem(Value(static_cast<QTreeWidgetItem*>(lp_row)));
 }
 
@@ -645,7 +649,7 @@ void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_col
 {
     if (i_column != 0 || !ip_item)
         return;
-    mp_server->EnterRoom(ip_item->text(0).toStdString(), false);
+    mp_server->EnterRoom(QRoomListItemWidget::RoomName(*ip_item), false);
 }
 
 void MainWindow::OnRoomListItemSelectionChanged() {}
@@ -658,7 +662,8 @@ void MainWindow::OnEnteredRoom(ConnectionInfo& i_info)
     if (!l_room["room_form"].IsNull())
         return;
     auto* lp_form = new RoomForm(l_room.AsString());
-    AddNamedTab(mp_ui->roomsTabControl, lp_form, QIcon(), Text(l_room));
+    AddNamedTab(mp_ui->roomsTabControl, lp_form, QIcon(), MarkDirectionControls(Text(l_room)),
+                l_room.AsString());
     lp_form->Init();
     FocusWidgetAndParents(lp_form);
 }
@@ -677,7 +682,7 @@ ChatForm* MainWindow::GetChatForm(std::string i_user)
     AddNamedTab(mp_ui->chatTabControl, lp_form,
                 QIcon(QString::fromLatin1(l_user.IsConnected("is_online") ? OnlineDotIcon
                                                                           : OfflineDotIcon)),
-                QString::fromStdString(i_user));
+                QString::fromLatin1(i_user.data(), qsizetype(i_user.size())), i_user);
     l_user += d["user_chat_widget"]->GetItem(Value(lp_form));
     mp_server->TrackUser(i_user);
     return lp_form;
@@ -812,7 +817,7 @@ void MainWindow::OnOptionsTabSelectionChanged(int i_index)
 
 void MainWindow::OnToolBarActionTriggered(std::string i_id)
 {
-    RunRoomCommand(i_id, actionBar->GetKey(QStringLiteral("room")).toStdString());
+    RunRoomCommand(i_id, actionBar->GetKey(QStringLiteral("room")).toLatin1().toStdString());
     RunSharingCommand(i_id);
     RunUserCommand(i_id, actionBar->GetKey(QStringLiteral("user")).toStdString());
 }
@@ -848,7 +853,7 @@ void MainWindow::RunRoomCommand(const std::string& i_id, const std::string& i_ro
             return;
         if (Confirm(this, tr("Give up membership?"),
                     tr("Are you sure you want to give up your membership to the %1 private room?")
-                        .arg(QString::fromStdString(i_room))))
+                        .arg(MarkDirectionControls(QString::fromStdString(i_room)))))
             mp_server->GiveUpPrivateRoomMembership(i_room);
     }
     else if (i_id == "give_up_ownership")
@@ -857,7 +862,7 @@ void MainWindow::RunRoomCommand(const std::string& i_id, const std::string& i_ro
             return;
         if (!Confirm(this, tr("Give up membership?"),
                      tr("Are you SURE you want to give up your ownership of the %1 private room?")
-                         .arg(QString::fromStdString(i_room))) ||
+                         .arg(MarkDirectionControls(QString::fromStdString(i_room)))) ||
             !Confirm(this, tr("REALLY?"), tr("REALLY?")))
             return;
         mp_server->GiveUpPrivateRoom(i_room);

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cctype>
 #include <iterator>
 
@@ -161,6 +162,26 @@ QString ConvertLinks(const QString& i_text)
     QString l_result = i_text;
     l_result.replace(link, QStringLiteral("<a href=\"\\1\">\\1</a>"));
     return l_result;
+}
+
+QString MarkDirectionControls(const QString& i_text)
+{
+    const auto l_isControl = [](QChar i_char)
+    {
+        const char16_t l_code = i_char.unicode();
+        return (l_code >= 0x202A && l_code <= 0x202E) || (l_code >= 0x2066 && l_code <= 0x2069);
+    };
+    if (std::none_of(i_text.cbegin(), i_text.cend(), l_isControl))
+        return i_text;
+    QString l_shown;
+    l_shown.reserve(i_text.size() + 16);
+    for (const QChar l_char : i_text)
+        if (l_isControl(l_char))
+            l_shown += QStringLiteral("<U+") + QString::number(l_char.unicode(), 16).toUpper() +
+                       QLatin1Char('>');
+        else
+            l_shown += l_char;
+    return l_shown;
 }
 
 bool GetBit(std::uint32_t i_value, int i_n)

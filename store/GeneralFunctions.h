@@ -17,5 +17,11 @@ QString CommafyNumber(qint64 i_number);
 std::string FormatSeconds(long i_seconds);
 QString EscapeHTML(const QString& i_text);
 QString ConvertLinks(const QString& i_text);
+// Remote names as shown: each direction embedding, override or isolate control (U+202A to
+// U+202E, U+2066 to U+2069) shows as the visible text of its code point, such as "<U+202E>",
+// instead of reordering what follows, so "x", U+202E, "3pm.exe" shows as "x<U+202E>3pm.exe"
+// and cannot pass for an MP3 file. What is stored and sent keeps the control. Text without one
+// comes back as it is, uncopied.
+QString MarkDirectionControls(const QString& i_text);
 
 bool GetBit(std::uint32_t i_value, int i_n);

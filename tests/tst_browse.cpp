@@ -231,6 +231,10 @@ private slots:
         QTest::newRow("markup") << "<b>x<b>|<b>x<b>\\<a href=\"file:x\">y"_ba
                                 << u"<b>x<b>(<a href=\"file:x\">y)"_s << 1;
         QTest::newRow("utf-8") << "Über\\Ärger"_ba << u"Ärger"_s << 0;
+        QTest::newRow("direction controls") << "x\xe2\x80\xae"
+                                               "3pm|x\xe2\x80\xae"
+                                               "3pm\\y\xe2\x81\xa9"_ba
+                                            << u"x<U+202E>3pm(y<U+2069>)"_s << 1;
     }
     void treeShape()
     {

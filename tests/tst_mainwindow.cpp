@@ -440,6 +440,69 @@ private slots:
         QCOMPARE(Setting("expand_new_shares") + Setting("chat_timestamps"), u"yesno_timestamps"_s);
     }
 
+    // Names whose bytes their shown text does not give back: not UTF-8, U+FFFD itself, "&", 255
+    // bytes, a direction override. Each room opens from its row, takes the tool bar's entries
+    // and leaves by its tab; each chat tab closes; neither makes another room or user.
+    void namesKeptWithTheirTabs()
+    {
+        if (InChild())
+        {
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            Ui_MainWindow* lp_ui = lp_window->Ui();
+            QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
+            QTabWidget* lp_rooms = lp_ui->roomsTabControl;
+            const auto l_click = [](QWidget* ip_widget, const QString& i_entry)
+            {
+                FocusWidgetAndParents(ip_widget);
+                QAction* lp_found = nullptr;
+                QTRY_VERIFY_WITH_TIMEOUT((lp_found = actionBar->actions().value(0)) &&
+                                             lp_found->text() == i_entry,
+                                         kTimeoutMs);
+                if (!QTest::currentTestFailed())
+                    lp_found->trigger();
+            };
+            for (const std::string& l_name : {std::string("caf\xe9"), std::string("\xef\xbf\xbd"),
+                                              std::string("&"), std::string(254, 'n') + '\xe9',
+                                              std::string("x\xe2\x80\xae"
+                                                          "3pm.exe")})
+            {
+                ItemPtr l_room = d["room"]->GetItem(l_name);
+                const std::size_t l_rooms = d["room"]->ItemCount();
+                auto* lp_row = l_room["room_node"].AsPtr<QTreeWidgetItem>();
+                QVERIFY(lp_row);
+                lp_window->OnRoomListItemDoubleClicked(lp_row, 0);
+                QTRY_VERIFY_WITH_TIMEOUT(l_room.IsConnected("in_room"), kTimeoutMs);
+                l_click(lp_rooms->widget(0)->findChild<QLineEdit*>(u"chatEdit"_s), u"Leave Room"_s);
+                QTRY_COMPARE_WITH_TIMEOUT(lp_rooms->count(), 0, kTimeoutMs);
+                lp_ui->roomList->setCurrentItem(lp_row);
+                l_click(lp_ui->roomList, u"Enter Room"_s);
+                QTRY_VERIFY_WITH_TIMEOUT(l_room.IsConnected("in_room"), kTimeoutMs);
+                lp_window->OnToolBarActionTriggered("toggle_room_autojoin");
+                QVERIFY(l_room.IsConnected("room_autojoin"));
+                lp_window->OnRoomTabClosed(0);
+                QTRY_COMPARE_WITH_TIMEOUT(lp_rooms->count(), 0, kTimeoutMs);
+
+                const std::size_t l_users = d["user"]->ItemCount();
+                lp_window->OpenChatForm(l_name);
+                QTabWidget* lp_chats = lp_ui->chatTabControl;
+                lp_window->OnChatTabClosed(lp_chats->currentIndex());
+                QVERIFY(ItemPtr(d["user"]->GetItem(l_name))["user_chat_widget"].IsNull());
+                QTRY_COMPARE_WITH_TIMEOUT(lp_chats->count(), 0, kTimeoutMs);
+                QCOMPARE(d["room"]->ItemCount(), l_rooms);
+                QCOMPARE(d["user"]->ItemCount(), l_users + 1);
+            }
+            // The override shows as a mark in the room's row and tab.
+            gp_server->EnterRoom("x\xe2\x80\xae"
+                                 "3pm.exe",
+                                 false);
+            QTRY_COMPARE_WITH_TIMEOUT(lp_rooms->count(), 1, kTimeoutMs);
+            QCOMPARE(lp_rooms->tabText(0), u"x<U+202E>3pm.exe"_s);
+            QVERIFY(!lp_ui->roomList->findItems(u"x<U+202E>3pm.exe"_s, Qt::MatchExactly).isEmpty());
+            return;
+        }
+        Finish(*Launch(Home(u"names"_s, LoginSettings(u"nell"_s)), true));
+    }
+
     // The client program, twice: both log in and join the room they join at login, each
     // acknowledges the other's private message and asks for the sender's status, and both stop
     // on SIGTERM leaving data files that load.

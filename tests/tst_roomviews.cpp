@@ -432,6 +432,7 @@ private slots:
                 ItemPtr(d["room"]->GetItem(l_room.name)) += d[lp_role]->GetGlobalNullItem();
             auto* lp_row = new QRoomListItemWidget(&l_list);
             lp_row->setText(0, QString::fromUtf8(l_room.name));
+            QRoomListItemWidget::SetRoomName(lp_row, l_room.name);
             lp_row->setText(1, QString::fromLatin1(l_room.users));
         }
         l_list.sortItems(column, Qt::AscendingOrder);

@@ -264,6 +264,9 @@ private slots:
         QTest::newRow("remote text shown as it is")
             << QStringList{u"a&b,Y,0,0:<b>&x<b>/<i>y&z<i>=1"_s}
             << Split("a&b|Y|\n <b>&x<b>\n  <i>y&z<i>|1");
+        QTest::newRow("direction controls shown as marks")
+            << QStringList{u"ann,Y,0,0:m\u2067/x\u202E3pm.exe=1"_s}
+            << Split("ann|Y|\n m<U+2067>\n  x<U+202E>3pm.exe|1");
         QTest::newRow("attributes: bitrate, its mode and the length, each alone too")
             << QStringList{u"ann,Y,0,0:m/a=1=bitrate 320,bitrate_mode vbr,length_seconds 4522;"
                            u"m/b=1=bitrate 128,bitrate_mode cbr;m/c=1=length_seconds 3725"_s}

@@ -3,6 +3,7 @@
 #include "CompleteDownloadItem.h"
 #include "Data.h"
 #include "DataSaver.h"
+#include "GeneralFunctions.h"
 #include "ItemSet.h"
 #include "StoreFunctions.h"
 #include "TransferQueueManager.h"
@@ -90,8 +91,10 @@ void CompleteDownloadsForm::AddRow(ItemPtr i_download)
     const QString l_time = FromUtf8(i_download["complete_download_completion_time"].AsString());
     auto* lp_row =
         new CompleteDownloadItem(mp_ui->downloadList, QDateTime::fromString(l_time, Qt::TextDate));
-    lp_row->setText(0, FromUtf8(i_download["complete_download_filename"].AsString()));
-    lp_row->setText(1, FromUtf8(i_download["complete_download_relative_folder"].AsString()));
+    lp_row->setText(
+        0, MarkDirectionControls(FromUtf8(i_download["complete_download_filename"].AsString())));
+    lp_row->setText(1, MarkDirectionControls(
+                           FromUtf8(i_download["complete_download_relative_folder"].AsString())));
     const std::string l_user = i_download["user"].AsString();
     lp_row->setText(2, QString::fromLatin1(l_user.data(), qsizetype(l_user.size())));
     lp_row->setText(3, FromUtf8(i_download["complete_download_file_size"].AsString()));

@@ -2,6 +2,7 @@
 
 #include "ActionSetToolBar.h"
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "PeerMessenger.h"
 #include "ShareForm.h"
 #include "SharedFoldersManager.h"
@@ -81,8 +82,8 @@ ShareForm* SharesForm::OpenShareBrowse(std::string i_user)
     }
     ShareForm* lp_form = new ShareForm(i_user, this);
     // A name from the network: its ampersands are characters, not shortcut markers.
-    mp_ui->tabControl->addTab(
-        lp_form, QString::fromStdString(i_user).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    mp_ui->tabControl->addTab(lp_form, MarkDirectionControls(QString::fromStdString(i_user))
+                                           .replace(QLatin1Char('&'), QStringLiteral("&&")));
     if (peerMessenger)
         peerMessenger->GetUserSharedFiles(i_user);
     FocusWidgetAndParents(lp_form);

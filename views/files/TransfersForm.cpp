@@ -482,14 +482,15 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(Side& i_side, ItemPtr i_entry, ItemP
         lp_newRow->SetFolder(i_folder);
         l_folderNode += l_user[i_side.mp_userNode];
         l_folderNode += i_folder;
-        lp_folderRow->setText(1, QString::fromUtf8(ReversePathname(i_folder.AsString())));
+        lp_folderRow->setText(
+            1, MarkDirectionControls(QString::fromUtf8(ReversePathname(i_folder.AsString()))));
         lp_userRow->addChild(lp_folderRow);
         if (lp_folderRow->treeWidget())
             lp_folderRow->setExpanded(i_side.m_expandFolders);
     }
     // Filled before it joins the list, which then announces one new row, not each cell.
     auto* lp_fileRow = new TransferListItem();
-    lp_fileRow->setText(2, i_fileName);
+    lp_fileRow->setText(2, MarkDirectionControls(i_fileName));
     lp_fileRow->setText(sizeColumn, i_size);
     lp_fileRow->SetEntry(i_entry.operator->());
     ItemPtr l_fileNode = d[i_side.mp_fileNode]->NewItem(Value(lp_fileRow));

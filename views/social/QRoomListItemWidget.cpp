@@ -7,7 +7,7 @@ namespace
 // 0 owned, 1 operated, 2 member, 3 none. Sorting looks rooms up without making any.
 int Rank(const QTreeWidgetItem& i_row)
 {
-    const ItemPtr l_room = d["room"]->HasItem(i_row.text(0));
+    const ItemPtr l_room = d["room"]->HasItem(QRoomListItemWidget::RoomName(i_row));
     if (l_room.IsConnected("is_owner"))
         return 0;
     if (l_room.IsConnected("is_operator"))
@@ -30,4 +30,14 @@ bool QRoomListItemWidget::operator<(const QTreeWidgetItem& i_other) const
     if (l_rank != l_otherRank)
         return l_rank < l_otherRank;
     return text(0).compare(i_other.text(0), Qt::CaseInsensitive) < 0;
+}
+
+void QRoomListItemWidget::SetRoomName(QTreeWidgetItem* ip_row, const std::string& i_name)
+{
+    ip_row->setData(0, Qt::UserRole, QString::fromLatin1(i_name.data(), qsizetype(i_name.size())));
+}
+
+std::string QRoomListItemWidget::RoomName(const QTreeWidgetItem& i_row)
+{
+    return i_row.data(0, Qt::UserRole).toString().toLatin1().toStdString();
 }

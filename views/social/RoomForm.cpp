@@ -92,7 +92,9 @@ RoomForm::RoomForm(std::string i_room, QWidget* ip_parent)
     Subscribe(new PathNode(l_room), "in_room", OnDisconnect, Handler(this, &RoomForm::OnLeftRoom));
 
     actionBar->RegisterWidget(this, QStringLiteral("room"));
-    actionBar->AddWidgetKey(this, QStringLiteral("room"), QString::fromStdString(m_room));
+    // The name's bytes one character each, as the room list's rows keep them.
+    actionBar->AddWidgetKey(this, QStringLiteral("room"),
+                            QString::fromLatin1(m_room.data(), qsizetype(m_room.size())));
     SetAutojoinText(l_room.IsConnected("room_autojoin"));
     actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_membership"),
                                      !l_room.IsConnected("is_member") ||
