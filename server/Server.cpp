@@ -896,7 +896,15 @@ void Server::OnWatchReply(MemStream& i_message)
     i_message.Read(l_exists);
     emit AddUserResponse(l_name, l_exists != 0);
     if (l_exists == 0)
+    {
+        // The server keeps no watch of a name it does not know: the next TrackUser asks again,
+        // for a name that may have logged in since, rather than waiting for a status that never
+        // comes.
+        ItemPtr l_user = FindUser(l_name);
+        if (l_user && l_user.IsConnected("is_tracked"))
+            ClearFlag(l_user, "is_tracked");
         return;
+    }
 
     qint32 l_status = 0;
     UserStats l_stats;

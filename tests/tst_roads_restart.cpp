@@ -1,6 +1,7 @@
 // The client exits in the middle of its downloads and starts again from its data file. The store
 // is one per process, so each run of the client is a child process of this test; its exit code
-// also carries what the sanitizer build finds leaked at exit.
+// also carries what the sanitizer build finds leaked at exit. The central server's restart is
+// taken by one client made in this process.
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
@@ -16,13 +17,16 @@
 #include "TestPeer.h"
 #include "TestPeerMessages.h"
 #include "TestServer.h"
+#include "TestSettings.h"
 #include "TimerManager.h"
+#include "TransferPeer.h"
 #include "TransferQueueManager.h"
 #include "WireReader.h"
 #include "WireWriter.h"
 #include "WishListSearcher.h"
 
 #include <QProcess>
+#include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -274,6 +278,49 @@ private slots:
         QCOMPARE(StartClient(), QByteArray("a.bin:complete b.bin:complete c.bin:complete slots:5"));
         QVERIFY(m_queued.isEmpty());
         QVERIFY(QuitClient());
+    }
+
+    // The central server restarts while bob is logged in, and the client logs in again at the next
+    // tick, before bob is back: the new server does not know him yet, and must keep the client's
+    // watch of him. A download from bob added meanwhile is queued with him once he logs in again,
+    // and completes.
+    void downloadAfterServerRestart()
+    {
+        PeerHarness l_harness(PeerHarness::Services::WholeClient);
+        TransferQueueManager l_transfers;
+        sharedFoldersManager->SetUploadStateProvider(&TransferQueueManager::CurrentUploadState);
+        l_transfers.DataLoaded();
+        TestSettings::SetSetting("download_folder", m_disk.filePath(QStringLiteral("R")));
+        TransferPeer l_bob(l_harness, "bob");
+        // bob's client keeps its connection to this client across the server's restart.
+        l_harness.DialIn(l_bob.Peer(), "bob", "P", false);
+        QVERIFY(PeerHarness::SocketOf("peer_socket", "bob"));
+        l_harness.Client().TrackUser("bob");
+        const ItemPtr l_user = d.GetType("user")->GetItem("bob");
+        QTRY_VERIFY_WITH_TIMEOUT(l_user.IsConnected("is_online"), timeoutMs);
+
+        l_harness.RestartCentral();
+        QTRY_VERIFY_WITH_TIMEOUT(!l_harness.Client().IsConnected(), timeoutMs);
+        QSignalSpy l_watched(&l_harness.Client(), &Server::AddUserResponse);
+        PeerHarness::Tick();
+        QVERIFY(l_watched.wait(timeoutMs));
+        QVERIFY(!l_user.IsConnected("is_online"));
+        const Download l_later{"bob", "later.bin", 80000, 0};
+        const QByteArray l_path = g_folder + '\\' + l_later.mp_name;
+        const ItemPtr l_download = l_transfers.AddDownload(
+            l_later.mp_owner, l_later.mp_name, g_folder.toStdString(), l_later.m_size, 0);
+
+        l_bob.LogIn();
+        QCOMPARE(WireReader(l_bob.Take(queueCode, timeoutMs).value_or("")).ReadString(), l_path);
+        l_bob.Offer(++m_lastToken, l_path, quint64(l_later.m_size));
+        QCOMPARE(l_bob.Take(answerCode, timeoutMs),
+                 WireWriter().WriteU32(m_lastToken).WriteU8(1).Bytes());
+        const auto lp_sender = l_bob.SendFile(m_lastToken, l_later.Bytes());
+        QTRY_COMPARE_WITH_TIMEOUT(l_download["download_entry_status"].AsString(),
+                                  std::string("complete"), timeoutMs);
+        QVERIFY(lp_sender->Finish(timeoutMs));
+        QFile l_file(m_disk.filePath(QStringLiteral("R/complete/album/later.bin")));
+        QVERIFY(l_file.open(QIODevice::ReadOnly) && l_file.readAll() == l_later.Bytes());
     }
 };
 

@@ -49,6 +49,7 @@ private slots:
     void everyPlainRequest_data();
     void everyPlainRequest();
     void trackAndUntrack();
+    void watchAskedAgainAfterNoSuchUser();
     void addressRequestPendingUntilAnswered();
     void leaveRoomOnlyWhenIn();
     void roomListRequestAcceptsTheNextList();
@@ -284,6 +285,24 @@ void TestServerRequests::trackAndUntrack()
     l_sent = mp_harness->SentFrames(l_connection);
     QCOMPARE(l_sent.size(), 1);
     QCOMPARE(l_sent[0].code, 5u);
+}
+
+// A server that does not know the name keeps no watch: the next TrackUser asks again.
+void TestServerRequests::watchAskedAgainAfterNoSuchUser()
+{
+    Server& l_server = mp_harness->Client();
+    const int l_connection = LogIn();
+    QVERIFY(l_connection);
+    l_server.TrackUser("bob");
+    QCOMPARE(mp_harness->SentFrames(l_connection).size(), 1);
+    QVERIFY(
+        mp_harness->Deliver(l_connection, 5, WireWriter().WriteString("bob").WriteU8(0).Bytes()));
+    l_server.TrackUser("bob");
+    const Frames l_sent = mp_harness->SentFrames(l_connection);
+    QCOMPARE(l_sent.size(), 1);
+    QCOMPARE(l_sent[0].code, 5u);
+    QCOMPARE(l_sent[0].body, StringField("bob"));
+    QVERIFY(UserItem("bob").IsConnected("is_tracked"));
 }
 
 void TestServerRequests::addressRequestPendingUntilAnswered()

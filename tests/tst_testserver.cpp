@@ -339,10 +339,21 @@ void TestTestServer::userStatusAddressAndStats()
                            .WriteRaw(Stats(5000, 40, 3))
                            .WriteString("NL")
                            .Bytes());
+    // A name not logged in yet is an existing user, offline; the watch is kept.
     lp_alice->SendMessage(5, StringField("nobody"));
     l_reply = lp_alice->Take(5);
     QVERIFY(l_reply);
-    QCOMPARE(*l_reply, WireWriter().WriteString("nobody").WriteBool(false).Bytes());
+    QCOMPARE(*l_reply, WireWriter()
+                           .WriteString("nobody")
+                           .WriteBool(true)
+                           .WriteI32(0)
+                           .WriteRaw(Stats(0, 0, 0))
+                           .Bytes());
+    auto lp_nobody = LogIn("nobody");
+    QVERIFY(lp_nobody);
+    l_reply = lp_alice->Take(7);
+    QVERIFY(l_reply);
+    QCOMPARE(*l_reply, WireWriter().WriteString("nobody").WriteI32(2).WriteBool(false).Bytes());
 
     lp_alice->SendMessage(7, StringField("bob"));
     l_reply = lp_alice->Take(7);

@@ -126,7 +126,13 @@ private slots:
         UserNoteDialog::Init();
     }
     void cleanupTestCase() { mp_harness.reset(); }
-    void init() { mp_harness->Reset(); }
+    // The server answers only where a test asks it to: its answers would undo the online states
+    // that the tests set by hand.
+    void init()
+    {
+        mp_harness->Reset();
+        mp_harness->Peers().Central().SetAutomaticReplies(false);
+    }
 
     // The checks in their order: empty, then logged in, then already listed; a name that passes
     // waits for the server, and nothing is written to the store before its answer.
@@ -510,7 +516,9 @@ private slots:
     void addThroughServer()
     {
         TestServer& l_central = mp_harness->Peers().Central();
+        l_central.SetAutomaticReplies(true);
         l_central.SetPassword("alice", "pw");
+        l_central.SetNoSuchUser("nobody");
         auto* lp_form = new UserListForm;
         lp_form->Init();
         auto* lp_dialog = new AddUserDialog(lp_form);

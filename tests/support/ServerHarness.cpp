@@ -58,6 +58,16 @@ ServerHarness::~ServerHarness()
         gp_logSink = nullptr;
 }
 
+void ServerHarness::RestartCentral()
+{
+    const quint16 l_port = mp_central->Port();
+    const bool l_automaticReplies = mp_central->AutomaticReplies();
+    mp_central = std::make_unique<TestServer>();
+    mp_central->SetAutomaticReplies(l_automaticReplies);
+    if (!mp_central->Listen(l_port))
+        qFatal("test server: cannot listen again on 127.0.0.1");
+}
+
 int ServerHarness::ConnectAndAwaitLogin(const QByteArray& i_user, const QByteArray& i_password)
 {
     TestSettings::SetSetting("username", i_user.toStdString());

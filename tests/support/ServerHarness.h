@@ -28,6 +28,9 @@ public:
     ~ServerHarness() override;
 
     TestServer& Central() { return *mp_central; }
+    // The test server goes down and a new one, knowing nothing of the old one's users, listens on
+    // the same port, answering as the old one did.
+    void RestartCentral();
     Server& Client() { return *mp_server; }
 
     // The client's connection state as its signals tell it: 0, 1 (login pending) or 2.

@@ -48,6 +48,8 @@ constexpr quint32 kDistributedSearch = 49;
 
 // A user offline for long must not make the server hold messages without end.
 constexpr int kMaxUnacknowledgedPerUser = 1000;
+// Watches of names that never log in must not grow without end either.
+constexpr qsizetype kMaxWatchesPerConnection = 10000;
 
 QByteArray LoginHash(const QByteArray& i_user, const QByteArray& i_password)
 {
@@ -108,6 +110,11 @@ void TestServer::RefuseLogin(const QByteArray& i_user, const QByteArray& i_reaso
 void TestServer::SetUserCountry(const QByteArray& i_user, const QByteArray& i_country)
 {
     m_users[i_user].country = i_country;
+}
+
+void TestServer::SetNoSuchUser(const QByteArray& i_user)
+{
+    m_noSuchUsers.insert(i_user);
 }
 
 void TestServer::SetParentMinSpeed(qint32 i_speed)
@@ -701,23 +708,31 @@ void TestServer::HandleWatchUser(int i_connection, const QByteArray& i_fields)
         WarnMalformed(i_connection, kWatchUser);
         return;
     }
-    WireWriter l_reply;
-    l_reply.WriteString(l_user);
-    const auto l_known = m_users.find(l_user);
-    if (l_known == m_users.end())
+    if (m_noSuchUsers.contains(l_user))
     {
-        l_reply.WriteBool(false);
+        SendFrame(i_connection, kWatchUser,
+                  WireWriter().WriteString(l_user).WriteBool(false).Bytes());
+        return;
     }
-    else
+    // Every other name may log in later, as with stored accounts: the watch is kept and the name
+    // answered as an existing user, offline until it logs in.
+    Connection* lp_connection = FindOpen(i_connection);
+    if (lp_connection->watching.size() < kMaxWatchesPerConnection)
     {
-        FindOpen(i_connection)->watching.insert(l_user);
+        lp_connection->watching.insert(l_user);
         m_watchers[l_user].insert(i_connection);
-        const qint32 l_status = StatusOf(l_user);
-        l_reply.WriteBool(true).WriteI32(l_status).WriteRaw(UserStatsFields(l_user));
-        if (l_status > 0)
-        {
-            l_reply.WriteString(l_known->second.country);
-        }
+    }
+    else if (!lp_connection->watching.contains(l_user))
+    {
+        qWarning("test server: connection %d watches too many users, watch not kept", i_connection);
+    }
+    WireWriter l_reply;
+    const qint32 l_status = StatusOf(l_user);
+    l_reply.WriteString(l_user).WriteBool(true).WriteI32(l_status).WriteRaw(
+        UserStatsFields(l_user));
+    if (l_status > 0)
+    {
+        l_reply.WriteString(m_users[l_user].country);
     }
     SendFrame(i_connection, kWatchUser, l_reply.Bytes());
 }

@@ -13,10 +13,12 @@ class QTcpSocket;
 
 // A small central server for tests and for trying the client on one machine. It listens on
 // 127.0.0.1 only and serves many clients at once: it logs them in, answers user status, address
-// and statistics requests, keeps rooms with their chat, delivers and re-delivers private
-// messages until they are acknowledged, relays connection requests and their failures, and
-// passes every search on to the other clients as an embedded distributed search. It encodes
-// and decodes with WireWriter and WireReader, never with the client's own streams.
+// and statistics requests, keeps watches of users (also of names not logged in yet, as a server
+// with stored accounts does) and tells the watchers when they come and go, keeps rooms with their
+// chat, delivers and re-delivers private messages until they are acknowledged, relays connection
+// requests and their failures, and passes every search on to the other clients as an embedded
+// distributed search. It encodes and decodes with WireWriter and WireReader, never with the
+// client's own streams.
 //
 // Tests can also script it: send any frame or raw bytes to one connection, whole, in several
 // pieces with the event loop running between them, or several frames in one write; drop a
@@ -51,12 +53,15 @@ public:
     // Every login of the user is refused with the reason.
     void RefuseLogin(const QByteArray& i_user, const QByteArray& i_reason);
     void SetUserCountry(const QByteArray& i_user, const QByteArray& i_country);
+    // No account has the name: a watch of it is answered "no such user" and not kept.
+    void SetNoSuchUser(const QByteArray& i_user);
     // Values sent after each login (codes 83, 84 and 104).
     void SetParentMinSpeed(qint32 i_speed);
     void SetParentSpeedRatio(qint32 i_ratio);
     void SetWishListInterval(quint32 i_seconds);
     // When off, frames are only recorded and announced: the test answers them itself.
     void SetAutomaticReplies(bool i_enabled);
+    bool AutomaticReplies() const { return m_automaticReplies; }
     // When off, received frames are announced but not kept (for a long-running server).
     void SetRecording(bool i_enabled);
 
@@ -196,6 +201,7 @@ private:
     std::map<int, Connection> m_connections;
     std::map<QByteArray, User> m_users;
     std::map<QByteArray, Room> m_rooms;
+    QSet<QByteArray> m_noSuchUsers;
     // Who watches each user's status, by connection.
     std::map<QByteArray, QSet<int>> m_watchers;
     // Private messages not yet acknowledged, by recipient.

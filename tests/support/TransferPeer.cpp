@@ -17,10 +17,15 @@ TransferPeer::TransferPeer(PeerHarness& i_harness, const QByteArray& i_user)
 {
     if (!mp_peer->Listen())
         qFatal("transfer peer: cannot listen");
-    mp_central = m_harness.LogInPeer(m_user, *mp_peer, false);
+    LogIn();
 }
 
 TransferPeer::~TransferPeer() = default;
+
+void TransferPeer::LogIn()
+{
+    mp_central = m_harness.LogInPeer(m_user, *mp_peer, false);
+}
 
 void TransferPeer::SetOnline(bool i_online)
 {

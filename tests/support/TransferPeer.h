@@ -25,6 +25,8 @@ public:
     ~TransferPeer();
 
     TestPeer& Peer() { return *mp_peer; }
+    // Logs in to the test server again, after it restarted.
+    void LogIn();
     // Sets or clears the user's online flag in the client's store.
     void SetOnline(bool i_online);
 
