@@ -4,6 +4,7 @@
 #include "Data.h"
 #include "DelayedInvoker.h"
 #include "ItemSet.h"
+#include "PeerHarness.h"
 #include "SearchForm.h"
 #include "SearchResultsForm.h"
 #include "StoreFunctions.h"
@@ -14,6 +15,7 @@
 #include "TransferQueueManager.h"
 #include "UIFunctions.h"
 #include "ViewHarness.h"
+#include "WireWriter.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -39,6 +41,9 @@ using namespace Qt::StringLiterals;
 namespace
 {
 constexpr int timeoutMs = ViewHarness::timeoutMs;
+constexpr quint32 fileSearchCode = 26;
+constexpr quint32 wishListSearchCode = 103;
+constexpr quint32 relatedSearchesCode = 153;
 
 // A reply as "user,free,queue,speed:folder/file=size=type value,type value;folder/file..." with
 // "\" in folders; the size (1 when left out) and the attribute items are optional.
@@ -181,6 +186,17 @@ class TestSearch : public QObject
 
     static int Count(const char* ip_type) { return int(d[ip_type]->ItemCount()); }
 
+    // The codes of the frames the client sent the server since the last call.
+    QList<quint32> SentCodes()
+    {
+        QList<quint32> l_codes;
+        PeerHarness& l_peers = mp_harness->Peers();
+        for (const TestServer::ReceivedFrame& l_frame :
+             l_peers.SentFrames(l_peers.CentralConnection()))
+            l_codes.append(l_frame.code);
+        return l_codes;
+    }
+
     // The tool bar's entries as the user sees them (the privileges group has no text).
     static QStringList ToolBar()
     {
@@ -310,6 +326,34 @@ private slots:
         QCOMPARE(mp_search->SearchTabControl()->tabText(1), QString());
     }
 
+    void blankSearchIgnored_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("spaces") << u"   "_s;
+        QTest::newRow("tab and no-break space") << u" \t\u00a0"_s;
+    }
+
+    // Typed blanks reach neither the server nor the wish list, by any road.
+    void blankSearchIgnored()
+    {
+        QFETCH(QString, text);
+        SentCodes();
+        mp_search->SearchEdit()->setText(text);
+        emit mp_search->SearchEdit()->returnPressed();
+        for (QPushButton* lp_button : mp_search->findChildren<QPushButton*>())
+            if (lp_button->text() == u"Search"_s)
+                lp_button->click();
+        mp_search->OnAddToWishListClicked();
+        // A page of that text that the server announced anyway, added to the wish list.
+        Click(Manual(text.toStdString())->searchResults(), u"Add to Wishlist"_s);
+        const QList<quint32> l_sent = SentCodes();
+        for (quint32 l_code : {fileSearchCode, wishListSearchCode, relatedSearchesCode})
+            QVERIFY(!l_sent.contains(l_code));
+        QCOMPARE(mp_search->SearchTabControl()->count(), 1);
+        QCOMPARE(Count("wish_list_item"), 0);
+    }
+
     void arrivalFilter_data()
     {
         QTest::addColumn<QString>("filter");
@@ -322,6 +366,8 @@ private slots:
                                        << Split("ann|Y|\n- pop\n-  a|1\n rock\n  b|1");
         QTest::newRow("user hidden when its only folder fails")
             << u"zzz"_s << u"ann,Y,0,0:m/a"_s << Split("-ann|Y|\n- m\n-  a|1");
+        QTest::newRow("a minimum of one file shows a new row")
+            << u"mfif:1"_s << u"ann,Y,0,0:m/a"_s << Split("ann|Y|\n m\n  a|1");
         QTest::newRow("a minimum of files hides every new row")
             << u"mfif:3"_s << u"ann,Y,0,0:m/a;m/b;m/c;m/d"_s
             << Split("-ann|Y|\n- m\n-  a|1\n-  b|1\n-  c|1\n-  d|1");
@@ -369,6 +415,34 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!lp_form->RefilterTimer()->isActive(), timeoutMs);
         QCOMPARE(Dump(lp_form->searchResults(), true), visible);
         QVERIFY(lp_form->searchResults()->updatesEnabled());
+    }
+
+    // A folder that a refilter left short of the minimum shows once the file that reaches it
+    // arrives, and not before.
+    void arrivalAfterRefilter_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("the last file needed")
+            << u"mfif:3"_s << Split("ann|Y|\n m\n  a|1\n  b|1\n  c|1");
+        QTest::newRow("one file still short")
+            << u"mfif:4"_s << Split("-ann|Y|\n- m\n  a|1\n  b|1\n-  c|1");
+    }
+
+    void arrivalAfterRefilter()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QStringList, rows);
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("q", &l_request);
+        // Hidden on arrival, so only the refilter shows them.
+        lp_form->filterEdit()->setText(u"zzz"_s);
+        Deliver(l_request, u"ann,Y,0,0:m/a;m/b"_s);
+        lp_form->filterEdit()->setText(filter);
+        QTRY_VERIFY_WITH_TIMEOUT(!lp_form->RefilterTimer()->isActive(), timeoutMs);
+        QVERIFY(lp_form->searchResults()->topLevelItem(0)->isHidden());
+        Deliver(l_request, u"ann,Y,0,0:m/c"_s);
+        QCOMPARE(Dump(lp_form->searchResults()), rows);
     }
 
     void orders_data()
@@ -646,6 +720,39 @@ private slots:
         emit lp_list->itemClicked(lp_list->topLevelItem(1), 0);
         QCOMPARE(mp_search->SearchEdit()->text(), u"cool"_s);
         QVERIFY(Manual("blues")->CorrelationsWidget()->isHidden());
+        for (Item* lp_item : l_text.GetItems("search_correlation"))
+            ItemPtr(lp_item).Remove();
+    }
+
+    // A search typed in the box: its page opens at once, the related searches are asked for,
+    // and the server's answer fills the page when it comes.
+    void relatedSearchesLive()
+    {
+        SentCodes();
+        mp_search->SearchEdit()->setText(u"hard bop"_s);
+        emit mp_search->SearchEdit()->returnPressed();
+        QCOMPARE(mp_search->SearchTabControl()->count(), 1);
+        auto* lp_form = qobject_cast<SearchResultsForm*>(mp_search->SearchTabControl()->widget(0));
+        QTreeWidget* lp_list = lp_form->CorrelationsWidget();
+        QVERIFY(lp_list->isHidden());
+        PeerHarness& l_peers = mp_harness->Peers();
+        const int l_connection = l_peers.CentralConnection();
+        const QList<TestServer::ReceivedFrame> l_sent = l_peers.SentFrames(l_connection);
+        QVERIFY(std::any_of(l_sent.begin(), l_sent.end(),
+                            [](const TestServer::ReceivedFrame& i_frame)
+                            {
+                                return i_frame.code == relatedSearchesCode &&
+                                       i_frame.body == WireWriter().WriteString("hard bop").Bytes();
+                            }));
+        WireWriter l_answer;
+        l_answer.WriteString("hard bop").WriteI32(2);
+        l_answer.WriteString("blue note").WriteI32(3).WriteString("soul jazz").WriteI32(9);
+        QVERIFY(l_peers.Deliver(l_connection, relatedSearchesCode, l_answer.Bytes()));
+        QVERIFY(!lp_list->isHidden());
+        QCOMPARE(lp_list->topLevelItemCount(), 2);
+        QCOMPARE(lp_list->topLevelItem(0)->text(0), u"soul jazz"_s);
+        QCOMPARE(lp_list->topLevelItem(1)->text(0), u"blue note"_s);
+        ItemPtr l_text = d["search_request_text"]->GetItem(Value("hard bop"));
         for (Item* lp_item : l_text.GetItems("search_correlation"))
             ItemPtr(lp_item).Remove();
     }

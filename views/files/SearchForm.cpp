@@ -249,6 +249,9 @@ void SearchForm::DataLoaded()
 
 void SearchForm::OnSearchEntered()
 {
+    // Blanks alone would search for nothing and open an empty page at each press.
+    if (mp_searchEdit->text().trimmed().isEmpty())
+        return;
     const std::string l_text = mp_searchEdit->text().toUtf8().toStdString();
     if (gp_server)
     {
@@ -769,7 +772,8 @@ void SearchForm::ApplyTabAction(SearchResultsForm* ip_form, const std::string& i
 void SearchForm::AddWishListItem(const std::string& i_text)
 {
     Type* lp_type = TypeOf("wish_list_item");
-    if (i_text.empty() || lp_type->HasItem(Value(i_text)))
+    // The wish list would send a blank entry to the server again and again.
+    if (Utf8(i_text).trimmed().isEmpty() || lp_type->HasItem(Value(i_text)))
         return;
     ItemPtr l_item = lp_type->GetItem(Value(i_text));
     l_item += TypeOf("wish_list_item_enabled")->GetGlobalNullItem();
