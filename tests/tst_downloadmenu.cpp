@@ -119,8 +119,8 @@ private slots:
         for (int l_index = 0; l_index < count; ++l_index)
             l_downloads.push_back(Download(u"f%1.mp3"_s.arg(l_index), u"complete"_s, QString()));
         QMenu l_menu;
-        DownloadMenuOptions l_options(&l_menu, ItemSet(std::vector<Item*>(l_downloads.begin(),
-                                                                          l_downloads.end())));
+        DownloadMenuOptions l_options(
+            &l_menu, ItemSet(std::vector<Item*>(l_downloads.begin(), l_downloads.end())));
         for (int l_index = 0; l_index < gone; ++l_index)
             mp_harness->Transfers().RemoveDownload(l_downloads[std::size_t(l_index)]);
         for (int l_index = 0; l_index < 8; ++l_index)
