@@ -329,7 +329,7 @@ void TransfersForm::OnTransfersLoaded()
         ForEachFileRow(lp_user,
                        [this](TransferListItem& i_row)
                        {
-                           if (i_row.Status() == "complete")
+                           if (i_row.Status() == "complete" && EntrySize(i_row.Entry()) <= 0)
                                ShowFinishedProgress(m_downloads, &i_row, i_row.Entry());
                        });
     for (QTreeWidgetItem* lp_user : l_users)
@@ -603,13 +603,13 @@ void TransfersForm::PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status)
     SetItemColorByStatus(lp_row, l_word);
     if (l_word == "complete")
     {
-        ShowFinishedProgress(i_side, lp_row, i_entry);
         if (IsDownloadSide(i_side))
         {
             m_completing.insert(i_entry.operator->());
             emit DownloadComplete(i_entry);
         }
         lp_row->setText(progressColumn, QString());
+        ShowFinishedProgress(i_side, lp_row, i_entry);
     }
     if (IsDownloadSide(i_side) && !lp_row->data(placeColumn, Qt::DisplayRole).isNull())
         lp_row->setText(placeColumn, QString());
@@ -622,15 +622,18 @@ void TransfersForm::PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status)
 
 void TransfersForm::ShowFinishedProgress(Side& i_side, QTreeWidgetItem* ip_row, ItemPtr i_entry)
 {
-    // A row being built outside the list gets its bar when it joins.
-    if (!ip_row->treeWidget())
-        return;
     // No progress report comes for a file with no bytes, nor for a download finished in an
-    // earlier run: the entry's size tells all there is.
+    // earlier run: the entry's size tells all there is. The cell's text serves where no bar is,
+    // since a bar on every finished row would make each layout of a long list walk them all; a
+    // row being built outside the list gets its bar when it joins.
+    QTreeWidget* lp_list = ip_row->treeWidget();
     if (EntrySize(i_entry) <= 0)
-        ShowProgress(i_side, i_entry, 0);
-    else if (!ip_row->treeWidget()->itemWidget(ip_row, progressColumn))
-        SetProgressBar(ip_row, ProgressText(EntrySize(i_entry), 100.0), 100);
+    {
+        if (lp_list)
+            ShowProgress(i_side, i_entry, 0);
+    }
+    else if (!lp_list || !lp_list->itemWidget(ip_row, progressColumn))
+        ip_row->setText(progressColumn, ProgressText(EntrySize(i_entry), 100.0));
 }
 
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_info)
@@ -755,6 +758,8 @@ void TransfersForm::SetProgressBar(QTreeWidgetItem* ip_row, const QString& i_tex
         qobject_cast<QProgressBar*>(ip_row->treeWidget()->itemWidget(ip_row, progressColumn));
     if (!lp_bar)
     {
+        // The bar takes over from a finished row's text.
+        ip_row->setText(progressColumn, QString());
         lp_bar = new QProgressBar();
         lp_bar->setMaximumHeight(14);
         ip_row->treeWidget()->setItemWidget(ip_row, progressColumn, lp_bar);
