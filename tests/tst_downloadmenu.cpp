@@ -1,5 +1,6 @@
 #include "Data.h"
 #include "DownloadMenuOptions.h"
+#include "PeerHarness.h"
 #include "Server.h"
 #include "StoreFunctions.h"
 #include "TestSettings.h"
@@ -96,6 +97,39 @@ private slots:
         QCOMPARE(g("download_entry").size(), std::size_t(0));
     }
 
+    // Downloads under the row may go while the menu is open (cleared, answered by a peer, cleaned
+    // up); the picked entry acts only on those still there, never on downloads made since, which
+    // may lie where the gone ones were.
+    void downloadsGoneWhileOpen_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("gone");
+        QTest::newRow("remove one") << u"Remove download"_s << 1 << 1;
+        QTest::newRow("remove several, some gone") << u"Remove downloads"_s << 3 << 2;
+        QTest::newRow("open file") << u"Open File"_s << 1 << 1;
+        QTest::newRow("open folder") << u"Open Folder"_s << 3 << 3;
+    }
+    void downloadsGoneWhileOpen()
+    {
+        QFETCH(QString, entry);
+        QFETCH(int, count);
+        QFETCH(int, gone);
+        std::vector<ItemPtr> l_downloads;
+        for (int l_index = 0; l_index < count; ++l_index)
+            l_downloads.push_back(Download(u"f%1.mp3"_s.arg(l_index), u"complete"_s, QString()));
+        QMenu l_menu;
+        DownloadMenuOptions l_options(
+            &l_menu, ItemSet(std::vector<Item*>(l_downloads.begin(), l_downloads.end())));
+        for (int l_index = 0; l_index < gone; ++l_index)
+            mp_harness->Transfers().RemoveDownload(l_downloads[std::size_t(l_index)]);
+        for (int l_index = 0; l_index < 8; ++l_index)
+            Download(u"later%1.mp3"_s.arg(l_index), u"complete"_s, QString());
+        QVERIFY(ViewHarness::Trigger(l_menu, entry));
+        QCOMPARE(g("download_entry").size(), std::size_t(8));
+        QCOMPARE(mp_harness->OpenedUrls(), QList<QUrl>());
+    }
+
     // Opening hands the desktop only paths inside the download folder; a folder that does not
     // exist yet is still inside it.
     void opensOnlyInsideTheDownloadFolder_data()
@@ -152,7 +186,8 @@ private slots:
         QCOMPARE(mp_harness->OpenedUrls(), l_expected);
     }
 
-    // Paths from elsewhere that climb out or lie outside are refused as well.
+    // Paths from elsewhere that climb out or lie outside are refused as well, with a line on the
+    // transfer queue's log page.
     void refusesPathsOutside_data()
     {
         QTest::addColumn<QString>("path");
@@ -169,8 +204,11 @@ private slots:
         QFETCH(QString, path);
         QFETCH(bool, opened);
         QVERIFY(QDir().mkpath(Downloads() + u"2/complete"_s));
+        const qsizetype l_lines = mp_harness->Peers().LogLines(u"Transfer Queue"_s).size();
         QCOMPARE(DownloadMenuOptions::OpenDownloadedPath(Downloads() + path), opened);
         QCOMPARE(mp_harness->OpenedUrls().size(), opened ? 1 : 0);
+        QCOMPARE(mp_harness->Peers().LogLines(u"Transfer Queue"_s).size() - l_lines,
+                 opened ? 0 : 1);
     }
 
 private:

@@ -1,6 +1,7 @@
 // Downloads through real sockets on 127.0.0.1: the client downloads, test peers own the files.
 #include "Data.h"
 #include "DataSaver.h"
+#include "EventHandler.h"
 #include "FileConnectionSender.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
@@ -48,6 +49,28 @@ QByteArray ReadFile(const QString& i_path)
     QFile l_file(i_path);
     return l_file.open(QIODevice::ReadOnly) ? l_file.readAll() : QByteArray("<missing>");
 }
+
+// Asks the transfer service for a download's targets while the download's removal is under way,
+// as a holder of the entry that has not heard of the removal yet would.
+class RemovalWitness : public DataHandler
+{
+public:
+    explicit RemovalWitness(TransferQueueManager& i_manager) : m_manager(i_manager)
+    {
+        d.GetType("download_entry")
+            ->m_itemRemovedEvent.AddHandler(
+                new EventHandler<RemovalWitness, Item*>(this, &RemovalWitness::OnRemoved));
+    }
+    QStringList m_targets;
+
+private:
+    void OnRemoved(Item* ip_download)
+    {
+        m_targets << m_manager.GetDownloadTargetFolder(ip_download, true)
+                  << m_manager.GetDownloadTargetPath(ip_download, false);
+    }
+    TransferQueueManager& m_manager;
+};
 
 // Lowers the file-size limit of the process for its lifetime; a write past it fails instead of
 // ending the process.
@@ -609,6 +632,19 @@ private slots:
         for (const auto& l_row : l_rows)
             QVERIFY2(IsPathBelowFolder(l_row.path, l_row.folder) == l_row.below,
                      qPrintable(l_row.path + u" in "_s + l_row.folder));
+    }
+
+    // A download that is gone has no target: neither one whose removal is under way nor a null one
+    // leads to the download folder itself.
+    void goneDownloadHasNoTarget()
+    {
+        ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
+        {
+            RemovalWitness l_witness(Manager());
+            Manager().RemoveDownload(l_download);
+            QCOMPARE(l_witness.m_targets, (QStringList{QString(), QString()}));
+        }
+        QCOMPARE(Manager().GetDownloadTargetFolder(ItemPtr(), true), QString());
     }
 
     // Owners' notices: a failure re-queues only what is still wanted; a denial keeps its reason.

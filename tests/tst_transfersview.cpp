@@ -4,6 +4,7 @@
 #include "DownloadMenuOptions.h"
 #include "Log.h"
 #include "SharedFoldersManager.h"
+#include "SizeManager.h"
 #include "StoreFunctions.h"
 #include "TestPeer.h"
 #include "TestSettings.h"
@@ -26,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <memory>
 
@@ -170,6 +172,7 @@ private slots:
         mp_form->DataLoaded();
         // Saved downloads, shown once the queue has loaded them (the first test looks at them).
         Queue().SetDownloadEntryStatus(Add(u"bob/Music\\Rock/d.mp3"_s), "complete");
+        Queue().SetDownloadEntryStatus(Add(u"bob/Music\\Rock/e.mp3"_s, 0), "complete");
         Add(u"alice/Music\\Rock/a.mp3"_s);
         Queue().SetDownloadEntryStatus(Add(u"alice/Docs/c.txt"_s), "aborted");
         emit Queue().TransfersLoaded();
@@ -202,15 +205,20 @@ private slots:
     }
 
     // Downloads saved before the page: shown in their order when the queue has loaded them, each
-    // with its status, their parents open and counted; a second announcement adds nothing.
+    // with its status and progress, their parents open and counted; a second announcement adds
+    // nothing.
     void loadedAtStart()
     {
-        const QString l_shape = u"bob(Rock/Music(d.mp3)),alice(Rock/Music(a.mp3),Docs(c.txt))"_s;
+        const QString l_shape =
+            u"bob(Rock/Music(d.mp3,e.mp3)),alice(Rock/Music(a.mp3),Docs(c.txt))"_s;
         QCOMPARE(Shape(mp_form->DownloadsList()), l_shape);
         QTreeWidgetItem* lp_bob = mp_form->DownloadsList()->topLevelItem(0);
         QTreeWidgetItem* lp_alice = mp_form->DownloadsList()->topLevelItem(1);
         QVERIFY(lp_bob->isExpanded() && lp_alice->child(1)->isExpanded());
         QCOMPARE(lp_bob->child(0)->child(0)->text(3), u"complete"_s);
+        // No transfer reports the progress of a download finished before: the entry shows it.
+        QCOMPARE(lp_bob->child(0)->child(0)->text(4), u"2,097,152 (100.0%)"_s);
+        QCOMPARE(BarText(lp_bob->child(0)->child(1)), u"0 (100.0%) 100"_s);
         QCOMPARE(lp_alice->child(0)->child(0)->text(3), u"queued"_s);
         QCOMPARE(lp_alice->child(1)->child(0)->foreground(3).color(), QColor(255, 10, 71));
         ViewHarness::Flush();
@@ -410,6 +418,44 @@ private slots:
         QVERIFY(!BarText(lp_row->parent()->parent()).isEmpty() || size == 0);
     }
 
+    // Time left in hours, minutes and seconds, each unit from its first whole one.
+    void timeLeftTexts_data()
+    {
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("59 s") << qint64(59) << u"   59s"_s;
+        QTest::newRow("60 s") << qint64(60) << u"   1m:0s"_s;
+        QTest::newRow("3599 s") << qint64(3599) << u"   59m:59s"_s;
+        QTest::newRow("3600 s") << qint64(3600) << u"   1h:0m:0s"_s;
+    }
+    void timeLeftTexts()
+    {
+        QFETCH(qint64, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(TransfersForm::TimeLeftText(seconds), text);
+    }
+
+    // The speed and progress figures fit their columns in the tree's font, even after a restart
+    // that brings back narrower widths saved by an earlier run.
+    void figureColumnsAfterRestart()
+    {
+        QTreeWidget l_earlier;
+        l_earlier.setColumnCount(9);
+        sizeManager->RegisterTreeWidget(u"download_list"_s, &l_earlier);
+        l_earlier.setColumnWidth(6, 40);
+        l_earlier.setColumnWidth(4, 100);
+        TransfersForm l_restarted;
+        l_restarted.DataLoaded();
+        for (QTreeWidget* lp_list :
+             {static_cast<QTreeWidget*>(l_restarted.DownloadsList()), l_restarted.UploadsList()})
+        {
+            const QFontMetrics l_metrics = lp_list->fontMetrics();
+            QVERIFY(lp_list->columnWidth(6) > l_metrics.horizontalAdvance(u"51752.3"_s) + 6);
+            QVERIFY(lp_list->columnWidth(4) >
+                    l_metrics.horizontalAdvance(u"2,097,152,000 (100.0%)"_s) + 12);
+        }
+    }
+
     // A file with no bytes is whole once complete.
     void emptyFileComplete()
     {
@@ -521,6 +567,22 @@ private slots:
         QCOMPARE(Shape(mp_form->DownloadsList()), shape);
         for (int l_user = 0; l_user < mp_form->DownloadsList()->topLevelItemCount(); ++l_user)
             QVERIFY(mp_form->DownloadsList()->topLevelItem(l_user)->isExpanded());
+    }
+
+    // "Clear Complete and Aborted" takes every finished upload and keeps the waiting and running
+    // ones.
+    void clearCompleteUploads()
+    {
+        for (const char* lp_status :
+             {"queued", "uploading", "complete", "aborted", "denied", "local error"})
+            AddUpload("bob", lp_status);
+        mp_form->OnActionBarTriggered("clear_complete_and_aborted_uploads");
+        QStringList l_shown;
+        QTreeWidgetItemIterator l_row(mp_form->UploadsList());
+        for (; *l_row; ++l_row)
+            if ((*l_row)->childCount() == 0)
+                l_shown << (*l_row)->text(3);
+        QCOMPARE(l_shown, (QStringList{u"queued"_s, u"uploading"_s}));
     }
 
     // With the option on, a completed download goes after the event, not during it; one removed

@@ -9,6 +9,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QIcon>
+#include <QImage>
 #include <QMenu>
 #include <QtTest>
 
@@ -66,6 +68,24 @@ QStringList PrivateRooms(const QMenu& i_menu)
         l_rooms.append(lp_action->text().replace(u"&&"_s, u"&"_s) + u"["_s +
                        ViewHarness::Entries(*lp_action->menu()).join(u'|') + u"]"_s);
     return l_rooms;
+}
+
+// The menu's entries as "text=icon", the icon named after the resource that it shows, "?" for
+// none or another.
+QString EntryIcons(const QMenu& i_menu)
+{
+    QStringList l_entries;
+    for (QAction* lp_action : i_menu.actions())
+    {
+        QString l_icon = u"?"_s;
+        for (const char* lp_name : {"add_user", "browse", "chat", "note", "remove_user", "users"})
+            if (!lp_action->icon().isNull() &&
+                lp_action->icon().pixmap(16).toImage() ==
+                    QIcon(u":/icons/%1_icon"_s.arg(QLatin1String(lp_name))).pixmap(16).toImage())
+                l_icon = QLatin1String(lp_name);
+        l_entries << (lp_action->isSeparator() ? u"-"_s : lp_action->text() + u'=' + l_icon);
+    }
+    return l_entries.join(u'|');
 }
 
 } // namespace
@@ -139,6 +159,38 @@ private slots:
             l_menu.addAction(u"Download"_s);
         UserMenuOptions l_options(&l_menu, bob);
         QCOMPARE(ViewHarness::Entries(l_menu), Split(entries));
+    }
+
+    // Each entry shows its own icon, whatever its wording.
+    void entryIcons_data()
+    {
+        QTest::addColumn<bool>("set");
+        QTest::addColumn<QString>("icons");
+        QTest::newRow("nothing set")
+            << false
+            << u"Message user=chat|Add user to list=add_user|Browse user's files=browse|Add user "
+               "note=note|-|Unshare files from user=browse|Ignore chat from user=chat"_s;
+        QTest::newRow("everything set")
+            << true
+            << u"Message user=chat|Set user's groups=users|Remove user from list=remove_user|"
+               "Browse user's files=browse|Edit user note=note|-|Re-share files with "
+               "user=browse|Receive chat from user=chat"_s;
+    }
+    void entryIcons()
+    {
+        QFETCH(bool, set);
+        QFETCH(QString, icons);
+        ItemPtr l_user = User(bob);
+        if (set)
+        {
+            l_user.NewItem("in_user_list");
+            l_user += d["user_note"]->GetItem("pays late");
+            Flag(l_user, "unshared");
+            Flag(l_user, "is_ignored");
+        }
+        QMenu l_menu;
+        UserMenuOptions l_options(&l_menu, bob);
+        QCOMPARE(EntryIcons(l_menu), icons);
     }
 
     // Owned rooms come first, then operated ones, each in byte order; a room both owned and

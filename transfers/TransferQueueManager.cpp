@@ -95,6 +95,13 @@ bool IsOnline(ItemPtr i_user)
     return HasFlag(i_user, "is_online");
 }
 
+// An entry removed meanwhile (its removal may still be under way) or an item of another kind is
+// not acted on: whoever held it has a stale view.
+bool IsLiveEntry(ItemPtr i_entry, const char* ip_entryType)
+{
+    return i_entry && !i_entry->IsRemoved() && i_entry->GetType() == TypeOf(ip_entryType);
+}
+
 bool IsActive(ItemPtr i_entry, const char* ip_statusType)
 {
     return HasFlag(i_entry[ip_statusType], "is_active");
@@ -419,6 +426,8 @@ void TransferQueueManager::DataLoaded()
 
 void TransferQueueManager::RemoveDownload(ItemPtr i_download)
 {
+    if (!IsLiveEntry(i_download, downloads.mp_entry))
+        return;
     ReleaseTransfer(i_download, downloads);
     i_download.Remove();
 }
@@ -1035,6 +1044,8 @@ QString TransferQueueManager::LocalTargetFolder(ItemPtr i_download, bool i_compl
 
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_download, bool i_complete)
 {
+    if (!IsLiveEntry(i_download, downloads.mp_entry))
+        return QString();
     QString l_folder = DownloadFolderSetting();
     l_folder.replace(QLatin1Char('/'), QLatin1Char('\\'));
     l_folder += i_complete ? QStringLiteral("\\complete") : QStringLiteral("\\downloading");
@@ -1043,6 +1054,8 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_download, bool i
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_complete)
 {
+    if (!IsLiveEntry(i_download, downloads.mp_entry))
+        return QString();
     return GetDownloadTargetFolder(i_download, i_complete) + QLatin1Char('\\') +
            Text(SafePathComponent(i_download["file_name"].AsString()));
 }
@@ -1443,6 +1456,8 @@ std::size_t TransferQueueManager::ActiveUploadCount()
 
 void TransferQueueManager::RemoveUpload(ItemPtr i_upload)
 {
+    if (!IsLiveEntry(i_upload, uploads.mp_entry))
+        return;
     ReleaseTransfer(i_upload, uploads);
     if (m_lastOrderedUpload == i_upload)
         m_lastOrderedUpload = ItemPtr();

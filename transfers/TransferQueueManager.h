@@ -49,7 +49,7 @@ public:
 
     void DataLoaded() override;
 
-    // Entries.
+    // Entries. An entry that is gone already, or is no entry of that kind, is left alone.
     void RemoveDownload(ItemPtr i_download);
     void RemoveUpload(ItemPtr i_upload);
 
@@ -68,7 +68,8 @@ public:
     bool IsActivelyDownloadingFromUser(std::string i_user);
     void OnUserOnline(Item* ip_user);
 
-    // Placement of downloads: folders and paths "\"-separated, every name from a peer made safe.
+    // Placement of downloads: folders and paths "\"-separated, every name from a peer made safe;
+    // empty for a download that is gone.
     QString GetDownloadTargetFolder(ItemPtr i_download, bool i_complete);
     QString GetDownloadTargetPath(ItemPtr i_download, bool i_complete);
     QString GetDownloadRelativeDownloadFolder(ItemPtr i_download);

@@ -1,9 +1,11 @@
 #include "DownloadMenuOptions.h"
 
+#include "Item.h"
 #include "Log.h"
 #include "Server.h"
 #include "StoreFunctions.h"
 #include "TransferQueueManager.h"
+#include "Type.h"
 #include "UIFunctions.h"
 
 #include <QAction>
@@ -14,7 +16,7 @@
 #include <QMenu>
 #include <QUrl>
 
-#include <utility>
+#include <unordered_map>
 #include <vector>
 
 namespace
@@ -53,7 +55,7 @@ bool DownloadMenuOptions::OpenDownloadedPath(const QString& i_targetPath)
         l_folder.endsWith(QLatin1Char('/')) ? l_folder : l_folder + QLatin1Char('/');
     if (l_folder.isEmpty() || l_resolved.isEmpty() || !l_resolved.startsWith(l_prefix))
     {
-        Log(QStringLiteral("transfers"), 1,
+        Log(QStringLiteral("Transfer Queue"), 1,
             QStringLiteral("Not opening %1: it is not inside the download folder.").arg(l_path));
         return false;
     }
@@ -62,13 +64,16 @@ bool DownloadMenuOptions::OpenDownloadedPath(const QString& i_targetPath)
 }
 
 DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_downloads, QObject* ip_parent)
-    : QObject(ip_parent), m_downloads(std::move(i_downloads))
+    : QObject(ip_parent)
 {
-    if (m_downloads.empty())
+    if (i_downloads.empty())
         return;
+    m_downloads.reserve(i_downloads.size());
+    for (Item* lp_download : i_downloads)
+        m_downloads.push_back({lp_download, lp_download->Serial()});
     if (!ip_menu->actions().isEmpty())
         ip_menu->addSeparator();
-    ItemPtr l_first = FirstDownload();
+    ItemPtr l_first = i_downloads.front();
     if (m_downloads.size() == 1 && l_first["download_entry_status"].AsString() == "complete")
         connect(ip_menu->addAction(QStringLiteral("Open File")), &QAction::triggered, this,
                 &DownloadMenuOptions::OnOpenFile);
@@ -95,19 +100,19 @@ DownloadMenuOptions::~DownloadMenuOptions() = default;
 
 bool DownloadMenuOptions::OpenFinishedFile(ItemPtr i_download)
 {
-    return OpenDownloadedPath(transferQueueManager->GetDownloadTargetPath(i_download, true));
+    const QString l_path = transferQueueManager->GetDownloadTargetPath(i_download, true);
+    return !l_path.isEmpty() && OpenDownloadedPath(l_path);
 }
 
 bool DownloadMenuOptions::OpenFinishedFolder(ItemPtr i_download)
 {
-    return OpenDownloadedPath(transferQueueManager->GetDownloadTargetFolder(i_download, true));
+    const QString l_folder = transferQueueManager->GetDownloadTargetFolder(i_download, true);
+    return !l_folder.isEmpty() && OpenDownloadedPath(l_folder);
 }
 
 void DownloadMenuOptions::OnRemoveDownloads()
 {
-    // Handles first: each removal changes the store the set's items live in.
-    std::vector<ItemPtr> l_downloads(m_downloads.begin(), m_downloads.end());
-    for (ItemPtr& l_download : l_downloads)
+    for (ItemPtr l_download : LiveDownloads())
         transferQueueManager->RemoveDownload(l_download);
 }
 
@@ -119,15 +124,29 @@ void DownloadMenuOptions::OnRerunSearch()
 
 void DownloadMenuOptions::OnOpenFile()
 {
-    OpenFinishedFile(FirstDownload());
+    const std::vector<ItemPtr> l_live = LiveDownloads();
+    if (!l_live.empty())
+        OpenFinishedFile(l_live.front());
 }
 
 void DownloadMenuOptions::OnOpenFolder()
 {
-    OpenFinishedFolder(FirstDownload());
+    const std::vector<ItemPtr> l_live = LiveDownloads();
+    if (!l_live.empty())
+        OpenFinishedFolder(l_live.front());
 }
 
-ItemPtr DownloadMenuOptions::FirstDownload() const
+std::vector<ItemPtr> DownloadMenuOptions::LiveDownloads() const
 {
-    return ItemPtr(m_downloads.front());
+    // A captured address may be freed by now: it is only compared, never followed, until a live
+    // entry of the store is found at it.
+    std::unordered_map<Item*, std::uint64_t> l_captured;
+    for (const Captured& l_download : m_downloads)
+        l_captured.emplace(l_download.mp_entry, l_download.m_serial);
+    std::vector<ItemPtr> l_live;
+    for (Item* lp_entry : TypeOf("download_entry")->Items())
+        if (const auto l_found = l_captured.find(lp_entry);
+            l_found != l_captured.end() && l_found->second == lp_entry->Serial())
+            l_live.push_back(lp_entry);
+    return l_live;
 }

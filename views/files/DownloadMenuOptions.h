@@ -6,11 +6,15 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
+#include <vector>
+
 class QMenu;
 
 // The download entries of the downloads list's context menu: adds them to a menu the view owns
 // for the download entries under the clicked row, and carries out the picked one. The view
-// keeps the object for as long as it runs the menu.
+// keeps the object for as long as it runs the menu; downloads that go while it is open (cleared,
+// answered by a peer, cleaned up) are left out of what the picked entry does.
 class DownloadMenuOptions : public QObject
 {
     Q_OBJECT
@@ -35,8 +39,17 @@ public slots:
     void OnOpenFolder();
 
 private:
-    ItemPtr FirstDownload() const;
+    // A download as the menu saw it. The serial tells the entry from a later one that the store
+    // put at the same address.
+    struct Captured
+    {
+        Item* mp_entry;
+        std::uint64_t m_serial;
+    };
 
-    ItemSet m_downloads;
+    // The captured downloads that still exist, in the set's order.
+    std::vector<ItemPtr> LiveDownloads() const;
+
+    std::vector<Captured> m_downloads;
     QString m_searchText;
 };

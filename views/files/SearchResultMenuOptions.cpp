@@ -1,6 +1,7 @@
 #include "SearchResultMenuOptions.h"
 
 #include "Data.h"
+#include "Item.h"
 #include "ItemSet.h"
 #include "ShareForm.h"
 #include "SharesForm.h"
@@ -34,6 +35,8 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* ip_menu, QTreeWidgetItem
     // The row's kind comes from its ties, never from what its cells show.
     ItemPtr l_fileNode = RowNode("search_result_node");
     ItemPtr l_folderNode = RowNode("search_results_folder_node");
+    m_fileNodeSerial = l_fileNode ? l_fileNode->Serial() : 0;
+    m_folderNodeSerial = l_folderNode ? l_folderNode->Serial() : 0;
     ItemPtr l_result;
     if (l_fileNode)
     {
@@ -73,6 +76,12 @@ ItemPtr SearchResultMenuOptions::RowNode(const char* ip_type) const
     return d[ip_type]->HasItem(Value(mp_row));
 }
 
+ItemPtr SearchResultMenuOptions::RowNode(const char* ip_type, std::uint64_t i_serial) const
+{
+    ItemPtr l_node = RowNode(ip_type);
+    return l_node && l_node->Serial() == i_serial ? l_node : ItemPtr();
+}
+
 int SearchResultMenuOptions::DownloadResults(const ItemSet& i_results,
                                              const std::string& i_searchText)
 {
@@ -104,7 +113,7 @@ int SearchResultMenuOptions::DownloadResults(const ItemSet& i_results,
 
 void SearchResultMenuOptions::OnDownloadFile()
 {
-    ItemPtr l_result = RowNode("search_result_node")["search_result"];
+    ItemPtr l_result = RowNode("search_result_node", m_fileNodeSerial)["search_result"];
     if (!l_result)
         return;
     ItemSet l_results;
@@ -114,9 +123,10 @@ void SearchResultMenuOptions::OnDownloadFile()
 
 void SearchResultMenuOptions::OnDownloadFolder()
 {
-    ItemPtr l_folderNode = RowNode("search_results_folder_node");
+    ItemPtr l_folderNode = RowNode("search_results_folder_node", m_folderNodeSerial);
     if (!l_folderNode)
-        l_folderNode = RowNode("search_result_node")["search_results_folder_node"];
+        l_folderNode =
+            RowNode("search_result_node", m_fileNodeSerial)["search_results_folder_node"];
     if (!l_folderNode)
         return;
     // Exactly the file rows listed under the folder row in this tab.

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <string>
 
 class ItemSet;
@@ -12,7 +13,8 @@ class QTreeWidgetItem;
 
 // The search-result entries of a results tree's context menu: downloading the file or the folder
 // of a row and browsing the row's folder. The view owns the menu and keeps this object for as long
-// as it runs the menu; what the entries act on is captured when the menu is built.
+// as it runs the menu; what the entries act on is captured when the menu is built, and a row that
+// has gone by the time an entry is picked is not acted on.
 class SearchResultMenuOptions : public QObject
 {
     Q_OBJECT
@@ -35,10 +37,14 @@ public slots:
     void OnBrowseFolder();
 
 private:
-    // The row's tie of that kind, never created.
+    // The row's tie of that kind, never created; with a serial, only the tie the menu was built
+    // on: a row made since may have the gone row's address.
     ItemPtr RowNode(const char* ip_type) const;
+    ItemPtr RowNode(const char* ip_type, std::uint64_t i_serial) const;
 
     QTreeWidgetItem* mp_row;
+    std::uint64_t m_fileNodeSerial = 0;
+    std::uint64_t m_folderNodeSerial = 0;
     std::string m_searchText;
     std::string m_user;
     std::string m_folder;

@@ -80,6 +80,22 @@ template <typename Visit> void ForEachFileRow(QTreeWidgetItem* ip_row, const Vis
         ForEachFileRow(ip_row->child(l_child), i_visit);
 }
 
+// The speed and progress columns are as wide as a speed of thousands of kilobytes a second and
+// the progress of a file of gigabytes need in the tree's font: narrower, they would be cut off. A
+// width saved by an earlier run may be narrower; the figures win.
+void WidenFigureColumns(QTreeWidget* ip_list)
+{
+    const QFontMetrics l_metrics = ip_list->fontMetrics();
+    const std::pair<int, int> l_widths[] = {
+        {speedColumn, std::max(40, l_metrics.horizontalAdvance(QStringLiteral("99999.9")) + 12)},
+        {progressColumn,
+         std::max(140,
+                  l_metrics.horizontalAdvance(QStringLiteral("9,999,999,999 (100.0%)")) + 24)}};
+    for (const auto& [l_column, l_width] : l_widths)
+        if (ip_list->columnWidth(l_column) < l_width)
+            ip_list->setColumnWidth(l_column, l_width);
+}
+
 QTreeWidget* SetUpList(QTreeWidget* ip_list, const QStringList& i_labels,
                        const QList<int>& i_widths)
 {
@@ -151,17 +167,12 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
 
     const QStringList l_labels{u"User"_s,     u"Folder"_s, u"File"_s, u"Status"_s,
                                u"Progress"_s, u"   ETA"_s, u"Kbs"_s,  u"Size"_s};
-    // The speed and progress columns are as wide as a speed of thousands of kilobytes a second
-    // and the progress of a file of gigabytes need: narrower, they would be cut off.
-    const QFontMetrics l_metrics = mp_downloadsList->fontMetrics();
-    const int l_speedWidth =
-        std::max(40, l_metrics.horizontalAdvance(QStringLiteral("99999.9")) + 12);
-    const int l_progressWidth =
-        std::max(140, l_metrics.horizontalAdvance(QStringLiteral("9,999,999,999 (100.0%)")) + 24);
-    const QList<int> l_widths{100, 125, 125, 100, l_progressWidth, 80, l_speedWidth, 90};
+    const QList<int> l_widths{100, 125, 125, 100, 140, 80, 40, 90};
     SetUpList(mp_downloadsList, l_labels + QStringList{u"Place"_s}, l_widths + QList<int>{40});
     SetUpList(mp_uploadsList, l_labels, l_widths);
     mp_uploadsList->header()->setStretchLastSection(false);
+    WidenFigureColumns(mp_downloadsList);
+    WidenFigureColumns(mp_uploadsList);
 
     m_downloads = {mp_downloadsList,     "download_list_user_node", "download_list_folder_node",
                    "download_list_node", "download_entry_status",   "downloading"};
@@ -294,6 +305,8 @@ void TransfersForm::DataLoaded()
             &TransfersForm::OnUploadSlotsSpinValueChanged);
     sizeManager->RegisterTreeWidget(QStringLiteral("download_list"), mp_downloadsList);
     sizeManager->RegisterTreeWidget(QStringLiteral("upload_list"), mp_uploadsList);
+    WidenFigureColumns(mp_downloadsList);
+    WidenFigureColumns(mp_uploadsList);
 }
 
 void TransfersForm::OnTransfersLoaded()
@@ -312,6 +325,13 @@ void TransfersForm::OnTransfersLoaded()
     const QList<QTreeWidgetItem*> l_users(m_detachedRows.begin(), m_detachedRows.end());
     m_detachedRows.clear();
     mp_downloadsList->addTopLevelItems(l_users);
+    for (QTreeWidgetItem* lp_user : l_users)
+        ForEachFileRow(lp_user,
+                       [this](TransferListItem& i_row)
+                       {
+                           if (i_row.Status() == "complete" && EntrySize(i_row.Entry()) <= 0)
+                               ShowFinishedProgress(m_downloads, &i_row, i_row.Entry());
+                       });
     for (QTreeWidgetItem* lp_user : l_users)
     {
         lp_user->setExpanded(m_downloads.m_expandUsers);
@@ -584,15 +604,13 @@ void TransfersForm::PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status)
     SetItemColorByStatus(lp_row, l_word);
     if (l_word == "complete")
     {
-        // No progress report comes for a file with no bytes.
-        if (EntrySize(i_entry) <= 0)
-            ShowProgress(i_side, i_entry, 0);
         if (IsDownloadSide(i_side))
         {
             m_completing.insert(i_entry.operator->());
             emit DownloadComplete(i_entry);
         }
         lp_row->setText(progressColumn, QString());
+        ShowFinishedProgress(i_side, lp_row, i_entry);
     }
     if (IsDownloadSide(i_side) && !lp_row->data(placeColumn, Qt::DisplayRole).isNull())
         lp_row->setText(placeColumn, QString());
@@ -601,6 +619,22 @@ void TransfersForm::PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status)
     // Rows shown at once are recounted together when they join the list.
     if (!m_filling)
         ScheduleRefresh(lp_row->parent(), false, 0);
+}
+
+void TransfersForm::ShowFinishedProgress(Side& i_side, QTreeWidgetItem* ip_row, ItemPtr i_entry)
+{
+    // No progress report comes for a file with no bytes, nor for a download finished in an
+    // earlier run: the entry's size tells all there is. The cell's text serves where no bar is,
+    // since a bar on every finished row would make each layout of a long list walk them all; a
+    // row being built outside the list gets its bar when it joins.
+    QTreeWidget* lp_list = ip_row->treeWidget();
+    if (EntrySize(i_entry) <= 0)
+    {
+        if (lp_list)
+            ShowProgress(i_side, i_entry, 0);
+    }
+    else if (!lp_list || !lp_list->itemWidget(ip_row, progressColumn))
+        ip_row->setText(progressColumn, ProgressText(EntrySize(i_entry), 100.0));
 }
 
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_info)
@@ -725,6 +759,8 @@ void TransfersForm::SetProgressBar(QTreeWidgetItem* ip_row, const QString& i_tex
         qobject_cast<QProgressBar*>(ip_row->treeWidget()->itemWidget(ip_row, progressColumn));
     if (!lp_bar)
     {
+        // The bar takes over from a finished row's text.
+        ip_row->setText(progressColumn, QString());
         lp_bar = new QProgressBar();
         lp_bar->setMaximumHeight(14);
         ip_row->treeWidget()->setItemWidget(ip_row, progressColumn, lp_bar);

@@ -129,6 +129,8 @@ private:
     QTreeWidgetItem* UserRowAbove(const Side& i_side, QTreeWidgetItem* ip_row) const;
     void DropRow(QTreeWidgetItem* ip_row, const char* ip_nodeType);
     void SetProgressBar(QTreeWidgetItem* ip_row, const QString& i_text, int i_value);
+    // The whole file's progress for a finished entry that no transfer reports on.
+    void ShowFinishedProgress(Side& i_side, QTreeWidgetItem* ip_row, ItemPtr i_entry);
     void ToggleExpansion(Side& i_side, bool i_users);
     static void SetItemColorByStatus(QTreeWidgetItem* ip_row, const std::string& i_status);
     static qint64 EntrySize(ItemPtr i_entry);
