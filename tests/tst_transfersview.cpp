@@ -450,7 +450,7 @@ private slots:
              {static_cast<QTreeWidget*>(l_restarted.DownloadsList()), l_restarted.UploadsList()})
         {
             const QFontMetrics l_metrics = lp_list->fontMetrics();
-            QVERIFY(lp_list->columnWidth(6) > l_metrics.horizontalAdvance(u"51752.3"_s) + 6);
+            QVERIFY(lp_list->columnWidth(6) > l_metrics.horizontalAdvance(u"2097152.0"_s) + 6);
             QVERIFY(lp_list->columnWidth(4) >
                     l_metrics.horizontalAdvance(u"2,097,152,000 (100.0%)"_s) + 12);
         }

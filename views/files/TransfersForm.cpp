@@ -80,14 +80,15 @@ template <typename Visit> void ForEachFileRow(QTreeWidgetItem* ip_row, const Vis
         ForEachFileRow(ip_row->child(l_child), i_visit);
 }
 
-// The speed and progress columns are as wide as a speed of thousands of kilobytes a second and
-// the progress of a file of gigabytes need in the tree's font: narrower, they would be cut off. A
-// width saved by an earlier run may be narrower; the figures win.
+// The speed and progress columns are as wide as the fastest speed a report can carry (2^31 bytes a
+// second; loopback and local networks reach six figures of kilobytes) and the progress of a file
+// of gigabytes need in the tree's font: narrower, they would be cut off. A width saved by an
+// earlier run may be narrower; the figures win.
 void WidenFigureColumns(QTreeWidget* ip_list)
 {
     const QFontMetrics l_metrics = ip_list->fontMetrics();
     const std::pair<int, int> l_widths[] = {
-        {speedColumn, std::max(40, l_metrics.horizontalAdvance(QStringLiteral("99999.9")) + 12)},
+        {speedColumn, std::max(40, l_metrics.horizontalAdvance(QStringLiteral("2097152.0")) + 12)},
         {progressColumn,
          std::max(140,
                   l_metrics.horizontalAdvance(QStringLiteral("9,999,999,999 (100.0%)")) + 24)}};
