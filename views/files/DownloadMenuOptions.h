@@ -47,7 +47,7 @@ private:
         std::uint64_t m_serial;
     };
 
-    // The captured downloads that still exist, in the set's order.
+    // The captured downloads that still exist, in the store's order.
     std::vector<ItemPtr> LiveDownloads() const;
 
     std::vector<Captured> m_downloads;
