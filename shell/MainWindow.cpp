@@ -682,7 +682,7 @@ ChatForm* MainWindow::GetChatForm(std::string i_user)
     AddNamedTab(mp_ui->chatTabControl, lp_form,
                 QIcon(QString::fromLatin1(l_user.IsConnected("is_online") ? OnlineDotIcon
                                                                           : OfflineDotIcon)),
-                QString::fromLatin1(i_user.data(), qsizetype(i_user.size())), i_user);
+                FromLatin1(i_user), i_user);
     l_user += d["user_chat_widget"]->GetItem(Value(lp_form));
     mp_server->TrackUser(i_user);
     return lp_form;

@@ -184,6 +184,16 @@ QString MarkDirectionControls(const QString& i_text)
     return l_shown;
 }
 
+QString FromLatin1(const std::string& i_bytes)
+{
+    return QString::fromLatin1(i_bytes.data(), qsizetype(i_bytes.size()));
+}
+
+QString FromUtf8(const std::string& i_bytes)
+{
+    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
+}
+
 bool GetBit(std::uint32_t i_value, int i_n)
 {
     const unsigned int l_shift = (static_cast<unsigned int>(i_n) - 1u) % 32;

@@ -23,5 +23,9 @@ QString ConvertLinks(const QString& i_text);
 // and cannot pass for an MP3 file. What is stored and sent keeps the control. Text without one
 // comes back as it is, uncopied.
 QString MarkDirectionControls(const QString& i_text);
+// Bytes from the store as text: names of users and rooms carry one byte a character, paths,
+// file names and chat carry UTF-8.
+QString FromLatin1(const std::string& i_bytes);
+QString FromUtf8(const std::string& i_bytes);
 
 bool GetBit(std::uint32_t i_value, int i_n);

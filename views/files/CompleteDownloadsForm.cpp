@@ -20,11 +20,6 @@ namespace
 {
 const char* const nodeType = "complete_download_node";
 
-QString FromUtf8(const std::string& i_bytes)
-{
-    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
-}
-
 ItemPtr NodeOf(QTreeWidgetItem* ip_row)
 {
     return TypeOf(nodeType)->HasItem(Value(ip_row));
@@ -96,7 +91,7 @@ void CompleteDownloadsForm::AddRow(ItemPtr i_download)
     lp_row->setText(1, MarkDirectionControls(
                            FromUtf8(i_download["complete_download_relative_folder"].AsString())));
     const std::string l_user = i_download["user"].AsString();
-    lp_row->setText(2, QString::fromLatin1(l_user.data(), qsizetype(l_user.size())));
+    lp_row->setText(2, FromLatin1(l_user));
     lp_row->setText(3, FromUtf8(i_download["complete_download_file_size"].AsString()));
     lp_row->setText(4, l_time);
     ItemPtr(TypeOf(nodeType)->GetItem(Value(static_cast<QTreeWidgetItem*>(lp_row)))) += i_download;

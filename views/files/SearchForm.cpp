@@ -50,11 +50,6 @@ const QString g_downloadIcon = QStringLiteral(":/icons/download_icon");
 const QString g_searchIcon = QStringLiteral(":/icons/search_icon");
 const QString g_wishListIcon = QStringLiteral(":/icons/wishlist_icon");
 
-QString Utf8(const std::string& i_text)
-{
-    return QString::fromUtf8(i_text.data(), static_cast<qsizetype>(i_text.size()));
-}
-
 ItemPtr NodeOf(const char* ip_type, const void* ip_object)
 {
     return TypeOf(ip_type)->HasItem(Value(ip_object));
@@ -315,7 +310,7 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, std::strin
 
     // Remote text: "&" would otherwise mark a shortcut in the title.
     lp_tabs->addTab(lp_form, QIcon(i_wishListSearch ? g_wishListIcon : g_searchIcon),
-                    EscapeAmpersands(Utf8(i_text)));
+                    EscapeAmpersands(FromUtf8(i_text)));
     ItemPtr l_widget = TypeOf("search_results_widget")->NewItem(Value(lp_form));
     if (l_request)
         l_widget += l_request;
@@ -331,7 +326,8 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, std::strin
     if (actionBar)
     {
         actionBar->RegisterWidget(lp_form, QStringLiteral("search_results"));
-        actionBar->AddWidgetKey(lp_form, QStringLiteral("widget"), Utf8(Value(lp_form).AsString()));
+        actionBar->AddWidgetKey(lp_form, QStringLiteral("widget"),
+                                FromUtf8(Value(lp_form).AsString()));
         if (i_wishListSearch)
             actionBar->SetWidgetActionText(lp_form, QStringLiteral("add_remove_wishlist"),
                                            QStringLiteral("Remove from Wish List"));
@@ -478,10 +474,10 @@ void SearchForm::AddResult(SearchResultsForm* ip_form, ItemPtr i_widget, ItemPtr
         l_userNode = TypeOf("search_results_user_node")->NewItem(Value(lp_userRow));
         l_userNode += i_widget;
         l_userNode += l_user;
-        lp_userRow->setText(FreeColumn,
-                            l_results["search_results_user_available"].AsString() == "yes"
-                                ? QStringLiteral("Y")
-                                : Utf8(l_results["search_results_uploads_in_queue"].AsString()));
+        lp_userRow->setText(
+            FreeColumn, l_results["search_results_user_available"].AsString() == "yes"
+                            ? QStringLiteral("Y")
+                            : FromUtf8(l_results["search_results_uploads_in_queue"].AsString()));
         const long long l_speed = l_results["search_results_user_speed"].AsInt64();
         if (l_speed != 0)
             lp_userRow->setText(SpeedColumn, QStringLiteral("%1").arg(
@@ -496,8 +492,8 @@ void SearchForm::AddResult(SearchResultsForm* ip_form, ItemPtr i_widget, ItemPtr
     if (!lp_folderRow)
     {
         lp_folderRow = new SearchResultListItem(lp_userRow);
-        lp_folderRow->setText(FolderColumn,
-                              MarkDirectionControls(Utf8(ReversePathname(l_folder.AsString()))));
+        lp_folderRow->setText(
+            FolderColumn, MarkDirectionControls(FromUtf8(ReversePathname(l_folder.AsString()))));
         l_folderNode = TypeOf("search_results_folder_node")->NewItem(Value(lp_folderRow));
         l_userNode += l_folderNode;
         if (l_folder)
@@ -505,8 +501,8 @@ void SearchForm::AddResult(SearchResultsForm* ip_form, ItemPtr i_widget, ItemPtr
     }
 
     auto* lp_fileRow = new SearchResultListItem(lp_folderRow);
-    lp_fileRow->setText(
-        FileColumn, MarkDirectionControls(Utf8(i_result["search_result_file_name"].AsString())));
+    lp_fileRow->setText(FileColumn, MarkDirectionControls(
+                                        FromUtf8(i_result["search_result_file_name"].AsString())));
     lp_fileRow->setText(SizeColumn, CommafyNumber(i_result["file_size"].AsInt64()));
     lp_fileRow->setText(AttributesColumn, SharedFoldersManager::GetFileItemDisplayString(i_result));
     if (i_expandUsers)
@@ -773,7 +769,7 @@ void SearchForm::AddWishListItem(const std::string& i_text)
 {
     Type* lp_type = TypeOf("wish_list_item");
     // The wish list would send a blank entry to the server again and again.
-    if (Utf8(i_text).trimmed().isEmpty() || lp_type->HasItem(Value(i_text)))
+    if (FromUtf8(i_text).trimmed().isEmpty() || lp_type->HasItem(Value(i_text)))
         return;
     ItemPtr l_item = lp_type->GetItem(Value(i_text));
     l_item += TypeOf("wish_list_item_enabled")->GetGlobalNullItem();
@@ -789,7 +785,7 @@ void SearchForm::OnWishListItemAdded(Item* ip_item)
 {
     ItemPtr l_item(ip_item);
     auto* lp_row = new QTreeWidgetItem(mp_wishList);
-    lp_row->setText(1, Utf8(l_item.AsString()));
+    lp_row->setText(1, FromUtf8(l_item.AsString()));
     auto* lp_box = new QCheckBox();
     // Opaque, so that the cell's "Y" stays under the box instead of showing beside it.
     lp_box->setBackgroundRole(QPalette::Base);

@@ -3,6 +3,7 @@
 #include "Data.h"
 #include "EventToolBar.h"
 #include "FilterHelpDialog.h"
+#include "GeneralFunctions.h"
 #include "Server.h"
 #include "UIFunctions.h"
 
@@ -30,10 +31,6 @@ constexpr int RefilterDelayMs = 250;
 // Replies closer together than this are shown together.
 constexpr int ArrivalBatchMs = 100;
 
-QString Utf8(const std::string& i_text)
-{
-    return QString::fromUtf8(i_text.data(), static_cast<qsizetype>(i_text.size()));
-}
 } // namespace
 
 SearchResultsForm::SearchResultsForm(std::string i_searchText, bool i_wishListSearch,
@@ -115,7 +112,7 @@ void SearchResultsForm::Init()
     RegisterWidgetForTabFocus(mp_results, 2);
     Type* lp_type = d["saved_filter"];
     for (Item* lp_item : lp_type->GetItems())
-        mp_savedFilters->addItem(Utf8(ItemPtr(lp_item).AsString()));
+        mp_savedFilters->addItem(FromUtf8(ItemPtr(lp_item).AsString()));
     lp_type->m_itemAddedEvent.AddHandler(
         new EventHandler<SearchResultsForm, Item*>(this, &SearchResultsForm::OnSavedFilterAdded));
     lp_type->m_itemRemovedEvent.AddHandler(
@@ -214,7 +211,8 @@ void SearchResultsForm::PopulateCorrelations()
         ItemPtr l_rank = l_correlation["correlation_rank"];
         if (!l_rank)
             continue;
-        l_ranked.emplace_back(l_rank.AsInt64(), Utf8(l_correlation["correlation_text"].AsString()));
+        l_ranked.emplace_back(l_rank.AsInt64(),
+                              FromUtf8(l_correlation["correlation_text"].AsString()));
     }
     if (l_ranked.empty())
         return;
@@ -228,13 +226,13 @@ void SearchResultsForm::PopulateCorrelations()
 
 void SearchResultsForm::OnSavedFilterAdded(Item* ip_item)
 {
-    mp_savedFilters->addItem(Utf8(ItemPtr(ip_item).AsString()));
+    mp_savedFilters->addItem(FromUtf8(ItemPtr(ip_item).AsString()));
     OnFilterTextChanged(mp_filterEdit->text());
 }
 
 void SearchResultsForm::OnSavedFilterRemoved(Item* ip_item)
 {
-    const int l_index = mp_savedFilters->findText(Utf8(ItemPtr(ip_item).AsString()),
+    const int l_index = mp_savedFilters->findText(FromUtf8(ItemPtr(ip_item).AsString()),
                                                   Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (l_index > 0)
         mp_savedFilters->removeItem(l_index);

@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "EventToolBar.h"
+#include "GeneralFunctions.h"
 #include "Server.h"
 #include "StoreFunctions.h"
 #include "TimerManager.h"
@@ -39,8 +40,8 @@ void ChatForm::AddChat(std::string i_sender, std::string i_text)
 {
     if (mp_log->AddChat(i_sender, i_text) == ChatLog::LineKind::Action || !eventToolBar)
         return;
-    eventToolBar->AddEvent(QString::fromLatin1(m_user.data(), qsizetype(m_user.size())),
-                           QStringLiteral(":/icons/chat_icon"), mp_ui->chatEdit);
+    eventToolBar->AddEvent(FromLatin1(m_user), QStringLiteral(":/icons/chat_icon"),
+                           mp_ui->chatEdit);
 }
 
 void ChatForm::AddStatusMessage(const QString& i_text)

@@ -16,11 +16,6 @@ const QString activityBased = QStringLiteral("activity_based");
 const QString longFormat = QStringLiteral("MMM d h:mm:ss ap");
 const QString shortFormat = QStringLiteral("h:mm:ss");
 
-QString FromUtf8(const std::string& i_bytes)
-{
-    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
-}
-
 QString TimestampSetting()
 {
     return FromUtf8(SettingValue("chat_timestamps").AsString());

@@ -1,6 +1,7 @@
 #include "QRoomListItemWidget.h"
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 
 namespace
 {
@@ -34,7 +35,7 @@ bool QRoomListItemWidget::operator<(const QTreeWidgetItem& i_other) const
 
 void QRoomListItemWidget::SetRoomName(QTreeWidgetItem* ip_row, const std::string& i_name)
 {
-    ip_row->setData(0, Qt::UserRole, QString::fromLatin1(i_name.data(), qsizetype(i_name.size())));
+    ip_row->setData(0, Qt::UserRole, FromLatin1(i_name));
 }
 
 std::string QRoomListItemWidget::RoomName(const QTreeWidgetItem& i_row)

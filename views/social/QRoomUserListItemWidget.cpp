@@ -28,10 +28,10 @@ QRoomUserListItemWidget::QRoomUserListItemWidget(const std::string& i_name,
                                                  const std::string& i_countryCode,
                                                  qint64 i_sharedFiles, qint64 i_bytesPerSecond,
                                                  bool i_hasNote)
-    : m_country(QString::fromLatin1(i_countryCode.data(), qsizetype(i_countryCode.size()))),
-      m_sharedFiles(i_sharedFiles), m_bytesPerSecond(i_bytesPerSecond)
+    : m_country(FromLatin1(i_countryCode)), m_sharedFiles(i_sharedFiles),
+      m_bytesPerSecond(i_bytesPerSecond)
 {
-    const QString l_name = QString::fromLatin1(i_name.data(), qsizetype(i_name.size()));
+    const QString l_name = FromLatin1(i_name);
     m_foldedName = l_name.toCaseFolded();
     setText(NameColumn, l_name);
     if (!i_countryCode.empty())

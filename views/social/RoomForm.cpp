@@ -4,6 +4,7 @@
 #include "ChatLog.h"
 #include "Clock.h"
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "QRoomUserListItemWidget.h"
 #include "Server.h"
 #include "SizeManager.h"
@@ -93,8 +94,7 @@ RoomForm::RoomForm(std::string i_room, QWidget* ip_parent)
 
     actionBar->RegisterWidget(this, QStringLiteral("room"));
     // The name's bytes one character each, as the room list's rows keep them.
-    actionBar->AddWidgetKey(this, QStringLiteral("room"),
-                            QString::fromLatin1(m_room.data(), qsizetype(m_room.size())));
+    actionBar->AddWidgetKey(this, QStringLiteral("room"), FromLatin1(m_room));
     SetAutojoinText(l_room.IsConnected("room_autojoin"));
     actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_membership"),
                                      !l_room.IsConnected("is_member") ||

@@ -1,6 +1,7 @@
 #include "UserGroupConfigDialog.h"
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "UIFunctions.h"
 #include "ui_UserGroupConfigDialog.h"
 
@@ -12,8 +13,7 @@ namespace
 {
 QString GroupText(Item* ip_group)
 {
-    const std::string l_name = ItemPtr(ip_group).AsString();
-    return QString::fromLatin1(l_name.data(), qsizetype(l_name.size()));
+    return FromLatin1(ItemPtr(ip_group).AsString());
 }
 
 ItemPtr GroupOf(const QListWidgetItem* ip_row)

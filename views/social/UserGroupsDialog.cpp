@@ -1,16 +1,9 @@
 #include "UserGroupsDialog.h"
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "UIFunctions.h"
 #include "ui_UserGroupsDialog.h"
-
-namespace
-{
-QString FromLatin1(const std::string& i_bytes)
-{
-    return QString::fromLatin1(i_bytes.data(), qsizetype(i_bytes.size()));
-}
-} // namespace
 
 UserGroupsDialog::UserGroupsDialog(std::string i_user, QWidget* ip_parent)
     : QDialog(ip_parent), mp_ui(std::make_unique<Ui_UserGroupsDialog>()), m_user(std::move(i_user))

@@ -3,6 +3,7 @@
 #include "ActionSetToolBar.h"
 #include "AddUserDialog.h"
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "MainWindow.h"
 #include "Server.h"
 #include "SizeManager.h"
@@ -29,7 +30,7 @@ const char* const nodeTypes[] = {"user_list_node", "unshared_list_node", "ignore
 // name that was shown.
 QString NameText(const std::string& i_name)
 {
-    return QString::fromLatin1(i_name.data(), qsizetype(i_name.size()));
+    return FromLatin1(i_name);
 }
 
 QTreeWidgetItem* RowOf(Item* ip_user, const char* ip_nodeType)

@@ -24,16 +24,6 @@ namespace
 {
 std::function<void(const std::string&)> g_browseHandler;
 
-QString FromLatin1(const std::string& i_bytes)
-{
-    return QString::fromLatin1(i_bytes.data(), qsizetype(i_bytes.size()));
-}
-
-QString FromUtf8(const std::string& i_bytes)
-{
-    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
-}
-
 bool IsRoomRole(ItemPtr i_user, ItemPtr i_room, const char* ip_roleType)
 {
     return i_user.IsConnected(i_room.NewItem(ip_roleType));

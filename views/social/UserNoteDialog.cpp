@@ -1,16 +1,9 @@
 #include "UserNoteDialog.h"
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "UIFunctions.h"
 #include "ui_UserNoteDialog.h"
-
-namespace
-{
-QString FromUtf8(const std::string& i_bytes)
-{
-    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
-}
-} // namespace
 
 void UserNoteDialog::Init()
 {
