@@ -177,34 +177,20 @@ private slots:
         }
     }
 
-    // The time stamp of a line is the local time in Qt's text format, also in the seconds about
-    // a change of the zone's offset: a moment early and late in the second before and in the
-    // second that begins at the given time.
+    // The time stamp of a line is the local time in Qt's text format, also about a change of the
+    // zone's offset: early and late in the second before it and in the second it begins.
     void timeStampText_data()
     {
-        QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QDateTime>("moment");
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("after");
-        QTest::newRow("summer time begins")
-            << QByteArray("Europe/Berlin") << QDateTime(QDate(2011, 3, 27), QTime(1, 0), Qt::UTC)
-            << u"Sun Mar 27 01:59:59 2011"_s << u"Sun Mar 27 03:00:00 2011"_s;
-        QTest::newRow("summer time ends")
-            << QByteArray("Europe/Berlin") << QDateTime(QDate(2011, 10, 30), QTime(1, 0), Qt::UTC)
-            << u"Sun Oct 30 02:59:59 2011"_s << u"Sun Oct 30 02:00:00 2011"_s;
-        QTest::newRow("the epoch in UTC")
-            << QByteArray("UTC") << QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC)
-            << u"Wed Dec 31 23:59:59 1969"_s << u"Thu Jan 1 00:00:00 1970"_s;
+        QTest::newRow("summer time begins") << QDateTime(QDate(2011, 3, 27), QTime(1, 0), Qt::UTC);
+        QTest::newRow("summer time ends") << QDateTime(QDate(2011, 10, 30), QTime(1, 0), Qt::UTC);
     }
 
     void timeStampText()
     {
-        QFETCH(QByteArray, zone);
         QFETCH(QDateTime, moment);
-        QFETCH(QString, before);
-        QFETCH(QString, after);
         const QByteArray l_oldZone = qgetenv("TZ");
-        qputenv("TZ", zone);
+        qputenv("TZ", "Europe/Berlin");
         tzset();
         LogTime l_time;
         QStringList l_texts;
@@ -218,7 +204,6 @@ private slots:
         l_oldZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", l_oldZone);
         tzset();
         QCOMPARE(l_texts, l_qtTexts);
-        QCOMPARE(l_texts, QStringList({before, before, after, after}));
     }
 
     // Init runs once: a second call is refused as the store refuses a type declared twice.

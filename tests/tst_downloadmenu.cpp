@@ -105,10 +105,8 @@ private slots:
         QTest::addColumn<QString>("entry");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("gone");
-        QTest::newRow("remove one") << u"Remove download"_s << 1 << 1;
         QTest::newRow("remove several, some gone") << u"Remove downloads"_s << 3 << 2;
         QTest::newRow("open file") << u"Open File"_s << 1 << 1;
-        QTest::newRow("open folder") << u"Open Folder"_s << 3 << 3;
     }
     void downloadsGoneWhileOpen()
     {

@@ -304,13 +304,11 @@ void TestText::MarkDirectionControls_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
-    QTest::addRow("override") << u"x\u202E3pm.exe"_s << u"x<U+202E>3pm.exe"_s;
     QTest::addRow("all nine") << u"\u202A\u202B\u202C\u202D\u202E\u2066\u2067\u2068\u2069"_s
                               << u"<U+202A><U+202B><U+202C><U+202D><U+202E><U+2066><U+2067>"
                                  "<U+2068><U+2069>"_s;
     QTest::addRow("neighbours") << u"\u2029\u202F\u2065\u206A\u200F \u05D0"_s
                                 << u"\u2029\u202F\u2065\u206A\u200F \u05D0"_s;
-    QTest::addRow("empty") << QString() << QString();
 }
 
 void TestText::MarkDirectionControls()
