@@ -327,14 +327,14 @@ void TransfersForm::OnTransfersLoaded()
     m_detachedRows.clear();
     mp_downloadsList->addTopLevelItems(l_users);
     for (QTreeWidgetItem* lp_user : l_users)
+    {
+        // An empty finished file gets its bar now that its row is in the list.
         ForEachFileRow(lp_user,
                        [this](TransferListItem& i_row)
                        {
                            if (i_row.Status() == "complete" && EntrySize(i_row.Entry()) <= 0)
                                ShowFinishedProgress(m_downloads, &i_row, i_row.Entry());
                        });
-    for (QTreeWidgetItem* lp_user : l_users)
-    {
         lp_user->setExpanded(m_downloads.m_expandUsers);
         for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
         {
