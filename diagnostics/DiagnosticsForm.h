@@ -43,6 +43,8 @@ public:
     // The lines of the category's page, oldest first, those of the current turn included; empty
     // when it has none.
     QStringList Lines(const QString& i_category);
+    // The category's page, made empty when it has none yet: a notice about its lines leads there.
+    QWidget* LogPage(const QString& i_category);
 
     void OnUserTracked(Item* ip_user);
     void OnUserUntracked(Item* ip_user);
