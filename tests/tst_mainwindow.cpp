@@ -39,8 +39,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -558,7 +560,8 @@ private slots:
     // unlocked, and it says why on the Configuration Data page and in a notice.
     void unlockedDataFileSaysSo()
     {
-        const QString l_reason = u"Too many levels of symbolic links"_s;
+        // What the system says of a link opened as a file not to follow, in the client's locale.
+        const QString l_reason = QString::fromLocal8Bit(std::strerror(ELOOP));
         if (InChild())
         {
             std::unique_ptr<MainWindow> lp_window = StartWindow();
