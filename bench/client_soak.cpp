@@ -572,7 +572,6 @@ int Client::Run()
         return 1;
     }
     mp_window = std::make_unique<MainWindow>();
-    mp_window->show();
     mp_window->Init();
     // Expiry reads the steady clock through this, so that the end can move it on.
     peerMessenger->SetSteadyClock(

@@ -97,7 +97,9 @@ void DiagnosticsForm::Log(const QString& i_category, int i_level, const QString&
     // A turn that logs more than a page holds keeps only what the page would keep.
     if (l_lines.size() == MaxLinesPerPage)
         l_lines.removeFirst();
-    l_lines.append(FormatLogLine(i_level, i_message));
+    // Lines carry remote names and paths: a direction control among them shows as its mark
+    // rather than turning the rest of the line around.
+    l_lines.append(FormatLogLine(i_level, MarkDirectionControls(i_message)));
 }
 
 void DiagnosticsForm::AppendWaitingLines()
@@ -137,6 +139,11 @@ QStringList DiagnosticsForm::Lines(const QString& i_category)
     if (!l_page)
         return {};
     return l_page.AsPtr<QTextBrowser>()->document()->toPlainText().split(QLatin1Char('\n'));
+}
+
+QWidget* DiagnosticsForm::LogPage(const QString& i_category)
+{
+    return Page(i_category);
 }
 
 QTextBrowser* DiagnosticsForm::Page(const QString& i_category)

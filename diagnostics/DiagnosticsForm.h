@@ -18,10 +18,11 @@ class Ui_DiagnosticsForm;
 // The Diagnostics page: the users whose status the client tracks, online or not, and one log
 // page per category, in the order of the categories' first lines. It is the receiver of Log from
 // its construction on. A page shows its lines as text, never as markup or links (lines carry
-// names and searches of other users), and keeps only its newest lines. A line gets its page and
-// its time stamp when it is logged; the lines of one turn of the event loop are appended to their
-// pages together once the turn is over, so that a page's layout and signals follow once a turn
-// rather than once a line. One instance, the global diagnosticsForm.
+// names and searches of other users, their direction controls shown as marks), and keeps only
+// its newest lines. A line gets its page and its time stamp when it is logged; the lines of one
+// turn of the event loop are appended to their pages together once the turn is over, so that a
+// page's layout and signals follow once a turn rather than once a line. One instance, the global
+// diagnosticsForm.
 class DiagnosticsForm : public QWidget, public DataHandler, public LogSink
 {
     Q_OBJECT
@@ -43,6 +44,8 @@ public:
     // The lines of the category's page, oldest first, those of the current turn included; empty
     // when it has none.
     QStringList Lines(const QString& i_category);
+    // The category's page, made empty when it has none yet: a notice about its lines leads there.
+    QWidget* LogPage(const QString& i_category);
 
     void OnUserTracked(Item* ip_user);
     void OnUserUntracked(Item* ip_user);

@@ -444,6 +444,7 @@ void Server::OnConnectedToServer()
         if (SettingIsYes("use_upnp"))
             AddPortMappings();
     }
+    m_unknownWatches.clear();
     for (Item* lp_user : Flagged("is_tracked", "user"))
         SendUserMessage(ServerMessageCode::AddUser, lp_user->AsString());
     for (Item* lp_user : TypeOf("user_address_request")->GetItems().GetItems("user"))
@@ -493,7 +494,8 @@ void Server::AddUser(std::string i_user)
 void Server::TrackUser(std::string i_user)
 {
     ItemPtr l_user = User(i_user);
-    if (l_user.IsConnected("is_tracked"))
+    const bool l_unknown = m_unknownWatches.erase(i_user) != 0;
+    if (l_user.IsConnected("is_tracked") && !l_unknown)
         return;
     SetFlag(l_user, "is_tracked");
     AddUser(i_user);
@@ -505,6 +507,7 @@ void Server::UntrackUser(std::string i_user)
     if (!l_user.IsConnected("is_tracked"))
         return;
     ClearFlag(l_user, "is_tracked");
+    m_unknownWatches.erase(i_user);
     SendUserMessage(ServerMessageCode::RemoveUser, i_user);
 }
 
@@ -897,14 +900,14 @@ void Server::OnWatchReply(MemStream& i_message)
     emit AddUserResponse(l_name, l_exists != 0);
     if (l_exists == 0)
     {
-        // The server keeps no watch of a name it does not know: the next TrackUser asks again,
-        // for a name that may have logged in since, rather than waiting for a status that never
-        // comes.
-        ItemPtr l_user = FindUser(l_name);
-        if (l_user && l_user.IsConnected("is_tracked"))
-            ClearFlag(l_user, "is_tracked");
+        // The answer changes nothing in the watched set. The server keeps no watch of a name it
+        // does not know, though: the next TrackUser asks again, for a name that may have logged
+        // in since, rather than waiting for a status that never comes.
+        if (ItemPtr l_user = FindUser(l_name); l_user && l_user.IsConnected("is_tracked"))
+            m_unknownWatches.insert(l_name);
         return;
     }
+    m_unknownWatches.erase(l_name);
 
     qint32 l_status = 0;
     UserStats l_stats;

@@ -13,6 +13,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 class PortForwarder;
@@ -59,6 +60,7 @@ public:
     void SetWaitPort(int i_port, int i_obfuscatedPort);
     void GetUserAddress(std::string i_user);
     void AddUser(std::string i_user);
+    // Watches the user: asks once, or again when the last answer was "no such user".
     void TrackUser(std::string i_user);
     void UntrackUser(std::string i_user);
     void GetUserStatus(std::string i_user);
@@ -173,6 +175,9 @@ private:
     quint16 m_port;
     // Counts the connections begun; a read loop stops when a handler has begun another one.
     quint64 m_connectionSerial = 0;
+    // Watched users whose watch was last answered "no such user": the server keeps no watch of
+    // them, so the next TrackUser asks again. They stay watched, and are asked at every login.
+    std::unordered_set<std::string> m_unknownWatches;
     std::unique_ptr<PortForwarder> mp_portForwarder;
 };
 

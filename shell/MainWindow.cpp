@@ -192,15 +192,17 @@ bool MainWindow::Init()
     // Two clients on one data file would log each other out as the same user, and the last to
     // quit would overwrite what the other saved.
     mp_dataFileLock = std::make_unique<DataFileLock>(DataFilePath());
-    if (mp_dataFileLock->IsHeldElsewhere())
+    if (mp_dataFileLock->GetState() == DataFileLock::State::HeldElsewhere)
     {
-        ShowBox(this, QMessageBox::Warning, tr("Data file in use"),
+        // The box alone: no empty window of a client that is not going to run behind it.
+        ShowBox(nullptr, QMessageBox::Warning, tr("Data file in use"),
                 tr("The data file %1 is in use by another running client. Only one client at a "
                    "time can use it: this one ends.")
                     .arg(DataFilePath()),
                 QMessageBox::Ok);
         return false;
     }
+    show();
     new TimerManager();
     new DataSaver();
     mp_server = new Server();
@@ -311,6 +313,7 @@ bool MainWindow::Init()
 
     addToolBarBreak(Qt::TopToolBarArea);
     addToolBar(Qt::TopToolBarArea, new EventToolBar());
+    ReportUnlockedDataFile();
 
     SubscribePath(new PathNode(d["global"]->GetItem("username")), "global_value", RequireConnected,
                   Handler(this, &MainWindow::OnUsernameChanged));
@@ -422,6 +425,20 @@ void MainWindow::LoadDataFile()
         Inform(this, tr("Error loading configuration data"),
                tr("Your client configuration data could not be loaded. Starting from scratch..."));
     }
+}
+
+void MainWindow::ReportUnlockedDataFile()
+{
+    if (mp_dataFileLock->GetState() != DataFileLock::State::Failed)
+        return;
+    const QString l_reason = mp_dataFileLock->FailureReason();
+    Log(ConfigurationCategory, 1,
+        QStringLiteral("Could not lock %1 (%2): another client could use the same data file at "
+                       "the same time.")
+            .arg(mp_dataFileLock->Path(), l_reason));
+    eventToolBar->AddEvent(tr("Data file not locked: %1").arg(l_reason),
+                           QStringLiteral(":/icons/offline_icon"),
+                           mp_ui->diagnosticsForm->LogPage(ConfigurationCategory));
 }
 
 void MainWindow::ShowSettings()

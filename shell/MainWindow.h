@@ -45,8 +45,8 @@ public:
     explicit MainWindow(QWidget* ip_parent = nullptr);
     ~MainWindow() override;
 
-    // False when another running client uses the data file: the user was told, and nothing was
-    // loaded, connected or started.
+    // Shows the window and starts the client. False when another running client uses the data
+    // file: the user was told, and nothing was shown, loaded, connected or started.
     bool Init();
 
     // Where the client keeps its data: a file in the home folder.
@@ -101,6 +101,8 @@ private:
     void DeclareTypes();
     void Subscribe();
     void LoadDataFile();
+    // A client that could not take the data file's lock runs on, and says so.
+    void ReportUnlockedDataFile();
     void ShowSettings();
     // Writes the data file; with i_onlyWhenChanged, not when the store has not changed since the
     // last save.

@@ -1,5 +1,7 @@
 #include "DataFileLock.h"
 
+#include "GeneralFunctions.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -8,21 +10,29 @@
 #include <unistd.h>
 
 DataFileLock::DataFileLock(const QString& i_dataFilePath)
+    : m_path(i_dataFilePath + QStringLiteral(".lock"))
 {
     // Close-on-exec: a program that the client starts must not keep the lock after it. A link in
     // its place is not followed out of the home.
-    m_descriptor = ::open(QFile::encodeName(i_dataFilePath + QStringLiteral(".lock")).constData(),
+    m_descriptor = ::open(QFile::encodeName(m_path).constData(),
                           O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (m_descriptor < 0)
-        return;
-    int l_result;
-    do
-        l_result = ::flock(m_descriptor, LOCK_EX | LOCK_NB);
-    while (l_result != 0 && errno == EINTR);
+    int l_result = -1;
+    if (m_descriptor >= 0)
+        do
+            l_result = ::flock(m_descriptor, LOCK_EX | LOCK_NB);
+        while (l_result != 0 && errno == EINTR);
     if (l_result == 0)
         return;
-    m_heldElsewhere = errno == EWOULDBLOCK;
-    ::close(m_descriptor);
+    const int l_error = errno;
+    if (l_error == EWOULDBLOCK)
+        m_state = State::HeldElsewhere;
+    else
+    {
+        m_state = State::Failed;
+        m_failureReason = ErrorText(l_error);
+    }
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
     m_descriptor = -1;
 }
 

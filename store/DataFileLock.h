@@ -8,16 +8,29 @@
 class DataFileLock
 {
 public:
+    enum class State
+    {
+        Held,
+        // A running client, another one, holds the lock.
+        HeldElsewhere,
+        // The lock file could not be opened or locked (a home that cannot be written, a lock
+        // file of another owner, a link in its place): this client runs without the lock.
+        Failed
+    };
+
     explicit DataFileLock(const QString& i_dataFilePath);
     ~DataFileLock();
     DataFileLock(const DataFileLock&) = delete;
     DataFileLock& operator=(const DataFileLock&) = delete;
 
-    // Whether a running client, another one, holds the lock. A lock file that cannot be made (a
-    // home that cannot be written) is not taken for one.
-    bool IsHeldElsewhere() const { return m_heldElsewhere; }
+    State GetState() const { return m_state; }
+    QString Path() const { return m_path; }
+    // Why the lock failed, as the system words it; empty unless Failed.
+    QString FailureReason() const { return m_failureReason; }
 
 private:
+    QString m_path;
     int m_descriptor = -1;
-    bool m_heldElsewhere = false;
+    State m_state = State::Held;
+    QString m_failureReason;
 };

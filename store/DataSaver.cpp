@@ -1,6 +1,7 @@
 #include "DataSaver.h"
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "ItemLoader.h"
 #include "Log.h"
 
@@ -266,11 +267,6 @@ struct ParsedFile
     std::vector<std::pair<std::uint32_t, std::uint32_t>> m_connections;
     std::size_t m_unrelatedConnections = 0;
 };
-
-QString ErrorText(int i_error)
-{
-    return QString::fromLocal8Bit(std::strerror(i_error));
-}
 
 // Creates the first free name that i_nameOf gives for 0, 1, 2..., readable and writable by the
 // owner only; returns its descriptor, or -1 with errno set.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <iterator>
 
 namespace
@@ -138,6 +139,11 @@ std::string FormatSeconds(long i_seconds)
     l_result += std::to_string(l_minutes % 60) + 'm';
     l_result += std::to_string(i_seconds % 60) + 's';
     return l_result;
+}
+
+QString ErrorText(int i_error)
+{
+    return QString::fromLocal8Bit(std::strerror(i_error));
 }
 
 QString EscapeHTML(const QString& i_text)

@@ -15,6 +15,8 @@ std::string ReversePathname(const std::string& i_path);
 
 QString CommafyNumber(qint64 i_number);
 std::string FormatSeconds(long i_seconds);
+// The system's text for an errno value.
+QString ErrorText(int i_error);
 QString EscapeHTML(const QString& i_text);
 QString ConvertLinks(const QString& i_text);
 // Remote names as shown: each direction embedding, override or isolate control (U+202A to

@@ -1,5 +1,6 @@
 #include "AllocationProbe.h"
 #include "Data.h"
+#include "DataFileLock.h"
 #include "DataSaver.h"
 #include "LogSink.h"
 #include "StoreRecorder.h"
@@ -7,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -631,6 +633,21 @@ private slots:
         QVERIFY(LoadFails(l_saver, Path()));
         QCOMPARE(l_counter.m_calls, 1);
         QCOMPARE(m_log.m_lines.size(), 1);
+    }
+
+    // The lock goes with the client: a program that it started keeps no share of it.
+    void lockNotKeptByStartedProgram()
+    {
+        QProcess l_program;
+        {
+            DataFileLock l_lock(Path());
+            QCOMPARE(l_lock.GetState(), DataFileLock::State::Held);
+            l_program.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+            QVERIFY(l_program.waitForStarted());
+        }
+        QCOMPARE(DataFileLock(Path()).GetState(), DataFileLock::State::Held);
+        l_program.kill();
+        QVERIFY(l_program.waitForFinished());
     }
 };
 

@@ -103,6 +103,15 @@ private slots:
             }
     }
 
+    // A remote name or path that turns text around shows its control as a mark, so the rest of
+    // the line keeps its order.
+    void directionControlsMarked()
+    {
+        Log(u"Transfer Queue"_s, 1, u"Upload request for x\u202Eexe.elif rof"_s);
+        QCOMPARE(mp_form->Lines(u"Transfer Queue"_s),
+                 QStringList{stamp + u"Upload request for x<U+202E>exe.elif rof"_s});
+    }
+
     // Lines from another thread reach the page through the main thread's event loop, in order.
     void linesFromWorkerThreadArriveQueued()
     {

@@ -39,8 +39,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -231,7 +233,6 @@ class TestMainWindow : public QObject
                 });
         m_answerer.start(10);
         auto lp_window = std::make_unique<MainWindow>();
-        lp_window->show();
         lp_window->Init();
         return lp_window;
     }
@@ -527,15 +528,16 @@ private slots:
         }
     }
 
-    // One client at a time on a data file: a second one on the same home says so and ends
-    // without loading, saving, listening or logging in; a client killed outright does not stop
-    // the next start.
+    // One client at a time on a data file: a second one on the same home says so, with no window
+    // behind the box, and ends without loading, saving, listening or logging in; a client killed
+    // outright does not stop the next start.
     void secondClientOnOneHomeEnds()
     {
         if (InChild())
         {
             std::unique_ptr<MainWindow> lp_window = StartWindow();
             QCOMPARE(m_seen, QStringList{u"Data file in use"_s});
+            QVERIFY(!lp_window->isVisible());
             QVERIFY(!gp_server && !peerMessenger);
             return;
         }
@@ -552,6 +554,33 @@ private slots:
         std::unique_ptr<QProcess> lp_next = Launch(l_home, false);
         QTRY_COMPARE_WITH_TIMEOUT(l_logins.size(), 2, kTimeoutMs);
         Finish(*lp_next, true);
+    }
+
+    // A lock file that cannot be taken, here a link in its place, leaves the client running
+    // unlocked, and it says why on the Configuration Data page and in a notice.
+    void unlockedDataFileSaysSo()
+    {
+        // What the system says of a link opened as a file not to follow, in the client's locale.
+        const QString l_reason = QString::fromLocal8Bit(std::strerror(ELOOP));
+        if (InChild())
+        {
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
+            QVERIFY(diagnosticsForm->Lines(u"Configuration Data"_s)
+                        .first()
+                        .endsWith(u"] Could not lock "_s + MainWindow::DataFilePath() +
+                                  u".lock ("_s + l_reason +
+                                  u"): another client could use the same data file at the "
+                                  "same time."_s));
+            QCOMPARE(eventToolBar->actions().first()->text(),
+                     u"Data file not locked: "_s + l_reason);
+            return;
+        }
+        QSignalSpy l_logins(mp_central.get(), &TestServer::LoggedIn);
+        const QString l_home = Home(u"unlocked"_s, LoginSettings(u"una"_s));
+        QVERIFY(QFile::link(m_homes.filePath(u"elsewhere"_s), DataFile(l_home) + u".lock"_s));
+        Finish(*Launch(l_home, true));
+        QCOMPARE(l_logins.size(), 1);
     }
 
     // A signal while the first start's name dialog waits, before the application's own loop:

@@ -56,7 +56,6 @@ int RunWindow(int argc, char** argv)
     int l_result = 0;
     {
         MainWindow l_window;
-        l_window.show();
         l_window.Init();
         l_result = l_application.exec();
     }

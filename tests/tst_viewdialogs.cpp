@@ -130,6 +130,14 @@ private slots:
         QCOMPARE(Child<QTextEdit>(lp_fresh, "noteEdit")->toPlainText(), u"first"_s);
     }
 
+    // A direction control in the name shows as its mark in the title, not turning it around.
+    void noteTitleMarksDirectionControls()
+    {
+        UserNoteDialog* lp_dialog = UserNoteDialog::GetDialog("x\xe2\x80\xae"
+                                                              "3pm.exe");
+        QCOMPARE(lp_dialog->windowTitle(), u"x<U+202E>3pm.exe"_s);
+    }
+
     void clearNeedsSave()
     {
         SaveNote("bob", u"kept"_s);

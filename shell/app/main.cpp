@@ -56,9 +56,9 @@ int main(int argc, char** argv)
     QuitOnSignals(l_application);
     int l_result = 0;
     {
+        // The window shows once Init has taken the data file. A client that finds its data file
+        // in use by another one has said so, and ends.
         MainWindow l_window;
-        l_window.setVisible(true);
-        // A client that finds its data file in use by another one has said so, and ends.
         if (!l_window.Init())
             l_result = 1;
         else if (!g_quitRequested)
