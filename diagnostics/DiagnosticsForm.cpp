@@ -173,7 +173,7 @@ void DiagnosticsForm::OnUserTracked(Item* ip_user)
     }
     auto* lp_row = new QTreeWidgetItem(mp_ui->trackedUsersTree);
     const std::string l_name = l_user.AsString();
-    lp_row->setText(0, FromLatin1(l_name));
+    lp_row->setText(0, ShownName(l_name));
     lp_row->setText(1, l_user.IsConnected("is_online") ? online : offline);
     l_user += d["track_user_node"]->GetItem(lp_row);
 }

@@ -1,6 +1,7 @@
 #include "AddSharedFolderDialog.h"
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "ui_AddSharedFolderDialog.h"
 
 #include <QFileDialog>
@@ -13,8 +14,9 @@ AddSharedFolderDialog::AddSharedFolderDialog(QWidget* ip_parent)
     for (Item* lp_group : d.GetType("user_list_group")->GetItems())
     {
         const std::string& l_name = lp_group->Value();
-        auto* lp_row = new QListWidgetItem(
-            QString::fromUtf8(l_name.data(), qsizetype(l_name.size())), mp_ui->groupsListWidget);
+        auto* lp_row = new QListWidgetItem(ShownName(l_name), mp_ui->groupsListWidget);
+        // The shown name may not give the bytes back.
+        lp_row->setData(Qt::UserRole, FromLatin1(l_name));
         lp_row->setFlags(lp_row->flags() | Qt::ItemIsUserCheckable);
         lp_row->setCheckState(Qt::Unchecked);
     }
@@ -76,7 +78,8 @@ void AddSharedFolderDialog::accept()
         {
             QListWidgetItem* lp_row = mp_ui->groupsListWidget->item(l_row);
             if (lp_row->checkState() == Qt::Checked)
-                l_folder += d.GetType("user_list_group")->GetItem(lp_row->text());
+                l_folder += d.GetType("user_list_group")
+                                ->GetItem(ToLatin1(lp_row->data(Qt::UserRole).toString()));
         }
     QDialog::accept();
 }

@@ -699,7 +699,7 @@ ChatForm* MainWindow::GetChatForm(std::string i_user)
     AddNamedTab(mp_ui->chatTabControl, lp_form,
                 QIcon(QString::fromLatin1(l_user.IsConnected("is_online") ? OnlineDotIcon
                                                                           : OfflineDotIcon)),
-                FromLatin1(i_user), i_user);
+                ShownName(i_user), i_user);
     l_user += d["user_chat_widget"]->GetItem(Value(lp_form));
     mp_server->TrackUser(i_user);
     return lp_form;
@@ -775,7 +775,7 @@ void MainWindow::OnSharedFolderChange(ConnectionInfo i_info)
     {
         QStringList l_groups;
         for (Item* lp_group : l_folder.GetItems("user_list_group").SortAlphabetic(true))
-            l_groups.append(Text(lp_group));
+            l_groups.append(ShownName(ItemPtr(lp_group).AsString()));
         l_access = l_groups.join(QStringLiteral(", "));
     }
     const QList<QTreeWidgetItem*> l_rows =
@@ -834,9 +834,9 @@ void MainWindow::OnOptionsTabSelectionChanged(int i_index)
 
 void MainWindow::OnToolBarActionTriggered(std::string i_id)
 {
-    RunRoomCommand(i_id, actionBar->GetKey(QStringLiteral("room")).toLatin1().toStdString());
+    RunRoomCommand(i_id, ToLatin1(actionBar->GetKey(QStringLiteral("room"))));
     RunSharingCommand(i_id);
-    RunUserCommand(i_id, actionBar->GetKey(QStringLiteral("user")).toStdString());
+    RunUserCommand(i_id, ToLatin1(actionBar->GetKey(QStringLiteral("user"))));
 }
 
 void MainWindow::RunRoomCommand(const std::string& i_id, const std::string& i_room)

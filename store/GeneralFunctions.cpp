@@ -195,9 +195,19 @@ QString FromLatin1(const std::string& i_bytes)
     return QString::fromLatin1(i_bytes.data(), qsizetype(i_bytes.size()));
 }
 
+std::string ToLatin1(const QString& i_text)
+{
+    return i_text.toLatin1().toStdString();
+}
+
 QString FromUtf8(const std::string& i_bytes)
 {
     return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
+}
+
+QString ShownName(const std::string& i_name)
+{
+    return MarkDirectionControls(FromUtf8(i_name));
 }
 
 bool GetBit(std::uint32_t i_value, int i_n)

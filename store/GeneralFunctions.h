@@ -25,9 +25,15 @@ QString ConvertLinks(const QString& i_text);
 // and cannot pass for an MP3 file. What is stored and sent keeps the control. Text without one
 // comes back as it is, uncopied.
 QString MarkDirectionControls(const QString& i_text);
-// Bytes from the store as text: names of users and rooms carry one byte a character, paths,
-// file names and chat carry UTF-8.
+// Bytes as text one byte a character, and back: every byte value comes back unchanged, so a
+// row, tab or menu entry keeps a name's bytes this way beside the text it shows.
 QString FromLatin1(const std::string& i_bytes);
+std::string ToLatin1(const QString& i_text);
+// Bytes from the store as text: names, paths, file names and chat carry UTF-8.
 QString FromUtf8(const std::string& i_bytes);
+// A user's or group's name as every view shows it, as a chat line shows its sender: UTF-8, with
+// direction controls marked. Bytes that are not UTF-8 show replaced, so the text may not give
+// the name back: what acts on the name reads the bytes kept with it.
+QString ShownName(const std::string& i_name);
 
 bool GetBit(std::uint32_t i_value, int i_n);

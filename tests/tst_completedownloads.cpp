@@ -26,7 +26,7 @@ std::string TimeText(const QString& i_minutes)
 ItemPtr Record(const QString& i_name, const QString& i_minutes)
 {
     ItemPtr l_record = TypeOf("complete_download")->NewItem();
-    l_record += User("b\xe9"
+    l_record += User("b\xc3\xa9"
                      "b");
     SetValue(l_record, "complete_download_filename", i_name.toUtf8().toStdString());
     SetValue(l_record, "complete_download_relative_folder", "album");

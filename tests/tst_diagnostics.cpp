@@ -248,7 +248,7 @@ private slots:
         SetFlag("bob", "is_online", true);
         SetFlag("bob", "is_tracked", true);
         SetFlag("carol", "is_online", true);
-        SetFlag("d\xe9sir\xe9", "is_tracked", true);
+        SetFlag("d\xc3\xa9sir\xc3\xa9", "is_tracked", true);
         QCOMPARE(l_rows(), QStringList({u"bob:Online"_s, u"d\u00e9sir\u00e9:Offline"_s}));
 
         SetFlag("bob", "is_online", false);

@@ -68,7 +68,7 @@ QStringList Access(const char* ip_folder)
         if (l_folder.IsConnected(lp_flag))
             l_access.append(QString::fromLatin1(lp_flag + 7));
     for (Item* lp_group : l_folder.GetItems("user_list_group"))
-        l_access.append(QString::fromStdString(lp_group->Value()));
+        l_access.append(QString::fromLatin1(lp_group->Value()));
     return l_access;
 }
 } // namespace
@@ -95,7 +95,7 @@ private slots:
         TestSettings::SetSetting("username", "old");
         TestSettings::SetSetting("password", "old secret");
         TestSettings::SetSetting("listening_port", 2235);
-        for (const char* lp_group : {"zeta", "alpha", "mid"})
+        for (const char* lp_group : {"zeta", "alpha", "mid", "\xe9t\xe9", "x\xe2\x80\xae"})
             d.GetType("user_list_group")->GetItem(lp_group);
     }
 
@@ -184,7 +184,9 @@ private slots:
             QTest::addColumn<QString>(lp_column);
         Row("everyone, whatever else shows", {"/music", "", "11", "zeta", "public"});
         Row("user list", {"/music", "", "01", "", "userlist"});
-        Row("groups", {"/music", "", "00", "zeta alpha", "zeta alpha"});
+        // A group whose name is not UTF-8: the row gives its bytes, which the shown name cannot.
+        Row("groups", {"/music", "", "00", "zeta \xef\xbf\xbdt\xef\xbf\xbd alpha",
+                       "zeta alpha \xc3\xa9t\xc3\xa9"});
         Row("nobody", {"/music", "", "00", "", ""});
         Row("no folder", {"", "", "11", "", ""});
         Row("shared again adds", {"/music", "/music", "11", "", "public userlist"});
@@ -205,6 +207,7 @@ private slots:
         Child<QCheckBox>(lp_dialog, "everyoneCheckBox")->setChecked(boxes[0] == QLatin1Char('1'));
         Child<QCheckBox>(lp_dialog, "userListCheckBox")->setChecked(boxes[1] == QLatin1Char('1'));
         auto* lp_groups = Child<QListWidget>(lp_dialog, "groupsListWidget");
+        QCOMPARE(lp_groups->findItems(u"x<U+202E>"_s, Qt::MatchExactly).size(), 1);
         for (const QString& l_group : groups.split(QLatin1Char(' '), Qt::SkipEmptyParts))
             lp_groups->findItems(l_group, Qt::MatchExactly).first()->setCheckState(Qt::Checked);
         lp_dialog->accept();

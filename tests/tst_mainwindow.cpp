@@ -360,6 +360,11 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(lp_window->findChildren<SharedFilesRescannedDialog*>().size(),
                                       1, kTimeoutMs);
 
+            // Groups show as every view shows a name.
+            ItemPtr(d["shared_folder"]->GetItem(l_shared.path())) +=
+                d["user_list_group"]->GetItem("x\xe2\x80\xae");
+            QCOMPARE(lp_ui->sharedFoldersList->topLevelItem(0)->text(1), u"x<U+202E>"_s);
+
             // Unsharing acts on every selected row; a row that names no shared folder makes none.
             QTreeWidget* lp_list = lp_ui->sharedFoldersList;
             auto* lp_stray = new QTreeWidgetItem(lp_list, {u"/no/such/folder"_s});
@@ -384,11 +389,11 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(l_firstAction(), u"&&Enter"_s, kTimeoutMs);
             actionBar->SetWidgetActionText(lp_ui->roomList, u"refresh_room_list"_s, u"R&R"_s);
             QCOMPARE(lp_ui->mainToolBar->actions().at(2)->text(), u"R&&R"_s);
-            const std::string l_sender = "<b>zed</b>&co";
+            const std::string l_sender = "<b>Zo\xc3\xab</b>&co";
             lp_window->GetChatForm(l_sender)->AddChat(l_sender, "hi");
             const QList<QPair<QTabWidget*, QString>> l_titles = {
                 {lp_ui->roomsTabControl, u"<b>x</b>&&amp;"_s},
-                {lp_ui->chatTabControl, u"<b>zed</b>&&co"_s}};
+                {lp_ui->chatTabControl, u"<b>Zo\u00eb</b>&&co"_s}};
             for (const auto& [lp_tabs, l_title] : l_titles)
                 QCOMPARE(lp_tabs->tabText(lp_tabs->count() - 1), l_title);
             lp_window->OnRoomTabClosed(0);
@@ -396,9 +401,9 @@ private slots:
 
             // A notice shows a peer's text as it is, and goes with its page.
             QCOMPARE(eventToolBar->actions().size(), 1);
-            QCOMPARE(eventToolBar->actions().at(0)->text(), u"<b>zed</b>&&co"_s);
+            QCOMPARE(eventToolBar->actions().at(0)->text(), u"<b>Zo\u00eb</b>&&co"_s);
             QCOMPARE(eventToolBar->actions().at(0)->toolTip(),
-                     Qt::convertFromPlainText(u"<b>zed</b>&co"_s));
+                     Qt::convertFromPlainText(u"<b>Zo\u00eb</b>&co"_s));
             lp_window->OnChatTabClosed(lp_ui->chatTabControl->count() - 1);
             QTRY_VERIFY_WITH_TIMEOUT(!eventToolBar->isVisible(), kTimeoutMs);
             QVERIFY(d["event_toolbar_action"]->GetItems().empty());

@@ -161,20 +161,22 @@ private slots:
 
     // Each row shows what the user's first full report said: flag only for a two-letter ASCII
     // code with a flag, files with separators, speed in K/s with one decimal and none for 0, the
-    // name's bytes one character each.
+    // name as every view shows it, its bytes kept whole.
     void userRowCells_data()
     {
         QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
         QTest::addColumn<QByteArray>("country");
         QTest::addColumn<qint64>("files");
         QTest::addColumn<qint64>("speed");
         // The flag shown ("-" for none), the files and the speed cell.
         QTest::addColumn<QStringList>("cells");
         const auto l_row = [](const char* ip_name, const char* ip_country, qint64 i_files,
-                              qint64 i_speed, const char* ip_cells)
+                              qint64 i_speed, const char* ip_cells, const char* ip_shown = nullptr)
         {
             QTest::addRow("%s, %s", ip_name, ip_country)
-                << QByteArray(ip_name) << QByteArray(ip_country) << i_files << i_speed
+                << QByteArray(ip_name) << QString::fromUtf8(ip_shown ? ip_shown : ip_name)
+                << QByteArray(ip_country) << i_files << i_speed
                 << QString::fromLatin1(ip_cells).split(u'|');
         };
         l_row("alice", "DE", 1000, 1536, "de|1,000|1.5");
@@ -185,11 +187,14 @@ private slots:
         l_row("frank", "/.", 5, 0, "-|5|");
         l_row("gina", "\xc3\xa9", 5, 0, "-|5|");
         l_row("hal", "zz", 5, 0, "-|5|");
-        l_row("a&b \xe9", "se", 7, 2048, "se|7|2.0");
+        l_row("a&b \xe9", "se", 7, 2048, "se|7|2.0", "a&b \xef\xbf\xbd");
+        l_row("Zo\xc3\xab", "", 1, 0, "-|1|");
+        l_row("x\xe2\x80\xaeyz", "", 1, 0, "-|1|", "x<U+202E>yz");
     }
     void userRowCells()
     {
         QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
         QFETCH(QByteArray, country);
         QFETCH(qint64, files);
         QFETCH(qint64, speed);
@@ -197,7 +202,7 @@ private slots:
         RoomForm l_form("lobby");
         Join("lobby", {name.toStdString(), country.toStdString(), files, speed});
 
-        QTreeWidgetItem* lp_row = RowOf(&l_form, QString::fromLatin1(name));
+        QTreeWidgetItem* lp_row = RowOf(&l_form, shown);
         QVERIFY(lp_row);
         QCOMPARE(static_cast<Row*>(lp_row)->Name(), name.toStdString());
         const QIcon l_flag = lp_row->icon(Row::FlagColumn);
@@ -631,28 +636,29 @@ private slots:
         QCOMPARE(l_entry.ReadU32(), isPrivate ? 1u : 0u);
     }
 
-    // Two users in one room through the server: each sees the other, their chat reaches the
-    // page, the own line only as the server relays it, and a user who leaves goes from the list.
+    // Two users in one room through the server: each sees the other, named alike in the list
+    // and in the chat lines, their chat reaches the page, the own line only as the server relays
+    // it, and a user who leaves goes from the list.
     void twoUsersInOneRoom()
     {
         RoomOpener l_opener;
         TestPeer l_alicePeer;
-        Central().SetUserCountry("alice", "SE");
-        auto lp_alice = mp_harness->Peers().LogInPeer("alice", l_alicePeer);
+        Central().SetUserCountry("Zo\xc3\xab", "SE");
+        auto lp_alice = mp_harness->Peers().LogInPeer("Zo\xc3\xab", l_alicePeer);
         lp_alice->SendMessage(EnterRoomCode, WireWriter().WriteString("café").WriteU32(0).Bytes());
         QVERIFY(lp_alice->Take(EnterRoomCode, ViewHarness::timeoutMs));
 
         Client().EnterRoom("café", false);
         QTRY_VERIFY_WITH_TIMEOUT(l_opener.mp_form, ViewHarness::timeoutMs);
         RoomForm* lp_form = l_opener.mp_form;
-        QTRY_COMPARE_WITH_TIMEOUT(Names(lp_form, false), (QStringList{u"alice"_s, u"me"_s}),
+        QTRY_COMPARE_WITH_TIMEOUT(Names(lp_form, false), (QStringList{u"me"_s, u"Zo\u00eb"_s}),
                                   ViewHarness::timeoutMs);
-        QVERIFY(!RowOf(lp_form, u"alice"_s)->icon(Row::FlagColumn).isNull());
+        QVERIFY(!RowOf(lp_form, u"Zo\u00eb"_s)->icon(Row::FlagColumn).isNull());
         QCOMPARE(UserCount("café"), u"2"_s);
 
         lp_alice->SendMessage(RoomChatCode,
                               WireWriter().WriteString("café").WriteString("hi <b>me</b>").Bytes());
-        QTRY_VERIFY_WITH_TIMEOUT(LogText(lp_form).contains(u"[alice] hi <b>me</b>"_s),
+        QTRY_VERIFY_WITH_TIMEOUT(LogText(lp_form).contains(u"[Zo\u00eb] hi <b>me</b>"_s),
                                  ViewHarness::timeoutMs);
         auto* lp_entry = lp_form->findChild<QLineEdit*>(u"chatEdit"_s);
         lp_entry->setText(u"hello alice"_s);

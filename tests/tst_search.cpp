@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -280,9 +281,9 @@ private slots:
         QTest::newRow("remote text shown as it is")
             << QStringList{u"a&b,Y,0,0:<b>&x<b>/<i>y&z<i>=1"_s}
             << Split("a&b|Y|\n <b>&x<b>\n  <i>y&z<i>|1");
-        QTest::newRow("direction controls shown as marks")
-            << QStringList{u"ann,Y,0,0:m\u2067/x\u202E3pm.exe=1"_s}
-            << Split("ann|Y|\n m<U+2067>\n  x<U+202E>3pm.exe|1");
+        QTest::newRow("names as every view shows them")
+            << QStringList{u"Zo\u00eb\u202E,Y,0,0:m\u2067/x\u202E3pm.exe=1"_s}
+            << Split("Zo\u00eb<U+202E>|Y|\n m<U+2067>\n  x<U+202E>3pm.exe|1");
         QTest::newRow("attributes: bitrate, its mode and the length, each alone too")
             << QStringList{u"ann,Y,0,0:m/a=1=bitrate 320,bitrate_mode vbr,length_seconds 4522;"
                            u"m/b=1=bitrate 128,bitrate_mode cbr;m/c=1=length_seconds 3725"_s}
@@ -660,6 +661,34 @@ private slots:
         for (QTreeWidgetItemIterator l_it(lp_form->searchResults()); *l_it; ++l_it)
             l_marked += (*l_it)->icon(4).isNull() ? 0 : 1;
         QCOMPARE(l_marked, queued.size());
+    }
+
+    // The user row's menu acts on the user the reply came from, bytes as they are, where the
+    // shown name does not give them back.
+    void userRowMenuActsOnTheRowsUser()
+    {
+        ItemPtr l_request;
+        SearchResultsForm* lp_form = Manual("q", &l_request);
+        mp_search->SearchTabControl()->setCurrentWidget(lp_form);
+        Reply l_reply = ParseReply(u",Y,0,0:m/x=1"_s);
+        l_reply.m_user = "b\xe9";
+        mp_search->OnUserSearchResults(Store(l_request, l_reply));
+        mp_search->ShowHeldReplies();
+        QTreeWidget* lp_tree = lp_form->searchResults();
+        QCOMPARE(lp_tree->topLevelItem(0)->text(0), u"b\ufffd"_s);
+        QTimer::singleShot(0, lp_tree,
+                           []
+                           {
+                               if (auto* lp_menu =
+                                       qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+                               {
+                                   ViewHarness::Trigger(*lp_menu, u"Ignore chat from user"_s);
+                                   lp_menu->close();
+                               }
+                           });
+        emit lp_tree->customContextMenuRequested(
+            lp_tree->visualItemRect(lp_tree->topLevelItem(0)).center());
+        QVERIFY(User("b\xe9").IsConnected("is_ignored"));
     }
 
     void savedFiltersAcrossPages()

@@ -248,9 +248,9 @@ private slots:
         QTest::newRow("last of user") << l_three << QStringList{u"bob/Music\\Rock/d.mp3"_s}
                                       << u"alice(Rock/Music(a.mp3,b.mp3),Docs(c.txt))"_s;
         QTest::newRow("all") << l_three << l_three << QString();
-        QTest::newRow("direction controls shown as marks")
-            << QStringList{u"bob/x\u202A\\y/z\u202E3pm.exe"_s} << QStringList()
-            << u"bob(y/x<U+202A>(z<U+202E>3pm.exe))"_s;
+        QTest::newRow("names as every view shows them")
+            << QStringList{u"Zo\u00eb\u202E/x\u202A\\y/z\u202E3pm.exe"_s} << QStringList()
+            << u"Zo\u00eb<U+202E>(y/x<U+202A>(z<U+202E>3pm.exe))"_s;
     }
     void cascades()
     {

@@ -262,17 +262,17 @@ private slots:
         const auto l_fill = []
         {
             ItemPtr l_entry = User("alice").NewItem("in_user_list");
-            for (const char* lp_group : {"b", "\xe9t\xe9", "a", "B"})
+            for (const char* lp_group : {"b", "\xe9t\xe9", "a", "B", "x\xe2\x80\xae"})
                 l_entry += Group(lp_group);
             User("Bob").NewItem("in_user_list");
             User("Bob") += d["is_online"]->GetGlobalNullItem();
             User("carol") += d["unshared"]->GetGlobalNullItem();
             User("dave") += d["is_ignored"]->GetGlobalNullItem();
             SetNote("dave", "quiet");
-            User("caf\xe9").NewItem("in_user_list");
-            User("caf\xe9") += d["unshared"]->GetGlobalNullItem();
-            User("caf\xe9") += d["is_ignored"]->GetGlobalNullItem();
-            SetNote("caf\xe9", "na\xc3\xafve <b>x</b>");
+            User("caf\xc3\xa9").NewItem("in_user_list");
+            User("caf\xc3\xa9") += d["unshared"]->GetGlobalNullItem();
+            User("caf\xc3\xa9") += d["is_ignored"]->GetGlobalNullItem();
+            SetNote("caf\xc3\xa9", "na\xc3\xafve <b>x</b>");
         };
         if (storeFirst)
             l_fill();
@@ -287,7 +287,7 @@ private slots:
         auto* lp_ignored = Child<QTreeWidget>(lp_form, "ignoredList");
         QCOMPARE(Rows(lp_users), (QStringList{
                                      u"Bob [online] |  | "_s,
-                                     u"alice [offline] | B, a, b, \u00e9t\u00e9 | "_s,
+                                     u"alice [offline] | B, a, b, x<U+202E>, \ufffdt\ufffd | "_s,
                                      u"caf\u00e9 [offline] |  | na\u00efve <b>x</b> [note]"_s,
                                  }));
         QVERIFY(ViewHarness::Snapshot(lp_form, u"userlist"_s).size() > 0);
@@ -299,11 +299,11 @@ private slots:
                                                 u"dave | quiet [note]"_s}));
 
         // A new note shows in all three lists; no note clears text and icon in all three.
-        SetNote("caf\xe9", "new");
+        SetNote("caf\xc3\xa9", "new");
         QCOMPARE(Rows(lp_users).at(2), u"caf\u00e9 [offline] |  | new [note]"_s);
         QCOMPARE(Rows(lp_unshared).at(0), u"caf\u00e9 | new [note]"_s);
         QCOMPARE(Rows(lp_ignored).at(0), u"caf\u00e9 | new [note]"_s);
-        SetNote("caf\xe9", nullptr);
+        SetNote("caf\xc3\xa9", nullptr);
         QCOMPARE(Rows(lp_users).at(2), u"caf\u00e9 [offline] |  | "_s);
         QCOMPARE(Rows(lp_unshared).at(0), u"caf\u00e9 | "_s);
         QCOMPARE(Rows(lp_ignored).at(0), u"caf\u00e9 | "_s);
@@ -312,12 +312,12 @@ private slots:
         ItemPtr l_entry = User("alice")["in_user_list"];
         l_entry -= Group("a");
         l_entry -= Group("B");
-        QCOMPARE(Rows(lp_users).at(1), u"alice [offline] | b, \u00e9t\u00e9 | "_s);
+        QCOMPARE(Rows(lp_users).at(1), u"alice [offline] | b, x<U+202E>, \ufffdt\ufffd | "_s);
         l_entry.Disconnect("user_list_group");
         QCOMPARE(Rows(lp_users).at(1), u"alice [offline] |  | "_s);
 
         // Leaving the list takes only the User List row, and its node; the user stays tracked.
-        User("caf\xe9").Disconnect("in_user_list");
+        User("caf\xc3\xa9").Disconnect("in_user_list");
         User("carol").Disconnect("unshared");
         User("dave").Disconnect("is_ignored");
         QCOMPARE(lp_users->topLevelItemCount(), 2);
@@ -326,7 +326,7 @@ private slots:
         QCOMPARE(d["user_list_node"]->ItemCount(), std::size_t(2));
         QCOMPARE(d["unshared_list_node"]->ItemCount(), std::size_t(1));
         QCOMPARE(d["ignored_list_node"]->ItemCount(), std::size_t(1));
-        QVERIFY(User("caf\xe9").IsConnected("is_tracked"));
+        QVERIFY(User("caf\xc3\xa9").IsConnected("is_tracked"));
         QVERIFY(!User("carol").IsConnected("is_tracked"));
     }
 
@@ -396,8 +396,8 @@ private slots:
         QCOMPARE(lp_users->topLevelItem(0)->text(0), u"Alice"_s);
     }
 
-    // The menu is the user menu for the name the row shows, bytes as they are; empty space
-    // opens none.
+    // The menu is the user menu of the row's user, bytes as they are, also where the shown name
+    // does not give them back; empty space opens none.
     void menusForTheRowsUser_data()
     {
         QTest::addColumn<QString>("list");
@@ -417,7 +417,7 @@ private slots:
         lp_form->Init();
         lp_form->show();
         auto* lp_tree = lp_form->findChild<QTreeWidget*>(list);
-        QCOMPARE(lp_tree->topLevelItem(0)->text(0), QString::fromLatin1(l_name));
+        QCOMPARE(lp_tree->topLevelItem(0)->text(0), u"\ufffdve & \u00e9"_s);
         const std::size_t l_users = d["user"]->ItemCount();
 
         QCOMPARE(RunMenu(lp_form, lp_tree, nullptr), QStringList{u"(none)"_s});
@@ -443,7 +443,7 @@ private slots:
         for (const char* lp_group : {"b", "\xe9t\xe9", "a&b"})
             Group(lp_group);
         QCOMPARE(lp_list->count(), 3);
-        QCOMPARE(lp_list->item(2)->text(), u"\u00e9t\u00e9"_s);
+        QCOMPARE(lp_list->item(2)->text(), u"\ufffdt\ufffd"_s);
         const std::size_t l_groups = d["user_list_group"]->ItemCount();
 
         const auto l_set = [&](int i_row, int i_value)
@@ -454,7 +454,7 @@ private slots:
         lp_list->setCurrentRow(2);
         QVERIFY(lp_spin->isEnabled());
         QCOMPARE(lp_spin->value(), 0);
-        QCOMPARE(Child<QGroupBox>(lp_dialog, "groupBox")->title(), u"\u00e9t\u00e9"_s);
+        QCOMPARE(Child<QGroupBox>(lp_dialog, "groupBox")->title(), u"\ufffdt\ufffd"_s);
         l_set(2, 3);
         l_set(1, 3);
         ItemPtr l_priority = Group("\xe9t\xe9")["group_download_priority"];
@@ -474,8 +474,12 @@ private slots:
 
         lp_list->setCurrentItem(nullptr);
         QVERIFY(!lp_spin->isEnabled());
-        Group("b").Remove();
-        QCOMPARE(lp_list->count(), 2);
+        // Of two groups that show alike, the one removed takes its own row.
+        Group("\xeat\xea") += d["group_download_priority"]->GetItem("7");
+        Group("\xe9t\xe9").Remove();
+        QCOMPARE(lp_list->count(), 3);
+        lp_list->setCurrentRow(2);
+        QCOMPARE(lp_spin->value(), 7);
     }
 
     // The tool bar's "configure_user_groups" opens one dialog and later focuses it; closed, the
@@ -512,12 +516,13 @@ private slots:
     }
 
     // Through the test server: a user who exists is added, shown offline, then online and
-    // offline as the server reports; one who does not exist is not added.
+    // offline as the server reports, the typed name as typed; one who does not exist is not
+    // added.
     void addThroughServer()
     {
         TestServer& l_central = mp_harness->Peers().Central();
         l_central.SetAutomaticReplies(true);
-        l_central.SetPassword("alice", "pw");
+        l_central.SetPassword("Zo\xc3\xab", "pw");
         l_central.SetNoSuchUser("nobody");
         auto* lp_form = new UserListForm;
         lp_form->Init();
@@ -530,19 +535,19 @@ private slots:
                                   ViewHarness::timeoutMs);
         QVERIFY(!User("nobody").IsConnected("in_user_list"));
 
-        Child<QLineEdit>(lp_dialog, "userNameEdit")->setText(u"alice"_s);
+        Child<QLineEdit>(lp_dialog, "userNameEdit")->setText(u"Zo\u00eb"_s);
         Child<QPushButton>(lp_dialog, "addFriendButton")->click();
         QTRY_COMPARE_WITH_TIMEOUT(lp_status->text(), u"User added to list."_s,
                                   ViewHarness::timeoutMs);
         auto* lp_users = Child<QTreeWidget>(lp_form, "userList");
-        QCOMPARE(Rows(lp_users), QStringList{u"alice [offline] |  | "_s});
+        QCOMPARE(Rows(lp_users), QStringList{u"Zo\u00eb [offline] |  | "_s});
 
         TestPeer l_peer;
-        std::unique_ptr<FrameClient> lp_alice = mp_harness->Peers().LogInPeer("alice", l_peer);
-        QTRY_COMPARE_WITH_TIMEOUT(Rows(lp_users), QStringList{u"alice [online] |  | "_s},
+        std::unique_ptr<FrameClient> lp_alice = mp_harness->Peers().LogInPeer("Zo\xc3\xab", l_peer);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(lp_users), QStringList{u"Zo\u00eb [online] |  | "_s},
                                   ViewHarness::timeoutMs);
         lp_alice->Close();
-        QTRY_COMPARE_WITH_TIMEOUT(Rows(lp_users), QStringList{u"alice [offline] |  | "_s},
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(lp_users), QStringList{u"Zo\u00eb [offline] |  | "_s},
                                   ViewHarness::timeoutMs);
     }
 

@@ -163,7 +163,9 @@ private slots:
         QCOMPARE(Note("bob"), u"other"_s);
     }
 
-    // One row per group in ascending order, checked where the user's list entry is in it.
+    // One row per group in ascending order, checked where the user's list entry is in it; a
+    // check reaches the group whose row it is, also where the shown name does not give its bytes
+    // back. The title names the user as every view does.
     void groupRows()
     {
         ItemPtr l_entry = ItemPtr(d["user"]->GetItem("bob")).NewItem("in_user_list");
@@ -172,8 +174,10 @@ private slots:
         l_entry += d["user_list_group"]->GetItem("rock");
         auto* lp_dialog = new UserGroupsDialog("bob");
         QCOMPARE(lp_dialog->windowTitle(), u"User Groups for [bob]"_s);
+        QCOMPARE(UserGroupsDialog("x\xe2\x80\xaeZo\xc3\xab").windowTitle(),
+                 u"User Groups for [x<U+202E>Zo\u00eb]"_s);
         QCOMPARE(Rows(lp_dialog),
-                 QStringList({u"Jazz:0"_s, u"blues:0"_s, u"caf\u00e9:0"_s, u"rock:1"_s}));
+                 QStringList({u"Jazz:0"_s, u"blues:0"_s, u"caf\ufffd:0"_s, u"rock:1"_s}));
         QCOMPARE(Groups("bob"), QStringList{u"rock"_s});
 
         auto* lp_list = Child<QListWidget>(lp_dialog, "groupListWidget");
@@ -185,8 +189,8 @@ private slots:
         QVERIFY(ViewHarness::Snapshot(lp_dialog, u"usergroups"_s).size() > 0);
     }
 
-    // A new group appears unchecked in every open dialog; names are trimmed; blanks and an
-    // existing name add nothing.
+    // A new group appears unchecked in every open dialog; names are trimmed and taken as UTF-8;
+    // blanks and an existing name add nothing.
     void newGroups()
     {
         ItemPtr(d["user"]->GetItem("bob")).NewItem("in_user_list");
@@ -196,9 +200,11 @@ private slots:
         QCOMPARE(Child<QLineEdit>(lp_bob, "newGroupEdit")->text(), QString());
         CreateGroup(lp_carol, u"friends"_s);
         CreateGroup(lp_carol, u"   "_s);
-        QCOMPARE(Rows(lp_bob), QStringList{u"friends:0"_s});
-        QCOMPARE(Rows(lp_carol), QStringList{u"friends:0"_s});
-        QCOMPARE(d["user_list_group"]->ItemCount(), std::size_t(1));
+        CreateGroup(lp_carol, u"Zo\u00eb"_s);
+        QCOMPARE(Rows(lp_bob), (QStringList{u"Zo\u00eb:0"_s, u"friends:0"_s}));
+        QCOMPARE(Rows(lp_carol), (QStringList{u"Zo\u00eb:0"_s, u"friends:0"_s}));
+        QVERIFY(d["user_list_group"]->HasItem("Zo\xc3\xab"));
+        QCOMPARE(d["user_list_group"]->ItemCount(), std::size_t(2));
         QVERIFY(Groups("bob").isEmpty());
     }
 

@@ -90,8 +90,7 @@ void CompleteDownloadsForm::AddRow(ItemPtr i_download)
         0, MarkDirectionControls(FromUtf8(i_download["complete_download_filename"].AsString())));
     lp_row->setText(1, MarkDirectionControls(
                            FromUtf8(i_download["complete_download_relative_folder"].AsString())));
-    const std::string l_user = i_download["user"].AsString();
-    lp_row->setText(2, FromLatin1(l_user));
+    lp_row->setText(2, ShownName(i_download["user"].AsString()));
     lp_row->setText(3, FromUtf8(i_download["complete_download_file_size"].AsString()));
     lp_row->setText(4, l_time);
     ItemPtr(TypeOf(nodeType)->GetItem(Value(static_cast<QTreeWidgetItem*>(lp_row)))) += i_download;

@@ -468,9 +468,7 @@ void SearchForm::AddResult(SearchResultsForm* ip_form, ItemPtr i_widget, ItemPtr
     if (!lp_userRow)
     {
         lp_userRow = new SearchResultListItem(lp_tree);
-        const std::string l_name = l_user.AsString();
-        lp_userRow->setText(
-            0, QString::fromLatin1(l_name.data(), static_cast<qsizetype>(l_name.size())));
+        lp_userRow->setText(0, ShownName(l_user.AsString()));
         l_userNode = TypeOf("search_results_user_node")->NewItem(Value(lp_userRow));
         l_userNode += i_widget;
         l_userNode += l_user;
@@ -635,7 +633,9 @@ void SearchForm::OnSearchResultsContextMenuRequested(QPoint i_point)
         return;
     auto lp_menu = std::make_unique<QMenu>();
     SearchResultMenuOptions l_result(lp_menu.get(), lp_row);
-    UserMenuOptions l_user(lp_menu.get(), lp_userRow->text(0).toLatin1().toStdString());
+    // The row's user as the store ties it: the shown name may not give the bytes back.
+    UserMenuOptions l_user(lp_menu.get(),
+                           NodeOf("search_results_user_node", lp_userRow)["user"].AsString());
     lp_menu->exec(lp_tree->viewport()->mapToGlobal(i_point));
 }
 

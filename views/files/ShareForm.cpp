@@ -166,8 +166,7 @@ void ShareForm::SetShare(ItemPtr i_share)
             QStringLiteral("No files returned. The user is either not sharing any files, or is "
                            "sharing all of their files privately."));
         if (eventToolBar)
-            eventToolBar->AddEvent(QString::fromStdString(m_user), g_browseIcon,
-                                   mp_ui->messageBrowser);
+            eventToolBar->AddEvent(ShownName(m_user), g_browseIcon, mp_ui->messageBrowser);
         return;
     }
 
@@ -192,7 +191,7 @@ void ShareForm::SetShare(ItemPtr i_share)
              mp_ui->folderTree, mp_ui->fileList, mp_ui->filterEdit, mp_ui->filterHelpButton})
         lp_widget->show();
     if (eventToolBar)
-        eventToolBar->AddEvent(QString::fromStdString(m_user), g_browseIcon, mp_ui->folderTree);
+        eventToolBar->AddEvent(ShownName(m_user), g_browseIcon, mp_ui->folderTree);
     connect(mp_ui->folderTree, &QTreeWidget::itemDoubleClicked, this,
             &ShareForm::OnFolderDoubleClicked, Qt::UniqueConnection);
     connect(mp_ui->fileList, &QTreeWidget::itemDoubleClicked, this, &ShareForm::OnFileDoubleClicked,
@@ -576,7 +575,7 @@ void ShareForm::OnConnectionToUserFailed(std::string i_user, std::string i_conne
             .arg(QLatin1String(PortTestAddress))
             .arg(l_port));
     if (eventToolBar)
-        eventToolBar->AddEvent(QString::fromStdString(m_user), g_browseIcon, mp_ui->messageBrowser);
+        eventToolBar->AddEvent(ShownName(m_user), g_browseIcon, mp_ui->messageBrowser);
 }
 
 void ShareForm::OnShareRemoved(Item* ip_share)

@@ -82,8 +82,7 @@ ShareForm* SharesForm::OpenShareBrowse(std::string i_user)
     }
     ShareForm* lp_form = new ShareForm(i_user, this);
     // A name from the network: its ampersands are characters, not shortcut markers.
-    mp_ui->tabControl->addTab(lp_form, MarkDirectionControls(QString::fromStdString(i_user))
-                                           .replace(QLatin1Char('&'), QStringLiteral("&&")));
+    mp_ui->tabControl->addTab(lp_form, EscapeAmpersands(ShownName(i_user)));
     if (peerMessenger)
         peerMessenger->GetUserSharedFiles(i_user);
     FocusWidgetAndParents(lp_form);

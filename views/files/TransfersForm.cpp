@@ -481,7 +481,7 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(Side& i_side, ItemPtr i_entry, ItemP
     {
         lp_userRow = new TransferListItem();
         l_user += d[i_side.mp_userNode]->NewItem(Value(lp_userRow));
-        lp_userRow->setText(0, QString::fromLatin1(l_user.AsString()));
+        lp_userRow->setText(0, ShownName(l_user.AsString()));
         if (IsDownloadSide(i_side))
             lp_userRow->setIcon(0, l_user.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon);
         if (m_filling)

@@ -40,8 +40,7 @@ void ChatForm::AddChat(std::string i_sender, std::string i_text)
 {
     if (mp_log->AddChat(i_sender, i_text) == ChatLog::LineKind::Action || !eventToolBar)
         return;
-    eventToolBar->AddEvent(FromLatin1(m_user), QStringLiteral(":/icons/chat_icon"),
-                           mp_ui->chatEdit);
+    eventToolBar->AddEvent(ShownName(m_user), QStringLiteral(":/icons/chat_icon"), mp_ui->chatEdit);
 }
 
 void ChatForm::AddStatusMessage(const QString& i_text)

@@ -100,7 +100,7 @@ bool ChatLog::OpenUrl(const QUrl& i_url)
 
 ChatLog::LineKind ChatLog::AddChat(const std::string& i_sender, const std::string& i_text)
 {
-    const QString l_sender = MarkDirectionControls(FromUtf8(i_sender));
+    const QString l_sender = ShownName(i_sender);
     const QString l_text = FromUtf8(i_text);
     const QString l_action = ActionText(l_sender, l_text);
     if (!l_action.isNull())

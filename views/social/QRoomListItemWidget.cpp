@@ -40,5 +40,5 @@ void QRoomListItemWidget::SetRoomName(QTreeWidgetItem* ip_row, const std::string
 
 std::string QRoomListItemWidget::RoomName(const QTreeWidgetItem& i_row)
 {
-    return i_row.data(0, Qt::UserRole).toString().toLatin1().toStdString();
+    return ToLatin1(i_row.data(0, Qt::UserRole).toString());
 }

@@ -28,10 +28,10 @@ QRoomUserListItemWidget::QRoomUserListItemWidget(const std::string& i_name,
                                                  const std::string& i_countryCode,
                                                  qint64 i_sharedFiles, qint64 i_bytesPerSecond,
                                                  bool i_hasNote)
-    : m_country(FromLatin1(i_countryCode)), m_sharedFiles(i_sharedFiles),
+    : m_name(i_name), m_country(FromLatin1(i_countryCode)), m_sharedFiles(i_sharedFiles),
       m_bytesPerSecond(i_bytesPerSecond)
 {
-    const QString l_name = FromLatin1(i_name);
+    const QString l_name = ShownName(i_name);
     m_foldedName = l_name.toCaseFolded();
     setText(NameColumn, l_name);
     if (!i_countryCode.empty())
@@ -44,11 +44,6 @@ QRoomUserListItemWidget::QRoomUserListItemWidget(const std::string& i_name,
 }
 
 QRoomUserListItemWidget::~QRoomUserListItemWidget() = default;
-
-std::string QRoomUserListItemWidget::Name() const
-{
-    return text(NameColumn).toLatin1().toStdString();
-}
 
 void QRoomUserListItemWidget::SetNote(bool i_hasNote)
 {

@@ -22,12 +22,12 @@ public:
         ColumnCount = 6
     };
 
-    // The name's bytes become one character each, and come back unchanged through Name().
+    // The name shows as every view shows it, and its bytes come back unchanged through Name().
     QRoomUserListItemWidget(const std::string& i_name, const std::string& i_countryCode,
                             qint64 i_sharedFiles, qint64 i_bytesPerSecond, bool i_hasNote);
     ~QRoomUserListItemWidget() override;
 
-    std::string Name() const;
+    const std::string& Name() const { return m_name; }
     bool HasNote() const { return m_hasNote; }
     void SetNote(bool i_hasNote);
 
@@ -42,6 +42,7 @@ public:
     static QString SpeedText(qint64 i_bytesPerSecond);
 
 private:
+    std::string m_name;
     QString m_foldedName;
     QString m_country;
     qint64 m_sharedFiles;

@@ -11,14 +11,16 @@ UserGroupConfigDialog* userGroupConfigDialog = nullptr;
 
 namespace
 {
-QString GroupText(Item* ip_group)
+// A row keeps its group's name as bytes one character each: the shown name may not give them
+// back.
+QString KeptName(Item* ip_group)
 {
     return FromLatin1(ItemPtr(ip_group).AsString());
 }
 
 ItemPtr GroupOf(const QListWidgetItem* ip_row)
 {
-    return d["user_list_group"]->GetItem(ip_row->text().toLatin1().toStdString());
+    return d["user_list_group"]->GetItem(ToLatin1(ip_row->data(Qt::UserRole).toString()));
 }
 } // namespace
 
@@ -49,15 +51,19 @@ UserGroupConfigDialog::~UserGroupConfigDialog()
 
 void UserGroupConfigDialog::OnUserGroupAdded(Item* ip_group)
 {
-    mp_ui->groupList->addItem(GroupText(ip_group));
+    auto* lp_row = new QListWidgetItem(ShownName(ItemPtr(ip_group).AsString()), mp_ui->groupList);
+    lp_row->setData(Qt::UserRole, KeptName(ip_group));
 }
 
 void UserGroupConfigDialog::OnUserGroupRemoved(Item* ip_group)
 {
-    const QList<QListWidgetItem*> l_rows =
-        mp_ui->groupList->findItems(GroupText(ip_group), Qt::MatchExactly);
-    if (!l_rows.isEmpty())
-        delete l_rows.first();
+    const QString l_name = KeptName(ip_group);
+    for (int l_index = 0; l_index < mp_ui->groupList->count(); ++l_index)
+        if (mp_ui->groupList->item(l_index)->data(Qt::UserRole).toString() == l_name)
+        {
+            delete mp_ui->groupList->item(l_index);
+            return;
+        }
 }
 
 void UserGroupConfigDialog::OnCurrentGroupItemChanged(QListWidgetItem* ip_current, QListWidgetItem*)

@@ -15,7 +15,7 @@ UserGroupsDialog::UserGroupsDialog(std::string i_user, QWidget* ip_parent)
     lp_groups->m_itemAddedEvent.AddHandler(
         new EventHandler<UserGroupsDialog, Item*>(this, &UserGroupsDialog::OnUserGroupAdded));
     setWindowTitle(QStringLiteral("User Groups for [") +
-                   EscapeTitlePlaceholders(FromLatin1(m_user)) + QStringLiteral("]"));
+                   EscapeTitlePlaceholders(ShownName(m_user)) + QStringLiteral("]"));
     ItemPtr l_listEntry = ItemPtr(d["user"]->GetItem(m_user))["in_user_list"];
     for (Item* lp_group : lp_groups->GetItems())
         AddRow(lp_group, l_listEntry.IsConnected(lp_group));
@@ -30,7 +30,10 @@ UserGroupsDialog::~UserGroupsDialog() = default;
 
 void UserGroupsDialog::AddRow(Item* ip_group, bool i_checked)
 {
-    auto* lp_row = new QListWidgetItem(FromLatin1(ItemPtr(ip_group).AsString()));
+    const std::string l_name = ItemPtr(ip_group).AsString();
+    auto* lp_row = new QListWidgetItem(ShownName(l_name));
+    // The shown name may not give the bytes back.
+    lp_row->setData(Qt::UserRole, FromLatin1(l_name));
     lp_row->setFlags(lp_row->flags() | Qt::ItemIsUserCheckable);
     lp_row->setCheckState(i_checked ? Qt::Checked : Qt::Unchecked);
     mp_ui->groupListWidget->addItem(lp_row);
@@ -47,7 +50,8 @@ void UserGroupsDialog::OnNewGroupButtonClicked()
     mp_ui->newGroupEdit->clear();
     if (l_name.isEmpty())
         return;
-    d["user_list_group"]->GetItem(l_name.toLatin1().toStdString());
+    // Taken as UTF-8, as every name shows.
+    d["user_list_group"]->GetItem(l_name.toUtf8().toStdString());
 }
 
 void UserGroupsDialog::OnGroupItemChanged(QListWidgetItem* ip_row)
@@ -59,7 +63,8 @@ void UserGroupsDialog::OnGroupItemChanged(QListWidgetItem* ip_row)
     ItemPtr l_listEntry = ItemPtr(d["user"]->GetItem(m_user))["in_user_list"];
     if (!l_listEntry)
         return;
-    ItemPtr l_group = d["user_list_group"]->GetItem(ip_row->text().toLatin1().toStdString());
+    ItemPtr l_group =
+        d["user_list_group"]->GetItem(ToLatin1(ip_row->data(Qt::UserRole).toString()));
     const bool l_connected = l_listEntry.IsConnected(l_group);
     if (l_state == Qt::Checked && !l_connected)
         l_listEntry += l_group;

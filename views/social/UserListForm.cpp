@@ -26,13 +26,6 @@ constexpr int plainListNoteColumn = 1;
 
 const char* const nodeTypes[] = {"user_list_node", "unshared_list_node", "ignored_list_node"};
 
-// User and group names are bytes, one character each, so that text read back from a row is the
-// name that was shown.
-QString NameText(const std::string& i_name)
-{
-    return FromLatin1(i_name);
-}
-
 QTreeWidgetItem* RowOf(Item* ip_user, const char* ip_nodeType)
 {
     return ItemPtr(ip_user)[ip_nodeType].AsPtr<QTreeWidgetItem>();
@@ -151,7 +144,7 @@ UserListItemWidget* UserListForm::AddListRow(Item* ip_user)
 {
     ItemPtr l_user(ip_user);
     auto* lp_row = new UserListItemWidget(mp_ui->userList);
-    lp_row->SetName(NameText(l_user.AsString()));
+    lp_row->SetName(ShownName(l_user.AsString()));
     lp_row->SetOnline(l_user.IsConnected("is_online"));
     lp_row->ShowOnline();
     l_user += d["user_list_node"]->GetItem(lp_row);
@@ -248,7 +241,7 @@ void UserListForm::AddPlainRow(Item* ip_user, QTreeWidget* ip_tree, const char* 
 {
     ItemPtr l_user(ip_user);
     auto* lp_row = new QTreeWidgetItem;
-    lp_row->setText(0, NameText(l_user.AsString()));
+    lp_row->setText(0, ShownName(l_user.AsString()));
     if (ItemPtr l_note = l_user["user_note"])
         SetNote(lp_row, plainListNoteColumn, l_note);
     ip_tree->addTopLevelItem(lp_row);
@@ -319,14 +312,10 @@ void UserListForm::UpdateUserGroupsDisplay(std::string i_user)
     QTreeWidgetItem* lp_row = l_user["user_list_node"].AsPtr<QTreeWidgetItem>();
     if (!lp_row)
         return;
-    std::string l_groups;
+    QStringList l_groups;
     for (Item* lp_group : l_user["in_user_list"].GetItems("user_list_group").SortAlphabetic(true))
-    {
-        if (!l_groups.empty())
-            l_groups += ", ";
-        l_groups += ItemPtr(lp_group).AsString();
-    }
-    lp_row->setText(1, NameText(l_groups));
+        l_groups.append(ShownName(ItemPtr(lp_group).AsString()));
+    lp_row->setText(1, l_groups.join(QStringLiteral(", ")));
 }
 
 void UserListForm::OnActionBarTriggered(std::string i_id)
@@ -342,8 +331,8 @@ void UserListForm::OnActionBarTriggered(std::string i_id)
     }
     if (i_id == "user_groups")
     {
-        auto* lp_dialog = new UserGroupsDialog(
-            actionBar->GetKey(QStringLiteral("user")).toLatin1().toStdString(), mainWindow);
+        auto* lp_dialog =
+            new UserGroupsDialog(ToLatin1(actionBar->GetKey(QStringLiteral("user"))), mainWindow);
         lp_dialog->show();
     }
     if (i_id == "configure_user_groups")
@@ -362,27 +351,29 @@ void UserListForm::OnActionBarTriggered(std::string i_id)
         (new AddUserDialog(this))->show();
 }
 
-void UserListForm::ShowMenu(QTreeWidget* ip_tree, const QPoint& i_position)
+void UserListForm::ShowMenu(QTreeWidget* ip_tree, const char* ip_nodeType, const QPoint& i_position)
 {
     QTreeWidgetItem* lp_row = ip_tree->itemAt(i_position);
     if (!lp_row)
         return;
+    // The row's user as the store ties it: the shown name may not give the bytes back.
     QMenu l_menu;
-    UserMenuOptions l_options(&l_menu, lp_row->text(0).toLatin1().toStdString(), nullptr);
+    UserMenuOptions l_options(&l_menu, ItemPtr(d[ip_nodeType]->HasItem(lp_row))["user"].AsString(),
+                              nullptr);
     l_menu.exec(ip_tree->viewport()->mapToGlobal(i_position));
 }
 
 void UserListForm::OnUserListContextMenuRequested(const QPoint& i_position)
 {
-    ShowMenu(mp_ui->userList, i_position);
+    ShowMenu(mp_ui->userList, "user_list_node", i_position);
 }
 
 void UserListForm::OnUnsharedListContextMenuRequested(const QPoint& i_position)
 {
-    ShowMenu(mp_ui->unsharedList, i_position);
+    ShowMenu(mp_ui->unsharedList, "unshared_list_node", i_position);
 }
 
 void UserListForm::OnIgnoredListContextMenuRequested(const QPoint& i_position)
 {
-    ShowMenu(mp_ui->ignoredList, i_position);
+    ShowMenu(mp_ui->ignoredList, "ignored_list_node", i_position);
 }

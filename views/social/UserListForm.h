@@ -60,7 +60,7 @@ private:
     UserListItemWidget* AddListRow(Item* ip_user);
     void AddPlainRow(Item* ip_user, QTreeWidget* ip_tree, const char* ip_nodeType);
     void RemoveRow(Item* ip_user, const char* ip_nodeType);
-    void ShowMenu(QTreeWidget* ip_tree, const QPoint& i_position);
+    void ShowMenu(QTreeWidget* ip_tree, const char* ip_nodeType, const QPoint& i_position);
     void Subscribe(PathNode* ip_root, void (UserListForm::*ip_method)(Item*));
 
     std::unique_ptr<Ui_UserListForm> mp_ui;

@@ -155,7 +155,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* ip_menu)
 std::string UserMenuOptions::SenderValue() const
 {
     auto* lp_action = qobject_cast<QAction*>(sender());
-    return lp_action ? lp_action->data().toString().toLatin1().toStdString() : m_user;
+    return lp_action ? ToLatin1(lp_action->data().toString()) : m_user;
 }
 
 void UserMenuOptions::OnMessageUser()
