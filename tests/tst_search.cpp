@@ -3,6 +3,7 @@
 #include "ActionSetToolBar.h"
 #include "Data.h"
 #include "DelayedInvoker.h"
+#include "EventToolBar.h"
 #include "ItemSet.h"
 #include "PeerHarness.h"
 #include "SearchForm.h"
@@ -797,6 +798,16 @@ private slots:
         Deliver(l_first, u"ann,Y,0,0:m/a"_s);
         QCOMPARE(mp_search->WishListTabControl()->count(), 1);
         QCOMPARE(mp_search->SearchTabControl()->count(), 0);
+        // The notice of a typed entry reads as its tab does.
+        ItemPtr l_typedWish = d["wish_list_item"]->GetItem(Value("caf\xc3\xa9"));
+        l_typedWish += d["wish_list_item_enabled"]->GetGlobalNullItem();
+        ItemPtr l_typed = Request("caf\xc3\xa9", true);
+        mp_search->OnSearchRequest(l_typed.AsUInt(), "caf\xc3\xa9", true);
+        Deliver(l_typed, u"ann,Y,0,0:m/c"_s);
+        QCOMPARE(mp_search->WishListTabControl()->tabText(1), u"café"_s);
+        QCOMPARE(eventToolBar->actions().last()->text(), u"café"_s);
+        mp_search->OnWishTabCloseRequested(1);
+        l_typedWish.Remove();
         // Later searches of the entry feed the same page.
         ItemPtr l_second = Request("blue note", true);
         Deliver(l_second, u"bob,Y,0,0:m/b"_s);

@@ -318,9 +318,7 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, std::strin
     {
         l_widget += l_wish;
         if (eventToolBar)
-            eventToolBar->AddEvent(
-                QString::fromLatin1(i_text.data(), static_cast<qsizetype>(i_text.size())),
-                g_wishListIcon, lp_form);
+            eventToolBar->AddEvent(FromUtf8(i_text), g_wishListIcon, lp_form);
     }
     connect(lp_tree, &QTreeWidget::itemDoubleClicked, this, &SearchForm::OnResultDoubleClicked);
     if (actionBar)

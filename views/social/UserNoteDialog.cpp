@@ -34,7 +34,7 @@ UserNoteDialog::UserNoteDialog(std::string i_user, QWidget* ip_parent)
     if (ItemPtr l_note = ItemPtr(d["user"]->GetItem(m_user))["user_note"])
         mp_ui->noteEdit->setPlainText(FromUtf8(l_note.AsString()));
     setWindowIcon(QIcon(QStringLiteral(":/icons/note_icon")));
-    setWindowTitle(EscapeTitlePlaceholders(MarkDirectionControls(FromUtf8(m_user))));
+    setWindowTitle(EscapeTitlePlaceholders(ShownName(m_user)));
     connect(mp_ui->saveButton, &QPushButton::clicked, this, &UserNoteDialog::OnSaveNote);
     connect(mp_ui->clearButton, &QPushButton::clicked, this, &UserNoteDialog::OnClearNote);
 }
