@@ -39,6 +39,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -266,8 +267,25 @@ private slots:
             m_loginName = u"alice"_s;
             lp_ui->action_Connect->trigger();
             QCOMPARE(m_seen.size(), 3);
-            QVERIFY(eventToolBar->actions().first()->text().startsWith(
-                u"Not listening on port 2235 ("_s));
+            // The notice is shown whole: the bar has room for it. Notices share the bar: a long
+            // one is cut to what the others leave, and none widens the window; when it goes, the
+            // others have their room again.
+            const QString l_notice = u"Not listening on port 2235 (The bound address is already "
+                                     "in use): choose another listening port"_s;
+            QCOMPARE(eventToolBar->actions().first()->text(), l_notice);
+            eventToolBar->AddEvent(QString(300, u'w'), u":/icons/offline_icon"_s, lp_ui->chatTab);
+            eventToolBar->AddEvent(u"short"_s, u":/icons/offline_icon"_s, lp_ui->transfersTab);
+            const QList<QAction*> l_notices = eventToolBar->actions();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                std::all_of(l_notices.begin(), l_notices.end(),
+                            [](QAction* ip_notice)
+                            { return eventToolBar->widgetForAction(ip_notice)->isVisible(); }),
+                kTimeoutMs);
+            QVERIFY(l_notices.at(1)->text().endsWith(u'\u2026'));
+            QCOMPARE(l_notices.at(2)->text(), u"short"_s);
+            QVERIFY(eventToolBar->minimumSizeHint().width() <= lp_window->width());
+            eventToolBar->RemoveEvent(lp_ui->chatTab);
+            QCOMPARE(eventToolBar->actions().first()->text(), l_notice);
             QVERIFY(diagnosticsForm->Lines(u"Configuration Data"_s)
                         .last()
                         .endsWith(u"Failure to load configuration data."_s));
