@@ -82,19 +82,11 @@ template <typename Visit> void ForEachFileRow(QTreeWidgetItem* ip_row, const Vis
 
 // The speed and progress columns are as wide as the fastest speed a report can carry (2^31 bytes a
 // second; loopback and local networks reach six figures of kilobytes) and the progress of a file
-// of gigabytes need in the tree's font: narrower, they would be cut off. A width saved by an
-// earlier run may be narrower; the figures win.
+// of gigabytes need in the tree's font: narrower, they would be cut off.
 void WidenFigureColumns(QTreeWidget* ip_list)
 {
-    const QFontMetrics l_metrics = ip_list->fontMetrics();
-    const std::pair<int, int> l_widths[] = {
-        {speedColumn, std::max(40, l_metrics.horizontalAdvance(QStringLiteral("2097152.0")) + 12)},
-        {progressColumn,
-         std::max(140,
-                  l_metrics.horizontalAdvance(QStringLiteral("9,999,999,999 (100.0%)")) + 24)}};
-    for (const auto& [l_column, l_width] : l_widths)
-        if (ip_list->columnWidth(l_column) < l_width)
-            ip_list->setColumnWidth(l_column, l_width);
+    FitColumnToText(ip_list, speedColumn, QStringLiteral("2097152.0"), 12);
+    FitColumnToText(ip_list, progressColumn, QStringLiteral("9,999,999,999 (100.0%)"), 24);
 }
 
 QTreeWidget* SetUpList(QTreeWidget* ip_list, const QStringList& i_labels,
