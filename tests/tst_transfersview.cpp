@@ -175,6 +175,7 @@ private slots:
         Queue().SetDownloadEntryStatus(Add(u"bob/Music\\Rock/e.mp3"_s, 0), "complete");
         Add(u"alice/Music\\Rock/a.mp3"_s);
         Queue().SetDownloadEntryStatus(Add(u"alice/Docs/c.txt"_s), "aborted");
+        Queue().SetDownloadEntryStatus(Add(u"alice/Docs/b.txt"_s), "complete");
         emit Queue().TransfersLoaded();
         mp_dave = std::make_unique<TransferPeer>(mp_harness->Peers(), "dave");
         lp_window->resize(1000, 400);
@@ -205,12 +206,12 @@ private slots:
     }
 
     // Downloads saved before the page: shown in their order when the queue has loaded them, each
-    // with its status and progress, their parents open and counted; a second announcement adds
-    // nothing.
+    // with its status and progress, their parents open and counted, totals included; a second
+    // announcement adds nothing.
     void loadedAtStart()
     {
         const QString l_shape =
-            u"bob(Rock/Music(d.mp3,e.mp3)),alice(Rock/Music(a.mp3),Docs(c.txt))"_s;
+            u"bob(Rock/Music(d.mp3,e.mp3)),alice(Rock/Music(a.mp3),Docs(c.txt,b.txt))"_s;
         QCOMPARE(Shape(mp_form->DownloadsList()), l_shape);
         QTreeWidgetItem* lp_bob = mp_form->DownloadsList()->topLevelItem(0);
         QTreeWidgetItem* lp_alice = mp_form->DownloadsList()->topLevelItem(1);
@@ -222,6 +223,7 @@ private slots:
         QCOMPARE(lp_alice->child(0)->child(0)->text(3), u"queued"_s);
         QCOMPARE(lp_alice->child(1)->child(0)->foreground(3).color(), QColor(255, 10, 71));
         ViewHarness::Flush();
+        QCOMPARE(BarText(lp_alice->child(1)), u"2,097,152 (50.0%) 50"_s);
         QCOMPARE(lp_bob->foreground(0).color(), completeGreen);
         QCOMPARE(lp_alice->foreground(0).color(), QColor(51, 102, 255));
         emit Queue().TransfersLoaded();

@@ -331,7 +331,9 @@ void TransfersForm::OnTransfersLoaded()
         for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
         {
             lp_user->child(l_folder)->setExpanded(m_downloads.m_expandFolders);
-            ScheduleRefresh(lp_user->child(l_folder), false, 0);
+            // No progress report comes for what finished or stopped in an earlier run: the
+            // parents' totals are counted now.
+            ScheduleRefresh(lp_user->child(l_folder), true, 0);
         }
     }
 }
