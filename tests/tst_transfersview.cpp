@@ -439,23 +439,28 @@ private slots:
 
     // The speed and progress figures fit their columns in the tree's font, even after a restart
     // that brings back narrower widths saved by an earlier run.
+    void figureColumnsAfterRestart_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::newRow("downloads") << u"download_list"_s;
+        QTest::newRow("uploads") << u"upload_list"_s;
+    }
     void figureColumnsAfterRestart()
     {
+        QFETCH(QString, list);
         QTreeWidget l_earlier;
         l_earlier.setColumnCount(9);
-        sizeManager->RegisterTreeWidget(u"download_list"_s, &l_earlier);
+        sizeManager->RegisterTreeWidget(list, &l_earlier);
         l_earlier.setColumnWidth(6, 40);
         l_earlier.setColumnWidth(4, 100);
         TransfersForm l_restarted;
         l_restarted.DataLoaded();
-        for (QTreeWidget* lp_list :
-             {static_cast<QTreeWidget*>(l_restarted.DownloadsList()), l_restarted.UploadsList()})
-        {
-            const QFontMetrics l_metrics = lp_list->fontMetrics();
-            QVERIFY(lp_list->columnWidth(6) > l_metrics.horizontalAdvance(u"2097152.0"_s) + 6);
-            QVERIFY(lp_list->columnWidth(4) >
-                    l_metrics.horizontalAdvance(u"2,097,152,000 (100.0%)"_s) + 12);
-        }
+        QTreeWidget* lp_list =
+            list == u"upload_list"_s ? l_restarted.UploadsList() : l_restarted.DownloadsList();
+        const QFontMetrics l_metrics = lp_list->fontMetrics();
+        QVERIFY(lp_list->columnWidth(6) > l_metrics.horizontalAdvance(u"2097152.0"_s) + 6);
+        QVERIFY(lp_list->columnWidth(4) >
+                l_metrics.horizontalAdvance(u"2,097,152,000 (100.0%)"_s) + 12);
     }
 
     // A file with no bytes is whole once complete.
