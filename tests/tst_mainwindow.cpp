@@ -269,12 +269,12 @@ private slots:
             QCOMPARE(m_seen.size(), 3);
             // The notice is shown whole: the bar has room for it. Notices share the bar: a long
             // one is cut to what the others leave, and none widens the window; when it goes, the
-            // others have their room again.
+            // others have their room again. Direction controls show as marks.
             const QString l_notice = u"Not listening on port 2235 (The bound address is already "
                                      "in use): choose another listening port"_s;
             QCOMPARE(eventToolBar->actions().first()->text(), l_notice);
             eventToolBar->AddEvent(QString(300, u'w'), u":/icons/offline_icon"_s, lp_ui->chatTab);
-            eventToolBar->AddEvent(u"short"_s, u":/icons/offline_icon"_s, lp_ui->transfersTab);
+            eventToolBar->AddEvent(u"x\u202Ey"_s, u":/icons/offline_icon"_s, lp_ui->transfersTab);
             const QList<QAction*> l_notices = eventToolBar->actions();
             QTRY_VERIFY_WITH_TIMEOUT(
                 std::all_of(l_notices.begin(), l_notices.end(),
@@ -282,7 +282,7 @@ private slots:
                             { return eventToolBar->widgetForAction(ip_notice)->isVisible(); }),
                 kTimeoutMs);
             QVERIFY(l_notices.at(1)->text().endsWith(u'\u2026'));
-            QCOMPARE(l_notices.at(2)->text(), u"short"_s);
+            QCOMPARE(l_notices.at(2)->text(), u"x<U+202E>y"_s);
             QVERIFY(eventToolBar->minimumSizeHint().width() <= lp_window->width());
             eventToolBar->RemoveEvent(lp_ui->chatTab);
             QCOMPARE(eventToolBar->actions().first()->text(), l_notice);
@@ -453,9 +453,9 @@ private slots:
     }
 
     // Names whose bytes their shown text does not give back: not UTF-8, U+FFFD itself, "&", 255
-    // bytes, a direction override. Each room opens from its row, takes the tool
-    // bar's entries and leaves by its tab; each chat tab closes; neither makes another room or
-    // user.
+    // bytes, a direction override, shown in the room's row and tab as text with the override
+    // marked. Each room opens from its row, takes the tool bar's entries and leaves by its tab;
+    // each chat tab closes; neither makes another room or user.
     void namesKeptWithTheirTabs()
     {
         if (InChild())
@@ -474,17 +474,24 @@ private slots:
                 if (!QTest::currentTestFailed())
                     lp_found->trigger();
             };
-            for (const std::string& l_name : {std::string("caf\xe9"), std::string("\xef\xbf\xbd"),
-                                              std::string("&"), std::string(254, 'n') + '\xe9',
-                                              std::string("x\xe2\x80\xae"
-                                                          "3pm.exe")})
+            const QList<std::pair<std::string, QString>> l_names = {
+                {"caf\xe9", u"caf\uFFFD"_s},
+                {"\xef\xbf\xbd", u"\uFFFD"_s},
+                {"&", u"&"_s},
+                {std::string(254, 'n') + '\xe9', QString(254, u'n') + u'\uFFFD'},
+                {"x\xe2\x80\xae"
+                 "3pm.exe",
+                 u"x<U+202E>3pm.exe"_s}};
+            for (const auto& [l_name, l_shown] : l_names)
             {
                 ItemPtr l_room = d["room"]->GetItem(l_name);
                 const std::size_t l_rooms = d["room"]->ItemCount();
                 auto* lp_row = l_room["room_node"].AsPtr<QTreeWidgetItem>();
                 QVERIFY(lp_row);
+                QCOMPARE(lp_row->text(0), l_shown);
                 lp_window->OnRoomListItemDoubleClicked(lp_row, 0);
                 QTRY_VERIFY_WITH_TIMEOUT(l_room.IsConnected("in_room"), kTimeoutMs);
+                QCOMPARE(lp_rooms->tabText(0), QString(l_shown).replace(u"&"_s, u"&&"_s));
                 l_click(lp_rooms->widget(0)->findChild<QLineEdit*>(u"chatEdit"_s), u"Leave Room"_s);
                 QTRY_COMPARE_WITH_TIMEOUT(lp_rooms->count(), 0, kTimeoutMs);
                 lp_ui->roomList->setCurrentItem(lp_row);
