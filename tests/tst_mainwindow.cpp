@@ -347,6 +347,27 @@ private slots:
         QCOMPARE(Setting("username"), u"alice"_s);
     }
 
+    // A first run finds no data file: the Configuration Data page says so, not that data was
+    // loaded.
+    void firstRunSaysNoDataFile()
+    {
+        if (InChild())
+        {
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            QCOMPARE(m_seen, QStringList{u"login"_s});
+            // The lines without their time stamps.
+            QStringList l_lines = diagnosticsForm->Lines(u"Configuration Data"_s);
+            for (QString& l_line : l_lines)
+                l_line = l_line.section(u"] "_s, 1);
+            QCOMPARE(l_lines, (QStringList{u"Loading configuration data from "_s +
+                                               MainWindow::DataFilePath(),
+                                           u"No data file found; a new one will be written."_s}));
+            return;
+        }
+        QDir(m_homes.path()).mkpath(u"fresh"_s);
+        Finish(*Launch(m_homes.filePath(u"fresh"_s), true));
+    }
+
     // The Options page and the five-minute save, shared folders, the room dialog and notices, in
     // one logged-in window.
     void optionsRoomsAndNotices()
