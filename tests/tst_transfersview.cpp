@@ -223,7 +223,7 @@ private slots:
         QCOMPARE(lp_alice->child(0)->child(0)->text(3), u"queued"_s);
         QCOMPARE(lp_alice->child(1)->child(0)->foreground(3).color(), QColor(255, 10, 71));
         ViewHarness::Flush();
-        QCOMPARE(BarText(lp_alice->child(1)), u"2,097,152 (50.0%) 50"_s);
+        QCOMPARE(lp_alice->child(1)->text(4), u"2,097,152 (50.0%)"_s);
         QCOMPARE(lp_bob->foreground(0).color(), completeGreen);
         QCOMPARE(lp_alice->foreground(0).color(), QColor(51, 102, 255));
         emit Queue().TransfersLoaded();
