@@ -7,17 +7,24 @@
 #include "UIFunctions.h"
 
 #include <QApplication>
+#include <QLayout>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTextDocument>
+
+#include <algorithm>
+#include <vector>
 
 EventToolBar* eventToolBar = nullptr;
 
 namespace
 {
 constexpr int BlinkIntervalMs = 1000;
-// The longest notice text shown whole: a longer one would widen the tool bar, and with it the
-// main window, past the screen.
-constexpr qsizetype MaxNoticeLength = 64;
+// The fewest characters a cut notice keeps where many share the bar.
+constexpr int MinNoticeCharacters = 16;
+// More characters than any screen's bar shows: a longer text from a peer is cut to this before
+// it is measured, as it is again on every resize.
+constexpr qsizetype MaxNoticeLength = 1024;
 
 // The start of a long text, then "…"; the tool tip holds the whole text.
 QString NoticeText(const QString& i_text)
@@ -75,7 +82,9 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
     // The text may come from peers: an ampersand stays a character, and the tool tip, which
     // would take markup for rich text, gets the text as plain text.
     const QString l_shown = MarkDirectionControls(i_text);
-    QAction* lp_action = addAction(QIcon(i_icon), EscapeAmpersands(NoticeText(l_shown)));
+    const QString l_notice = NoticeText(l_shown);
+    QAction* lp_action = addAction(QIcon(i_icon), EscapeAmpersands(l_notice));
+    lp_action->setData(l_notice);
     lp_action->setToolTip(Qt::convertFromPlainText(l_shown));
     connect(lp_action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ItemPtr(d["event_toolbar_action"]->GetItem(AddressText(lp_action))) +=
@@ -83,6 +92,67 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
     connect(ip_widget, &QObject::destroyed, this, &EventToolBar::OnWidgetDestroyed,
             Qt::UniqueConnection);
     show();
+    FitNotices();
+}
+
+void EventToolBar::resizeEvent(QResizeEvent* ip_event)
+{
+    QToolBar::resizeEvent(ip_event);
+    FitNotices();
+}
+
+void EventToolBar::FitNotices()
+{
+    const QList<QAction*> l_actions = actions();
+    const QWidget* lp_first = l_actions.isEmpty() ? nullptr : widgetForAction(l_actions.first());
+    if (m_placeholder || !lp_first)
+        return;
+    // The bar spans its window (its screen when it stands alone). The texts do not change the
+    // icon and margins of a button, which the first button shows, nor the bar's own margins,
+    // which its least width shows: it holds the first button alone.
+    const QFontMetrics l_metrics = fontMetrics();
+    const QWidget* lp_window = window();
+    const int l_width =
+        lp_window != this ? lp_window->width() : screen()->availableGeometry().width();
+    const int l_button =
+        lp_first->sizeHint().width() - l_metrics.horizontalAdvance(l_actions.first()->iconText());
+    const int l_bar = minimumSizeHint().width() - lp_first->sizeHint().width();
+    std::vector<int> l_widths;
+    for (const QAction* lp_action : l_actions)
+        l_widths.push_back(l_metrics.horizontalAdvance(lp_action->data().toString()));
+    // The room is shared out: a notice that needs less than an equal share leaves the rest to
+    // the longer ones, which are cut to what is left, but never below a few characters (those
+    // beyond the bar then go behind its extension button).
+    int l_room = l_width - l_bar - int(l_actions.size()) * (l_button + layout()->spacing());
+    std::vector<int> l_sorted = l_widths;
+    std::sort(l_sorted.begin(), l_sorted.end());
+    int l_limit = l_sorted.back();
+    for (std::size_t l_index = 0; l_index < l_sorted.size(); ++l_index)
+    {
+        const int l_share = l_room / int(l_sorted.size() - l_index);
+        if (l_sorted[l_index] > l_share)
+        {
+            l_limit = l_share;
+            break;
+        }
+        l_room -= l_sorted[l_index];
+    }
+    l_limit =
+        std::max(0, std::min(std::max(l_limit, MinNoticeCharacters * l_metrics.averageCharWidth()),
+                             l_width - l_bar - l_button));
+    for (qsizetype l_index = 0; l_index < l_actions.size(); ++l_index)
+    {
+        // Cut only what is wider: measured whole, a text may come out a pixel wider than its
+        // rounded advance and would lose its end.
+        QAction* lp_action = l_actions[l_index];
+        const QString l_whole = lp_action->data().toString();
+        const QString l_text =
+            EscapeAmpersands(l_widths[std::size_t(l_index)] <= l_limit
+                                 ? l_whole
+                                 : l_metrics.elidedText(l_whole, Qt::ElideRight, l_limit));
+        if (lp_action->text() != l_text)
+            lp_action->setText(l_text);
+    }
 }
 
 void EventToolBar::RemoveEvent(QWidget* ip_widget)
@@ -167,6 +237,8 @@ void EventToolBar::RemoveAction(QAction* ip_action)
         m_placeholder = true;
         hide();
     }
+    else
+        FitNotices();
 }
 
 QString EventToolBar::AddressText(const void* ip_pointer)

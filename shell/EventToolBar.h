@@ -30,7 +30,13 @@ public slots:
     void OnIconAlertTimeout();
     void OnApplicationFocusChanged(QWidget* ip_old, QWidget* ip_now);
 
+protected:
+    void resizeEvent(QResizeEvent* ip_event) override;
+
 private:
+    // Each notice shown whole when the bar has room for it, else its start and "…"; the tool tip
+    // holds the whole text.
+    void FitNotices();
     // Withdraws the notice of the widget at the address, if it has one.
     void RemoveNotice(const void* ip_widget);
     void RemoveAction(QAction* ip_action);

@@ -2,6 +2,7 @@
 
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <QVariant>
 
 bool g_showIsOver = false;
@@ -21,6 +22,13 @@ void InitIconResources()
 QString EscapeAmpersands(QString i_text)
 {
     return i_text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+void FitColumnToText(QTreeWidget* ip_tree, int i_column, const QString& i_text, int i_margin)
+{
+    const int l_width = ip_tree->fontMetrics().horizontalAdvance(i_text) + i_margin;
+    if (ip_tree->columnWidth(i_column) < l_width)
+        ip_tree->setColumnWidth(i_column, l_width);
 }
 
 QString EscapeTitlePlaceholders(QString i_text)

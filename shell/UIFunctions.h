@@ -7,6 +7,7 @@
 #include <string>
 
 class QPlainTextEdit;
+class QTreeWidget;
 class QWidget;
 
 // Set first by the main window's destructor: from then on the tool bars ignore destroyed
@@ -23,6 +24,11 @@ QString EscapeAmpersands(QString i_text);
 // The text for a window title, where "[*]" would mark the place of the modified-window star:
 // names from other users show as they are.
 QString EscapeTitlePlaceholders(QString i_text);
+
+// Widens the column, if it is narrower, to show the text in the tree's font with the margin
+// beside it: the widest figure the column usually shows. A width restored from an earlier run
+// may be narrower; the figure wins.
+void FitColumnToText(QTreeWidget* ip_tree, int i_column, const QString& i_text, int i_margin);
 
 // The longest line a chat entry field takes: what a message may carry.
 constexpr int MaxChatLineLength = InputStream::MaxReadLength;

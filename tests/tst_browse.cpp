@@ -382,6 +382,18 @@ private slots:
         QCOMPARE(l_marked.size(), queued.filter(u"Docs\\"_s).size());
     }
 
+    // Sizes of gigabytes show whole: the stretched last column gives way.
+    void sizesShowWhole()
+    {
+        ShareForm* lp_form = Browse("alice", "A*a=9999999999,b=2097152000,c=1");
+        lp_form->BrowseToFolder("A");
+        QTreeWidget* lp_list = lp_form->FileList();
+        QCOMPARE(lp_list->topLevelItem(0)->text(1), u"9,999,999,999"_s);
+        const int l_width = lp_list->columnWidth(1);
+        lp_list->resizeColumnToContents(1);
+        QVERIFY(l_width >= lp_list->columnWidth(1));
+    }
+
     // A folder asked for before the list came is gone to when it comes; the last one asked wins.
     void browseToFolderBeforeArrival()
     {
@@ -520,16 +532,18 @@ private slots:
         QCOMPARE(Count("download_entry"), 10000);
     }
 
-    // One tab per user however often it is opened; the list is asked for once. Then the whole
-    // road: the list comes from the peer, a folder is queued, and its files arrive.
+    // A tab's title shows "&" and direction controls as characters. One tab per user however
+    // often it is opened; the list is asked for once. Then the whole road: the list comes from
+    // the peer, a folder is queued, and its files arrive.
     void browsePeerEndToEnd()
     {
         mp_bob->SetOnline(true);
         mp_bob->Forget();
         const QString l_downloads = m_dir.filePath(u"downloads"_s);
         TestSettings::SetSetting("download_folder", l_downloads.toStdString());
-        ShareForm* lp_form = mp_shares->OpenShareBrowse("b&b");
-        QCOMPARE(mp_shares->TabControl()->tabText(0), u"b&&b"_s);
+        ShareForm* lp_form = mp_shares->OpenShareBrowse("b&\xe2\x80\xae"
+                                                        "b");
+        QCOMPARE(mp_shares->TabControl()->tabText(0), u"b&&<U+202E>b"_s);
         mp_shares->OnTabCloseRequested(0);
 
         lp_form = mp_shares->OpenShareBrowse("bob");

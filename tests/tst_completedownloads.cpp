@@ -67,6 +67,8 @@ private slots:
         QTest::newRow("unreadable added") << u"a@bad|b@30"_s << u"x@bad"_s << u"b|a|x"_s;
         QTest::newRow("equal times") << u"a@7"_s << u"b@7|c@7"_s << u"a|b|c"_s;
         QTest::newRow("nothing stored") << QString() << u"a@1|b@2"_s << u"b|a"_s;
+        QTest::newRow("direction controls shown as marks")
+            << u"x\u202Ey@1"_s << u"z\u2066@2"_s << u"z<U+2066>|x<U+202E>y"_s;
     }
     void newestFirst()
     {

@@ -154,35 +154,50 @@ private slots:
         QCOMPARE(l_page.last(), stamp + QString::number(l_total));
     }
 
-    // The lines of one turn reach their pages together once the turn is over, in order; a turn
-    // that logs more than a page holds leaves the page its newest lines.
+    // The lines of one turn reach their pages together once the turn is over, in order and on
+    // lines of their own after those of earlier turns; a turn that logs more than a page holds
+    // leaves the page its newest lines.
     void linesOfTurnAppendedAfterIt_data()
     {
         QTest::addColumn<int>("count");
-        QTest::newRow("a few lines") << 3;
-        QTest::newRow("more than a page holds") << DiagnosticsForm::MaxLinesPerPage + 25;
+        QTest::addColumn<int>("turns");
+        QTest::newRow("a few lines") << 3 << 1;
+        QTest::newRow("a second turn") << 3 << 2;
+        QTest::newRow("more than a page holds") << DiagnosticsForm::MaxLinesPerPage + 25 << 1;
     }
 
     void linesOfTurnAppendedAfterIt()
     {
         QFETCH(int, count);
-        for (int l_line = 1; l_line <= count; ++l_line)
+        QFETCH(int, turns);
+        int l_logged = 0;
+        for (int l_turn = 0; l_turn < turns; ++l_turn)
         {
-            Log(u"Peer Messenger"_s, 1, QString::number(l_line));
-            Log(u"server"_s, 1, QString::number(l_line));
+            const QList<QTextBrowser*> l_before = mp_form->findChildren<QTextBrowser*>();
+            QStringList l_texts;
+            for (QTextBrowser* lp_page : l_before)
+                l_texts << lp_page->toPlainText();
+            for (int l_line = 0; l_line < count; ++l_line)
+            {
+                ++l_logged;
+                Log(u"Peer Messenger"_s, 1, QString::number(l_logged));
+                Log(u"server"_s, 1, QString::number(l_logged));
+            }
+            const QList<QTextBrowser*> l_pages = mp_form->findChildren<QTextBrowser*>();
+            QCOMPARE(l_pages.size(), 2);
+            for (QTextBrowser* lp_page : l_pages)
+                QCOMPARE(lp_page->toPlainText(), l_texts.value(l_before.indexOf(lp_page)));
+            for (QTextBrowser* lp_page : l_pages)
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    lp_page->toPlainText().endsWith(stamp + QString::number(l_logged)), 20000);
         }
-        const QList<QTextBrowser*> l_pages = mp_form->findChildren<QTextBrowser*>();
-        QCOMPARE(l_pages.size(), 2);
-        for (QTextBrowser* lp_page : l_pages)
-            QVERIFY(lp_page->document()->isEmpty());
-        const int l_kept = std::min(count, int(DiagnosticsForm::MaxLinesPerPage));
-        for (QTextBrowser* lp_page : l_pages)
+        const int l_kept = std::min(l_logged, int(DiagnosticsForm::MaxLinesPerPage));
+        for (QTextBrowser* lp_page : mp_form->findChildren<QTextBrowser*>())
         {
-            QTRY_VERIFY_WITH_TIMEOUT(!lp_page->document()->isEmpty(), 20000);
             const QStringList l_lines = lp_page->toPlainText().split(u'\n');
             QCOMPARE(l_lines.size(), l_kept);
-            QCOMPARE(l_lines.first(), stamp + QString::number(count - l_kept + 1));
-            QCOMPARE(l_lines.last(), stamp + QString::number(count));
+            QCOMPARE(l_lines.first(), stamp + QString::number(l_logged - l_kept + 1));
+            QCOMPARE(l_lines.last(), stamp + QString::number(l_logged));
         }
     }
 

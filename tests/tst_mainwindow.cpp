@@ -39,6 +39,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -267,8 +268,25 @@ private slots:
             m_loginName = u"alice"_s;
             lp_ui->action_Connect->trigger();
             QCOMPARE(m_seen.size(), 3);
-            QVERIFY(eventToolBar->actions().first()->text().startsWith(
-                u"Not listening on port 2235 ("_s));
+            // The notice is shown whole: the bar has room for it. Notices share the bar: a long
+            // one is cut to what the others leave, and none widens the window; when it goes, the
+            // others have their room again. Direction controls show as marks.
+            const QString l_notice = u"Not listening on port 2235 (The bound address is already "
+                                     "in use): choose another listening port"_s;
+            QCOMPARE(eventToolBar->actions().first()->text(), l_notice);
+            eventToolBar->AddEvent(QString(300, u'w'), u":/icons/offline_icon"_s, lp_ui->chatTab);
+            eventToolBar->AddEvent(u"x\u202Ey"_s, u":/icons/offline_icon"_s, lp_ui->transfersTab);
+            const QList<QAction*> l_notices = eventToolBar->actions();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                std::all_of(l_notices.begin(), l_notices.end(),
+                            [](QAction* ip_notice)
+                            { return eventToolBar->widgetForAction(ip_notice)->isVisible(); }),
+                kTimeoutMs);
+            QVERIFY(l_notices.at(1)->text().endsWith(u'\u2026'));
+            QCOMPARE(l_notices.at(2)->text(), u"x<U+202E>y"_s);
+            QVERIFY(eventToolBar->minimumSizeHint().width() <= lp_window->width());
+            eventToolBar->RemoveEvent(lp_ui->chatTab);
+            QCOMPARE(eventToolBar->actions().first()->text(), l_notice);
             QVERIFY(diagnosticsForm->Lines(u"Configuration Data"_s)
                         .last()
                         .endsWith(u"Failure to load configuration data."_s));
@@ -328,6 +346,27 @@ private slots:
                                     Strings({"lobby", "hi room"})}));
         Load(l_home);
         QCOMPARE(Setting("username"), u"alice"_s);
+    }
+
+    // A first run finds no data file: the Configuration Data page says so, not that data was
+    // loaded.
+    void firstRunSaysNoDataFile()
+    {
+        if (InChild())
+        {
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            QCOMPARE(m_seen, QStringList{u"login"_s});
+            // The lines without their time stamps.
+            QStringList l_lines = diagnosticsForm->Lines(u"Configuration Data"_s);
+            for (QString& l_line : l_lines)
+                l_line = l_line.section(u"] "_s, 1);
+            QCOMPARE(l_lines, (QStringList{u"Loading configuration data from "_s +
+                                               MainWindow::DataFilePath(),
+                                           u"No data file found; a new one will be written."_s}));
+            return;
+        }
+        QDir(m_homes.path()).mkpath(u"fresh"_s);
+        Finish(*Launch(m_homes.filePath(u"fresh"_s), true));
     }
 
     // The Options page and the five-minute save, shared folders, the room dialog and notices, in
@@ -441,9 +480,9 @@ private slots:
     }
 
     // Names whose bytes their shown text does not give back: not UTF-8, U+FFFD itself, "&", 255
-    // bytes, a direction override. Each room opens from its row, takes the tool
-    // bar's entries and leaves by its tab; each chat tab closes; neither makes another room or
-    // user.
+    // bytes, a direction override, shown in the room's row and tab as text with the override
+    // marked. Each room opens from its row, takes the tool bar's entries and leaves by its tab;
+    // each chat tab closes; neither makes another room or user.
     void namesKeptWithTheirTabs()
     {
         if (InChild())
@@ -462,17 +501,24 @@ private slots:
                 if (!QTest::currentTestFailed())
                     lp_found->trigger();
             };
-            for (const std::string& l_name : {std::string("caf\xe9"), std::string("\xef\xbf\xbd"),
-                                              std::string("&"), std::string(254, 'n') + '\xe9',
-                                              std::string("x\xe2\x80\xae"
-                                                          "3pm.exe")})
+            const QList<std::pair<std::string, QString>> l_names = {
+                {"caf\xe9", u"caf\uFFFD"_s},
+                {"\xef\xbf\xbd", u"\uFFFD"_s},
+                {"&", u"&"_s},
+                {std::string(254, 'n') + '\xe9', QString(254, u'n') + u'\uFFFD'},
+                {"x\xe2\x80\xae"
+                 "3pm.exe",
+                 u"x<U+202E>3pm.exe"_s}};
+            for (const auto& [l_name, l_shown] : l_names)
             {
                 ItemPtr l_room = d["room"]->GetItem(l_name);
                 const std::size_t l_rooms = d["room"]->ItemCount();
                 auto* lp_row = l_room["room_node"].AsPtr<QTreeWidgetItem>();
                 QVERIFY(lp_row);
+                QCOMPARE(lp_row->text(0), l_shown);
                 lp_window->OnRoomListItemDoubleClicked(lp_row, 0);
                 QTRY_VERIFY_WITH_TIMEOUT(l_room.IsConnected("in_room"), kTimeoutMs);
+                QCOMPARE(lp_rooms->tabText(0), QString(l_shown).replace(u"&"_s, u"&&"_s));
                 l_click(lp_rooms->widget(0)->findChild<QLineEdit*>(u"chatEdit"_s), u"Leave Room"_s);
                 QTRY_COMPARE_WITH_TIMEOUT(lp_rooms->count(), 0, kTimeoutMs);
                 lp_ui->roomList->setCurrentItem(lp_row);

@@ -635,7 +635,8 @@ private slots:
     }
 
     // A download that is gone has no target: neither one whose removal is under way nor a null one
-    // leads to the download folder itself.
+    // leads to the download folder itself. Removing a download or an upload takes only an entry
+    // of its own kind.
     void goneDownloadHasNoTarget()
     {
         ItemPtr l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
@@ -645,6 +646,13 @@ private slots:
             QCOMPARE(l_witness.m_targets, (QStringList{QString(), QString()}));
         }
         QCOMPARE(Manager().GetDownloadTargetFolder(ItemPtr(), true), QString());
+        l_download = Manager().AddDownload("bob", "a.mp3", "f", 5000, 0);
+        ItemPtr l_upload = d.GetType("upload_entry")->NewItem();
+        Manager().RemoveUpload(l_download);
+        Manager().RemoveDownload(l_upload);
+        QCOMPARE(d.GetType("download_entry")->ItemCount() + d.GetType("upload_entry")->ItemCount(),
+                 std::size_t(2));
+        Manager().RemoveUpload(l_upload);
     }
 
     // Owners' notices: a failure re-queues only what is still wanted; a denial keeps its reason.

@@ -175,6 +175,7 @@ private slots:
         Queue().SetDownloadEntryStatus(Add(u"bob/Music\\Rock/e.mp3"_s, 0), "complete");
         Add(u"alice/Music\\Rock/a.mp3"_s);
         Queue().SetDownloadEntryStatus(Add(u"alice/Docs/c.txt"_s), "aborted");
+        Queue().SetDownloadEntryStatus(Add(u"alice/Docs/b.txt"_s), "complete");
         emit Queue().TransfersLoaded();
         mp_dave = std::make_unique<TransferPeer>(mp_harness->Peers(), "dave");
         lp_window->resize(1000, 400);
@@ -205,12 +206,12 @@ private slots:
     }
 
     // Downloads saved before the page: shown in their order when the queue has loaded them, each
-    // with its status and progress, their parents open and counted; a second announcement adds
-    // nothing.
+    // with its status and progress, their parents open and counted, totals included; a second
+    // announcement adds nothing.
     void loadedAtStart()
     {
         const QString l_shape =
-            u"bob(Rock/Music(d.mp3,e.mp3)),alice(Rock/Music(a.mp3),Docs(c.txt))"_s;
+            u"bob(Rock/Music(d.mp3,e.mp3)),alice(Rock/Music(a.mp3),Docs(c.txt,b.txt))"_s;
         QCOMPARE(Shape(mp_form->DownloadsList()), l_shape);
         QTreeWidgetItem* lp_bob = mp_form->DownloadsList()->topLevelItem(0);
         QTreeWidgetItem* lp_alice = mp_form->DownloadsList()->topLevelItem(1);
@@ -222,6 +223,7 @@ private slots:
         QCOMPARE(lp_alice->child(0)->child(0)->text(3), u"queued"_s);
         QCOMPARE(lp_alice->child(1)->child(0)->foreground(3).color(), QColor(255, 10, 71));
         ViewHarness::Flush();
+        QCOMPARE(lp_alice->child(1)->text(4), u"2,097,152 (50.0%)"_s);
         QCOMPARE(lp_bob->foreground(0).color(), completeGreen);
         QCOMPARE(lp_alice->foreground(0).color(), QColor(51, 102, 255));
         emit Queue().TransfersLoaded();
@@ -437,23 +439,28 @@ private slots:
 
     // The speed and progress figures fit their columns in the tree's font, even after a restart
     // that brings back narrower widths saved by an earlier run.
+    void figureColumnsAfterRestart_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::newRow("downloads") << u"download_list"_s;
+        QTest::newRow("uploads") << u"upload_list"_s;
+    }
     void figureColumnsAfterRestart()
     {
+        QFETCH(QString, list);
         QTreeWidget l_earlier;
         l_earlier.setColumnCount(9);
-        sizeManager->RegisterTreeWidget(u"download_list"_s, &l_earlier);
+        sizeManager->RegisterTreeWidget(list, &l_earlier);
         l_earlier.setColumnWidth(6, 40);
         l_earlier.setColumnWidth(4, 100);
         TransfersForm l_restarted;
         l_restarted.DataLoaded();
-        for (QTreeWidget* lp_list :
-             {static_cast<QTreeWidget*>(l_restarted.DownloadsList()), l_restarted.UploadsList()})
-        {
-            const QFontMetrics l_metrics = lp_list->fontMetrics();
-            QVERIFY(lp_list->columnWidth(6) > l_metrics.horizontalAdvance(u"2097152.0"_s) + 6);
-            QVERIFY(lp_list->columnWidth(4) >
-                    l_metrics.horizontalAdvance(u"2,097,152,000 (100.0%)"_s) + 12);
-        }
+        QTreeWidget* lp_list =
+            list == u"upload_list"_s ? l_restarted.UploadsList() : l_restarted.DownloadsList();
+        const QFontMetrics l_metrics = lp_list->fontMetrics();
+        QVERIFY(lp_list->columnWidth(6) > l_metrics.horizontalAdvance(u"2097152.0"_s) + 6);
+        QVERIFY(lp_list->columnWidth(4) >
+                l_metrics.horizontalAdvance(u"2,097,152,000 (100.0%)"_s) + 12);
     }
 
     // A file with no bytes is whole once complete.

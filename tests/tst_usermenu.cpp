@@ -220,6 +220,10 @@ private slots:
                            u"zoo[Give User Membership]"_s};
         QTest::newRow("names with ampersands")
             << u"R&D:o"_s << QStringList{u"R&D[Give User Membership]"_s};
+        QTest::newRow("direction controls shown as marks")
+            << u"x\u202Eo:o;y\u202Ep:p"_s
+            << QStringList{u"x<U+202E>o[Give User Membership]"_s,
+                           u"y<U+202E>p[Give User Membership]"_s};
     }
     void privateRoomsFollowRolesAndOrder()
     {

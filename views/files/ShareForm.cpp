@@ -10,6 +10,7 @@
 #include "SharedFoldersManager.h"
 #include "StoreFunctions.h"
 #include "TransferQueueManager.h"
+#include "UIFunctions.h"
 #include "ui_ShareForm.h"
 
 #include <QHeaderView>
@@ -103,6 +104,8 @@ ShareForm::ShareForm(std::string i_user, QWidget* ip_parent)
         {QStringLiteral("File"), QStringLiteral("Size"), QStringLiteral("Attributes")});
     mp_ui->fileList->setColumnWidth(0, 200);
     mp_ui->fileList->setColumnWidth(1, 70);
+    // Sizes of gigabytes are common; the stretched last column gives way.
+    FitColumnToText(mp_ui->fileList, 1, QStringLiteral("9,999,999,999"), 12);
     mp_ui->fileList->header()->setStretchLastSection(true);
 
     if (actionBar)

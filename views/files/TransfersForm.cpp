@@ -82,19 +82,11 @@ template <typename Visit> void ForEachFileRow(QTreeWidgetItem* ip_row, const Vis
 
 // The speed and progress columns are as wide as the fastest speed a report can carry (2^31 bytes a
 // second; loopback and local networks reach six figures of kilobytes) and the progress of a file
-// of gigabytes need in the tree's font: narrower, they would be cut off. A width saved by an
-// earlier run may be narrower; the figures win.
+// of gigabytes need in the tree's font: narrower, they would be cut off.
 void WidenFigureColumns(QTreeWidget* ip_list)
 {
-    const QFontMetrics l_metrics = ip_list->fontMetrics();
-    const std::pair<int, int> l_widths[] = {
-        {speedColumn, std::max(40, l_metrics.horizontalAdvance(QStringLiteral("2097152.0")) + 12)},
-        {progressColumn,
-         std::max(140,
-                  l_metrics.horizontalAdvance(QStringLiteral("9,999,999,999 (100.0%)")) + 24)}};
-    for (const auto& [l_column, l_width] : l_widths)
-        if (ip_list->columnWidth(l_column) < l_width)
-            ip_list->setColumnWidth(l_column, l_width);
+    FitColumnToText(ip_list, speedColumn, QStringLiteral("2097152.0"), 12);
+    FitColumnToText(ip_list, progressColumn, QStringLiteral("9,999,999,999 (100.0%)"), 24);
 }
 
 QTreeWidget* SetUpList(QTreeWidget* ip_list, const QStringList& i_labels,
@@ -339,7 +331,9 @@ void TransfersForm::OnTransfersLoaded()
         for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
         {
             lp_user->child(l_folder)->setExpanded(m_downloads.m_expandFolders);
-            ScheduleRefresh(lp_user->child(l_folder), false, 0);
+            // No progress report comes for what finished or stopped in an earlier run: the
+            // parents' totals are counted now.
+            ScheduleRefresh(lp_user->child(l_folder), Recount::Totals, 0);
         }
     }
 }
@@ -569,7 +563,7 @@ void TransfersForm::RemoveEntryRow(Side& i_side, ItemPtr i_entry)
         return;
     if (lp_folderRow->childCount() > 0)
     {
-        ScheduleRefresh(lp_folderRow, true, 0);
+        ScheduleRefresh(lp_folderRow, Recount::Totals, 0);
         return;
     }
     QTreeWidgetItem* lp_userRow = lp_folderRow->parent();
@@ -577,7 +571,7 @@ void TransfersForm::RemoveEntryRow(Side& i_side, ItemPtr i_entry)
     if (!lp_userRow)
         return;
     if (lp_userRow->childCount() > 0)
-        ScheduleRefresh(lp_userRow, true, 0);
+        ScheduleRefresh(lp_userRow, Recount::Totals, 0);
     else
         DropRow(lp_userRow, i_side.mp_userNode);
 }
@@ -619,7 +613,7 @@ void TransfersForm::PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status)
     lp_row->setText(statusColumn, QString::fromUtf8(l_shown).toLower());
     // Rows shown at once are recounted together when they join the list.
     if (!m_filling)
-        ScheduleRefresh(lp_row->parent(), false, 0);
+        ScheduleRefresh(lp_row->parent(), Recount::Status, 0);
 }
 
 void TransfersForm::ShowFinishedProgress(Side& i_side, QTreeWidgetItem* ip_row, ItemPtr i_entry)
@@ -711,13 +705,13 @@ void TransfersForm::ProgressStats(const Side& i_side, QTreeWidgetItem* ip_row, q
 
 // Recounting a parent row's entries on every event would make a burst of n events cost n
 // times the row's size: the recount waits for the event loop's next turn and runs once.
-void TransfersForm::ScheduleRefresh(QTreeWidgetItem* ip_row, bool i_totals, int i_speed)
+void TransfersForm::ScheduleRefresh(QTreeWidgetItem* ip_row, Recount i_recount, int i_speed)
 {
     for (QTreeWidgetItem* lp_row = ip_row; lp_row; lp_row = lp_row->parent())
     {
         Pending& l_pending = m_pending[lp_row];
-        l_pending.m_totals = l_pending.m_totals || i_totals;
-        if (i_totals)
+        l_pending.m_recount = std::max(l_pending.m_recount, i_recount);
+        if (i_recount != Recount::Status)
             l_pending.m_speed = i_speed;
     }
     if (!m_refreshQueued)
@@ -740,7 +734,7 @@ void TransfersForm::RefreshParents()
             lp_row->setText(statusColumn, QString::fromStdString(l_aggregate));
         SetItemColorByStatus(lp_row, l_aggregate);
         // A user row with one expanded folder shows nothing the folder row does not.
-        if (!l_pending.m_totals ||
+        if (l_pending.m_recount == Recount::Status ||
             (!lp_row->parent() && lp_row->isExpanded() && lp_row->childCount() <= 1))
             continue;
         qint64 l_done, l_remaining, l_total;
@@ -750,7 +744,11 @@ void TransfersForm::RefreshParents()
         lp_row->setText(etaColumn,
                         TimeLeftText(l_pending.m_speed > 0 ? l_remaining / l_pending.m_speed : 0));
         const double l_percent = Percent(l_done, l_total);
-        SetProgressBar(lp_row, ProgressText(l_done, l_percent), int(l_percent));
+        if (l_pending.m_recount == Recount::Progress ||
+            l_side.mp_list->itemWidget(lp_row, progressColumn))
+            SetProgressBar(lp_row, ProgressText(l_done, l_percent), int(l_percent));
+        else
+            lp_row->setText(progressColumn, ProgressText(l_done, l_percent));
     }
 }
 
@@ -795,7 +793,7 @@ void TransfersForm::ShowProgress(Side& i_side, ItemPtr i_entry, qint64 i_size)
     else if (lp_folderRow && !lp_folderRow->isExpanded())
         lp_speedRow = lp_folderRow;
     lp_speedRow->setText(speedColumn, SpeedText(l_speed));
-    ScheduleRefresh(lp_folderRow, true, l_speed);
+    ScheduleRefresh(lp_folderRow, Recount::Progress, l_speed);
 }
 
 void TransfersForm::OnDownloadProgress(ItemPtr i_entry)
@@ -820,7 +818,7 @@ void TransfersForm::OnItemExpanded(QTreeWidgetItem* ip_row)
     Side& l_side = SideOf(ip_row);
     if (ListItem(ip_row)->Entry())
         return;
-    for (int l_column : {statusColumn, etaColumn, speedColumn})
+    for (int l_column : {statusColumn, progressColumn, etaColumn, speedColumn})
         ip_row->setText(l_column, QString());
     if (QWidget* lp_bar = l_side.mp_list->itemWidget(ip_row, progressColumn))
     {

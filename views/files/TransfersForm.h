@@ -118,7 +118,16 @@ private:
     void ShowProgress(Side& i_side, ItemPtr i_entry, qint64 i_size);
     void RefreshParents();
     void RefreshParent(QTreeWidgetItem* ip_row);
-    void ScheduleRefresh(QTreeWidgetItem* ip_row, bool i_totals, int i_speed);
+    // What a parent row's recount shows: its status only; its totals too, as the cell's text
+    // (rows filled at start: a bar on each would make every layout of a long list walk them); or
+    // its totals on a bar, which a progress report under the row asks for and which stays.
+    enum class Recount
+    {
+        Status,
+        Totals,
+        Progress
+    };
+    void ScheduleRefresh(QTreeWidgetItem* ip_row, Recount i_recount, int i_speed);
     std::string AggregateStatus(const Side& i_side, QTreeWidgetItem* ip_row) const;
     void ProgressStats(const Side& i_side, QTreeWidgetItem* ip_row, qint64& o_done,
                        qint64& o_remaining, qint64& o_total) const;
@@ -169,7 +178,7 @@ private:
     // that a burst of events costs one recount per row.
     struct Pending
     {
-        bool m_totals = false;
+        Recount m_recount = Recount::Status;
         int m_speed = 0;
     };
     std::unordered_map<QTreeWidgetItem*, Pending> m_pending;
