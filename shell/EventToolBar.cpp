@@ -84,7 +84,7 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
     const QString l_shown = MarkDirectionControls(i_text);
     const QString l_notice = NoticeText(l_shown);
     QAction* lp_action = addAction(QIcon(i_icon), EscapeAmpersands(l_notice));
-    lp_action->setData(l_notice);
+    m_notices[lp_action] = {l_notice, fontMetrics().horizontalAdvance(l_notice), -1};
     lp_action->setToolTip(Qt::convertFromPlainText(l_shown));
     connect(lp_action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ItemPtr(d["event_toolbar_action"]->GetItem(AddressText(lp_action))) +=
@@ -105,7 +105,7 @@ void EventToolBar::FitNotices()
 {
     const QList<QAction*> l_actions = actions();
     const QWidget* lp_first = l_actions.isEmpty() ? nullptr : widgetForAction(l_actions.first());
-    if (m_placeholder || !lp_first)
+    if (m_placeholder || !lp_first || m_notices.empty())
         return;
     // The bar spans its window (its screen when it stands alone). The texts do not change the
     // icon and margins of a button, which the first button shows, nor the bar's own margins,
@@ -117,14 +117,14 @@ void EventToolBar::FitNotices()
     const int l_button =
         lp_first->sizeHint().width() - l_metrics.horizontalAdvance(l_actions.first()->iconText());
     const int l_bar = minimumSizeHint().width() - lp_first->sizeHint().width();
-    std::vector<int> l_widths;
-    for (const QAction* lp_action : l_actions)
-        l_widths.push_back(l_metrics.horizontalAdvance(lp_action->data().toString()));
+    std::vector<int> l_sorted;
+    l_sorted.reserve(m_notices.size());
+    for (const auto& [lp_action, l_notice] : m_notices)
+        l_sorted.push_back(l_notice.m_width);
     // The room is shared out: a notice that needs less than an equal share leaves the rest to
     // the longer ones, which are cut to what is left, but never below a few characters (those
     // beyond the bar then go behind its extension button).
-    int l_room = l_width - l_bar - int(l_actions.size()) * (l_button + layout()->spacing());
-    std::vector<int> l_sorted = l_widths;
+    int l_room = l_width - l_bar - int(l_sorted.size()) * (l_button + layout()->spacing());
     std::sort(l_sorted.begin(), l_sorted.end());
     int l_limit = l_sorted.back();
     for (std::size_t l_index = 0; l_index < l_sorted.size(); ++l_index)
@@ -140,18 +140,20 @@ void EventToolBar::FitNotices()
     l_limit =
         std::max(0, std::min(std::max(l_limit, MinNoticeCharacters * l_metrics.averageCharWidth()),
                              l_width - l_bar - l_button));
-    for (qsizetype l_index = 0; l_index < l_actions.size(); ++l_index)
+    // Only a notice whose cut changes is cut again: once many share the bar, the limit stays at
+    // its least and a new notice costs one cut, not one for each notice shown.
+    for (auto& [lp_action, l_notice] : m_notices)
     {
+        const int l_cut = l_notice.m_width <= l_limit ? l_notice.m_width : l_limit;
+        if (l_cut == l_notice.m_cut)
+            continue;
+        l_notice.m_cut = l_cut;
         // Cut only what is wider: measured whole, a text may come out a pixel wider than its
         // rounded advance and would lose its end.
-        QAction* lp_action = l_actions[l_index];
-        const QString l_whole = lp_action->data().toString();
-        const QString l_text =
-            EscapeAmpersands(l_widths[std::size_t(l_index)] <= l_limit
-                                 ? l_whole
-                                 : l_metrics.elidedText(l_whole, Qt::ElideRight, l_limit));
-        if (lp_action->text() != l_text)
-            lp_action->setText(l_text);
+        lp_action->setText(
+            EscapeAmpersands(l_cut == l_notice.m_width
+                                 ? l_notice.m_text
+                                 : l_metrics.elidedText(l_notice.m_text, Qt::ElideRight, l_cut)));
     }
 }
 
@@ -230,6 +232,7 @@ void EventToolBar::RemoveAction(QAction* ip_action)
         return;
     // The action may be the one whose click is being handled.
     removeAction(ip_action);
+    m_notices.erase(ip_action);
     ip_action->deleteLater();
     if (actions().isEmpty())
     {

@@ -6,6 +6,7 @@
 #include <QToolBar>
 
 #include <set>
+#include <unordered_map>
 
 // The bar of notices: one button per page with activity the user has not seen. Clicking a notice
 // brings its page forward; while the main window is inactive, notices make the application icon
@@ -43,6 +44,15 @@ private:
     // A pointer as the store keeps it: unsigned decimal text.
     static QString AddressText(const void* ip_pointer);
 
+    // A notice's whole text, its width in the bar's font and the width it was last cut to (its
+    // whole width when shown whole).
+    struct Notice
+    {
+        QString m_text;
+        int m_width;
+        int m_cut;
+    };
+    std::unordered_map<QAction*, Notice> m_notices;
     bool m_placeholder = true;
     std::set<QString> m_blinkIcons;
     int m_blinkPosition = 0;
