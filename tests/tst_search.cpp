@@ -24,7 +24,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -677,18 +676,7 @@ private slots:
         mp_search->ShowHeldReplies();
         QTreeWidget* lp_tree = lp_form->searchResults();
         QCOMPARE(lp_tree->topLevelItem(0)->text(0), u"b\ufffd"_s);
-        QTimer::singleShot(0, lp_tree,
-                           []
-                           {
-                               if (auto* lp_menu =
-                                       qobject_cast<QMenu*>(QApplication::activePopupWidget()))
-                               {
-                                   ViewHarness::Trigger(*lp_menu, u"Ignore chat from user"_s);
-                                   lp_menu->close();
-                               }
-                           });
-        emit lp_tree->customContextMenuRequested(
-            lp_tree->visualItemRect(lp_tree->topLevelItem(0)).center());
+        ViewHarness::RunContextMenu(lp_tree, lp_tree->topLevelItem(0), u"Ignore chat from user"_s);
         QVERIFY(User("b\xe9").IsConnected("is_ignored"));
     }
 

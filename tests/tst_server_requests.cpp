@@ -49,7 +49,6 @@ private slots:
     void everyPlainRequest_data();
     void everyPlainRequest();
     void trackAndUntrack();
-    void watchKeptAfterNoSuchUser();
     void watchAskedAgainAfterNoSuchUser();
     void addressRequestPendingUntilAnswered();
     void leaveRoomOnlyWhenIn();
@@ -289,42 +288,32 @@ void TestServerRequests::trackAndUntrack()
 }
 
 // A "no such user" answer leaves the name watched: still tracked, and watched again at the next
-// login.
-void TestServerRequests::watchKeptAfterNoSuchUser()
+// login. The server keeps no watch of it, though: the next TrackUser asks again, once.
+void TestServerRequests::watchAskedAgainAfterNoSuchUser()
 {
     Server& l_server = mp_harness->Client();
     int l_connection = LogIn();
     QVERIFY(l_connection);
     l_server.TrackUser("bob");
+    QCOMPARE(mp_harness->SentFrames(l_connection).size(), 1);
     QVERIFY(
         mp_harness->Deliver(l_connection, 5, WireWriter().WriteString("bob").WriteU8(0).Bytes()));
     QVERIFY(UserItem("bob").IsConnected("is_tracked"));
+    l_server.TrackUser("bob");
+    l_server.TrackUser("bob");
+    Frames l_sent = mp_harness->SentFrames(l_connection);
+    QCOMPARE(l_sent.size(), 1);
+    QCOMPARE(l_sent[0].code, 5u);
+    QCOMPARE(l_sent[0].body, StringField("bob"));
+
     l_server.Disconnect();
     QTRY_COMPARE(mp_harness->ClientState(), 0);
     l_connection = mp_harness->LogIn();
     QVERIFY(l_connection);
-    const Frames l_sent = mp_harness->SentFrames(l_connection);
+    l_sent = mp_harness->SentFrames(l_connection);
     QCOMPARE(l_sent.size(), 3);
     QCOMPARE(l_sent[2].code, 5u);
     QCOMPARE(l_sent[2].body, StringField("bob"));
-}
-
-// The server keeps no watch of a name it does not know: the next TrackUser asks again, once.
-void TestServerRequests::watchAskedAgainAfterNoSuchUser()
-{
-    Server& l_server = mp_harness->Client();
-    const int l_connection = LogIn();
-    QVERIFY(l_connection);
-    l_server.TrackUser("bob");
-    QCOMPARE(mp_harness->SentFrames(l_connection).size(), 1);
-    QVERIFY(
-        mp_harness->Deliver(l_connection, 5, WireWriter().WriteString("bob").WriteU8(0).Bytes()));
-    l_server.TrackUser("bob");
-    l_server.TrackUser("bob");
-    const Frames l_sent = mp_harness->SentFrames(l_connection);
-    QCOMPARE(l_sent.size(), 1);
-    QCOMPARE(l_sent[0].code, 5u);
-    QCOMPARE(l_sent[0].body, StringField("bob"));
 }
 
 void TestServerRequests::addressRequestPendingUntilAnswered()

@@ -15,11 +15,9 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -83,28 +81,6 @@ QStringList Rows(QTreeWidget* ip_tree)
 // Runs the tree's context menu at the row's centre (or at a point on no row); the menu, if one
 // opens, is read, the entry with the text triggered, and closed. Returns the entries, or
 // "(none)" when no menu opened.
-QStringList RunMenu(UserListForm* ip_form, QTreeWidget* ip_tree, QTreeWidgetItem* ip_row,
-                    const QString& i_entry = QString())
-{
-    QStringList l_entries{u"(none)"_s};
-    QTimer::singleShot(0, ip_form,
-                       [&]
-                       {
-                           auto* lp_menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-                           if (!lp_menu)
-                               return;
-                           l_entries = ViewHarness::Entries(*lp_menu);
-                           if (!i_entry.isEmpty())
-                               ViewHarness::Trigger(*lp_menu, i_entry);
-                           lp_menu->close();
-                       });
-    const QPoint l_point =
-        ip_row ? ip_tree->visualItemRect(ip_row).center() : QPoint(5, ip_tree->height() - 5);
-    emit ip_tree->customContextMenuRequested(l_point);
-    ViewHarness::Flush();
-    return l_entries;
-}
-
 int SortCount(QTreeWidget* ip_tree, const std::function<void()>& i_change)
 {
     QSignalSpy l_sorts(ip_tree->model(), &QAbstractItemModel::layoutChanged);
@@ -420,9 +396,9 @@ private slots:
         QCOMPARE(lp_tree->topLevelItem(0)->text(0), u"\ufffdve & \u00e9"_s);
         const std::size_t l_users = d["user"]->ItemCount();
 
-        QCOMPARE(RunMenu(lp_form, lp_tree, nullptr), QStringList{u"(none)"_s});
-        const QStringList l_entries =
-            RunMenu(lp_form, lp_tree, lp_tree->topLevelItem(0), u"Receive chat from user"_s);
+        QCOMPARE(ViewHarness::RunContextMenu(lp_tree, nullptr), QStringList{u"(none)"_s});
+        const QStringList l_entries = ViewHarness::RunContextMenu(lp_tree, lp_tree->topLevelItem(0),
+                                                                  u"Receive chat from user"_s);
         QVERIFY(l_entries.contains(u"Remove user from list"_s));
         QVERIFY(l_entries.contains(u"Re-share files with user"_s));
         QVERIFY(!User(l_name).IsConnected("is_ignored"));

@@ -11,11 +11,14 @@
 #include "UIFunctions.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QMenu>
 #include <QPixmap>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 
 #include <set>
@@ -146,6 +149,28 @@ bool ViewHarness::Trigger(const QMenu& i_menu, const QString& i_text)
         return false;
     lp_action->trigger();
     return true;
+}
+
+QStringList ViewHarness::RunContextMenu(QTreeWidget* ip_tree, QTreeWidgetItem* ip_row,
+                                        const QString& i_entry)
+{
+    QStringList l_entries{QStringLiteral("(none)")};
+    QTimer::singleShot(0, ip_tree,
+                       [&]
+                       {
+                           auto* lp_menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                           if (!lp_menu)
+                               return;
+                           l_entries = Entries(*lp_menu);
+                           if (!i_entry.isEmpty())
+                               Trigger(*lp_menu, i_entry);
+                           lp_menu->close();
+                       });
+    const QPoint l_point =
+        ip_row ? ip_tree->visualItemRect(ip_row).center() : QPoint(5, ip_tree->height() - 5);
+    emit ip_tree->customContextMenuRequested(l_point);
+    Flush();
+    return l_entries;
 }
 
 QString ViewHarness::Snapshot(QWidget* ip_widget, const QString& i_name)

@@ -17,6 +17,8 @@ class EventToolBar;
 class PeerHarness;
 class QAction;
 class QMenu;
+class QTreeWidget;
+class QTreeWidgetItem;
 class SizeManager;
 class TransferQueueManager;
 
@@ -28,7 +30,8 @@ class TransferQueueManager;
 // captured instead of opened.
 //
 // Views are built by the tests themselves, on the offscreen platform (VIEW_TEST_MAIN). Menus are
-// checked as plain QMenu objects through Entries and Trigger, never run with exec.
+// checked as plain QMenu objects through Entries and Trigger; a view's own context menu, which it
+// runs with exec, through RunContextMenu.
 class ViewHarness : public QObject
 {
     Q_OBJECT
@@ -71,6 +74,11 @@ public:
     static QAction* Entry(const QMenu& i_menu, const QString& i_text);
     // Triggers the entry with that text; false when there is none or it is disabled.
     static bool Trigger(const QMenu& i_menu, const QString& i_text);
+    // Asks the tree for its context menu at the row (empty space below the rows without one),
+    // triggers the entry with that text if one is given, and closes the menu; returns the menu's
+    // entries, or "(none)" when no menu opened.
+    static QStringList RunContextMenu(QTreeWidget* ip_tree, QTreeWidgetItem* ip_row,
+                                      const QString& i_entry = QString());
 
     // Renders the widget offscreen into /tmp/view-<name>.png, to be looked at; returns the path,
     // empty when it could not be written.
