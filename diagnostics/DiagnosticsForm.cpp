@@ -141,11 +141,6 @@ QStringList DiagnosticsForm::Lines(const QString& i_category)
     return l_page.AsPtr<QTextBrowser>()->document()->toPlainText().split(QLatin1Char('\n'));
 }
 
-QWidget* DiagnosticsForm::LogPage(const QString& i_category)
-{
-    return Page(i_category);
-}
-
 QTextBrowser* DiagnosticsForm::Page(const QString& i_category)
 {
     ItemPtr l_log = d["log"]->GetItem(i_category.toLatin1().toStdString());

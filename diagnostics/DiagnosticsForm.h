@@ -45,7 +45,7 @@ public:
     // when it has none.
     QStringList Lines(const QString& i_category);
     // The category's page, made empty when it has none yet: a notice about its lines leads there.
-    QWidget* LogPage(const QString& i_category);
+    QTextBrowser* Page(const QString& i_category);
 
     void OnUserTracked(Item* ip_user);
     void OnUserUntracked(Item* ip_user);
@@ -53,7 +53,6 @@ public:
     void OnUserOffline(Item* ip_user);
 
 private:
-    QTextBrowser* Page(const QString& i_category);
     // Appends the lines waiting since the turn began to their pages.
     void AppendWaitingLines();
     void SetUserState(Item* ip_user, bool i_online);

@@ -52,6 +52,7 @@
 #include <QResizeEvent>
 #include <QSplitter>
 #include <QTabBar>
+#include <QTextBrowser>
 #include <QTreeWidget>
 
 MainWindow* mainWindow = nullptr;
@@ -438,7 +439,7 @@ void MainWindow::ReportUnlockedDataFile()
             .arg(mp_dataFileLock->Path(), l_reason));
     eventToolBar->AddEvent(tr("Data file not locked: %1").arg(l_reason),
                            QStringLiteral(":/icons/offline_icon"),
-                           mp_ui->diagnosticsForm->LogPage(ConfigurationCategory));
+                           mp_ui->diagnosticsForm->Page(ConfigurationCategory));
 }
 
 void MainWindow::ShowSettings()
