@@ -99,7 +99,7 @@ void DiagnosticsForm::Log(const QString& i_category, int i_level, const QString&
         l_lines.removeFirst();
     // Lines carry remote names and paths: a direction control among them shows as its mark
     // rather than turning the rest of the line around.
-    l_lines.append(FormatLogLine(i_level, MarkDirectionControls(i_message)));
+    l_lines.append(FormatLogLine(i_level, ShownText(i_message)));
 }
 
 void DiagnosticsForm::AppendWaitingLines()

@@ -1,6 +1,7 @@
 #include "ItemLogDialog.h"
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "Log.h"
 #include "ui_ItemLogDialog.h"
 
@@ -57,8 +58,9 @@ ItemLogDialog::~ItemLogDialog()
 void ItemLogDialog::OnItemLog(Item* ip_entry)
 {
     ItemPtr l_entry(ip_entry);
-    const QString l_line = FormatLogLine(Text(l_entry["log_time"]), l_entry["log_level"].AsInt(),
-                                         Text(l_entry["log_text"]));
+    // Every part comes from the data file: the line is marked whole, so that none starts another.
+    const QString l_line = ShownText(FormatLogLine(
+        Text(l_entry["log_time"]), l_entry["log_level"].AsInt(), Text(l_entry["log_text"])));
     AppendLine(AreaPage(Text(l_entry["log_area"])), l_line);
     AppendLine(mp_allPage, l_line);
 }

@@ -1,5 +1,6 @@
 #include "StoreRowTexts.h"
 
+#include "GeneralFunctions.h"
 #include "Item.h"
 #include "Type.h"
 
@@ -7,7 +8,7 @@ const QString unloadedRowText = QStringLiteral("~~unloaded~~");
 
 QString ValueText(const Item* ip_item)
 {
-    return QString::fromUtf8(ip_item->Value());
+    return ShownText(QString::fromUtf8(ip_item->Value()));
 }
 
 QString ConnectedRowText(const Item* ip_item)

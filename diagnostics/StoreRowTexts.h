@@ -5,7 +5,7 @@
 class Item;
 
 // Texts that the store browser and its type page show for items. Values are shown as plain text
-// only.
+// only, on one line (ShownText).
 
 // The item's value (UTF-8).
 QString ValueText(const Item* ip_item);

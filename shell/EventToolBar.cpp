@@ -81,7 +81,7 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
     }
     // The text may come from peers: an ampersand stays a character, and the tool tip, which
     // would take markup for rich text, gets the text as plain text.
-    const QString l_shown = MarkDirectionControls(i_text);
+    const QString l_shown = ShownText(i_text);
     const QString l_notice = NoticeText(l_shown);
     QAction* lp_action = addAction(QIcon(i_icon), EscapeAmpersands(l_notice));
     m_notices[lp_action] = {l_notice, fontMetrics().horizontalAdvance(l_notice), -1};

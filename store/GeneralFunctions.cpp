@@ -170,20 +170,46 @@ QString ConvertLinks(const QString& i_text)
     return l_result;
 }
 
-QString MarkDirectionControls(const QString& i_text)
+bool IsLineBreak(QChar i_char)
 {
-    const auto l_isControl = [](QChar i_char)
+    switch (i_char.unicode())
+    {
+        case 0x000A:
+        case 0x000B:
+        case 0x000C:
+        case 0x000D:
+        case 0x001C:
+        case 0x001D:
+        case 0x001E:
+        case 0x0085:
+        case 0x2028:
+        case 0x2029:
+        case 0xFDD0:
+        case 0xFDD1:
+            return true;
+        default:
+            return false;
+    }
+}
+
+QString ShownText(const QString& i_text)
+{
+    const auto l_isMarked = [](QChar i_char)
     {
         const char16_t l_code = i_char.unicode();
-        return (l_code >= 0x202A && l_code <= 0x202E) || (l_code >= 0x2066 && l_code <= 0x2069);
+        return (l_code >= 0x202A && l_code <= 0x202E) || (l_code >= 0x2066 && l_code <= 0x2069) ||
+               IsLineBreak(i_char);
     };
-    if (std::none_of(i_text.cbegin(), i_text.cend(), l_isControl))
+    if (std::none_of(i_text.cbegin(), i_text.cend(), l_isMarked))
         return i_text;
     QString l_shown;
     l_shown.reserve(i_text.size() + 16);
     for (const QChar l_char : i_text)
-        if (l_isControl(l_char))
-            l_shown += QStringLiteral("<U+") + QString::number(l_char.unicode(), 16).toUpper() +
+        if (l_isMarked(l_char))
+            l_shown += QStringLiteral("<U+") +
+                       QString::number(l_char.unicode(), 16)
+                           .toUpper()
+                           .rightJustified(4, QLatin1Char('0')) +
                        QLatin1Char('>');
         else
             l_shown += l_char;
@@ -207,7 +233,7 @@ QString FromUtf8(const std::string& i_bytes)
 
 QString ShownName(const std::string& i_name)
 {
-    return MarkDirectionControls(FromUtf8(i_name));
+    return ShownText(FromUtf8(i_name));
 }
 
 bool GetBit(std::uint32_t i_value, int i_n)

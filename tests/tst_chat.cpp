@@ -3,6 +3,7 @@
 #include "Data.h"
 #include "EventToolBar.h"
 #include "PeerHarness.h"
+#include "RoomForm.h"
 #include "Server.h"
 #include "StoreFunctions.h"
 #include "UIFunctions.h"
@@ -15,6 +16,8 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QtTest>
+
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -49,6 +52,16 @@ QStringList Links(QTextBrowser& i_view)
             if (const QString l_href = l_it.fragment().charFormat().anchorHref(); !l_href.isEmpty())
                 l_links.append(l_href);
     return l_links;
+}
+
+// Every character that ends a line or paragraph somewhere in Qt's text layout.
+constexpr char16_t breaks[] = {0x000A, 0x000B, 0x000C, 0x000D, 0x001C, 0x001D,
+                               0x001E, 0x0085, 0x2028, 0x2029, 0xFDD0, 0xFDD1};
+
+// The visible text that a name shows for the character.
+QString Mark(QChar i_char)
+{
+    return u"<U+%1>"_s.arg(i_char.unicode(), 4, 16, QChar(u'0')).toUpper();
 }
 
 void SetTimestamps(const char* ip_setting)
@@ -232,6 +245,67 @@ private slots:
                       "bob",
                       "a\xe2\x81\xa6z");
         QCOMPARE(Entries(l_view), QStringList{u"[x<U+202E>bob] a\u2066z"_s});
+    }
+
+    // No character of a text or a sender starts a line of its own, in a room's page or a
+    // private one, under each time stamp setting: in a text it shows as a space, in a sender as
+    // its mark, and each message stays one entry.
+    void breaksStartNoLine_data()
+    {
+        QTest::addColumn<QChar>("lineBreak");
+        for (const char16_t l_code : breaks)
+            QTest::addRow("U+%04X", unsigned(l_code)) << QChar(l_code);
+    }
+    void breaksStartNoLine()
+    {
+        QFETCH(QChar, lineBreak);
+        const std::string l_break = QString(lineBreak).toStdString();
+        const QString l_mark = Mark(lineBreak);
+        const struct
+        {
+            const char* mp_setting;
+            QString m_stamp;
+        } l_settings[] = {{"activity_based", {}},
+                          {"per_message_short", u"[14:05:09]"_s},
+                          {"per_message_long", u"[May 2 2:05:09 pm]"_s}};
+        for (const auto& l_setting : l_settings)
+        {
+            SetTimestamps(l_setting.mp_setting);
+            RoomForm l_room("lobby");
+            ChatForm l_private("plainpeer");
+            const std::function<void(const std::string&, const std::string&)> l_senders[] = {
+                [&](const std::string& i_sender, const std::string& i_text)
+                { l_room.OnRoomChat("lobby", i_sender, i_text); },
+                [&](const std::string& i_sender, const std::string& i_text)
+                { l_private.AddChat(i_sender, i_text); }};
+            QWidget* const lp_pages[] = {&l_room, &l_private};
+            for (int l_page = 0; l_page < 2; ++l_page)
+            {
+                l_senders[l_page]("plainpeer", "PS text" + l_break + "[alice] forged");
+                l_senders[l_page]("ps" + l_break + "[alice", "from a spoofing sender name");
+                l_senders[l_page]("plainpeer", "/me waves" + l_break + "[alice] forged");
+                QStringList l_lines;
+                if (l_setting.m_stamp.isEmpty())
+                    l_lines.append(started);
+                l_lines << l_setting.m_stamp + u"[plainpeer] PS text [alice] forged"_s
+                        << l_setting.m_stamp + u"[ps"_s + l_mark +
+                               u"[alice] from a spoofing sender name"_s
+                        << u"* plainpeer waves [alice] forged"_s;
+                QCOMPARE(Entries(*lp_pages[l_page]->findChild<QTextBrowser*>(u"chatView"_s)),
+                         l_lines);
+            }
+        }
+    }
+
+    // A notice titled with a name shows its break as a mark, on one line.
+    void noticeShowsBreaksAsMarks_data() { breaksStartNoLine_data(); }
+    void noticeShowsBreaksAsMarks()
+    {
+        QFETCH(QChar, lineBreak);
+        const std::string l_name = u"nl"_s.append(lineBreak).append(u"[alice]"_s).toStdString();
+        ChatForm l_form(l_name);
+        l_form.AddChat(l_name, "hi");
+        QCOMPARE(NoticeTexts(), QStringList{u"nl"_s + Mark(lineBreak) + u"[alice]"_s});
     }
 
     void onlyWebLinksOpen_data()

@@ -29,8 +29,8 @@ private slots:
     void ConvertLinks_data();
     void ConvertLinks();
     void ConvertLinksOnHostileText();
-    void MarkDirectionControls_data();
-    void MarkDirectionControls();
+    void ShownText_data();
+    void ShownText();
     void GetBit();
 };
 
@@ -300,22 +300,33 @@ void TestText::ConvertLinksOnHostileText()
     QCOMPARE(l_converted.count(u"<a href"_s), 1);
 }
 
-void TestText::MarkDirectionControls_data()
+void TestText::ShownText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
     QTest::addRow("all nine") << u"\u202A\u202B\u202C\u202D\u202E\u2066\u2067\u2068\u2069"_s
                               << u"<U+202A><U+202B><U+202C><U+202D><U+202E><U+2066><U+2067>"
                                  "<U+2068><U+2069>"_s;
-    QTest::addRow("neighbours") << u"\u2029\u202F\u2065\u206A\u200F \u05D0"_s
-                                << u"\u2029\u202F\u2065\u206A\u200F \u05D0"_s;
+    QTest::addRow("neighbours") << u"\u202F\u2065\u206A\u200F \u05D0\t\u001F\u2027\u202A"_s
+                                << u"\u202F\u2065\u206A\u200F \u05D0\t\u001F\u2027<U+202A>"_s;
+    QTest::addRow("line breaks") << u"a\nb\u000Bc\fd\re"_s
+                                 << u"a<U+000A>b<U+000B>c<U+000C>d<U+000D>e"_s;
+    QTest::addRow("separators") << u"\u001C\u001D\u001E\u0085\u2028\u2029"_s
+                                << u"<U+001C><U+001D><U+001E><U+0085><U+2028><U+2029>"_s;
+    QTest::addRow("frame edges") << u"x\uFDD0y\uFDD1z\uFDD2"_s << u"x<U+FDD0>y<U+FDD1>z\uFDD2"_s;
+    QTest::addRow("breaks among controls")
+        << u"log\u2029[Tue Dec 8 06:00:00 2026] x\u202E\r\n"_s
+        << u"log<U+2029>[Tue Dec 8 06:00:00 2026] x<U+202E><U+000D><U+000A>"_s;
+    QTest::addRow("untouched") << u"holiday.jpg .exe"_s << u"holiday.jpg .exe"_s;
 }
 
-void TestText::MarkDirectionControls()
+void TestText::ShownText()
 {
     QFETCH(QString, text);
     QFETCH(QString, shown);
-    QCOMPARE(::MarkDirectionControls(text), shown);
+    QCOMPARE(::ShownText(text), shown);
+    // A name is shown the same way from its bytes.
+    QCOMPARE(::ShownName(text.toStdString()), shown);
 }
 
 void TestText::GetBit()

@@ -49,14 +49,15 @@ std::string SafePathComponent(const std::string& i_component)
         return "_";
     // The name is measured as it reaches the disk: bytes that are not UTF-8 are written as
     // U+FFFD, three bytes each, so the name is decoded before it is cut.
-    std::string l_safe =
-        QString::fromUtf8(i_component.data(), qsizetype(i_component.size())).toStdString();
-    for (char& l_char : l_safe)
+    QString l_name = QString::fromUtf8(i_component.data(), qsizetype(i_component.size()));
+    for (QChar& l_char : l_name)
     {
-        const unsigned char l_byte = static_cast<unsigned char>(l_char);
-        if (l_byte < 0x20 || l_byte == 0x7f || l_char == '/' || l_char == '\\')
-            l_char = '_';
+        const char16_t l_code = l_char.unicode();
+        if (l_code < 0x20 || l_code == 0x7f || l_code == u'/' || l_code == u'\\' ||
+            l_code == 0x85 || l_code == 0x2028 || l_code == 0x2029)
+            l_char = QChar(u'_');
     }
+    std::string l_safe = l_name.toStdString();
     if (l_safe == "." || l_safe == "..")
         l_safe.assign(l_safe.size(), '_');
     return ShortenedName(l_safe);

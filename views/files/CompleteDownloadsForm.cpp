@@ -86,10 +86,9 @@ void CompleteDownloadsForm::AddRow(ItemPtr i_download)
     const QString l_time = FromUtf8(i_download["complete_download_completion_time"].AsString());
     auto* lp_row =
         new CompleteDownloadItem(mp_ui->downloadList, QDateTime::fromString(l_time, Qt::TextDate));
+    lp_row->setText(0, ShownText(FromUtf8(i_download["complete_download_filename"].AsString())));
     lp_row->setText(
-        0, MarkDirectionControls(FromUtf8(i_download["complete_download_filename"].AsString())));
-    lp_row->setText(1, MarkDirectionControls(
-                           FromUtf8(i_download["complete_download_relative_folder"].AsString())));
+        1, ShownText(FromUtf8(i_download["complete_download_relative_folder"].AsString())));
     lp_row->setText(2, ShownName(i_download["user"].AsString()));
     lp_row->setText(3, FromUtf8(i_download["complete_download_file_size"].AsString()));
     lp_row->setText(4, l_time);

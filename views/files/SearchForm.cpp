@@ -488,8 +488,8 @@ void SearchForm::AddResult(SearchResultsForm* ip_form, ItemPtr i_widget, ItemPtr
     if (!lp_folderRow)
     {
         lp_folderRow = new SearchResultListItem(lp_userRow);
-        lp_folderRow->setText(
-            FolderColumn, MarkDirectionControls(FromUtf8(ReversePathname(l_folder.AsString()))));
+        lp_folderRow->setText(FolderColumn,
+                              ShownText(FromUtf8(ReversePathname(l_folder.AsString()))));
         l_folderNode = TypeOf("search_results_folder_node")->NewItem(Value(lp_folderRow));
         l_userNode += l_folderNode;
         if (l_folder)
@@ -497,8 +497,8 @@ void SearchForm::AddResult(SearchResultsForm* ip_form, ItemPtr i_widget, ItemPtr
     }
 
     auto* lp_fileRow = new SearchResultListItem(lp_folderRow);
-    lp_fileRow->setText(FileColumn, MarkDirectionControls(
-                                        FromUtf8(i_result["search_result_file_name"].AsString())));
+    lp_fileRow->setText(FileColumn,
+                        ShownText(FromUtf8(i_result["search_result_file_name"].AsString())));
     lp_fileRow->setText(SizeColumn, CommafyNumber(i_result["file_size"].AsInt64()));
     lp_fileRow->setText(AttributesColumn, SharedFoldersManager::GetFileItemDisplayString(i_result));
     if (i_expandUsers)

@@ -44,8 +44,7 @@ void RemoveTie(const char* ip_type, QTreeWidgetItem* ip_row)
 // The text shown for a name from the list, which is also what the filter tests.
 QString NameText(const std::string& i_name)
 {
-    return MarkDirectionControls(
-        QString::fromUtf8(i_name.data(), static_cast<qsizetype>(i_name.size())));
+    return ShownText(QString::fromUtf8(i_name.data(), static_cast<qsizetype>(i_name.size())));
 }
 
 // Tests file names against filters, decoding each name into one reused buffer: a filter runs

@@ -497,15 +497,15 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(Side& i_side, ItemPtr i_entry, ItemP
         lp_newRow->SetFolder(i_folder);
         l_folderNode += l_user[i_side.mp_userNode];
         l_folderNode += i_folder;
-        lp_folderRow->setText(
-            1, MarkDirectionControls(QString::fromUtf8(ReversePathname(i_folder.AsString()))));
+        lp_folderRow->setText(1,
+                              ShownText(QString::fromUtf8(ReversePathname(i_folder.AsString()))));
         lp_userRow->addChild(lp_folderRow);
         if (lp_folderRow->treeWidget())
             lp_folderRow->setExpanded(i_side.m_expandFolders);
     }
     // Filled before it joins the list, which then announces one new row, not each cell.
     auto* lp_fileRow = new TransferListItem();
-    lp_fileRow->setText(2, MarkDirectionControls(i_fileName));
+    lp_fileRow->setText(2, ShownText(i_fileName));
     lp_fileRow->setText(sizeColumn, i_size);
     lp_fileRow->SetEntry(i_entry.operator->());
     ItemPtr l_fileNode = d[i_side.mp_fileNode]->NewItem(Value(lp_fileRow));
@@ -610,7 +610,7 @@ void TransfersForm::PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status)
     if (IsDownloadSide(i_side) && !lp_row->data(placeColumn, Qt::DisplayRole).isNull())
         lp_row->setText(placeColumn, QString());
     const std::string l_shown = l_word == "denied" ? i_entry["denial_reason"].AsString() : l_word;
-    lp_row->setText(statusColumn, QString::fromUtf8(l_shown).toLower());
+    lp_row->setText(statusColumn, ShownText(QString::fromUtf8(l_shown).toLower()));
     // Rows shown at once are recounted together when they join the list.
     if (!m_filling)
         ScheduleRefresh(lp_row->parent(), Recount::Status, 0);

@@ -10,6 +10,8 @@
 #include <QTextCursor>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace
 {
 const QString activityBased = QStringLiteral("activity_based");
@@ -19,6 +21,14 @@ const QString shortFormat = QStringLiteral("h:mm:ss");
 QString TimestampSetting()
 {
     return FromUtf8(SettingValue("chat_timestamps").AsString());
+}
+
+// A chat text on the one line of its entry: each line break becomes a space, so that no part of
+// the text starts a line that could pass for another user's.
+QString OnOneLine(QString i_text)
+{
+    std::replace_if(i_text.begin(), i_text.end(), IsLineBreak, QChar(u' '));
+    return i_text;
 }
 } // namespace
 
@@ -101,7 +111,7 @@ bool ChatLog::OpenUrl(const QUrl& i_url)
 ChatLog::LineKind ChatLog::AddChat(const std::string& i_sender, const std::string& i_text)
 {
     const QString l_sender = ShownName(i_sender);
-    const QString l_text = FromUtf8(i_text);
+    const QString l_text = OnOneLine(FromUtf8(i_text));
     const QString l_action = ActionText(l_sender, l_text);
     if (!l_action.isNull())
     {
