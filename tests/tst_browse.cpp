@@ -236,6 +236,15 @@ private slots:
                                                "3pm|x\xe2\x80\xae"
                                                "3pm\\y\xe2\x81\xa9"_ba
                                             << u"x<U+202E>3pm(y<U+2069>)"_s << 1;
+        for (const QChar l_break : ViewHarness::LineBreaks())
+        {
+            const QByteArray l_bytes = QString(l_break).toUtf8();
+            const QString l_mark = ViewHarness::BreakMark(l_break);
+            QTest::addRow("break U+%04X", unsigned(l_break.unicode()))
+                << "A|LF dir" + l_bytes + "hidden dir|LF dir" + l_bytes + "hidden dir\\sub" +
+                       l_bytes + "dir"
+                << u"A,LF dir"_s + l_mark + u"hidden dir(sub"_s + l_mark + u"dir)"_s << 1;
+        }
     }
     void treeShape()
     {
@@ -251,6 +260,13 @@ private slots:
         lp_form->BrowseToFolder("Music");
         if (QTest::currentDataTag() == "path twice"_ba)
             QCOMPARE(Files(lp_form->FileList()), u"a"_s);
+        // Each folder is one row of one line, whatever its name holds.
+        QTreeWidget* lp_tree = lp_form->FolderTree();
+        lp_tree->expandAll();
+        QSet<int> l_heights;
+        for (QTreeWidgetItemIterator l_row(lp_tree); *l_row; ++l_row)
+            l_heights.insert(lp_tree->visualItemRect(*l_row).height());
+        QCOMPARE(l_heights.size(), 1);
     }
 
     // Expand Level opens one more depth per step up to the deepest; Collapse All starts over.

@@ -54,16 +54,6 @@ QStringList Links(QTextBrowser& i_view)
     return l_links;
 }
 
-// Every character that ends a line or paragraph somewhere in Qt's text layout.
-constexpr char16_t breaks[] = {0x000A, 0x000B, 0x000C, 0x000D, 0x001C, 0x001D,
-                               0x001E, 0x0085, 0x2028, 0x2029, 0xFDD0, 0xFDD1};
-
-// The visible text that a name shows for the character.
-QString Mark(QChar i_char)
-{
-    return u"<U+%1>"_s.arg(i_char.unicode(), 4, 16, QChar(u'0')).toUpper();
-}
-
 void SetTimestamps(const char* ip_setting)
 {
     SetSetting("chat_timestamps", ip_setting);
@@ -253,14 +243,14 @@ private slots:
     void breaksStartNoLine_data()
     {
         QTest::addColumn<QChar>("lineBreak");
-        for (const char16_t l_code : breaks)
-            QTest::addRow("U+%04X", unsigned(l_code)) << QChar(l_code);
+        for (const QChar l_break : ViewHarness::LineBreaks())
+            QTest::addRow("U+%04X", unsigned(l_break.unicode())) << l_break;
     }
     void breaksStartNoLine()
     {
         QFETCH(QChar, lineBreak);
         const std::string l_break = QString(lineBreak).toStdString();
-        const QString l_mark = Mark(lineBreak);
+        const QString l_mark = ViewHarness::BreakMark(lineBreak);
         const struct
         {
             const char* mp_setting;
@@ -305,7 +295,8 @@ private slots:
         const std::string l_name = u"nl"_s.append(lineBreak).append(u"[alice]"_s).toStdString();
         ChatForm l_form(l_name);
         l_form.AddChat(l_name, "hi");
-        QCOMPARE(NoticeTexts(), QStringList{u"nl"_s + Mark(lineBreak) + u"[alice]"_s});
+        QCOMPARE(NoticeTexts(),
+                 QStringList{u"nl"_s + ViewHarness::BreakMark(lineBreak) + u"[alice]"_s});
     }
 
     void onlyWebLinksOpen_data()

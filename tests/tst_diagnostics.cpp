@@ -104,6 +104,30 @@ private slots:
             }
     }
 
+    // A remote name or path that holds a line break keeps its log line whole: the break shows as
+    // its mark, and no part of the name passes for a line of its own.
+    void breaksKeepTheLineWhole_data()
+    {
+        QTest::addColumn<QChar>("lineBreak");
+        for (const QChar l_break : ViewHarness::LineBreaks())
+            QTest::addRow("U+%04X", unsigned(l_break.unicode())) << l_break;
+    }
+    void breaksKeepTheLineWhole()
+    {
+        QFETCH(QChar, lineBreak);
+        const QString l_mark = ViewHarness::BreakMark(lineBreak);
+        const QString l_forged =
+            u"[Tue Dec 8 06:00:00 2026] Forged line: upload of /etc/shadow accepted"_s;
+        Log(u"Peer Messenger"_s, 1, u"Message from log"_s + lineBreak + l_forged);
+        Log(u"Transfer Queue"_s, 2, u"Queued holiday.jpg"_s + lineBreak + u".exe"_s);
+        QCOMPARE(mp_form->Lines(u"Peer Messenger"_s),
+                 QStringList{stamp + u"Message from log"_s + l_mark + l_forged});
+        QCOMPARE(mp_form->Lines(u"Transfer Queue"_s),
+                 QStringList{stamp + u"   Queued holiday.jpg"_s + l_mark + u".exe"_s});
+        for (QTextBrowser* lp_page : mp_form->findChildren<QTextBrowser*>())
+            QCOMPARE(lp_page->document()->blockCount(), 1);
+    }
+
     // Lines from another thread reach the page through the main thread's event loop, in order.
     void linesFromWorkerThreadArriveQueued()
     {

@@ -333,15 +333,28 @@ private slots:
             QCOMPARE(NumberedFileName(l_row.name, l_row.number), l_row.numbered);
     }
 
-    // A path component from another user: separators and control characters become "_", names
-    // that would mean a folder become underscores, anything else stays.
+    // A path component from another user: separators, control characters and line separators
+    // become "_", one for each character, names that would mean a folder become underscores,
+    // anything else stays.
     void safeComponents()
     {
         const struct
         {
             std::string component, safe;
-        } l_rows[] = {{"a\\b", "a_b"}, {"a/b", "a_b"}, {"a\x7f", "a_"}, {".", "_"},
-                      {"..", "__"},    {"", "_"},      {"...", "..."},  {"x.mp3", "x.mp3"}};
+        } l_rows[] = {{"a\\b", "a_b"},
+                      {"a/b", "a_b"},
+                      {"a\x7f", "a_"},
+                      {".", "_"},
+                      {"..", "__"},
+                      {"", "_"},
+                      {"...", "..."},
+                      {"x.mp3", "x.mp3"},
+                      {"a\nb\rc\vd\fe", "a_b_c_d_e"},
+                      {"a\xc2\x85"
+                       "b\xe2\x80\xa8"
+                       "c\xe2\x80\xa9"
+                       "d",
+                       "a_b_c_d"}};
         for (const auto& l_row : l_rows)
             QCOMPARE(SafePathComponent(l_row.component), l_row.safe);
         // Bytes that are not UTF-8 triple in length on disk: the cut counts them as written.

@@ -253,6 +253,16 @@ private slots:
         QTest::newRow("names as every view shows them")
             << QStringList{u"Zo\u00eb\u202E/x\u202A\\y/z\u202E3pm.exe"_s} << QStringList()
             << u"Zo\u00eb<U+202E>(y/x<U+202A>(z<U+202E>3pm.exe))"_s;
+        for (const QChar l_break : ViewHarness::LineBreaks())
+        {
+            const QString l_mark = ViewHarness::BreakMark(l_break);
+            QTest::addRow("names with U+%04X", unsigned(l_break.unicode()))
+                << QStringList{u"nl"_s + l_break + u"[alice]/LF dir"_s + l_break +
+                               u"hidden dir/holiday.jpg"_s + l_break + u".exe"_s}
+                << QStringList()
+                << u"nl"_s + l_mark + u"[alice](LF dir"_s + l_mark + u"hidden dir(holiday.jpg"_s +
+                       l_mark + u".exe))"_s;
+        }
     }
     void cascades()
     {

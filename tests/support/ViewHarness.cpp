@@ -92,6 +92,18 @@ ViewHarness::~ViewHarness()
     Clock::Set({});
 }
 
+QList<QChar> ViewHarness::LineBreaks()
+{
+    return {QChar(0x000A), QChar(0x000B), QChar(0x000C), QChar(0x000D),
+            QChar(0x001C), QChar(0x001D), QChar(0x001E), QChar(0x0085),
+            QChar(0x2028), QChar(0x2029), QChar(0xFDD0), QChar(0xFDD1)};
+}
+
+QString ViewHarness::BreakMark(QChar i_char)
+{
+    return QStringLiteral("<U+%1>").arg(i_char.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+}
+
 QDateTime ViewHarness::StartTime()
 {
     return QDateTime(QDate(2011, 5, 2), QTime(14, 5, 9));

@@ -80,6 +80,11 @@ public:
     static QStringList RunContextMenu(QTreeWidget* ip_tree, QTreeWidgetItem* ip_row,
                                       const QString& i_entry = QString());
 
+    // Every character that ends a line or a paragraph in some part of Qt's text layout, for rows
+    // that send each in a remote text; and the mark that text shown on one line has for it.
+    static QList<QChar> LineBreaks();
+    static QString BreakMark(QChar i_char);
+
     // Renders the widget offscreen into /tmp/view-<name>.png, to be looked at; returns the path,
     // empty when it could not be written.
     static QString Snapshot(QWidget* ip_widget, const QString& i_name);
