@@ -95,8 +95,9 @@ QString WithoutMnemonics(const QString& i_text)
 }
 
 // The text as sent, read as Latin-1 or as UTF-8, up to its first zero byte (where text from the
-// network ends); a control or blank character may show as itself, as white space or as a visible
-// replacement, never as nothing; a direction control as itself or as its code point ("<U+202E>").
+// network ends); a control or blank character may show as itself, as white space, as a visible
+// replacement or as its code point ("<U+000A>"), never as nothing; a direction control as itself
+// or as its code point ("<U+202E>").
 QList<QRegularExpression> Patterns(QByteArray i_bytes)
 {
     i_bytes.truncate(i_bytes.indexOf('\0') < 0 ? i_bytes.size() : i_bytes.indexOf('\0'));
@@ -110,8 +111,11 @@ QList<QRegularExpression> Patterns(QByteArray i_bytes)
                     ? u"(?:\\x{%1}|<U\\+%2>)"_s.arg(l_char.unicode(), 0, 16)
                           .arg(QString::number(l_char.unicode(), 16).toUpper())
                 : l_char.category() == QChar::Other_Control || l_char.isSpace()
-                    ? u"(?:\\x{%1}|\\s+|[\\x{2400}-\\x{2426}\\x{25A1}\\x{FFFD}])"_s.arg(
-                          l_char.unicode(), 0, 16)
+                    ? u"(?:\\x{%1}|\\s+|[\\x{2400}-\\x{2426}\\x{25A1}\\x{FFFD}]|<U\\+%2>)"_s
+                          .arg(l_char.unicode(), 0, 16)
+                          .arg(QString::number(l_char.unicode(), 16)
+                                   .toUpper()
+                                   .rightJustified(4, u'0'))
                     : QRegularExpression::escape(QString(l_char));
         l_patterns.append(QRegularExpression(l_pattern));
     }
