@@ -240,12 +240,7 @@ private slots:
     // No character of a text or a sender starts a line of its own, in a room's page or a
     // private one, under each time stamp setting: in a text it shows as a space, in a sender as
     // its mark, and each message stays one entry.
-    void breaksStartNoLine_data()
-    {
-        QTest::addColumn<QChar>("lineBreak");
-        for (const QChar l_break : ViewHarness::LineBreaks())
-            QTest::addRow("U+%04X", unsigned(l_break.unicode())) << l_break;
-    }
+    void breaksStartNoLine_data() { ViewHarness::AddLineBreakRows(); }
     void breaksStartNoLine()
     {
         QFETCH(QChar, lineBreak);
@@ -288,7 +283,7 @@ private slots:
     }
 
     // A notice titled with a name shows its break as a mark, on one line.
-    void noticeShowsBreaksAsMarks_data() { breaksStartNoLine_data(); }
+    void noticeShowsBreaksAsMarks_data() { ViewHarness::AddLineBreakRows(); }
     void noticeShowsBreaksAsMarks()
     {
         QFETCH(QChar, lineBreak);

@@ -106,12 +106,7 @@ private slots:
 
     // A remote name or path that holds a line break keeps its log line whole: the break shows as
     // its mark, and no part of the name passes for a line of its own.
-    void breaksKeepTheLineWhole_data()
-    {
-        QTest::addColumn<QChar>("lineBreak");
-        for (const QChar l_break : ViewHarness::LineBreaks())
-            QTest::addRow("U+%04X", unsigned(l_break.unicode())) << l_break;
-    }
+    void breaksKeepTheLineWhole_data() { ViewHarness::AddLineBreakRows(); }
     void breaksKeepTheLineWhole()
     {
         QFETCH(QChar, lineBreak);

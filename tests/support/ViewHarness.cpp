@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
@@ -97,6 +98,13 @@ QList<QChar> ViewHarness::LineBreaks()
     return {QChar(0x000A), QChar(0x000B), QChar(0x000C), QChar(0x000D),
             QChar(0x001C), QChar(0x001D), QChar(0x001E), QChar(0x0085),
             QChar(0x2028), QChar(0x2029), QChar(0xFDD0), QChar(0xFDD1)};
+}
+
+void ViewHarness::AddLineBreakRows()
+{
+    QTest::addColumn<QChar>("lineBreak");
+    for (const QChar l_break : LineBreaks())
+        QTest::addRow("U+%04X", unsigned(l_break.unicode())) << l_break;
 }
 
 QString ViewHarness::BreakMark(QChar i_char)

@@ -83,6 +83,8 @@ public:
     // Every character that ends a line or a paragraph in some part of Qt's text layout, for rows
     // that send each in a remote text; and the mark that text shown on one line has for it.
     static QList<QChar> LineBreaks();
+    // One data row for each, in the column "lineBreak" (QChar).
+    static void AddLineBreakRows();
     static QString BreakMark(QChar i_char);
 
     // Renders the widget offscreen into /tmp/view-<name>.png, to be looked at; returns the path,
