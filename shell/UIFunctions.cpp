@@ -31,6 +31,11 @@ void FitColumnToText(QTreeWidget* ip_tree, int i_column, const QString& i_text, 
         ip_tree->setColumnWidth(i_column, l_width);
 }
 
+void FitColumnToSizes(QTreeWidget* ip_tree, int i_column)
+{
+    FitColumnToText(ip_tree, i_column, QStringLiteral("9,999,999,999"), 12);
+}
+
 QString EscapeTitlePlaceholders(QString i_text)
 {
     return i_text.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));

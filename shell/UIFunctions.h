@@ -29,6 +29,8 @@ QString EscapeTitlePlaceholders(QString i_text);
 // beside it: the widest figure the column usually shows. A width restored from an earlier run
 // may be narrower; the figure wins.
 void FitColumnToText(QTreeWidget* ip_tree, int i_column, const QString& i_text, int i_margin);
+// The same for a column of sizes in bytes: files of gigabytes are common.
+void FitColumnToSizes(QTreeWidget* ip_tree, int i_column);
 
 // The longest line a chat entry field takes: what a message may carry.
 constexpr int MaxChatLineLength = InputStream::MaxReadLength;

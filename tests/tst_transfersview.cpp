@@ -2,6 +2,7 @@
 // row, the clean-ups and the opening of finished downloads.
 #include "Data.h"
 #include "DownloadMenuOptions.h"
+#include "GeneralFunctions.h"
 #include "Log.h"
 #include "SharedFoldersManager.h"
 #include "SizeManager.h"
@@ -106,14 +107,14 @@ class TransfersViewTest : public QObject
     QTreeWidgetItem* Row(ItemPtr i_entry) { return mp_form->DownloadRow(i_entry); }
 
     // An upload of a file of the share to a user, as the queue keeps one.
-    ItemPtr AddUpload(const char* ip_user, const std::string& i_status)
+    ItemPtr AddUpload(const char* ip_user, const std::string& i_status, qint64 i_size = 10)
     {
         ItemPtr l_upload = d["upload_entry"]->NewItem();
         l_upload += d["user"]->GetItem(ip_user);
         ItemPtr l_shared = d["shared_file"]->NewItem();
         SetValue(l_shared, "shared_file_folder", "/share");
         SetValue(l_shared, "shared_file_name", "/share/x.bin");
-        SetValue(l_shared, "shared_file_size", 10);
+        SetValue(l_shared, "shared_file_size", i_size);
         l_upload += l_shared;
         Queue().SetUploadEntryStatus(l_upload, i_status);
         return l_upload;
@@ -230,7 +231,8 @@ private slots:
         QCOMPARE(Shape(mp_form->DownloadsList()), l_shape);
     }
 
-    // Rows come with their entries and go with the last of them, parents included.
+    // Rows come with their entries and go with the last of them, parents included; a folder's bar
+    // counts the files it keeps.
     void cascades_data()
     {
         QTest::addColumn<QStringList>("added");
@@ -271,9 +273,17 @@ private slots:
         QFETCH(QString, shape);
         for (const QString& l_path : added)
             QVERIFY(Add(l_path));
+        // Every file half done.
+        for (const QString& l_path : added)
+            Report(Entry(l_path), 1048576, 0);
         for (const QString& l_path : removed)
             Queue().RemoveDownload(Entry(l_path));
+        ViewHarness::Flush();
         QCOMPARE(Shape(mp_form->DownloadsList()), shape);
+        for (QTreeWidgetItemIterator l_row(mp_form->DownloadsList()); *l_row; ++l_row)
+            if ((*l_row)->parent() && (*l_row)->childCount() > 0)
+                QCOMPARE(BarText(*l_row),
+                         u"%1 (50.0%) 50"_s.arg(CommafyNumber(1048576 * (*l_row)->childCount())));
         QCOMPARE(d["download_list_node"]->ItemCount(), std::size_t(added.size() - removed.size()));
     }
 
@@ -430,6 +440,42 @@ private slots:
         QVERIFY(!BarText(lp_row->parent()->parent()).isEmpty() || size == 0);
     }
 
+    // A collapsed user or folder row shows its totals, also of transfers that no longer report
+    // progress; expanded, its cell is empty.
+    void totalsFollowExpansion_data()
+    {
+        QTest::addColumn<bool>("uploads");
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<QString>("totals");
+        QTest::newRow("download folder") << false << 1 << u"2,097,152 (50.0%)"_s;
+        QTest::newRow("download user") << false << 0 << u"2,097,152 (33.3%)"_s;
+        QTest::newRow("upload user") << true << 0 << u"10 (50.0%)"_s;
+    }
+    void totalsFollowExpansion()
+    {
+        QFETCH(bool, uploads);
+        QFETCH(int, depth);
+        QFETCH(QString, totals);
+        AddUpload("bob", "complete");
+        AddUpload("bob", "queued");
+        Queue().SetDownloadEntryStatus(Add(u"alice/Docs/b.txt"_s), "complete");
+        Queue().SetDownloadEntryStatus(Add(u"alice/Docs/c.txt"_s), "aborted");
+        Add(u"alice/Music/a.mp3"_s);
+        QTreeWidget* lp_list = uploads ? mp_form->UploadsList() : mp_form->DownloadsList();
+        QTreeWidgetItem* lp_row = lp_list->topLevelItem(0);
+        for (int l_level = 0; l_level < depth; ++l_level)
+            lp_row = lp_row->child(0);
+        lp_row->setExpanded(false);
+        ViewHarness::Flush();
+        QCOMPARE(lp_row->text(4), totals);
+        lp_row->setExpanded(true);
+        ViewHarness::Flush();
+        QCOMPARE(lp_row->text(4), QString());
+        lp_row->setExpanded(false);
+        ViewHarness::Flush();
+        QCOMPARE(lp_row->text(4), totals);
+    }
+
     // Time left in hours, minutes and seconds, each unit from its first whole one.
     void timeLeftTexts_data()
     {
@@ -447,8 +493,8 @@ private slots:
         QCOMPARE(TransfersForm::TimeLeftText(seconds), text);
     }
 
-    // The speed and progress figures fit their columns in the tree's font, even after a restart
-    // that brings back narrower widths saved by an earlier run.
+    // The speed, progress and size figures fit their columns in the tree's font, on the running
+    // page and after a restart that brings back narrower widths saved by an earlier run.
     void figureColumnsAfterRestart_data()
     {
         QTest::addColumn<QString>("list");
@@ -458,11 +504,21 @@ private slots:
     void figureColumnsAfterRestart()
     {
         QFETCH(QString, list);
+        const QString l_big = u"2,500,000,000"_s;
+        // A cell shows its text whole with three pixels of margin on either side.
+        const auto l_sizeFits = [&](QTreeWidget* ip_list)
+        { return ip_list->columnWidth(7) >= ip_list->fontMetrics().horizontalAdvance(l_big) + 6; };
+        QTreeWidgetItem* lp_row = list == u"upload_list"_s
+                                      ? mp_form->UploadRow(AddUpload("bob", "queued", 2500000000))
+                                      : Row(Add(u"alice/Docs/big.iso"_s, 2500000000));
+        QCOMPARE(lp_row->text(7), l_big);
+        QVERIFY(l_sizeFits(lp_row->treeWidget()));
         QTreeWidget l_earlier;
         l_earlier.setColumnCount(9);
         sizeManager->RegisterTreeWidget(list, &l_earlier);
         l_earlier.setColumnWidth(6, 40);
         l_earlier.setColumnWidth(4, 100);
+        l_earlier.setColumnWidth(7, 90);
         TransfersForm l_restarted;
         l_restarted.DataLoaded();
         QTreeWidget* lp_list =
@@ -471,6 +527,7 @@ private slots:
         QVERIFY(lp_list->columnWidth(6) > l_metrics.horizontalAdvance(u"2097152.0"_s) + 6);
         QVERIFY(lp_list->columnWidth(4) >
                 l_metrics.horizontalAdvance(u"2,097,152,000 (100.0%)"_s) + 12);
+        QVERIFY(l_sizeFits(lp_list));
     }
 
     // A file with no bytes is whole once complete.

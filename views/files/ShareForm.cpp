@@ -103,8 +103,8 @@ ShareForm::ShareForm(std::string i_user, QWidget* ip_parent)
         {QStringLiteral("File"), QStringLiteral("Size"), QStringLiteral("Attributes")});
     mp_ui->fileList->setColumnWidth(0, 200);
     mp_ui->fileList->setColumnWidth(1, 70);
-    // Sizes of gigabytes are common; the stretched last column gives way.
-    FitColumnToText(mp_ui->fileList, 1, QStringLiteral("9,999,999,999"), 12);
+    // The stretched last column gives way.
+    FitColumnToSizes(mp_ui->fileList, 1);
     mp_ui->fileList->header()->setStretchLastSection(true);
 
     if (actionBar)

@@ -80,13 +80,14 @@ template <typename Visit> void ForEachFileRow(QTreeWidgetItem* ip_row, const Vis
         ForEachFileRow(ip_row->child(l_child), i_visit);
 }
 
-// The speed and progress columns are as wide as the fastest speed a report can carry (2^31 bytes a
-// second; loopback and local networks reach six figures of kilobytes) and the progress of a file
-// of gigabytes need in the tree's font: narrower, they would be cut off.
+// The speed, progress and size columns are as wide as the fastest speed a report can carry (2^31
+// bytes a second; loopback and local networks reach six figures of kilobytes) and the progress and
+// size of a file of gigabytes need in the tree's font: narrower, they would be cut off.
 void WidenFigureColumns(QTreeWidget* ip_list)
 {
     FitColumnToText(ip_list, speedColumn, QStringLiteral("2097152.0"), 12);
     FitColumnToText(ip_list, progressColumn, QStringLiteral("9,999,999,999 (100.0%)"), 24);
+    FitColumnToSizes(ip_list, sizeColumn);
 }
 
 QTreeWidget* SetUpList(QTreeWidget* ip_list, const QStringList& i_labels,
@@ -737,19 +738,23 @@ void TransfersForm::RefreshParents()
         if (l_pending.m_recount == Recount::Status ||
             (!lp_row->parent() && lp_row->isExpanded() && lp_row->childCount() <= 1))
             continue;
-        qint64 l_done, l_remaining, l_total;
-        ProgressStats(l_side, lp_row, l_done, l_remaining, l_total);
-        if (l_total == 0)
-            continue;
-        lp_row->setText(etaColumn,
-                        TimeLeftText(l_pending.m_speed > 0 ? l_remaining / l_pending.m_speed : 0));
-        const double l_percent = Percent(l_done, l_total);
-        if (l_pending.m_recount == Recount::Progress ||
-            l_side.mp_list->itemWidget(lp_row, progressColumn))
-            SetProgressBar(lp_row, ProgressText(l_done, l_percent), int(l_percent));
-        else
-            lp_row->setText(progressColumn, ProgressText(l_done, l_percent));
+        ShowTotals(l_side, lp_row, l_pending.m_recount, l_pending.m_speed);
     }
+}
+
+void TransfersForm::ShowTotals(const Side& i_side, QTreeWidgetItem* ip_row, Recount i_recount,
+                               int i_speed)
+{
+    qint64 l_done, l_remaining, l_total;
+    ProgressStats(i_side, ip_row, l_done, l_remaining, l_total);
+    if (l_total == 0)
+        return;
+    ip_row->setText(etaColumn, TimeLeftText(i_speed > 0 ? l_remaining / i_speed : 0));
+    const double l_percent = Percent(l_done, l_total);
+    if (i_recount == Recount::Progress || i_side.mp_list->itemWidget(ip_row, progressColumn))
+        SetProgressBar(ip_row, ProgressText(l_done, l_percent), int(l_percent));
+    else
+        ip_row->setText(progressColumn, ProgressText(l_done, l_percent));
 }
 
 void TransfersForm::SetProgressBar(QTreeWidgetItem* ip_row, const QString& i_text, int i_value)
@@ -833,6 +838,9 @@ void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_row)
     if (ListItem(ip_row)->Entry())
         return;
     ip_row->setText(statusColumn, QString::fromStdString(AggregateStatus(l_side, ip_row)));
+    // Finished and stopped downloads get no progress report that would bring the totals back; the
+    // count costs what the status above did.
+    ShowTotals(l_side, ip_row, Recount::Totals, 0);
 }
 
 void TransfersForm::OnUserOnline(Item* ip_user)

@@ -119,8 +119,9 @@ private:
     void RefreshParents();
     void RefreshParent(QTreeWidgetItem* ip_row);
     // What a parent row's recount shows: its status only; its totals too, as the cell's text
-    // (rows filled at start: a bar on each would make every layout of a long list walk them); or
-    // its totals on a bar, which a progress report under the row asks for and which stays.
+    // (rows filled at start or collapsed: a bar on each would make every layout of a long list
+    // walk them); or its totals on a bar, which a progress report under the row asks for and
+    // which stays.
     enum class Recount
     {
         Status,
@@ -128,6 +129,8 @@ private:
         Progress
     };
     void ScheduleRefresh(QTreeWidgetItem* ip_row, Recount i_recount, int i_speed);
+    // The row's totals and time left at that speed; nothing when it counts no bytes.
+    void ShowTotals(const Side& i_side, QTreeWidgetItem* ip_row, Recount i_recount, int i_speed);
     std::string AggregateStatus(const Side& i_side, QTreeWidgetItem* ip_row) const;
     void ProgressStats(const Side& i_side, QTreeWidgetItem* ip_row, qint64& o_done,
                        qint64& o_remaining, qint64& o_total) const;
