@@ -38,8 +38,8 @@ QString NoticeText(const QString& i_text)
     return i_text.left(l_length) + QChar(0x2026);
 }
 
-// The button shows the action's icon text, which, when left to follow the text, loses "...", the
-// spaces at its ends and a doubled '&': both are set, so that the button shows the text as it is.
+// The button shows the action's icon text, which, derived from the text, would lose "..." and the
+// spaces at its ends: it is set as well, so that the button shows the text as it is.
 void SetNoticeText(QAction* ip_action, const QString& i_text)
 {
     const QString l_text = EscapeAmpersands(i_text);

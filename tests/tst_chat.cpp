@@ -67,6 +67,7 @@ QStringList NoticeTexts()
             l_texts.append(lp_action->text());
     return l_texts;
 }
+
 // What each notice's button shows ("&&" draws as "&"); the bar is hidden while it holds only its
 // placeholder.
 QStringList NoticeButtonTexts()
