@@ -6,6 +6,7 @@
 #include "Server.h"
 #include "UIFunctions.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLayout>
 #include <QScreen>
@@ -35,6 +36,15 @@ QString NoticeText(const QString& i_text)
     if (i_text[l_length - 1].isHighSurrogate())
         --l_length;
     return i_text.left(l_length) + QChar(0x2026);
+}
+
+// The button shows the action's icon text, which, derived from the text, would lose "..." and the
+// spaces at its ends: it is set as well, so that the button shows the text as it is.
+void SetNoticeText(QAction* ip_action, const QString& i_text)
+{
+    const QString l_text = EscapeAmpersands(i_text);
+    ip_action->setText(l_text);
+    ip_action->setIconText(l_text);
 }
 } // namespace
 
@@ -83,7 +93,8 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
     // would take markup for rich text, gets the text as plain text.
     const QString l_shown = ShownText(i_text);
     const QString l_notice = NoticeText(l_shown);
-    QAction* lp_action = addAction(QIcon(i_icon), EscapeAmpersands(l_notice));
+    QAction* lp_action = addAction(QIcon(i_icon), QString());
+    SetNoticeText(lp_action, l_notice);
     m_notices[lp_action] = {l_notice, fontMetrics().horizontalAdvance(l_notice), -1};
     lp_action->setToolTip(Qt::convertFromPlainText(l_shown));
     connect(lp_action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
@@ -115,7 +126,8 @@ void EventToolBar::FitNotices()
     const int l_width =
         lp_window != this ? lp_window->width() : screen()->availableGeometry().width();
     const int l_button =
-        lp_first->sizeHint().width() - l_metrics.horizontalAdvance(l_actions.first()->iconText());
+        lp_first->sizeHint().width() -
+        l_metrics.size(Qt::TextShowMnemonic, l_actions.first()->iconText()).width();
     const int l_bar = minimumSizeHint().width() - lp_first->sizeHint().width();
     std::vector<int> l_sorted;
     l_sorted.reserve(m_notices.size());
@@ -150,10 +162,10 @@ void EventToolBar::FitNotices()
         l_notice.m_cut = l_cut;
         // Cut only what is wider: measured whole, a text may come out a pixel wider than its
         // rounded advance and would lose its end.
-        lp_action->setText(
-            EscapeAmpersands(l_cut == l_notice.m_width
-                                 ? l_notice.m_text
-                                 : l_metrics.elidedText(l_notice.m_text, Qt::ElideRight, l_cut)));
+        SetNoticeText(lp_action,
+                      l_cut == l_notice.m_width
+                          ? l_notice.m_text
+                          : l_metrics.elidedText(l_notice.m_text, Qt::ElideRight, l_cut));
     }
 }
 

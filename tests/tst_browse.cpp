@@ -2,6 +2,7 @@
 // sharing, messaging and transfer services on 127.0.0.1.
 #include "ActionSetToolBar.h"
 #include "Data.h"
+#include "EventToolBar.h"
 #include "FilterHelpDialog.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
@@ -207,7 +208,7 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (Item* lp_entry : d["download_entry"]->GetItems())
             mp_harness->Transfers().RemoveDownload(lp_entry);
-        for (const char* lp_user : {"alice", "bob", "carol"})
+        for (const char* lp_user : {"alice", "bob", "carol", "jos\xc3\xa9"})
             sharedFoldersManager->RemoveUserShare(lp_user);
         // No tie outlives its row or tab.
         QCOMPARE(Count("user_share_tab"), 0);
@@ -458,6 +459,38 @@ private slots:
         QCOMPARE(lp_messages->toHtml().count(u"porttest.php?port="_s), hints);
         StoreShare("alice", ParseFolders("A*x"));
         QTRY_COMPARE(Shape(lp_form->FolderTree()), u"A"_s);
+    }
+
+    // What comes for a tab while another is in front, a list, an empty list or a failed
+    // connection, has a notice titled with the tab's user.
+    void noticeNamesTheUser_data()
+    {
+        QTest::addColumn<QString>("event");
+        for (const char* lp_event : {"list", "no files", "no connection"})
+            QTest::newRow(lp_event) << QString::fromLatin1(lp_event);
+    }
+    void noticeNamesTheUser()
+    {
+        QFETCH(QString, event);
+        const std::string l_user = "jos\xc3\xa9";
+        mp_shares->OpenShareBrowse(l_user);
+        mp_shares->OpenShareBrowse("alice");
+        if (event == u"list"_s)
+            StoreShare(l_user, ParseFolders("A*x"));
+        else if (event == u"no files"_s)
+            ItemPtr(d["user"]->GetItem(l_user)).NewItem("user_share").NewItem("user_share_loaded");
+        else
+            emit peerMessenger->ConnectionToUserFailed(l_user, "P");
+        // A failed connection, should one come besides, has its notice by that name too.
+        const auto l_notices = []
+        {
+            QSet<QString> l_texts;
+            for (const QAction* lp_action : eventToolBar->actions())
+                if (!lp_action->text().isEmpty())
+                    l_texts.insert(lp_action->text());
+            return l_texts;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(l_notices(), QSet<QString>{u"jos\u00e9"_s}, timeoutMs);
     }
 
     // Lists that no tab waits for are dropped; a list without folders is reported.

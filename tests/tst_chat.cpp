@@ -12,9 +12,12 @@
 
 #include <QAction>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QToolButton>
 #include <QtTest>
 
 #include <functional>
@@ -66,6 +69,30 @@ QStringList NoticeTexts()
         if (!lp_action->text().isEmpty())
             l_texts.append(lp_action->text());
     return l_texts;
+}
+
+// What each notice's button shows ("&&" draws as "&"); the bar is hidden while it holds only its
+// placeholder.
+QStringList NoticeButtonTexts()
+{
+    QStringList l_texts;
+    if (!eventToolBar->isHidden())
+        for (QAction* lp_action : eventToolBar->actions())
+            l_texts.append(
+                qobject_cast<QToolButton*>(eventToolBar->widgetForAction(lp_action))->text());
+    return l_texts;
+}
+
+// A chat page for each partner, not shown, each with a line that posts its notice.
+std::vector<std::unique_ptr<ChatForm>> ChatLines(const QStringList& i_partners)
+{
+    std::vector<std::unique_ptr<ChatForm>> l_forms;
+    for (const QString& l_partner : i_partners)
+    {
+        l_forms.push_back(std::make_unique<ChatForm>(l_partner.toStdString()));
+        l_forms.back()->AddChat(l_partner.toStdString(), "hi");
+    }
+    return l_forms;
 }
 } // namespace
 
@@ -507,6 +534,64 @@ private slots:
         QCOMPARE(NoticeTexts(), QStringList{u"bob&&co"_s});
         QCOMPARE(Entries(*lp_view).mid(2),
                  QStringList({u"* bob&co waves"_s, u"[bob&co] hi"_s, u"[bob&co] again"_s}));
+    }
+
+    // A notice's button shows its text as it is: dots, spaces at its ends and '&' too, whole or
+    // cut.
+    void noticeButtonsShowTheirText_data()
+    {
+        QTest::addColumn<QString>("partner");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("dots and ampersand") << u"x...y & z"_s << u"x...y && z"_s;
+        QTest::newRow("spaces at the ends") << u"  x y  "_s << u"  x y  "_s;
+        QTest::newRow("cut") << u"  x...y & "_s + QString(300, u'w') << u"  x...y && w"_s;
+    }
+    void noticeButtonsShowTheirText()
+    {
+        QFETCH(QString, partner);
+        QFETCH(QString, shown);
+        const auto l_forms = ChatLines({partner});
+        const QStringList l_texts = NoticeButtonTexts();
+        QCOMPARE(l_texts.size(), 1);
+        QCOMPARE(l_texts[0].left(shown.size()), shown);
+        QCOMPARE(l_texts[0].endsWith(u'…'), partner.size() > 100);
+        QVERIFY(!ViewHarness::Snapshot(eventToolBar, u"notice"_s).isEmpty());
+    }
+
+    // Many notices share the bar: each is cut, but keeps enough of its start to tell it apart.
+    void cutNoticesKeepTheirStart()
+    {
+        QStringList l_partners;
+        for (int l_index = 10; l_index < 30; ++l_index)
+            l_partners.append(u"partner %1 of a long name"_s.arg(l_index));
+        const auto l_forms = ChatLines(l_partners);
+        const QStringList l_texts = NoticeButtonTexts();
+        QCOMPARE(l_texts.size(), l_partners.size());
+        for (int l_index = 0; l_index < l_texts.size(); ++l_index)
+            QVERIFY2(l_texts[l_index].endsWith(u'…') &&
+                         l_texts[l_index].startsWith(l_partners[l_index].left(10)),
+                     qPrintable(l_texts[l_index]));
+    }
+
+    // The bar in a window spans it: as the window widens, cut notices show whole.
+    void noticesFitTheWindowAgainOnResize()
+    {
+        QMainWindow l_window;
+        l_window.addToolBar(eventToolBar);
+        // The harness keeps the bar past the window.
+        const auto l_giveBack = qScopeGuard(
+            [&]
+            {
+                l_window.removeToolBar(eventToolBar);
+                eventToolBar->setParent(nullptr);
+            });
+        l_window.resize(500, 300);
+        l_window.show();
+        const QStringList l_partners{QString(60, u'a'), QString(60, u'b')};
+        const auto l_forms = ChatLines(l_partners);
+        QTRY_VERIFY_WITH_TIMEOUT(NoticeButtonTexts().at(0).endsWith(u'…'), ViewHarness::timeoutMs);
+        l_window.resize(1600, 300);
+        QTRY_COMPARE_WITH_TIMEOUT(NoticeButtonTexts(), l_partners, ViewHarness::timeoutMs);
     }
 
     // The page ties itself to the user for its life; its log menu is the partner's user menu.

@@ -41,7 +41,9 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
+#include <QProxyStyle>
 #include <QRegularExpression>
+#include <QStyleOptionTab>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -204,6 +206,22 @@ Screen ReadScreen(const QList<QRegularExpression>& i_patterns)
     }
     return l_screen;
 }
+
+// The tab labels a tab bar paints, as the user reads them, while the bar uses this style.
+class TabLabels : public QProxyStyle
+{
+public:
+    mutable QStringList m_shown;
+
+    void drawControl(ControlElement i_element, const QStyleOption* ip_option, QPainter* ip_painter,
+                     const QWidget* ip_widget) const override
+    {
+        if (const auto* lp_tab = qstyleoption_cast<const QStyleOptionTab*>(ip_option);
+            lp_tab && i_element == CE_TabBarTabLabel)
+            m_shown.append(WithoutMnemonics(lp_tab->text));
+        QProxyStyle::drawControl(i_element, ip_option, ip_painter, ip_widget);
+    }
+};
 
 ItemPtr Room(const QByteArray& i_name)
 {
@@ -489,6 +507,40 @@ private slots:
             if (lp_kept)
                 lp_kept->window()->hide();
         mp_harness->Reset();
+    }
+
+    // Cut short to the least, a tab shows the first two characters of its title as its neighbours
+    // do, an ampersand among them as itself.
+    void cutTabsKeepTheirFirstCharacters_data()
+    {
+        QTest::addColumn<bool>("chats");
+        QTest::newRow("rooms") << false;
+        QTest::newRow("private chats") << true;
+    }
+    void cutTabsKeepTheirFirstCharacters()
+    {
+        QFETCH(bool, chats);
+        TabLabels l_labels;
+        std::unique_ptr<QTabWidget> lp_tabs(chats ? static_cast<QTabWidget*>(new RoomTabWidget)
+                                                  : new TabWidget);
+        lp_tabs->setTabsClosable(chats);
+        lp_tabs->tabBar()->setStyle(&l_labels);
+        QStringList l_expected;
+        for (const QString& l_name :
+             {u"alice in wonderland"_s, u"R&D <b>user</b>"_s, u"bob the builder"_s, u"&&x..."_s})
+        {
+            lp_tabs->addTab(new QWidget, EscapeAmpersands(l_name));
+            l_expected.append(l_name.left(2) + u'…');
+        }
+        // Narrow enough for every tab to be at its least width, wide enough to paint all four.
+        lp_tabs->resize(chats ? 300 : 180, 100);
+        lp_tabs->show();
+        QVERIFY(QTest::qWaitForWindowExposed(lp_tabs.get()));
+        l_labels.m_shown.clear();
+        QVERIFY(!ViewHarness::Snapshot(lp_tabs.get(), u"cut-tabs"_s).isEmpty());
+        l_expected.sort();
+        l_labels.m_shown.sort();
+        QCOMPARE(l_labels.m_shown, l_expected);
     }
 
     // One table of hostile texts crossed with one row per view and the places in it where the

@@ -225,6 +225,7 @@ private slots:
 
     // Rows, icons, groups in byte order and notes of the three lists, the same whether the store
     // held the users before the page was made or they came after; one user in all three lists.
+    // Direction controls in names and groups show as marks.
     void threeLists_data()
     {
         QTest::addColumn<bool>("storeFirst");
@@ -235,16 +236,17 @@ private slots:
     void threeLists()
     {
         QFETCH(bool, storeFirst);
-        const auto l_fill = []
+        const QByteArray l_carol = "carol\xe2\x80\xae", l_dave = "dave\xe2\x80\xae";
+        const auto l_fill = [&]
         {
             ItemPtr l_entry = User("alice").NewItem("in_user_list");
             for (const char* lp_group : {"b", "\xe9t\xe9", "a", "B", "x\xe2\x80\xae"})
                 l_entry += Group(lp_group);
             User("Bob").NewItem("in_user_list");
             User("Bob") += d["is_online"]->GetGlobalNullItem();
-            User("carol") += d["unshared"]->GetGlobalNullItem();
-            User("dave") += d["is_ignored"]->GetGlobalNullItem();
-            SetNote("dave", "quiet");
+            User(l_carol) += d["unshared"]->GetGlobalNullItem();
+            User(l_dave) += d["is_ignored"]->GetGlobalNullItem();
+            SetNote(l_dave, "quiet");
             User("caf\xc3\xa9").NewItem("in_user_list");
             User("caf\xc3\xa9") += d["unshared"]->GetGlobalNullItem();
             User("caf\xc3\xa9") += d["is_ignored"]->GetGlobalNullItem();
@@ -270,9 +272,9 @@ private slots:
         lp_unshared->sortItems(0, Qt::AscendingOrder);
         lp_ignored->sortItems(0, Qt::AscendingOrder);
         QCOMPARE(Rows(lp_unshared),
-                 (QStringList{u"caf\u00e9 | na\u00efve <b>x</b> [note]"_s, u"carol | "_s}));
+                 (QStringList{u"caf\u00e9 | na\u00efve <b>x</b> [note]"_s, u"carol<U+202E> | "_s}));
         QCOMPARE(Rows(lp_ignored), (QStringList{u"caf\u00e9 | na\u00efve <b>x</b> [note]"_s,
-                                                u"dave | quiet [note]"_s}));
+                                                u"dave<U+202E> | quiet [note]"_s}));
 
         // A new note shows in all three lists; no note clears text and icon in all three.
         SetNote("caf\xc3\xa9", "new");
@@ -294,8 +296,8 @@ private slots:
 
         // Leaving the list takes only the User List row, and its node; the user stays tracked.
         User("caf\xc3\xa9").Disconnect("in_user_list");
-        User("carol").Disconnect("unshared");
-        User("dave").Disconnect("is_ignored");
+        User(l_carol).Disconnect("unshared");
+        User(l_dave).Disconnect("is_ignored");
         QCOMPARE(lp_users->topLevelItemCount(), 2);
         QCOMPARE(Rows(lp_unshared), QStringList{u"caf\u00e9 | "_s});
         QCOMPARE(Rows(lp_ignored), QStringList{u"caf\u00e9 | "_s});
@@ -303,7 +305,7 @@ private slots:
         QCOMPARE(d["unshared_list_node"]->ItemCount(), std::size_t(1));
         QCOMPARE(d["ignored_list_node"]->ItemCount(), std::size_t(1));
         QVERIFY(User("caf\xc3\xa9").IsConnected("is_tracked"));
-        QVERIFY(!User("carol").IsConnected("is_tracked"));
+        QVERIFY(!User(l_carol).IsConnected("is_tracked"));
     }
 
     // Online users first, each part in name order regardless of case; one sort per turn of the
