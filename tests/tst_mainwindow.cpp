@@ -220,6 +220,16 @@ class TestMainWindow : public QObject
         QVERIFY(lp_page->isVisible());
     }
 
+    // A new home whose data file is a FIFO with no writer.
+    QString FifoHome(const QString& i_name)
+    {
+        QDir(m_homes.path()).mkpath(i_name);
+        const QString l_home = m_homes.filePath(i_name);
+        if (mkfifo(QFile::encodeName(DataFile(l_home)).constData(), 0600) != 0)
+            qFatal("no FIFO made in %s", qPrintable(l_home));
+        return l_home;
+    }
+
     // A failed load throws, which fails the test.
     void Load(const QString& i_home)
     {
@@ -726,24 +736,19 @@ private slots:
             QVERIFY(lp_window->isVisible());
             return;
         }
-        QVERIFY(QDir(m_homes.path()).mkpath(u"fifo"_s));
-        const QString l_home = m_homes.filePath(u"fifo"_s);
-        QCOMPARE(mkfifo(QFile::encodeName(DataFile(l_home)).constData(), 0600), 0);
-        Finish(*Launch(l_home, true));
+        Finish(*Launch(FifoHome(u"fifo"_s), true));
     }
 
-    // A signal while the box of a data file that failed to load is open ends the client, with
-    // no login dialog after it, and leaves the file as it was: a damaged file, kept aside, and a
-    // FIFO.
+    // A signal while the box of a data file that failed to load is open (the signal is read in
+    // the box's loop, the first of start-up) ends the client, with no login dialog after it, and
+    // leaves the file as it was: a damaged file, kept aside, and a FIFO.
     void signalDuringTheLoadFailureBox()
     {
         const QByteArray l_damaged = QByteArrayLiteral("\x01\x00\x00\x00 damaged");
         const QString l_damagedHome =
             Home(u"signalledDamaged"_s, Settings{{"use_upnp", u"no"_s}} + kAnyPeerPorts);
         QVERIFY(SharingFixture::WriteFile(DataFile(l_damagedHome), l_damaged));
-        QVERIFY(QDir(m_homes.path()).mkpath(u"signalledFifo"_s));
-        const QString l_fifoHome = m_homes.filePath(u"signalledFifo"_s);
-        QCOMPARE(mkfifo(QFile::encodeName(DataFile(l_fifoHome)).constData(), 0600), 0);
+        const QString l_fifoHome = FifoHome(u"signalledFifo"_s);
         for (const QString& l_home : {l_damagedHome, l_fifoHome})
         {
             std::unique_ptr<QProcess> lp_client = Launch(l_home, false);
