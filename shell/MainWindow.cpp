@@ -55,6 +55,8 @@
 #include <QTextBrowser>
 #include <QTreeWidget>
 
+#include <cstdio>
+
 MainWindow* mainWindow = nullptr;
 
 namespace
@@ -326,7 +328,11 @@ bool MainWindow::Init()
     LoadDataFile();
     SetSetting("data_version", 1);
 
-    ConnectAskingForName();
+    // A quit asked for in a start-up box ends start-up there, before the login dialog.
+    if (!m_quitRequested)
+        ConnectAskingForName();
+    if (m_quitRequested)
+        return true;
 
     ShowSettings();
     SubscribePath(new PathNode(d["global"]->GetItem("new_listening_port")), "global_value",
@@ -353,7 +359,17 @@ bool MainWindow::Init()
                   Handler(this, &MainWindow::OnUserOnline));
     SubscribePath(new PathNode(&d, "user"), "is_online", RequireAbsent,
                   Handler(this, &MainWindow::OnUserOffline));
+    // Started, the store is the user's: a data file that failed to load is written over.
+    m_mayReplaceDataFile = true;
     return true;
+}
+
+void MainWindow::Quit()
+{
+    m_quitRequested = true;
+    if (auto* lp_dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+        lp_dialog->reject();
+    QApplication::quit();
 }
 
 void MainWindow::OnShowData()
@@ -386,7 +402,9 @@ MainWindow::~MainWindow()
     {
         mp_server->Disconnect();
         d.RemoveDisconnectedItems();
-        SaveDataFile(false);
+        // A quit during start-up keeps a data file that failed to load as it was.
+        if (m_mayReplaceDataFile)
+            SaveDataFile(false);
     }
     // Destroying the widgets below emits their signals: none may reach this half-destroyed window.
     qApp->disconnect(this);
@@ -418,6 +436,7 @@ void MainWindow::LoadDataFile()
         // On a first run the saver has said that there was no file to load.
         if (dataSaver->Load(l_path))
             Log(ConfigurationCategory, 1, QStringLiteral("Data loaded successfully."));
+        m_mayReplaceDataFile = true;
     }
     catch (DataLoadFailure&)
     {
@@ -472,8 +491,22 @@ void MainWindow::SaveDataFile(bool i_onlyWhenChanged)
 {
     if (i_onlyWhenChanged && m_savedChangeCount == d.ChangeCount())
         return;
-    dataSaver->Save(DataFilePath());
-    m_savedChangeCount = d.ChangeCount();
+    const QString l_reason = dataSaver->Save(DataFilePath());
+    if (l_reason.isEmpty())
+    {
+        m_savedChangeCount = d.ChangeCount();
+        m_saveFailureReported = false;
+        return;
+    }
+    // Unrecorded, the change count lets the next turn try again.
+    if (g_showIsOver)
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(tr("Data file %1 not saved: %2").arg(DataFilePath(), l_reason)));
+    else if (!m_saveFailureReported)
+        eventToolBar->AddEvent(tr("Data file not saved: %1").arg(l_reason),
+                               QStringLiteral(":/icons/offline_icon"),
+                               mp_ui->diagnosticsForm->Page(ConfigurationCategory));
+    m_saveFailureReported = true;
 }
 
 void MainWindow::EveryHalfMinute() {}

@@ -48,6 +48,10 @@ public:
     // Shows the window and starts the client. False when another running client uses the data
     // file: the user was told, and nothing was shown, loaded, connected or started.
     bool Init();
+    // Ends the client as closing the window does, at any point: a start-up box or dialog open is
+    // closed, the rest of start-up is skipped, and the event loop, if it runs, ends.
+    void Quit();
+    bool QuitRequested() const { return m_quitRequested; }
 
     // Where the client keeps its data: a file in the home folder.
     static QString DataFilePath();
@@ -105,7 +109,8 @@ private:
     void ReportUnlockedDataFile();
     void ShowSettings();
     // Writes the data file; with i_onlyWhenChanged, not when the store has not changed since the
-    // last save.
+    // last successful save. A failure is told once until a save succeeds: in the bar of notices,
+    // or on standard error at shut-down.
     void SaveDataFile(bool i_onlyWhenChanged);
     // Connects, asking for the user name first when none is stored.
     void ConnectAskingForName();
@@ -142,6 +147,11 @@ private:
     QSystemTrayIcon m_trayIcon;
     // The store's change count at the last save; none before the first.
     std::optional<std::uint64_t> m_savedChangeCount;
+    bool m_saveFailureReported = false;
+    // The data file was loaded or missing, or start-up went on after its failure: saving may
+    // replace it.
+    bool m_mayReplaceDataFile = false;
+    bool m_quitRequested = false;
 };
 
 extern MainWindow* mainWindow;

@@ -13,9 +13,10 @@ DataFileLock::DataFileLock(const QString& i_dataFilePath)
     : m_path(i_dataFilePath + QStringLiteral(".lock"))
 {
     // Close-on-exec: a program that the client starts must not keep the lock after it. A link in
-    // its place is not followed out of the home.
+    // its place is not followed out of the home, and a FIFO or a device in its place does not
+    // hold start-up in the open.
     m_descriptor = ::open(QFile::encodeName(m_path).constData(),
-                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     int l_result = -1;
     if (m_descriptor >= 0)
         do

@@ -377,7 +377,10 @@ enum class ReadResult
 ReadResult ReadWholeFile(QString const& i_path, std::unique_ptr<char[]>& i_bytes,
                          std::size_t& i_size, QString& i_error)
 {
-    int const l_fd = ::open(QFile::encodeName(i_path).constData(), O_RDONLY | O_CLOEXEC);
+    // Without waiting: a FIFO or a device in the file's place would block the open; it is
+    // refused below like any other path that is not a regular file.
+    int const l_fd =
+        ::open(QFile::encodeName(i_path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (l_fd < 0)
     {
         int const l_error = errno;
@@ -741,25 +744,27 @@ std::size_t DataSaver::Serialize()
     return l_writer.Size();
 }
 
-void DataSaver::Save(QString i_path)
+QString DataSaver::Save(QString i_path)
 {
     std::size_t l_headSize = 0;
+    QString l_reason;
     try
     {
         l_headSize = Serialize();
     }
     catch (DataSaveFailure const&)
     {
-        Log(g_category, 1,
-            QStringLiteral("Failure to save configuration data to %1: the store is too large.")
-                .arg(i_path));
-        return;
+        l_reason = QStringLiteral("the store is too large");
     }
     catch (std::bad_alloc const&)
     {
+        l_reason = QStringLiteral("out of memory");
+    }
+    if (!l_reason.isEmpty())
+    {
         Log(g_category, 1,
-            QStringLiteral("Failure to save configuration data to %1: out of memory.").arg(i_path));
-        return;
+            QStringLiteral("Failure to save configuration data to %1: %2.").arg(i_path, l_reason));
+        return l_reason;
     }
 
     // On a little-endian machine a pair of 32-bit numbers in memory is the file's connection
@@ -777,23 +782,24 @@ void DataSaver::Save(QString i_path)
     if (l_error == 0 &&
         ::rename(l_temporaryName.constData(), QFile::encodeName(i_path).constData()) != 0)
         l_error = errno;
-    if (l_error != 0 && l_temporary.isEmpty())
+    if (l_error == 0)
     {
+        SyncFolder(i_path);
+        return QString();
+    }
+    l_reason = ErrorText(l_error);
+    if (l_temporary.isEmpty())
         Log(g_category, 1,
             QStringLiteral("Failure to save configuration data: cannot create a file beside %1: "
                            "%2.")
-                .arg(i_path, ErrorText(l_error)));
-        return;
-    }
-    if (l_error != 0)
+                .arg(i_path, l_reason));
+    else
     {
         ::unlink(l_temporaryName.constData());
         Log(g_category, 1,
-            QStringLiteral("Failure to save configuration data to %1: %2.")
-                .arg(i_path, ErrorText(l_error)));
-        return;
+            QStringLiteral("Failure to save configuration data to %1: %2.").arg(i_path, l_reason));
     }
-    SyncFolder(i_path);
+    return l_reason;
 }
 
 bool DataSaver::Load(QString i_path)

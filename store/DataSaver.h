@@ -36,8 +36,9 @@ public:
     void EmitDataLoaded();
 
     // Writes the file through a temporary file renamed over it; never throws. A failure is
-    // logged and leaves the file at the path as it was.
-    void Save(QString i_path);
+    // logged, leaves the file at the path as it was, and its reason is returned; empty when
+    // saved.
+    QString Save(QString i_path);
     // Reads the file into the store and tells the handlers; true when a file was read. A missing
     // file is a first run, logged as such, and gives false. A file that cannot be loaded changes
     // nothing in the store, is copied aside (path + ".bad", or ".bad.1", ".bad.2"... when taken),

@@ -13,7 +13,9 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace
@@ -566,15 +568,15 @@ private slots:
         RegisterSavedTypes(l_saver);
         TestSettings::SetSetting("username", "alice");
         WriteAll(Path() + QStringLiteral(".1"), "left over");
-        l_saver.Save(Path());
+        QCOMPARE(l_saver.Save(Path()), QString());
         QCOMPARE(ReadAll(Path() + QStringLiteral(".1")), QByteArray("left over"));
         QVERIFY(!QFile::exists(Path() + QStringLiteral(".2")));
         QVERIFY(ReadAll(Path()).contains("alice"));
     }
 
     // The rename replaces the file at once; when it cannot, the old file stays as it was and
-    // the temporary file is removed. A directory in the file's place refuses the rename, also
-    // for root.
+    // the temporary file is removed, and the caller is told why. A directory in the file's place
+    // refuses the rename, also for root.
     void failedSaveLeavesTheFile()
     {
         DataSaver l_saver;
@@ -582,7 +584,7 @@ private slots:
         TestSettings::SetSetting("username", "alice");
         QVERIFY(QDir().mkpath(Path()));
         WriteAll(Path() + QStringLiteral("/inside"), "kept");
-        l_saver.Save(Path());
+        QCOMPARE(l_saver.Save(Path()), QString::fromLocal8Bit(std::strerror(EISDIR)));
         QCOMPARE(ReadAll(Path() + QStringLiteral("/inside")), QByteArray("kept"));
         QCOMPARE(QDir(m_folder->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                  QStringList({QStringLiteral("data")}));
@@ -591,7 +593,8 @@ private slots:
             QStringLiteral("Configuration Data: Failure to save configuration data to ")));
 
         m_log.m_lines.clear();
-        l_saver.Save(m_folder->filePath(QStringLiteral("missing/data")));
+        QCOMPARE(l_saver.Save(m_folder->filePath(QStringLiteral("missing/data"))),
+                 QString::fromLocal8Bit(std::strerror(ENOENT)));
         QCOMPARE(m_log.m_lines.size(), 1);
         QVERIFY(m_log.m_lines[0].contains(QStringLiteral("cannot create a file beside")));
     }
@@ -622,7 +625,8 @@ private slots:
         QCOMPARE(ReadAll(Path() + QStringLiteral(".bad.1")), QByteArray("damaged"));
     }
 
-    // A path that exists but cannot be read is not a first run: the load fails.
+    // A path that exists but cannot be read is not a first run: the load fails. A FIFO with no
+    // writer fails at once, as a directory does.
     void unreadableFileFails()
     {
         DataSaver l_saver;
@@ -630,9 +634,12 @@ private slots:
         LoadedCounter l_counter;
         l_saver.AddDataLoadedEventHandler(&l_counter);
         QVERIFY(QDir().mkpath(Path()));
-        QVERIFY(LoadFails(l_saver, Path()));
-        QCOMPARE(l_counter.m_calls, 1);
-        QCOMPARE(m_log.m_lines.size(), 1);
+        QCOMPARE(::mkfifo(QFile::encodeName(Path() + QStringLiteral(".fifo")).constData(), 0600),
+                 0);
+        for (QString const& l_path : {Path(), Path() + QStringLiteral(".fifo")})
+            QVERIFY(LoadFails(l_saver, l_path));
+        QCOMPARE(l_counter.m_calls, 2);
+        QCOMPARE(m_log.m_lines.size(), 2);
     }
 
     // The lock goes with the client: a program that it started keeps no share of it.

@@ -190,6 +190,21 @@ class TestMainWindow : public QObject
         return m_homes.filePath(i_name);
     }
 
+    // The notice, clicked, brings the Configuration Data log page forward, wherever the
+    // Diagnostics page and its log pages stood.
+    static void ClickLeadsToConfigurationPage(QAction* ip_notice, Ui_MainWindow* ip_ui)
+    {
+        auto* lp_sections = diagnosticsForm->findChild<QTabWidget*>(u"tabWidget"_s);
+        auto* lp_logs = diagnosticsForm->findChild<QTabWidget*>(u"logTabWidget"_s);
+        lp_logs->setCurrentWidget(diagnosticsForm->Page(u"Elsewhere"_s));
+        lp_sections->setCurrentIndex(0);
+        ip_ui->tabControl->setCurrentWidget(ip_ui->roomsTab);
+        ip_notice->trigger();
+        QTextBrowser* lp_page = diagnosticsForm->Page(u"Configuration Data"_s);
+        QCOMPARE(lp_logs->currentWidget(), lp_page);
+        QVERIFY(lp_page->isVisible());
+    }
+
     // A failed load throws, which fails the test.
     void Load(const QString& i_home)
     {
@@ -621,6 +636,7 @@ private slots:
                                   "same time."_s));
             QCOMPARE(eventToolBar->actions().first()->text(),
                      u"Data file not locked: "_s + l_reason);
+            ClickLeadsToConfigurationPage(eventToolBar->actions().first(), lp_window->Ui());
             return;
         }
         QSignalSpy l_logins(mp_central.get(), &TestServer::LoggedIn);
@@ -640,6 +656,84 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(CatchesTermination(lp_client->processId()), kTimeoutMs);
         Finish(*lp_client, true);
         Load(l_home);
+    }
+
+    // A save that fails says why in a notice, once until a save succeeds, and is tried again at
+    // the next turn though nothing changed; one that fails at shut-down says why on standard
+    // error. A directory in the data file's place refuses the save, also for root.
+    void failedSaveSaysSo()
+    {
+        const QString l_reason = QString::fromLocal8Bit(std::strerror(EISDIR));
+        const QString l_notice = u"Data file not saved: "_s + l_reason;
+        if (InChild())
+        {
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            Ui_MainWindow* lp_ui = lp_window->Ui();
+            const QString l_path = MainWindow::DataFilePath();
+            const auto l_blockSaves = [&l_path]
+            { QVERIFY(QFile::remove(l_path) && QDir().mkdir(l_path)); };
+            l_blockSaves();
+            lp_ui->chatTimestampsBox->setCurrentIndex(2);
+            lp_window->EveryFiveMinutes();
+            QCOMPARE(eventToolBar->actions().first()->text(), l_notice);
+            QVERIFY(diagnosticsForm->Lines(u"Configuration Data"_s)
+                        .last()
+                        .endsWith(u"] Failure to save configuration data to "_s + l_path + u": "_s +
+                                  l_reason + u"."_s));
+            ClickLeadsToConfigurationPage(eventToolBar->actions().first(), lp_ui);
+            lp_ui->tabControl->setCurrentWidget(lp_ui->roomsTab);
+            lp_window->EveryFiveMinutes();
+            QVERIFY(!eventToolBar->isVisible());
+            QVERIFY(QDir().rmdir(l_path));
+            lp_window->EveryFiveMinutes();
+            QVERIFY(QFileInfo(l_path).isFile());
+            l_blockSaves();
+            lp_ui->chatTimestampsBox->setCurrentIndex(1);
+            lp_window->EveryFiveMinutes();
+            QCOMPARE(eventToolBar->actions().first()->text(), l_notice);
+            return;
+        }
+        const QString l_home = Home(u"unsaved"_s, Settings{{"use_upnp", u"no"_s}} + kAnyPeerPorts);
+        std::unique_ptr<QProcess> lp_child = Launch(l_home, true);
+        Finish(*lp_child);
+        QVERIFY(lp_child->readAll().contains(
+            (u"Data file "_s + DataFile(l_home) + u" not saved: "_s + l_reason).toLocal8Bit()));
+    }
+
+    // A FIFO in the data file's place does not hold start-up: it fails to load as a directory
+    // does, the window shows and the client goes on to log in.
+    void fifoDataFileFailsToLoad()
+    {
+        if (InChild())
+        {
+            std::unique_ptr<MainWindow> lp_window = StartWindow();
+            QCOMPARE(m_seen, (QStringList{u"Error loading configuration data"_s, u"login"_s}));
+            QVERIFY(lp_window->isVisible());
+            return;
+        }
+        const QString l_home = Home(u"fifo"_s, {});
+        QVERIFY(QFile::remove(DataFile(l_home)));
+        QCOMPARE(mkfifo(QFile::encodeName(DataFile(l_home)).constData(), 0600), 0);
+        Finish(*Launch(l_home, true));
+    }
+
+    // A signal while the box of a data file that failed to load is open (the signal is read in
+    // the box's loop, the first of start-up) ends the client, with no login dialog after it, and
+    // leaves the file as it was, kept aside too.
+    void signalDuringTheLoadFailureBox()
+    {
+        const QByteArray l_damaged = QByteArrayLiteral("\x01\x00\x00\x00 damaged");
+        const QString l_home =
+            Home(u"signalledDamaged"_s, Settings{{"use_upnp", u"no"_s}} + kAnyPeerPorts);
+        QVERIFY(SharingFixture::WriteFile(DataFile(l_home), l_damaged));
+        std::unique_ptr<QProcess> lp_client = Launch(l_home, false);
+        QTRY_VERIFY_WITH_TIMEOUT(CatchesTermination(lp_client->processId()), kTimeoutMs);
+        Finish(*lp_client, true);
+        for (const QString& l_file : {DataFile(l_home), DataFile(l_home) + u".bad"_s})
+        {
+            QFile l_kept(l_file);
+            QVERIFY(l_kept.open(QIODevice::ReadOnly) && l_kept.readAll() == l_damaged);
+        }
     }
 };
 
