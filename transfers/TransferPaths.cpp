@@ -1,5 +1,7 @@
 #include "TransferPaths.h"
 
+#include "GeneralFunctions.h"
+
 #include <QDir>
 
 #include <algorithm>
@@ -49,12 +51,12 @@ std::string SafePathComponent(const std::string& i_component)
         return "_";
     // The name is measured as it reaches the disk: bytes that are not UTF-8 are written as
     // U+FFFD, three bytes each, so the name is decoded before it is cut.
-    QString l_name = QString::fromUtf8(i_component.data(), qsizetype(i_component.size()));
+    QString l_name = FromUtf8(i_component);
     for (QChar& l_char : l_name)
     {
         const char16_t l_code = l_char.unicode();
         if (l_code < 0x20 || l_code == 0x7f || l_code == u'/' || l_code == u'\\' ||
-            l_code == 0x85 || l_code == 0x2028 || l_code == 0x2029)
+            IsLineBreak(l_char))
             l_char = QChar(u'_');
     }
     std::string l_safe = l_name.toStdString();

@@ -11,8 +11,8 @@
 constexpr std::size_t maxNameBytes = 255;
 
 // One path component: an empty name, "." or ".." becomes "_", "__"; separators, NUL, control
-// characters and the line separators U+0085, U+2028 and U+2029 become "_", one each; bytes that are
-// not UTF-8 become U+FFFD; a name longer than maxNameBytes is shortened (ShortenedName).
+// characters and every other line break (IsLineBreak) become "_", one each; bytes that are not
+// UTF-8 become U+FFFD; a name longer than maxNameBytes is shortened (ShortenedName).
 std::string SafePathComponent(const std::string& i_component);
 // A name of at most maxNameBytes: its start, cut on a character boundary, a mark made from the
 // whole name, so that names that start alike stay apart, and its extension when that is short.
