@@ -456,9 +456,16 @@ void MainWindow::ReportUnlockedDataFile()
         QStringLiteral("Could not lock %1 (%2): another client could use the same data file at "
                        "the same time.")
             .arg(mp_dataFileLock->Path(), l_reason));
-    eventToolBar->AddEvent(tr("Data file not locked: %1").arg(l_reason),
-                           QStringLiteral(":/icons/offline_icon"),
-                           mp_ui->diagnosticsForm->Page(ConfigurationCategory));
+    NoticeOfDataFile(tr("Data file not locked: %1").arg(l_reason));
+}
+
+void MainWindow::NoticeOfDataFile(const QString& i_text)
+{
+    // The page has one notice at a time: the newest about the file takes the place of an
+    // earlier one, so that a failed save is not hidden behind the lock's notice.
+    QWidget* lp_page = mp_ui->diagnosticsForm->Page(ConfigurationCategory);
+    eventToolBar->RemoveEvent(lp_page);
+    eventToolBar->AddEvent(i_text, QStringLiteral(":/icons/offline_icon"), lp_page);
 }
 
 void MainWindow::ShowSettings()
@@ -503,9 +510,7 @@ void MainWindow::SaveDataFile(bool i_onlyWhenChanged)
         std::fprintf(stderr, "%s\n",
                      qPrintable(tr("Data file %1 not saved: %2").arg(DataFilePath(), l_reason)));
     else if (!m_saveFailureReported)
-        eventToolBar->AddEvent(tr("Data file not saved: %1").arg(l_reason),
-                               QStringLiteral(":/icons/offline_icon"),
-                               mp_ui->diagnosticsForm->Page(ConfigurationCategory));
+        NoticeOfDataFile(tr("Data file not saved: %1").arg(l_reason));
     m_saveFailureReported = true;
 }
 

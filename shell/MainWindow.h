@@ -107,6 +107,8 @@ private:
     void LoadDataFile();
     // A client that could not take the data file's lock runs on, and says so.
     void ReportUnlockedDataFile();
+    // A notice about the data file, leading to the Configuration Data page.
+    void NoticeOfDataFile(const QString& i_text);
     void ShowSettings();
     // Writes the data file; with i_onlyWhenChanged, not when the store has not changed since the
     // last successful save. A failure is told once until a save succeeds: in the bar of notices,
