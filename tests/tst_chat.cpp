@@ -20,8 +20,6 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include <functional>
-
 using namespace Qt::StringLiterals;
 
 namespace
@@ -265,13 +263,15 @@ private slots:
     }
 
     // No character of a text or a sender starts a line of its own, in a room's page or a
-    // private one, under each time stamp setting: in a text it shows as a space, in a sender as
-    // its mark, and each message stays one entry.
+    // private one, under each time stamp setting: in a text it shows as a space, in a sender (and
+    // the private page's notice, which bears the partner's name) as its mark, and each message
+    // stays one entry.
     void breaksStartNoLine_data() { ViewHarness::AddLineBreakRows(); }
     void breaksStartNoLine()
     {
         QFETCH(QChar, lineBreak);
         const std::string l_break = QString(lineBreak).toStdString();
+        const std::string l_spoofer = "ps" + l_break + "[alice";
         const QString l_mark = ViewHarness::BreakMark(lineBreak);
         const struct
         {
@@ -284,18 +284,20 @@ private slots:
         {
             SetTimestamps(l_setting.mp_setting);
             RoomForm l_room("lobby");
-            ChatForm l_private("plainpeer");
-            const std::function<void(const std::string&, const std::string&)> l_senders[] = {
-                [&](const std::string& i_sender, const std::string& i_text)
-                { l_room.OnRoomChat("lobby", i_sender, i_text); },
-                [&](const std::string& i_sender, const std::string& i_text)
-                { l_private.AddChat(i_sender, i_text); }};
-            QWidget* const lp_pages[] = {&l_room, &l_private};
-            for (int l_page = 0; l_page < 2; ++l_page)
+            ChatForm l_private(l_spoofer);
+            for (QWidget* lp_page :
+                 {static_cast<QWidget*>(&l_room), static_cast<QWidget*>(&l_private)})
             {
-                l_senders[l_page]("plainpeer", "PS text" + l_break + "[alice] forged");
-                l_senders[l_page]("ps" + l_break + "[alice", "from a spoofing sender name");
-                l_senders[l_page]("plainpeer", "/me waves" + l_break + "[alice] forged");
+                const auto l_send = [&](const std::string& i_sender, const std::string& i_text)
+                {
+                    if (lp_page == &l_room)
+                        l_room.OnRoomChat("lobby", i_sender, i_text);
+                    else
+                        l_private.AddChat(i_sender, i_text);
+                };
+                l_send("plainpeer", "PS text" + l_break + "[alice] forged");
+                l_send(l_spoofer, "from a spoofing sender name");
+                l_send("plainpeer", "/me waves" + l_break + "[alice] forged");
                 QStringList l_lines;
                 if (l_setting.m_stamp.isEmpty())
                     l_lines.append(started);
@@ -303,22 +305,10 @@ private slots:
                         << l_setting.m_stamp + u"[ps"_s + l_mark +
                                u"[alice] from a spoofing sender name"_s
                         << u"* plainpeer waves [alice] forged"_s;
-                QCOMPARE(Entries(*lp_pages[l_page]->findChild<QTextBrowser*>(u"chatView"_s)),
-                         l_lines);
+                QCOMPARE(Entries(*lp_page->findChild<QTextBrowser*>(u"chatView"_s)), l_lines);
             }
+            QCOMPARE(NoticeTexts(), QStringList{u"ps"_s + l_mark + u"[alice"_s});
         }
-    }
-
-    // A notice titled with a name shows its break as a mark, on one line.
-    void noticeShowsBreaksAsMarks_data() { ViewHarness::AddLineBreakRows(); }
-    void noticeShowsBreaksAsMarks()
-    {
-        QFETCH(QChar, lineBreak);
-        const std::string l_name = u"nl"_s.append(lineBreak).append(u"[alice]"_s).toStdString();
-        ChatForm l_form(l_name);
-        l_form.AddChat(l_name, "hi");
-        QCOMPARE(NoticeTexts(),
-                 QStringList{u"nl"_s + ViewHarness::BreakMark(lineBreak) + u"[alice]"_s});
     }
 
     void onlyWebLinksOpen_data()
@@ -558,23 +548,9 @@ private slots:
         QVERIFY(!ViewHarness::Snapshot(eventToolBar, u"notice"_s).isEmpty());
     }
 
-    // Many notices share the bar: each is cut, but keeps enough of its start to tell it apart.
-    void cutNoticesKeepTheirStart()
-    {
-        QStringList l_partners;
-        for (int l_index = 10; l_index < 30; ++l_index)
-            l_partners.append(u"partner %1 of a long name"_s.arg(l_index));
-        const auto l_forms = ChatLines(l_partners);
-        const QStringList l_texts = NoticeButtonTexts();
-        QCOMPARE(l_texts.size(), l_partners.size());
-        for (int l_index = 0; l_index < l_texts.size(); ++l_index)
-            QVERIFY2(l_texts[l_index].endsWith(u'…') &&
-                         l_texts[l_index].startsWith(l_partners[l_index].left(10)),
-                     qPrintable(l_texts[l_index]));
-    }
-
-    // The bar in a window spans it: as the window widens, cut notices show whole.
-    void noticesFitTheWindowAgainOnResize()
+    // The bar in a window spans it: in a narrow one notices are cut, each keeping enough of its
+    // start to tell it apart; as the window widens, they show whole.
+    void noticesFitTheWindow()
     {
         QMainWindow l_window;
         l_window.addToolBar(eventToolBar);
@@ -585,11 +561,18 @@ private slots:
                 l_window.removeToolBar(eventToolBar);
                 eventToolBar->setParent(nullptr);
             });
-        l_window.resize(500, 300);
+        l_window.resize(400, 300);
         l_window.show();
-        const QStringList l_partners{QString(60, u'a'), QString(60, u'b')};
+        QStringList l_partners;
+        for (int l_index = 10; l_index < 18; ++l_index)
+            l_partners.append(u"partner %1 of a name"_s.arg(l_index));
         const auto l_forms = ChatLines(l_partners);
         QTRY_VERIFY_WITH_TIMEOUT(NoticeButtonTexts().at(0).endsWith(u'…'), ViewHarness::timeoutMs);
+        const QStringList l_cut = NoticeButtonTexts();
+        for (qsizetype l_index = 0; l_index < l_cut.size(); ++l_index)
+            QVERIFY2(l_cut[l_index].endsWith(u'…') &&
+                         l_cut[l_index].startsWith(l_partners[l_index].left(10)),
+                     qPrintable(l_cut[l_index]));
         l_window.resize(1600, 300);
         QTRY_COMPARE_WITH_TIMEOUT(NoticeButtonTexts(), l_partners, ViewHarness::timeoutMs);
     }
