@@ -60,15 +60,6 @@ void SetTimestamps(const char* ip_setting)
     SetSetting("chat_timestamps", ip_setting);
 }
 
-QStringList NoticeTexts()
-{
-    QStringList l_texts;
-    for (QAction* lp_action : eventToolBar->actions())
-        if (!lp_action->text().isEmpty())
-            l_texts.append(lp_action->text());
-    return l_texts;
-}
-
 // What each notice's button shows ("&&" draws as "&"); the bar is hidden while it holds only its
 // placeholder.
 QStringList NoticeButtonTexts()
@@ -307,7 +298,7 @@ private slots:
                         << u"* plainpeer waves [alice] forged"_s;
                 QCOMPARE(Entries(*lp_page->findChild<QTextBrowser*>(u"chatView"_s)), l_lines);
             }
-            QCOMPARE(NoticeTexts(), QStringList{u"ps"_s + l_mark + u"[alice"_s});
+            QCOMPARE(ViewHarness::NoticeTexts(), QStringList{u"ps"_s + l_mark + u"[alice"_s});
         }
     }
 
@@ -512,16 +503,16 @@ private slots:
         QCOMPARE(l_frames[0].code, 22u);
         QCOMPARE(l_frames[0].body,
                  WireWriter().WriteString("bob&co"_ba).WriteString("hello <there>"_ba).Bytes());
-        QCOMPARE(NoticeTexts(), QStringList{u"bob&&co"_s});
+        QCOMPARE(ViewHarness::NoticeTexts(), QStringList{u"bob&&co"_s});
 
         l_form.show();
-        QVERIFY(NoticeTexts().isEmpty());
+        QVERIFY(ViewHarness::NoticeTexts().isEmpty());
         l_form.hide();
         l_form.AddChat("bob&co", "/me waves");
-        QVERIFY(NoticeTexts().isEmpty());
+        QVERIFY(ViewHarness::NoticeTexts().isEmpty());
         l_form.AddChat("bob&co", "hi");
         l_form.AddChat("bob&co", "again");
-        QCOMPARE(NoticeTexts(), QStringList{u"bob&&co"_s});
+        QCOMPARE(ViewHarness::NoticeTexts(), QStringList{u"bob&&co"_s});
         QCOMPARE(Entries(*lp_view).mid(2),
                  QStringList({u"* bob&co waves"_s, u"[bob&co] hi"_s, u"[bob&co] again"_s}));
     }
@@ -650,7 +641,7 @@ private slots:
         QTest::keyClick(lp_edit, Qt::Key_Return);
         QCOMPARE(Entries(*lp_view), QStringList{u"* Not sent: the client is not connected."_s});
         QCOMPARE(lp_edit->text(), u"hello"_s);
-        QVERIFY(NoticeTexts().isEmpty());
+        QVERIFY(ViewHarness::NoticeTexts().isEmpty());
     }
 
 private:

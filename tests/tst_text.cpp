@@ -314,10 +314,6 @@ void TestText::ShownText_data()
     QTest::addRow("separators") << u"\u001C\u001D\u001E\u0085\u2028\u2029"_s
                                 << u"<U+001C><U+001D><U+001E><U+0085><U+2028><U+2029>"_s;
     QTest::addRow("frame edges") << u"x\uFDD0y\uFDD1z\uFDD2"_s << u"x<U+FDD0>y<U+FDD1>z\uFDD2"_s;
-    QTest::addRow("breaks among controls")
-        << u"log\u2029[Tue Dec 8 06:00:00 2026] x\u202E\r\n"_s
-        << u"log<U+2029>[Tue Dec 8 06:00:00 2026] x<U+202E><U+000D><U+000A>"_s;
-    QTest::addRow("untouched") << u"holiday.jpg .exe"_s << u"holiday.jpg .exe"_s;
 }
 
 void TestText::ShownText()

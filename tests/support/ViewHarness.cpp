@@ -193,6 +193,15 @@ QStringList ViewHarness::RunContextMenu(QTreeWidget* ip_tree, QTreeWidgetItem* i
     return l_entries;
 }
 
+QStringList ViewHarness::NoticeTexts()
+{
+    QStringList l_texts;
+    for (QAction* lp_action : eventToolBar->actions())
+        if (!lp_action->text().isEmpty())
+            l_texts.append(lp_action->text());
+    return l_texts;
+}
+
 QString ViewHarness::Snapshot(QWidget* ip_widget, const QString& i_name)
 {
     const QString l_path =

@@ -87,6 +87,8 @@ public:
     static void AddLineBreakRows();
     static QString BreakMark(QChar i_char);
 
+    // The texts of the notices in the bar, as its actions hold them ("&" doubled).
+    static QStringList NoticeTexts();
     // Renders the widget offscreen into /tmp/view-<name>.png, to be looked at; returns the path,
     // empty when it could not be written.
     static QString Snapshot(QWidget* ip_widget, const QString& i_name);
