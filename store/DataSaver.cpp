@@ -29,6 +29,8 @@ DataSaver* dataSaver = nullptr;
 namespace
 {
 QString const g_category = QStringLiteral("Configuration Data");
+// Links followed from the data file's path before the save gives up, as the system's own limit.
+constexpr int g_maxLinks = 40;
 
 // An open-addressing table from a non-zero 64-bit key to a 32-bit number: the place of an id
 // in a file whose ids are spread wide. Sized once for its number of keys.
@@ -323,6 +325,40 @@ void SyncFolder(QString const& i_path)
         return;
     ::fsync(l_fd);
     ::close(l_fd);
+}
+
+// The file that a save at i_path writes: i_path itself or, where it is a symbolic link, the end
+// of its chain, which need not exist yet; a relative target is taken from the folder of the link
+// that holds it. Returns 0 with i_target set, or the error: ELOOP for a chain that is circular or
+// longer than g_maxLinks.
+int FinalTarget(QString const& i_path, QString& i_target)
+{
+    QString l_path = i_path;
+    for (int l_followed = 0;; ++l_followed)
+    {
+        QByteArray const l_name = QFile::encodeName(l_path);
+        struct stat l_status;
+        if (::lstat(l_name.constData(), &l_status) != 0 || !S_ISLNK(l_status.st_mode))
+            break;
+        if (l_followed == g_maxLinks)
+            return ELOOP;
+        std::array<char, PATH_MAX> l_text;
+        ssize_t const l_size = ::readlink(l_name.constData(), l_text.data(), l_text.size());
+        if (l_size < 0)
+            return errno;
+        if (std::size_t(l_size) == l_text.size())
+            return ENAMETOOLONG;
+        QByteArray const l_target(l_text.data(), l_size);
+        // A name that does not survive the trip through QString would lead the save elsewhere.
+        QString const l_decoded = QFile::decodeName(l_target);
+        if (QFile::encodeName(l_decoded) != l_target)
+            return EILSEQ;
+        l_path = l_target.startsWith('/')
+                     ? l_decoded
+                     : QFile::decodeName(FolderOf(l_path)) + QLatin1Char('/') + l_decoded;
+    }
+    i_target = l_path;
+    return 0;
 }
 
 // Writes the pieces to a new file beside i_path, named by the first free "P.n", and flushes
@@ -771,31 +807,37 @@ QString DataSaver::Save(QString i_path)
     // record, so the records are written as they are.
     static_assert(std::endian::native == std::endian::little &&
                   sizeof(ConnectionRecords::value_type) == 8);
+    // A data file kept as a link into another folder stays one: its target is written, so the
+    // temporary file is made and renamed in the target's folder.
+    QString l_target;
     QString l_temporary;
-    int l_error = WriteTemporary(
-        i_path,
-        std::array{std::string_view(m_head.data(), l_headSize),
-                   std::string_view(reinterpret_cast<char const*>(m_connections.data()),
-                                    8 * m_connections.size())},
-        l_temporary);
+    int l_error = FinalTarget(i_path, l_target);
+    if (l_error == 0)
+        l_error = WriteTemporary(
+            l_target,
+            std::array{std::string_view(m_head.data(), l_headSize),
+                       std::string_view(reinterpret_cast<char const*>(m_connections.data()),
+                                        8 * m_connections.size())},
+            l_temporary);
     QByteArray const l_temporaryName = QFile::encodeName(l_temporary);
     if (l_error == 0 &&
-        ::rename(l_temporaryName.constData(), QFile::encodeName(i_path).constData()) != 0)
+        ::rename(l_temporaryName.constData(), QFile::encodeName(l_target).constData()) != 0)
         l_error = errno;
     if (l_error == 0)
     {
-        SyncFolder(i_path);
+        SyncFolder(l_target);
         return QString();
     }
     l_reason = ErrorText(l_error);
-    if (l_temporary.isEmpty())
+    if (!l_target.isEmpty() && l_temporary.isEmpty())
         Log(g_category, 1,
             QStringLiteral("Failure to save configuration data: cannot create a file beside %1: "
                            "%2.")
-                .arg(i_path, l_reason));
+                .arg(l_target, l_reason));
     else
     {
-        ::unlink(l_temporaryName.constData());
+        if (!l_temporary.isEmpty())
+            ::unlink(l_temporaryName.constData());
         Log(g_category, 1,
             QStringLiteral("Failure to save configuration data to %1: %2.").arg(i_path, l_reason));
     }

@@ -35,8 +35,9 @@ public:
     // Calls DataLoaded() once on every registered handler.
     void EmitDataLoaded();
 
-    // Writes the file through a temporary file renamed over it; never throws. A failure is
-    // logged, leaves the file at the path as it was, and its reason is returned; empty when
+    // Writes the file through a temporary file renamed over it; never throws. Where the path is
+    // a symbolic link, the end of its chain is written in its place and the link stays. A failure
+    // is logged, leaves the file at the path as it was, and its reason is returned; empty when
     // saved.
     QString Save(QString i_path);
     // Reads the file into the store and tells the handlers; true when a file was read. A missing

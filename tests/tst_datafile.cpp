@@ -14,9 +14,11 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -104,6 +106,19 @@ void WriteAll(QString const& i_path, QByteArray const& i_bytes)
     QFile l_file(i_path);
     QVERIFY(l_file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(l_file.write(i_bytes), i_bytes.size());
+}
+
+// The text of the symbolic link at the path, empty when it is none.
+QByteArray LinkText(QString const& i_path)
+{
+    char l_text[PATH_MAX];
+    ssize_t const l_size = ::readlink(QFile::encodeName(i_path).constData(), l_text, sizeof l_text);
+    return l_size < 0 ? QByteArray() : QByteArray(l_text, l_size);
+}
+
+QStringList Entries(QString const& i_folder)
+{
+    return QDir(i_folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System);
 }
 
 mode_t Mode(QString const& i_path)
@@ -599,6 +614,80 @@ private slots:
         QVERIFY(m_log.m_lines[0].contains(QStringLiteral("cannot create a file beside")));
     }
 
+    // The data file kept as a link into another folder stays a link: the save writes the end of
+    // its chain, each relative target taken from the folder of the link that holds it, and makes
+    // that file when it does not exist yet. A chain that cannot end in a file beside which one
+    // can be made fails the save and leaves every link as it was.
+    void linkKeepsItsTarget_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<QByteArray>("hop");
+        QTest::addColumn<bool>("existing");
+        // For a save that must fail: its error, and what its log line says.
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("existing file")
+            << QByteArray("store/data") << QByteArray() << true << 0 << QString();
+        QTest::newRow("file not yet made")
+            << QByteArray("store/data") << QByteArray() << false << 0 << QString();
+        QTest::newRow("chain of relative links")
+            << QByteArray("store/hop") << QByteArray("data") << false << 0 << QString();
+        QTest::newRow("target's folder missing")
+            << QByteArray("absent/data") << QByteArray() << false << ENOENT
+            << QStringLiteral("cannot create a file beside %1/absent/data");
+        QTest::newRow("loop") << QByteArray("store/hop") << QByteArray("../data") << false << ELOOP
+                              << QStringLiteral("Failure to save configuration data to %1/data");
+    }
+
+    void linkKeepsItsTarget()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(QByteArray, hop);
+        QFETCH(bool, existing);
+        QFETCH(int, error);
+        QFETCH(QString, logged);
+        DataSaver l_saver;
+        RegisterSavedTypes(l_saver);
+        TestSettings::SetSetting("username", "alice");
+        QString const l_store = m_folder->filePath(QStringLiteral("store"));
+        QString const l_written = l_store + QStringLiteral("/data");
+        QVERIFY(QDir().mkpath(l_store));
+        QCOMPARE(::symlink(target.constData(), QFile::encodeName(Path()).constData()), 0);
+        if (!hop.isEmpty())
+            QCOMPARE(::symlink(hop.constData(),
+                               QFile::encodeName(l_store + QStringLiteral("/hop")).constData()),
+                     0);
+        if (existing)
+            WriteAll(l_written, "old");
+        QStringList const l_before = Entries(m_folder->path());
+        QStringList const l_storeBefore = Entries(l_store);
+
+        QString const l_reason = l_saver.Save(Path());
+        QCOMPARE(LinkText(Path()), target);
+        if (!hop.isEmpty())
+            QCOMPARE(LinkText(l_store + QStringLiteral("/hop")), hop);
+        QCOMPARE(Entries(m_folder->path()), l_before);
+        if (error != 0)
+        {
+            QCOMPARE(l_reason, QString::fromLocal8Bit(std::strerror(error)));
+            QCOMPARE(Entries(l_store), l_storeBefore);
+            QCOMPARE(m_log.m_lines.size(), 1);
+            QVERIFY2(m_log.m_lines[0].contains(logged.arg(m_folder->path())),
+                     qPrintable(m_log.m_lines[0]));
+            return;
+        }
+        QCOMPARE(l_reason, QString());
+        QCOMPARE(Entries(l_store),
+                 hop.isEmpty() ? QStringList({QStringLiteral("data")})
+                               : QStringList({QStringLiteral("data"), QStringLiteral("hop")}));
+        QVERIFY(ReadAll(l_written).contains("alice"));
+        QCOMPARE(Mode(l_written), mode_t(0600));
+        d.RemoveAllItems();
+        QVERIFY(l_saver.Load(Path()));
+        QCOMPARE(TestSettings::Setting("username").AsString(), std::string("alice"));
+        QVERIFY(m_log.m_lines.isEmpty());
+    }
+
     // A damaged file is kept beside the file under the first free name, readable by its owner
     // only; the file itself stays until the next save replaces it.
     void damagedFileIsKeptAside()
@@ -626,7 +715,8 @@ private slots:
     }
 
     // A path that exists but cannot be read is not a first run: the load fails. A FIFO with no
-    // writer fails at once, as a directory does.
+    // writer fails at once, as a directory does, for what it is rather than as an empty, damaged
+    // file: nothing is kept aside.
     void unreadableFileFails()
     {
         DataSaver l_saver;
@@ -637,9 +727,17 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(Path() + QStringLiteral(".fifo")).constData(), 0600),
                  0);
         for (QString const& l_path : {Path(), Path() + QStringLiteral(".fifo")})
+        {
+            m_log.m_lines.clear();
             QVERIFY(LoadFails(l_saver, l_path));
+            QCOMPARE(m_log.m_lines,
+                     QStringList(QStringLiteral("Configuration Data: Could not read the "
+                                                "configuration data in %1: not a regular file.")
+                                     .arg(l_path)));
+        }
         QCOMPARE(l_counter.m_calls, 2);
-        QCOMPARE(m_log.m_lines.size(), 2);
+        QCOMPARE(Entries(m_folder->path()),
+                 QStringList({QStringLiteral("data"), QStringLiteral("data.fifo")}));
     }
 
     // The lock goes with the client: a program that it started keeps no share of it.
