@@ -287,26 +287,37 @@ private slots:
         QCOMPARE(d["download_list_node"]->ItemCount(), std::size_t(added.size() - removed.size()));
     }
 
-    // Each status word in its colour and text; the place in line is cleared by any change.
+    // Each status word in its colour and text, the peer's reason for a denial lowered and on one
+    // line, its direction controls marked; the place in line is cleared by any change.
     void statusColours_data()
     {
         QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QColor>("colour");
-        QTest::newRow("complete") << u"complete"_s << u"complete"_s << QColor(0, 100, 0);
-        QTest::newRow("downloading") << u"downloading"_s << u"downloading"_s << QColor(0, 0, 255);
-        QTest::newRow("queued") << u"queued"_s << u"queued"_s << QColor(51, 102, 255);
-        QTest::newRow("denied") << u"denied"_s << u"file not shared."_s << QColor(255, 10, 71);
-        QTest::newRow("aborted") << u"aborted"_s << u"aborted"_s << QColor(255, 10, 71);
-        QTest::newRow("local error") << u"local error"_s << u"local error"_s << QColor(255, 10, 71);
+        const QString l_reason = u"File not shared."_s;
+        const QColor l_red(255, 10, 71);
+        QTest::newRow("complete") << u"complete"_s << l_reason << u"complete"_s
+                                  << QColor(0, 100, 0);
+        QTest::newRow("downloading")
+            << u"downloading"_s << l_reason << u"downloading"_s << QColor(0, 0, 255);
+        QTest::newRow("queued") << u"queued"_s << l_reason << u"queued"_s << QColor(51, 102, 255);
+        QTest::newRow("denied") << u"denied"_s << l_reason << u"file not shared."_s << l_red;
+        for (const QChar l_break : ViewHarness::LineBreaks())
+            QTest::addRow("denied for a reason with U+%04X", unsigned(l_break.unicode()))
+                << u"denied"_s << u"Banned\u202E"_s + l_break + u"Here"_s
+                << u"banned<U+202E>"_s + ViewHarness::BreakMark(l_break) + u"here"_s << l_red;
+        QTest::newRow("aborted") << u"aborted"_s << l_reason << u"aborted"_s << l_red;
+        QTest::newRow("local error") << u"local error"_s << l_reason << u"local error"_s << l_red;
     }
     void statusColours()
     {
         QFETCH(QString, status);
+        QFETCH(QString, reason);
         QFETCH(QString, shown);
         QFETCH(QColor, colour);
         ItemPtr l_entry = Add(u"alice/Docs/a.txt"_s);
-        SetValue(l_entry, "denial_reason", "File not shared.");
+        SetValue(l_entry, "denial_reason", reason.toStdString());
         Queue().SetDownloadEntryStatus(l_entry, status == u"aborted"_s ? "denied" : "aborted");
         SetValue(l_entry, "place_in_line", 7);
         QCOMPARE(Row(l_entry)->text(8), u"7"_s);
