@@ -3,6 +3,7 @@
 #include "Data.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
+#include "LogPage.h"
 #include "StoreExceptions.h"
 #include "ui_DiagnosticsForm.h"
 
@@ -98,8 +99,9 @@ void DiagnosticsForm::Log(const QString& i_category, int i_level, const QString&
     if (l_lines.size() == MaxLinesPerPage)
         l_lines.removeFirst();
     // Lines carry remote names and paths: a direction control among them shows as its mark
-    // rather than turning the rest of the line around.
-    l_lines.append(FormatLogLine(i_level, ShownText(i_message)));
+    // rather than turning the rest of the line around; a name isolated where the line was made
+    // stays one unit of it.
+    l_lines.append(FormatLogLine(i_level, ShownLogLine(i_message)));
 }
 
 void DiagnosticsForm::AppendWaitingLines()
@@ -146,10 +148,7 @@ QTextBrowser* DiagnosticsForm::Page(const QString& i_category)
     ItemPtr l_log = d["log"]->GetItem(i_category.toLatin1().toStdString());
     if (ItemPtr l_page = l_log["log_widget"])
         return l_page.AsPtr<QTextBrowser>();
-    auto* lp_page = new QTextBrowser(this);
-    lp_page->setOpenLinks(false);
-    lp_page->setOpenExternalLinks(false);
-    lp_page->document()->setUndoRedoEnabled(false);
+    QTextBrowser* lp_page = NewLogPage(this);
     lp_page->document()->setMaximumBlockCount(MaxLinesPerPage);
     QString l_title = i_category;
     mp_ui->logTabWidget->addTab(lp_page, l_title.replace(QLatin1Char('&'), QStringLiteral("&&")));

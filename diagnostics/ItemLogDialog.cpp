@@ -3,6 +3,7 @@
 #include "Data.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
+#include "LogPage.h"
 #include "ui_ItemLogDialog.h"
 
 #include <QDateTime>
@@ -73,10 +74,7 @@ bool ItemLogDialog::CompareLogItemDates(ItemPtr i_first, ItemPtr i_second)
 
 QTextBrowser* ItemLogDialog::NewPage(const QString& i_title)
 {
-    auto* lp_page = new QTextBrowser();
-    lp_page->setOpenLinks(false);
-    lp_page->setOpenExternalLinks(false);
-    lp_page->document()->setUndoRedoEnabled(false);
+    QTextBrowser* lp_page = NewLogPage(nullptr);
     mp_ui->logTabWidget->addTab(lp_page, TabTitle(i_title));
     return lp_page;
 }

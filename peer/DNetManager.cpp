@@ -3,6 +3,7 @@
 #include "Data.h"
 #include "DistributedMessageCode.h"
 #include "EventHandler.h"
+#include "GeneralFunctions.h"
 #include "Log.h"
 #include "PeerMessageCode.h"
 #include "PeerMessenger.h"
@@ -301,10 +302,10 @@ void DNetManager::OnDNetPossibleParents(Server::ParentList& i_parentList)
         if (l_user.IsConnected("attempted_dnet_connection"))
         {
             DLog(2, QStringLiteral("Already attempted parent connection to %1, skipping")
-                        .arg(Text(l_name)));
+                        .arg(LoggedName(l_name)));
             continue;
         }
-        DLog(2, QStringLiteral("Attempting parent connection to %1").arg(Text(l_name)));
+        DLog(2, QStringLiteral("Attempting parent connection to %1").arg(LoggedName(l_name)));
         l_user +=
             TypeOf("user_address")->GetItem(Value(static_cast<unsigned int>(l_address.first)));
         l_user += TypeOf("user_port")->GetItem(Value(static_cast<int>(l_address.second)));
@@ -316,7 +317,7 @@ void DNetManager::OnDNetPossibleParents(Server::ParentList& i_parentList)
 
 void DNetManager::OnDNetConnectionAccepted(std::string i_user, QTcpSocket* ip_socket)
 {
-    DLog(1, QStringLiteral("Parent connection to user %1 accepted").arg(Text(i_user)));
+    DLog(1, QStringLiteral("Parent connection to user %1 accepted").arg(LoggedName(i_user)));
     if (HasParent())
     {
         DLog(2, QStringLiteral("Rejecting, already have parent"));
@@ -334,7 +335,7 @@ void DNetManager::OnDNetConnectionAccepted(std::string i_user, QTcpSocket* ip_so
 
 void DNetManager::OnDNetConnectionRequested(std::string i_user, QTcpSocket* ip_socket)
 {
-    DLog(1, QStringLiteral("Child connection accepted from %1").arg(Text(i_user)));
+    DLog(1, QStringLiteral("Child connection accepted from %1").arg(LoggedName(i_user)));
     ItemPtr l_user = TypeOf("user")->GetItem(i_user);
     if (ItemPtr l_oldChild = l_user["dnet_child"])
     {
@@ -580,8 +581,8 @@ void DNetManager::HandleGroupLeader(QTcpSocket* ip_socket, MemStream& i_message,
                      Value(l_leader));
     if (i_sender != Sender::Parent || l_leader == l_old)
         return;
-    DLog(1,
-         QStringLiteral("Received group leader from parent, updating to %1").arg(Text(l_leader)));
+    DLog(1, QStringLiteral("Received group leader from parent, updating to %1")
+                .arg(LoggedName(l_leader)));
     SetKey("dnet_group_leader", Value(l_leader));
     gp_server->SendDNetGroupLeader(l_leader);
     SendMessageToChildren(ip_whole, i_wholeLength);
@@ -609,7 +610,7 @@ void DNetManager::AdoptParent(QTcpSocket* ip_socket)
     SetKey("dnet_parent_socket", Value(ip_socket));
     DLog(1, QStringLiteral("Received first search request from parent candidate %1, adopting as "
                            "parent.")
-                .arg(Text(l_name)));
+                .arg(LoggedName(l_name)));
 
     if (ItemPtr l_level = l_candidate["dnet_candidate_level"])
     {
@@ -621,7 +622,7 @@ void DNetManager::AdoptParent(QTcpSocket* ip_socket)
     }
 
     const std::string l_leader = l_candidate["dnet_candidate_leader"].AsString();
-    DLog(2, QStringLiteral("Group leader recorded as %1.").arg(Text(l_leader)));
+    DLog(2, QStringLiteral("Group leader recorded as %1.").arg(LoggedName(l_leader)));
     SetKey("dnet_group_leader", Value(l_leader));
     gp_server->SendDNetGroupLeader(l_leader);
     MemStream l_message = GroupLeaderMessage(l_leader);
@@ -700,7 +701,7 @@ void DNetManager::HandleChildMessage(QTcpSocket* ip_socket, MemStream& i_message
     }
     DLog(1, QStringLiteral("Received child depth %1 from %2")
                 .arg(l_depth)
-                .arg(Text(l_child["user"].AsString())));
+                .arg(LoggedName(l_child["user"].AsString())));
     ReplaceValue(l_child, "dnet_child_depth", Value(l_depth));
     DetermineChildDepth();
 }

@@ -532,7 +532,7 @@ void PeerMessenger::DropUnsent(QTcpSocket* ip_socket)
     PeerLog(1,
             QStringLiteral("Connection to user %1 does not take what is sent to it (%2 bytes "
                            "waiting), closing")
-                .arg(Text(l_user), QString::number(ip_socket->bytesToWrite())),
+                .arg(LoggedName(l_user), QString::number(ip_socket->bytesToWrite())),
             l_peerSocket ? User(l_user) : ItemPtr());
     ip_socket->disconnect(this);
     ip_socket->abort();
@@ -736,7 +736,7 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_item, Me
         PeerLog(1,
                 QStringLiteral("Found req, accepted %1indirect connection to user %2, connection "
                                "type %3")
-                    .arg(l_word, Text(l_user), Text(l_type)),
+                    .arg(l_word, LoggedName(l_user), LoggedText(Text(l_type))),
                 l_userItem);
         if (l_type == "P")
         {
@@ -766,18 +766,19 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_item, Me
     ItemPtr l_userItem = User(l_user);
     if (l_type == "P")
     {
-        PeerLog(
-            1,
-            QStringLiteral("Accepted %1messaging connection to user %2").arg(l_word, Text(l_user)),
-            l_userItem);
+        PeerLog(1,
+                QStringLiteral("Accepted %1messaging connection to user %2")
+                    .arg(l_word, LoggedName(l_user)),
+                l_userItem);
         AddPeerSocketItem(ip_socket, l_user, l_obfuscated);
         SendUnsentMessages(l_user);
     }
     else if (l_type == "F")
     {
-        PeerLog(1,
-                QStringLiteral("Accepted %1file connection to user %2").arg(l_word, Text(l_user)),
-                l_userItem);
+        PeerLog(
+            1,
+            QStringLiteral("Accepted %1file connection to user %2").arg(l_word, LoggedName(l_user)),
+            l_userItem);
         SocketBufferInfo& l_info = m_socketBufferInfo[ip_socket];
         l_info.m_readState = ReadState::Token;
         l_info.m_user = l_user;
@@ -785,15 +786,16 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_item, Me
     }
     else if (l_type == "D")
     {
-        PeerLog(1,
-                QStringLiteral("Accepted %1DNet connection to user %2").arg(l_word, Text(l_user)),
-                l_userItem);
+        PeerLog(
+            1,
+            QStringLiteral("Accepted %1DNet connection to user %2").arg(l_word, LoggedName(l_user)),
+            l_userItem);
         HandOver(ip_socket);
         emit DNetConnectionRequested(l_user, ip_socket);
     }
     PeerLog(1,
             QStringLiteral("Peer %1connection of type %2 opened from user %3")
-                .arg(l_word, Text(l_type), Text(l_user)),
+                .arg(l_word, LoggedText(Text(l_type)), LoggedName(l_user)),
             l_userItem);
     if (l_type != "P" && l_type != "F" && l_type != "D")
         return l_fail(l_userItem);
@@ -878,7 +880,7 @@ void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_type)
     ItemPtr l_user = User(i_user);
     PeerLog(1,
             QStringLiteral("Attempting peer connection of type %1 to user %2")
-                .arg(QString::fromLatin1(ip_type), Text(i_user)),
+                .arg(QString::fromLatin1(ip_type), LoggedName(i_user)),
             l_user);
     ItemPtr l_type = TypeOf("peer_connection_type")->GetItem(ip_type);
     if (!d.GetItems(l_user, l_type, "connect_to_peer_request").empty())
@@ -963,15 +965,16 @@ void PeerMessenger::OnUserAddress(Item* ip_user)
     ItemSet l_waiting;
     if (ItemPtr l_status = TypeOf("connect_to_peer_request_status")->HasItem("getting_address"))
         l_waiting = d.GetItems(l_user, l_status, "connect_to_peer_request");
-    PeerLog(1, QStringLiteral("User %1 address arrived").arg(Text(l_user.AsString())), l_user);
+    PeerLog(1, QStringLiteral("User %1 address arrived").arg(LoggedName(l_user.AsString())),
+            l_user);
     for (Item* lp_request : l_waiting)
     {
         ItemPtr l_request(lp_request);
         ItemPtr l_type = l_request["peer_connection_type"];
-        PeerLog(
-            2,
-            QStringLiteral("Attempting direct connection of type %1").arg(Text(l_type.AsString())),
-            l_user);
+        PeerLog(2,
+                QStringLiteral("Attempting direct connection of type %1")
+                    .arg(LoggedText(Text(l_type.AsString()))),
+                l_user);
         if (!ConnectDirectly(l_request, l_user, l_type))
             PeerLog(2,
                     QStringLiteral("No usable address for the user, waiting for the indirect "
@@ -1010,7 +1013,7 @@ void PeerMessenger::OnConnectToPeerSocketConnected()
     const std::string l_type = l_item["peer_connection_type"].AsString();
     PeerLog(1,
             QStringLiteral("Direct %1connection of type %2 to user %3 successful")
-                .arg(ObfuscatedWord(l_obfuscated), Text(l_type), Text(l_user)),
+                .arg(ObfuscatedWord(l_obfuscated), LoggedText(Text(l_type)), LoggedName(l_user)),
             User(l_user));
 
     MemStream l_first;
@@ -1052,10 +1055,11 @@ void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)
     if (!l_item)
         return;
     const std::string l_user = l_item["user"].AsString();
-    PeerLog(1,
-            QStringLiteral("Direct connection of type %1 to user %2 failed")
-                .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
-            User(l_user));
+    PeerLog(
+        1,
+        QStringLiteral("Direct connection of type %1 to user %2 failed")
+            .arg(LoggedText(Text(l_item["peer_connection_type"].AsString())), LoggedName(l_user)),
+        User(l_user));
     ItemPtr l_request = l_item["connect_to_peer_request"];
     l_item.Remove();
     if (l_request)
@@ -1068,10 +1072,11 @@ void PeerMessenger::OnIndirectPeerConnectionFailure(uint i_req)
     if (!l_item)
         return;
     const std::string l_user = l_item["user"].AsString();
-    PeerLog(1,
-            QStringLiteral("Indirect connection of type %1 to user %2 failed")
-                .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
-            User(l_user));
+    PeerLog(
+        1,
+        QStringLiteral("Indirect connection of type %1 to user %2 failed")
+            .arg(LoggedText(Text(l_item["peer_connection_type"].AsString())), LoggedName(l_user)),
+        User(l_user));
     ItemPtr l_request = l_item["connect_to_peer_request"];
     l_item.Remove();
     if (l_request)
@@ -1086,7 +1091,7 @@ void PeerMessenger::InspectPeerConnectionRequest(ItemPtr i_request)
     PeerLog(1,
             QStringLiteral("Inspecting peer connection request of type %1 to user %2 for possible "
                            "removal.")
-                .arg(Text(l_type), Text(l_user)),
+                .arg(LoggedText(Text(l_type)), LoggedName(l_user)),
             l_userItem);
     if (i_request.IsConnected("connect_to_peer_request_socket"))
     {
@@ -1116,7 +1121,8 @@ void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr i_request)
     const std::string l_user = i_request["user"].AsString();
     PeerLog(1,
             QStringLiteral("Disposing of peer connection request of type %1 to user %2")
-                .arg(Text(i_request["peer_connection_type"].AsString()), Text(l_user)),
+                .arg(LoggedText(Text(i_request["peer_connection_type"].AsString())),
+                     LoggedName(l_user)),
             User(l_user));
     i_request.Remove();
 }
@@ -1153,7 +1159,7 @@ void PeerMessenger::AnswerPeerConnectionRequest(Item* ip_request, std::uint64_t 
         PeerLog(1,
                 QStringLiteral("Indirect peer connection requested from user %1 without an "
                                "address, reporting failure")
-                    .arg(Text(l_name)),
+                    .arg(LoggedName(l_name)),
                 l_user);
         gp_server->SendCantConnectToPeer(l_request["peer_connection_request_id"].AsUInt(), l_name);
         l_request.Remove();
@@ -1174,7 +1180,7 @@ void PeerMessenger::AnswerPeerConnectionRequest(Item* ip_request, std::uint64_t 
     lp_socket->connectToHost(QHostAddress(l_address), l_port, QIODevice::ReadWrite);
     PeerLog(1,
             QStringLiteral("Indirect %1peer connection requested from user %2")
-                .arg(ObfuscatedWord(l_obfuscated), Text(l_name)),
+                .arg(ObfuscatedWord(l_obfuscated), LoggedName(l_name)),
             l_user);
 }
 
@@ -1206,7 +1212,7 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     l_socketItem.Remove();
     PeerLog(1,
             QStringLiteral("Response %1connection to indirect request from %2, type %3 opened")
-                .arg(ObfuscatedWord(l_obfuscated), Text(l_user), Text(l_type)),
+                .arg(ObfuscatedWord(l_obfuscated), LoggedName(l_user), LoggedText(Text(l_type))),
             User(l_user));
     l_request.Remove();
 
@@ -1229,7 +1235,7 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     else
     {
         PeerLog(1, QStringLiteral("Unknown connection type %1 requested by user %2, closing")
-                       .arg(Text(l_type), Text(l_user)));
+                       .arg(LoggedText(Text(l_type)), LoggedName(l_user)));
         DisposeOfSocket(lp_socket);
     }
 }
@@ -1276,7 +1282,7 @@ void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
     ItemPtr l_user = User(i_user);
     PeerLog(1,
             QStringLiteral("Send %1 message to user %2")
-                .arg(MessageCodeToString(CodeOf(i_message)), Text(i_user)),
+                .arg(MessageCodeToString(CodeOf(i_message)), LoggedName(i_user)),
             l_user);
     const ItemSet l_sockets = l_user.GetItems("peer_socket");
     if (l_sockets.empty())
@@ -1341,7 +1347,7 @@ void PeerMessenger::QueueMessage(const std::string& i_user, MemStream& i_message
     {
         PeerLog(1,
                 QStringLiteral("Too many messages wait for user %1, dropping %2 message")
-                    .arg(Text(i_user), MessageCodeToString(CodeOf(i_message))),
+                    .arg(LoggedName(i_user), MessageCodeToString(CodeOf(i_message))),
                 l_user);
         return;
     }
@@ -1369,7 +1375,7 @@ void PeerMessenger::SendUnsentMessages(std::string i_user)
     PeerLog(1,
             QStringLiteral("Sending %1 pending peer messages to user %2")
                 .arg(l_ordered.size())
-                .arg(Text(i_user)),
+                .arg(LoggedName(i_user)),
             l_user);
     QTcpSocket* lp_socket = l_socket.AsPtr<QTcpSocket>();
     const bool l_obfuscated = HasFlag(l_socket, "is_obfuscated");
@@ -1390,7 +1396,7 @@ void PeerMessenger::GetUserSharedFiles(std::string i_user)
     {
         PeerLog(1,
                 QStringLiteral("Too many shared file lists awaited, forgetting the one of user %1")
-                    .arg(Text(m_awaitedShareLists.front())));
+                    .arg(LoggedName(m_awaitedShareLists.front())));
         m_awaitedShareLists.erase(m_awaitedShareLists.begin());
     }
     MemStream l_message = NewMessage(PeerMessageCode::GetSharedFileList);
@@ -1462,7 +1468,7 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
         PeerLog(1,
                 QStringLiteral("Could not read message code on connection to user %1, disposing "
                                "of socket")
-                    .arg(Text(l_user)),
+                    .arg(LoggedName(l_user)),
                 l_userItem);
         return false;
     }
@@ -1470,7 +1476,7 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
     const int l_intCode = static_cast<int>(l_code);
     PeerLog(1,
             QStringLiteral("Received %1 message from user %2")
-                .arg(MessageCodeToString(l_intCode), Text(l_user)),
+                .arg(MessageCodeToString(l_intCode), LoggedName(l_user)),
             l_userItem);
 
     bool l_wellFormed = true;
@@ -1568,7 +1574,7 @@ bool PeerMessenger::HandlePeerMessage(ItemPtr i_peerSocket, MemStream& i_message
     if (!l_wellFormed)
         PeerLog(1,
                 QStringLiteral("Malformed %1 message from user %2, closing the connection")
-                    .arg(MessageCodeToString(l_intCode), Text(l_user)),
+                    .arg(MessageCodeToString(l_intCode), LoggedName(l_user)),
                 l_userItem);
     return l_wellFormed;
 }
@@ -1579,10 +1585,10 @@ bool PeerMessenger::HandleSharedFileList(const std::string& i_user, MemStream& i
         std::find(m_awaitedShareLists.begin(), m_awaitedShareLists.end(), i_user);
     if (l_awaited == m_awaitedShareLists.end())
     {
-        PeerLog(
-            1,
-            QStringLiteral("Shared files of user %1 were not asked for, dropped").arg(Text(i_user)),
-            User(i_user));
+        PeerLog(1,
+                QStringLiteral("Shared files of user %1 were not asked for, dropped")
+                    .arg(LoggedName(i_user)),
+                User(i_user));
         return true;
     }
     m_awaitedShareLists.erase(l_awaited);
@@ -1614,10 +1620,10 @@ bool PeerMessenger::HandleSharedFileList(const std::string& i_user, MemStream& i
         }
         if (!l_refusal.isEmpty())
         {
-            PeerLog(
-                1,
-                QStringLiteral("Shared files of user %1 %2, dropped").arg(Text(i_user), l_refusal),
-                User(i_user));
+            PeerLog(1,
+                    QStringLiteral("Shared files of user %1 %2, dropped")
+                        .arg(LoggedName(i_user), l_refusal),
+                    User(i_user));
             return true;
         }
         if (!l_content.Read(l_table))
@@ -1628,7 +1634,7 @@ bool PeerMessenger::HandleSharedFileList(const std::string& i_user, MemStream& i
     catch (const std::bad_alloc&)
     {
         PeerLog(1, QStringLiteral("Out of memory reading the shared files of user %1, dropped")
-                       .arg(Text(i_user)));
+                       .arg(LoggedName(i_user)));
         return true;
     }
     emit UserShare(i_user, l_share, l_table);
@@ -1665,7 +1671,7 @@ bool PeerMessenger::HandleSearchResults(const std::string& i_user, MemStream& i_
     catch (const std::bad_alloc&)
     {
         PeerLog(1, QStringLiteral("Out of memory reading search results of user %1, dropped")
-                       .arg(Text(i_user)));
+                       .arg(LoggedName(i_user)));
         return true;
     }
 
@@ -1739,7 +1745,7 @@ bool PeerMessenger::HandleSearchResults(const std::string& i_user, MemStream& i_
         PeerLog(1,
                 QStringLiteral("User %1 sent more results for search %2 than are kept, the rest "
                                "dropped")
-                    .arg(Text(i_user), QString::number(l_token)),
+                    .arg(LoggedName(i_user), QString::number(l_token)),
                 l_user);
     if (l_added > 0)
     {
@@ -1895,7 +1901,8 @@ void PeerMessenger::ExpireIndirectRequests(qint64 i_now)
             PeerLog(
                 1,
                 QStringLiteral("Indirect connection request of type %1 to %2 expired, removing.")
-                    .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
+                    .arg(LoggedText(Text(l_item["peer_connection_type"].AsString())),
+                         LoggedName(l_user)),
                 User(l_user));
             ItemPtr l_request = l_item["connect_to_peer_request"];
             l_item.Remove();
@@ -1914,7 +1921,8 @@ void PeerMessenger::ExpireDirectAttempts(qint64 i_now)
             const std::string l_user = l_item["user"].AsString();
             PeerLog(1,
                     QStringLiteral("Direct connection attempt of type %1 to %2 timed out, closing.")
-                        .arg(Text(l_item["peer_connection_type"].AsString()), Text(l_user)),
+                        .arg(LoggedText(Text(l_item["peer_connection_type"].AsString())),
+                             LoggedName(l_user)),
                     User(l_user));
             QTcpSocket* lp_socket = l_item.AsPtr<QTcpSocket>();
             l_item.Remove();
@@ -1937,7 +1945,8 @@ void PeerMessenger::ExpireRelayedRequestSockets(qint64 i_now)
             PeerLog(
                 1,
                 QStringLiteral("Indirect connection attempt of type %1 to %2 timed out, closing.")
-                    .arg(Text(l_request["peer_connection_type"].AsString()), Text(l_user)),
+                    .arg(LoggedText(Text(l_request["peer_connection_type"].AsString())),
+                         LoggedName(l_user)),
                 User(l_user));
             // A socket closed while it connects reports nothing: it is disposed of now, which also
             // tells the server that no connection comes.
@@ -1947,16 +1956,16 @@ void PeerMessenger::ExpireRelayedRequestSockets(qint64 i_now)
 
 void PeerMessenger::ExpireIdleConnections(qint64 i_now)
 {
-    ForEachExpired(
-        "peer_socket", idleConnectionLimit, i_now,
-        [&](ItemPtr l_item)
-        {
-            const std::string l_user = l_item["user"].AsString();
-            PeerLog(
-                1, QStringLiteral("Peer connection to user %1 expired, closing.").arg(Text(l_user)),
-                User(l_user));
-            l_item.AsPtr<QTcpSocket>()->close();
-        });
+    ForEachExpired("peer_socket", idleConnectionLimit, i_now,
+                   [&](ItemPtr l_item)
+                   {
+                       const std::string l_user = l_item["user"].AsString();
+                       PeerLog(1,
+                               QStringLiteral("Peer connection to user %1 expired, closing.")
+                                   .arg(LoggedName(l_user)),
+                               User(l_user));
+                       l_item.AsPtr<QTcpSocket>()->close();
+                   });
 }
 
 void PeerMessenger::ExpireSilentSockets(qint64 i_now)
@@ -1984,7 +1993,7 @@ void PeerMessenger::ExpireSilentSockets(qint64 i_now)
         PeerLog(1,
                 QStringLiteral("File connection from user %1 sent no transfer token in time, "
                                "closing.")
-                    .arg(Text(l_user)),
+                    .arg(LoggedName(l_user)),
                 User(l_user));
         DisposeOfSocket(lp_socket);
     }

@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "GeneralFunctions.h"
 #include "Log.h"
 #include "MD5.h"
 #include "PortForwarder.h"
@@ -119,11 +120,6 @@ MemStream Message(quint32 i_code)
 quint8 Byte(bool i_value)
 {
     return i_value ? 1 : 0;
-}
-
-QString Text(const std::string& i_bytes)
-{
-    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
 }
 } // namespace
 
@@ -547,7 +543,8 @@ unsigned int Server::SendIndirectConnectionRequest(std::string i_user, std::stri
     l_message.Write(i_type);
     SendMessage(l_message, false);
     Log(QStringLiteral("server"), 1,
-        QStringLiteral("Sent indirect connection request to %1").arg(Text(i_user)), User(i_user));
+        QStringLiteral("Sent indirect connection request to %1").arg(LoggedName(i_user)),
+        User(i_user));
     return l_token;
 }
 

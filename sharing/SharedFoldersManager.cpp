@@ -380,12 +380,12 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
         m_foldersInProgress.erase(i_folder);
         Log(QStringLiteral("Shared"), 1,
             QStringLiteral("Not adding folder %1: it leads back to a folder being added")
-                .arg(PathText(i_folder)));
+                .arg(LoggedText(PathText(i_folder))));
         return;
     }
     Log(QStringLiteral("Shared"), 1,
         QStringLiteral("Adding folder %1 as part of sharing %2")
-            .arg(PathText(i_folder), PathText(i_sharedFolder)));
+            .arg(LoggedText(PathText(i_folder)), LoggedText(PathText(i_sharedFolder))));
 
     Item* lp_folder = mp_fileFolderType->GetItem(i_folder);
     if (m_rescanning)
@@ -594,7 +594,8 @@ void SharedFoldersManager::OnMP3Scanned(QString i_file, int i_mpegVersion, QStri
                                         int i_frequency, bool i_isVBR, int i_bitrate)
 {
     const std::string l_path = i_file.toLatin1().toStdString();
-    Log(QStringLiteral("MP3 Scanning"), 1, QStringLiteral("Scanned %1").arg(PathText(l_path)));
+    Log(QStringLiteral("MP3 Scanning"), 1,
+        QStringLiteral("Scanned %1").arg(LoggedText(PathText(l_path))));
     ItemPtr l_file = GetSharedFileItem(l_path);
     if (!l_file)
         return;
@@ -681,7 +682,7 @@ void SharedFoldersManager::KeepFileList(std::vector<std::uint64_t> i_key, std::s
 
 std::optional<MemStream> SharedFoldersManager::GetSharedFilesMessage(std::string i_user)
 {
-    Shared(QStringLiteral("Shared file list requested by user %1").arg(PathText(i_user)));
+    Shared(QStringLiteral("Shared file list requested by user %1").arg(LoggedName(i_user)));
     const ItemSet l_sharedFolders = GetUserSharedFolders(i_user);
     std::vector<std::uint64_t> l_key = FileListKey(l_sharedFolders);
     auto l_cached = m_fileListCache.find(l_key);
@@ -705,7 +706,7 @@ std::optional<MemStream> SharedFoldersManager::GetSharedFilesMessage(std::string
 
 void SharedFoldersManager::SendSharedFilesMessage(std::string i_user)
 {
-    Shared(QStringLiteral("Shared file list requested by user %1").arg(PathText(i_user)));
+    Shared(QStringLiteral("Shared file list requested by user %1").arg(LoggedName(i_user)));
     const ItemSet l_sharedFolders = GetUserSharedFolders(i_user);
     std::vector<std::uint64_t> l_key = FileListKey(l_sharedFolders);
     if (auto l_cached = m_fileListCache.find(l_key); l_cached != m_fileListCache.end())
@@ -838,7 +839,7 @@ void SharedFoldersManager::ProcessSearch(std::string i_user, quint32 i_req,
         return;
     Log(QStringLiteral("Search"), 1,
         QStringLiteral("Sending search results to user %1 for search string %2")
-            .arg(PathText(i_user), PathText(i_searchText)));
+            .arg(LoggedName(i_user), LoggedText(PathText(i_searchText))));
     peerMessenger->SendMessage(i_user, *l_reply);
 }
 
@@ -880,7 +881,7 @@ std::vector<Item*> SharedFoldersManager::FindSearchMatches(const SearchParser& i
         Log(QStringLiteral("Search"), 1,
             QStringLiteral("Search from user %1 refused: %2 words to match within names, more "
                            "than %3")
-                .arg(PathText(i_user))
+                .arg(LoggedName(i_user))
                 .arg(l_excluded.size() + l_parts.size())
                 .arg(MaxSearchNameWords));
         return {};
@@ -935,7 +936,7 @@ bool SharedFoldersManager::IsUserShareAcceptable(const std::string& i_user,
     {
         Shared(QStringLiteral("Shared file list from user %1 refused: %2 folders and %3 files, "
                               "more than %4 folders or %5 files")
-                   .arg(PathText(i_user))
+                   .arg(LoggedName(i_user))
                    .arg(i_share.size())
                    .arg(l_files)
                    .arg(m_userShareLimits.m_folders)
@@ -947,7 +948,7 @@ bool SharedFoldersManager::IsUserShareAcceptable(const std::string& i_user,
         return true;
     Shared(QStringLiteral("Shared file list from user %1 refused: its %2 files and the %3 held "
                           "from other users are more than %4 files")
-               .arg(PathText(i_user))
+               .arg(LoggedName(i_user))
                .arg(l_files)
                .arg(l_held)
                .arg(m_userShareLimits.m_allFiles));
@@ -957,7 +958,7 @@ bool SharedFoldersManager::IsUserShareAcceptable(const std::string& i_user,
 void SharedFoldersManager::OnUserShare(std::string i_user, FileInfoMap& i_share,
                                        AttributeTranslationTable&)
 {
-    Shared(QStringLiteral("Received shared file list from user %1").arg(PathText(i_user)));
+    Shared(QStringLiteral("Received shared file list from user %1").arg(LoggedName(i_user)));
     ItemPtr l_user = d.GetType("user")->GetItem(i_user);
     if (l_user["user_share"] || !IsUserShareAcceptable(i_user, i_share))
         return;

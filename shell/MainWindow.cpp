@@ -643,7 +643,7 @@ void MainWindow::OnRoomAdded(Item* ip_room)
     if (!l_room["room_node"].IsNull())
         return;
     auto* lp_row = new QRoomListItemWidget(mp_ui->roomList);
-    lp_row->setText(0, ShownText(Text(l_room)));
+    lp_row->setText(0, ShownName(Text(l_room)));
     QRoomListItemWidget::SetRoomName(lp_row, l_room.AsString());
     l_room += d["room_node"]->GetItem(Value(static_cast<QTreeWidgetItem*>(lp_row)));
 }
@@ -718,7 +718,7 @@ void MainWindow::OnEnteredRoom(ConnectionInfo& i_info)
     if (!l_room["room_form"].IsNull())
         return;
     auto* lp_form = new RoomForm(l_room.AsString());
-    AddNamedTab(mp_ui->roomsTabControl, lp_form, QIcon(), ShownText(Text(l_room)),
+    AddNamedTab(mp_ui->roomsTabControl, lp_form, QIcon(), ShownName(Text(l_room)),
                 l_room.AsString());
     lp_form->Init();
     FocusWidgetAndParents(lp_form);
@@ -909,7 +909,7 @@ void MainWindow::RunRoomCommand(const std::string& i_id, const std::string& i_ro
             return;
         if (Confirm(this, tr("Give up membership?"),
                     tr("Are you sure you want to give up your membership to the %1 private room?")
-                        .arg(ShownText(QString::fromStdString(i_room)))))
+                        .arg(ShownName(i_room))))
             mp_server->GiveUpPrivateRoomMembership(i_room);
     }
     else if (i_id == "give_up_ownership")
@@ -918,7 +918,7 @@ void MainWindow::RunRoomCommand(const std::string& i_id, const std::string& i_ro
             return;
         if (!Confirm(this, tr("Give up membership?"),
                      tr("Are you SURE you want to give up your ownership of the %1 private room?")
-                         .arg(ShownText(QString::fromStdString(i_room)))) ||
+                         .arg(ShownName(i_room))) ||
             !Confirm(this, tr("REALLY?"), tr("REALLY?")))
             return;
         mp_server->GiveUpPrivateRoom(i_room);

@@ -24,22 +24,40 @@ QString ConvertLinks(const QString& i_text);
 // document takes for the edges of a frame and so for paragraph ends.
 bool IsLineBreak(QChar i_char);
 // Remote text as shown on one line (a cell, a tree row, a tab, a notice, a title, a log line):
-// each direction embedding, override or isolate control (U+202A to U+202E, U+2066 to U+2069)
-// and each line break shows as the visible text of its code point, such as "<U+202E>" or
-// "<U+000A>", instead of reordering what follows or starting a line of its own. So "x", U+202E,
-// "3pm.exe" shows as "x<U+202E>3pm.exe" and cannot pass for an MP3 file, and no name reads as
-// two rows or hides its end. What is stored and sent keeps the character. Text without one
-// comes back as it is, uncopied.
+// each line break and each code point that draws as nothing (Unicode's
+// Default_Ignorable_Code_Point: direction controls, zero width characters, the soft hyphen,
+// fillers, tags...) shows as the visible text of its code point, such as "<U+202E>", "<U+000A>" or
+// "<U+E0041>", instead of reordering what follows, starting a line of its own or hiding between
+// letters. So "x", U+202E, "3pm.exe" shows as "x<U+202E>3pm.exe" and cannot pass for an MP3 file,
+// "ali", U+200B, "ce" cannot pass for "alice", and no name reads as two rows or hides its end.
+// Scripts and emoji keep what they need: U+200C and U+200D between two characters that are not
+// ASCII, a variation selector right after one. What is stored and sent keeps every character. Text
+// without a mark comes back as it is, uncopied.
 QString ShownText(const QString& i_text);
+// The text as one unit of a line laid out from left to right: inside it runs in its own
+// direction, outside it moves no number, bracket or word beside it (it is put between U+2068 and
+// U+2069 when it holds a right-to-left letter or an Arabic digit). For shown text (ShownText),
+// whose own direction controls are marked.
+QString Isolated(const QString& i_text);
+// A remote name (UTF-8 bytes) or text as a log line holds it: shown and isolated, so that the
+// line's page shows it on one line, in its own direction, moving nothing beside it.
+QString LoggedName(const std::string& i_name);
+QString LoggedText(const QString& i_text);
+// A log line as its page shows it: marked as ShownText marks, except the isolates that Isolated
+// makes, which stay whole with what they hold marked.
+QString ShownLogLine(const QString& i_line);
 // Bytes as text one byte a character, and back: every byte value comes back unchanged, so a
 // row, tab or menu entry keeps a name's bytes this way beside the text it shows.
 QString FromLatin1(const std::string& i_bytes);
 std::string ToLatin1(const QString& i_text);
 // Bytes from the store as text: names, paths, file names and chat carry UTF-8.
 QString FromUtf8(const std::string& i_bytes);
-// A user's or group's name as every view shows it, as a chat line shows its sender: UTF-8, with
-// direction controls and line breaks marked (ShownText). Bytes that are not UTF-8 show replaced, so
-// the text may not give the name back: what acts on the name reads the bytes kept with it.
+// A user's, room's or group's name as every view shows it, as a chat line shows its sender:
+// UTF-8, marked as ShownText marks, and with every blank at either end (Unicode's White_Space and
+// U+2800) marked too, so that "alice" and a space cannot pass for "alice". Bytes that are not
+// UTF-8 show replaced, so the text may not give the name back: what acts on the name reads the
+// bytes kept with it.
 QString ShownName(const std::string& i_name);
+QString ShownName(const QString& i_name);
 
 bool GetBit(std::uint32_t i_value, int i_n);

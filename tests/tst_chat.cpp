@@ -2,6 +2,7 @@
 #include "ChatLog.h"
 #include "Data.h"
 #include "EventToolBar.h"
+#include "GeneralFunctions.h"
 #include "PeerHarness.h"
 #include "RoomForm.h"
 #include "Server.h"
@@ -241,16 +242,53 @@ private slots:
         QCOMPARE(Links(l_view), links);
     }
 
-    // A sender's direction controls show as marks; the text keeps its own.
-    void senderDirectionControlsShowAsMarks()
+    // A sender whose name holds what draws as nothing, or blanks at its ends, shows the marks
+    // in a room's page and a private one, and in the private page's notice, so that no name
+    // passes for another; the text keeps every character, as do names whose joiners draw.
+    void hiddenCharactersInSendersShowAsMarks_data() { ViewHarness::AddHiddenCharacterNameRows(); }
+    void hiddenCharactersInSendersShowAsMarks()
     {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
         SetTimestamps("no_timestamps");
-        QTextBrowser l_view;
-        ChatLog l_log(&l_view, ChatLog::Trimming::Never);
-        l_log.AddChat("x\xe2\x80\xae"
-                      "bob",
-                      "a\xe2\x81\xa6z");
-        QCOMPARE(Entries(l_view), QStringList{u"[x<U+202E>bob] a\u2066z"_s});
+        const std::string l_sender = name.toStdString();
+        RoomForm l_room("lobby");
+        l_room.OnRoomChat("lobby", l_sender, "a" + l_sender + "z");
+        ChatForm l_private(l_sender);
+        l_private.AddChat(l_sender, "a" + l_sender + "z");
+        // A Persian name runs right to left: it is isolated from the rest of the line.
+        const QString l_entry = u"["_s + Isolated(shown) + u"] a"_s + name + u"z"_s;
+        for (QWidget* lp_page : {static_cast<QWidget*>(&l_room), static_cast<QWidget*>(&l_private)})
+            QCOMPARE(Entries(*lp_page->findChild<QTextBrowser*>(u"chatView"_s)),
+                     QStringList{l_entry});
+        QCOMPARE(ViewHarness::NoticeTexts(), QStringList{shown});
+    }
+
+    // A line keeps its order whatever the first letter of its sender: the time stamp, the
+    // sender, then the text, in a room's page and a private one; the name reads in its own
+    // direction and moves nothing beside it.
+    void rightToLeftSendersKeepTheOrder_data() { ViewHarness::AddRightToLeftNameRows(); }
+    void rightToLeftSendersKeepTheOrder()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        const std::string l_sender = name.toStdString();
+        const std::pair<const char*, QString> l_settings[] = {
+            {"per_message_short", u"14:05:09"_s}, {"per_message_long", u"May 2 2:05:09 pm"_s}};
+        for (const auto& [lp_setting, l_stamp] : l_settings)
+        {
+            SetTimestamps(lp_setting);
+            RoomForm l_room("lobby");
+            l_room.OnRoomChat("lobby", l_sender, "3 hi");
+            ChatForm l_private(l_sender);
+            l_private.AddChat(l_sender, "3 hi");
+            const QStringList l_parts{l_stamp, u"["_s, shown, u"]"_s, u"3"_s, u"hi"_s};
+            for (QWidget* lp_page :
+                 {static_cast<QWidget*>(&l_room), static_cast<QWidget*>(&l_private)})
+                QCOMPARE(ViewHarness::DrawnOrder(lp_page->findChild<QTextBrowser*>(u"chatView"_s),
+                                                 l_parts),
+                         l_parts);
+        }
     }
 
     // No character of a text or a sender starts a line of its own, in a room's page or a
@@ -524,8 +562,10 @@ private slots:
         QTest::addColumn<QString>("partner");
         QTest::addColumn<QString>("shown");
         QTest::newRow("dots and ampersand") << u"x...y & z"_s << u"x...y && z"_s;
-        QTest::newRow("spaces at the ends") << u"  x y  "_s << u"  x y  "_s;
-        QTest::newRow("cut") << u"  x...y & "_s + QString(300, u'w') << u"  x...y && w"_s;
+        QTest::newRow("spaces inside") << u"x  y"_s << u"x  y"_s;
+        QTest::newRow("spaces at the ends")
+            << u"  x y  "_s << u"<U+0020><U+0020>x y<U+0020><U+0020>"_s;
+        QTest::newRow("cut") << u"x...y & "_s + QString(300, u'w') << u"x...y && w"_s;
     }
     void noticeButtonsShowTheirText()
     {
@@ -540,7 +580,8 @@ private slots:
     }
 
     // The bar in a window spans it: in a narrow one notices are cut, each keeping enough of its
-    // start to tell it apart; as the window widens, they show whole.
+    // start to tell it apart; as the window widens, they show whole. Cut notices that hold '&',
+    // which a button shows as "&&", still fit: none goes behind the extension button.
     void noticesFitTheWindow()
     {
         QMainWindow l_window;
@@ -557,7 +598,7 @@ private slots:
         QStringList l_partners;
         for (int l_index = 10; l_index < 18; ++l_index)
             l_partners.append(u"partner %1 of a name"_s.arg(l_index));
-        const auto l_forms = ChatLines(l_partners);
+        auto l_forms = ChatLines(l_partners);
         QTRY_VERIFY_WITH_TIMEOUT(NoticeButtonTexts().at(0).endsWith(u'…'), ViewHarness::timeoutMs);
         const QStringList l_cut = NoticeButtonTexts();
         for (qsizetype l_index = 0; l_index < l_cut.size(); ++l_index)
@@ -566,6 +607,24 @@ private slots:
                      qPrintable(l_cut[l_index]));
         l_window.resize(1600, 300);
         QTRY_COMPARE_WITH_TIMEOUT(NoticeButtonTexts(), l_partners, ViewHarness::timeoutMs);
+
+        l_forms.clear();
+        l_window.resize(1000, 300);
+        l_partners.clear();
+        for (int l_index = 1; l_index <= 6; ++l_index)
+            l_partners.append(u"R&D & Q&A partner %1 of a name"_s.arg(l_index));
+        l_forms = ChatLines(l_partners);
+        const auto l_shownButtons = []
+        {
+            const QList<QAction*> l_notices = eventToolBar->actions();
+            return std::count_if(l_notices.begin(), l_notices.end(),
+                                 [](QAction* ip_notice)
+                                 { return eventToolBar->widgetForAction(ip_notice)->isVisible(); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(NoticeButtonTexts().at(0).endsWith(u'…'), ViewHarness::timeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(l_shownButtons(), 6, ViewHarness::timeoutMs);
+        for (const QString& l_text : NoticeButtonTexts())
+            QVERIFY2(l_text.startsWith(u"R&&D && Q&&A"_s), qPrintable(l_text));
     }
 
     // The page ties itself to the user for its life; its log menu is the partner's user menu.

@@ -1,5 +1,6 @@
 #include "Data.h"
 #include "DiagnosticsForm.h"
+#include "GeneralFunctions.h"
 #include "Log.h"
 #include "LogForm.h"
 #include "LogTime.h"
@@ -116,6 +117,21 @@ private slots:
         Log(u"Peer Messenger"_s, 1, u"Message from log"_s + lineBreak + l_forged);
         QTRY_COMPARE_WITH_TIMEOUT(mp_form->findChild<QTextBrowser*>()->toPlainText(),
                                   stamp + u"Message from log"_s + l_mark + l_forged, 20000);
+    }
+
+    // A name logged with a right-to-left letter or mark leaves the line in its order: the time
+    // stamp, then the message as written, the name one unit of it that moves no number beside it.
+    void rightToLeftNamesKeepTheOrder_data() { ViewHarness::AddRightToLeftNameRows(); }
+    void rightToLeftNamesKeepTheOrder()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        const QString l_message = LoggedName(name.toStdString()) + u" 3 files"_s;
+        Log(u"Peer Messenger"_s, 1, l_message);
+        auto* lp_page = mp_form->findChild<QTextBrowser*>();
+        QTRY_COMPARE_WITH_TIMEOUT(lp_page->toPlainText(), stamp + l_message, 20000);
+        const QStringList l_parts{stamp.trimmed(), shown, u"3"_s, u"files"_s};
+        QCOMPARE(ViewHarness::DrawnOrder(lp_page, l_parts), l_parts);
     }
 
     // Lines from another thread reach the page through the main thread's event loop, in order.

@@ -539,6 +539,23 @@ private slots:
             << u"A&B"_s << u"x"_s << QStringList{u"All"_s, u"A&&B"_s} << u"[t] x"_s;
         QTest::newRow("area All") << u"All"_s << u"x"_s << QStringList{u"All"_s}
                                   << u"[t] x\n[t] x"_s;
+        QTest::newRow("breaks and hidden characters")
+            << u"A"_s << u"a\u2029[t] forged\u202E \u200Bx"_s << QStringList{u"All"_s, u"A"_s}
+            << u"[t] a<U+2029>[t] forged<U+202E> <U+200B>x"_s;
+    }
+
+    // A line keeps its time stamp first whatever the first letter of its text.
+    void itemLogLinesRunLeftToRight_data() { ViewHarness::AddRightToLeftNameRows(); }
+    void itemLogLinesRunLeftToRight()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        ItemPtr l_subject = d["subject"]->NewItem(QTest::currentDataTag());
+        ItemLogDialog l_dialog(l_subject);
+        AddEntry(l_subject, "1", "A", "1", name.toStdString(), "1");
+        for (QTextBrowser* lp_page : l_dialog.findChildren<QTextBrowser*>())
+            QCOMPARE(ViewHarness::DrawnOrder(lp_page, {u"[1]"_s, shown}),
+                     (QStringList{u"[1]"_s, shown}));
     }
 
     void itemLogText()

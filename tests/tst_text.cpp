@@ -31,6 +31,8 @@ private slots:
     void ConvertLinksOnHostileText();
     void ShownText_data();
     void ShownText();
+    void ShownLogLine_data();
+    void ShownLogLine();
     void GetBit();
 };
 
@@ -304,25 +306,85 @@ void TestText::ShownText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
-    QTest::addRow("all nine") << u"\u202A\u202B\u202C\u202D\u202E\u2066\u2067\u2068\u2069"_s
-                              << u"<U+202A><U+202B><U+202C><U+202D><U+202E><U+2066><U+2067>"
-                                 "<U+2068><U+2069>"_s;
-    QTest::addRow("neighbours") << u"\u202F\u2065\u206A\u200F \u05D0\t\u001F\u2027\u202A"_s
-                                << u"\u202F\u2065\u206A\u200F \u05D0\t\u001F\u2027<U+202A>"_s;
-    QTest::addRow("line breaks") << u"a\nb\u000Bc\fd\re"_s
-                                 << u"a<U+000A>b<U+000B>c<U+000C>d<U+000D>e"_s;
-    QTest::addRow("separators") << u"\u001C\u001D\u001E\u0085\u2028\u2029"_s
-                                << u"<U+001C><U+001D><U+001E><U+0085><U+2028><U+2029>"_s;
-    QTest::addRow("frame edges") << u"x\uFDD0y\uFDD1z\uFDD2"_s << u"x<U+FDD0>y<U+FDD1>z\uFDD2"_s;
+    // How a name shows, where it differs from the text.
+    QTest::addColumn<QString>("name");
+    const auto l_row = [](const char* ip_tag, const QString& i_text, const QString& i_shown,
+                          const QString& i_name = QString())
+    { QTest::addRow("%s", ip_tag) << i_text << i_shown << (i_name.isNull() ? i_shown : i_name); };
+    l_row("all nine", u"\u202A\u202B\u202C\u202D\u202E\u2066\u2067\u2068\u2069"_s,
+          u"<U+202A><U+202B><U+202C><U+202D><U+202E><U+2066><U+2067><U+2068><U+2069>"_s);
+    l_row("neighbours", u"\u202F\u2065\u206A\u200F \u05D0\t\u001F\u2027\u202A"_s,
+          u"\u202F<U+2065><U+206A><U+200F> \u05D0\t\u001F\u2027<U+202A>"_s,
+          u"<U+202F><U+2065><U+206A><U+200F> \u05D0\t\u001F\u2027<U+202A>"_s);
+    l_row("line breaks", u"a\nb\u000Bc\fd\re"_s, u"a<U+000A>b<U+000B>c<U+000C>d<U+000D>e"_s);
+    l_row("separators", u"\u001C\u001D\u001E\u0085\u2028\u2029"_s,
+          u"<U+001C><U+001D><U+001E><U+0085><U+2028><U+2029>"_s);
+    l_row("frame edges", u"x\uFDD0y\uFDD1z\uFDD2"_s, u"x<U+FDD0>y<U+FDD1>z\uFDD2"_s);
+    // One code point of each range of Default_Ignorable_Code_Point, those beyond the first plane
+    // marked once each, not as two surrogates.
+    for (const char32_t l_code :
+         {0x00AD, 0x034F, 0x061C, 0x1160, 0x17B5, 0x180E, 0x200B, 0x202C, 0x2064, 0x3164, 0xFE00,
+          0xFEFF, 0xFFA0, 0xFFF0, 0x1BCA1, 0x1D17A, 0xE0001, 0xE0041, 0xE0FFF})
+    {
+        const QString l_mark =
+            QStringLiteral("<U+%1>").arg(uint(l_code), 4, 16, QLatin1Char('0')).toUpper();
+        l_row(qPrintable(l_mark),
+              u"ali"_s + QStringView(QChar::fromUcs4(l_code)).toString() + u"ce"_s,
+              u"ali"_s + l_mark + u"ce"_s);
+    }
+    const QString l_womanTechnologist = u"\U0001F469\u200D\U0001F4BB"_s;
+    const QString l_heartOnFire = u"\u2764\uFE0F\u200D\U0001F525"_s;
+    l_row("kept joiners and selectors",
+          u"\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645 "_s + l_womanTechnologist +
+              u" \u2764\uFE0F "_s + l_heartOnFire + u" \u00E9\u200D\u00E9"_s,
+          u"\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645 "_s + l_womanTechnologist +
+              u" \u2764\uFE0F "_s + l_heartOnFire + u" \u00E9\u200D\u00E9"_s);
+    l_row(
+        "joiners and selectors beside ASCII, blanks or ends",
+        u"a\u200Db\u200Cc\uFE0F \u200D\u05D0\u05D0\u200D \u05D0\u200D\u00A0\u00A0\uFE0F\u05D0\u200D"_s,
+        u"a<U+200D>b<U+200C>c<U+FE0F> <U+200D>\u05D0\u05D0<U+200D> \u05D0<U+200D>\u00A0\u00A0<U+FE0F>\u05D0<U+200D>"_s);
+    l_row("blanks at the ends", u" \u00A0\u2800al ice\u3000\u2002"_s,
+          u" \u00A0\u2800al ice\u3000\u2002"_s,
+          u"<U+0020><U+00A0><U+2800>al ice<U+3000><U+2002>"_s);
+    l_row("blank name", u"\u0020\u1680"_s, u"\u0020\u1680"_s, u"<U+0020><U+1680>"_s);
 }
 
 void TestText::ShownText()
 {
     QFETCH(QString, text);
     QFETCH(QString, shown);
+    QFETCH(QString, name);
     QCOMPARE(::ShownText(text), shown);
+    QCOMPARE(::ShownName(text), name);
     // A name is shown the same way from its bytes.
-    QCOMPARE(::ShownName(text.toStdString()), shown);
+    QCOMPARE(::ShownName(text.toStdString()), name);
+}
+
+void TestText::ShownLogLine_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("shown");
+    const QString l_hebrew = u"\u05E9\u05DC\u05D5\u05DD"_s;
+    QTest::addRow("logged names") << u"From "_s + ::LoggedName("a\u202E b") + u" and "_s +
+                                         ::LoggedName(l_hebrew.toStdString() + " 2 ") +
+                                         u": 3 files"_s
+                                  << u"From a<U+202E> b and \u2068"_s + l_hebrew +
+                                         u" 2<U+0020>\u2069: 3 files"_s;
+    QTest::addRow("stray isolates")
+        << u"\u2068"_s + l_hebrew + u" \u2069\u2069 \u2068x\u2069 \u2068"_s
+        << u"\u2068"_s + l_hebrew + u" \u2069<U+2069> <U+2068>x<U+2069> <U+2068>"_s;
+    QTest::addRow("nested") << u"\u2068a\u2068"_s + l_hebrew + u"\u2069\u2069"_s
+                            << u"<U+2068>a\u2068"_s + l_hebrew + u"\u2069<U+2069>"_s;
+    QTest::addRow("marked inside") << u"\u2068"_s + l_hebrew + u"\u202E\n\u2069"_s
+                                   << u"\u2068"_s + l_hebrew + u"<U+202E><U+000A>\u2069"_s;
+}
+
+// A log line keeps the isolates that its names were given where it was made, and only those.
+void TestText::ShownLogLine()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, shown);
+    QCOMPARE(::ShownLogLine(line), shown);
 }
 
 void TestText::GetBit()

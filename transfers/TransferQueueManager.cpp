@@ -462,8 +462,8 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_upload, std::string i_
         TransferLog(
             1,
             QStringLiteral("Upload of %1 to %2 aborted, sending upload failed notification.")
-                .arg(Text(i_upload["shared_file"]["shared_file_name"].AsString()),
-                     Text(l_user.AsString())),
+                .arg(LoggedText(Text(i_upload["shared_file"]["shared_file_name"].AsString())),
+                     LoggedName(l_user.AsString())),
             l_user);
         MemStream l_message;
         l_message.Write(PeerMessageCode::UploadFailed);
@@ -595,7 +595,8 @@ void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr i_download)
     ItemPtr l_user = i_download["user"];
     TransferLog(1,
                 QStringLiteral("Requesting place in line for download of %1 from %2")
-                    .arg(Text(i_download["file_name"].AsString()), Text(l_user.AsString())),
+                    .arg(LoggedText(Text(i_download["file_name"].AsString())),
+                         LoggedName(l_user.AsString())),
                 l_user);
     MemStream l_message;
     l_message.Write(PeerMessageCode::UploadPlaceInLineRequest);
@@ -632,10 +633,10 @@ void TransferQueueManager::OnUserOnline(Item* ip_user)
     ItemSet l_downloads = l_user.GetItems("download_entry");
     if (!l_downloads.empty())
     {
-        TransferLog(
-            1,
-            QStringLiteral("User %1 went online, processing pending downloads").arg(Text(l_name)),
-            l_user);
+        TransferLog(1,
+                    QStringLiteral("User %1 went online, processing pending downloads")
+                        .arg(LoggedName(l_name)),
+                    l_user);
         for (Item* lp_download : l_downloads.SortNumericBy("download_order", true))
         {
             ItemPtr l_download(lp_download);
@@ -650,7 +651,8 @@ void TransferQueueManager::OnUserOnline(Item* ip_user)
             peerMessenger->QueueDownload(l_name, RemotePath(l_download));
             RequestDownloadPlaceInLine(l_download);
             TransferLog(2,
-                        QStringLiteral("Queueing %1").arg(Text(l_download["file_name"].AsString())),
+                        QStringLiteral("Queueing %1")
+                            .arg(LoggedText(Text(l_download["file_name"].AsString()))),
                         l_user);
         }
     }
@@ -666,14 +668,14 @@ void TransferQueueManager::OnFileTransferRequest(std::string i_user, int i_direc
         TransferLog(1,
                     QStringLiteral("Received download request from %1 for file %2, currently not "
                                    "processing")
-                        .arg(Text(i_user), Text(i_file)),
+                        .arg(LoggedName(i_user), LoggedText(Text(i_file))),
                     l_user);
         return;
     }
     // Names are filled in by one call: a "%1" in a name would take a later argument.
     TransferLog(1,
                 QStringLiteral("Received upload request from %1 for file %2, req %3")
-                    .arg(Text(i_user), Text(i_file), QString::number(i_req)),
+                    .arg(LoggedName(i_user), LoggedText(Text(i_file)), QString::number(i_req)),
                 l_user);
     ItemPtr l_download = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
     if (!l_download)
@@ -710,7 +712,7 @@ void TransferQueueManager::OnUploadDeniedNotification(std::string i_user, std::s
     TransferLog(1,
                 QStringLiteral("Received peer notification from %1 that upload of %2 was denied, "
                                "reason: %3")
-                    .arg(Text(i_user), Text(i_file), Text(i_reason)),
+                    .arg(LoggedName(i_user), LoggedText(Text(i_file)), LoggedText(Text(i_reason))),
                 l_user);
     ItemPtr l_download = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
     if (!l_download)
@@ -728,7 +730,7 @@ void TransferQueueManager::OnUploadFailedNotification(std::string i_user, std::s
     ItemPtr l_user = User(i_user);
     TransferLog(1,
                 QStringLiteral("Received peer notification from %1 that upload of %2 failed")
-                    .arg(Text(i_user), Text(i_file)),
+                    .arg(LoggedName(i_user), LoggedText(Text(i_file))),
                 l_user);
     ItemPtr l_download = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
     if (!l_download)
@@ -743,7 +745,7 @@ void TransferQueueManager::OnUploadFailedNotification(std::string i_user, std::s
     {
         TransferLog(2,
                     QStringLiteral("Download status %1, not re-queueing %2")
-                        .arg(Text(l_status), Text(RemotePath(l_download))),
+                        .arg(Text(l_status), LoggedText(Text(RemotePath(l_download)))),
                     l_user);
         return;
     }
@@ -753,7 +755,7 @@ void TransferQueueManager::OnUploadFailedNotification(std::string i_user, std::s
 void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr i_download)
 {
     ItemPtr l_user = i_download["user"];
-    const QString l_path = Text(RemotePath(i_download));
+    const QString l_path = LoggedText(Text(RemotePath(i_download)));
     const std::string l_status = StatusOf(i_download, "download_entry_status");
     if (l_status == "local error")
     {
@@ -766,13 +768,13 @@ void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr i_download)
     {
         TransferLog(1,
                     QStringLiteral("User %1 offline, not re-queueing %2")
-                        .arg(Text(l_user.AsString()), l_path),
+                        .arg(LoggedName(l_user.AsString()), l_path),
                     l_user);
         return;
     }
     TransferLog(1,
                 QStringLiteral("User %1 appears to still be online, re-queueing %2")
-                    .arg(Text(l_user.AsString()), l_path),
+                    .arg(LoggedName(l_user.AsString()), l_path),
                 l_user);
     peerMessenger->QueueDownload(l_user.AsString(), RemotePath(i_download));
 }
@@ -821,7 +823,7 @@ void TransferQueueManager::OnFileConnection(std::string i_user, QTcpSocket* ip_s
     ItemPtr l_user = User(i_user);
     TransferLog(1,
                 QStringLiteral("File connection created by user %1 for req %2")
-                    .arg(Text(i_user), QString::number(i_requestID)),
+                    .arg(LoggedName(i_user), QString::number(i_requestID)),
                 l_user);
     ItemPtr l_req = TypeOf("remote_transfer_req")->HasItem(i_requestID);
     ItemPtr l_download = l_req ? d.GetItem(l_req, l_user, "download_entry") : ItemPtr();
@@ -844,7 +846,7 @@ void TransferQueueManager::OnFileConnection(std::string i_user, QTcpSocket* ip_s
         return CloseFileConnection(
             ip_socket,
             QStringLiteral("Every name for the partial file in %1 is taken, aborting")
-                .arg(l_folder),
+                .arg(LoggedText(l_folder)),
             l_user);
     }
     const QString l_path = QDir::cleanPath(l_claimed);
@@ -852,13 +854,15 @@ void TransferQueueManager::OnFileConnection(std::string i_user, QTcpSocket* ip_s
     {
         SetDownloadEntryStatus(l_download, "local error");
         return CloseFileConnection(
-            ip_socket, QStringLiteral("Path %1 leaves the download folder, aborting").arg(l_path),
+            ip_socket,
+            QStringLiteral("Path %1 leaves the download folder, aborting").arg(LoggedText(l_path)),
             l_user);
     }
     if (IsTargetBeingWritten(l_download, l_path))
         return CloseFileConnection(
             ip_socket,
-            QStringLiteral("Another download is writing %1, closing the connection").arg(l_path),
+            QStringLiteral("Another download is writing %1, closing the connection")
+                .arg(LoggedText(l_path)),
             l_user);
 
     QDir().mkpath(l_folder);
@@ -903,7 +907,7 @@ void TransferQueueManager::OnFileTransferResponse(std::string i_user, uint i_req
     TransferLog(1,
                 QStringLiteral("Received file transfer response from user %1 for req %2, "
                                "transfer %3")
-                    .arg(Text(i_user), QString::number(i_req),
+                    .arg(LoggedName(i_user), QString::number(i_req),
                          i_accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")),
                 l_user);
     ItemPtr l_req = TypeOf("transfer_req")->HasItem(i_req);
@@ -920,7 +924,7 @@ void TransferQueueManager::OnFileTransferResponse(std::string i_user, uint i_req
         return TransferLog(2,
                            QStringLiteral("Upload user %1 not the same as user who opened the "
                                           "connection, not doing anything")
-                               .arg(Text(l_upload["user"].AsString())),
+                               .arg(LoggedName(l_upload["user"].AsString())),
                            l_user);
     if (!i_accepted)
     {
@@ -1177,8 +1181,8 @@ void TransferQueueManager::OnDownloadComplete(quint64 i_serial)
         TransferLog(1,
                     QStringLiteral("Could not move finished download %1 of %2 to %3, keeping it in "
                                    "the downloading folder")
-                        .arg(PartialPath(l_download), Text(l_user.AsString()),
-                             LocalTargetFolder(l_download, true)),
+                        .arg(LoggedText(PartialPath(l_download)), LoggedName(l_user.AsString()),
+                             LoggedText(LocalTargetFolder(l_download, true))),
                     l_user);
         SetDownloadEntryStatus(l_download, "local error");
         return;
@@ -1220,10 +1224,10 @@ void TransferQueueManager::OnDownloadError(quint64 i_serial)
 void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::string i_file)
 {
     ItemPtr l_user = User(i_user);
-    TransferLog(
-        1,
-        QStringLiteral("Queue upload requested by %1 for file %2").arg(Text(i_user), Text(i_file)),
-        l_user);
+    TransferLog(1,
+                QStringLiteral("Queue upload requested by %1 for file %2")
+                    .arg(LoggedName(i_user), LoggedText(Text(i_file))),
+                l_user);
     std::string l_path = i_file;
     std::replace(l_path.begin(), l_path.end(), '\\', '/');
     ItemPtr l_shared = sharedFoldersManager->GetSharedFileItem(l_path);
@@ -1251,7 +1255,7 @@ void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::strin
         if (lp_uploads && lp_uploads->size() == manyQueuedUploads + 1)
             TransferLog(1,
                         QStringLiteral("User %1 holds more than %2 queued uploads")
-                            .arg(Text(i_user))
+                            .arg(LoggedName(i_user))
                             .arg(manyQueuedUploads),
                         l_user);
         gp_server->TrackUser(i_user);
@@ -1600,9 +1604,10 @@ void TransferQueueManager::EveryHalfMinute()
         if (l_changed.msecsTo(l_now) < uploadPhaseTimeout)
             continue;
         const std::string l_status = StatusOf(l_upload, "upload_entry_status");
-        TransferLog(1, QStringLiteral("Upload of %1 to %2 timed out in %3 phase, aborting")
-                           .arg(Text(l_upload["shared_file"]["shared_file_name"].AsString()),
-                                Text(l_upload["user"].AsString()), Text(l_status)));
+        TransferLog(
+            1, QStringLiteral("Upload of %1 to %2 timed out in %3 phase, aborting")
+                   .arg(LoggedText(Text(l_upload["shared_file"]["shared_file_name"].AsString())),
+                        LoggedName(l_upload["user"].AsString()), Text(l_status)));
         SetUploadEntryStatus(l_upload, "aborted");
         l_aborted = true;
     }

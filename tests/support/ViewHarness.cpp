@@ -10,20 +10,30 @@
 #include "TransferQueueManager.h"
 #include "UIFunctions.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QGlyphRun>
 #include <QMenu>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextLayout>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
 
+#include <algorithm>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
+
+using namespace Qt::StringLiterals;
 
 namespace
 {
@@ -110,6 +120,72 @@ void ViewHarness::AddLineBreakRows()
 QString ViewHarness::BreakMark(QChar i_char)
 {
     return QStringLiteral("<U+%1>").arg(i_char.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+}
+
+void ViewHarness::AddHiddenCharacterNameRows()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("shown");
+    for (const char32_t l_code :
+         {0x00AD, 0x034F, 0x061C, 0x115F, 0x17B4, 0x180B, 0x200B, 0x202E, 0x2060, 0x3164, 0xFE0F,
+          0xFEFF, 0xFFA0, 0xFFF8, 0x1BCA0, 0x1D173, 0xE0000, 0xE0FFF})
+    {
+        const QString l_mark = u"<U+%1>"_s.arg(uint(l_code), 4, 16, QLatin1Char('0')).toUpper();
+        const QString l_name = u"ali"_s + QStringView(QChar::fromUcs4(l_code)).toString() + u"ce"_s;
+        QTest::addRow("%s", qPrintable(l_mark)) << l_name << u"ali"_s + l_mark + u"ce"_s;
+    }
+    QTest::newRow("blanks at the ends")
+        << u" alice\u00A0\u2800"_s << u"<U+0020>alice<U+00A0><U+2800>"_s;
+    const QString l_persian = u"\u0645\u06CC\u200C\u0631\u0627"_s;
+    QTest::newRow("Persian joiner") << l_persian << l_persian;
+    const QString l_emoji = u"\U0001F469\u200D\U0001F4BB\u2764\uFE0F"_s;
+    QTest::newRow("emoji") << l_emoji << l_emoji;
+}
+
+void ViewHarness::AddRightToLeftNameRows()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("Hebrew") << u"\u05E9\u05DC\u05D5\u05DD"_s << u"\u05E9\u05DC\u05D5\u05DD"_s;
+    QTest::newRow("Arabic") << u"\u0645\u0631\u062D\u0628\u0627"_s
+                            << u"\u0645\u0631\u062D\u0628\u0627"_s;
+    QTest::newRow("U+200F") << u"\u200Fx] [alice"_s << u"<U+200F>x] [alice"_s;
+    QTest::newRow("U+061C") << u"\u061Cx"_s << u"<U+061C>x"_s;
+    // Without an isolate, the bracket would pair with the line's own and take in what follows.
+    QTest::newRow("bracket") << u"a]\u05E9\u05DC\u05D5\u05DD"_s << u"a]\u05E9\u05DC\u05D5\u05DD"_s;
+}
+
+QStringList ViewHarness::DrawnOrder(QTextBrowser* ip_browser, const QStringList& i_parts)
+{
+    // Laid out in a page wide enough for the line on one row, shown or not.
+    ip_browser->setLineWrapMode(QTextEdit::NoWrap);
+    QTextDocument* lp_document = ip_browser->document();
+    const QTextBlock l_block = lp_document->lastBlock();
+    lp_document->documentLayout()->blockBoundingRect(l_block);
+    const QTextLayout* lp_layout = l_block.layout();
+    if (!lp_layout || lp_layout->lineCount() != 1)
+        return {};
+    const QTextLine l_line = lp_layout->lineAt(0);
+    std::vector<std::pair<qreal, QString>> l_byLeft;
+    qsizetype l_from = 0;
+    for (const QString& l_part : i_parts)
+    {
+        const qsizetype l_at = l_block.text().indexOf(l_part, l_from);
+        if (l_at < 0)
+            return {};
+        l_from = l_at + l_part.size();
+        QRectF l_drawn;
+        for (const QGlyphRun& l_run : l_line.glyphRuns(int(l_at), int(l_part.size())))
+            l_drawn |= l_run.boundingRect();
+        l_byLeft.emplace_back(l_drawn.left(), l_part);
+    }
+    std::stable_sort(l_byLeft.begin(), l_byLeft.end(),
+                     [](const auto& i_first, const auto& i_second)
+                     { return i_first.first < i_second.first; });
+    QStringList l_order;
+    for (const auto& [l_left, l_part] : l_byLeft)
+        l_order.append(l_part);
+    return l_order;
 }
 
 QDateTime ViewHarness::StartTime()

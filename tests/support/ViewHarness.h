@@ -17,6 +17,7 @@ class EventToolBar;
 class PeerHarness;
 class QAction;
 class QMenu;
+class QTextBrowser;
 class QTreeWidget;
 class QTreeWidgetItem;
 class SizeManager;
@@ -86,6 +87,20 @@ public:
     // One data row for each, in the column "lineBreak" (QChar).
     static void AddLineBreakRows();
     static QString BreakMark(QChar i_char);
+
+    // Names that would pass for "alice": one with a code point of each range of those that draw as
+    // nothing (Default_Ignorable_Code_Point), those beyond the first plane included, and ones
+    // with blanks at their ends; and names whose joiners and selectors draw (Persian, emoji). The
+    // columns "name" (QString) and "shown" (QString, the name as every view shows it).
+    static void AddHiddenCharacterNameRows();
+    // Names that start with a right-to-left letter or mark (Hebrew, Arabic, U+200F, U+061C) or
+    // end in a bracket after one, for rows that show each in a line of the client's: the columns
+    // "name" (QString) and "shown" (QString, the name as the line shows it).
+    static void AddRightToLeftNameRows();
+    // The parts, found one after the other in the text of the browser's last paragraph, in the
+    // order they are drawn from left to right (by the left edge of each); empty when the
+    // paragraph does not hold them.
+    static QStringList DrawnOrder(QTextBrowser* ip_browser, const QStringList& i_parts);
 
     // The texts of the notices in the bar, as its actions hold them ("&" doubled).
     static QStringList NoticeTexts();

@@ -1,5 +1,6 @@
 #include "DownloadMenuOptions.h"
 
+#include "GeneralFunctions.h"
 #include "Item.h"
 #include "Log.h"
 #include "Server.h"
@@ -56,7 +57,8 @@ bool DownloadMenuOptions::OpenDownloadedPath(const QString& i_targetPath)
     if (l_folder.isEmpty() || l_resolved.isEmpty() || !l_resolved.startsWith(l_prefix))
     {
         Log(QStringLiteral("Transfer Queue"), 1,
-            QStringLiteral("Not opening %1: it is not inside the download folder.").arg(l_path));
+            QStringLiteral("Not opening %1: it is not inside the download folder.")
+                .arg(LoggedText(l_path)));
         return false;
     }
     QDesktopServices::openUrl(QUrl::fromLocalFile(l_path));

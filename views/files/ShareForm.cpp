@@ -6,6 +6,7 @@
 #include "FilterHelpDialog.h"
 #include "FilterParser.h"
 #include "GeneralFunctions.h"
+#include "LogPage.h"
 #include "PeerMessenger.h"
 #include "SharedFoldersManager.h"
 #include "StoreFunctions.h"
@@ -94,6 +95,7 @@ ShareForm::ShareForm(std::string i_user, QWidget* ip_parent)
     : QWidget(ip_parent), mp_ui(std::make_unique<Ui_ShareForm>()), m_user(std::move(i_user))
 {
     mp_ui->setupUi(this);
+    KeepLinesLeftToRight(mp_ui->messageBrowser);
     for (QWidget* lp_widget : std::initializer_list<QWidget*>{
              mp_ui->folderTree, mp_ui->fileList, mp_ui->filterEdit, mp_ui->filterHelpButton})
         lp_widget->hide();

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "GeneralFunctions.h"
+#include "LogPage.h"
 #include "StoreFunctions.h"
 
 #include <QDesktopServices>
@@ -37,6 +38,7 @@ ChatLog::ChatLog(QTextBrowser* ip_view, Trimming i_trimming)
 {
     mp_view->setOpenLinks(false);
     mp_view->setOpenExternalLinks(false);
+    KeepLinesLeftToRight(mp_view);
 }
 
 QString ChatLog::ActionText(const QString& i_sender, const QString& i_text)
@@ -44,7 +46,7 @@ QString ChatLog::ActionText(const QString& i_sender, const QString& i_text)
     const QString l_trimmed = i_text.trimmed();
     if (!l_trimmed.startsWith(QStringLiteral("/me ")))
         return {};
-    return QStringLiteral("%1 %2").arg(i_sender, l_trimmed.mid(4).trimmed());
+    return Isolated(i_sender) + QLatin1Char(' ') + l_trimmed.mid(4).trimmed();
 }
 
 QString ChatLog::ChatLineHtml(const QString& i_timestampSetting, const QDateTime& i_now,
@@ -57,7 +59,7 @@ QString ChatLog::ChatLineHtml(const QString& i_timestampSetting, const QDateTime
     else if (i_timestampSetting == QStringLiteral("per_message_long"))
         l_line = QStringLiteral("[<font color=\"#0066FF\">") + i_now.toString(longFormat) +
                  QStringLiteral("</font>]");
-    l_line += QStringLiteral("[<font color=\"#0033FF\">") + EscapeHTML(i_sender) +
+    l_line += QStringLiteral("[<font color=\"#0033FF\">") + EscapeHTML(Isolated(i_sender)) +
               QStringLiteral("</font>] ") + EscapeHTML(i_text);
     return ConvertLinks(l_line);
 }

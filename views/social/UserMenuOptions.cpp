@@ -109,7 +109,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* ip_menu)
     {
         const std::string l_room = ItemPtr(lp_room).AsString();
         QMenu* lp_menu = lp_rooms->addMenu(QIcon(QStringLiteral(":/icons/chat_icon")),
-                                           EscapeAmpersands(ShownText(FromUtf8(l_room))));
+                                           EscapeAmpersands(ShownName(l_room)));
         QFont l_font = lp_menu->menuAction()->font();
         l_font.setWeight(QFont::Bold);
         l_font.setUnderline(true);
@@ -140,7 +140,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* ip_menu)
         if (l_ownedSet.contains(lp_room))
             continue;
         const std::string l_room = ItemPtr(lp_room).AsString();
-        QMenu* lp_menu = lp_rooms->addMenu(EscapeAmpersands(ShownText(FromUtf8(l_room))));
+        QMenu* lp_menu = lp_rooms->addMenu(EscapeAmpersands(ShownName(l_room)));
         if (IsRoomRole(l_user, lp_room, "room_members"))
             AddEntry(lp_menu, QStringLiteral("Remove User's Membership"), nullptr,
                      &UserMenuOptions::OnRemoveUserMembership, l_room);
