@@ -505,7 +505,10 @@ private slots:
                 {std::string(254, 'n') + '\xe9', QString(254, u'n') + u'\uFFFD'},
                 {"x\xe2\x80\xae"
                  "3pm.exe",
-                 u"x<U+202E>3pm.exe"_s}};
+                 u"x<U+202E>3pm.exe"_s},
+                {"lob\xe2\x81\xa0"
+                 "by ",
+                 u"lob<U+2060>by<U+0020>"_s}};
             for (const auto& [l_name, l_shown] : l_names)
             {
                 ItemPtr l_room = d["room"]->GetItem(l_name);
@@ -529,6 +532,8 @@ private slots:
                 const std::size_t l_users = d["user"]->ItemCount();
                 lp_window->OpenChatForm(l_name);
                 QTabWidget* lp_chats = lp_ui->chatTabControl;
+                QCOMPARE(lp_chats->tabText(lp_chats->currentIndex()),
+                         QString(l_shown).replace(u"&"_s, u"&&"_s));
                 lp_window->OnChatTabClosed(lp_chats->currentIndex());
                 QVERIFY(ItemPtr(d["user"]->GetItem(l_name))["user_chat_widget"].IsNull());
                 QTRY_COMPARE_WITH_TIMEOUT(lp_chats->count(), 0, kTimeoutMs);
