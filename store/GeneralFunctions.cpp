@@ -371,21 +371,24 @@ QString ShownLogLine(const QString& i_line)
 {
     QString l_shown;
     qsizetype l_done = 0;
-    qsizetype l_from = 0;
-    for (;;)
+    // An isolate holds neither end of another: each end pairs with the nearest start since the
+    // end before it, so that the line is read once whatever it holds.
+    qsizetype l_since = 0;
+    for (qsizetype l_end = i_line.indexOf(isolateEnd); l_end >= 0;
+         l_since = l_end + 1, l_end = i_line.indexOf(isolateEnd, l_since))
     {
-        const qsizetype l_start = i_line.indexOf(isolateStart, l_from);
-        const qsizetype l_end = l_start < 0 ? -1 : i_line.indexOf(isolateEnd, l_start + 1);
-        if (l_end < 0)
-            break;
-        const QStringView l_inside = QStringView(i_line).mid(l_start + 1, l_end - l_start - 1);
-        l_from = l_start + 1;
-        // Only what Isolated makes: a stray, nested or needless isolate shows as its mark.
-        if (l_inside.contains(isolateStart) || !Reorders(l_inside))
+        const qsizetype l_start =
+            QStringView(i_line).mid(l_since, l_end - l_since).lastIndexOf(isolateStart);
+        if (l_start < 0)
             continue;
-        l_shown += ShownText(i_line.mid(l_done, l_start - l_done)) + isolateStart +
+        const QStringView l_inside =
+            QStringView(i_line).mid(l_since + l_start + 1, l_end - l_since - l_start - 1);
+        // Only what Isolated makes: a stray, outer or needless isolate shows as its mark.
+        if (!Reorders(l_inside))
+            continue;
+        l_shown += ShownText(i_line.mid(l_done, l_since + l_start - l_done)) + isolateStart +
                    ShownText(l_inside.toString()) + isolateEnd;
-        l_done = l_from = l_end + 1;
+        l_done = l_end + 1;
     }
     return l_done == 0 ? ShownText(i_line) : l_shown + ShownText(i_line.mid(l_done));
 }
