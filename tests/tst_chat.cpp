@@ -2,7 +2,6 @@
 #include "ChatLog.h"
 #include "Data.h"
 #include "EventToolBar.h"
-#include "GeneralFunctions.h"
 #include "PeerHarness.h"
 #include "RoomForm.h"
 #include "Server.h"
@@ -244,7 +243,7 @@ private slots:
 
     // A sender whose name holds what draws as nothing, or blanks at its ends, shows the marks
     // in a room's page and a private one, and in the private page's notice, so that no name
-    // passes for another; the text keeps every character, as do names whose joiners draw.
+    // passes for another; the text keeps every character.
     void hiddenCharactersInSendersShowAsMarks_data() { ViewHarness::AddHiddenCharacterNameRows(); }
     void hiddenCharactersInSendersShowAsMarks()
     {
@@ -256,8 +255,7 @@ private slots:
         l_room.OnRoomChat("lobby", l_sender, "a" + l_sender + "z");
         ChatForm l_private(l_sender);
         l_private.AddChat(l_sender, "a" + l_sender + "z");
-        // A Persian name runs right to left: it is isolated from the rest of the line.
-        const QString l_entry = u"["_s + Isolated(shown) + u"] a"_s + name + u"z"_s;
+        const QString l_entry = u"["_s + shown + u"] a"_s + name + u"z"_s;
         for (QWidget* lp_page : {static_cast<QWidget*>(&l_room), static_cast<QWidget*>(&l_private)})
             QCOMPARE(Entries(*lp_page->findChild<QTextBrowser*>(u"chatView"_s)),
                      QStringList{l_entry});

@@ -303,10 +303,9 @@ private slots:
             << u"downloading"_s << l_reason << u"downloading"_s << QColor(0, 0, 255);
         QTest::newRow("queued") << u"queued"_s << l_reason << u"queued"_s << QColor(51, 102, 255);
         QTest::newRow("denied") << u"denied"_s << l_reason << u"file not shared."_s << l_red;
-        for (const QChar l_break : ViewHarness::LineBreaks())
-            QTest::addRow("denied for a reason with U+%04X", unsigned(l_break.unicode()))
-                << u"denied"_s << u"Banned\u202E"_s + l_break + u"Here"_s
-                << u"banned<U+202E>"_s + ViewHarness::BreakMark(l_break) + u"here"_s << l_red;
+        QTest::newRow("denied for a reason with a break")
+            << u"denied"_s << u"Banned\u202E\u2029Here"_s << u"banned<U+202E><U+2029>here"_s
+            << l_red;
         QTest::newRow("aborted") << u"aborted"_s << l_reason << u"aborted"_s << l_red;
         QTest::newRow("local error") << u"local error"_s << l_reason << u"local error"_s << l_red;
     }
