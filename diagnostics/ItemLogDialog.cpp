@@ -14,7 +14,7 @@ namespace
 {
 QString Text(ItemPtr i_item)
 {
-    return QString::fromUtf8(i_item.AsString());
+    return FromUtf8(i_item.AsString());
 }
 
 // A tab shows "&" only when doubled; a single one would mark a shortcut.

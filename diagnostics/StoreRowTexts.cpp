@@ -8,7 +8,7 @@ const QString unloadedRowText = QStringLiteral("~~unloaded~~");
 
 QString ValueText(const Item* ip_item)
 {
-    return ShownText(QString::fromUtf8(ip_item->Value()));
+    return ShownText(FromUtf8(ip_item->Value()));
 }
 
 QString ConnectedRowText(const Item* ip_item)

@@ -29,7 +29,7 @@ void DLog(int i_level, const QString& i_message)
 
 QString Text(const std::string& i_text)
 {
-    return QString::fromStdString(i_text);
+    return FromUtf8(i_text);
 }
 
 // The node's own state: one dnet_global item per key, whose value is its one dnet_value item.
@@ -700,8 +700,7 @@ void DNetManager::HandleChildMessage(QTcpSocket* ip_socket, MemStream& i_message
         return;
     }
     DLog(1, QStringLiteral("Received child depth %1 from %2")
-                .arg(l_depth)
-                .arg(LoggedName(l_child["user"].AsString())));
+                .arg(QString::number(l_depth), LoggedName(l_child["user"].AsString())));
     ReplaceValue(l_child, "dnet_child_depth", Value(l_depth));
     DetermineChildDepth();
 }

@@ -53,11 +53,6 @@ constexpr qint64 refusalLogInterval = 60000;
 // The count of open descriptors is taken again after this long.
 constexpr qint64 descriptorCountInterval = 1000;
 
-QString Text(const std::string& i_bytes)
-{
-    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
-}
-
 void PeerLog(int i_level, const QString& i_message, ItemPtr i_item = ItemPtr())
 {
     Log(category, i_level, i_message, i_item);
@@ -465,8 +460,8 @@ bool PeerMessenger::AdmitConnection(QTcpSocket* ip_socket)
     if (m_refusalLoggedAt < 0 || l_now - m_refusalLoggedAt >= refusalLogInterval)
     {
         PeerLog(1, QStringLiteral("Refused %1 incoming connections: %2")
-                       .arg(m_refusedSinceLog)
-                       .arg(l_crowded ? QStringLiteral("too many from %1").arg(l_address)
+                       .arg(QString::number(m_refusedSinceLog),
+                            l_crowded ? QStringLiteral("too many from %1").arg(l_address)
                                       : QStringLiteral("too few free descriptors")));
         m_refusalLoggedAt = l_now;
         m_refusedSinceLog = 0;
@@ -736,7 +731,7 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_item, Me
         PeerLog(1,
                 QStringLiteral("Found req, accepted %1indirect connection to user %2, connection "
                                "type %3")
-                    .arg(l_word, LoggedName(l_user), LoggedText(Text(l_type))),
+                    .arg(l_word, LoggedName(l_user), LoggedText(FromUtf8(l_type))),
                 l_userItem);
         if (l_type == "P")
         {
@@ -795,7 +790,7 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_item, Me
     }
     PeerLog(1,
             QStringLiteral("Peer %1connection of type %2 opened from user %3")
-                .arg(l_word, LoggedText(Text(l_type)), LoggedName(l_user)),
+                .arg(l_word, LoggedText(FromUtf8(l_type)), LoggedName(l_user)),
             l_userItem);
     if (l_type != "P" && l_type != "F" && l_type != "D")
         return l_fail(l_userItem);
@@ -973,7 +968,7 @@ void PeerMessenger::OnUserAddress(Item* ip_user)
         ItemPtr l_type = l_request["peer_connection_type"];
         PeerLog(2,
                 QStringLiteral("Attempting direct connection of type %1")
-                    .arg(LoggedText(Text(l_type.AsString()))),
+                    .arg(LoggedText(FromUtf8(l_type.AsString()))),
                 l_user);
         if (!ConnectDirectly(l_request, l_user, l_type))
             PeerLog(2,
@@ -1011,10 +1006,11 @@ void PeerMessenger::OnConnectToPeerSocketConnected()
     const bool l_obfuscated = HasFlag(l_item, "is_obfuscated");
     const std::string l_user = l_item["user"].AsString();
     const std::string l_type = l_item["peer_connection_type"].AsString();
-    PeerLog(1,
-            QStringLiteral("Direct %1connection of type %2 to user %3 successful")
-                .arg(ObfuscatedWord(l_obfuscated), LoggedText(Text(l_type)), LoggedName(l_user)),
-            User(l_user));
+    PeerLog(
+        1,
+        QStringLiteral("Direct %1connection of type %2 to user %3 successful")
+            .arg(ObfuscatedWord(l_obfuscated), LoggedText(FromUtf8(l_type)), LoggedName(l_user)),
+        User(l_user));
 
     MemStream l_first;
     l_first.Write(PeerInitCode::PeerInit);
@@ -1055,11 +1051,11 @@ void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)
     if (!l_item)
         return;
     const std::string l_user = l_item["user"].AsString();
-    PeerLog(
-        1,
-        QStringLiteral("Direct connection of type %1 to user %2 failed")
-            .arg(LoggedText(Text(l_item["peer_connection_type"].AsString())), LoggedName(l_user)),
-        User(l_user));
+    PeerLog(1,
+            QStringLiteral("Direct connection of type %1 to user %2 failed")
+                .arg(LoggedText(FromUtf8(l_item["peer_connection_type"].AsString())),
+                     LoggedName(l_user)),
+            User(l_user));
     ItemPtr l_request = l_item["connect_to_peer_request"];
     l_item.Remove();
     if (l_request)
@@ -1072,11 +1068,11 @@ void PeerMessenger::OnIndirectPeerConnectionFailure(uint i_req)
     if (!l_item)
         return;
     const std::string l_user = l_item["user"].AsString();
-    PeerLog(
-        1,
-        QStringLiteral("Indirect connection of type %1 to user %2 failed")
-            .arg(LoggedText(Text(l_item["peer_connection_type"].AsString())), LoggedName(l_user)),
-        User(l_user));
+    PeerLog(1,
+            QStringLiteral("Indirect connection of type %1 to user %2 failed")
+                .arg(LoggedText(FromUtf8(l_item["peer_connection_type"].AsString())),
+                     LoggedName(l_user)),
+            User(l_user));
     ItemPtr l_request = l_item["connect_to_peer_request"];
     l_item.Remove();
     if (l_request)
@@ -1091,7 +1087,7 @@ void PeerMessenger::InspectPeerConnectionRequest(ItemPtr i_request)
     PeerLog(1,
             QStringLiteral("Inspecting peer connection request of type %1 to user %2 for possible "
                            "removal.")
-                .arg(LoggedText(Text(l_type)), LoggedName(l_user)),
+                .arg(LoggedText(FromUtf8(l_type)), LoggedName(l_user)),
             l_userItem);
     if (i_request.IsConnected("connect_to_peer_request_socket"))
     {
@@ -1121,7 +1117,7 @@ void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr i_request)
     const std::string l_user = i_request["user"].AsString();
     PeerLog(1,
             QStringLiteral("Disposing of peer connection request of type %1 to user %2")
-                .arg(LoggedText(Text(i_request["peer_connection_type"].AsString())),
+                .arg(LoggedText(FromUtf8(i_request["peer_connection_type"].AsString())),
                      LoggedName(l_user)),
             User(l_user));
     i_request.Remove();
@@ -1210,10 +1206,11 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     l_first.Write(quint32(l_request["peer_connection_request_id"].AsUInt()));
     SendMessage(lp_socket, l_first, l_obfuscated);
     l_socketItem.Remove();
-    PeerLog(1,
-            QStringLiteral("Response %1connection to indirect request from %2, type %3 opened")
-                .arg(ObfuscatedWord(l_obfuscated), LoggedName(l_user), LoggedText(Text(l_type))),
-            User(l_user));
+    PeerLog(
+        1,
+        QStringLiteral("Response %1connection to indirect request from %2, type %3 opened")
+            .arg(ObfuscatedWord(l_obfuscated), LoggedName(l_user), LoggedText(FromUtf8(l_type))),
+        User(l_user));
     l_request.Remove();
 
     if (l_type == "P")
@@ -1235,7 +1232,7 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     else
     {
         PeerLog(1, QStringLiteral("Unknown connection type %1 requested by user %2, closing")
-                       .arg(LoggedText(Text(l_type)), LoggedName(l_user)));
+                       .arg(LoggedText(FromUtf8(l_type)), LoggedName(l_user)));
         DisposeOfSocket(lp_socket);
     }
 }
@@ -1311,18 +1308,20 @@ void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
         for (Item* lp_socket : l_sockets)
         {
             const std::string l_text = ItemPtr(lp_socket)["connection_open_time"].AsString();
-            const QDateTime l_opened = QDateTime::fromString(Text(l_text), Qt::TextDate);
+            const QDateTime l_opened = QDateTime::fromString(FromUtf8(l_text), Qt::TextDate);
             if (!l_chosen)
             {
-                PeerLog(3, QStringLiteral("First connection opened %1").arg(Text(l_text)), l_user);
+                PeerLog(3, QStringLiteral("First connection opened %1").arg(FromUtf8(l_text)),
+                        l_user);
                 l_chosen = lp_socket;
                 l_latest = l_opened;
             }
             else if (l_opened > l_latest)
             {
-                PeerLog(3,
-                        QStringLiteral("Found connection opened %1, exchanging").arg(Text(l_text)),
-                        l_user);
+                PeerLog(
+                    3,
+                    QStringLiteral("Found connection opened %1, exchanging").arg(FromUtf8(l_text)),
+                    l_user);
                 l_chosen = lp_socket;
                 l_latest = l_opened;
             }
@@ -1374,8 +1373,7 @@ void PeerMessenger::SendUnsentMessages(std::string i_user)
     const std::list<Item*> l_ordered = l_unsent.SortNumericBy("send_order", true);
     PeerLog(1,
             QStringLiteral("Sending %1 pending peer messages to user %2")
-                .arg(l_ordered.size())
-                .arg(LoggedName(i_user)),
+                .arg(QString::number(l_ordered.size()), LoggedName(i_user)),
             l_user);
     QTcpSocket* lp_socket = l_socket.AsPtr<QTcpSocket>();
     const bool l_obfuscated = HasFlag(l_socket, "is_obfuscated");
@@ -1901,7 +1899,7 @@ void PeerMessenger::ExpireIndirectRequests(qint64 i_now)
             PeerLog(
                 1,
                 QStringLiteral("Indirect connection request of type %1 to %2 expired, removing.")
-                    .arg(LoggedText(Text(l_item["peer_connection_type"].AsString())),
+                    .arg(LoggedText(FromUtf8(l_item["peer_connection_type"].AsString())),
                          LoggedName(l_user)),
                 User(l_user));
             ItemPtr l_request = l_item["connect_to_peer_request"];
@@ -1921,7 +1919,7 @@ void PeerMessenger::ExpireDirectAttempts(qint64 i_now)
             const std::string l_user = l_item["user"].AsString();
             PeerLog(1,
                     QStringLiteral("Direct connection attempt of type %1 to %2 timed out, closing.")
-                        .arg(LoggedText(Text(l_item["peer_connection_type"].AsString())),
+                        .arg(LoggedText(FromUtf8(l_item["peer_connection_type"].AsString())),
                              LoggedName(l_user)),
                     User(l_user));
             QTcpSocket* lp_socket = l_item.AsPtr<QTcpSocket>();
@@ -1945,7 +1943,7 @@ void PeerMessenger::ExpireRelayedRequestSockets(qint64 i_now)
             PeerLog(
                 1,
                 QStringLiteral("Indirect connection attempt of type %1 to %2 timed out, closing.")
-                    .arg(LoggedText(Text(l_request["peer_connection_type"].AsString())),
+                    .arg(LoggedText(FromUtf8(l_request["peer_connection_type"].AsString())),
                          LoggedName(l_user)),
                 User(l_user));
             // A socket closed while it connects reports nothing: it is disposed of now, which also

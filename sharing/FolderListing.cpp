@@ -1,5 +1,7 @@
 #include "FolderListing.h"
 
+#include "GeneralFunctions.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -25,7 +27,7 @@ char LowerAscii(char i_byte)
 // The name as text gives it back: bytes that are no UTF-8 become replacement characters.
 std::string AsListed(const std::string& i_name)
 {
-    return QString::fromUtf8(i_name.data(), qsizetype(i_name.size())).toUtf8().toStdString();
+    return FromUtf8(i_name).toUtf8().toStdString();
 }
 
 // A folder view's order: the lower-cased names' UTF-16 units compared; names equal but for case

@@ -116,11 +116,6 @@ template <std::size_t N> void Relate(const Relation (&i_relations)[N])
         ::Relate(l_relation.mp_a, l_relation.mp_b, l_relation.m_x, l_relation.m_y);
 }
 
-QString PathText(const std::string& i_bytes)
-{
-    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
-}
-
 std::string Bytes(const QString& i_text)
 {
     return i_text.toUtf8().toStdString();
@@ -202,8 +197,7 @@ std::optional<MemStream> CompressedReply(quint32 i_code, const MemStream& i_body
     std::optional<MemStream> l_message = CompressedMessage(i_code, i_body);
     if (!l_message)
         Shared(QStringLiteral("Could not compress the %1 (%2 bytes), not sending it")
-                   .arg(i_what)
-                   .arg(i_body.GetPendingReadLength()));
+                   .arg(i_what, QString::number(i_body.GetPendingReadLength())));
     return l_message;
 }
 
@@ -380,12 +374,12 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
         m_foldersInProgress.erase(i_folder);
         Log(QStringLiteral("Shared"), 1,
             QStringLiteral("Not adding folder %1: it leads back to a folder being added")
-                .arg(LoggedText(PathText(i_folder))));
+                .arg(LoggedText(FromUtf8(i_folder))));
         return;
     }
     Log(QStringLiteral("Shared"), 1,
         QStringLiteral("Adding folder %1 as part of sharing %2")
-            .arg(LoggedText(PathText(i_folder)), LoggedText(PathText(i_sharedFolder))));
+            .arg(LoggedText(FromUtf8(i_folder)), LoggedText(FromUtf8(i_sharedFolder))));
 
     Item* lp_folder = mp_fileFolderType->GetItem(i_folder);
     if (m_rescanning)
@@ -413,7 +407,7 @@ void SharedFoldersManager::AddSharedFiles(const std::string& i_sharedFolder,
     std::string l_path;
     if (!l_listing.Entries().empty())
     {
-        l_path = Bytes(QDir(PathText(i_folder)).absolutePath());
+        l_path = Bytes(QDir(FromUtf8(i_folder)).absolutePath());
         if (l_path.empty() || l_path.back() != '/')
             l_path += '/';
     }
@@ -595,7 +589,7 @@ void SharedFoldersManager::OnMP3Scanned(QString i_file, int i_mpegVersion, QStri
 {
     const std::string l_path = i_file.toLatin1().toStdString();
     Log(QStringLiteral("MP3 Scanning"), 1,
-        QStringLiteral("Scanned %1").arg(LoggedText(PathText(l_path))));
+        QStringLiteral("Scanned %1").arg(LoggedText(FromUtf8(l_path))));
     ItemPtr l_file = GetSharedFileItem(l_path);
     if (!l_file)
         return;
@@ -839,7 +833,7 @@ void SharedFoldersManager::ProcessSearch(std::string i_user, quint32 i_req,
         return;
     Log(QStringLiteral("Search"), 1,
         QStringLiteral("Sending search results to user %1 for search string %2")
-            .arg(LoggedName(i_user), LoggedText(PathText(i_searchText))));
+            .arg(LoggedName(i_user), LoggedText(FromUtf8(i_searchText))));
     peerMessenger->SendMessage(i_user, *l_reply);
 }
 
@@ -881,9 +875,8 @@ std::vector<Item*> SharedFoldersManager::FindSearchMatches(const SearchParser& i
         Log(QStringLiteral("Search"), 1,
             QStringLiteral("Search from user %1 refused: %2 words to match within names, more "
                            "than %3")
-                .arg(LoggedName(i_user))
-                .arg(l_excluded.size() + l_parts.size())
-                .arg(MaxSearchNameWords));
+                .arg(LoggedName(i_user), QString::number(l_excluded.size() + l_parts.size()),
+                     QString::number(MaxSearchNameWords)));
         return {};
     }
 
@@ -936,11 +929,9 @@ bool SharedFoldersManager::IsUserShareAcceptable(const std::string& i_user,
     {
         Shared(QStringLiteral("Shared file list from user %1 refused: %2 folders and %3 files, "
                               "more than %4 folders or %5 files")
-                   .arg(LoggedName(i_user))
-                   .arg(i_share.size())
-                   .arg(l_files)
-                   .arg(m_userShareLimits.m_folders)
-                   .arg(m_userShareLimits.m_files));
+                   .arg(LoggedName(i_user), QString::number(i_share.size()),
+                        QString::number(l_files), QString::number(m_userShareLimits.m_folders),
+                        QString::number(m_userShareLimits.m_files)));
         return false;
     }
     const std::size_t l_held = d.GetType("user_share_file")->ItemCount();
@@ -948,10 +939,8 @@ bool SharedFoldersManager::IsUserShareAcceptable(const std::string& i_user,
         return true;
     Shared(QStringLiteral("Shared file list from user %1 refused: its %2 files and the %3 held "
                           "from other users are more than %4 files")
-               .arg(LoggedName(i_user))
-               .arg(l_files)
-               .arg(l_held)
-               .arg(m_userShareLimits.m_allFiles));
+               .arg(LoggedName(i_user), QString::number(l_files), QString::number(l_held),
+                    QString::number(m_userShareLimits.m_allFiles)));
     return false;
 }
 

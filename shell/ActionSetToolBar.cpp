@@ -1,6 +1,7 @@
 #include "ActionSetToolBar.h"
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "Server.h"
 #include "StoreFunctions.h"
 #include "UIFunctions.h"
@@ -40,8 +41,7 @@ ItemPtr PairItem(ItemPtr i_widget, ItemPtr i_id, const char* ip_type)
 
 QString Text(ItemPtr i_item)
 {
-    const std::string l_bytes = i_item.AsString();
-    return QString::fromUtf8(l_bytes.data(), qsizetype(l_bytes.size()));
+    return FromUtf8(i_item.AsString());
 }
 
 // Makes the value the key's current one, replacing the earlier.

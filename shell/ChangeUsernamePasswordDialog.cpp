@@ -1,5 +1,6 @@
 #include "ChangeUsernamePasswordDialog.h"
 
+#include "GeneralFunctions.h"
 #include "StoreFunctions.h"
 #include "ui_ChangeUsernamePasswordDialog.h"
 
@@ -7,8 +8,7 @@ namespace
 {
 QString SettingText(const char* ip_key)
 {
-    const std::string l_bytes = SettingValue(ip_key).AsString();
-    return QString::fromUtf8(l_bytes.data(), qsizetype(l_bytes.size()));
+    return FromUtf8(SettingValue(ip_key).AsString());
 }
 } // namespace
 

@@ -89,14 +89,14 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
         clear();
         m_placeholder = false;
     }
-    // The text may come from peers: an ampersand stays a character, and the tool tip, which
-    // would take markup for rich text, gets the text as plain text.
+    // The text may come from peers: an ampersand stays a character, and the tool tip holds the
+    // whole text as it is.
     const QString l_shown = ShownText(i_text);
     const QString l_notice = NoticeText(l_shown);
     QAction* lp_action = addAction(QIcon(i_icon), QString());
     SetNoticeText(lp_action, l_notice);
     m_notices[lp_action] = {l_notice, fontMetrics().horizontalAdvance(l_notice), -1};
-    lp_action->setToolTip(Qt::convertFromPlainText(l_shown));
+    lp_action->setToolTip(PlainToolTip(l_shown));
     connect(lp_action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ItemPtr(d["event_toolbar_action"]->GetItem(AddressText(lp_action))) +=
         d["event_toolbar_widget"]->GetItem(AddressText(ip_widget));

@@ -76,7 +76,7 @@ constexpr int Unchanged = -1;
 
 QString Text(const ItemPtr& i_item)
 {
-    return QString::fromStdString(i_item.AsString());
+    return FromUtf8(i_item.AsString());
 }
 
 bool SettingIsYes(const char* ip_key)
@@ -117,8 +117,9 @@ bool Confirm(QWidget* ip_parent, const QString& i_title, const QString& i_text)
 void AddNamedTab(QTabWidget* ip_tabs, QWidget* ip_page, const QIcon& i_icon, const QString& i_shown,
                  const std::string& i_name)
 {
-    ip_tabs->tabBar()->setTabData(ip_tabs->addTab(ip_page, i_icon, EscapeAmpersands(i_shown)),
-                                  QByteArray::fromStdString(i_name));
+    const int l_tab = ip_tabs->addTab(ip_page, i_icon, EscapeAmpersands(i_shown));
+    ip_tabs->tabBar()->setTabData(l_tab, QByteArray::fromStdString(i_name));
+    ip_tabs->setTabToolTip(l_tab, PlainToolTip(i_shown));
 }
 
 std::string TabName(QTabWidget* ip_tabs, int i_index)
@@ -186,6 +187,8 @@ MainWindow::MainWindow(QWidget* ip_parent) : QMainWindow(ip_parent), mp_ui(new U
     mp_ui->roomList->setHeaderLabels({tr("Room Name"), tr("Users")});
     mp_ui->sharedFoldersList->setColumnWidth(0, 400);
     mp_ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
+    for (QTreeWidget* lp_list : {mp_ui->roomList, mp_ui->sharedFoldersList})
+        ShowCellTextsAsToolTips(lp_list);
 }
 
 bool MainWindow::Init()
@@ -589,10 +592,10 @@ void MainWindow::OnConnectionFailed(std::string i_reason)
         Inform(this, tr("Login Failure: Username is Invalid"),
                tr("Login failed. The username you supplied is invalid. ") + l_advice);
     else if (!mp_server->IsAbruptlyDisconnected())
-        Inform(this, tr("Login Failure"),
-               tr("Login failed. Reported failure reason: %1. ")
-                       .arg(QString::fromStdString(i_reason)) +
-                   l_advice);
+        Inform(
+            this, tr("Login Failure"),
+            tr("Login failed. Reported failure reason: %1. ").arg(ShownText(FromUtf8(i_reason))) +
+                l_advice);
     mp_ui->action_Connect->setEnabled(true);
     mp_ui->action_Disconnect->setEnabled(false);
 }

@@ -1,5 +1,6 @@
 #include "DataFileLock.h"
 
+#include "DataSaver.h"
 #include "GeneralFunctions.h"
 
 #include <QFile>
@@ -9,8 +10,20 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-DataFileLock::DataFileLock(const QString& i_dataFilePath)
-    : m_path(i_dataFilePath + QStringLiteral(".lock"))
+namespace
+{
+// Beside the file that the saves write, so that homes whose data files lead to one file share its
+// lock. A chain that leads nowhere fails every save; the lock is then taken beside the path.
+QString LockPath(const QString& i_dataFilePath)
+{
+    QString l_written;
+    if (DataSaver::FinalTarget(i_dataFilePath, l_written) != 0)
+        l_written = i_dataFilePath;
+    return l_written + QStringLiteral(".lock");
+}
+} // namespace
+
+DataFileLock::DataFileLock(const QString& i_dataFilePath) : m_path(LockPath(i_dataFilePath))
 {
     // Close-on-exec: a program that the client starts must not keep the lock after it. A link in
     // its place is not followed out of the home, and a FIFO or a device in its place does not

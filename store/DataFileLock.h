@@ -3,8 +3,9 @@
 #include <QString>
 
 // Keeps other clients off one data file while this one runs: an exclusive lock on a file beside
-// it (the data file's path + ".lock"). The kernel drops the lock when the process ends, however it
-// ends, so a client that died leaves nothing that stops the next start.
+// the file that the saves write (its path + ".lock"), the end of the chain where the data file is
+// a symbolic link. The kernel drops the lock when the process ends, however it ends, so a client
+// that died leaves nothing that stops the next start.
 class DataFileLock
 {
 public:

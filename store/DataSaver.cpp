@@ -327,38 +327,12 @@ void SyncFolder(QString const& i_path)
     ::close(l_fd);
 }
 
-// The file that a save at i_path writes: i_path itself or, where it is a symbolic link, the end
-// of its chain, which need not exist yet; a relative target is taken from the folder of the link
-// that holds it. Returns 0 with i_target set, or the error: ELOOP for a chain that is circular or
-// longer than g_maxLinks.
-int FinalTarget(QString const& i_path, QString& i_target)
+// Whether a save may put its file in the place of what is at i_path: a regular file, or nothing.
+bool IsReplaceable(QString const& i_path)
 {
-    QString l_path = i_path;
-    for (int l_followed = 0;; ++l_followed)
-    {
-        QByteArray const l_name = QFile::encodeName(l_path);
-        struct stat l_status;
-        if (::lstat(l_name.constData(), &l_status) != 0 || !S_ISLNK(l_status.st_mode))
-            break;
-        if (l_followed == g_maxLinks)
-            return ELOOP;
-        std::array<char, PATH_MAX> l_text;
-        ssize_t const l_size = ::readlink(l_name.constData(), l_text.data(), l_text.size());
-        if (l_size < 0)
-            return errno;
-        if (std::size_t(l_size) == l_text.size())
-            return ENAMETOOLONG;
-        QByteArray const l_target(l_text.data(), l_size);
-        // A name that does not survive the trip through QString would lead the save elsewhere.
-        QString const l_decoded = QFile::decodeName(l_target);
-        if (QFile::encodeName(l_decoded) != l_target)
-            return EILSEQ;
-        l_path = l_target.startsWith('/')
-                     ? l_decoded
-                     : QFile::decodeName(FolderOf(l_path)) + QLatin1Char('/') + l_decoded;
-    }
-    i_target = l_path;
-    return 0;
+    struct stat l_status;
+    return ::lstat(QFile::encodeName(i_path).constData(), &l_status) != 0 ||
+           S_ISREG(l_status.st_mode);
 }
 
 // Writes the pieces to a new file beside i_path, named by the first free "P.n", and flushes
@@ -514,7 +488,7 @@ template <typename IsSaved> ParsedFile Parse(FileReader& i_reader, IsSaved i_isS
             lp_type = nullptr;
         if (lp_type && lp_type->IsNull() != l_isNull)
             i_reader.Fail(QStringLiteral("the null flag of type %1 disagrees with its declaration")
-                              .arg(QString::fromUtf8(l_name.data(), qsizetype(l_name.size()))));
+                              .arg(FromUtf8(std::string(l_name))));
         std::uint32_t l_typeIndex = 0;
         if (lp_type)
         {
@@ -780,6 +754,36 @@ std::size_t DataSaver::Serialize()
     return l_writer.Size();
 }
 
+int DataSaver::FinalTarget(QString const& i_path, QString& i_target)
+{
+    QString l_path = i_path;
+    for (int l_followed = 0;; ++l_followed)
+    {
+        QByteArray const l_name = QFile::encodeName(l_path);
+        struct stat l_status;
+        if (::lstat(l_name.constData(), &l_status) != 0 || !S_ISLNK(l_status.st_mode))
+            break;
+        if (l_followed == g_maxLinks)
+            return ELOOP;
+        std::array<char, PATH_MAX> l_text;
+        ssize_t const l_size = ::readlink(l_name.constData(), l_text.data(), l_text.size());
+        if (l_size < 0)
+            return errno;
+        if (std::size_t(l_size) == l_text.size())
+            return ENAMETOOLONG;
+        QByteArray const l_target(l_text.data(), l_size);
+        // A name that does not survive the trip through QString would lead the save elsewhere.
+        QString const l_decoded = QFile::decodeName(l_target);
+        if (QFile::encodeName(l_decoded) != l_target)
+            return EILSEQ;
+        l_path = l_target.startsWith('/')
+                     ? l_decoded
+                     : QFile::decodeName(FolderOf(l_path)) + QLatin1Char('/') + l_decoded;
+    }
+    i_target = l_path;
+    return 0;
+}
+
 QString DataSaver::Save(QString i_path)
 {
     std::size_t l_headSize = 0;
@@ -796,6 +800,13 @@ QString DataSaver::Save(QString i_path)
     {
         l_reason = QStringLiteral("out of memory");
     }
+    // A data file kept as a link into another folder stays one: its target is written, so the
+    // temporary file is made and renamed in the target's folder. Only a regular file is replaced
+    // there: a device, a FIFO or a folder that the link leads to stays as it is.
+    QString l_target;
+    int l_error = FinalTarget(i_path, l_target);
+    if (l_error == 0 && l_target != i_path && !IsReplaceable(l_target))
+        l_reason = QStringLiteral("not a regular file");
     if (!l_reason.isEmpty())
     {
         Log(g_category, 1,
@@ -807,11 +818,7 @@ QString DataSaver::Save(QString i_path)
     // record, so the records are written as they are.
     static_assert(std::endian::native == std::endian::little &&
                   sizeof(ConnectionRecords::value_type) == 8);
-    // A data file kept as a link into another folder stays one: its target is written, so the
-    // temporary file is made and renamed in the target's folder.
-    QString l_target;
     QString l_temporary;
-    int l_error = FinalTarget(i_path, l_target);
     if (l_error == 0)
         l_error = WriteTemporary(
             l_target,

@@ -36,15 +36,20 @@ public:
     void EmitDataLoaded();
 
     // Writes the file through a temporary file renamed over it; never throws. Where the path is
-    // a symbolic link, the end of its chain is written in its place and the link stays. A failure
-    // is logged, leaves the file at the path as it was, and its reason is returned; empty when
-    // saved.
+    // a symbolic link, the end of its chain is written in its place and the link stays; an end
+    // that exists and is not a regular file fails the save. A failure is logged, leaves the file
+    // at the path as it was, and its reason is returned; empty when saved.
     QString Save(QString i_path);
     // Reads the file into the store and tells the handlers; true when a file was read. A missing
     // file is a first run, logged as such, and gives false. A file that cannot be loaded changes
     // nothing in the store, is copied aside (path + ".bad", or ".bad.1", ".bad.2"... when taken),
     // the handlers are told, and DataLoadFailure is thrown.
     bool Load(QString i_path);
+    // The file that a save at i_path writes: i_path itself or, where it is a symbolic link, the
+    // end of its chain, which need not exist yet; a relative target is taken from the folder of
+    // the link that holds it. Returns 0 with i_target set, or the error: ELOOP for a chain that
+    // is circular or longer than the system follows.
+    static int FinalTarget(QString const& i_path, QString& i_target);
 
 private:
     bool IsSaved(Type* ip_type) const;

@@ -1,6 +1,10 @@
 #include "GeneralFunctions.h"
 
 #include <QRegularExpression>
+#include <QVarLengthArray>
+
+#include <unicode/uchar.h>
+#include <unicode/uscript.h>
 
 #include <algorithm>
 #include <cctype>
@@ -194,68 +198,66 @@ bool IsLineBreak(QChar i_char)
 
 namespace
 {
-struct CodeRange
+constexpr char32_t zeroWidthNonJoiner = 0x200C;
+constexpr char32_t zeroWidthJoiner = 0x200D;
+constexpr char32_t textSelector = 0xFE0E;
+constexpr char32_t emojiSelector = 0xFE0F;
+constexpr char32_t combiningKeycap = 0x20E3;
+constexpr char32_t objectReplacement = 0xFFFC;
+constexpr char32_t brailleBlank = 0x2800;
+constexpr char32_t blackFlag = 0x1F3F4;
+constexpr char32_t cancelTag = 0xE007F;
+constexpr std::uint8_t viramaClass = 9;
+
+// What draws as nothing, or as something else than itself: Unicode's Default_Ignorable_Code_Point,
+// controls, format characters, lone surrogates, private use, unassigned code points and
+// noncharacters, the object replacement character (which a rich-text page takes for an object),
+// and every line break.
+bool IsHidden(char32_t i_code)
 {
-    char32_t m_first;
-    char32_t m_last;
-};
-
-// Default_Ignorable_Code_Point in Unicode 15.
-constexpr CodeRange defaultIgnorables[] = {
-    {0x00AD, 0x00AD},   {0x034F, 0x034F},  {0x061C, 0x061C}, {0x115F, 0x1160}, {0x17B4, 0x17B5},
-    {0x180B, 0x180F},   {0x200B, 0x200F},  {0x202A, 0x202E}, {0x2060, 0x206F}, {0x3164, 0x3164},
-    {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},  {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFF8}, {0x1BCA0, 0x1BCA3},
-    {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF}};
-
-// White_Space in Unicode 15, and the Braille blank, which draws as nothing in most fonts.
-constexpr CodeRange blanks[] = {{0x0009, 0x000D}, {0x0020, 0x0020}, {0x0085, 0x0085},
-                                {0x00A0, 0x00A0}, {0x1680, 0x1680}, {0x2000, 0x200A},
-                                {0x2028, 0x2029}, {0x202F, 0x202F}, {0x205F, 0x205F},
-                                {0x2800, 0x2800}, {0x3000, 0x3000}};
-
-template <std::size_t Count> bool IsIn(const CodeRange (&i_ranges)[Count], char32_t i_code)
-{
-    return std::any_of(std::begin(i_ranges), std::end(i_ranges),
-                       [i_code](const CodeRange& i_range)
-                       { return i_code >= i_range.m_first && i_code <= i_range.m_last; });
+    if (i_code < 0x80)
+        return i_code < 0x20 || i_code == 0x7F;
+    switch (u_charType(UChar32(i_code)))
+    {
+        case U_CONTROL_CHAR:
+        case U_FORMAT_CHAR:
+        case U_SURROGATE:
+        case U_PRIVATE_USE_CHAR:
+        case U_UNASSIGNED:
+        case U_LINE_SEPARATOR:
+        case U_PARAGRAPH_SEPARATOR:
+            return true;
+        default:
+            return i_code == objectReplacement ||
+                   u_hasBinaryProperty(UChar32(i_code), UCHAR_DEFAULT_IGNORABLE_CODE_POINT);
+    }
 }
 
-bool IsDefaultIgnorable(char32_t i_code)
-{
-    return i_code >= 0xAD && IsIn(defaultIgnorables, i_code);
-}
-
+// Unicode's White_Space, and the Braille blank, which draws as nothing in most fonts.
 bool IsBlank(char32_t i_code)
 {
-    return IsIn(blanks, i_code);
+    return i_code == 0x20 || i_code == brailleBlank ||
+           (i_code > 0x20 && u_isUWhiteSpace(UChar32(i_code)));
 }
 
-bool IsJoiner(char32_t i_code)
+bool HasProperty(char32_t i_code, UProperty i_property)
 {
-    return i_code == 0x200C || i_code == 0x200D;
+    return u_hasBinaryProperty(UChar32(i_code), i_property);
 }
 
-bool IsVariationSelector(char32_t i_code)
+int JoiningType(char32_t i_code)
 {
-    return i_code >= 0xFE00 && i_code <= 0xFE0F;
+    return u_getIntPropertyValue(UChar32(i_code), UCHAR_JOINING_TYPE);
 }
 
-// Whether a UTF-16 unit may take part in a mark: a line break, an ignorable code point of the
-// first plane, or the leading surrogate of one beyond it. Plain text has none, and goes uncopied.
-bool MayBeMarked(QChar i_char)
+bool IsTagSpec(char32_t i_code)
 {
-    const char16_t l_code = i_char.unicode();
-    if (l_code < 0xAD)
-        return IsLineBreak(i_char);
-    return IsLineBreak(i_char) || IsDefaultIgnorable(l_code) || l_code == 0xD82F ||
-           l_code == 0xD834 || (l_code >= 0xDB40 && l_code <= 0xDB43);
+    return i_code >= 0xE0020 && i_code <= 0xE007E;
 }
 
-QString Mark(char32_t i_code)
+bool IsKeycapBase(char32_t i_code)
 {
-    return QStringLiteral("<U+") +
-           QString::number(i_code, 16).toUpper().rightJustified(4, QLatin1Char('0')) +
-           QLatin1Char('>');
+    return i_code == u'#' || i_code == u'*' || (i_code >= u'0' && i_code <= u'9');
 }
 
 enum class Ends
@@ -264,67 +266,218 @@ enum class Ends
     Marked
 };
 
-QString Shown(const QString& i_text, Ends i_ends)
+// Whether a UTF-16 unit may take part in a mark. Text with none comes back uncopied; a surrogate
+// is of the category Cs, so everything beyond the first plane takes the slow way.
+bool MayBeMarked(QStringView i_text, qsizetype i_index, Ends i_ends)
 {
-    const bool l_blankAtAnEnd =
-        i_ends == Ends::Marked && !i_text.isEmpty() &&
-        (IsBlank(i_text.front().unicode()) || IsBlank(i_text.back().unicode()));
-    if (!l_blankAtAnEnd && std::none_of(i_text.cbegin(), i_text.cend(), MayBeMarked))
+    const char16_t l_unit = i_text[i_index].unicode();
+    if (IsHidden(l_unit))
+        return true;
+    if (i_ends == Ends::Kept || !IsBlank(l_unit))
+        return false;
+    // In a name a single space between two characters that are not blanks stays.
+    return l_unit != u' ' || i_index == 0 || i_index + 1 == i_text.size() ||
+           IsBlank(i_text[i_index + 1].unicode()) || IsBlank(i_text[i_index - 1].unicode());
+}
+
+// The code points of the text; a lone surrogate stays as its own value, so that it is marked.
+QVarLengthArray<char32_t, 128> CodePoints(QStringView i_text)
+{
+    QVarLengthArray<char32_t, 128> l_codes;
+    l_codes.reserve(i_text.size());
+    for (qsizetype l_index = 0; l_index < i_text.size(); ++l_index)
+    {
+        const char16_t l_unit = i_text[l_index].unicode();
+        if (QChar::isHighSurrogate(l_unit) && l_index + 1 < i_text.size() &&
+            QChar::isLowSurrogate(i_text[l_index + 1].unicode()))
+            l_codes.append(QChar::surrogateToUcs4(l_unit, i_text[++l_index].unicode()));
+        else
+            l_codes.append(l_unit);
+    }
+    return l_codes;
+}
+
+// Decides which code points of a text show as marks. Joiners and selectors are kept only where
+// Unicode gives them work, so that a name cannot take one in and still pass for another.
+class MarkedCodes
+{
+public:
+    MarkedCodes(const QVarLengthArray<char32_t, 128>& i_codes, Ends i_ends)
+        : m_codes(i_codes), m_blankEnd(i_codes.size())
+    {
+        if (i_ends == Ends::Kept)
+            return;
+        m_blanksInside = true;
+        while (m_blankBegin < m_blankEnd && IsBlank(m_codes[m_blankBegin]))
+            ++m_blankBegin;
+        while (m_blankEnd > m_blankBegin && IsBlank(m_codes[m_blankEnd - 1]))
+            --m_blankEnd;
+    }
+
+    // Asked in order of the index.
+    bool IsMarked(qsizetype i_index)
+    {
+        const char32_t l_code = m_codes[i_index];
+        if (i_index < m_blankBegin || i_index >= m_blankEnd)
+            return true;
+        if (m_blanksInside && IsBlank(l_code))
+            return l_code != u' ' || IsBlank(m_codes[i_index - 1]);
+        return IsHidden(l_code) && !IsKept(i_index);
+    }
+
+private:
+    char32_t At(qsizetype i_index) const
+    {
+        return i_index >= 0 && i_index < m_codes.size() ? m_codes[i_index] : 0;
+    }
+
+    bool IsKept(qsizetype i_index)
+    {
+        const char32_t l_code = m_codes[i_index];
+        const char32_t l_before = At(i_index - 1);
+        if (l_code == zeroWidthNonJoiner || l_code == zeroWidthJoiner)
+        {
+            if (u_getCombiningClass(UChar32(l_before)) == viramaClass)
+                return true;
+            return l_code == zeroWidthNonJoiner ? JoinsAcross(i_index) : InEmojiSequence(i_index);
+        }
+        if (l_code == textSelector || l_code == emojiSelector)
+            return KeepsSelector(l_before, At(i_index + 1));
+        if (l_code >= 0xE0100 && l_code <= 0xE01EF)
+            return HasProperty(l_before, UCHAR_UNIFIED_IDEOGRAPH);
+        if ((l_code >= 0x180B && l_code <= 0x180D) || l_code == 0x180F)
+            return u_getIntPropertyValue(UChar32(l_before), UCHAR_SCRIPT) == USCRIPT_MONGOLIAN &&
+                   (U_GET_GC_MASK(UChar32(l_before)) & U_GC_L_MASK) != 0;
+        if (IsTagSpec(l_code) || l_code == cancelTag)
+            return InFlagSequence(i_index);
+        return false;
+    }
+
+    // A non-joiner between a letter that joins towards it and one that joins back, with only
+    // transparent marks between. Format characters are transparent too, but they show as marks,
+    // which join nothing.
+    bool JoinsAcross(qsizetype i_index) const
+    {
+        qsizetype l_before = i_index - 1;
+        while (l_before >= 0 && IsTransparent(m_codes[l_before]))
+            --l_before;
+        qsizetype l_after = i_index + 1;
+        while (l_after < m_codes.size() && IsTransparent(m_codes[l_after]))
+            ++l_after;
+        if (l_before < 0 || l_after >= m_codes.size())
+            return false;
+        const int l_left = JoiningType(m_codes[l_before]);
+        const int l_right = JoiningType(m_codes[l_after]);
+        return (l_left == U_JT_LEFT_JOINING || l_left == U_JT_DUAL_JOINING) &&
+               (l_right == U_JT_RIGHT_JOINING || l_right == U_JT_DUAL_JOINING);
+    }
+
+    static bool IsTransparent(char32_t i_code)
+    {
+        return JoiningType(i_code) == U_JT_TRANSPARENT && !IsHidden(i_code);
+    }
+
+    // A joiner between two pictographs, the first of which may carry U+FE0F or a skin tone.
+    // Unassigned code points reserved for pictographs are marked, and so mark the joiner.
+    bool InEmojiSequence(qsizetype i_index) const
+    {
+        qsizetype l_before = i_index - 1;
+        if ((At(l_before) == emojiSelector && KeepsSelector(At(l_before - 1), At(i_index))) ||
+            HasProperty(At(l_before), UCHAR_EMOJI_MODIFIER))
+            --l_before;
+        return IsPictograph(At(l_before)) && IsPictograph(At(i_index + 1));
+    }
+
+    // A variation selector after an emoji; after "#", "*" or a digit only in a keycap.
+    static bool KeepsSelector(char32_t i_before, char32_t i_after)
+    {
+        return HasProperty(i_before, UCHAR_EMOJI) &&
+               (!IsKeycapBase(i_before) || i_after == combiningKeycap);
+    }
+
+    static bool IsPictograph(char32_t i_code)
+    {
+        return HasProperty(i_code, UCHAR_EXTENDED_PICTOGRAPHIC) && !IsHidden(i_code);
+    }
+
+    // Tag characters right after the black flag and ended by the cancel tag: a flag such as
+    // England's. Each run of tags is looked at once.
+    bool InFlagSequence(qsizetype i_index)
+    {
+        if (i_index >= m_tagRunEnd)
+        {
+            qsizetype l_end = i_index;
+            while (l_end < m_codes.size() && IsTagSpec(m_codes[l_end]))
+                ++l_end;
+            m_tagRunKept =
+                l_end > i_index && At(i_index - 1) == blackFlag && At(l_end) == cancelTag;
+            m_tagRunEnd = l_end + 1;
+        }
+        return m_tagRunKept;
+    }
+
+    const QVarLengthArray<char32_t, 128>& m_codes;
+    qsizetype m_blankBegin = 0;
+    qsizetype m_blankEnd;
+    bool m_blanksInside = false;
+    qsizetype m_tagRunEnd = 0;
+    bool m_tagRunKept = false;
+};
+
+QString Mark(char32_t i_code)
+{
+    return QStringLiteral("<U+") +
+           QString::number(i_code, 16).toUpper().rightJustified(4, QLatin1Char('0')) +
+           QLatin1Char('>');
+}
+
+void AppendCode(QString& io_text, char32_t i_code)
+{
+    if (QChar::requiresSurrogates(i_code))
+        io_text.append(QChar(QChar::highSurrogate(i_code)))
+            .append(QChar(QChar::lowSurrogate(i_code)));
+    else
+        io_text.append(QChar(char16_t(i_code)));
+}
+
+// The text with each marked code point replaced by what i_replace makes of it.
+template <typename Replace> QString Replaced(const QString& i_text, Ends i_ends, Replace i_replace)
+{
+    bool l_plain = true;
+    for (qsizetype l_index = 0; l_index < i_text.size() && l_plain; ++l_index)
+        l_plain = !MayBeMarked(i_text, l_index, i_ends);
+    if (l_plain)
         return i_text;
 
-    const QList<uint> l_codes = i_text.toUcs4();
-    const qsizetype l_count = l_codes.size();
-    const auto l_isHidden = [](char32_t i_code)
-    {
-        return IsDefaultIgnorable(i_code) ||
-               (i_code <= 0xFFFF && IsLineBreak(QChar(char16_t(i_code))));
-    };
-    // The blanks at the ends of a name, which pass for nothing.
-    qsizetype l_blankBegin = 0;
-    qsizetype l_blankEnd = l_count;
-    if (i_ends == Ends::Marked)
-    {
-        while (l_blankBegin < l_count && IsBlank(l_codes[l_blankBegin]))
-            ++l_blankBegin;
-        while (l_blankEnd > l_blankBegin && IsBlank(l_codes[l_blankEnd - 1]))
-            --l_blankEnd;
-    }
-    // What scripts and emoji join to: a character that draws, is not ASCII and is not a blank.
-    const auto l_isJoinable = [&](qsizetype i_index)
-    {
-        const char32_t l_code = l_codes[i_index];
-        return l_code >= 0x80 && !l_isHidden(l_code) && !IsBlank(l_code);
-    };
-
-    QString l_shown;
-    l_shown.reserve(i_text.size() + 16);
+    const QVarLengthArray<char32_t, 128> l_codes = CodePoints(i_text);
+    MarkedCodes l_marked(l_codes, i_ends);
+    QString l_result;
+    l_result.reserve(i_text.size() + 16);
     bool l_anyMarked = false;
-    bool l_keptSelector = false;
-    for (qsizetype l_index = 0; l_index < l_count; ++l_index)
+    for (qsizetype l_index = 0; l_index < l_codes.size(); ++l_index)
     {
-        const char32_t l_code = l_codes[l_index];
-        bool l_marked = l_index < l_blankBegin || l_index >= l_blankEnd || l_isHidden(l_code);
-        // Kept where scripts and emoji need them: a joiner or non-joiner between two such
-        // characters (a kept selector may come first, as in U+2764 U+FE0F U+200D U+1F525), a
-        // variation selector right after one.
-        if (IsJoiner(l_code) && l_index > 0 && l_index + 1 < l_count)
-            l_marked =
-                !((l_isJoinable(l_index - 1) || l_keptSelector) && l_isJoinable(l_index + 1));
-        else if (IsVariationSelector(l_code) && l_index > 0)
-            l_marked = !l_isJoinable(l_index - 1);
-        l_keptSelector = IsVariationSelector(l_code) && !l_marked;
-        l_anyMarked = l_anyMarked || l_marked;
-        if (l_marked)
-            l_shown += Mark(l_code);
-        else if (QChar::requiresSurrogates(l_code))
-            l_shown.append(QChar(QChar::highSurrogate(l_code)))
-                .append(QChar(QChar::lowSurrogate(l_code)));
+        if (l_marked.IsMarked(l_index))
+        {
+            l_anyMarked = true;
+            l_result += i_replace(l_codes[l_index]);
+        }
         else
-            l_shown += QChar(char16_t(l_code));
+            AppendCode(l_result, l_codes[l_index]);
     }
-    return l_anyMarked ? l_shown : i_text;
+    return l_anyMarked ? l_result : i_text;
+}
+
+QString Shown(const QString& i_text, Ends i_ends)
+{
+    return Replaced(i_text, i_ends, Mark);
 }
 } // namespace
+
+QString HiddenReplaced(const QString& i_text, QChar i_replacement)
+{
+    return Replaced(i_text, Ends::Kept,
+                    [i_replacement](char32_t) { return QString(i_replacement); });
+}
 
 QString ShownText(const QString& i_text)
 {
@@ -337,14 +490,18 @@ namespace
 // right-to-left letter or an Arabic digit.
 bool Reorders(QStringView i_text)
 {
-    const QList<uint> l_codes = i_text.toUcs4();
-    return std::any_of(l_codes.cbegin(), l_codes.cend(),
-                       [](uint i_code)
-                       {
-                           const QChar::Direction l_direction = QChar::direction(char32_t(i_code));
-                           return l_direction == QChar::DirR || l_direction == QChar::DirAL ||
-                                  l_direction == QChar::DirAN;
-                       });
+    for (qsizetype l_index = 0; l_index < i_text.size(); ++l_index)
+    {
+        char32_t l_code = i_text[l_index].unicode();
+        if (QChar::isHighSurrogate(l_code) && l_index + 1 < i_text.size() &&
+            QChar::isLowSurrogate(i_text[l_index + 1].unicode()))
+            l_code = QChar::surrogateToUcs4(char16_t(l_code), i_text[++l_index].unicode());
+        const UCharDirection l_direction = u_charDirection(UChar32(l_code));
+        if (l_direction == U_RIGHT_TO_LEFT || l_direction == U_RIGHT_TO_LEFT_ARABIC ||
+            l_direction == U_ARABIC_NUMBER)
+            return true;
+    }
+    return false;
 }
 
 constexpr QChar isolateStart = QChar(u'\u2068');
@@ -381,13 +538,14 @@ QString ShownLogLine(const QString& i_line)
             QStringView(i_line).mid(l_since, l_end - l_since).lastIndexOf(isolateStart);
         if (l_start < 0)
             continue;
-        const QStringView l_inside =
-            QStringView(i_line).mid(l_since + l_start + 1, l_end - l_since - l_start - 1);
-        // Only what Isolated makes: a stray, outer or needless isolate shows as its mark.
+        const QString l_inside =
+            ShownText(i_line.mid(l_since + l_start + 1, l_end - l_since - l_start - 1));
+        // Only what Isolated makes of shown text: a stray, outer or needless isolate shows as its
+        // mark.
         if (!Reorders(l_inside))
             continue;
         l_shown += ShownText(i_line.mid(l_done, l_since + l_start - l_done)) + isolateStart +
-                   ShownText(l_inside.toString()) + isolateEnd;
+                   l_inside + isolateEnd;
         l_done = l_end + 1;
     }
     return l_done == 0 ? ShownText(i_line) : l_shown + ShownText(i_line.mid(l_done));
@@ -405,7 +563,12 @@ std::string ToLatin1(const QString& i_text)
 
 QString FromUtf8(const std::string& i_bytes)
 {
-    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
+    // Qt drops a byte order mark that starts the bytes; a name keeps every character it was
+    // sent with, so that U+FEFF before "alice" shows as its mark.
+    QString l_text = QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
+    if (i_bytes.starts_with("\xEF\xBB\xBF"))
+        l_text.prepend(QChar(u'\uFEFF'));
+    return l_text;
 }
 
 QString ShownName(const QString& i_name)

@@ -24,16 +24,23 @@ QString ConvertLinks(const QString& i_text);
 // document takes for the edges of a frame and so for paragraph ends.
 bool IsLineBreak(QChar i_char);
 // Remote text as shown on one line (a cell, a tree row, a tab, a notice, a title, a log line):
-// each line break and each code point that draws as nothing (Unicode's
-// Default_Ignorable_Code_Point: direction controls, zero width characters, the soft hyphen,
-// fillers, tags...) shows as the visible text of its code point, such as "<U+202E>", "<U+000A>" or
-// "<U+E0041>", instead of reordering what follows, starting a line of its own or hiding between
-// letters. So "x", U+202E, "3pm.exe" shows as "x<U+202E>3pm.exe" and cannot pass for an MP3 file,
+// each code point that draws as nothing or as something else than itself shows as the visible
+// text of its code point, such as "<U+202E>", "<U+000A>" or "<U+E0041>", instead of reordering
+// what follows, starting a line of its own or hiding between letters. Those are Unicode's
+// Default_Ignorable_Code_Point (direction controls, zero width characters, the soft hyphen,
+// fillers, tags...), the categories Cc, Cf, Cs, Co and Cn (controls, format characters, lone
+// surrogates, private use, unassigned code points and noncharacters), U+FFFC and every line
+// break. So "x", U+202E, "3pm.exe" shows as "x<U+202E>3pm.exe" and cannot pass for an MP3 file,
 // "ali", U+200B, "ce" cannot pass for "alice", and no name reads as two rows or hides its end.
-// Scripts and emoji keep what they need: U+200C and U+200D between two characters that are not
-// ASCII, a variation selector right after one. What is stored and sent keeps every character. Text
-// without a mark comes back as it is, uncopied.
+// Joiners and selectors stay only where Unicode gives them work: U+200C and U+200D after a virama,
+// U+200C between letters that join across it, U+200D between pictographs, U+FE0E and U+FE0F after
+// an emoji (after "#", "*" or a digit only in a keycap), the tags of a flag such as England's, an
+// ideographic variation selector after an ideograph and a Mongolian one after a Mongolian letter.
+// What is stored and sent keeps every character. Text without a mark comes back as it is,
+// uncopied.
 QString ShownText(const QString& i_text);
+// The text with each code point that ShownText marks replaced by i_replacement, one each.
+QString HiddenReplaced(const QString& i_text, QChar i_replacement);
 // The text as one unit of a line laid out from left to right: inside it runs in its own
 // direction, outside it moves no number, bracket or word beside it (it is put between U+2068 and
 // U+2069 when it holds a right-to-left letter or an Arabic digit). For shown text (ShownText),
@@ -50,11 +57,14 @@ QString ShownLogLine(const QString& i_line);
 // row, tab or menu entry keeps a name's bytes this way beside the text it shows.
 QString FromLatin1(const std::string& i_bytes);
 std::string ToLatin1(const QString& i_text);
-// Bytes from the store as text: names, paths, file names and chat carry UTF-8.
+// Bytes from the store as text: names, paths, file names and chat carry UTF-8. A byte order mark
+// at the start stays, as every other character does.
 QString FromUtf8(const std::string& i_bytes);
 // A user's, room's or group's name as every view shows it, as a chat line shows its sender:
-// UTF-8, marked as ShownText marks, and with every blank at either end (Unicode's White_Space and
-// U+2800) marked too, so that "alice" and a space cannot pass for "alice". Bytes that are not
+// UTF-8, marked as ShownText marks, and with every blank (Unicode's White_Space and U+2800) at
+// either end or inside marked too, but for a single U+0020 between two other characters, so that
+// "alice" and a space cannot pass for "alice", nor "al", U+00A0, "ice" or "al  ice" for "al ice".
+// Bytes that are not
 // UTF-8 show replaced, so the text may not give the name back: what acts on the name reads the
 // bytes kept with it.
 QString ShownName(const std::string& i_name);

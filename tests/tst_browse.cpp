@@ -2,6 +2,7 @@
 // sharing, messaging and transfer services on 127.0.0.1.
 #include "ActionSetToolBar.h"
 #include "Data.h"
+#include "EventToolBar.h"
 #include "FilterHelpDialog.h"
 #include "PeerHarness.h"
 #include "PeerMessenger.h"
@@ -207,7 +208,7 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (Item* lp_entry : d["download_entry"]->GetItems())
             mp_harness->Transfers().RemoveDownload(lp_entry);
-        for (const char* lp_user : {"alice", "bob", "carol", "jos\xc3\xa9"})
+        for (const char* lp_user : {"alice", "bob", "carol", "<b>jos\xc3\xa9</b>&lt;"})
             sharedFoldersManager->RemoveUserShare(lp_user);
         // No tie outlives its row or tab.
         QCOMPARE(Count("user_share_tab"), 0);
@@ -216,7 +217,8 @@ private slots:
     }
 
     // Rows from unsorted paths: the last component shown, a parent before its children, upper
-    // case first, the first of two folders of one path the parent, names as text.
+    // case first, the first of two folders of one path the parent, names as text; each row's
+    // tool tip, and each of its files', is its text.
     void treeShape_data()
     {
         QTest::addColumn<QByteArray>("folders");
@@ -229,7 +231,7 @@ private slots:
         QTest::newRow("parent missing") << "A\\B\\C|A"_ba << u"A,C"_s << 0;
         QTest::newRow("path twice")
             << "Music*a|Music*b|Music\\Rock"_ba << u"Music(Rock),Music"_s << 1;
-        QTest::newRow("markup") << "<b>x<b>|<b>x<b>\\<a href=\"file:x\">y"_ba
+        QTest::newRow("markup") << "<b>x<b>*<i>f</i>&lt;|<b>x<b>\\<a href=\"file:x\">y"_ba
                                 << u"<b>x<b>(<a href=\"file:x\">y)"_s << 1;
         QTest::newRow("utf-8") << "Über\\Ärger"_ba << u"Ärger"_s << 0;
         QTest::newRow("direction controls") << "x\xe2\x80\xae"
@@ -267,6 +269,9 @@ private slots:
         for (QTreeWidgetItemIterator l_row(lp_tree); *l_row; ++l_row)
             l_heights.insert(lp_tree->visualItemRect(*l_row).height());
         QCOMPARE(l_heights.size(), 1);
+        lp_tree->setCurrentItem(lp_tree->topLevelItem(0));
+        for (QTreeWidget* lp_list : {lp_tree, lp_form->FileList()})
+            QCOMPARE(ViewHarness::ToolTipMismatches(lp_list), QStringList());
     }
 
     // Expand Level opens one more depth per step up to the deepest; Collapse All starts over.
@@ -461,7 +466,8 @@ private slots:
     }
 
     // What comes for a tab while another is in front, a list, an empty list or a failed
-    // connection, has a notice titled with the tab's user.
+    // connection, has a notice titled with the tab's user; the notice's and the tab's tool tips
+    // show the name whole, as it is.
     void noticeNamesTheUser_data()
     {
         QTest::addColumn<QString>("event");
@@ -471,7 +477,7 @@ private slots:
     void noticeNamesTheUser()
     {
         QFETCH(QString, event);
-        const std::string l_user = "jos\xc3\xa9";
+        const std::string l_user = "<b>jos\xc3\xa9</b>&lt;";
         mp_shares->OpenShareBrowse(l_user);
         mp_shares->OpenShareBrowse("alice");
         if (event == u"list"_s)
@@ -482,8 +488,13 @@ private slots:
             emit peerMessenger->ConnectionToUserFailed(l_user, "P");
         // A failed connection, should one come besides, has its notice by that name too.
         QTRY_VERIFY_WITH_TIMEOUT(!ViewHarness::NoticeTexts().isEmpty(), timeoutMs);
-        for (const QString& l_text : ViewHarness::NoticeTexts())
-            QCOMPARE(l_text, u"jos\u00e9"_s);
+        const QString l_shown = u"<b>jos\u00e9</b>&lt;"_s;
+        for (QAction* lp_notice : eventToolBar->actions())
+        {
+            QCOMPARE(lp_notice->text(), u"<b>jos\u00e9</b>&&lt;"_s);
+            QCOMPARE(ViewHarness::ToolTipOf(lp_notice), l_shown);
+        }
+        QCOMPARE(ViewHarness::ToolTipOf(mp_shares->TabControl(), 0), l_shown);
     }
 
     // Lists that no tab waits for are dropped; a list without folders is reported.

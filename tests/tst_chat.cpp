@@ -2,6 +2,7 @@
 #include "ChatLog.h"
 #include "Data.h"
 #include "EventToolBar.h"
+#include "LogPage.h"
 #include "PeerHarness.h"
 #include "RoomForm.h"
 #include "Server.h"
@@ -289,6 +290,70 @@ private slots:
         }
     }
 
+    // An action line keeps its order too: the sender, then the text, whose first number the
+    // sender's letters or Arabic digits do not draw before it.
+    void actionLinesKeepTheOrder_data()
+    {
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<QString>("number");
+        QTest::newRow("Hebrew sender") << u"\u05E9\u05DC\u05D5\u05DD"_s << u"3"_s;
+        QTest::newRow("Arabic digits") << u"\u0663"_s << u"\u0664"_s;
+    }
+    void actionLinesKeepTheOrder()
+    {
+        QFETCH(QString, sender);
+        QFETCH(QString, number);
+        const std::string l_text = (u"/me "_s + number + u" apples"_s).toStdString();
+        RoomForm l_room("lobby");
+        l_room.OnRoomChat("lobby", sender.toStdString(), l_text);
+        ChatForm l_private(sender.toStdString());
+        l_private.AddChat(sender.toStdString(), l_text);
+        const QStringList l_parts{u"*"_s, sender, number, u"apples"_s};
+        for (QWidget* lp_page : {static_cast<QWidget*>(&l_room), static_cast<QWidget*>(&l_private)})
+            QCOMPARE(
+                ViewHarness::DrawnOrder(lp_page->findChild<QTextBrowser*>(u"chatView"_s), l_parts),
+                l_parts);
+    }
+
+    // A line that wraps draws its continuation lines indented at every width, so that filler
+    // words cannot push a forged "[alice]" to where a line of its own starts: in a room's page
+    // and a private one, chat and action lines alike, and in a room's log that a trim read anew.
+    void wrappedLinesIndented()
+    {
+        SetTimestamps("per_message_short");
+        std::string l_filler;
+        while (l_filler.size() < 400)
+            l_filler += "filler ";
+        const std::string l_forgery = l_filler + "[alice] I am the real alice";
+        RoomForm l_room("lobby");
+        ChatForm l_private("bob");
+        for (const std::string& l_text : {l_forgery, "/me " + l_forgery})
+        {
+            l_room.OnRoomChat("lobby", "bob", l_text);
+            l_private.AddChat("bob", l_text);
+        }
+        // A paragraph longer than the log may hold: the next line follows the rest of it read
+        // anew from its HTML.
+        QTextBrowser l_trimmed;
+        ChatLog l_log(&l_trimmed, ChatLog::Trimming::AtLimit);
+        std::string l_long;
+        while (l_long.size() < 260000)
+            l_long += l_filler;
+        l_log.AddChat("bob", l_long);
+        l_log.AddChat("bob", l_forgery);
+        QVERIFY(Entries(l_trimmed).first().size() < 250000);
+        for (QTextBrowser* lp_view :
+             {l_room.findChild<QTextBrowser*>(u"chatView"_s),
+              l_private.findChild<QTextBrowser*>(u"chatView"_s), &l_trimmed})
+            for (const int l_width : {300, 900, 1600})
+            {
+                const QList<qreal> l_indents = ContinuationIndents(lp_view, l_width);
+                QVERIFY(!l_indents.isEmpty());
+                QVERIFY2(*std::min_element(l_indents.cbegin(), l_indents.cend()) > 0,
+                         qPrintable(lp_view->objectName() + QString::number(l_width)));
+            }
+    }
+
     // No character of a text or a sender starts a line of its own, in a room's page or a
     // private one, under each time stamp setting: in a text it shows as a space, in a sender (and
     // the private page's notice, which bears the partner's name) as its mark, and each message
@@ -463,6 +528,7 @@ private slots:
         const QString l_before = l_view.document()->toHtml();
         l_log.AddChat("bob", "last");
         QTextBrowser l_expected;
+        LayOutLines(&l_expected);
         QString l_rest = l_before.mid(ChatLog::trimmedHtmlLength);
         l_expected.append(l_rest.mid(l_rest.indexOf(u'\n') + 1));
         l_expected.append(u"[<font color=\"#0033FF\">bob</font>] last"_s);
@@ -560,7 +626,7 @@ private slots:
         QTest::addColumn<QString>("partner");
         QTest::addColumn<QString>("shown");
         QTest::newRow("dots and ampersand") << u"x...y & z"_s << u"x...y && z"_s;
-        QTest::newRow("spaces inside") << u"x  y"_s << u"x  y"_s;
+        QTest::newRow("spaces inside") << u"x  y"_s << u"x <U+0020>y"_s;
         QTest::newRow("spaces at the ends")
             << u"  x y  "_s << u"<U+0020><U+0020>x y<U+0020><U+0020>"_s;
         QTest::newRow("cut") << u"x...y & "_s + QString(300, u'w') << u"x...y && w"_s;

@@ -90,10 +90,11 @@ private slots:
         QCOMPARE(Names(lp_list), order);
     }
 
-    // A row shows the record as stored: names as sent, the size as bare digits.
+    // A row shows the record as stored: names as sent, the size as bare digits; each cell's tool
+    // tip is its text.
     void rowShowsTheRecord()
     {
-        Record(u"ü & co.mp3"_s, u"3"_s);
+        Record(u"<b>ü</b> &lt; co.mp3"_s, u"3"_s);
         {
             CompleteDownloadsForm l_form;
             l_form.Init();
@@ -102,8 +103,10 @@ private slots:
             QTreeWidgetItem* lp_row = lp_list->topLevelItem(0);
             const QStringList l_texts{lp_row->text(0), lp_row->text(1), lp_row->text(2),
                                       lp_row->text(3), lp_row->text(4)};
-            QCOMPARE(l_texts, (QStringList{u"ü & co.mp3"_s, u"album"_s, u"béb"_s, u"1048576"_s,
-                                           QString::fromStdString(TimeText(u"3"_s))}));
+            QCOMPARE(l_texts,
+                     (QStringList{u"<b>ü</b> &lt; co.mp3"_s, u"album"_s, u"béb"_s, u"1048576"_s,
+                                  QString::fromStdString(TimeText(u"3"_s))}));
+            QCOMPARE(ViewHarness::ToolTipMismatches(lp_list), QStringList());
         }
         QCOMPARE(completeDownloadsForm, nullptr);
         QCOMPARE(g("complete_download_node").size(), std::size_t(0));

@@ -2,6 +2,7 @@
 #include "Data.h"
 #include "DataFileLock.h"
 #include "DataSaver.h"
+#include "GeneralFunctions.h"
 #include "LogSink.h"
 #include "StoreRecorder.h"
 #include "TestSettings.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -17,8 +19,23 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+// The folders flushed to the disk, by their paths: only a crash would show a save's rename made
+// durable in another folder than its own. The system's fsync is wrapped for the whole program.
+static QStringList g_flushedFolders;
+
+extern "C" int fsync(int i_fd)
+{
+    static auto* const lp_system = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"));
+    struct stat l_status;
+    if (::fstat(i_fd, &l_status) == 0 && S_ISDIR(l_status.st_mode))
+        g_flushedFolders << QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(i_fd)).symLinkTarget();
+    return lp_system(i_fd);
+}
 
 namespace
 {
@@ -119,6 +136,16 @@ QByteArray LinkText(QString const& i_path)
 QStringList Entries(QString const& i_folder)
 {
     return QDir(i_folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System);
+}
+
+// The texts of a chain of i_links links from the data file to store/data: "store/hop1", "hop2"...
+QByteArrayList Chain(int i_links)
+{
+    QByteArrayList l_texts;
+    for (int l_hop = 1; l_hop < i_links; ++l_hop)
+        l_texts << (l_hop == 1 ? "store/hop" : "hop") + QByteArray::number(l_hop);
+    l_texts << (i_links == 1 ? "store/data" : "data");
+    return l_texts;
 }
 
 mode_t Mode(QString const& i_path)
@@ -615,44 +642,95 @@ private slots:
     }
 
     // The data file kept as a link into another folder stays a link: the save writes the end of
-    // its chain, each relative target taken from the folder of the link that holds it, and makes
-    // that file when it does not exist yet. A chain that cannot end in a file beside which one
-    // can be made fails the save and leaves every link as it was.
+    // its chain, each relative target taken from the folder of the link that holds it, as a file
+    // of its owner's only, made in that folder and flushed there, and the next start loads it. A
+    // chain that does not end in a regular file, or in a free name in a folder, fails the save,
+    // is logged by the data file's path and leaves every link and what it leads to as it was.
     void linkKeepsItsTarget_data()
     {
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<QByteArray>("hop");
-        QTest::addColumn<int>("error");
-        QTest::newRow("file not yet made") << QByteArray("store/data") << QByteArray() << 0;
-        QTest::newRow("chain of relative links")
-            << QByteArray("store/hop") << QByteArray("data") << 0;
+        QTest::addColumn<QByteArrayList>("chain");
+        // What stands at store/data before the save ("file", "fifo", "device"), or "elsewhere":
+        // nothing, store being a folder on another file system than the data file's.
+        QTest::addColumn<QString>("end");
+        // For a failed save: its reason, and its log line with the data file's folder as %1.
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("logged");
+        QString const l_failed =
+            QStringLiteral("Failure to save configuration data to %1/data: %2.");
+        QString const l_notFile = QStringLiteral("not a regular file");
+        QTest::newRow("existing file")
+            << Chain(1) << QStringLiteral("file") << QString() << QString();
+        QTest::newRow("file not yet made, on another file system")
+            << Chain(1) << QStringLiteral("elsewhere") << QString() << QString();
+        QTest::newRow("40 relative links") << Chain(40) << QString() << QString() << QString();
+        QTest::newRow("41 links") << Chain(41) << QString() << ErrorText(ELOOP) << l_failed;
         QTest::newRow("target's folder missing")
-            << QByteArray("absent/data") << QByteArray() << ENOENT;
-        QTest::newRow("loop") << QByteArray("store/hop") << QByteArray("../data") << ELOOP;
+            << QByteArrayList{"absent/data"} << QString() << ErrorText(ENOENT)
+            << QStringLiteral("Failure to save configuration data: cannot create a file beside "
+                              "%1/absent/data: %2.");
+        QTest::newRow("name lost in the file name encoding")
+            << QByteArrayList{"x\xff"} << QString() << ErrorText(EILSEQ) << l_failed;
+        QTest::newRow("FIFO") << Chain(1) << QStringLiteral("fifo") << l_notFile << l_failed;
+        QTest::newRow("device") << Chain(1) << QStringLiteral("device") << l_notFile << l_failed;
     }
     void linkKeepsItsTarget()
     {
-        QFETCH(QByteArray, target);
-        QFETCH(QByteArray, hop);
-        QFETCH(int, error);
+        QFETCH(QByteArrayList, chain);
+        QFETCH(QString, end);
+        QFETCH(QString, reason);
+        QFETCH(QString, logged);
         DataSaver l_saver;
         RegisterSavedTypes(l_saver);
         TestSettings::SetSetting("username", "alice");
         QString const l_store = m_folder->filePath(QStringLiteral("store"));
-        QVERIFY(QDir().mkpath(l_store));
-        QCOMPARE(::symlink(target.constData(), QFile::encodeName(Path()).constData()), 0);
-        QString const l_hop = l_store + QStringLiteral("/hop");
-        if (!hop.isEmpty())
-            QCOMPARE(::symlink(hop.constData(), QFile::encodeName(l_hop).constData()), 0);
+        QString const l_written = l_store + QStringLiteral("/data");
+        QByteArray const l_name = QFile::encodeName(l_written);
+        QTemporaryDir l_other(QStringLiteral("/dev/shm/datafile-XXXXXX"));
+        if (end != QStringLiteral("elsewhere"))
+            QVERIFY(QDir().mkpath(l_store));
+        else if (!l_other.isValid() ||
+                 QStorageInfo(l_other.path()) == QStorageInfo(m_folder->path()))
+            QSKIP("No other file system to write in.");
+        else
+            QVERIFY(QFile::link(l_other.path(), l_store));
+        QStringList l_links;
+        for (qsizetype l_link = 0; l_link < chain.size(); ++l_link)
+        {
+            l_links << (l_link == 0 ? Path() : l_store + QStringLiteral("/hop%1").arg(l_link));
+            QCOMPARE(
+                ::symlink(chain[l_link].constData(), QFile::encodeName(l_links.last()).constData()),
+                0);
+        }
+        if (end == QStringLiteral("file"))
+            WriteAll(l_written, "old");
+        else if (end == QStringLiteral("fifo"))
+            QCOMPARE(::mkfifo(l_name.constData(), 0644), 0);
+        else if (end == QStringLiteral("device") &&
+                 ::mknod(l_name.constData(), S_IFCHR | 0644, makedev(1, 3)) != 0)
+            QSKIP("No right to make a device node.");
         QStringList const l_before = Entries(m_folder->path());
+        QStringList const l_storeBefore = Entries(l_store);
+        g_flushedFolders.clear();
 
-        QCOMPARE(l_saver.Save(Path()),
-                 error ? QString::fromLocal8Bit(std::strerror(error)) : QString());
-        QCOMPARE(LinkText(Path()), target);
-        if (!hop.isEmpty())
-            QCOMPARE(LinkText(l_hop), hop);
+        QCOMPARE(l_saver.Save(Path()), reason);
+        for (qsizetype l_link = 0; l_link < chain.size(); ++l_link)
+            QCOMPARE(LinkText(l_links[l_link]), chain[l_link]);
         QCOMPARE(Entries(m_folder->path()), l_before);
-        QCOMPARE(ReadAll(l_store + QStringLiteral("/data")).contains("alice"), error == 0);
+        if (!reason.isEmpty())
+        {
+            QCOMPARE(Entries(l_store), l_storeBefore);
+            QVERIFY(!QFileInfo(l_written).isFile());
+            QCOMPARE(m_log.m_lines, QStringList(QStringLiteral("Configuration Data: ") +
+                                                logged.arg(m_folder->path(), reason)));
+            return;
+        }
+        QCOMPARE(Entries(l_store).size(), chain.size());
+        QCOMPARE(Mode(l_written), mode_t(0600));
+        QCOMPARE(g_flushedFolders, QStringList(QFileInfo(l_store).canonicalFilePath()));
+        d.RemoveAllItems();
+        QVERIFY(l_saver.Load(Path()));
+        QCOMPARE(TestSettings::Setting("username").AsString(), std::string("alice"));
+        QVERIFY(m_log.m_lines.isEmpty());
     }
 
     // A damaged file is kept beside the file under the first free name, readable by its owner
@@ -705,6 +783,22 @@ private slots:
         QCOMPARE(l_counter.m_calls, 2);
         QCOMPARE(Entries(m_folder->path()),
                  QStringList({QStringLiteral("data"), QStringLiteral("data.fifo")}));
+    }
+
+    // Data files that lead to one file share its lock, beside it, so that a client on another
+    // home whose data file leads there ends as on the same home; a chain that leads nowhere
+    // keeps the lock beside the path.
+    void linksToOneFileShareTheLock()
+    {
+        QString const l_shared = m_folder->filePath(QStringLiteral("shared"));
+        QString const l_other = m_folder->filePath(QStringLiteral("other"));
+        QString const l_loop = m_folder->filePath(QStringLiteral("loop"));
+        QVERIFY(QFile::link(QStringLiteral("shared"), Path()) && QFile::link(l_shared, l_other) &&
+                QFile::link(l_loop, l_loop));
+        DataFileLock l_lock(Path());
+        QCOMPARE(l_lock.Path(), l_shared + QStringLiteral(".lock"));
+        QCOMPARE(DataFileLock(l_other).GetState(), DataFileLock::State::HeldElsewhere);
+        QCOMPARE(DataFileLock(l_loop).Path(), l_loop + QStringLiteral(".lock"));
     }
 
     // The lock goes with the client: a program that it started keeps no share of it.

@@ -1,11 +1,17 @@
 #include "Data.h"
 #include "DiagnosticsForm.h"
+#include "DownloadMenuOptions.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
 #include "LogForm.h"
+#include "LogSink.h"
 #include "LogTime.h"
+#include "PeerHarness.h"
+#include "PeerMessenger.h"
 #include "StoreExceptions.h"
+#include "TransferQueueManager.h"
 #include "ViewHarness.h"
+#include "WireWriter.h"
 
 #include <QTabWidget>
 #include <QTextBlock>
@@ -132,6 +138,68 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(lp_page->toPlainText(), stamp + l_message, 20000);
         const QStringList l_parts{stamp.trimmed(), shown, u"3"_s, u"files"_s};
         QCOMPARE(ViewHarness::DrawnOrder(lp_page, l_parts), l_parts);
+    }
+
+    // A line that wraps draws its continuation lines indented at every width, so that a remote
+    // name or path wrapped to a line's start cannot pass for a line of its own.
+    void wrappedLinesIndented()
+    {
+        const std::string l_name =
+            QString(u"filler "_s.repeated(30) + u"[Tue Dec 8 06:00:00 2026] Forged: x"_s)
+                .toStdString();
+        Log(u"Peer Messenger"_s, 1, u"Accepted connection to user "_s + LoggedName(l_name));
+        Log(u"Peer Messenger"_s, 1,
+            u"Scanned "_s + LoggedText(u"/share/a"_s + QString(400, u' ') +
+                                       u"[12:00:02] Port 2235 successfully mapped."_s));
+        QCOMPARE(mp_form->Lines(u"Peer Messenger"_s).size(), 2);
+        for (int l_width = 300; l_width <= 1400; l_width += 100)
+        {
+            const QList<qreal> l_indents =
+                ContinuationIndents(mp_form->findChild<QTextBrowser*>(), l_width);
+            QVERIFY(l_indents.size() >= 2);
+            QVERIFY2(*std::min_element(l_indents.cbegin(), l_indents.cend()) > 0,
+                     qPrintable(QString::number(l_width)));
+        }
+    }
+
+    // Remote names and texts in the lines of the messenger, the distributed network node and
+    // the transfer queue, as logged: each one unit of its line, its line breaks marked.
+    void remoteTextsLoggedAsUnits_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("right to left")
+            << u"\u05E9\u05DC\u05D5\u05DD"_s << u"\u2068\u05E9\u05DC\u05D5\u05DD\u2069"_s;
+        QTest::newRow("line break") << u"x\n[12:00:02] forged"_s << u"x<U+000A>[12:00:02] forged"_s;
+    }
+    void remoteTextsLoggedAsUnits()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, logged);
+        // The lines as logged, before the page marks them again.
+        PeerHarness& l_peers = mp_harness->Peers();
+        gp_logSink = &l_peers;
+        const std::string l_text = text.toStdString();
+        l_peers.Messenger().QueueDownload(l_text, "x");
+        QVERIFY(l_peers.Deliver(l_peers.CentralConnection(), 102,
+                                WireWriter()
+                                    .WriteI32(1)
+                                    .WriteString(text.toUtf8())
+                                    .WriteU32(0x7F000001)
+                                    .WriteI32(1)
+                                    .Bytes()));
+        mp_harness->Transfers().OnUploadDeniedNotification(l_text, l_text, l_text);
+        QVERIFY(!DownloadMenuOptions::OpenDownloadedPath(text));
+        QVERIFY(l_peers.LogLines(u"Peer Messenger"_s)
+                    .contains(u"Send PM_QUEUE_UPLOAD message to user "_s + logged));
+        QVERIFY(l_peers.LogLines(u"Distributed Network"_s)
+                    .contains(u"Attempting parent connection to "_s + logged));
+        const QStringList l_transfers = l_peers.LogLines(u"Transfer Queue"_s);
+        QVERIFY(l_transfers.contains(u"Received peer notification from "_s + logged +
+                                     u" that upload of "_s + logged + u" was denied, reason: "_s +
+                                     logged));
+        QVERIFY(l_transfers.contains(u"Not opening "_s + logged +
+                                     u": it is not inside the download folder."_s));
     }
 
     // Lines from another thread reach the page through the main thread's event loop, in order.

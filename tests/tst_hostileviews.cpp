@@ -11,6 +11,8 @@
 #include "DiagnosticsForm.h"
 #include "DownloadMenuOptions.h"
 #include "EventToolBar.h"
+#include "GeneralFunctions.h"
+#include "GlyphOracle.h"
 #include "ItemLogDialog.h"
 #include "ItemSet.h"
 #include "LogSink.h"
@@ -96,40 +98,42 @@ QString WithoutMnemonics(const QString& i_text)
     return l_shown;
 }
 
-// The text as sent, read as Latin-1 or as UTF-8, up to its first zero byte (where text from the
-// network ends); a control or blank character may show as itself, as white space, as a visible
-// replacement or as its code point ("<U+000A>"), never as nothing; a direction control as itself
-// or as its code point ("<U+202E>").
-QList<QRegularExpression> Patterns(QByteArray i_bytes)
-{
-    i_bytes.truncate(i_bytes.indexOf('\0') < 0 ? i_bytes.size() : i_bytes.indexOf('\0'));
-    QList<QRegularExpression> l_patterns;
-    for (const QString& l_text : {QString::fromLatin1(i_bytes), QString::fromUtf8(i_bytes)})
-    {
-        QString l_pattern;
-        for (const QChar l_char : l_text)
-            l_pattern +=
-                l_char.category() == QChar::Other_Format && l_char.direction() >= QChar::DirLRE
-                    ? u"(?:\\x{%1}|<U\\+%2>)"_s.arg(l_char.unicode(), 0, 16)
-                          .arg(QString::number(l_char.unicode(), 16).toUpper())
-                : l_char.category() == QChar::Other_Control || l_char.isSpace()
-                    ? u"(?:\\x{%1}|\\s+|[\\x{2400}-\\x{2426}\\x{25A1}\\x{FFFD}]|<U\\+%2>)"_s
-                          .arg(l_char.unicode(), 0, 16)
-                          .arg(QString::number(l_char.unicode(), 16)
-                                   .toUpper()
-                                   .rightJustified(4, u'0'))
-                    : QRegularExpression::escape(QString(l_char));
-        l_patterns.append(QRegularExpression(l_pattern));
-    }
-    return l_patterns;
-}
-
 struct Screen
 {
     // Where each text shows ("tree", "document", "tab", "title", "menu", "notice", ...).
     QMultiHash<QString, QString> m_texts;
     QStringList m_faults;
 };
+
+// Whether a character draws as nothing or as something else than itself, by Qt's copy of
+// Unicode's data: controls, format characters, surrogates, private use, unassigned code points,
+// noncharacters, line and paragraph separators and the object replacement character. The texts
+// here hold no sequence that joins, so no such character may show as itself.
+bool IsHiddenCharacter(char32_t i_code)
+{
+    switch (QChar::category(i_code))
+    {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Other_Surrogate:
+        case QChar::Other_PrivateUse:
+        case QChar::Other_NotAssigned:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            return true;
+        default:
+            return QChar::isNonCharacter(i_code) || i_code == QChar::ObjectReplacementCharacter;
+    }
+}
+
+// Each character of the text that shows as itself though it draws as nothing.
+void FindHiddenCharacters(const QString& i_place, const QString& i_text, Screen& io_screen)
+{
+    for (const char32_t l_code : i_text.toUcs4())
+        if (IsHiddenCharacter(l_code))
+            io_screen.m_faults << u"U+%1 as itself in %2: %3"_s.arg(
+                QString::number(uint(l_code), 16).toUpper(), i_place, i_text.left(80));
+}
 
 void ReadMenu(const QMenu* ip_menu, Screen& io_screen)
 {
@@ -138,11 +142,56 @@ void ReadMenu(const QMenu* ip_menu, Screen& io_screen)
         io_screen.m_texts.insert(u"menu"_s, WithoutMnemonics(lp_action->text()));
 }
 
-void ReadDocument(QTextEdit* ip_edit, Screen& io_screen)
+// The text as sent, read as Latin-1 or as UTF-8 (a byte order mark at its start kept), up to its
+// first zero byte (where text from the network ends); a control or blank character may show as
+// itself, as white space, as a visible replacement or as its code point ("<U+000A>"), never as
+// nothing; any other character that draws as nothing as itself or as its code point
+// ("<U+202E>"), as itself only where ReadScreen allows it.
+QList<QRegularExpression> Patterns(QByteArray i_bytes)
+{
+    i_bytes.truncate(i_bytes.indexOf('\0') < 0 ? i_bytes.size() : i_bytes.indexOf('\0'));
+    QString l_utf8 = QString::fromUtf8(i_bytes);
+    if (i_bytes.startsWith("\xef\xbb\xbf"))
+        l_utf8.prepend(QChar(QChar::ByteOrderMark));
+    QList<QRegularExpression> l_patterns;
+    for (const QString& l_text : {QString::fromLatin1(i_bytes), l_utf8})
+    {
+        QString l_pattern;
+        for (const char32_t l_code : l_text.toUcs4())
+        {
+            const QString l_mark = u"<U\\+%1>"_s.arg(
+                QString::number(uint(l_code), 16).toUpper().rightJustified(4, u'0'));
+            const QString l_itself = u"\\x{%1}"_s.arg(uint(l_code), 0, 16);
+            if (QChar::category(l_code) == QChar::Other_Control || QChar::isSpace(l_code))
+                l_pattern += u"(?:%1|\\s+|[\\x{2400}-\\x{2426}\\x{25A1}\\x{FFFD}]|%2)"_s.arg(
+                    l_itself, l_mark);
+            else if (IsHiddenCharacter(l_code))
+                l_pattern += u"(?:%1|%2)"_s.arg(l_itself, l_mark);
+            else
+                l_pattern += QRegularExpression::escape(QStringView(QChar::fromUcs4(l_code)));
+        }
+        l_patterns.append(QRegularExpression(l_pattern));
+    }
+    return l_patterns;
+}
+
+// A chat text keeps every character as sent (its sender is read in the room's list and tabs);
+// every other document shows each hidden character as its mark.
+enum class ChatTexts
+{
+    AsSent,
+    None
+};
+
+void ReadDocument(QTextEdit* ip_edit, ChatTexts i_chat, Screen& io_screen)
 {
     io_screen.m_texts.insert(u"document"_s, ip_edit->document()->toPlainText());
     for (QTextBlock l_block = ip_edit->document()->begin(); l_block.isValid();
          l_block = l_block.next())
+    {
+        // What the user edits is the user's own text, kept whole.
+        if (i_chat == ChatTexts::None && ip_edit->isReadOnly())
+            FindHiddenCharacters(u"document"_s, l_block.text(), io_screen);
         for (auto l_it = l_block.begin(); !l_it.atEnd(); ++l_it)
         {
             const QTextCharFormat l_format = l_it.fragment().charFormat();
@@ -157,11 +206,12 @@ void ReadDocument(QTextEdit* ip_edit, Screen& io_screen)
             if (auto* lp_browser = qobject_cast<QTextBrowser*>(ip_edit))
                 emit lp_browser->anchorClicked(l_link);
         }
+    }
 }
 
 // Every text that the widgets on screen show, read as they render it; a label that holds the
 // text reads it as plain text.
-Screen ReadScreen(const QList<QRegularExpression>& i_patterns)
+Screen ReadScreen(const QList<QRegularExpression>& i_patterns, ChatTexts i_chat)
 {
     Screen l_screen;
     auto& l_texts = l_screen.m_texts;
@@ -178,7 +228,7 @@ Screen ReadScreen(const QList<QRegularExpression>& i_patterns)
                         { return i_pattern.match(lp_label->text()).hasMatch(); }))
             l_screen.m_faults << u"markup in %1"_s.arg(lp_label->objectName());
         if (auto* lp_edit = qobject_cast<QTextEdit*>(lp_widget))
-            ReadDocument(lp_edit, l_screen);
+            ReadDocument(lp_edit, i_chat, l_screen);
         else if (auto* lp_bar = qobject_cast<QTabBar*>(lp_widget))
             for (int l_index = 0; l_index < lp_bar->count(); ++l_index)
             {
@@ -204,6 +254,9 @@ Screen ReadScreen(const QList<QRegularExpression>& i_patterns)
         l_texts.insert(u"notice"_s, WithoutMnemonics(lp_action->text()));
         l_texts.insert(u"tooltip"_s, Rendered(lp_action->toolTip(), Qt::AutoText));
     }
+    for (auto l_it = l_texts.cbegin(); l_it != l_texts.cend(); ++l_it)
+        if (l_it.key() != u"document"_s)
+            FindHiddenCharacters(l_it.key(), l_it.value(), l_screen);
     return l_screen;
 }
 
@@ -282,7 +335,7 @@ class TestHostileViews : public QObject
                 lp_form->Init();
                 // A tab titled with the room's name, as the main window adds it.
                 auto* lp_tabs = new TabWidget;
-                lp_tabs->addTab(lp_form, EscapeAmpersands(QString::fromUtf8(i_text)));
+                lp_tabs->addTab(lp_form, EscapeAmpersands(ShownName(l_text)));
                 Window(lp_tabs);
                 ItemPtr(Room(i_text)) += User(i_text);
                 SetValue(User(i_text), "average_download_speed", 1);
@@ -304,7 +357,7 @@ class TestHostileViews : public QObject
             {
                 auto* lp_form = new ChatForm(l_text);
                 auto* lp_tabs = new RoomTabWidget;
-                lp_tabs->addTab(lp_form, EscapeAmpersands(QString::fromLatin1(i_text)));
+                lp_tabs->addTab(lp_form, EscapeAmpersands(ShownName(l_text)));
                 Window(lp_tabs);
                 lp_form->AddChat(l_text, l_text);
                 return;
@@ -543,6 +596,26 @@ private slots:
         QCOMPARE(l_labels.m_shown, l_expected);
     }
 
+    // No character that draws as nothing between "ali" and "ce", in the font the pages use,
+    // shows as itself: the judge is how each code point draws, not the properties the program
+    // reads.
+    void noCharacterHidesInAName()
+    {
+        const GlyphOracle l_oracle(QApplication::font());
+        const QList<char32_t> l_hidden = l_oracle.DrawnAsNothing(
+            u"ali"_s, u"ce"_s,
+            [](char32_t i_code)
+            {
+                const QString l_name =
+                    u"ali"_s + QStringView(QChar::fromUcs4(i_code)).toString() + u"ce"_s;
+                return ShownText(l_name) == l_name;
+            });
+        QStringList l_codes;
+        for (const char32_t l_code : l_hidden)
+            l_codes << u"U+%1"_s.arg(uint(l_code), 4, 16, QLatin1Char('0')).toUpper();
+        QVERIFY2(l_hidden.isEmpty(), qPrintable(l_codes.join(u' ')));
+    }
+
     // One table of hostile texts crossed with one row per view and the places in it where the
     // text shows.
     void remoteTextShowsAsSent_data()
@@ -562,7 +635,10 @@ private slots:
             {"placeholders", "%1 %2 %3 %L1 %%"},
             {"web link", "see http://a.b/c&d<b>e</b> file:///etc/passwd"},
             {"long word", QByteArray(10000, 'w')},
-            {"not UTF-8", "\xff\xfe x\xc0\xaf y\xed\xa0\x80 z\xe9"}};
+            {"not UTF-8", "\xff\xfe x\xc0\xaf y\xed\xa0\x80 z\xe9"},
+            {"hidden", "\xef\xbb\xbf"
+                       "ali\xef\xbf\xbc\xef\xbf\xb9\xee\x80\x80\xf3\xa0\x80\x81"
+                       "ce\xe2\x80\x8d"}};
         const QList<std::tuple<const char*, View, const char*>> l_views{
             {"room", View::Room, "tab tree document"},
             {"private chat", View::PrivateChat, "tab document notice tooltip"},
@@ -592,8 +668,11 @@ private slots:
         ViewHarness::Flush();
         // Read before the views are shown: shown, they withdraw their notices.
         const QList<QRegularExpression> l_patterns = Patterns(text);
-        const Screen l_screen = ReadScreen(l_patterns);
-        QCOMPARE(l_screen.m_faults, QStringList());
+        const Screen l_screen =
+            ReadScreen(l_patterns, View(view) == View::Room || View(view) == View::PrivateChat
+                                       ? ChatTexts::AsSent
+                                       : ChatTexts::None);
+        QVERIFY2(l_screen.m_faults.isEmpty(), qPrintable(l_screen.m_faults.join(u"\n"_s)));
         for (const QUrl& l_opened : mp_harness->OpenedUrls())
             QVERIFY2(l_opened.scheme().startsWith(u"http"_s), qPrintable(l_opened.toString()));
         for (const QString& l_place : places)

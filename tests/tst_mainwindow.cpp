@@ -24,6 +24,7 @@
 #include "TypeNavigatorDialog.h"
 #include "UIFunctions.h"
 #include "Ui_MainWindow.h"
+#include "ViewHarness.h"
 #include "WireWriter.h"
 
 #include <QCheckBox>
@@ -400,6 +401,7 @@ private slots:
             ItemPtr(d["shared_folder"]->GetItem(l_shared.path())) +=
                 d["user_list_group"]->GetItem("x\xe2\x80\xae");
             QCOMPARE(lp_ui->sharedFoldersList->topLevelItem(0)->text(1), u"x<U+202E>"_s);
+            QCOMPARE(ViewHarness::ToolTipMismatches(lp_ui->sharedFoldersList), QStringList());
 
             // Unsharing acts on every selected row; a row that names no shared folder makes none.
             QTreeWidget* lp_list = lp_ui->sharedFoldersList;
@@ -438,8 +440,8 @@ private slots:
             // A notice shows a peer's text as it is, and goes with its page.
             QCOMPARE(eventToolBar->actions().size(), 1);
             QCOMPARE(eventToolBar->actions().at(0)->text(), u"<b>Zo\u00eb</b>&&co"_s);
-            QCOMPARE(eventToolBar->actions().at(0)->toolTip(),
-                     Qt::convertFromPlainText(u"<b>Zo\u00eb</b>&co"_s));
+            QCOMPARE(ViewHarness::ToolTipOf(eventToolBar->actions().at(0)),
+                     u"<b>Zo\u00eb</b>&co"_s);
             lp_window->OnChatTabClosed(lp_ui->chatTabControl->count() - 1);
             QTRY_VERIFY_WITH_TIMEOUT(!eventToolBar->isVisible(), kTimeoutMs);
             QVERIFY(d["event_toolbar_action"]->GetItems().empty());
@@ -462,9 +464,31 @@ private slots:
                      u"ivy"_s);
             QCOMPARE(eventToolBar->actions().size(), 1);
 
-            // The server's reason is shown as written.
-            lp_window->OnConnectionFailed("<b>busy</b>");
-            QCOMPARE(m_seen, QStringList{u"Login Failure"_s});
+            // The server's reason shows as text, on the line of the box that gives it, its line
+            // breaks and direction controls marked: no part of it reads as the client's own.
+            m_answerer.stop();
+            QStringList l_boxes;
+            QTimer l_reader;
+            connect(&l_reader, &QTimer::timeout,
+                    [&l_boxes]
+                    {
+                        if (auto* lp_box =
+                                qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                        {
+                            l_boxes << lp_box->windowTitle() + u": "_s + lp_box->text() +
+                                           (lp_box->textFormat() == Qt::PlainText ? u""_s
+                                                                                  : u" (markup)"_s);
+                            lp_box->accept();
+                        }
+                    });
+            l_reader.start(10);
+            lp_window->OnConnectionFailed("<b>busy</b>\n\nYour account is locked\xe2\x80\xae");
+            QCOMPARE(l_boxes,
+                     QStringList{u"Login Failure: Login failed. Reported failure reason: "
+                                 "<b>busy</b><U+000A><U+000A>Your account is locked<U+202E>. "
+                                 "Please change your login settings in the Options tab and try "
+                                 "reconnecting."_s});
+            QVERIFY(m_seen.isEmpty());
             return;
         }
         const QString l_home =
@@ -478,8 +502,9 @@ private slots:
 
     // Names whose bytes their shown text does not give back: not UTF-8, U+FFFD itself, "&", 255
     // bytes, a direction override, shown in the room's row and tab as text with the override
-    // marked. Each room opens from its row, takes the tool bar's entries and leaves by its tab;
-    // each chat tab closes; neither makes another room or user.
+    // marked, and that text whole, as it is, in their tool tips; so is a name like markup. Each
+    // room opens from its row, takes the tool bar's entries and leaves by its tab; each chat tab
+    // closes; neither makes another room or user.
     void namesKeptWithTheirTabs()
     {
         if (InChild())
@@ -508,7 +533,10 @@ private slots:
                  u"x<U+202E>3pm.exe"_s},
                 {"lob\xe2\x81\xa0"
                  "by ",
-                 u"lob<U+2060>by<U+0020>"_s}};
+                 u"lob<U+2060>by<U+0020>"_s},
+                {"<b>administrator</b>&lt;\xe2\x80\x8b"
+                 "administrator",
+                 u"<b>administrator</b>&lt;<U+200B>administrator"_s}};
             for (const auto& [l_name, l_shown] : l_names)
             {
                 ItemPtr l_room = d["room"]->GetItem(l_name);
@@ -516,9 +544,11 @@ private slots:
                 auto* lp_row = l_room["room_node"].AsPtr<QTreeWidgetItem>();
                 QVERIFY(lp_row);
                 QCOMPARE(lp_row->text(0), l_shown);
+                QCOMPARE(ViewHarness::ToolTipMismatches(lp_ui->roomList), QStringList());
                 lp_window->OnRoomListItemDoubleClicked(lp_row, 0);
                 QTRY_VERIFY_WITH_TIMEOUT(l_room.IsConnected("in_room"), kTimeoutMs);
                 QCOMPARE(lp_rooms->tabText(0), QString(l_shown).replace(u"&"_s, u"&&"_s));
+                QCOMPARE(ViewHarness::ToolTipOf(lp_rooms, 0), l_shown);
                 l_click(lp_rooms->widget(0)->findChild<QLineEdit*>(u"chatEdit"_s), u"Leave Room"_s);
                 QTRY_COMPARE_WITH_TIMEOUT(lp_rooms->count(), 0, kTimeoutMs);
                 lp_ui->roomList->setCurrentItem(lp_row);
@@ -534,6 +564,7 @@ private slots:
                 QTabWidget* lp_chats = lp_ui->chatTabControl;
                 QCOMPARE(lp_chats->tabText(lp_chats->currentIndex()),
                          QString(l_shown).replace(u"&"_s, u"&&"_s));
+                QCOMPARE(ViewHarness::ToolTipOf(lp_chats, lp_chats->currentIndex()), l_shown);
                 lp_window->OnChatTabClosed(lp_chats->currentIndex());
                 QVERIFY(ItemPtr(d["user"]->GetItem(l_name))["user_chat_widget"].IsNull());
                 QTRY_COMPARE_WITH_TIMEOUT(lp_chats->count(), 0, kTimeoutMs);
@@ -545,8 +576,9 @@ private slots:
         Finish(*Launch(Home(u"names"_s, LoginSettings(u"nell"_s)), true));
     }
 
-    // The boxes that ask before giving up a private room show its name as text, a line break and
-    // a direction override marked; declined, no other box follows.
+    // The boxes that ask before giving up a private room show its name as every view shows a
+    // name: a line break, a direction override and blanks at its ends marked; declined, no other
+    // box follows.
     void giveUpBoxesMarkTheRoomName()
     {
         if (InChild())
@@ -555,7 +587,7 @@ private slots:
             m_answerer.stop();
             QTabWidget* lp_rooms = lp_window->Ui()->roomsTabControl;
             QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), kTimeoutMs);
-            const std::string l_name = "R\nD\xe2\x80\xaex";
+            const std::string l_name = "\xc2\xa0R\nD\xe2\x80\xaex ";
             gp_server->EnterRoom(l_name, false);
             QTRY_COMPARE_WITH_TIMEOUT(lp_rooms->count(), 1, kTimeoutMs);
             // The room list of the login came before the room: it clears no role set now.
@@ -580,10 +612,11 @@ private slots:
             lp_window->OnToolBarActionTriggered("give_up_membership");
             l_room.NewItem("is_owner");
             lp_window->OnToolBarActionTriggered("give_up_ownership");
-            QCOMPARE(l_texts, (QStringList{u"Are you sure you want to give up your membership to "
-                                           "the R<U+000A>D<U+202E>x private room?"_s,
-                                           u"Are you SURE you want to give up your ownership of "
-                                           "the R<U+000A>D<U+202E>x private room?"_s}));
+            QCOMPARE(l_texts,
+                     (QStringList{u"Are you sure you want to give up your membership to the "
+                                  "<U+00A0>R<U+000A>D<U+202E>x<U+0020> private room?"_s,
+                                  u"Are you SURE you want to give up your ownership of the "
+                                  "<U+00A0>R<U+000A>D<U+202E>x<U+0020> private room?"_s}));
             return;
         }
         Finish(*Launch(Home(u"giveup"_s, LoginSettings(u"gil"_s)), true));

@@ -161,7 +161,7 @@ private slots:
 
     // Each row shows what the user's first full report said: flag only for a two-letter ASCII
     // code with a flag, files with separators, speed in K/s with one decimal and none for 0, the
-    // name as every view shows it, its bytes kept whole.
+    // name as every view shows it, its bytes kept whole; each cell's tool tip is its whole text.
     void userRowCells_data()
     {
         QTest::addColumn<QByteArray>("name");
@@ -190,6 +190,13 @@ private slots:
         l_row("a&b \xe9", "se", 7, 2048, "se|7|2.0", "a&b \xef\xbf\xbd");
         l_row("Zo\xc3\xab", "", 1, 0, "-|1|");
         l_row("x\xe2\x80\xaeyz", "", 1, 0, "-|1|", "x<U+202E>yz");
+        l_row("ali\xe2\x80\x8b"
+              "ce ",
+              "", 1, 0, "-|1|", "ali<U+200B>ce<U+0020>");
+        l_row("\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb", "", 1, 0, "-|1|");
+        l_row("<b>administrator</b>&lt;\xe2\x80\x8b"
+              "administrator",
+              "", 1, 0, "-|1|", "<b>administrator</b>&lt;<U+200B>administrator");
     }
     void userRowCells()
     {
@@ -211,6 +218,7 @@ private slots:
                     : SameImage(l_flag, u":/resources/flags/"_s + cells[0] + u".png"_s));
         QCOMPARE(lp_row->text(Row::FilesColumn), cells[1]);
         QCOMPARE(lp_row->text(Row::SpeedColumn), cells[2]);
+        QCOMPARE(ViewHarness::ToolTipMismatches(lp_row->treeWidget()), QStringList());
         QVERIFY(lp_row->icon(Row::NoteColumn).isNull());
         for (int l_column : {int(Row::NoneColumn), int(Row::FlagColumn), int(Row::NoteColumn)})
             QVERIFY(lp_row->text(l_column).isEmpty());

@@ -302,6 +302,7 @@ private slots:
         QTreeWidgetItem* lp_user = lp_form->searchResults()->topLevelItem(0);
         QCOMPARE(lp_user->textAlignment(1) & Qt::AlignHorizontal_Mask, int(Qt::AlignHCenter));
         QVERIFY(lp_user->isExpanded() && lp_user->child(0)->isExpanded());
+        QCOMPARE(ViewHarness::ToolTipMismatches(lp_form->searchResults()), QStringList());
         // No figure is cut short: each fits its column as the view draws it.
         QTreeWidget* lp_tree = lp_form->searchResults();
         QStyleOptionViewItem l_option;
@@ -318,10 +319,13 @@ private slots:
             }
     }
 
+    // The tab shows the search's text on one line, "&" as itself; its tool tip the same, whole.
     void tabTitleAndAmpersand()
     {
-        Manual("rock & roll");
-        QCOMPARE(mp_search->SearchTabControl()->tabText(0), u"rock && roll"_s);
+        Manual("<b>rock</b> & roll\xe2\x80\xae");
+        QCOMPARE(mp_search->SearchTabControl()->tabText(0), u"<b>rock</b> && roll<U+202E>"_s);
+        QCOMPARE(ViewHarness::ToolTipOf(mp_search->SearchTabControl(), 0),
+                 u"<b>rock</b> & roll<U+202E>"_s);
         Manual("");
         QCOMPARE(mp_search->SearchTabControl()->count(), 2);
         QCOMPARE(mp_search->SearchTabControl()->tabText(1), QString());
@@ -711,11 +715,15 @@ private slots:
         QCOMPARE(Count("saved_filter"), 0);
     }
 
+    // The related searches show by rank, each as its text shows on one line (a line break or
+    // direction control from the server marked); a click puts the search's own text in the box.
     void relatedSearchesByRank()
     {
         ItemPtr l_text = d["search_request_text"]->GetItem(Value("jazz"));
-        for (const auto& [l_related, l_rank] :
-             {std::pair{"bebop", "5"}, {"swing", "20"}, {"cool", "7"}, {"unranked", ""}})
+        for (const auto& [l_related, l_rank] : {std::pair{"bebop", "5"},
+                                                {"swing", "20"},
+                                                {"co\nol\xe2\x80\xae", "7"},
+                                                {"unranked", ""}})
         {
             ItemPtr l_correlation = l_text.NewItem("search_correlation");
             l_correlation += d["correlation_text"]->GetItem(Value(l_related));
@@ -728,9 +736,10 @@ private slots:
         QCOMPARE(lp_list->topLevelItemCount(), 3);
         QCOMPARE(lp_list->topLevelItem(0)->text(0) + u","_s + lp_list->topLevelItem(1)->text(0) +
                      u","_s + lp_list->topLevelItem(2)->text(0),
-                 u"swing,cool,bebop"_s);
+                 u"swing,co<U+000A>ol<U+202E>,bebop"_s);
+        QCOMPARE(ViewHarness::ToolTipMismatches(lp_list), QStringList());
         emit lp_list->itemClicked(lp_list->topLevelItem(1), 0);
-        QCOMPARE(mp_search->SearchEdit()->text(), u"cool"_s);
+        QCOMPARE(mp_search->SearchEdit()->text(), u"co\nol\u202E"_s);
         QVERIFY(Manual("blues")->CorrelationsWidget()->isHidden());
         for (Item* lp_item : l_text.GetItems("search_correlation"))
             ItemPtr(lp_item).Remove();
@@ -770,6 +779,7 @@ private slots:
         mp_search->OnWishListItemAdded(l_wish);
         QTreeWidgetItem* lp_row = mp_search->WishList()->topLevelItem(0);
         QCOMPARE(lp_row->text(0), u"Y"_s);
+        QCOMPARE(ViewHarness::ToolTipMismatches(mp_search->WishList()), QStringList());
         auto* lp_box = qobject_cast<QCheckBox*>(mp_search->WishList()->itemWidget(lp_row, 0));
         QVERIFY(lp_box && lp_box->isChecked());
         // The box covers the cell: its "Y" does not show around it.

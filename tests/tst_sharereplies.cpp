@@ -30,6 +30,8 @@
 
 using namespace Qt::StringLiterals;
 
+Q_DECLARE_METATYPE(SharedFoldersManager::UserShareLimits)
+
 namespace
 {
 constexpr int timeoutMs = 30000;
@@ -443,6 +445,43 @@ private slots:
         QCOMPARE(mp_harness->LogLines(u"Shared"_s).last().contains(u"from user bob refused"_s),
                  !kept);
         Manager().RemoveUserShare("bob");
+    }
+
+    // A refused list's line names the user as sent, at either limit: no "%" in a name takes a
+    // number meant for the line.
+    void refusalsNameTheUser_data()
+    {
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<SharedFoldersManager::UserShareLimits>("limits");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("one list") << QByteArray("bob%2")
+                                  << SharedFoldersManager::UserShareLimits{2, 3}
+                                  << u"1 folders and 4 files, more than 2 folders or 3 files"_s;
+        QTest::newRow("all lists")
+            << QByteArray("%1%2%3") << SharedFoldersManager::UserShareLimits{2, 4, 3}
+            << u"its 4 files and the 0 held from other users are more than 3 files"_s;
+    }
+    void refusalsNameTheUser()
+    {
+        QFETCH(QByteArray, user);
+        QFETCH(SharedFoldersManager::UserShareLimits, limits);
+        QFETCH(QString, refusal);
+        QCOMPARE(Count("user_share_file"), 0u);
+        const SharedFoldersManager::UserShareLimits l_defaults = Manager().GetUserShareLimits();
+        Manager().SetUserShareLimits(limits);
+        FileInfoMap l_share;
+        for (const char* lp_name : {"a", "b", "c", "d"})
+        {
+            FileInfo l_file;
+            l_file.m_name = lp_name;
+            l_share["x"].insert(l_file);
+        }
+        AttributeTranslationTable l_table;
+        Manager().OnUserShare(user.toStdString(), l_share, l_table);
+        Manager().SetUserShareLimits(l_defaults);
+        QCOMPARE(mp_harness->LogLines(u"Shared"_s).last(), u"Shared file list from user "_s +
+                                                               QString::fromUtf8(user) +
+                                                               u" refused: "_s + refusal);
     }
 
     void wishListWait_data()

@@ -575,6 +575,26 @@ private slots:
             QVERIFY(!HasAnchor(lp_page) && !lp_page->openLinks());
     }
 
+    // A line that wraps draws its continuation lines indented at every width, on the page of
+    // its area and the page of all: no text wrapped to a line's start passes for a line of its
+    // own.
+    void itemLogWrappedLinesIndented()
+    {
+        ItemPtr l_subject = d["subject"]->NewItem("wrapped");
+        ItemLogDialog l_dialog(l_subject);
+        AddEntry(l_subject, "1", "A", "1",
+                 QString(u"filler "_s.repeated(60) + u"[t] forged"_s).toStdString(), "t");
+        const QList<QTextBrowser*> l_pages = l_dialog.findChildren<QTextBrowser*>();
+        QCOMPARE(l_pages.size(), 2);
+        for (QTextBrowser* lp_page : l_pages)
+            for (const int l_width : {300, 900})
+            {
+                const QList<qreal> l_indents = ContinuationIndents(lp_page, l_width);
+                QVERIFY(!l_indents.isEmpty());
+                QVERIFY(*std::min_element(l_indents.cbegin(), l_indents.cend()) > 0);
+            }
+    }
+
     void itemLogDates()
     {
         ItemPtr l_subject = d["subject"]->GetItem("dates");

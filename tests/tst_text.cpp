@@ -3,7 +3,10 @@
 #include <QTest>
 
 #include <climits>
+#include <initializer_list>
 #include <string>
+#include <tuple>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -302,38 +305,130 @@ void TestText::ConvertLinksOnHostileText()
     QCOMPARE(l_converted.count(u"<a href"_s), 1);
 }
 
+namespace
+{
+QString Code(char32_t i_code)
+{
+    return QStringView(QChar::fromUcs4(i_code)).toString();
+}
+
+QString MarkOf(char32_t i_code)
+{
+    return QStringLiteral("<U+%1>").arg(uint(i_code), 4, 16, QLatin1Char('0')).toUpper();
+}
+} // namespace
+
 void TestText::ShownText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
     // How a name shows, where it differs from the text.
     QTest::addColumn<QString>("name");
-    const auto l_row = [](const char* ip_tag, const QString& i_text, const QString& i_shown,
+    const auto l_row = [](const QString& i_tag, const QString& i_text, const QString& i_shown,
                           const QString& i_name = QString())
-    { QTest::addRow("%s", ip_tag) << i_text << i_shown << (i_name.isNull() ? i_shown : i_name); };
-    l_row("all nine", u"\u202A\u202B\u202C\u202D\u202E\u2066\u2067\u2068\u2069"_s,
+    {
+        QTest::addRow("%s", qPrintable(i_tag))
+            << i_text << i_shown << (i_name.isNull() ? i_shown : i_name);
+    };
+    l_row(u"all nine"_s, u"\u202A\u202B\u202C\u202D\u202E\u2066\u2067\u2068\u2069"_s,
           u"<U+202A><U+202B><U+202C><U+202D><U+202E><U+2066><U+2067><U+2068><U+2069>"_s);
-    l_row("neighbours", u"\u202F\u2065\u206A\u200F \u05D0\t\u001F\u2027\u202A"_s,
-          u"\u202F<U+2065><U+206A><U+200F> \u05D0\t\u001F\u2027<U+202A>"_s,
-          u"<U+202F><U+2065><U+206A><U+200F> \u05D0\t\u001F\u2027<U+202A>"_s);
-    l_row("line breaks", u"a\nb\u000Bc\fd\re"_s, u"a<U+000A>b<U+000B>c<U+000C>d<U+000D>e"_s);
-    l_row("separators", u"\u001C\u001D\u001E\u0085\u2028\u2029"_s,
+    l_row(u"neighbours"_s, u"\u202F\u2065\u206A\u200F \u05D0\t\u001F\u2027\u202A"_s,
+          u"\u202F<U+2065><U+206A><U+200F> \u05D0<U+0009><U+001F>\u2027<U+202A>"_s,
+          u"<U+202F><U+2065><U+206A><U+200F> \u05D0<U+0009><U+001F>\u2027<U+202A>"_s);
+    l_row(u"line breaks"_s, u"a\nb\u000Bc\fd\re"_s, u"a<U+000A>b<U+000B>c<U+000C>d<U+000D>e"_s);
+    l_row(u"separators"_s, u"\u001C\u001D\u001E\u0085\u2028\u2029"_s,
           u"<U+001C><U+001D><U+001E><U+0085><U+2028><U+2029>"_s);
-    l_row("frame edges", u"x\uFDD0y\uFDD1z\uFDD2"_s, u"x<U+FDD0>y<U+FDD1>z\uFDD2"_s);
-    const QString l_womanTechnologist = u"\U0001F469\u200D\U0001F4BB"_s;
-    const QString l_heartOnFire = u"\u2764\uFE0F\u200D\U0001F525"_s;
-    l_row("kept joiners and selectors",
-          u"\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645 "_s + l_womanTechnologist +
-              u" \u2764\uFE0F "_s + l_heartOnFire + u" \u00E9\u200D\u00E9"_s,
-          u"\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645 "_s + l_womanTechnologist +
-              u" \u2764\uFE0F "_s + l_heartOnFire + u" \u00E9\u200D\u00E9"_s);
-    l_row(
-        "joiners and selectors beside ASCII, blanks or ends",
-        u"a\u200Db\u200Cc\uFE0F \u200D\u05D0\u05D0\u200D \u05D0\u200D\u00A0\u00A0\uFE0F\u05D0\u200D"_s,
-        u"a<U+200D>b<U+200C>c<U+FE0F> <U+200D>\u05D0\u05D0<U+200D> \u05D0<U+200D>\u00A0\u00A0<U+FE0F>\u05D0<U+200D>"_s);
-    l_row("blanks at the ends", u" \u00A0\u2800al ice\u3000\u2002"_s,
-          u" \u00A0\u2800al ice\u3000\u2002"_s,
-          u"<U+0020><U+00A0><U+2800>al ice<U+3000><U+2002>"_s);
+    l_row(u"noncharacters"_s, u"x\uFDD0y\uFDD1z\uFDEF\uFFFE"_s,
+          u"x<U+FDD0>y<U+FDD1>z<U+FDEF><U+FFFE>"_s);
+    // One code point of each kind, and both ends of each range of Default_Ignorable_Code_Point,
+    // those beyond the first plane marked once each, not as two surrogates.
+    for (const char32_t l_code :
+         {0x0000,  0x007F,  0x0080,  0x009F,  0x00AD,   0x034F,  0x0378,  0x0600,  0x061C,
+          0x1160,  0x17B4,  0x17B5,  0x180E,  0x200B,   0x202C,  0x2064,  0x3164,  0xE000,
+          0xF8FF,  0xFE00,  0xFEFF,  0xFFA0,  0xFFF0,   0xFFF9,  0xFFFA,  0xFFFB,  0xFFFC,
+          0xFFFF,  0x110BD, 0x1BCA0, 0x1BCA3, 0x1D173,  0x1D17A, 0x1FFFE, 0xE0000, 0xE0001,
+          0xE0041, 0xE0C00, 0xE0FFF, 0xF0000, 0x10FFFD, 0x10FFFF})
+        l_row(MarkOf(l_code), u"ali"_s + Code(l_code) + u"ce"_s,
+              u"ali"_s + MarkOf(l_code) + u"ce"_s);
+    l_row(u"lone surrogates"_s, u"a"_s + QChar(0xD800) + u"b"_s + QChar(0xDFFF),
+          u"a<U+D800>b<U+DFFF>"_s);
+    l_row(u"beside a mark beyond the first plane"_s, u"\U00010000\u200B\U00010000"_s,
+          u"\U00010000<U+200B>\U00010000"_s);
+    l_row(u"byte order mark"_s, u"\uFEFFalice"_s, u"<U+FEFF>alice"_s);
+
+    // Joiners and selectors where Unicode gives them work.
+    for (const auto& [l_tag, l_text] : std::initializer_list<std::pair<const char*, QString>>{
+             {"non-joiner between joining letters", u"\u0645\u06CC\u200C\u062E\u0648"_s},
+             {"non-joiner across a transparent mark", u"\u0628\u064E\u200C\u064E\u0628"_s},
+             {"joiners after a virama", u"\u0915\u094D\u200D\u0937 \u0915\u094D\u200C\u0937"_s},
+             {"woman technologist", u"\U0001F469\u200D\U0001F4BB"_s},
+             {"with a skin tone", u"\U0001F469\U0001F3FD\u200D\U0001F4BB"_s},
+             {"heart on fire", u"\u2764\uFE0F\u200D\U0001F525"_s},
+             {"emoji and text selectors", u"\u2764\uFE0F \u263A\uFE0E"_s},
+             {"keycaps", u"#\uFE0F\u20E3*\uFE0F\u20E30\uFE0F\u20E39\uFE0F\u20E3"_s},
+             {"flag of England",
+              u"\U0001F3F4\U000E0067\U000E0062\U000E0065\U000E006E\U000E0067\U000E007F"_s},
+             {"ideographic variation selector", u"\u845B\U000E0100 \u845B\U000E01EF"_s},
+             {"Mongolian selectors", u"\u1820\u180B\u1820\u180D\u1820\u180F"_s}})
+        l_row(u"kept: "_s + QLatin1StringView(l_tag), l_text, l_text);
+    // And the same where they change nothing, or beside what shows as a mark, where they join
+    // nothing either.
+    for (
+        const auto& [l_tag, l_text, l_shown] :
+        std::initializer_list<std::tuple<const char*, QString, QString>>{
+            {"between Latin letters", u"a\u200Db\u200Cc\uFE0F e\u0301\u200De"_s,
+             u"a<U+200D>b<U+200C>c<U+FE0F> e\u0301<U+200D>e"_s},
+            {"between Cyrillic letters", u"\u043C\u0430\u200D\u0440\u0438\u044F"_s,
+             u"\u043C\u0430<U+200D>\u0440\u0438\u044F"_s},
+            {"after accented letters", u"m\u00FC\uFE0Fller jos\u00E9\uFE0F"_s,
+             u"m\u00FC<U+FE0F>ller jos\u00E9<U+FE0F>"_s},
+            {"between Han letters", u"\u5C71\u200D\u7530\u5C71\u200C\u7530"_s,
+             u"\u5C71<U+200D>\u7530\u5C71<U+200C>\u7530"_s},
+            {"between Hebrew letters", u"\u05E9\u05DC\u200D\u05D5\u05DD"_s,
+             u"\u05E9\u05DC<U+200D>\u05D5\u05DD"_s},
+            {"non-joiner where a side does not join", u"\u0627\u200C\u0628 \u0628\u200C"_s,
+             u"\u0627<U+200C>\u0628 \u0628<U+200C>"_s},
+            {"a marked selector lets no joiner through", u"a\uFE0F\u200D\u05D0"_s,
+             u"a<U+FE0F><U+200D>\u05D0"_s},
+            {"joiner after a pictograph with a text selector",
+             u"\U0001F469\uFE0E\u200D\U0001F4BB"_s, u"\U0001F469\uFE0E<U+200D>\U0001F4BB"_s},
+            {"selector on a digit outside a keycap", u"alice1\uFE0F 2\uFE0E"_s,
+             u"alice1<U+FE0F> 2<U+FE0E>"_s},
+            {"other variation selectors",
+             u"\u845B\uFE00 \uAC00\U000E0100 \u1820\u180E \u1810\u180B"_s,
+             u"\u845B<U+FE00> \uAC00<U+E0100> \u1820<U+180E> \u1810<U+180B>"_s},
+            {"joiners beside marks",
+             u"\U0001F469\u200D\U0001FED2 \u0628\u200B\u200C\u0628 \u2388\uFE0F\u200D\U0001F469"_s,
+             u"\U0001F469<U+200D><U+1FED2> \u0628<U+200B><U+200C>\u0628 \u2388<U+FE0F><U+200D>\U0001F469"_s},
+            {"joiner from a pictograph to a letter", u"\U0001F469\u200D\u05D0"_s,
+             u"\U0001F469<U+200D>\u05D0"_s},
+            {"tags without a black flag", u"\U0001F3F3\U000E0067\U000E007F"_s,
+             u"\U0001F3F3<U+E0067><U+E007F>"_s},
+            {"tags not ended", u"\U0001F3F4\U000E0067\U000E0062 \U0001F3F4\U000E007F"_s,
+             u"\U0001F3F4<U+E0067><U+E0062> \U0001F3F4<U+E007F>"_s},
+            {"joiner beside blanks and ends", u"\u200D\u05D0\u200D \u05D0\u200D"_s,
+             u"<U+200D>\u05D0<U+200D> \u05D0<U+200D>"_s}})
+        l_row(QString::fromLatin1(l_tag), l_text, l_shown);
+
+    // A name's blanks: each one at an end, every one inside but a single space.
+    for (const char32_t l_code : {0x0009, 0x000D, 0x0020, 0x0085, 0x00A0, 0x1680, 0x2000, 0x200A,
+                                  0x2028, 0x2029, 0x202F, 0x205F, 0x2800, 0x3000})
+    {
+        // Text marks only the blanks that are controls or line breaks.
+        const bool l_breaks =
+            l_code < 0x20 || l_code == 0x85 || l_code == 0x2028 || l_code == 0x2029;
+        const QString l_shown = l_breaks ? MarkOf(l_code) : Code(l_code);
+        l_row(MarkOf(l_code) + u" first"_s, Code(l_code) + u"alice"_s, l_shown + u"alice"_s,
+              MarkOf(l_code) + u"alice"_s);
+        l_row(MarkOf(l_code) + u" last"_s, u"alice"_s + Code(l_code), u"alice"_s + l_shown,
+              u"alice"_s + MarkOf(l_code));
+        if (l_code != 0x20)
+            l_row(MarkOf(l_code) + u" inside"_s, u"al"_s + Code(l_code) + u"ice"_s,
+                  u"al"_s + l_shown + u"ice"_s, u"al"_s + MarkOf(l_code) + u"ice"_s);
+    }
+    l_row(u"spaces inside"_s, u"a b  c \u00A0d"_s, u"a b  c \u00A0d"_s,
+          u"a b <U+0020>c <U+00A0>d"_s);
+    l_row(u"blank name"_s, u"\u0020\u1680"_s, u"\u0020\u1680"_s, u"<U+0020><U+1680>"_s);
 }
 
 void TestText::ShownText()
@@ -343,8 +438,12 @@ void TestText::ShownText()
     QFETCH(QString, name);
     QCOMPARE(::ShownText(text), shown);
     QCOMPARE(::ShownName(text), name);
-    // A name is shown the same way from its bytes.
-    QCOMPARE(::ShownName(text.toStdString()), name);
+    // Shown again, nothing changes.
+    QCOMPARE(::ShownText(shown), shown);
+    QCOMPARE(::ShownName(name), name);
+    // A name is shown the same way from its bytes; lone surrogates have none.
+    if (QStringView(text).isValidUtf16())
+        QCOMPARE(::ShownName(text.toStdString()), name);
 }
 
 void TestText::ShownLogLine_data()
@@ -360,6 +459,10 @@ void TestText::ShownLogLine_data()
     QTest::addRow("stray isolates, controls inside")
         << u"\u2068"_s + l_hebrew + u"\u202E\n\u2069\u2069 \u2068x\u2069 \u2068"_s
         << u"\u2068"_s + l_hebrew + u"<U+202E><U+000A>\u2069<U+2069> <U+2068>x<U+2069> <U+2068>"_s;
+    QTest::addRow("Arabic digits")
+        << u"x "_s + ::LoggedName("\u0663") + u" y"_s << u"x \u2068\u0663\u2069 y"_s;
+    QTest::addRow("reordering only through a mark")
+        << u"\u2068a\u0605\u2069"_s << u"<U+2068>a<U+0605><U+2069>"_s;
     QTest::addRow("nested") << u"\u2068a\u2068"_s + l_hebrew + u"\u2069\u2069"_s
                             << u"<U+2068>a\u2068"_s + l_hebrew + u"\u2069<U+2069>"_s;
 }
@@ -370,6 +473,7 @@ void TestText::ShownLogLine()
     QFETCH(QString, line);
     QFETCH(QString, shown);
     QCOMPARE(::ShownLogLine(line), shown);
+    QCOMPARE(::ShownLogLine(shown), shown);
 }
 
 void TestText::GetBit()

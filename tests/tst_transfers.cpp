@@ -333,16 +333,31 @@ private slots:
             QCOMPARE(NumberedFileName(l_row.name, l_row.number), l_row.numbered);
     }
 
-    // A path component from another user: separators, control characters and line separators
-    // become "_", one for each character, names that would mean a folder become underscores,
-    // anything else stays.
+    // A path component from another user: separators and what a shown name marks (controls,
+    // line separators, direction controls, a leading byte order mark) become "_", one for each
+    // character, names that would mean a folder become underscores, anything else stays, joiners
+    // that join among it.
     void safeComponents()
     {
         const struct
         {
             std::string component, safe;
-        } l_rows[] = {{"a\\b", "a_b"}, {"a/b", "a_b"}, {"a\x7f", "a_"}, {".", "_"},
-                      {"..", "__"},    {"", "_"},      {"...", "..."},  {"x.mp3", "x.mp3"}};
+        } l_rows[] = {{"a\\b", "a_b"},
+                      {"a/b", "a_b"},
+                      {"a\x7f", "a_"},
+                      {".", "_"},
+                      {"..", "__"},
+                      {"", "_"},
+                      {"...", "..."},
+                      {"x.mp3", "x.mp3"},
+                      {"invoice\u202Efdp.exe", "invoice_fdp.exe"},
+                      {"\xEF\xBB\xBF"
+                       "alice\uFFFC\U000F0000",
+                       "_alice__"},
+                      {"\u0645\u06CC\u200C\u062E\U0001F3F4\U000E0067\U000E0062\U000E0065"
+                       "\U000E006E\U000E0067\U000E007F",
+                       "\u0645\u06CC\u200C\u062E\U0001F3F4\U000E0067\U000E0062\U000E0065"
+                       "\U000E006E\U000E0067\U000E007F"}};
         for (const auto& l_row : l_rows)
             QCOMPARE(SafePathComponent(l_row.component), l_row.safe);
         // Line breaks of two and three bytes too.

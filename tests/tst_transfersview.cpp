@@ -232,7 +232,7 @@ private slots:
     }
 
     // Rows come with their entries and go with the last of them, parents included; a folder's bar
-    // counts the files it keeps.
+    // counts the files it keeps; each cell's tool tip is its text.
     void cascades_data()
     {
         QTest::addColumn<QStringList>("added");
@@ -255,6 +255,9 @@ private slots:
         QTest::newRow("names as every view shows them")
             << QStringList{u"Zo\u00eb\u202E/x\u202A\\y/z\u202E3pm.exe"_s} << QStringList()
             << u"Zo\u00eb<U+202E>(y/x<U+202A>(z<U+202E>3pm.exe))"_s;
+        QTest::newRow("names like markup")
+            << QStringList{u"<b>administrator&lt;\u200Badministrator/<i>x\\&lt;y/&amp;z"_s}
+            << QStringList() << u"<b>administrator&lt;<U+200B>administrator(&lt;y/<i>x(&amp;z))"_s;
         for (const QChar l_break : ViewHarness::LineBreaks())
         {
             const QString l_mark = ViewHarness::BreakMark(l_break);
@@ -285,6 +288,7 @@ private slots:
                 QCOMPARE(BarText(*l_row),
                          u"%1 (50.0%) 50"_s.arg(CommafyNumber(1048576 * (*l_row)->childCount())));
         QCOMPARE(d["download_list_node"]->ItemCount(), std::size_t(added.size() - removed.size()));
+        QCOMPARE(ViewHarness::ToolTipMismatches(mp_form->DownloadsList()), QStringList());
     }
 
     // Each status word in its colour and text, the peer's reason for a denial lowered and on one

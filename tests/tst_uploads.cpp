@@ -92,6 +92,18 @@ class UploadsTest : public QObject
         l_reader.ReadString();
         return {l_token, l_reader.ReadU64()};
     }
+    // The remote path of a shared folder of 5,000 empty files named 0 to 4999, made once.
+    QByteArray ManySharedFiles()
+    {
+        const QString l_many = mp_t->Path(u"many"_s);
+        if (QDir().mkdir(l_many))
+        {
+            for (int l_index = 0; l_index < 5000; ++l_index)
+                QFile(l_many + u"/%1"_s.arg(l_index)).open(QIODevice::WriteOnly);
+            SharePublicly(l_many);
+        }
+        return l_many.toUtf8().replace('/', '\\') + '\\';
+    }
     static void SharePublicly(const QString& i_folder)
     {
         ItemPtr(d.GetType("shared_folder")->GetItem(i_folder.toStdString())) +=
@@ -592,14 +604,7 @@ private slots:
         Bob().SetOnline(true);
         Carol().SetOnline(true);
         Manager().SetUploadSlots(2);
-        const QString l_many = mp_t->Path(u"many"_s);
-        if (QDir().mkdir(l_many))
-        {
-            for (int l_index = 0; l_index < l_requests; ++l_index)
-                QFile(l_many + u"/%1"_s.arg(l_index)).open(QIODevice::WriteOnly);
-            SharePublicly(l_many);
-        }
-        const QByteArray l_remote = l_many.toUtf8().replace('/', '\\') + '\\';
+        const QByteArray l_remote = ManySharedFiles();
         // Each peer's queue ends with a refusal, which comes once all before it were handled.
         const auto l_queue = [&](TransferPeer& i_peer, bool i_distinct)
         {
@@ -628,6 +633,27 @@ private slots:
         const QStringList l_logged = mp_t->Peers().LogLines(u"Transfer Queue"_s).mid(l_lines);
         QCOMPARE(l_logged.filter(u"more than 1000 queued uploads"_s).size(), distinct ? 1 : 0);
         QVERIFY(!privilegedBehindQueue || ServingOrder().startsWith(u"bob:0 bob:1 "_s));
+    }
+
+    // The line about a long queue names the user as sent: no "%" in a name takes the number
+    // meant for the line.
+    void queueLimitNamesTheUser_data()
+    {
+        QTest::addColumn<QByteArray>("user");
+        QTest::newRow("bob%2") << QByteArray("bob%2");
+        QTest::newRow("%1%2%3") << QByteArray("%1%2%3");
+    }
+    void queueLimitNamesTheUser()
+    {
+        QFETCH(QByteArray, user);
+        const QByteArray l_remote = ManySharedFiles();
+        const qsizetype l_lines = mp_t->Peers().LogLines(u"Transfer Queue"_s).size();
+        for (int l_index = 0; l_index <= 1000; ++l_index)
+            Manager().OnQueueUploadRequested(
+                user.toStdString(), (l_remote + QByteArray::number(l_index)).toStdString());
+        QCOMPARE(mp_t->Peers().LogLines(u"Transfer Queue"_s).mid(l_lines).filter(u"queued up"_s),
+                 QStringList{u"User "_s + QString::fromUtf8(user) +
+                             u" holds more than 1000 queued uploads"_s});
     }
 };
 

@@ -225,7 +225,7 @@ private slots:
 
     // Rows, icons, groups in byte order and notes of the three lists, the same whether the store
     // held the users before the page was made or they came after; one user in all three lists.
-    // Direction controls in names and groups show as marks.
+    // Direction controls in names and groups show as marks; each cell's tool tip is its text.
     void threeLists_data()
     {
         QTest::addColumn<bool>("storeFirst");
@@ -275,6 +275,8 @@ private slots:
                  (QStringList{u"caf\u00e9 | na\u00efve <b>x</b> [note]"_s, u"carol<U+202E> | "_s}));
         QCOMPARE(Rows(lp_ignored), (QStringList{u"caf\u00e9 | na\u00efve <b>x</b> [note]"_s,
                                                 u"dave<U+202E> | quiet [note]"_s}));
+        for (QTreeWidget* lp_list : {lp_users, lp_unshared, lp_ignored})
+            QCOMPARE(ViewHarness::ToolTipMismatches(lp_list), QStringList());
 
         // A new note shows in all three lists; no note clears text and icon in all three.
         SetNote("caf\xc3\xa9", "new");
@@ -409,7 +411,8 @@ private slots:
     }
 
     // The spin box edits the current group's priority: disabled without one, 0 means none, equal
-    // values share one item; the list follows groups made and removed elsewhere.
+    // values share one item; the list follows groups made and removed elsewhere. Each row's tool
+    // tip is its text.
     void groupPriorities()
     {
         auto* lp_dialog = new UserGroupConfigDialog;
@@ -422,6 +425,7 @@ private slots:
             Group(lp_group);
         QCOMPARE(lp_list->count(), 3);
         QCOMPARE(lp_list->item(2)->text(), u"\ufffdt\ufffd"_s);
+        QCOMPARE(ViewHarness::ToolTipMismatches(lp_list), QStringList());
         const std::size_t l_groups = d["user_list_group"]->ItemCount();
 
         const auto l_set = [&](int i_row, int i_value)

@@ -194,7 +194,7 @@ private slots:
     }
 
     // Owned rooms come first, then operated ones, each in byte order; a room both owned and
-    // operated shows once with the owner's entries.
+    // operated shows once with the owner's entries. Names show as every view shows a name.
     void privateRoomsFollowRolesAndOrder_data()
     {
         QTest::addColumn<QString>("rooms");
@@ -224,6 +224,10 @@ private slots:
             << u"x\u202Eo:o;y\u202Ep:p"_s
             << QStringList{u"x<U+202E>o[Give User Membership]"_s,
                            u"y<U+202E>p[Give User Membership]"_s};
+        QTest::newRow("blanks at the ends shown as marks")
+            << u"lobby :o;\u00A0hall:p"_s
+            << QStringList{u"lobby<U+0020>[Give User Membership]"_s,
+                           u"<U+00A0>hall[Give User Membership]"_s};
     }
     void privateRoomsFollowRolesAndOrder()
     {

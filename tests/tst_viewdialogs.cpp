@@ -158,9 +158,9 @@ private slots:
         QCOMPARE(Note("bob"), u"other"_s);
     }
 
-    // One row per group in ascending order, checked where the user's list entry is in it; a
-    // check reaches the group whose row it is, also where the shown name does not give its bytes
-    // back. The title names the user as every view does.
+    // One row per group in ascending order, checked where the user's list entry is in it, its
+    // text its tool tip; a check reaches the group whose row it is, also where the shown name
+    // does not give its bytes back. The title names the user as every view does.
     void groupRows()
     {
         ItemPtr l_entry = ItemPtr(d["user"]->GetItem("bob")).NewItem("in_user_list");
@@ -176,6 +176,7 @@ private slots:
         QCOMPARE(Groups("bob"), QStringList{u"rock"_s});
 
         auto* lp_list = Child<QListWidget>(lp_dialog, "groupListWidget");
+        QCOMPARE(ViewHarness::ToolTipMismatches(lp_list), QStringList());
         lp_list->item(0)->setCheckState(Qt::Checked);
         lp_list->item(3)->setCheckState(Qt::Unchecked);
         QCOMPARE(Groups("bob"), QStringList{u"Jazz"_s});

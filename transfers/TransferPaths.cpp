@@ -51,14 +51,12 @@ std::string SafePathComponent(const std::string& i_component)
         return "_";
     // The name is measured as it reaches the disk: bytes that are not UTF-8 are written as
     // U+FFFD, three bytes each, so the name is decoded before it is cut.
-    QString l_name = FromUtf8(i_component);
-    for (QChar& l_char : l_name)
-    {
-        const char16_t l_code = l_char.unicode();
-        if (l_code < 0x20 || l_code == 0x7f || l_code == u'/' || l_code == u'\\' ||
-            IsLineBreak(l_char))
-            l_char = QChar(u'_');
-    }
+    // What a name view marks (controls, line breaks, direction controls...) would let a file
+    // manager show another name: "invoice", U+202E, "fdp.exe" ends in ".pdf" there.
+    QString l_name = HiddenReplaced(FromUtf8(i_component), QChar(u'_'));
+    std::replace_if(
+        l_name.begin(), l_name.end(),
+        [](QChar i_char) { return i_char == u'/' || i_char == u'\\'; }, QChar(u'_'));
     std::string l_safe = l_name.toStdString();
     if (l_safe == "." || l_safe == "..")
         l_safe.assign(l_safe.size(), '_');

@@ -10,9 +10,10 @@
 // The longest file name that the file systems take, in bytes.
 constexpr std::size_t maxNameBytes = 255;
 
-// One path component: an empty name, "." or ".." becomes "_", "__"; separators, NUL, control
-// characters and every other line break (IsLineBreak) become "_", one each; bytes that are not
-// UTF-8 become U+FFFD; a name longer than maxNameBytes is shortened (ShortenedName).
+// One path component: an empty name, "." or ".." becomes "_", "__"; separators and every code
+// point that a shown name marks (HiddenReplaced: controls, line breaks, direction controls...)
+// become "_", one each; bytes that are not UTF-8 become U+FFFD; a name longer than maxNameBytes
+// is shortened (ShortenedName).
 std::string SafePathComponent(const std::string& i_component);
 // A name of at most maxNameBytes: its start, cut on a character boundary, a mark made from the
 // whole name, so that names that start alike stay apart, and its extension when that is short.

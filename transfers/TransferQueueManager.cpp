@@ -70,11 +70,6 @@ const char* const activeUploadStatuses[] = {"requesting", "connecting", "waiting
 using Counter = TransferFigures::Counter;
 using Speed = TransferFigures::Speed;
 
-QString Text(const std::string& i_bytes)
-{
-    return QString::fromUtf8(i_bytes.data(), qsizetype(i_bytes.size()));
-}
-
 void TransferLog(int i_level, const QString& i_message, ItemPtr i_item = ItemPtr())
 {
     Log(category, i_level, i_message, i_item);
@@ -160,7 +155,7 @@ QString DiskPath(const QString& i_path)
 
 QString DownloadFolderSetting()
 {
-    return Text(SettingValue("download_folder").AsString());
+    return FromUtf8(SettingValue("download_folder").AsString());
 }
 
 void WriteDefault(const char* ip_key, const Value& i_value)
@@ -462,7 +457,7 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_upload, std::string i_
         TransferLog(
             1,
             QStringLiteral("Upload of %1 to %2 aborted, sending upload failed notification.")
-                .arg(LoggedText(Text(i_upload["shared_file"]["shared_file_name"].AsString())),
+                .arg(LoggedText(FromUtf8(i_upload["shared_file"]["shared_file_name"].AsString())),
                      LoggedName(l_user.AsString())),
             l_user);
         MemStream l_message;
@@ -595,7 +590,7 @@ void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr i_download)
     ItemPtr l_user = i_download["user"];
     TransferLog(1,
                 QStringLiteral("Requesting place in line for download of %1 from %2")
-                    .arg(LoggedText(Text(i_download["file_name"].AsString())),
+                    .arg(LoggedText(FromUtf8(i_download["file_name"].AsString())),
                          LoggedName(l_user.AsString())),
                 l_user);
     MemStream l_message;
@@ -652,7 +647,7 @@ void TransferQueueManager::OnUserOnline(Item* ip_user)
             RequestDownloadPlaceInLine(l_download);
             TransferLog(2,
                         QStringLiteral("Queueing %1")
-                            .arg(LoggedText(Text(l_download["file_name"].AsString()))),
+                            .arg(LoggedText(FromUtf8(l_download["file_name"].AsString()))),
                         l_user);
         }
     }
@@ -668,14 +663,14 @@ void TransferQueueManager::OnFileTransferRequest(std::string i_user, int i_direc
         TransferLog(1,
                     QStringLiteral("Received download request from %1 for file %2, currently not "
                                    "processing")
-                        .arg(LoggedName(i_user), LoggedText(Text(i_file))),
+                        .arg(LoggedName(i_user), LoggedText(FromUtf8(i_file))),
                     l_user);
         return;
     }
     // Names are filled in by one call: a "%1" in a name would take a later argument.
     TransferLog(1,
                 QStringLiteral("Received upload request from %1 for file %2, req %3")
-                    .arg(LoggedName(i_user), LoggedText(Text(i_file)), QString::number(i_req)),
+                    .arg(LoggedName(i_user), LoggedText(FromUtf8(i_file)), QString::number(i_req)),
                 l_user);
     ItemPtr l_download = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
     if (!l_download)
@@ -709,11 +704,12 @@ void TransferQueueManager::OnUploadDeniedNotification(std::string i_user, std::s
                                                       std::string i_reason)
 {
     ItemPtr l_user = User(i_user);
-    TransferLog(1,
-                QStringLiteral("Received peer notification from %1 that upload of %2 was denied, "
-                               "reason: %3")
-                    .arg(LoggedName(i_user), LoggedText(Text(i_file)), LoggedText(Text(i_reason))),
-                l_user);
+    TransferLog(
+        1,
+        QStringLiteral("Received peer notification from %1 that upload of %2 was denied, "
+                       "reason: %3")
+            .arg(LoggedName(i_user), LoggedText(FromUtf8(i_file)), LoggedText(FromUtf8(i_reason))),
+        l_user);
     ItemPtr l_download = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
     if (!l_download)
     {
@@ -730,7 +726,7 @@ void TransferQueueManager::OnUploadFailedNotification(std::string i_user, std::s
     ItemPtr l_user = User(i_user);
     TransferLog(1,
                 QStringLiteral("Received peer notification from %1 that upload of %2 failed")
-                    .arg(LoggedName(i_user), LoggedText(Text(i_file))),
+                    .arg(LoggedName(i_user), LoggedText(FromUtf8(i_file))),
                 l_user);
     ItemPtr l_download = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
     if (!l_download)
@@ -745,7 +741,7 @@ void TransferQueueManager::OnUploadFailedNotification(std::string i_user, std::s
     {
         TransferLog(2,
                     QStringLiteral("Download status %1, not re-queueing %2")
-                        .arg(Text(l_status), LoggedText(Text(RemotePath(l_download)))),
+                        .arg(FromUtf8(l_status), LoggedText(FromUtf8(RemotePath(l_download)))),
                     l_user);
         return;
     }
@@ -755,13 +751,14 @@ void TransferQueueManager::OnUploadFailedNotification(std::string i_user, std::s
 void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr i_download)
 {
     ItemPtr l_user = i_download["user"];
-    const QString l_path = LoggedText(Text(RemotePath(i_download)));
+    const QString l_path = LoggedText(FromUtf8(RemotePath(i_download)));
     const std::string l_status = StatusOf(i_download, "download_entry_status");
     if (l_status == "local error")
     {
-        TransferLog(
-            1, QStringLiteral("Download status %1, not re-queueing %2").arg(Text(l_status), l_path),
-            l_user);
+        TransferLog(1,
+                    QStringLiteral("Download status %1, not re-queueing %2")
+                        .arg(FromUtf8(l_status), l_path),
+                    l_user);
         return;
     }
     if (!IsOnline(l_user))
@@ -833,10 +830,10 @@ void TransferQueueManager::OnFileConnection(std::string i_user, QTcpSocket* ip_s
     // A second writer would corrupt the file.
     const std::string l_status = StatusOf(l_download, "download_entry_status");
     if (l_status == "downloading" || l_status == "complete")
-        return CloseFileConnection(
-            ip_socket,
-            QStringLiteral("Download already %1, closing the new connection").arg(Text(l_status)),
-            l_user);
+        return CloseFileConnection(ip_socket,
+                                   QStringLiteral("Download already %1, closing the new connection")
+                                       .arg(FromUtf8(l_status)),
+                                   l_user);
 
     const QString l_folder = LocalTargetFolder(l_download, false);
     const QString l_claimed = ClaimPartialPath(l_download);
@@ -939,7 +936,7 @@ void TransferQueueManager::OnFileTransferResponse(std::string i_user, uint i_req
         return TransferLog(2,
                            QStringLiteral("Upload no longer in requesting phase, instead status "
                                           "is %1. Not processing.")
-                               .arg(Text(l_status)),
+                               .arg(FromUtf8(l_status)),
                            l_user);
     QFile* lp_file = new QFile(SharedFilePath(l_upload["shared_file"]));
     if (!lp_file->open(QIODevice::ReadOnly))
@@ -1043,7 +1040,7 @@ QString TransferQueueManager::LocalTargetFolder(ItemPtr i_download, bool i_compl
     // The download folder is a local path as it stands: only the owner's folder was "\"-separated.
     return DownloadFolderSetting() +
            (i_complete ? QStringLiteral("/complete") : QStringLiteral("/downloading")) +
-           Text(RelativeFolder(i_download, '/'));
+           FromUtf8(RelativeFolder(i_download, '/'));
 }
 
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_download, bool i_complete)
@@ -1053,7 +1050,7 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_download, bool i
     QString l_folder = DownloadFolderSetting();
     l_folder.replace(QLatin1Char('/'), QLatin1Char('\\'));
     l_folder += i_complete ? QStringLiteral("\\complete") : QStringLiteral("\\downloading");
-    return l_folder + Text(RelativeFolder(i_download, '\\'));
+    return l_folder + FromUtf8(RelativeFolder(i_download, '\\'));
 }
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_complete)
@@ -1061,7 +1058,7 @@ QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_c
     if (!IsLiveEntry(i_download, downloads.mp_entry))
         return QString();
     return GetDownloadTargetFolder(i_download, i_complete) + QLatin1Char('\\') +
-           Text(SafePathComponent(i_download["file_name"].AsString()));
+           FromUtf8(SafePathComponent(i_download["file_name"].AsString()));
 }
 
 QString TransferQueueManager::PartialPath(ItemPtr i_download)
@@ -1070,7 +1067,7 @@ QString TransferQueueManager::PartialPath(ItemPtr i_download)
     const std::string l_name =
         l_claimed ? l_claimed.AsString() : i_download["file_name"].AsString();
     return LocalTargetFolder(i_download, false) + QLatin1Char('/') +
-           Text(SafePathComponent(l_name));
+           FromUtf8(SafePathComponent(l_name));
 }
 
 QString TransferQueueManager::ClaimPartialPath(ItemPtr i_download)
@@ -1078,7 +1075,7 @@ QString TransferQueueManager::ClaimPartialPath(ItemPtr i_download)
     if (i_download["partial_file_name"])
         return PartialPath(i_download);
     const QString l_folder = LocalTargetFolder(i_download, false);
-    const QString l_name = Text(SafePathComponent(i_download["file_name"].AsString()));
+    const QString l_name = FromUtf8(SafePathComponent(i_download["file_name"].AsString()));
     // A name is another's when a download that is not complete keeps its partial file there and
     // claimed it, or came first.
     const auto l_othersName = [&](const QString& i_candidate)
@@ -1119,13 +1116,13 @@ QString TransferQueueManager::ClaimPartialPath(ItemPtr i_download)
 
 QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_download)
 {
-    return Text(RelativeFolder(i_download, '\\')).mid(1);
+    return FromUtf8(RelativeFolder(i_download, '\\')).mid(1);
 }
 
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_download)
 {
     return QFile::exists(LocalTargetFolder(i_download, true) + QLatin1Char('/') +
-                         Text(SafePathComponent(i_download["file_name"].AsString())));
+                         FromUtf8(SafePathComponent(i_download["file_name"].AsString())));
 }
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_download)
@@ -1152,7 +1149,7 @@ QString TransferQueueManager::MoveToCompleteFolder(ItemPtr i_download)
 {
     const QString l_from = QDir::cleanPath(PartialPath(i_download));
     const QString l_folder = QDir::cleanPath(LocalTargetFolder(i_download, true));
-    const QString l_name = Text(SafePathComponent(i_download["file_name"].AsString()));
+    const QString l_name = FromUtf8(SafePathComponent(i_download["file_name"].AsString()));
     if (!IsPathBelowFolder(l_folder + QLatin1Char('/') + l_name, DownloadFolderSetting()))
         return QString();
     QDir().mkpath(l_folder);
@@ -1226,7 +1223,7 @@ void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::strin
     ItemPtr l_user = User(i_user);
     TransferLog(1,
                 QStringLiteral("Queue upload requested by %1 for file %2")
-                    .arg(LoggedName(i_user), LoggedText(Text(i_file))),
+                    .arg(LoggedName(i_user), LoggedText(FromUtf8(i_file))),
                 l_user);
     std::string l_path = i_file;
     std::replace(l_path.begin(), l_path.end(), '\\', '/');
@@ -1255,8 +1252,7 @@ void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::strin
         if (lp_uploads && lp_uploads->size() == manyQueuedUploads + 1)
             TransferLog(1,
                         QStringLiteral("User %1 holds more than %2 queued uploads")
-                            .arg(LoggedName(i_user))
-                            .arg(manyQueuedUploads),
+                            .arg(LoggedName(i_user), QString::number(manyQueuedUploads)),
                         l_user);
         gp_server->TrackUser(i_user);
     }
@@ -1268,7 +1264,7 @@ void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::strin
             TransferLog(2, QStringLiteral("Already queued"), l_user);
             return;
         }
-        TransferLog(2, QStringLiteral("%1, re-queueing").arg(Text(l_status)), l_user);
+        TransferLog(2, QStringLiteral("%1, re-queueing").arg(FromUtf8(l_status)), l_user);
         SetUploadEntryStatus(l_upload, "queued");
     }
     // Whatever else waits has had its chance already: only this user's request is new. A user
@@ -1470,8 +1466,8 @@ void TransferQueueManager::RemoveUpload(ItemPtr i_upload)
 
 QString TransferQueueManager::SharedFilePath(ItemPtr i_shared)
 {
-    return DiskPath(Text(i_shared["shared_file_folder"].AsString()) + QLatin1Char('/') +
-                    Text(i_shared["shared_file_name"].AsString()));
+    return DiskPath(FromUtf8(i_shared["shared_file_folder"].AsString()) + QLatin1Char('/') +
+                    FromUtf8(i_shared["shared_file_name"].AsString()));
 }
 
 qint64 TransferQueueManager::OfferedSize(ItemPtr i_shared)
@@ -1600,14 +1596,15 @@ void TransferQueueManager::EveryHalfMinute()
     {
         ItemPtr l_upload(lp_upload);
         const QDateTime l_changed = QDateTime::fromString(
-            Text(l_upload["last_status_change_time"].AsString()), Qt::TextDate);
+            FromUtf8(l_upload["last_status_change_time"].AsString()), Qt::TextDate);
         if (l_changed.msecsTo(l_now) < uploadPhaseTimeout)
             continue;
         const std::string l_status = StatusOf(l_upload, "upload_entry_status");
         TransferLog(
-            1, QStringLiteral("Upload of %1 to %2 timed out in %3 phase, aborting")
-                   .arg(LoggedText(Text(l_upload["shared_file"]["shared_file_name"].AsString())),
-                        LoggedName(l_upload["user"].AsString()), Text(l_status)));
+            1,
+            QStringLiteral("Upload of %1 to %2 timed out in %3 phase, aborting")
+                .arg(LoggedText(FromUtf8(l_upload["shared_file"]["shared_file_name"].AsString())),
+                     LoggedName(l_upload["user"].AsString()), FromUtf8(l_status)));
         SetUploadEntryStatus(l_upload, "aborted");
         l_aborted = true;
     }
@@ -1625,7 +1622,7 @@ void TransferQueueManager::EveryHalfMinute()
         if (ItemPtr l_stamp = l_user["last_place_in_line_request_time"])
         {
             const qint64 l_age =
-                QDateTime::fromString(Text(l_stamp.AsString()), Qt::TextDate).msecsTo(l_now);
+                QDateTime::fromString(FromUtf8(l_stamp.AsString()), Qt::TextDate).msecsTo(l_now);
             if (l_age < placeInLineInterval)
                 continue;
         }

@@ -16,9 +16,13 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QGlyphRun>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QMap>
 #include <QMenu>
 #include <QPixmap>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -61,6 +65,14 @@ QString WithoutMarkers(QString i_text)
         l_result += i_text[l_index];
     }
     return l_result;
+}
+// The label that shows the tool tip, while there is one.
+QLabel* ToolTipLabel()
+{
+    for (QWidget* lp_window : QApplication::topLevelWidgets())
+        if (lp_window->objectName() == u"qtooltip_label"_s)
+            return qobject_cast<QLabel*>(lp_window);
+    return nullptr;
 }
 bool IsWithin(QWidget* ip_widget, QWidget* ip_owner)
 {
@@ -277,6 +289,64 @@ QStringList ViewHarness::NoticeTexts()
     return l_texts;
 }
 
+QString ViewHarness::ToolTipAt(QWidget* ip_widget, const QPoint& i_point)
+{
+    // A tip still showing would answer for a place that has none.
+    delete ToolTipLabel();
+    QHelpEvent l_event(QEvent::ToolTip, i_point, ip_widget->mapToGlobal(i_point));
+    // Each tip shown raises its window, which the offscreen platform warns of every time.
+    static QtMessageHandler sp_handler = nullptr;
+    sp_handler = qInstallMessageHandler(
+        [](QtMsgType i_type, const QMessageLogContext& i_context, const QString& i_message)
+        {
+            if (i_message != u"This plugin does not support raise()"_s)
+                sp_handler(i_type, i_context, i_message);
+        });
+    QApplication::sendEvent(ip_widget, &l_event);
+    qInstallMessageHandler(sp_handler);
+    const QLabel* lp_tip = ToolTipLabel();
+    if (!lp_tip || !lp_tip->isVisible())
+        return {};
+    const QString l_text = lp_tip->text();
+    if (lp_tip->textFormat() == Qt::PlainText ||
+        (lp_tip->textFormat() == Qt::AutoText && !Qt::mightBeRichText(l_text)))
+        return l_text;
+    QTextDocument l_document;
+    l_document.setHtml(l_text);
+    return l_document.toRawText();
+}
+
+QString ViewHarness::ToolTipOf(QTabWidget* ip_tabs, int i_index)
+{
+    return ToolTipAt(ip_tabs->tabBar(), ip_tabs->tabBar()->tabRect(i_index).center());
+}
+
+QString ViewHarness::ToolTipOf(QAction* ip_notice)
+{
+    QWidget* lp_button = eventToolBar->widgetForAction(ip_notice);
+    return ToolTipAt(lp_button, lp_button->rect().center());
+}
+
+QStringList ViewHarness::ToolTipMismatches(QAbstractItemView* ip_view, const QModelIndex& i_parent)
+{
+    QStringList l_mismatches;
+    const QAbstractItemModel* lp_model = ip_view->model();
+    for (int l_row = 0; l_row < lp_model->rowCount(i_parent); ++l_row)
+        for (int l_column = 0; l_column < lp_model->columnCount(i_parent); ++l_column)
+        {
+            const QModelIndex l_index = lp_model->index(l_row, l_column, i_parent);
+            const QString l_text = l_index.data().toString();
+            ip_view->scrollTo(l_index);
+            if (const QString l_tip =
+                    ToolTipAt(ip_view->viewport(), ip_view->visualRect(l_index).center());
+                l_tip != l_text)
+                l_mismatches << l_text + u" | "_s + l_tip;
+            if (l_column == 0)
+                l_mismatches += ToolTipMismatches(ip_view, l_index);
+        }
+    return l_mismatches;
+}
+
 QString ViewHarness::Snapshot(QWidget* ip_widget, const QString& i_name)
 {
     const QString l_path =
@@ -300,4 +370,22 @@ void ViewHarness::PrepareEnvironment()
 void ViewHarness::OnOpenUrl(const QUrl& i_url)
 {
     m_openedUrls.append(i_url);
+}
+
+QList<qreal> ContinuationIndents(QTextBrowser* ip_browser, int i_width)
+{
+    ip_browser->setLineWrapMode(QTextEdit::FixedPixelWidth);
+    ip_browser->setLineWrapColumnOrWidth(i_width);
+    QTextDocument* lp_document = ip_browser->document();
+    // Asking for the size lays the whole document out.
+    lp_document->documentLayout()->documentSize();
+    QList<qreal> l_indents;
+    for (QTextBlock l_block = lp_document->begin(); l_block.isValid(); l_block = l_block.next())
+    {
+        const QTextLayout* lp_layout = l_block.layout();
+        for (int l_line = 1; l_line < lp_layout->lineCount(); ++l_line)
+            l_indents.append(lp_layout->lineAt(l_line).naturalTextRect().left() -
+                             lp_layout->lineAt(0).naturalTextRect().left());
+    }
+    return l_indents;
 }

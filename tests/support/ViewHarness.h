@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QList>
+#include <QModelIndex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -15,8 +16,10 @@
 class ActionSetToolBar;
 class EventToolBar;
 class PeerHarness;
+class QAbstractItemView;
 class QAction;
 class QMenu;
+class QTabWidget;
 class QTextBrowser;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -104,6 +107,17 @@ public:
 
     // The texts of the notices in the bar, as its actions hold them ("&" doubled).
     static QStringList NoticeTexts();
+
+    // The text of the tool tip that the pointer resting there shows, read as the tool tip
+    // draws it (as markup when Qt takes it for markup); empty when none shows. At a point of the
+    // widget, in the middle of a tab or of a notice's button.
+    static QString ToolTipAt(QWidget* ip_widget, const QPoint& i_point);
+    static QString ToolTipOf(QTabWidget* ip_tabs, int i_index);
+    static QString ToolTipOf(QAction* ip_notice);
+    // The cells of the list or tree (below the parent) whose tool tip, each cell scrolled to,
+    // does not read as their text, each as "text | tool tip".
+    static QStringList ToolTipMismatches(QAbstractItemView* ip_view,
+                                         const QModelIndex& i_parent = {});
     // Renders the widget offscreen into /tmp/view-<name>.png, to be looked at; returns the path,
     // empty when it could not be written.
     static QString Snapshot(QWidget* ip_widget, const QString& i_name);
@@ -136,3 +150,8 @@ private:
         TestObject l_test;                                                                         \
         return QTest::qExec(&l_test, argc, argv);                                                  \
     }
+
+// How far right of its paragraph's first line each drawn line after the first starts, in pixels,
+// for every paragraph of the browser laid out at that width. A wrapped line that does not start
+// right of it (0 or less) could pass for a line of its own.
+QList<qreal> ContinuationIndents(QTextBrowser* ip_browser, int i_width);

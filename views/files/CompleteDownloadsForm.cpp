@@ -8,6 +8,7 @@
 #include "StoreFunctions.h"
 #include "TransferQueueManager.h"
 #include "Type.h"
+#include "UIFunctions.h"
 #include "Value.h"
 
 #include "ui_CompleteDownloadsForm.h"
@@ -35,6 +36,7 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* ip_parent)
     for (int l_column = 0; l_column < 5; ++l_column)
         mp_ui->downloadList->setColumnWidth(l_column, l_widths[l_column]);
     mp_ui->downloadList->header()->setSectionsMovable(false);
+    ShowCellTextsAsToolTips(mp_ui->downloadList);
 }
 
 CompleteDownloadsForm::~CompleteDownloadsForm()
@@ -90,7 +92,8 @@ void CompleteDownloadsForm::AddRow(ItemPtr i_download)
     lp_row->setText(
         1, ShownText(FromUtf8(i_download["complete_download_relative_folder"].AsString())));
     lp_row->setText(2, ShownName(i_download["user"].AsString()));
-    lp_row->setText(3, FromUtf8(i_download["complete_download_file_size"].AsString()));
-    lp_row->setText(4, l_time);
+    // The size and the time are the client's own, but shown from the data file as they stand.
+    lp_row->setText(3, ShownText(FromUtf8(i_download["complete_download_file_size"].AsString())));
+    lp_row->setText(4, ShownText(l_time));
     ItemPtr(TypeOf(nodeType)->GetItem(Value(static_cast<QTreeWidgetItem*>(lp_row)))) += i_download;
 }

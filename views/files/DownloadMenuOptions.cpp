@@ -47,10 +47,7 @@ bool DownloadMenuOptions::OpenDownloadedPath(const QString& i_targetPath)
     QString l_path = i_targetPath;
     l_path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const std::string l_setting = SettingValue("download_folder").AsString();
-    const QString l_folder =
-        l_setting.empty()
-            ? QString()
-            : ResolvedPath(QString::fromUtf8(l_setting.data(), qsizetype(l_setting.size())));
+    const QString l_folder = l_setting.empty() ? QString() : ResolvedPath(FromUtf8(l_setting));
     const QString l_resolved = ResolvedPath(l_path);
     const QString l_prefix =
         l_folder.endsWith(QLatin1Char('/')) ? l_folder : l_folder + QLatin1Char('/');
@@ -90,11 +87,11 @@ DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_downloads, QO
     if (l_search)
     {
         const std::string l_text = l_search.AsString();
-        m_searchText = QString::fromUtf8(l_text.data(), qsizetype(l_text.size()));
-        connect(
-            ip_menu->addAction(QIcon(QStringLiteral(":/icons/search_icon")),
-                               EscapeAmpersands(QStringLiteral("Re-run Search: ") + m_searchText)),
-            &QAction::triggered, this, &DownloadMenuOptions::OnRerunSearch);
+        m_searchText = FromUtf8(l_text);
+        connect(ip_menu->addAction(
+                    QIcon(QStringLiteral(":/icons/search_icon")),
+                    EscapeAmpersands(QStringLiteral("Re-run Search: ") + ShownText(m_searchText))),
+                &QAction::triggered, this, &DownloadMenuOptions::OnRerunSearch);
     }
 }
 

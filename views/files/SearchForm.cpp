@@ -225,6 +225,7 @@ void SearchForm::Init()
     mp_wishList->setColumnWidth(0, 20);
     mp_wishList->setSortingEnabled(true);
     mp_wishList->sortByColumn(1, Qt::AscendingOrder);
+    ShowCellTextsAsToolTips(mp_wishList);
     if (dataSaver)
         dataSaver->AddDataLoadedEventHandler(this);
     RegisterWidgetForTabFocus(mp_searchEdit, 1);
@@ -308,9 +309,12 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, std::strin
     lp_tree->header()->setSectionsClickable(false);
     lp_tree->expandAll();
 
-    // Remote text: "&" would otherwise mark a shortcut in the title.
-    lp_tabs->addTab(lp_form, QIcon(i_wishListSearch ? g_wishListIcon : g_searchIcon),
-                    EscapeAmpersands(FromUtf8(i_text)));
+    // Remote text, shown on one line: "&" would otherwise mark a shortcut in the title.
+    const QString l_title = ShownText(FromUtf8(i_text));
+    const int l_tab =
+        lp_tabs->addTab(lp_form, QIcon(i_wishListSearch ? g_wishListIcon : g_searchIcon),
+                        EscapeAmpersands(l_title));
+    lp_tabs->setTabToolTip(l_tab, PlainToolTip(l_title));
     ItemPtr l_widget = TypeOf("search_results_widget")->NewItem(Value(lp_form));
     if (l_request)
         l_widget += l_request;
@@ -640,7 +644,7 @@ void SearchForm::OnSearchResultsContextMenuRequested(QPoint i_point)
 void SearchForm::OnCorrelationClicked(QTreeWidgetItem* ip_item, int)
 {
     if (ip_item)
-        mp_searchEdit->setText(ip_item->text(0));
+        mp_searchEdit->setText(ip_item->data(0, SearchResultsForm::CorrelationTextRole).toString());
 }
 
 void SearchForm::OnTabCloseRequested(int i_tabIndex)
@@ -783,7 +787,7 @@ void SearchForm::OnWishListItemAdded(Item* ip_item)
 {
     ItemPtr l_item(ip_item);
     auto* lp_row = new QTreeWidgetItem(mp_wishList);
-    lp_row->setText(1, FromUtf8(l_item.AsString()));
+    lp_row->setText(1, ShownText(FromUtf8(l_item.AsString())));
     auto* lp_box = new QCheckBox();
     // Opaque, so that the cell's "Y" stays under the box instead of showing beside it.
     lp_box->setBackgroundRole(QPalette::Base);

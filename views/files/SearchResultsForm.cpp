@@ -58,6 +58,8 @@ SearchResultsForm::SearchResultsForm(std::string i_searchText, bool i_wishListSe
     mp_correlations->setRootIsDecorated(false);
     mp_correlations->setHeaderLabel(QStringLiteral("related searches"));
     mp_correlations->hide();
+    for (QTreeWidget* lp_tree : {mp_results, mp_correlations})
+        ShowCellTextsAsToolTips(lp_tree);
     lp_column->addWidget(mp_splitter);
 
     auto* lp_row = new QHBoxLayout();
@@ -219,7 +221,11 @@ void SearchResultsForm::PopulateCorrelations()
     std::stable_sort(l_ranked.begin(), l_ranked.end(),
                      [](const auto& i_a, const auto& i_b) { return i_a.first > i_b.first; });
     for (const auto& l_entry : l_ranked)
-        new QTreeWidgetItem(mp_correlations, QStringList{l_entry.second});
+    {
+        // The server's text shows marked; a click searches for the text itself.
+        auto* lp_row = new QTreeWidgetItem(mp_correlations, QStringList{ShownText(l_entry.second)});
+        lp_row->setData(0, CorrelationTextRole, l_entry.second);
+    }
     mp_correlations->show();
     mp_splitter->setSizes({width() - CorrelationsWidth, CorrelationsWidth});
 }

@@ -27,6 +27,9 @@ class SearchResultsForm : public QWidget, public DataHandler
     Q_OBJECT
 
 public:
+    // Where a row of the correlations list keeps the related search's own text.
+    static constexpr int CorrelationTextRole = Qt::UserRole;
+
     SearchResultsForm(std::string i_searchText, bool i_wishListSearch, QWidget* ip_parent);
     ~SearchResultsForm() override;
 

@@ -45,7 +45,7 @@ void RemoveTie(const char* ip_type, QTreeWidgetItem* ip_row)
 // The text shown for a name from the list, which is also what the filter tests.
 QString NameText(const std::string& i_name)
 {
-    return ShownText(QString::fromUtf8(i_name.data(), static_cast<qsizetype>(i_name.size())));
+    return ShownText(FromUtf8(i_name));
 }
 
 // Tests file names against filters, decoding each name into one reused buffer: a filter runs
@@ -95,7 +95,7 @@ ShareForm::ShareForm(std::string i_user, QWidget* ip_parent)
     : QWidget(ip_parent), mp_ui(std::make_unique<Ui_ShareForm>()), m_user(std::move(i_user))
 {
     mp_ui->setupUi(this);
-    KeepLinesLeftToRight(mp_ui->messageBrowser);
+    LayOutLines(mp_ui->messageBrowser);
     for (QWidget* lp_widget : std::initializer_list<QWidget*>{
              mp_ui->folderTree, mp_ui->fileList, mp_ui->filterEdit, mp_ui->filterHelpButton})
         lp_widget->hide();
@@ -108,6 +108,8 @@ ShareForm::ShareForm(std::string i_user, QWidget* ip_parent)
     // The stretched last column gives way.
     FitColumnToSizes(mp_ui->fileList, 1);
     mp_ui->fileList->header()->setStretchLastSection(true);
+    for (QTreeWidget* lp_tree : {mp_ui->folderTree, mp_ui->fileList})
+        ShowCellTextsAsToolTips(lp_tree);
 
     if (actionBar)
     {

@@ -82,7 +82,9 @@ ShareForm* SharesForm::OpenShareBrowse(std::string i_user)
     }
     ShareForm* lp_form = new ShareForm(i_user, this);
     // A name from the network: its ampersands are characters, not shortcut markers.
-    mp_ui->tabControl->addTab(lp_form, EscapeAmpersands(ShownName(i_user)));
+    const QString l_shown = ShownName(i_user);
+    const int l_tab = mp_ui->tabControl->addTab(lp_form, EscapeAmpersands(l_shown));
+    mp_ui->tabControl->setTabToolTip(l_tab, PlainToolTip(l_shown));
     if (peerMessenger)
         peerMessenger->GetUserSharedFiles(i_user);
     FocusWidgetAndParents(lp_form);

@@ -101,6 +101,7 @@ QTreeWidget* SetUpList(QTreeWidget* ip_list, const QStringList& i_labels,
     // Every row is one line high: a list of varying heights measures each row above the one it
     // places, which made every progress report cost the whole list.
     ip_list->setUniformRowHeights(true);
+    ShowCellTextsAsToolTips(ip_list);
     return ip_list;
 }
 } // namespace
@@ -498,8 +499,7 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(Side& i_side, ItemPtr i_entry, ItemP
         lp_newRow->SetFolder(i_folder);
         l_folderNode += l_user[i_side.mp_userNode];
         l_folderNode += i_folder;
-        lp_folderRow->setText(1,
-                              ShownText(QString::fromUtf8(ReversePathname(i_folder.AsString()))));
+        lp_folderRow->setText(1, ShownText(FromUtf8(ReversePathname(i_folder.AsString()))));
         lp_userRow->addChild(lp_folderRow);
         if (lp_folderRow->treeWidget())
             lp_folderRow->setExpanded(i_side.m_expandFolders);
@@ -522,7 +522,7 @@ void TransfersForm::OnDownloadEntryAdded(Item* ip_entry)
     if (!m_transfersLoaded || DownloadRow(l_entry))
         return;
     AddEntryRow(m_downloads, l_entry, l_entry["remote_folder"],
-                QString::fromUtf8(l_entry["file_name"].AsString()),
+                FromUtf8(l_entry["file_name"].AsString()),
                 CommafyNumber(l_entry["file_size"].AsInt64()));
     if (ItemPtr l_status = l_entry[m_downloads.mp_statusType])
         PaintStatus(m_downloads, l_entry, l_status);
@@ -535,7 +535,7 @@ void TransfersForm::OnUploadEntryAdded(Item* ip_entry)
         return;
     ItemPtr l_file = l_entry["shared_file"];
     AddEntryRow(m_uploads, l_entry, l_file["shared_file_folder"],
-                QString::fromUtf8(GetFileName(l_file["shared_file_name"].AsString())),
+                FromUtf8(GetFileName(l_file["shared_file_name"].AsString())),
                 CommafyNumber(l_file["shared_file_size"].AsInt64()));
     if (ItemPtr l_status = l_entry[m_uploads.mp_statusType])
         PaintStatus(m_uploads, l_entry, l_status);
@@ -611,7 +611,7 @@ void TransfersForm::PaintStatus(Side& i_side, ItemPtr i_entry, ItemPtr i_status)
     if (IsDownloadSide(i_side) && !lp_row->data(placeColumn, Qt::DisplayRole).isNull())
         lp_row->setText(placeColumn, QString());
     const std::string l_shown = l_word == "denied" ? i_entry["denial_reason"].AsString() : l_word;
-    lp_row->setText(statusColumn, ShownText(QString::fromUtf8(l_shown).toLower()));
+    lp_row->setText(statusColumn, ShownText(FromUtf8(l_shown).toLower()));
     // Rows shown at once are recounted together when they join the list.
     if (!m_filling)
         ScheduleRefresh(lp_row->parent(), Recount::Status, 0);
@@ -815,7 +815,7 @@ void TransfersForm::OnDownloadPlaceInLine(Item* ip_entry)
 {
     ItemPtr l_entry(ip_entry);
     if (QTreeWidgetItem* lp_row = DownloadRow(l_entry))
-        lp_row->setText(placeColumn, QString::fromUtf8(l_entry["place_in_line"].AsString()));
+        lp_row->setText(placeColumn, FromUtf8(l_entry["place_in_line"].AsString()));
 }
 
 void TransfersForm::OnItemExpanded(QTreeWidgetItem* ip_row)
@@ -982,7 +982,7 @@ void TransfersForm::EveryHalfMinute()
         if (l_entry["upload_entry_status"].AsString() == "queued")
             continue;
         const QDateTime l_changed = QDateTime::fromString(
-            QString::fromUtf8(l_entry["last_status_change_time"].AsString()), Qt::TextDate);
+            FromUtf8(l_entry["last_status_change_time"].AsString()), Qt::TextDate);
         const QDateTime l_received = TransferFigures::LastReceiptTime(l_entry);
         QDateTime l_reference = l_changed;
         if (l_received.isValid() && (!l_reference.isValid() || l_received > l_reference))

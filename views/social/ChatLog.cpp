@@ -38,7 +38,7 @@ ChatLog::ChatLog(QTextBrowser* ip_view, Trimming i_trimming)
 {
     mp_view->setOpenLinks(false);
     mp_view->setOpenExternalLinks(false);
-    KeepLinesLeftToRight(mp_view);
+    LayOutLines(mp_view);
 }
 
 QString ChatLog::ActionText(const QString& i_sender, const QString& i_text)

@@ -54,6 +54,7 @@ RoomForm::RoomForm(std::string i_room, QWidget* ip_parent)
 
     QTreeWidget* lp_list = mp_ui->userList;
     lp_list->setColumnCount(Row::ColumnCount);
+    ShowCellTextsAsToolTips(lp_list);
     lp_list->setHeaderLabels({QString(), QString(), tr("User"), QString(), tr("Files"), tr("K/s")});
     lp_list->headerItem()->setIcon(Row::NoteColumn, QIcon(QStringLiteral(":/icons/note_icon")));
     const int l_widths[] = {20, 25, 90, 20, 50, 40};
@@ -135,7 +136,7 @@ void RoomForm::Init()
 
 void RoomForm::AddStatusMessage(const std::string& i_text)
 {
-    mp_log->AddStatusMessage(QString::fromUtf8(i_text.data(), qsizetype(i_text.size())));
+    mp_log->AddStatusMessage(FromUtf8(i_text));
 }
 
 QRoomUserListItemWidget* RoomForm::UserRow(const std::string& i_user) const

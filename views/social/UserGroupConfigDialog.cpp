@@ -30,6 +30,7 @@ UserGroupConfigDialog::UserGroupConfigDialog(QWidget* ip_parent)
     userGroupConfigDialog = this;
     mp_ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    ShowCellTextsAsToolTips(mp_ui->groupList);
     Type* lp_groups = d["user_list_group"];
     lp_groups->m_itemAddedEvent.AddHandler(new EventHandler<UserGroupConfigDialog, Item*>(
         this, &UserGroupConfigDialog::OnUserGroupAdded));

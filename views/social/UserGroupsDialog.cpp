@@ -11,6 +11,7 @@ UserGroupsDialog::UserGroupsDialog(std::string i_user, QWidget* ip_parent)
     mp_ui->setupUi(this);
     // Closing ends the dialog and, with it, its store handler.
     setAttribute(Qt::WA_DeleteOnClose);
+    ShowCellTextsAsToolTips(mp_ui->groupListWidget);
     Type* lp_groups = d["user_list_group"];
     lp_groups->m_itemAddedEvent.AddHandler(
         new EventHandler<UserGroupsDialog, Item*>(this, &UserGroupsDialog::OnUserGroupAdded));

@@ -47,7 +47,7 @@ void SetNote(QTreeWidgetItem* ip_row, int i_column, ItemPtr i_note)
         return;
     }
     const std::string l_text = i_note.AsString();
-    ip_row->setText(i_column, QString::fromUtf8(l_text.data(), qsizetype(l_text.size())));
+    ip_row->setText(i_column, ShownText(FromUtf8(l_text)));
     ip_row->setIcon(i_column, QIcon(QStringLiteral(":/icons/note_icon")));
 }
 
@@ -72,7 +72,10 @@ UserListForm::UserListForm(QWidget* ip_parent)
     connect(mp_ui->ignoredList, &QWidget::customContextMenuRequested, this,
             &UserListForm::OnIgnoredListContextMenuRequested);
     for (QTreeWidget* lp_tree : {mp_ui->userList, mp_ui->unsharedList, mp_ui->ignoredList})
+    {
         RegisterWidgetForTabFocus(lp_tree, 1);
+        ShowCellTextsAsToolTips(lp_tree);
+    }
 }
 
 UserListForm::~UserListForm() = default;
