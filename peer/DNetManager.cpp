@@ -27,11 +27,6 @@ void DLog(int i_level, const QString& i_message)
     Log(QStringLiteral("Distributed Network"), i_level, i_message);
 }
 
-QString Text(const std::string& i_text)
-{
-    return FromUtf8(i_text);
-}
-
 // The node's own state: one dnet_global item per key, whose value is its one dnet_value item.
 ItemPtr KeyValue(const char* ip_key)
 {
@@ -614,7 +609,7 @@ void DNetManager::AdoptParent(QTcpSocket* ip_socket)
 
     if (ItemPtr l_level = l_candidate["dnet_candidate_level"])
     {
-        DLog(2, QStringLiteral("Level recorded as %1.").arg(Text(l_level.AsString())));
+        DLog(2, QStringLiteral("Level recorded as %1.").arg(FromUtf8(l_level.AsString())));
         SetKey("dnet_level", Value(l_level.AsString()));
         gp_server->SendDNetLevel(l_level.AsInt());
         MemStream l_message = LevelMessage(l_level.AsInt());

@@ -344,7 +344,7 @@ int WriteTemporary(QString const& i_path, std::array<std::string_view, Count> co
                    QString& i_name)
 {
     auto const l_nameOf = [&i_path](int i_number)
-    { return QStringLiteral("%1.%2").arg(i_path).arg(i_number + 1); };
+    { return i_path + QLatin1Char('.') + QString::number(i_number + 1); };
     int l_fd =
         ::open(FolderOf(i_path).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (l_fd >= 0)
@@ -445,7 +445,7 @@ QString KeepAside(QString const& i_path, char const* ip_bytes, std::size_t i_siz
         [&i_path](int i_number)
         {
             return i_number == 0 ? i_path + QStringLiteral(".bad")
-                                 : QStringLiteral("%1.bad.%2").arg(i_path).arg(i_number);
+                                 : i_path + QStringLiteral(".bad.") + QString::number(i_number);
         },
         l_name);
     if (l_fd < 0)

@@ -2,6 +2,7 @@
 #include "ChatLog.h"
 #include "Data.h"
 #include "EventToolBar.h"
+#include "GeneralFunctions.h"
 #include "LogPage.h"
 #include "PeerHarness.h"
 #include "RoomForm.h"
@@ -256,7 +257,8 @@ private slots:
         l_room.OnRoomChat("lobby", l_sender, "a" + l_sender + "z");
         ChatForm l_private(l_sender);
         l_private.AddChat(l_sender, "a" + l_sender + "z");
-        const QString l_entry = u"["_s + shown + u"] a"_s + name + u"z"_s;
+        // A name that holds a right-to-left letter is isolated in the line.
+        const QString l_entry = u"["_s + Isolated(shown) + u"] a"_s + name + u"z"_s;
         for (QWidget* lp_page : {static_cast<QWidget*>(&l_room), static_cast<QWidget*>(&l_private)})
             QCOMPARE(Entries(*lp_page->findChild<QTextBrowser*>(u"chatView"_s)),
                      QStringList{l_entry});

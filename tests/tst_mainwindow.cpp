@@ -536,7 +536,10 @@ private slots:
                  u"lob<U+2060>by<U+0020>"_s},
                 {"<b>administrator</b>&lt;\xe2\x80\x8b"
                  "administrator",
-                 u"<b>administrator</b>&lt;<U+200B>administrator"_s}};
+                 u"<b>administrator</b>&lt;<U+200B>administrator"_s},
+                {"\xef\xbb\xbf"
+                 "alice",
+                 u"<U+FEFF>alice"_s}};
             for (const auto& [l_name, l_shown] : l_names)
             {
                 ItemPtr l_room = d["room"]->GetItem(l_name);

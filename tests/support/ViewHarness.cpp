@@ -32,8 +32,10 @@
 #include <QTreeWidget>
 #include <QWidget>
 
+#include <initializer_list>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -155,8 +157,37 @@ void ViewHarness::AddHiddenCharacterNameRows()
             << u"ali"_s + l_text(l_first) + (l_one ? QString() : l_text(l_last)) + u"ce"_s
             << u"ali"_s + l_mark(l_first) + (l_one ? QString() : l_mark(l_last)) + u"ce"_s;
     }
+    // What draws as nothing and is not ignorable: format characters, private use, unassigned
+    // code points, noncharacters, the object replacement character, a byte order mark first.
+    for (const char32_t l_code : {0x0600, 0xFFF9, 0xFFFB, 0xFFFC, 0xE000, 0x0378, 0xFFFF, 0xF0000})
+        QTest::addRow("U+%04X", uint(l_code))
+            << u"ali"_s + l_text(l_code) + u"ce"_s << u"ali"_s + l_mark(l_code) + u"ce"_s;
+    QTest::newRow("byte order mark first") << u"\uFEFFalice"_s << u"<U+FEFF>alice"_s;
     QTest::newRow("blanks at the ends")
         << u" alice\u00A0\u2800"_s << u"<U+0020>alice<U+00A0><U+2800>"_s;
+    QTest::newRow("blank inside") << u"al\u00A0ice"_s << u"al<U+00A0>ice"_s;
+    // Joiners and selectors where they join, shown as they are.
+    for (const auto& [lp_tag, l_name] : std::initializer_list<std::pair<const char*, QString>>{
+             {"Persian non-joiner", u"\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645"_s},
+             {"joiner after a virama", u"\u0915\u094D\u200D\u0937"_s},
+             {"woman technologist", u"\U0001F469\u200D\U0001F4BB"_s},
+             {"heart on fire", u"\u2764\uFE0F\u200D\U0001F525"_s},
+             {"keycap", u"#\uFE0F\u20E31\uFE0F\u20E3"_s},
+             {"flag of Scotland",
+              u"\U0001F3F4\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F"_s},
+             {"ideographic variation selector", u"\u845B\U000E0100"_s},
+             {"Mongolian selector", u"\u1820\u180B\u1820"_s}})
+        QTest::newRow(lp_tag) << l_name << l_name;
+    // The same joiner or selector between letters of one script, where it changes nothing.
+    for (const auto& [lp_tag, l_first, l_second] :
+         std::initializer_list<std::tuple<const char*, QString, QString>>{
+             {"Latin", u"m\u00FC"_s, u"ller"_s},
+             {"Cyrillic", u"\u043C\u0430"_s, u"\u0440\u0438\u044F"_s},
+             {"Hebrew", u"\u05E9\u05DC"_s, u"\u05D5\u05DD"_s},
+             {"Han", u"\u5C71"_s, u"\u7530"_s}})
+        for (const char32_t l_code : {0x200C, 0x200D, 0xFE0F})
+            QTest::addRow("U+%04X between %s letters", uint(l_code), lp_tag)
+                << l_first + l_text(l_code) + l_second << l_first + l_mark(l_code) + l_second;
 }
 
 void ViewHarness::AddRightToLeftNameRows()
