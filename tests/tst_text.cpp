@@ -1,4 +1,5 @@
 #include "GeneralFunctions.h"
+#include "KeptSequences.h"
 
 #include <QTest>
 
@@ -357,19 +358,7 @@ void TestText::ShownText_data()
     l_row(u"byte order mark"_s, u"\uFEFFalice"_s, u"<U+FEFF>alice"_s);
 
     // Joiners and selectors where Unicode gives them work.
-    for (const auto& [l_tag, l_text] : std::initializer_list<std::pair<const char*, QString>>{
-             {"non-joiner between joining letters", u"\u0645\u06CC\u200C\u062E\u0648"_s},
-             {"non-joiner across a transparent mark", u"\u0628\u064E\u200C\u064E\u0628"_s},
-             {"joiners after a virama", u"\u0915\u094D\u200D\u0937 \u0915\u094D\u200C\u0937"_s},
-             {"woman technologist", u"\U0001F469\u200D\U0001F4BB"_s},
-             {"with a skin tone", u"\U0001F469\U0001F3FD\u200D\U0001F4BB"_s},
-             {"heart on fire", u"\u2764\uFE0F\u200D\U0001F525"_s},
-             {"emoji and text selectors", u"\u2764\uFE0F \u263A\uFE0E"_s},
-             {"keycaps", u"#\uFE0F\u20E3*\uFE0F\u20E30\uFE0F\u20E39\uFE0F\u20E3"_s},
-             {"flag of England",
-              u"\U0001F3F4\U000E0067\U000E0062\U000E0065\U000E006E\U000E0067\U000E007F"_s},
-             {"ideographic variation selector", u"\u845B\U000E0100 \u845B\U000E01EF"_s},
-             {"Mongolian selectors", u"\u1820\u180B\u1820\u180D\u1820\u180F"_s}})
+    for (const auto& [l_tag, l_text] : KeptSequences())
         l_row(u"kept: "_s + QLatin1StringView(l_tag), l_text, l_text);
     // And the same where they change nothing, or beside what shows as a mark, where they join
     // nothing either.

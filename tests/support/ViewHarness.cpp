@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "Data.h"
 #include "EventToolBar.h"
+#include "KeptSequences.h"
 #include "PeerHarness.h"
 #include "SizeManager.h"
 #include "StoreFunctions.h"
@@ -167,16 +168,7 @@ void ViewHarness::AddHiddenCharacterNameRows()
         << u" alice\u00A0\u2800"_s << u"<U+0020>alice<U+00A0><U+2800>"_s;
     QTest::newRow("blank inside") << u"al\u00A0ice"_s << u"al<U+00A0>ice"_s;
     // Joiners and selectors where they join, shown as they are.
-    for (const auto& [lp_tag, l_name] : std::initializer_list<std::pair<const char*, QString>>{
-             {"Persian non-joiner", u"\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645"_s},
-             {"joiner after a virama", u"\u0915\u094D\u200D\u0937"_s},
-             {"woman technologist", u"\U0001F469\u200D\U0001F4BB"_s},
-             {"heart on fire", u"\u2764\uFE0F\u200D\U0001F525"_s},
-             {"keycap", u"#\uFE0F\u20E31\uFE0F\u20E3"_s},
-             {"flag of Scotland",
-              u"\U0001F3F4\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F"_s},
-             {"ideographic variation selector", u"\u845B\U000E0100"_s},
-             {"Mongolian selector", u"\u1820\u180B\u1820"_s}})
+    for (const auto& [lp_tag, l_name] : KeptSequences())
         QTest::newRow(lp_tag) << l_name << l_name;
     // The same joiner or selector between letters of one script, where it changes nothing.
     for (const auto& [lp_tag, l_first, l_second] :
