@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "StoreRowTexts.h"
+#include "ToolTips.h"
 #include "ui_DataDialog.h"
 
 #include <QHeaderView>
@@ -54,6 +55,10 @@ DataDialog::DataDialog(Data* ip_data, QWidget* ip_parent)
     : QDialog(ip_parent), mp_ui(std::make_unique<Ui_DataDialog>()), mp_data(ip_data)
 {
     mp_ui->setupUi(this);
+    for (QAbstractItemView* lp_view : {static_cast<QAbstractItemView*>(mp_ui->typeList),
+                                       static_cast<QAbstractItemView*>(mp_ui->itemList),
+                                       static_cast<QAbstractItemView*>(mp_ui->itemDataTree)})
+        ShowCellTextsAsToolTips(lp_view);
     mp_ui->typeSplitter->setSizes({typeListWidth, width() - typeListWidth});
     mp_ui->typeSplitter->setStretchFactor(0, 0);
     mp_ui->typeSplitter->setStretchFactor(1, 1);

@@ -2,12 +2,15 @@
 
 #include "Data.h"
 #include "StoreRowTexts.h"
+#include "ToolTips.h"
 #include "ui_DataTabPage.h"
 
 DataTabPage::DataTabPage(Type* ip_type, QWidget* ip_parent)
     : QWidget(ip_parent), mp_ui(std::make_unique<Ui_DataTabPage>()), mp_type(ip_type)
 {
     mp_ui->setupUi(this);
+    ShowCellTextsAsToolTips(mp_ui->itemList);
+    ShowCellTextsAsToolTips(mp_ui->itemDataTree);
     mp_type->m_itemAddedEvent.AddHandler(
         new EventHandler<DataTabPage, Item*>(this, &DataTabPage::OnItemAdded));
     mp_type->m_itemRemovedEvent.AddHandler(

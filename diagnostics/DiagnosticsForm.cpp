@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "LogPage.h"
 #include "StoreExceptions.h"
+#include "ToolTips.h"
 #include "ui_DiagnosticsForm.h"
 
 #include <QScrollBar>
@@ -26,6 +27,7 @@ DiagnosticsForm::DiagnosticsForm(QWidget* ip_parent)
     : QWidget(ip_parent), mp_ui(std::make_unique<Ui_DiagnosticsForm>())
 {
     mp_ui->setupUi(this);
+    ShowCellTextsAsToolTips(mp_ui->trackedUsersTree);
     diagnosticsForm = this;
     gp_logSink = this;
     mp_ui->trackedUsersTree->setColumnCount(2);

@@ -4,6 +4,7 @@
 #include "GeneralFunctions.h"
 #include "MainWindow.h"
 #include "Server.h"
+#include "ToolTips.h"
 #include "UIFunctions.h"
 
 #include <QAction>

@@ -30,6 +30,7 @@
 #include "StoreFunctions.h"
 #include "TabWidget.h"
 #include "TimerManager.h"
+#include "ToolTips.h"
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
 #include "TypeNavigatorDialog.h"

@@ -1,7 +1,5 @@
 #include "UIFunctions.h"
 
-#include "CellToolTipDelegate.h"
-
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -24,19 +22,6 @@ void InitIconResources()
 QString EscapeAmpersands(QString i_text)
 {
     return i_text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
-QString PlainToolTip(const QString& i_text)
-{
-    if (i_text.isEmpty())
-        return {};
-    return QStringLiteral("<p style=\"white-space:pre\">") + i_text.toHtmlEscaped() +
-           QStringLiteral("</p>");
-}
-
-void ShowCellTextsAsToolTips(QAbstractItemView* ip_view)
-{
-    ip_view->setItemDelegate(new CellToolTipDelegate(ip_view));
 }
 
 void FitColumnToText(QTreeWidget* ip_tree, int i_column, const QString& i_text, int i_margin)

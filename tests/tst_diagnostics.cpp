@@ -362,6 +362,12 @@ private slots:
         SetFlag("bob", "is_tracked", true);
         QCOMPARE(l_rows(), QStringList({u"d\u00e9sir\u00e9:Offline"_s, u"bob:Online"_s}));
         QCOMPARE(d["track_user_node"]->ItemCount(), std::size_t(2));
+
+        // A name the column cuts short shows whole in its tool tip, as plain text.
+        SetFlag("<b>administrator</b>&lt;\xe2\x80\x8b"
+                "administrator",
+                "is_tracked", true);
+        QCOMPARE(ViewHarness::ToolTipMismatches(lp_tree), QStringList());
     }
 
     void look()

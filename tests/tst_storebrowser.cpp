@@ -243,6 +243,16 @@ private slots:
         lp_country->setExpanded(false);
         lp_country->setExpanded(true);
         QCOMPARE(TreeLines(Tree()), l_expanded);
+        // Every cell shows its whole text in its tool tip, as plain text; the item's rows are
+        // read at the top, as reading one below would load it.
+        for (QAbstractItemView* lp_view :
+             {static_cast<QAbstractItemView*>(Browser()->findChild<QTreeWidget*>(u"typeList"_s)),
+              static_cast<QAbstractItemView*>(List())})
+            QCOMPARE(ViewHarness::ToolTipMismatches(lp_view), QStringList());
+        QTreeWidgetItem* lp_top = Tree()->topLevelItem(0);
+        QCOMPARE(
+            ViewHarness::ToolTipAt(Tree()->viewport(), Tree()->visualItemRect(lp_top).center()),
+            lp_top->text(0));
     }
 
     void liveAddAndRemove()
@@ -333,6 +343,9 @@ private slots:
         QCOMPARE(TreeLines(lp_tree), (QStringList{u"x"_s, u"  [t2] y"_s, u"    [t3] z"_s}));
         QVERIFY(lp_tree->topLevelItem(0)->isExpanded() &&
                 lp_tree->topLevelItem(0)->child(0)->isExpanded());
+        for (QAbstractItemView* lp_view :
+             {static_cast<QAbstractItemView*>(lp_list), static_cast<QAbstractItemView*>(lp_tree)})
+            QCOMPARE(ViewHarness::ToolTipMismatches(lp_view), QStringList());
         l_w.Remove();
         l_old.Remove();
         QCOMPARE(ListTexts(lp_list), QStringList{u"x"_s});

@@ -11,6 +11,7 @@
 #include "UIFunctions.h"
 #include "Value.h"
 
+#include "ToolTips.h"
 #include "ui_CompleteDownloadsForm.h"
 
 #include <QHeaderView>

@@ -16,6 +16,7 @@
 #include "SizeManager.h"
 #include "StoreFunctions.h"
 #include "TabWidget.h"
+#include "ToolTips.h"
 #include "TransferQueueManager.h"
 #include "UIFunctions.h"
 #include "UserMenuOptions.h"

@@ -5,6 +5,7 @@
 #include "FilterHelpDialog.h"
 #include "GeneralFunctions.h"
 #include "Server.h"
+#include "ToolTips.h"
 #include "UIFunctions.h"
 
 #include <QComboBox>

@@ -10,6 +10,7 @@
 #include "PeerMessenger.h"
 #include "SharedFoldersManager.h"
 #include "StoreFunctions.h"
+#include "ToolTips.h"
 #include "TransferQueueManager.h"
 #include "UIFunctions.h"
 #include "ui_ShareForm.h"

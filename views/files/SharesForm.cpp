@@ -6,6 +6,7 @@
 #include "PeerMessenger.h"
 #include "ShareForm.h"
 #include "SharedFoldersManager.h"
+#include "ToolTips.h"
 #include "UIFunctions.h"
 #include "ui_SharesForm.h"
 

@@ -14,6 +14,7 @@
 #include "StoreFunctions.h"
 #include "TabWidget.h"
 #include "TimerManager.h"
+#include "ToolTips.h"
 #include "TransferFigures.h"
 #include "TransferListItem.h"
 #include "TransferQueueManager.h"

@@ -9,6 +9,7 @@
 #include "Server.h"
 #include "SizeManager.h"
 #include "TimerManager.h"
+#include "ToolTips.h"
 #include "UIFunctions.h"
 #include "UserMenuOptions.h"
 #include "UserNoteDialog.h"

@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "GeneralFunctions.h"
+#include "ToolTips.h"
 #include "UIFunctions.h"
 #include "ui_UserGroupsDialog.h"
 

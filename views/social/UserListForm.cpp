@@ -7,6 +7,7 @@
 #include "MainWindow.h"
 #include "Server.h"
 #include "SizeManager.h"
+#include "ToolTips.h"
 #include "UIFunctions.h"
 #include "UserGroupConfigDialog.h"
 #include "UserGroupsDialog.h"

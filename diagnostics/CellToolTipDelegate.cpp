@@ -1,6 +1,6 @@
 #include "CellToolTipDelegate.h"
 
-#include "UIFunctions.h"
+#include "ToolTips.h"
 
 #include <QAbstractItemView>
 #include <QHelpEvent>
