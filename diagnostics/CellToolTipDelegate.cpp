@@ -21,3 +21,8 @@ bool CellToolTipDelegate::helpEvent(QHelpEvent* ip_event, QAbstractItemView* ip_
     ip_event->setAccepted(!l_tip.isEmpty());
     return true;
 }
+
+void ShowCellTextsAsToolTips(QAbstractItemView* ip_view)
+{
+    ip_view->setItemDelegate(new CellToolTipDelegate(ip_view));
+}

@@ -14,3 +14,7 @@ public:
     bool helpEvent(QHelpEvent* ip_event, QAbstractItemView* ip_view,
                    const QStyleOptionViewItem& i_option, const QModelIndex& i_index) override;
 };
+
+// Gives each cell of the list or tree its whole text as its tool tip (PlainToolTip), made when
+// the pointer rests on the cell: rows keep no second copy of their texts.
+void ShowCellTextsAsToolTips(QAbstractItemView* ip_view);

@@ -1,8 +1,8 @@
 #include "DataDialog.h"
 
+#include "CellToolTipDelegate.h"
 #include "Data.h"
 #include "StoreRowTexts.h"
-#include "ToolTips.h"
 #include "ui_DataDialog.h"
 
 #include <QHeaderView>

@@ -1,8 +1,8 @@
 #include "DataTabPage.h"
 
+#include "CellToolTipDelegate.h"
 #include "Data.h"
 #include "StoreRowTexts.h"
-#include "ToolTips.h"
 #include "ui_DataTabPage.h"
 
 DataTabPage::DataTabPage(Type* ip_type, QWidget* ip_parent)

@@ -1,11 +1,11 @@
 #include "DiagnosticsForm.h"
 
+#include "CellToolTipDelegate.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
 #include "LogPage.h"
 #include "StoreExceptions.h"
-#include "ToolTips.h"
 #include "ui_DiagnosticsForm.h"
 
 #include <QScrollBar>

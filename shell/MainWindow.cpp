@@ -2,6 +2,7 @@
 
 #include "ActionSetToolBar.h"
 #include "AddSharedFolderDialog.h"
+#include "CellToolTipDelegate.h"
 #include "ChangeListeningPortDialog.h"
 #include "ChangeUsernamePasswordDialog.h"
 #include "ChatForm.h"

@@ -1,5 +1,6 @@
 #include "CompleteDownloadsForm.h"
 
+#include "CellToolTipDelegate.h"
 #include "CompleteDownloadItem.h"
 #include "Data.h"
 #include "DataSaver.h"
@@ -11,7 +12,6 @@
 #include "UIFunctions.h"
 #include "Value.h"
 
-#include "ToolTips.h"
 #include "ui_CompleteDownloadsForm.h"
 
 #include <QHeaderView>

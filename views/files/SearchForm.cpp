@@ -1,6 +1,7 @@
 #include "SearchForm.h"
 
 #include "ActionSetToolBar.h"
+#include "CellToolTipDelegate.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "DelayedInvoker.h"

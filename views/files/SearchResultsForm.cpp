@@ -1,11 +1,11 @@
 #include "SearchResultsForm.h"
 
+#include "CellToolTipDelegate.h"
 #include "Data.h"
 #include "EventToolBar.h"
 #include "FilterHelpDialog.h"
 #include "GeneralFunctions.h"
 #include "Server.h"
-#include "ToolTips.h"
 #include "UIFunctions.h"
 
 #include <QComboBox>

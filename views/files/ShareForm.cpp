@@ -1,6 +1,7 @@
 #include "ShareForm.h"
 
 #include "ActionSetToolBar.h"
+#include "CellToolTipDelegate.h"
 #include "Data.h"
 #include "EventToolBar.h"
 #include "FilterHelpDialog.h"
@@ -10,7 +11,6 @@
 #include "PeerMessenger.h"
 #include "SharedFoldersManager.h"
 #include "StoreFunctions.h"
-#include "ToolTips.h"
 #include "TransferQueueManager.h"
 #include "UIFunctions.h"
 #include "ui_ShareForm.h"

@@ -1,6 +1,7 @@
 #include "TransfersForm.h"
 
 #include "ActionSetToolBar.h"
+#include "CellToolTipDelegate.h"
 #include "Clock.h"
 #include "CompleteDownloadsForm.h"
 #include "Data.h"
@@ -14,7 +15,6 @@
 #include "StoreFunctions.h"
 #include "TabWidget.h"
 #include "TimerManager.h"
-#include "ToolTips.h"
 #include "TransferFigures.h"
 #include "TransferListItem.h"
 #include "TransferQueueManager.h"

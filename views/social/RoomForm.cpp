@@ -1,6 +1,7 @@
 #include "RoomForm.h"
 
 #include "ActionSetToolBar.h"
+#include "CellToolTipDelegate.h"
 #include "ChatLog.h"
 #include "Clock.h"
 #include "Data.h"
@@ -9,7 +10,6 @@
 #include "Server.h"
 #include "SizeManager.h"
 #include "TimerManager.h"
-#include "ToolTips.h"
 #include "UIFunctions.h"
 #include "UserMenuOptions.h"
 #include "UserNoteDialog.h"

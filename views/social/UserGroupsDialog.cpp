@@ -1,8 +1,8 @@
 #include "UserGroupsDialog.h"
 
+#include "CellToolTipDelegate.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
-#include "ToolTips.h"
 #include "UIFunctions.h"
 #include "ui_UserGroupsDialog.h"
 

@@ -2,12 +2,12 @@
 
 #include "ActionSetToolBar.h"
 #include "AddUserDialog.h"
+#include "CellToolTipDelegate.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
 #include "MainWindow.h"
 #include "Server.h"
 #include "SizeManager.h"
-#include "ToolTips.h"
 #include "UIFunctions.h"
 #include "UserGroupConfigDialog.h"
 #include "UserGroupsDialog.h"
