@@ -734,29 +734,40 @@ private slots:
     }
 
     // A damaged file is kept beside the file under the first free name, readable by its owner
-    // only; the file itself stays until the next save replaces it.
+    // only; the file itself stays until the next save replaces it. A folder whose name looks like
+    // a message's place keeps its copy too.
+    void damagedFileIsKeptAside_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain") << QString();
+        QTest::newRow("percent sign") << QStringLiteral("a%1b");
+    }
     void damagedFileIsKeptAside()
     {
+        QFETCH(QString, folder);
+        QVERIFY(folder.isEmpty() || QDir(m_folder->path()).mkdir(folder));
+        const QString l_path =
+            folder.isEmpty() ? Path() : m_folder->filePath(folder + QStringLiteral("/data"));
         DataSaver l_saver;
         RegisterSavedTypes(l_saver);
         LoadedCounter l_counter;
         l_saver.AddDataLoadedEventHandler(&l_counter);
-        WriteAll(Path(), "damaged");
-        WriteAll(Path() + QStringLiteral(".bad"), "older");
-        QVERIFY(LoadFails(l_saver, Path()));
+        WriteAll(l_path, "damaged");
+        WriteAll(l_path + QStringLiteral(".bad"), "older");
+        QVERIFY(LoadFails(l_saver, l_path));
         QCOMPARE(l_counter.m_calls, 1);
-        QCOMPARE(ReadAll(Path() + QStringLiteral(".bad")), QByteArray("older"));
-        QCOMPARE(ReadAll(Path() + QStringLiteral(".bad.1")), QByteArray("damaged"));
-        QCOMPARE(Mode(Path() + QStringLiteral(".bad.1")), mode_t(0600));
-        QCOMPARE(ReadAll(Path()), QByteArray("damaged"));
-        QVERIFY(m_log.m_lines.last().endsWith(QStringLiteral("; kept as ") + Path() +
+        QCOMPARE(ReadAll(l_path + QStringLiteral(".bad")), QByteArray("older"));
+        QCOMPARE(ReadAll(l_path + QStringLiteral(".bad.1")), QByteArray("damaged"));
+        QCOMPARE(Mode(l_path + QStringLiteral(".bad.1")), mode_t(0600));
+        QCOMPARE(ReadAll(l_path), QByteArray("damaged"));
+        QVERIFY(m_log.m_lines.last().endsWith(QStringLiteral("; kept as ") + l_path +
                                               QStringLiteral(".bad.1.")));
 
         TestSettings::SetSetting("username", "alice");
-        l_saver.Save(Path());
-        l_saver.Load(Path());
+        l_saver.Save(l_path);
+        l_saver.Load(l_path);
         QCOMPARE(TestSettings::Setting("username").AsString(), std::string("alice"));
-        QCOMPARE(ReadAll(Path() + QStringLiteral(".bad.1")), QByteArray("damaged"));
+        QCOMPARE(ReadAll(l_path + QStringLiteral(".bad.1")), QByteArray("damaged"));
     }
 
     // A path that exists but cannot be read is not a first run: the load fails. A FIFO with no
