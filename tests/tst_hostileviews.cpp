@@ -602,6 +602,13 @@ private slots:
     void noCharacterHidesInAName()
     {
         const GlyphOracle l_oracle(QApplication::font());
+        // The judge itself: a letter draws, a zero width space draws as nothing.
+        QCOMPARE(l_oracle.DrawnAsNothing(u"ali"_s, u"ce"_s,
+                                         [](char32_t i_code) { return i_code == u'x'; }),
+                 QList<char32_t>());
+        QCOMPARE(l_oracle.DrawnAsNothing(u"ali"_s, u"ce"_s,
+                                         [](char32_t i_code) { return i_code == 0x200B; }),
+                 QList<char32_t>{0x200B});
         const QList<char32_t> l_hidden = l_oracle.DrawnAsNothing(
             u"ali"_s, u"ce"_s,
             [](char32_t i_code)
