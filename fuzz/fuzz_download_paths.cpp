@@ -1,4 +1,5 @@
 #include "FuzzClient.h"
+#include "GeneralFunctions.h"
 #include "TransferPaths.h"
 #include "TransferQueueManager.h"
 
@@ -63,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     const std::string l_folder(lp_bytes + l_nameLength, i_size - 2 - l_nameLength);
 
     const std::string l_safe = SafePathComponent(l_name);
-    const QString l_safeText = QString::fromUtf8(l_safe.data(), qsizetype(l_safe.size()));
+    const QString l_safeText = FromUtf8(l_safe);
     CheckComponent(l_safeText);
     CheckComponent(NumberedFileName(l_safeText, l_level + 2));
 
@@ -80,8 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* ip_data, std::size_t i
     }
     // The save level keeps at most the remote folder's own levels, each once.
     const qsizetype l_kept = Levels(l_transfers.GetDownloadRelativeDownloadFolder(l_download));
-    Require(l_kept <= std::max(l_level + 1, 0) &&
-                l_kept <= Levels(QString::fromUtf8(l_folder.data(), qsizetype(l_folder.size()))),
+    Require(l_kept <= std::max(l_level + 1, 0) && l_kept <= Levels(FromUtf8(l_folder)),
             "the save level keeps no more levels than the remote folder has");
     const QString l_partialFolder =
         DiskPath(l_transfers.GetDownloadTargetFolder(l_download, false));
