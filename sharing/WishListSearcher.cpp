@@ -65,8 +65,7 @@ void WishListSearcher::OnSearchTimerTimeout()
     const std::size_t l_position = l_index <= 0 ? 0 : std::size_t(l_index) % l_count;
     const std::string l_text = (*std::next(l_entries.begin(), long(l_position)))->Value();
     gp_server->FileSearch(l_text, true);
-    WishListLog(
-        QStringLiteral("Sent wish list search: %1").arg(LoggedText(FromUtf8(l_text))));
+    WishListLog(QStringLiteral("Sent wish list search: %1").arg(LoggedText(FromUtf8(l_text))));
     const unsigned int l_next = static_cast<unsigned int>(l_index) + 1;
     SetVolatileSetting("wish_list_search_index", l_next < l_count ? l_next : 0u);
 }
