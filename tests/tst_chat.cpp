@@ -85,6 +85,19 @@ std::vector<std::unique_ptr<ChatForm>> ChatLines(const QStringList& i_partners)
     }
     return l_forms;
 }
+
+// A line from the sender, in a room's page and in a private one, draws its parts in this order.
+void DrawnInOrder(const std::string& i_sender, const std::string& i_text,
+                  const QStringList& i_parts)
+{
+    RoomForm l_room("lobby");
+    l_room.OnRoomChat("lobby", i_sender, i_text);
+    ChatForm l_private(i_sender);
+    l_private.AddChat(i_sender, i_text);
+    for (QWidget* lp_page : {static_cast<QWidget*>(&l_room), static_cast<QWidget*>(&l_private)})
+        QCOMPARE(ViewHarness::DrawnOrder(lp_page->findChild<QTextBrowser*>(u"chatView"_s), i_parts),
+                 i_parts);
+}
 } // namespace
 
 class TestChat : public QObject
@@ -279,16 +292,7 @@ private slots:
         for (const auto& [lp_setting, l_stamp] : l_settings)
         {
             SetTimestamps(lp_setting);
-            RoomForm l_room("lobby");
-            l_room.OnRoomChat("lobby", l_sender, "3 hi");
-            ChatForm l_private(l_sender);
-            l_private.AddChat(l_sender, "3 hi");
-            const QStringList l_parts{l_stamp, u"["_s, shown, u"]"_s, u"3"_s, u"hi"_s};
-            for (QWidget* lp_page :
-                 {static_cast<QWidget*>(&l_room), static_cast<QWidget*>(&l_private)})
-                QCOMPARE(ViewHarness::DrawnOrder(lp_page->findChild<QTextBrowser*>(u"chatView"_s),
-                                                 l_parts),
-                         l_parts);
+            DrawnInOrder(l_sender, "3 hi", {l_stamp, u"["_s, shown, u"]"_s, u"3"_s, u"hi"_s});
         }
     }
 
@@ -305,16 +309,8 @@ private slots:
     {
         QFETCH(QString, sender);
         QFETCH(QString, number);
-        const std::string l_text = (u"/me "_s + number + u" apples"_s).toStdString();
-        RoomForm l_room("lobby");
-        l_room.OnRoomChat("lobby", sender.toStdString(), l_text);
-        ChatForm l_private(sender.toStdString());
-        l_private.AddChat(sender.toStdString(), l_text);
-        const QStringList l_parts{u"*"_s, sender, number, u"apples"_s};
-        for (QWidget* lp_page : {static_cast<QWidget*>(&l_room), static_cast<QWidget*>(&l_private)})
-            QCOMPARE(
-                ViewHarness::DrawnOrder(lp_page->findChild<QTextBrowser*>(u"chatView"_s), l_parts),
-                l_parts);
+        DrawnInOrder(sender.toStdString(), (u"/me "_s + number + u" apples"_s).toStdString(),
+                     {u"*"_s, sender, number, u"apples"_s});
     }
 
     // A line that wraps draws its continuation lines indented at every width, so that filler

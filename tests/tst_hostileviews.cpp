@@ -12,7 +12,6 @@
 #include "DownloadMenuOptions.h"
 #include "EventToolBar.h"
 #include "GeneralFunctions.h"
-#include "GlyphOracle.h"
 #include "ItemLogDialog.h"
 #include "ItemSet.h"
 #include "LogSink.h"
@@ -39,10 +38,13 @@
 #include "WireWriter.h"
 
 #include <QAction>
+#include <QFontMetricsF>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QRegularExpression>
 #include <QStyleOptionTab>
@@ -299,6 +301,52 @@ bool IsCutShort(const QString& i_shown, const QByteArray& i_bytes)
 template <typename T> T* Child(QWidget* ip_parent, const char* ip_name)
 {
     return ip_parent->findChild<T*>(QString::fromLatin1(ip_name));
+}
+
+// The tests' own judge of what a reader cannot tell apart, knowing nothing of the Unicode
+// properties that the program reads: each code point c, of those asked, for which "ali" + c + "ce"
+// draws, pixel for pixel in the pages' font, exactly as "alice".
+QtMessageHandler gp_previousHandler = nullptr;
+
+QImage Drawn(const QString& i_text)
+{
+    const QFontMetricsF l_metrics(QApplication::font());
+    // Room on every side for marks that reach beyond their letters.
+    const int l_height = int(l_metrics.height()) * 3;
+    QImage l_image(int(l_metrics.horizontalAdvance(i_text)) + l_height * 2, l_height,
+                   QImage::Format_Grayscale8);
+    l_image.fill(Qt::white);
+    QPainter l_painter(&l_image);
+    l_painter.setFont(QApplication::font());
+    l_painter.drawText(QPointF(l_height, l_metrics.height() + l_metrics.ascent()), i_text);
+    return l_image;
+}
+
+template <typename Ask> QList<char32_t> DrawnAsNothingInAlice(Ask i_ask)
+{
+    const QFontMetricsF l_metrics(QApplication::font());
+    const QImage l_alice = Drawn(u"alice"_s);
+    // A font without shaping tables for a script warns once per font and script, and the scan
+    // meets every script.
+    gp_previousHandler = qInstallMessageHandler(
+        [](QtMsgType i_type, const QMessageLogContext& i_context, const QString& i_message)
+        {
+            if (!i_message.contains(u"OpenType support missing"_s))
+                gp_previousHandler(i_type, i_context, i_message);
+        });
+    QList<char32_t> l_found;
+    for (char32_t l_code = 0; l_code <= QChar::LastValidCodePoint; ++l_code)
+    {
+        if (QChar::isSurrogate(l_code) || !i_ask(l_code))
+            continue;
+        const QString l_with = u"ali"_s + QStringView(QChar::fromUcs4(l_code)).toString() + u"ce"_s;
+        // Texts of other widths cannot draw alike: most differ there, at the cost of a layout.
+        if (l_metrics.horizontalAdvance(l_with) == l_metrics.horizontalAdvance(u"alice"_s) &&
+            Drawn(l_with) == l_alice)
+            l_found.append(l_code);
+    }
+    qInstallMessageHandler(gp_previousHandler);
+    return l_found;
 }
 
 QMainWindow* Window(QWidget* ip_view)
@@ -601,16 +649,12 @@ private slots:
     // reads.
     void noCharacterHidesInAName()
     {
-        const GlyphOracle l_oracle(QApplication::font());
         // The judge itself: a letter draws, a zero width space draws as nothing.
-        QCOMPARE(l_oracle.DrawnAsNothing(u"ali"_s, u"ce"_s,
-                                         [](char32_t i_code) { return i_code == u'x'; }),
+        QCOMPARE(DrawnAsNothingInAlice([](char32_t i_code) { return i_code == u'x'; }),
                  QList<char32_t>());
-        QCOMPARE(l_oracle.DrawnAsNothing(u"ali"_s, u"ce"_s,
-                                         [](char32_t i_code) { return i_code == 0x200B; }),
+        QCOMPARE(DrawnAsNothingInAlice([](char32_t i_code) { return i_code == 0x200B; }),
                  QList<char32_t>{0x200B});
-        const QList<char32_t> l_hidden = l_oracle.DrawnAsNothing(
-            u"ali"_s, u"ce"_s,
+        const QList<char32_t> l_hidden = DrawnAsNothingInAlice(
             [](char32_t i_code)
             {
                 const QString l_name =
